@@ -1,0 +1,63 @@
+#include "app/report_mode.h"
+#include "version.h"
+
+#ifdef SNAPSIFT_WITH_WINDOW
+#include "app/snapsift_app.h"
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool HasDisplay()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using snapsift::CommandLine;
+    const CommandLine line = snapsift::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+        std::fputs(snapsift::UsageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Mode::Version:
+        std::puts("Snapsift " SNAPSIFT_VERSION);
+        return 0;
+    case CommandLine::Mode::BadUsage:
+        std::fprintf(stderr, "snapsift: %s\nTry 'snapsift --help'.\n", line.error.c_str());
+        return 2;
+    case CommandLine::Mode::Report: {
+        static char buffer[1 << 20];
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+        return snapsift::RunReport(line, stdout, stderr);
+    }
+    case CommandLine::Mode::Window:
+        break;
+    }
+    if (!HasDisplay()) {
+        std::fputs("snapsift: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "Run it on a desktop, under a virtual display with 'xvfb-run snapsift',\n"
+                   "or search without a window: 'snapsift --report FOLDER' (see --help).\n",
+                   stderr);
+        return 1;
+    }
+#ifdef SNAPSIFT_WITH_WINDOW
+    snapsift::CSnapsiftApp app;
+    return app.InitInstance(argc, argv);
+#else
+    std::fputs("snapsift: this build has no window; use --report (see --help).\n", stderr);
+    return 1;
+#endif
+}

@@ -1,0 +1,186 @@
+#include "app/report_mode.h"
+
+#include "platform/file_system.h"
+#include "platform/messenger.h"
+#include "platform/progress.h"
+#include "review/result_view.h"
+#include "scan/folder_scan.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace snapsift {
+namespace {
+
+// Precondition messages become one line on standard error.
+class StderrMessenger final : public Messenger {
+public:
+    explicit StderrMessenger(std::FILE* err) : err_(err) {}
+    MessageAnswer Show(const MessageRequest& request) override
+    {
+        std::string line = request.text;
+        for (char& c : line) {
+            if (c == '\n')
+                c = ' ';
+        }
+        std::fprintf(err_, "snapsift: %s\n", line.c_str());
+        shown_ = true;
+        return MessageAnswer::Ok;
+    }
+    bool Shown() const { return shown_; }
+
+private:
+    std::FILE* err_;
+    bool shown_ = false;
+};
+
+void PutLine(std::FILE* out, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fputc('\n', out);
+}
+
+} // namespace
+
+std::string UsageText()
+{
+    return "Usage: snapsift                 open the window\n"
+           "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
+           "                [--duplicates | --auto-select] FOLDER\n"
+           "\n"
+           "Report mode searches FOLDER and every folder below it without a window.\n"
+           "With no type option it looks for JPEG files only.\n"
+           "  --report        print one line per found file: name, size, date, path (TAB-separated)\n"
+           "  --duplicates    print the names that occur more than once instead\n"
+           "  --auto-select   print the paths automatic selection picks instead\n"
+           "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
+           "  --other EXT     also search for *.EXT (* and ? are wildcards)\n"
+           "  --help          show this text\n"
+           "  --version       show the version\n"
+           "Exit status: 0 on success, 2 on bad usage or a folder that cannot be searched.\n";
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args)
+{
+    CommandLine line;
+    bool report = false;
+    auto bad = [&line](std::string why) {
+        line.mode = CommandLine::Mode::BadUsage;
+        line.error = std::move(why);
+        return line;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            line.mode = CommandLine::Mode::Help;
+            return line;
+        }
+        if (a == "--version") {
+            line.mode = CommandLine::Mode::Version;
+            return line;
+        }
+        if (a == "--report") {
+            report = true;
+        } else if (a == "--duplicates" || a == "--auto-select") {
+            const auto kind = a == "--duplicates" ? CommandLine::ReportKind::Duplicates
+                                                  : CommandLine::ReportKind::AutoSelect;
+            if (line.report != CommandLine::ReportKind::Rows && line.report != kind)
+                return bad("--duplicates and --auto-select exclude each other");
+            line.report = kind;
+            report = true;
+        } else if (a == "--jpeg") {
+            line.jpeg = true;
+        } else if (a == "--bmp") {
+            line.bmp = true;
+        } else if (a == "--gif") {
+            line.gif = true;
+        } else if (a == "--other") {
+            if (i + 1 >= args.size())
+                return bad("--other needs an extension");
+            line.other = true;
+            line.otherExt = args[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            return bad("unknown option: " + a);
+        } else if (line.folder.empty()) {
+            line.folder = a;
+        } else {
+            return bad("only one folder can be searched: " + a);
+        }
+    }
+    if (!report) {
+        if (!line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+            return bad("these options need --report");
+        return line;
+    }
+    if (line.folder.empty())
+        return bad("--report needs a FOLDER");
+    line.mode = CommandLine::Mode::Report;
+    if (!line.jpeg && !line.bmp && !line.gif && !line.other)
+        line.jpeg = true;
+    return line;
+}
+
+int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
+{
+    {
+        const FolderHandle folder = OpenFolder(line.folder);
+        if (!folder.IsOpen()) {
+            std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
+            return 2;
+        }
+        std::vector<ListedEntry> probe;
+        if (!ListFolder(folder, probe)) {
+            std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
+            return 2;
+        }
+    }
+    SearchOptions options;
+    options.m_bJpeg = line.jpeg;
+    options.m_bBmp = line.bmp;
+    options.m_bGif = line.gif;
+    options.m_bOther = line.other;
+    options.m_strOtherExt = line.otherExt;
+
+    ResultView view;
+    view.InitResultColumns();
+    StderrMessenger messenger(err);
+    NullProgress progress;
+    const bool fill = line.report != CommandLine::ReportKind::Rows;
+    const ScanOutcome outcome = ScanFolder(line.folder, options, view.table, messenger, progress, [&] {
+        if (fill)
+            view.FillResultView();
+    });
+    if (outcome == ScanOutcome::Refused)
+        return 2;
+
+    const FileTable& table = view.table;
+    switch (line.report) {
+    case CommandLine::ReportKind::Rows:
+        for (int k = 0; k < table.m_fileCount; ++k) {
+            std::string row = table.m_names[k];
+            row += '\t';
+            row += table.m_sizes[k];
+            row += '\t';
+            row += table.m_dates[k];
+            row += '\t';
+            row += table.m_paths[k];
+            PutLine(out, row);
+        }
+        break;
+    case CommandLine::ReportKind::Duplicates:
+        // The combo box's entries after a search, without its prompt.
+        for (int i = 1; i < view.combo.GetCount(); ++i)
+            PutLine(out, view.combo.GetLBText(i));
+        break;
+    case CommandLine::ReportKind::AutoSelect:
+        OnAutoSelect(view, progress);
+        for (int j = 0; j < view.list.GetItemCount(); ++j) {
+            if (view.list.IsSelected(j))
+                PutLine(out, table.m_paths[view.list.TableRow(j)]);
+        }
+        break;
+    }
+    return std::fflush(out) == 0 ? 0 : 1;
+}
+
+} // namespace snapsift

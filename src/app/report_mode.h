@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace snapsift {
+
+// What the command line asks for.
+struct CommandLine {
+    enum class Mode { Window, Report, Help, Version, BadUsage };
+    enum class ReportKind { Rows, Duplicates, AutoSelect };
+    Mode mode = Mode::Window;
+    ReportKind report = ReportKind::Rows;
+    bool jpeg = false, bmp = false, gif = false, other = false;
+    std::string otherExt;
+    std::string folder;
+    std::string error;  // for BadUsage
+};
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage text that --help prints.
+std::string UsageText();
+
+// Runs the search of `line` without a window and prints the report to `out`;
+// messages go to `err`. Returns the process's exit status: 0, or 2 when the
+// folder cannot be searched or the options are refused.
+int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err);
+
+} // namespace snapsift

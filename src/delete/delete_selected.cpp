@@ -1,0 +1,124 @@
+#include "delete/delete_selected.h"
+
+#include "delete/deletion_log.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/messenger.h"
+#include "platform/progress.h"
+#include "platform/shell.h"
+#include "review/result_view.h"
+
+#include <deque>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace snapsift {
+
+const char* const kConfirmCaption = "確認";
+const char* const kNothingSelectedText = "削除アイテムが選択されていません";
+const char* const kOverflowNoteText = "等の選択されたファイル(他は DeleteLog.log 参照)\n";
+const char* const kConfirmQuestionText = "をごみ箱に移動してよろしいですか？";
+const char* const kLogWriteFailedText =
+    "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。";
+const char* const kNotMovedText = "次のファイルはごみ箱に移動できませんでした。\n";
+
+namespace {
+
+constexpr int kPathsShown = 15;
+
+// Whether the file at `path` is still the one the row describes.
+bool StillMatchesRow(const std::string& path, const std::string& sizeText, const std::string& dateText)
+{
+    const auto facts = StatRegularFile(path);
+    return facts && SizeText(facts->size) == sizeText && DateText(facts->creationTime) == dateText;
+}
+
+std::string NotMovedMessage(const std::vector<std::string>& paths)
+{
+    std::string text = kNotMovedText;
+    for (std::size_t i = 0; i < paths.size() && i < kPathsShown; ++i)
+        text += paths[i] + "\n";
+    if (paths.size() > kPathsShown)
+        text += "他 " + std::to_string(paths.size() - kPathsShown) + " 件\n";
+    return text;
+}
+
+} // namespace
+
+void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress, const std::string& logPath,
+                      std::int64_t (*now)())
+{
+    FileTable& table = view.table;
+    const int rowCount = view.list.GetItemCount();
+    const std::int64_t startTime = now ? now() : CurrentTime();
+
+    std::vector<int> selectedRows;
+    std::vector<std::string> fullList;
+    std::string confirmation;
+    for (int j = 0; j < rowCount; ++j) {
+        if (!view.list.IsSelected(j))
+            continue;
+        selectedRows.push_back(j);
+        fullList.push_back(table.m_paths[view.list.TableRow(j)]);
+        if (fullList.size() <= kPathsShown)
+            confirmation += fullList.back() + "\n";
+        else if (fullList.size() == kPathsShown + 1)
+            confirmation += kOverflowNoteText;
+    }
+    if (selectedRows.empty()) {
+        messenger.Show({kNothingSelectedText, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
+        return;
+    }
+    confirmation += kConfirmQuestionText;
+    if (messenger.Show({confirmation, kConfirmCaption, MessageButtons::OkCancel, MessageIcon::None}) !=
+        MessageAnswer::Ok)
+        return;
+
+    if (AppendDeletionLog(startTime, fullList, logPath) == LogOutcome::WriteFailed) {
+        messenger.Show({kLogWriteFailedText, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
+        return;
+    }
+
+    // The table rows of each selected path, lowest first: a moved file takes
+    // away the lowest row that still carries its path.
+    std::unordered_map<std::string_view, std::deque<int>> rowsOfPath;
+    for (const std::string& path : fullList)
+        rowsOfPath.try_emplace(path);
+    for (int k = 0; k < table.m_fileCount; ++k) {
+        const auto it = rowsOfPath.find(table.m_paths[k]);
+        if (it != rowsOfPath.end())
+            it->second.push_back(k);
+    }
+
+    progress.SetRange(0, static_cast<int>(selectedRows.size()));
+    std::vector<bool> remove(static_cast<std::size_t>(table.m_fileCount), false);
+    std::unordered_set<std::string_view> moved;
+    std::vector<std::string> notMoved;
+    for (std::size_t s = 0; s < selectedRows.size(); ++s) {
+        const int row = view.list.TableRow(selectedRows[s]);
+        const std::string& path = fullList[s];
+        bool gone = moved.count(path) != 0;  // the same file selected twice
+        if (!gone && StillMatchesRow(path, table.m_sizes[row], table.m_dates[row]) && MoveToTrash(path).ok) {
+            moved.insert(path);
+            gone = true;
+        }
+        if (gone) {
+            std::deque<int>& rows = rowsOfPath[path];
+            if (!rows.empty()) {
+                remove[static_cast<std::size_t>(rows.front())] = true;
+                rows.pop_front();
+            }
+        } else {
+            notMoved.push_back(path);
+        }
+        progress.DeltaPos(1);
+    }
+    table.RemoveFileRows(remove);
+    view.ShowSelectedDuplicates();
+    progress.SetPos(0);
+    if (!notMoved.empty())
+        messenger.Show({NotMovedMessage(notMoved), kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
+}
+
+} // namespace snapsift

@@ -1,0 +1,101 @@
+#include "delete/deletion_log.h"
+
+#include "platform/local_time.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace snapsift {
+namespace {
+
+void AppendLine(std::string& out, const std::string& line)
+{
+    for (char c : line) {
+        if (c == '\r')
+            out += "%0D";
+        else if (c == '\n')
+            out += "%0A";
+        else
+            out.push_back(c);
+    }
+    out += "\r\n";
+}
+
+bool WriteAll(int fd, const std::string& data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A write beyond the file-size limit raises SIGXFSZ, which ends the process by
+// default. While the block is written, such a write just fails instead.
+class IgnoreFileSizeSignal final {
+public:
+    IgnoreFileSizeSignal()
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &previous_);
+    }
+    ~IgnoreFileSizeSignal() { sigaction(SIGXFSZ, &previous_, nullptr); }
+    IgnoreFileSizeSignal(const IgnoreFileSizeSignal&) = delete;
+    IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
+
+private:
+    struct sigaction previous_ {};
+};
+
+} // namespace
+
+std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths)
+{
+    std::string block = "## このファイルは不必要ならば削除しても構いません ##\r\n";
+    const std::string when = FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒 に削除したファイルを列挙");
+    if (!when.empty())
+        block += when + "\r\n";
+    for (const std::string& path : paths)
+        AppendLine(block, path);
+    return block;
+}
+
+LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
+                             const std::string& logPath)
+{
+    // O_NONBLOCK keeps a FIFO planted under the log's name from hanging the open.
+    const int fd = open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return LogOutcome::NotOpened;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return LogOutcome::NotOpened;
+    }
+    const IgnoreFileSizeSignal guard;
+    const std::string block = DeletionLogBlock(startTime, paths);
+    LogOutcome outcome = LogOutcome::Written;
+    if (!WriteAll(fd, block) || fsync(fd) != 0) {
+        // Leave no half block behind: the log ends where it ended before.
+        if (ftruncate(fd, st.st_size) == 0)
+            fsync(fd);
+        outcome = LogOutcome::WriteFailed;
+    }
+    close(fd);
+    return outcome;
+}
+
+} // namespace snapsift

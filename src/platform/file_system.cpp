@@ -1,0 +1,248 @@
+#include "platform/file_system.h"
+
+#include "platform/mounts.h"
+#include "platform/name_order.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace snapsift {
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Kernel struct of getdents64.
+struct LinuxDirent64 {
+    ino64_t d_ino;
+    off64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+bool IsDots(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Opens a path too long for one call by walking it in pieces that each fit.
+FolderHandle OpenLongPath(const std::string& path, bool followLastLink)
+{
+    std::size_t pos = 0;
+    FolderHandle base;
+    if (!path.empty() && path[0] == '/') {
+        base = FolderHandle(open("/", kFolderFlags));
+        pos = 1;
+    }
+    constexpr std::size_t kPiece = PATH_MAX / 2;
+    while (pos < path.size()) {
+        std::size_t end = pos;
+        std::size_t cut = std::string::npos;
+        while (end < path.size() && end - pos < kPiece) {
+            const std::size_t slash = path.find('/', end);
+            const std::size_t next = slash == std::string::npos ? path.size() : slash;
+            if (next - pos >= kPiece && cut != std::string::npos)
+                break;
+            cut = next;
+            end = next + 1;
+        }
+        const std::string piece = path.substr(pos, cut - pos);
+        const bool last = cut >= path.size();
+        const int flags = kFolderFlags | ((last && !followLastLink) ? O_NOFOLLOW : 0);
+        const int fd = openat(base.IsOpen() ? base.Fd() : AT_FDCWD, piece.c_str(), flags);
+        if (fd < 0)
+            return {};
+        base = FolderHandle(fd);
+        pos = cut + 1;
+    }
+    return base;
+}
+
+std::int64_t PickCreationTime(const struct statx& sx)
+{
+    if ((sx.stx_mask & STATX_BTIME) != 0)
+        return sx.stx_btime.tv_sec;
+    return sx.stx_mtime.tv_sec;
+}
+
+std::optional<FileFacts> StatAt(int dirFd, const char* name)
+{
+    struct statx sx {};
+    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+              STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) != 0)
+        return std::nullopt;
+    if (!S_ISREG(sx.stx_mode))
+        return std::nullopt;
+    return FileFacts{sx.stx_size, PickCreationTime(sx)};
+}
+
+} // namespace
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+FolderHandle::~FolderHandle()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+FolderHandle OpenFolder(const std::string& path, bool followLastLink)
+{
+    if (path.empty())
+        return {};
+    const int flags = kFolderFlags | (followLastLink ? 0 : O_NOFOLLOW);
+    const int fd = open(path.c_str(), flags);
+    if (fd >= 0)
+        return FolderHandle(fd);
+    if (errno == ENAMETOOLONG)
+        return OpenLongPath(path, followLastLink);
+    return {};
+}
+
+FolderHandle OpenSubfolder(const FolderHandle& parent, const std::string& name)
+{
+    if (!parent.IsOpen())
+        return {};
+    const int fd = openat(parent.Fd(), name.c_str(), kFolderFlags | O_NOFOLLOW);
+    return fd >= 0 ? FolderHandle(fd) : FolderHandle();
+}
+
+std::optional<FolderId> IdentifyFolder(const FolderHandle& folder)
+{
+    struct stat st {};
+    if (!folder.IsOpen() || fstat(folder.Fd(), &st) != 0)
+        return std::nullopt;
+    return FolderId{st.st_dev, st.st_ino};
+}
+
+bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, FileFilter filter,
+                const void* filterContext)
+{
+    entries.clear();
+    if (!folder.IsOpen())
+        return false;
+    // A listing always starts at the beginning, even on a reused handle.
+    if (lseek(folder.Fd(), 0, SEEK_SET) != 0)
+        return false;
+    alignas(LinuxDirent64) char buffer[64 * 1024];
+    bool ok = true;
+    for (;;) {
+        const long got = syscall(SYS_getdents64, folder.Fd(), buffer, sizeof buffer);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        for (long offset = 0; offset < got;) {
+            const auto* d = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
+            offset += d->d_reclen;
+            if (IsDots(d->d_name))
+                continue;
+            unsigned char type = d->d_type;
+            struct stat st {};
+            bool haveStat = false;
+            if (type == DT_UNKNOWN || type == DT_DIR) {
+                if (fstatat(folder.Fd(), d->d_name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
+                    continue;  // gone since the listing
+                haveStat = true;
+                type = S_ISDIR(st.st_mode) ? DT_DIR : (S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN);
+            }
+            if (type == DT_DIR) {
+                ListedEntry e;
+                e.name = d->d_name;
+                e.kind = EntryKind::Folder;
+                e.id = haveStat ? FolderId{st.st_dev, st.st_ino} : FolderId{};
+                entries.push_back(std::move(e));
+            } else if (type == DT_REG) {
+                const std::uint8_t tag = filter ? filter(d->d_name, filterContext) : 1;
+                if (tag == 0)
+                    continue;
+                ListedEntry e;
+                e.name = d->d_name;
+                e.kind = EntryKind::RegularFile;
+                e.tag = tag;
+                entries.push_back(std::move(e));
+            }
+        }
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const ListedEntry& a, const ListedEntry& b) { return CompareNames(a.name, b.name) < 0; });
+    return ok;
+}
+
+std::optional<FileFacts> StatRegularFile(int dirFd, const char* name)
+{
+    return StatAt(dirFd, name);
+}
+
+std::optional<FileFacts> StatRegularFile(const std::string& path)
+{
+    if (path.size() < PATH_MAX)
+        return StatAt(AT_FDCWD, path.c_str());
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    const FolderHandle folder = OpenFolder(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (!folder.IsOpen())
+        return std::nullopt;
+    return StatAt(folder.Fd(), path.c_str() + slash + 1);
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name)
+{
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path.append(folder);
+    if (path.empty() || path.back() != '/')
+        path.push_back('/');
+    path.append(name);
+    return path;
+}
+
+bool IsPseudoFileSystem(const FolderHandle& folder)
+{
+    struct statfs sf {};
+    if (!folder.IsOpen() || fstatfs(folder.Fd(), &sf) != 0)
+        return false;
+    switch (static_cast<unsigned long>(sf.f_type)) {
+    case PROC_SUPER_MAGIC: case SYSFS_MAGIC: case DEVPTS_SUPER_MAGIC: case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC: case SECURITYFS_MAGIC: case DEBUGFS_MAGIC: case TRACEFS_MAGIC:
+    case 0x19800202 /* mqueue */: case HUGETLBFS_MAGIC: case BPF_FS_MAGIC: case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC: case AUTOFS_SUPER_MAGIC: case NSFS_MAGIC: case BINFMTFS_MAGIC:
+    case 0x62656570 /* configfs */: case 0x65735543 /* fusectl */:
+        return true;
+    case TMPFS_MAGIC: {
+        // devtmpfs reports the tmpfs magic; the mount table tells them apart.
+        struct stat st {};
+        if (fstat(folder.Fd(), &st) != 0)
+            return false;
+        const std::optional<std::string> type = FileSystemTypeOfDevice(st.st_dev);
+        return type && IsPseudoFileSystemType(*type);
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace snapsift

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace snapsift {
+
+// An open folder. Owns its descriptor; moves, never copies.
+class FolderHandle final {
+public:
+    FolderHandle() = default;
+    explicit FolderHandle(int fd) : fd_(fd) {}
+    FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    ~FolderHandle();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Opens a folder by path, following a link only in the path's last part when
+// `followLastLink` is true. Paths longer than the kernel takes in one call are
+// opened piece by piece. Returns a closed handle on failure.
+FolderHandle OpenFolder(const std::string& path, bool followLastLink = true);
+
+// Opens the folder `name` inside `parent` without following a link.
+FolderHandle OpenSubfolder(const FolderHandle& parent, const std::string& name);
+
+struct FolderId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FolderId&, const FolderId&) = default;
+};
+
+struct FolderIdHash {
+    std::size_t operator()(const FolderId& id) const
+    {
+        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.inode) * 1000003u ^ id.device);
+    }
+};
+
+std::optional<FolderId> IdentifyFolder(const FolderHandle& folder);
+
+// One entry of a listing. Links are never resolved: a link is neither a
+// folder nor a file.
+enum class EntryKind : std::uint8_t { Folder, RegularFile };
+
+struct ListedEntry {
+    std::string name;
+    EntryKind kind = EntryKind::RegularFile;
+    std::uint8_t tag = 0;  // what the file filter said of it; 0 for folders
+    FolderId id;           // folders only
+};
+
+// Decides which regular files a listing keeps: returns 0 to drop the name,
+// any other value to keep it with that tag.
+using FileFilter = std::uint8_t (*)(std::string_view name, const void* context);
+
+// Lists `folder`: every subfolder (no "." or "..", no links) and the regular
+// files that `filter` keeps (all of them when `filter` is null), sorted in name
+// order (see name_order.h). Returns false when the folder cannot be read;
+// entries read before an error are kept.
+bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries,
+                FileFilter filter = nullptr, const void* filterContext = nullptr);
+
+// What a search records of a file.
+struct FileFacts {
+    std::uint64_t size = 0;
+    std::int64_t creationTime = 0;  // seconds since 1970-01-01 UTC
+};
+
+// The facts of a regular file, looked at without following a link: the birth
+// time where the file system keeps one, else the modification time. Empty when
+// the name is gone or is not a regular file.
+std::optional<FileFacts> StatRegularFile(int dirFd, const char* name);
+std::optional<FileFacts> StatRegularFile(const std::string& path);
+
+// Joins a folder path and a name with one slash.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// True when the mounted file system holding `folder` is one a search never
+// enters (proc, sysfs, devtmpfs and the like).
+bool IsPseudoFileSystem(const FolderHandle& folder);
+
+} // namespace snapsift

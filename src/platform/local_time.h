@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace snapsift {
+
+// Seconds since 1970-01-01 00:00:00 UTC, now.
+std::int64_t CurrentTime();
+
+// Formats `seconds` in the machine's local time zone with a strftime pattern.
+// Any 64-bit time the C library can break down is formatted, before 1970 and
+// after 2038 included; the text is empty only when it cannot be.
+std::string FormatLocalTime(std::int64_t seconds, const char* pattern);
+
+} // namespace snapsift

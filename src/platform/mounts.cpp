@@ -1,0 +1,230 @@
+#include "platform/mounts.h"
+
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <utility>
+
+namespace snapsift {
+namespace {
+
+// Undoes the \ooo escapes that mountinfo uses for space, tab, newline and
+// backslash. Anything that is not a full escape stays as it is.
+std::string Unescape(std::string_view field)
+{
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const char a = field[i + 1], b = field[i + 2], c = field[i + 3];
+            if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && c >= '0' && c <= '7') {
+                out.push_back(static_cast<char>((a - '0') * 64 + (b - '0') * 8 + (c - '0')));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(field[i]);
+    }
+    return out;
+}
+
+std::vector<std::string_view> SplitFields(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
+        if (pos >= line.size())
+            break;
+        const std::size_t end = std::min(line.find(' ', pos), line.size());
+        fields.push_back(line.substr(pos, end - pos));
+        pos = end;
+    }
+    return fields;
+}
+
+bool ParseDevice(std::string_view field, unsigned& major, unsigned& minor)
+{
+    const std::size_t colon = field.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 >= field.size())
+        return false;
+    unsigned long values[2] = {0, 0};
+    const std::string_view parts[2] = {field.substr(0, colon), field.substr(colon + 1)};
+    for (int k = 0; k < 2; ++k) {
+        if (parts[k].size() > 9)
+            return false;
+        for (char ch : parts[k]) {
+            if (ch < '0' || ch > '9')
+                return false;
+            values[k] = values[k] * 10 + static_cast<unsigned long>(ch - '0');
+        }
+    }
+    major = static_cast<unsigned>(values[0]);
+    minor = static_cast<unsigned>(values[1]);
+    return true;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// True for "dir" itself and everything below it.
+bool IsAtOrUnder(std::string_view path, std::string_view dir)
+{
+    return path == dir || (StartsWith(path, dir) && path.size() > dir.size() && path[dir.size()] == '/');
+}
+
+bool InSystemPlace(std::string_view mountPoint)
+{
+    if (IsAtOrUnder(mountPoint, "/run/media"))
+        return false;
+    static constexpr std::array<std::string_view, 7> kSystem = {
+        "/proc", "/sys", "/dev", "/run", "/boot", "/snap", "/var/lib/docker"};
+    return std::any_of(kSystem.begin(), kSystem.end(),
+                       [&](std::string_view dir) { return IsAtOrUnder(mountPoint, dir); });
+}
+
+std::string ReadSmallFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string LastPart(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Whether the block device major:minor is removable, on USB, or a card or
+// floppy: the marks of a medium the user carries around.
+bool IsRemovableBlockDevice(const std::string& sysRoot, unsigned major, unsigned minor)
+{
+    const std::string link = sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    std::string device = link;
+    // Resolve the link by hand so a test tree with relative links works too.
+    char target[4096];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n > 0) {
+        target[n] = '\0';
+        device = target[0] == '/' ? std::string(target) : sysRoot + "/dev/block/" + target;
+    }
+    std::string disk = device;
+    std::ifstream partition(device + "/partition");
+    if (partition.good())
+        disk = device.substr(0, device.rfind('/'));
+    const std::string diskName = LastPart(disk);
+    if (StartsWith(diskName, "mmcblk") || StartsWith(diskName, "fd"))
+        return true;
+    if (ReadSmallFile(disk + "/removable").substr(0, 1) == "1")
+        return true;
+    return device.find("/usb") != std::string::npos;
+}
+
+bool IsBlockDevice(const std::string& sysRoot, unsigned major, unsigned minor)
+{
+    const std::string link = sysRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    return access(link.c_str(), F_OK) == 0;
+}
+
+} // namespace
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> mounts;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        const std::vector<std::string_view> f = SplitFields(text.substr(pos, end - pos));
+        pos = end + 1;
+        // id parent maj:min root mountpoint options [optional...] - type source superopts
+        const auto dash = std::find(f.begin(), f.end(), std::string_view("-"));
+        if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3)
+            continue;
+        MountEntry m;
+        if (!ParseDevice(f[2], m.major, m.minor))
+            continue;
+        m.root = Unescape(f[3]);
+        m.mountPoint = Unescape(f[4]);
+        m.fsType = Unescape(dash[1]);
+        m.source = Unescape(dash[2]);
+        mounts.push_back(std::move(m));
+    }
+    return mounts;
+}
+
+std::vector<MountEntry> ReadMountTable()
+{
+    return ParseMountInfo(ReadSmallFile("/proc/self/mountinfo"));
+}
+
+bool IsPseudoFileSystemType(std::string_view fsType)
+{
+    static const std::set<std::string_view> kPseudo = {
+        "proc", "sysfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "securityfs", "debugfs", "tracefs",
+        "configfs", "mqueue", "hugetlbfs", "bpf", "pstore", "efivarfs", "autofs", "nsfs", "binfmt_misc",
+        "fusectl"};
+    return kPseudo.count(fsType) != 0;
+}
+
+std::optional<std::string> FileSystemTypeOfDevice(dev_t device)
+{
+    for (const MountEntry& m : ReadMountTable()) {
+        if (m.major == major(device) && m.minor == minor(device))
+            return m.fsType;
+    }
+    return std::nullopt;
+}
+
+std::string DriveKind(const MountEntry& mount, const std::string& sysRoot)
+{
+    static const std::set<std::string_view> kNetwork = {"nfs", "nfs4", "cifs", "smb3", "9p",
+                                                        "virtiofs", "fuse.sshfs", "davfs", "ceph"};
+    if (kNetwork.count(mount.fsType))
+        return "NetD";
+    if (mount.fsType == "iso9660" || mount.fsType == "udf" || StartsWith(mount.source, "/dev/sr"))
+        return "CD-ROM";
+    if (mount.fsType == "tmpfs" || mount.fsType == "ramfs" || StartsWith(mount.source, "/dev/zram"))
+        return "RamD";
+    if (mount.major == 7 || StartsWith(LastPart(mount.source), "loop"))
+        return "UNKNOWN";  // loop devices
+    if (mount.major != 0 && IsBlockDevice(sysRoot, mount.major, mount.minor))
+        return IsRemovableBlockDevice(sysRoot, mount.major, mount.minor) ? "FDDorMO" : "HDD";
+    return "UNKNOWN";
+}
+
+std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot)
+{
+    std::vector<const MountEntry*> sorted;
+    for (const MountEntry& m : mounts)
+        sorted.push_back(&m);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const MountEntry* a, const MountEntry* b) { return a->mountPoint < b->mountPoint; });
+    std::vector<Drive> drives;
+    std::set<std::pair<unsigned, unsigned>> seenDevices;
+    for (const MountEntry* m : sorted) {
+        if (IsPseudoFileSystemType(m->fsType) || m->fsType == "squashfs" || m->fsType == "erofs")
+            continue;
+        if (m->root != "/")
+            continue;  // a bind mount of a folder shown elsewhere
+        if (m->fsType == "overlay" && m->mountPoint != "/")
+            continue;
+        if (m->mountPoint.empty() || m->mountPoint[0] != '/' || InSystemPlace(m->mountPoint))
+            continue;
+        if (!seenDevices.insert({m->major, m->minor}).second)
+            continue;
+        drives.push_back(Drive{m->mountPoint, DriveKind(*m, sysRoot)});
+    }
+    return drives;
+}
+
+} // namespace snapsift

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace snapsift {
+
+// One line of /proc/self/mountinfo, with its octal escapes undone.
+struct MountEntry {
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string root;        // the part of the file system mounted here
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+};
+
+// Parses mountinfo text. Lines that do not have the expected fields are
+// skipped; nothing in the text can make it fail.
+std::vector<MountEntry> ParseMountInfo(std::string_view text);
+
+// The mount table of this process; empty when it cannot be read.
+std::vector<MountEntry> ReadMountTable();
+
+// proc, sysfs, devtmpfs, cgroup and the other kernel file systems that hold no
+// user files and are never searched.
+bool IsPseudoFileSystemType(std::string_view fsType);
+
+// The file-system type mounted with device number `device`, from the mount table.
+std::optional<std::string> FileSystemTypeOfDevice(dev_t device);
+
+// A mounted file system as the target tree offers it.
+struct Drive {
+    std::string mountPoint;
+    std::string kind;  // "HDD", "FDDorMO", "NetD", "CD-ROM", "RamD" or "UNKNOWN"
+    std::string DisplayName() const { return mountPoint + " (" + kind + ")"; }
+};
+
+// The kind word of a mount. `sysRoot` is where sysfs is found ("/sys"); the
+// tests point it at a tree of their own.
+std::string DriveKind(const MountEntry& mount, const std::string& sysRoot = "/sys");
+
+// The drives to offer, in mount-point order with "/" first: pseudo file
+// systems, snaps, bind mounts, repeated devices, overlays other than "/" and
+// mounts in system places are left out.
+std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot = "/sys");
+
+} // namespace snapsift

@@ -1,0 +1,23 @@
+#pragma once
+
+namespace snapsift {
+
+// The progress bar as the long commands drive it. The bar keeps its position
+// within its range: a step past the upper bound leaves it full.
+class Progress {
+public:
+    virtual ~Progress() = default;
+    virtual void SetRange(int lower, int upper) = 0;
+    virtual void DeltaPos(int step) = 0;
+    virtual void SetPos(int position) = 0;
+};
+
+// For callers without a bar (the report mode).
+class NullProgress final : public Progress {
+public:
+    void SetRange(int, int) override {}
+    void DeltaPos(int) override {}
+    void SetPos(int) override {}
+};
+
+} // namespace snapsift

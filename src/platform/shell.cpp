@@ -1,0 +1,41 @@
+#include "platform/shell.h"
+
+#include <gio/gio.h>
+
+namespace snapsift {
+namespace {
+
+ShellResult FromError(GError* error)
+{
+    ShellResult result;
+    result.ok = error == nullptr;
+    if (error) {
+        result.error = error->message ? error->message : "";
+        g_error_free(error);
+    }
+    return result;
+}
+
+} // namespace
+
+ShellResult MoveToTrash(const std::string& path)
+{
+    GFile* file = g_file_new_for_path(path.c_str());
+    GError* error = nullptr;
+    g_file_trash(file, nullptr, &error);
+    g_object_unref(file);
+    return FromError(error);
+}
+
+ShellResult OpenWithDefaultProgram(const std::string& path)
+{
+    GError* error = nullptr;
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
+    if (!uri)
+        return FromError(error);
+    g_app_info_launch_default_for_uri(uri, nullptr, &error);
+    g_free(uri);
+    return FromError(error);
+}
+
+} // namespace snapsift

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "review/duplicate_combo.h"
+#include "review/result_list.h"
+#include "scan/file_table.h"
+
+namespace snapsift {
+
+class Progress;
+
+extern const char* const kPromptText;        // "重複検出、ここから選んで下さい"
+extern const char* const kShowAllText;       // "すべて表示"
+extern const char* const kNoDuplicatesText;  // "重複ファイルはありません"
+
+// The enabled state of the three buttons that act on results.
+struct ResultButtons {
+    bool autoSelect = false;
+    bool deleteSelected = false;
+    bool clear = false;
+};
+
+// The outcome of a search and how it is shown: the file table, the result
+// list, the duplicate-name combo box and the buttons that act on them.
+class ResultView final {
+public:
+    FileTable table;
+    ResultList list;
+    DuplicateCombo combo;
+    ResultButtons buttons;
+
+    int m_colName = -1;
+    int m_colSize = -1;
+    int m_colDate = -1;
+    int m_colPath = -1;
+
+    // Sets up the four result columns and empties the count.
+    bool InitResultColumns();
+    // Shows every table row in name order and offers, once each, every name
+    // that stands in two or more rows (bytes compared exactly).
+    bool FillResultView();
+    // Shows the rows of the name chosen in the combo box; the show-all entry
+    // runs FillResultView instead.
+    void ShowSelectedDuplicates();
+    // Before the combo's list opens: the prompt gives way to the show-all entry.
+    void OnDuplicateDropDown();
+    // Empties the list, the combo box and the table and disables the buttons.
+    void ClearResults();
+};
+
+// Selects, in the rows the list shows, every row for which the table holds a
+// row of the same name and size text with a later date text. Clears the
+// selection first; nothing but the selection changes.
+void OnAutoSelect(ResultView& view, Progress& progress);
+
+} // namespace snapsift

@@ -1,0 +1,69 @@
+#include "scan/file_table.h"
+
+#include "platform/local_time.h"
+
+#include <cassert>
+
+namespace snapsift {
+
+std::string SizeText(std::uint64_t size)
+{
+    return std::to_string(size) + "byte";
+}
+
+std::string DateText(std::int64_t creationTime)
+{
+    return FormatLocalTime(creationTime, "%Y年%m月%d日 %H:%M:%S");
+}
+
+void FileTable::AddFoundFile(const FoundFile& file)
+{
+    m_names.push_back(file.name);
+    m_sizes.push_back(SizeText(file.size));
+    m_dates.push_back(DateText(file.creationTime));
+    m_paths.push_back(file.path);
+    ++m_fileCount;
+}
+
+void FileTable::RemoveFileRow(int k)
+{
+    assert(k >= 0 && k < m_fileCount);
+    m_names.erase(m_names.begin() + k);
+    m_sizes.erase(m_sizes.begin() + k);
+    m_dates.erase(m_dates.begin() + k);
+    m_paths.erase(m_paths.begin() + k);
+    --m_fileCount;
+}
+
+void FileTable::RemoveFileRows(const std::vector<bool>& remove)
+{
+    assert(static_cast<int>(remove.size()) == m_fileCount);
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < remove.size(); ++k) {
+        if (remove[k])
+            continue;
+        if (kept != k) {
+            m_names[kept] = std::move(m_names[k]);
+            m_sizes[kept] = std::move(m_sizes[k]);
+            m_dates[kept] = std::move(m_dates[k]);
+            m_paths[kept] = std::move(m_paths[k]);
+        }
+        ++kept;
+    }
+    m_names.resize(kept);
+    m_sizes.resize(kept);
+    m_dates.resize(kept);
+    m_paths.resize(kept);
+    m_fileCount = static_cast<int>(kept);
+}
+
+void FileTable::ClearFileTable()
+{
+    m_names.clear();
+    m_sizes.clear();
+    m_dates.clear();
+    m_paths.clear();
+    m_fileCount = 0;
+}
+
+} // namespace snapsift

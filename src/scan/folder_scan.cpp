@@ -1,0 +1,224 @@
+#include "scan/folder_scan.h"
+
+#include "platform/file_system.h"
+#include "platform/messenger.h"
+#include "platform/progress.h"
+#include "scan/file_table.h"
+#include "scan/name_pattern.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <unistd.h>
+#include <unordered_set>
+#include <vector>
+
+namespace snapsift {
+
+const char* const kNeedOtherExtensionText =
+    "その他拡張子に文字列を指定してください。\n"
+    "\u3000\u3000\u3000\u3000例\uff1a png, jpeg, txt, html 等";
+const char* const kNeedFileTypeText = "検索したいファイル形式を選択してください";
+const char* const kInformationCaption = "情報";
+
+namespace {
+
+constexpr int kTypeCount = 4;  // JPEG, BMP, GIF, other: the order of the passes
+
+// The patterns of the ticked types; bit t of a file's tag says it matches type t.
+struct TypePatterns {
+    std::array<std::string, kTypeCount> pattern;
+    std::array<bool, kTypeCount> ticked{};
+};
+
+std::uint8_t MatchTypes(std::string_view name, const void* context)
+{
+    const auto& types = *static_cast<const TypePatterns*>(context);
+    std::uint8_t mask = 0;
+    for (int t = 0; t < kTypeCount; ++t) {
+        if (types.ticked[t] && MatchesNamePattern(name, types.pattern[t]))
+            mask |= static_cast<std::uint8_t>(1u << t);
+    }
+    return mask;
+}
+
+// A folder of the scan list with the names in it that match a ticked type.
+struct ScanEntry {
+    std::string path;
+    std::size_t nameOffset = 0;  // where the folder's own name starts in `path`
+    int parent = -1;             // index in the scan list; -1 for the target
+    FolderId id;
+    std::vector<ListedEntry> files;
+};
+
+class Collector final {
+public:
+    Collector(const std::string& target, const TypePatterns& types, Progress& progress)
+        : target_(target), types_(types), progress_(progress) {}
+
+    // Lists the target and, breadth-first, every folder below it. Returns the
+    // scan list with the target stored last.
+    std::vector<ScanEntry> CollectSubfolders()
+    {
+        ScanEntry root;
+        root.path = target_;
+        FolderHandle rootHandle = OpenFolder(target_);
+        if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle)) {
+            if (const auto id = IdentifyFolder(rootHandle)) {
+                root.id = *id;
+                visited_.insert(*id);
+            }
+            ListInto(rootHandle, root, -1);
+        }
+        const int n = static_cast<int>(list_.size());
+        progress_.SetRange(0, n);
+        for (std::size_t i = 0; n > 0 && i < list_.size(); ++i) {
+            FolderHandle handle = OpenCollected(static_cast<int>(i));
+            if (handle.IsOpen() && !(CrossesDevice(static_cast<int>(i)) && IsPseudoFileSystem(handle))) {
+                ScanEntry& entry = list_[i];
+                ListInto(handle, entry, static_cast<int>(i));
+            }
+            lastListed_ = std::move(handle);
+            lastListedIndex_ = static_cast<int>(i);
+            progress_.DeltaPos(ClampToInt(list_.size()));
+        }
+        progress_.SetPos(0);
+        list_.push_back(std::move(root));
+        return std::move(list_);
+    }
+
+private:
+    static int ClampToInt(std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); }
+
+    bool CrossesDevice(int index) const
+    {
+        const int parent = list_[index].parent;
+        const dev_t parentDevice = parent < 0 ? rootDevice_ : list_[parent].id.device;
+        return list_[index].id.device != parentDevice;
+    }
+
+    // Opens a collected folder through its parent when the parent is at hand,
+    // so deep trees are not walked from the top for every folder.
+    FolderHandle OpenCollected(int index)
+    {
+        const ScanEntry& entry = list_[index];
+        const std::string name = entry.path.substr(entry.nameOffset);
+        if (entry.parent == lastListedIndex_ && lastListed_.IsOpen())
+            return OpenSubfolder(lastListed_, name);
+        if (entry.parent != parentIndex_ || !parentHandle_.IsOpen()) {
+            parentHandle_ = entry.parent < 0 ? OpenFolder(target_) : OpenFolder(list_[entry.parent].path, false);
+            parentIndex_ = entry.parent;
+        }
+        return OpenSubfolder(parentHandle_, name);
+    }
+
+    void ListInto(const FolderHandle& handle, ScanEntry& entry, int index)
+    {
+        if (index < 0) {
+            if (const auto id = IdentifyFolder(handle))
+                rootDevice_ = id->device;
+        }
+        std::vector<ListedEntry> listed;
+        ListFolder(handle, listed, &MatchTypes, &types_);
+        const std::string folderPath = entry.path;  // list_ may grow below
+        for (ListedEntry& e : listed) {
+            if (e.kind == EntryKind::RegularFile) {
+                (index < 0 ? entry : list_[index]).files.push_back(std::move(e));
+                continue;
+            }
+            if (!visited_.insert(e.id).second)
+                continue;  // already reached another way
+            ScanEntry sub;
+            sub.path = JoinPath(folderPath, e.name);
+            sub.nameOffset = sub.path.size() - e.name.size();
+            sub.parent = index;
+            sub.id = e.id;
+            list_.push_back(std::move(sub));
+        }
+    }
+
+    const std::string& target_;
+    const TypePatterns& types_;
+    Progress& progress_;
+    std::vector<ScanEntry> list_;
+    std::unordered_set<FolderId, FolderIdHash> visited_;
+    dev_t rootDevice_ = 0;
+    FolderHandle lastListed_;
+    int lastListedIndex_ = -2;
+    FolderHandle parentHandle_;
+    int parentIndex_ = -2;
+};
+
+// Adds a row for every file of type `type` in `entry`, as it is now.
+void ScanPass(const ScanEntry& entry, int type, bool isTarget, FileTable& table)
+{
+    const std::uint8_t bit = static_cast<std::uint8_t>(1u << type);
+    FolderHandle handle;
+    for (const ListedEntry& file : entry.files) {
+        if ((file.tag & bit) == 0)
+            continue;
+        if (!handle.IsOpen()) {
+            handle = OpenFolder(entry.path, isTarget);
+            if (!handle.IsOpen())
+                return;  // gone since it was listed
+        }
+        const auto facts = StatRegularFile(handle.Fd(), file.name.c_str());
+        if (!facts)
+            continue;  // gone, or no longer a regular file
+        table.AddFoundFile(FoundFile{file.name, JoinPath(entry.path, file.name), facts->size, facts->creationTime});
+    }
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/')
+        return path;
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return path;
+        buffer.resize(buffer.size() * 2);
+    }
+    return path == "." ? std::string(buffer.data()) : JoinPath(buffer.data(), path);
+}
+
+} // namespace
+
+ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
+                       Messenger& messenger, Progress& progress, const std::function<void()>& fillResultView)
+{
+    if (options.m_bOther && options.m_strOtherExt.empty()) {
+        messenger.Show({kNeedOtherExtensionText, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
+        return ScanOutcome::Refused;
+    }
+    if (!options.m_bJpeg && !options.m_bBmp && !options.m_bGif && !options.m_bOther) {
+        messenger.Show({kNeedFileTypeText, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
+        return ScanOutcome::Refused;
+    }
+    TypePatterns types;
+    types.pattern = {"*.jpg", "*.bmp", "*.gif", "*." + options.m_strOtherExt};
+    types.ticked = {options.m_bJpeg, options.m_bBmp, options.m_bGif, options.m_bOther};
+    const int ticked = static_cast<int>(std::count(types.ticked.begin(), types.ticked.end(), true));
+
+    const std::string absoluteTarget = AbsolutePath(target);
+    Collector collector(absoluteTarget, types, progress);
+    const std::vector<ScanEntry> scanList = collector.CollectSubfolders();
+    const long long j = static_cast<long long>(scanList.size()) - 1;
+
+    table.ClearFileTable();
+    progress.SetRange(0, static_cast<int>(std::min<long long>(j * ticked, INT_MAX)));
+    for (int type = 0; type < kTypeCount; ++type) {
+        if (!types.ticked[type])
+            continue;
+        for (long long index = j; index >= 0; --index) {
+            ScanPass(scanList[index], type, index == j, table);
+            progress.DeltaPos(1);
+        }
+    }
+    fillResultView();
+    progress.SetPos(0);
+    return ScanOutcome::Scanned;
+}
+
+} // namespace snapsift

@@ -1,0 +1,39 @@
+#include "scan/name_pattern.h"
+
+namespace snapsift {
+namespace {
+
+bool SameLetter(char a, char b)
+{
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return fold(a) == fold(b);
+}
+
+} // namespace
+
+bool MatchesNamePattern(std::string_view name, std::string_view pattern)
+{
+    // Iterative glob with one backtrack point: linear in practice, never
+    // exponential, whatever the number of stars.
+    std::size_t n = 0, p = 0;
+    std::size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || SameLetter(pattern[p], name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+} // namespace snapsift

@@ -1,0 +1,54 @@
+#include "ui/about_dlg.h"
+
+#include "ui/dialog_units.h"
+#include "ui/help_page.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace snapsift {
+
+CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* parent)
+    : QDialog(parent), openFile_(std::move(openFile))
+{
+    setFont(DialogFont());
+    const DialogUnits du(font());
+    setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Snapsift"));
+    setFixedSize(du.X(219), du.Y(47));
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(QIcon(QStringLiteral(":/snapsift/snapsift-32.png")).pixmap(32, 32));
+    icon->setGeometry(du.Rect(7, 7, 20, 21));
+    icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    auto* name = new QLabel(QStringLiteral("画像ファイル整とんソフト\u3000Snapsift Version 1.0"), this);
+    name->setTextFormat(Qt::PlainText);
+    name->setGeometry(du.Rect(32, 7, 169, 8));
+
+    auto* maker = new QLabel(QStringLiteral("Copyright (C) 2026 Snapsift developers"), this);
+    maker->setTextFormat(Qt::PlainText);
+    maker->setGeometry(du.Rect(33, 19, 119, 8));
+
+    m_okButton = new QPushButton(QStringLiteral("OK"), this);
+    m_okButton->setGeometry(du.Rect(180, 17, 32, 11));
+    m_okButton->setDefault(true);
+
+    m_supportButton = new QPushButton(QStringLiteral("Snapsift ヘルプ: share/snapsift/help/index.html"), this);
+    m_supportButton->setFlat(true);
+    m_supportButton->setAutoDefault(true);
+    m_supportButton->setGeometry(du.Rect(7, 30, 205, 11));
+
+    setTabOrder(m_okButton, m_supportButton);
+    connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_supportButton, &QPushButton::clicked, this, &CAboutDlg::OnSupportLink);
+    m_okButton->setFocus(Qt::OtherFocusReason);
+}
+
+void CAboutDlg::OnSupportLink()
+{
+    // The box stays open whether or not the page opens.
+    openFile_(HelpPagePath());
+}
+
+} // namespace snapsift

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/messenger.h"
+
+class QWidget;
+
+namespace snapsift {
+
+// Message boxes as Qt shows them, owned by `owner`.
+class QtMessenger final : public Messenger {
+public:
+    explicit QtMessenger(QWidget* owner) : owner_(owner) {}
+    MessageAnswer Show(const MessageRequest& request) override;
+
+private:
+    QWidget* owner_;
+};
+
+} // namespace snapsift

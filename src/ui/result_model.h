@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+namespace snapsift {
+
+class ResultView;
+
+// The result list as Qt views see it: the rows of the core result list, four
+// columns, texts converted only when a row is painted.
+class ResultModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ResultModel(const ResultView& view, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Tells the views that the core list has been rebuilt.
+    void Rebuilt();
+
+private:
+    const ResultView& view_;
+};
+
+} // namespace snapsift

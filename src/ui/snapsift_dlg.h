@@ -1,0 +1,123 @@
+#pragma once
+
+#include "review/result_view.h"
+#include "targets/search_targets.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace snapsift {
+
+class DuplicateComboBox;
+class Messenger;
+class QtProgress;
+class ResultModel;
+
+// Where the window reaches beyond itself. The defaults are the real ones;
+// tests replace what cannot run in them.
+struct WindowServices {
+    Messenger* messenger = nullptr;  // null: Qt message boxes owned by the window
+    std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
+    std::string deletionLogPath = "DeleteLog.log";
+};
+
+// The main window: the target tree and type options at the left, the results
+// at the right. Every command runs to its end on the window's thread.
+class CSnapsiftDlg final : public QDialog {
+    Q_OBJECT
+public:
+    explicit CSnapsiftDlg(WindowServices services = {}, QWidget* parent = nullptr);
+    ~CSnapsiftDlg() override;
+
+    // Copies the controls into the option members (save) or the members into
+    // the controls. Saving refuses an extension longer than its limit.
+    bool UpdateData(bool save);
+
+    // The command handlers, as the buttons, the tree, the list and the combo
+    // box run them.
+    void OnSearch();
+    void OnAutoSelect();
+    void OnDeleteSelected();
+    void OnClear();
+    void OnTreeDblClk();
+    void OnResultDblClk();
+    void OnUnderConstruction();
+    void OnOtherExtToggle();
+    void OnVersion();
+    void OnDuplicateChosen(int index);
+    void OnDuplicateDropDown();
+    void OnHelp();
+
+    // For tests and the benchmark.
+    const ResultView& Results() const { return m_view; }
+    const SearchTargets& Targets() const { return m_targets; }
+    QTreeWidgetItem* TreeItemOfNode(int node) const;
+
+    // The option members, as the data exchange fills them.
+    bool m_bJpeg = false;
+    bool m_bGif = false;
+    bool m_bBmp = false;
+    bool m_bOther = false;
+    std::string m_strOtherExt;
+    std::string m_strHidden;
+
+    static constexpr int kOtherExtLimit = 4;
+
+protected:
+    void accept() override;  // Enter does nothing
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void CreateControls();
+    void OnInitDialog();
+    void AddTreeItems(const std::vector<int>& nodes);
+    void PullSelection();
+    void PushSelection();
+    void MirrorResults();
+    void ShowAboutBox();
+
+    ResultView m_view;
+    SearchTargets m_targets;
+    WindowServices services_;
+    std::unique_ptr<Messenger> ownMessenger_;
+    Messenger* messenger_ = nullptr;
+    std::unique_ptr<QtProgress> progressDriver_;
+    ResultModel* resultModel_ = nullptr;
+    std::vector<QTreeWidgetItem*> treeItems_;  // by node index
+
+public:
+    // The controls, in the window's order.
+    QPushButton* m_versionButton = nullptr;
+    QTreeWidget* m_folderTree = nullptr;
+    QCheckBox* m_checkJpeg = nullptr;
+    QCheckBox* m_checkBmp = nullptr;
+    QCheckBox* m_checkGif = nullptr;
+    QCheckBox* m_checkOther = nullptr;
+    QLineEdit* m_otherExt = nullptr;
+    QPushButton* m_searchButton = nullptr;
+    DuplicateComboBox* m_duplicateCombo = nullptr;
+    QPushButton* m_autoSelectButton = nullptr;
+    QTreeView* m_resultList = nullptr;
+    QPushButton* m_deleteButton = nullptr;
+    QPushButton* m_quitButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QLineEdit* m_hiddenEdit = nullptr;
+    QPushButton* m_underConstructionButton = nullptr;
+    QPushButton* m_hiddenOkButton = nullptr;
+};
+
+extern const char* const kAboutMenuText;  // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
+
+} // namespace snapsift

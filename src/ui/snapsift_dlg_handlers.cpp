@@ -1,0 +1,162 @@
+// The window's command handlers: each hands its work to the core and then
+// mirrors what changed into the controls.
+#include "ui/snapsift_dlg.h"
+
+#include "delete/delete_selected.h"
+#include "platform/messenger.h"
+#include "scan/folder_scan.h"
+#include "ui/display_text.h"
+#include "ui/duplicate_combo_box.h"
+#include "ui/help_page.h"
+#include "ui/qt_progress.h"
+#include "ui/result_model.h"
+
+#include <QItemSelection>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+namespace snapsift {
+
+void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
+{
+    treeItems_.resize(m_targets.nodes.size(), nullptr);
+    for (int node : nodes) {
+        const TargetNode& target = m_targets.nodes[node];
+        QTreeWidgetItem* parent = target.parent >= 0 ? treeItems_[target.parent] : nullptr;
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
+        item->setText(0, DisplayText(target.text));
+        item->setData(0, Qt::UserRole, node);
+        treeItems_[node] = item;
+    }
+}
+
+void CSnapsiftDlg::MirrorResults()
+{
+    resultModel_->Rebuilt();
+    m_duplicateCombo->Mirror();
+    m_autoSelectButton->setEnabled(m_view.buttons.autoSelect);
+    m_deleteButton->setEnabled(m_view.buttons.deleteSelected);
+    m_clearButton->setEnabled(m_view.buttons.clear);
+}
+
+void CSnapsiftDlg::PullSelection()
+{
+    m_view.list.ClearSelection();
+    const int rows = m_view.list.GetItemCount();
+    for (const QItemSelectionRange& range : m_resultList->selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom() && row < rows; ++row)
+            m_view.list.SetSelected(row, true);
+    }
+    const QModelIndex focused = m_resultList->selectionModel()->currentIndex();
+    m_view.list.SetFocusedRow(focused.isValid() ? focused.row() : -1);
+}
+
+void CSnapsiftDlg::PushSelection()
+{
+    // Runs of selected rows become one range each; focus and scrolling stay.
+    QItemSelection selection;
+    const int rows = m_view.list.GetItemCount();
+    const int lastColumn = resultModel_->columnCount() - 1;
+    for (int row = 0; row < rows;) {
+        if (!m_view.list.IsSelected(row)) {
+            ++row;
+            continue;
+        }
+        int end = row;
+        while (end + 1 < rows && m_view.list.IsSelected(end + 1))
+            ++end;
+        selection.append(QItemSelectionRange(resultModel_->index(row, 0), resultModel_->index(end, lastColumn)));
+        row = end + 1;
+    }
+    m_resultList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void CSnapsiftDlg::OnSearch()
+{
+    QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
+    const int node = item ? item->data(0, Qt::UserRole).toInt() : -1;
+    m_targets.OnSearch(node, *messenger_, [this](const std::string& path) {
+        m_view.ClearResults();
+        MirrorResults();
+        UpdateData(true);
+        SearchOptions options;
+        options.m_bJpeg = m_bJpeg;
+        options.m_bBmp = m_bBmp;
+        options.m_bGif = m_bGif;
+        options.m_bOther = m_bOther;
+        options.m_strOtherExt = m_strOtherExt;
+        ScanFolder(path, options, m_view.table, *messenger_, *progressDriver_, [this] {
+            m_view.FillResultView();
+            MirrorResults();
+        });
+    });
+}
+
+void CSnapsiftDlg::OnAutoSelect()
+{
+    snapsift::OnAutoSelect(m_view, *progressDriver_);
+    PushSelection();
+}
+
+void CSnapsiftDlg::OnDeleteSelected()
+{
+    PullSelection();
+    snapsift::OnDeleteSelected(m_view, *messenger_, *progressDriver_, services_.deletionLogPath);
+    MirrorResults();
+}
+
+void CSnapsiftDlg::OnClear()
+{
+    m_view.ClearResults();
+    MirrorResults();
+}
+
+void CSnapsiftDlg::OnTreeDblClk()
+{
+    QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
+    if (!item)
+        return;
+    AddTreeItems(m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt()));
+}
+
+void CSnapsiftDlg::OnResultDblClk()
+{
+    const QModelIndex focused = m_resultList->selectionModel()->currentIndex();
+    if (!focused.isValid() || focused.row() >= m_view.list.GetItemCount())
+        return;
+    services_.openFile(m_view.table.m_paths[m_view.list.TableRow(focused.row())]);
+}
+
+void CSnapsiftDlg::OnUnderConstruction()
+{
+    messenger_->Show({"構築中", "確認", MessageButtons::Ok, MessageIcon::None});
+}
+
+void CSnapsiftDlg::OnOtherExtToggle()
+{
+    UpdateData(true);
+    m_otherExt->setEnabled(m_bOther);
+}
+
+void CSnapsiftDlg::OnDuplicateChosen(int index)
+{
+    m_view.combo.SetCurSel(index);
+    m_view.ShowSelectedDuplicates();
+    MirrorResults();
+}
+
+void CSnapsiftDlg::OnDuplicateDropDown()
+{
+    m_view.OnDuplicateDropDown();
+    m_duplicateCombo->Mirror();
+}
+
+void CSnapsiftDlg::OnHelp()
+{
+    services_.openFile(HelpPagePath());
+}
+
+} // namespace snapsift
