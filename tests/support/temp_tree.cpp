@@ -1,0 +1,153 @@
+#include "support/temp_tree.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace snapsift::testing {
+namespace {
+
+void RemoveInside(int dirFd)
+{
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode)) {
+            fchmodat(dirfd(dir), name.c_str(), 0700, 0);
+            const int sub = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (sub >= 0)
+                RemoveInside(sub);
+            unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(dirfd(dir), name.c_str(), 0);
+        }
+    }
+    closedir(dir);
+}
+
+void MakeParents(const std::string& path)
+{
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+}
+
+} // namespace
+
+TempDir::TempDir(const std::string& under)
+{
+    std::string base = under;
+    if (base.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        base = tmp && *tmp ? tmp : "/tmp";
+    }
+    std::string pattern = base + "/snapsift-test-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed under " + base);
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    RemoveTree(path_);
+}
+
+std::string TempDir::MakeFolder(const std::string& relative) const
+{
+    const std::string path = *this / relative;
+    MakeParents(path + "/");
+    return path;
+}
+
+std::string TempDir::MakeFile(const std::string& relative, std::uint64_t size) const
+{
+    const std::string path = *this / relative;
+    MakeParents(path);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
+    if (size > 0 && ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        close(fd);
+        throw std::runtime_error("cannot size " + path);
+    }
+    close(fd);
+    return path;
+}
+
+std::string TempDir::WriteFile(const std::string& relative, const std::string& content) const
+{
+    const std::string path = *this / relative;
+    MakeParents(path);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    return path;
+}
+
+void RemoveTree(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd >= 0) {
+        chmod(path.c_str(), 0700);
+        RemoveInside(fd);
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void SetEnv(const std::string& name, const std::string& value)
+{
+    setenv(name.c_str(), value.c_str(), 1);
+}
+
+MessageAnswer RecordingMessenger::Show(const MessageRequest& request)
+{
+    shown.push_back(request);
+    if (answers.empty())
+        return MessageAnswer::Ok;
+    const MessageAnswer answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+}
+
+void RecordingProgress::SetRange(int lower, int upper)
+{
+    ops.push_back("range " + std::to_string(lower) + " " + std::to_string(upper));
+}
+
+void RecordingProgress::DeltaPos(int step)
+{
+    ops.push_back("delta " + std::to_string(step));
+}
+
+void RecordingProgress::SetPos(int position)
+{
+    ops.push_back("pos " + std::to_string(position));
+}
+
+} // namespace snapsift::testing

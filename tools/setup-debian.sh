@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what Snapsift needs to build, run and test on Debian 12.
+# Runs apt-get as root (through sudo when not root); installs only what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev libglib2.0-dev libgl-dev
+  fonts-noto-cjk
+  libgtest-dev googletest
+  xvfb xauth
+  clang libclang-rt-14-dev
+  desktop-file-utils appstream-util
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
