@@ -1,3 +1,243 @@
+// The file table, its text forms, the name order and the name patterns.
+
+#include "platform/name_order.h"
+#include "scan/file_table.h"
+#include "scan/name_pattern.h"
+#include "support/temp_tree.h"
+
 #include <gtest/gtest.h>
 
-TEST(Placeholder, Builds) {}
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace snapsift {
+namespace {
+
+using Row = std::tuple<std::string, std::string, std::string, std::string>;
+
+Row RowOf(const FileTable& table, int k)
+{
+    return {table.m_names[k], table.m_sizes[k], table.m_dates[k], table.m_paths[k]};
+}
+
+void ExpectConsistent(const FileTable& table)
+{
+    ASSERT_GE(table.m_fileCount, 0);
+    const auto n = static_cast<std::size_t>(table.m_fileCount);
+    EXPECT_EQ(table.m_names.size(), n);
+    EXPECT_EQ(table.m_sizes.size(), n);
+    EXPECT_EQ(table.m_dates.size(), n);
+    EXPECT_EQ(table.m_paths.size(), n);
+}
+
+// Rows 0..count-1, each with its own name, size, time and path.
+FileTable TableOf(int count)
+{
+    FileTable table;
+    for (int k = 0; k < count; ++k)
+        table.AddFoundFile({"n" + std::to_string(k), "/p/" + std::to_string(k), 10u + k, 1000000000 + k});
+    return table;
+}
+
+class CoreTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testing::SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+};
+
+TEST_F(CoreTest, AddFoundFileAppendsOneRowInEveryColumn)
+{
+    FileTable table;
+    table.AddFoundFile({"a.jpg", "/t/a.jpg", 1234, 932014989});
+    table.AddFoundFile({"\x82\xa0.jpg", "/t/s/\x82\xa0.jpg", 0, 0});
+    ExpectConsistent(table);
+    ASSERT_EQ(table.m_fileCount, 2);
+    EXPECT_EQ(RowOf(table, 0), Row("a.jpg", "1234byte", "1999年07月15日 14:03:09", "/t/a.jpg"));
+    EXPECT_EQ(RowOf(table, 1), Row("\x82\xa0.jpg", "0byte", "1970年01月01日 09:00:00", "/t/s/\x82\xa0.jpg"));
+}
+
+TEST_F(CoreTest, RemoveFileRowZeroOfThreeMovesTheOthersUp)
+{
+    FileTable table = TableOf(3);
+    const Row one = RowOf(table, 1);
+    const Row two = RowOf(table, 2);
+    table.RemoveFileRow(0);
+    ExpectConsistent(table);
+    ASSERT_EQ(table.m_fileCount, 2);
+    EXPECT_EQ(RowOf(table, 0), one);
+    EXPECT_EQ(RowOf(table, 1), two);
+
+    table.RemoveFileRow(1);
+    table.RemoveFileRow(0);
+    ExpectConsistent(table);
+    EXPECT_EQ(table.m_fileCount, 0);
+}
+
+TEST_F(CoreTest, RemoveFileRowsKeepsTheOrderOfTheRest)
+{
+    struct Case {
+        std::vector<bool> remove;
+        std::vector<int> kept;
+    };
+    const std::vector<Case> cases = {
+        {{false, false, false, false, false}, {0, 1, 2, 3, 4}},
+        {{true, false, true, false, true}, {1, 3}},
+        {{false, true, true, true, false}, {0, 4}},
+        {{true, true, true, true, true}, {}},
+    };
+    for (const Case& c : cases) {
+        const FileTable original = TableOf(5);
+        FileTable table = original;
+        table.RemoveFileRows(c.remove);
+        ExpectConsistent(table);
+        ASSERT_EQ(table.m_fileCount, static_cast<int>(c.kept.size()));
+        for (std::size_t i = 0; i < c.kept.size(); ++i)
+            EXPECT_EQ(RowOf(table, static_cast<int>(i)), RowOf(original, c.kept[i])) << "kept row " << i;
+    }
+}
+
+TEST_F(CoreTest, ClearFileTableEmptiesEveryColumn)
+{
+    FileTable empty;
+    empty.ClearFileTable();
+    ExpectConsistent(empty);
+    EXPECT_EQ(empty.m_fileCount, 0);
+
+    FileTable table = TableOf(4);
+    table.ClearFileTable();
+    ExpectConsistent(table);
+    EXPECT_EQ(table.m_fileCount, 0);
+    table.AddFoundFile({"b.jpg", "/b.jpg", 1, 0});
+    EXPECT_EQ(table.m_fileCount, 1);
+    EXPECT_EQ(table.m_names[0], "b.jpg");
+}
+
+TEST_F(CoreTest, SizeTextIsTheWholeLengthInDecimal)
+{
+    const std::vector<std::pair<std::uint64_t, std::string>> cases = {
+        {0, "0byte"},
+        {1234, "1234byte"},
+        {2147483647, "2147483647byte"},
+        {2147483648, "2147483648byte"},
+        {4294967295, "4294967295byte"},
+        {4294967296, "4294967296byte"},
+        {5000000000, "5000000000byte"},
+    };
+    for (const auto& [size, text] : cases)
+        EXPECT_EQ(SizeText(size), text);
+}
+
+TEST_F(CoreTest, DateTextIsLocalTimeInFixedFields)
+{
+    // Increasing times; their texts must increase byte by byte as well, since
+    // the automatic selection finds the older copy that way.
+    const std::vector<std::pair<std::int64_t, std::string>> cases = {
+        {-2177485200, "1901年01月01日 00:00:00"},
+        {-310190033, "1960年03月04日 05:06:07"},
+        {-1, "1970年01月01日 08:59:59"},
+        {0, "1970年01月01日 09:00:00"},
+        {932014989, "1999年07月15日 14:03:09"},
+        {946652399, "1999年12月31日 23:59:59"},
+        {946652400, "2000年01月01日 00:00:00"},
+        {2147483647, "2038年01月19日 12:14:07"},
+        {2147483648, "2038年01月19日 12:14:08"},
+        {4133948398, "2100年12月31日 23:59:58"},
+    };
+    std::string previous;
+    for (const auto& [seconds, text] : cases) {
+        EXPECT_EQ(DateText(seconds), text) << seconds;
+        EXPECT_LT(previous, DateText(seconds)) << seconds;
+        previous = DateText(seconds);
+    }
+}
+
+TEST_F(CoreTest, NameOrderIgnoresAsciiCaseThenFallsBackToBytes)
+{
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const std::vector<Case> cases = {
+        {"a.jpg", "a.jpg", 0},
+        {"a.jpg", "B.jpg", -1},
+        {"A.jpg", "b.jpg", -1},
+        {"A.jpg", "a.jpg", -1},   // equal but for case: bytes decide
+        {"IMG.jpg", "img.JPG", -1},
+        {"ab", "abc", -1},        // a beginning comes first
+        {"AB", "abc", -1},
+        {"z.jpg", "\x82\xa0.jpg", -1},  // bytes above 0x7f are unsigned
+        {"\xc3\x84.jpg", "\xc3\xa4.jpg", -1},  // only ASCII letters fold
+        {"a1", "a10", -1},
+        {"a10", "a9", -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CompareNames(c.a, c.b), c.sign) << c.a << " vs " << c.b;
+        EXPECT_EQ(CompareNames(c.b, c.a), -c.sign) << c.b << " vs " << c.a;
+        EXPECT_EQ(NameLess()(c.a, c.b), c.sign < 0);
+    }
+
+    std::vector<std::string> names = {"b.jpg", "\x82\xa0.jpg", "a.jpg", "B.jpg", "A.jpg", "a.jpg"};
+    std::sort(names.begin(), names.end(), NameLess());
+    const std::vector<std::string> sorted = {"A.jpg", "a.jpg", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"};
+    EXPECT_EQ(names, sorted);
+}
+
+TEST_F(CoreTest, NamePatternMatching)
+{
+    struct Case {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"a.jpg", "*.jpg", true},
+        {"A.JPG", "*.jpg", true},
+        {"b.Jpg", "*.jpg", true},
+        {"a.jpg", "*.JPG", true},
+        {".jpg", "*.jpg", true},
+        {"a.b.jpg", "*.jpg", true},
+        {"x.jpgx", "*.jpg", false},
+        {"x.jpg.bak", "*.jpg", false},
+        {"jpg", "*.jpg", false},
+        {"a.jpeg", "*.jp?g", true},
+        {"a.jpg", "*.jp?g", false},
+        {"a.tar.gz", "*.t*z", true},
+        {"a.tar.gzip", "*.t*z", false},
+        {"ab.jpg", "?.jpg", false},
+        {"\x82\xa0.jpg", "*.jpg", true},
+        {"\x82\xa0.jpg", "??.jpg", true},  // ? is one byte
+        {"\xc3\x84.jpg", "\xc3\xa4.jpg", false},
+        {"a", "*", true},
+        {"", "*", true},
+        {"", "", true},
+        {"a", "", false},
+        {"abc", "***", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchesNamePattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
+}
+
+TEST_F(CoreTest, NamePatternWithManyStarsFinishesQuickly)
+{
+    std::string pattern;
+    for (int i = 0; i < 40; ++i)
+        pattern += "*a";
+    const std::string a(20000, 'a');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(MatchesNamePattern(a, pattern + "*b"));
+    EXPECT_TRUE(MatchesNamePattern(a + "b", pattern + "*b"));
+    EXPECT_FALSE(MatchesNamePattern(a, "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab"));
+    EXPECT_TRUE(MatchesNamePattern(a, pattern + "*"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+} // namespace
+} // namespace snapsift
