@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang and runs each for a bounded time.
+# Usage: bash tools/fuzz.sh [seconds per target, default 60]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+bash tools/setup-debian.sh
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSNAPSIFT_FUZZ=ON -DSNAPSIFT_SANITIZE=ON -DSNAPSIFT_BUILD_GUI=OFF -DSNAPSIFT_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_mountinfo fuzz_name_pattern
+for target in mountinfo name_pattern; do
+  work=$(mktemp -d)
+  cp fuzz/corpus/$target/* "$work"/
+  echo "== fuzz_$target for ${seconds}s"
+  ./build-fuzz/bin/fuzz_$target -max_total_time="$seconds" -max_len=4096 -timeout=5 "$work"
+  rm -rf "$work"
+done
