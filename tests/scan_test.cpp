@@ -1,3 +1,421 @@
+// The folder scan on real temporary trees.
+
+#include "scan/file_table.h"
+#include "scan/folder_scan.h"
+#include "support/temp_tree.h"
+
 #include <gtest/gtest.h>
 
-TEST(Placeholder, Builds) {}
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace snapsift {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+SearchOptions Types(bool jpeg, bool bmp, bool gif, const char* other = nullptr)
+{
+    SearchOptions options;
+    options.m_bJpeg = jpeg;
+    options.m_bBmp = bmp;
+    options.m_bGif = gif;
+    options.m_bOther = other != nullptr;
+    options.m_strOtherExt = other ? other : "";
+    return options;
+}
+
+const SearchOptions kJpeg = Types(true, false, false);
+
+Strings Repeat(const std::string& text, int times)
+{
+    return Strings(static_cast<std::size_t>(times), text);
+}
+
+Strings Concat(std::initializer_list<Strings> parts)
+{
+    Strings all;
+    for (const Strings& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// A file system mounted for one test and detached when the test ends.
+class Mount final {
+public:
+    Mount(const std::string& source, const std::string& at, const char* type, unsigned long flags)
+        : at_(at)
+    {
+        ok_ = mount(source.c_str(), at.c_str(), type, flags, nullptr) == 0;
+        if (!ok_)
+            error_ = std::strerror(errno);
+    }
+    ~Mount()
+    {
+        if (ok_)
+            umount2(at_.c_str(), MNT_DETACH);
+    }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    bool Ok() const { return ok_; }
+    const std::string& Error() const { return error_; }
+
+private:
+    std::string at_;
+    bool ok_ = false;
+    std::string error_;
+};
+
+class ScanTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testing::SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+
+    ScanOutcome Scan(const std::string& target, const SearchOptions& options)
+    {
+        return ScanFolder(target, options, table, messenger, progress, [this] { ++fills; });
+    }
+
+    // The paths of the rows, each relative to the temporary folder.
+    Strings RelativePaths() const
+    {
+        Strings paths;
+        for (const std::string& path : table.m_paths) {
+            EXPECT_EQ(path.rfind(tmp.Path() + "/", 0), 0u) << path;
+            paths.push_back(path.substr(tmp.Path().size() + 1));
+        }
+        return paths;
+    }
+
+    testing::TempDir tmp;
+    FileTable table;
+    testing::RecordingMessenger messenger;
+    testing::RecordingProgress progress;
+    int fills = 0;
+};
+
+TEST_F(ScanTest, RefusedOptionsShowOneMessageAndChangeNothing)
+{
+    const std::string other =
+        "その他拡張子に文字列を指定してください。\n"
+        "\xe3\x80\x80\xe3\x80\x80\xe3\x80\x80\xe3\x80\x80例\xef\xbc\x9a png, jpeg, txt, html 等";
+    const std::string none = "検索したいファイル形式を選択してください";
+    struct Case {
+        const char* label;
+        SearchOptions options;
+        const std::string& text;
+    };
+    SearchOptions typedButNotTicked;
+    typedButNotTicked.m_strOtherExt = "png";
+    const std::vector<Case> cases = {
+        {"other ticked, no extension, JPEG ticked", Types(true, false, false, ""), other},
+        {"other ticked, no extension, all ticked", Types(true, true, true, ""), other},
+        {"other ticked alone, no extension", Types(false, false, false, ""), other},
+        {"nothing ticked", Types(false, false, false), none},
+        {"extension typed but not ticked", typedButNotTicked, none},
+    };
+    tmp.MakeFile("T/a.jpg", 1);
+    tmp.MakeFile("T/s/b.jpg", 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        table.ClearFileTable();
+        table.AddFoundFile({"old.jpg", "/old/old.jpg", 7, 0});
+        messenger.shown.clear();
+        progress.ops.clear();
+        fills = 0;
+
+        EXPECT_EQ(Scan(tmp / "T", c.options), ScanOutcome::Refused);
+        ASSERT_EQ(messenger.shown.size(), 1u);
+        EXPECT_EQ(messenger.shown[0].text, c.text);
+        EXPECT_EQ(messenger.shown[0].caption, "情報");
+        EXPECT_EQ(messenger.shown[0].icon, MessageIcon::Information);
+        EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::Ok);
+        EXPECT_TRUE(progress.ops.empty());
+        EXPECT_EQ(fills, 0);
+        EXPECT_EQ(table.m_fileCount, 1);
+        EXPECT_EQ(table.m_paths, Strings{"/old/old.jpg"});
+    }
+}
+
+TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
+{
+    for (const char* folder : {"T", "T/A", "T/B", "T/A/A1", "T/B/B1"}) {
+        tmp.MakeFile(std::string(folder) + "/x.jpg", 3);
+        tmp.MakeFile(std::string(folder) + "/y.gif", 4);
+        tmp.MakeFile(std::string(folder) + "/z.bmp", 5);
+    }
+    table.AddFoundFile({"old.jpg", "/old/old.jpg", 7, 0});
+
+    EXPECT_EQ(Scan(tmp / "T", Types(true, false, true)), ScanOutcome::Scanned);
+
+    const Strings expectedOps = Concat({{"range 0 2", "delta 3", "delta 4", "delta 4", "delta 4", "pos 0", "range 0 8"},
+                                        Repeat("delta 1", 10),
+                                        {"pos 0"}});
+    EXPECT_EQ(progress.ops, expectedOps);
+    const Strings order = {"T/", "T/B/B1/", "T/A/A1/", "T/B/", "T/A/"};
+    Strings expectedPaths;
+    for (const char* name : {"x.jpg", "y.gif"}) {
+        for (const std::string& folder : order)
+            expectedPaths.push_back(folder + name);
+    }
+    EXPECT_EQ(RelativePaths(), expectedPaths);
+    EXPECT_EQ(table.m_names, Concat({Repeat("x.jpg", 5), Repeat("y.gif", 5)}));
+    EXPECT_EQ(table.m_sizes, Concat({Repeat("3byte", 5), Repeat("4byte", 5)}));
+    EXPECT_EQ(table.m_dates.size(), 10u);
+    EXPECT_EQ(fills, 1);
+    EXPECT_TRUE(messenger.shown.empty());
+}
+
+TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
+{
+    tmp.MakeFile("T/a.jpg");
+    tmp.MakeFile("T/b.bmp");
+    tmp.MakeFile("T/c.gif");
+    EXPECT_EQ(Scan(tmp / "T", Types(true, true, false)), ScanOutcome::Scanned);
+    EXPECT_EQ(progress.ops, (Strings{"range 0 0", "pos 0", "range 0 0", "delta 1", "delta 1", "pos 0"}));
+    EXPECT_EQ(RelativePaths(), (Strings{"T/a.jpg", "T/b.bmp"}));
+}
+
+TEST_F(ScanTest, TargetThatIsNoFolderGivesNoRowsAndNoMessage)
+{
+    tmp.MakeFile("file.jpg", 1);
+    for (const std::string& target : {tmp / "missing", tmp / "file.jpg", tmp / "missing/deeper"}) {
+        SCOPED_TRACE(target);
+        table.AddFoundFile({"old.jpg", "/old/old.jpg", 7, 0});
+        progress.ops.clear();
+        fills = 0;
+        EXPECT_EQ(Scan(target, kJpeg), ScanOutcome::Scanned);
+        EXPECT_EQ(table.m_fileCount, 0);
+        EXPECT_TRUE(table.m_names.empty());
+        EXPECT_TRUE(messenger.shown.empty());
+        EXPECT_EQ(fills, 1);
+        EXPECT_EQ(progress.ops, (Strings{"range 0 0", "pos 0", "range 0 0", "delta 1", "pos 0"}));
+    }
+}
+
+TEST_F(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
+{
+    tmp.MakeFile("T/a.jpg");
+    tmp.MakeFile("T/s/b.jpg");
+    char saved[PATH_MAX];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {saved, tmp / "T"}, {saved, tmp / "T/"}, {tmp.Path(), "T"},
+        {tmp.Path(), "./T"}, {tmp / "T", "."}, {tmp / "T/s", ".."},
+    };
+    for (const auto& [cwd, target] : cases) {
+        SCOPED_TRACE(cwd + " : " + target);
+        ASSERT_EQ(chdir(cwd.c_str()), 0);
+        Scan(target, kJpeg);
+        ASSERT_EQ(chdir(saved), 0);
+        ASSERT_EQ(table.m_fileCount, 2);
+        // The folder part may carry "./" or "/s/.." as typed, made absolute.
+        for (int k = 0; k < 2; ++k) {
+            const std::string& path = table.m_paths[k];
+            EXPECT_EQ(path[0], '/') << path;
+            EXPECT_EQ(path.find("//"), std::string::npos) << path;
+            EXPECT_EQ(path.substr(path.size() - table.m_names[k].size() - 1), "/" + table.m_names[k]);
+            struct stat listed {}, real {};
+            ASSERT_EQ(stat(path.c_str(), &listed), 0) << path;
+            ASSERT_EQ(stat((tmp / (k == 0 ? "T/a.jpg" : "T/s/b.jpg")).c_str(), &real), 0);
+            EXPECT_EQ(listed.st_ino, real.st_ino) << path;
+        }
+    }
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(table.m_paths, (Strings{tmp / "T/a.jpg", tmp / "T/s/b.jpg"}));
+}
+
+TEST_F(ScanTest, JpegPassFindsCaseVariantsAndOnlyRegularFiles)
+{
+    tmp.WriteFile("T/a.JPG", "1");
+    tmp.WriteFile("T/b.Jpg", "22");
+    tmp.WriteFile("T/c.jpg", "333");
+    tmp.MakeFile("T/empty.jpg", 0);
+    tmp.MakeFile("T/big.jpg", 5000000000ULL);  // sparse
+    for (const char* miss : {"T/d.jpgx", "T/e.jpeg", "T/jpg", "T/f.bmp", "T/g.jpg.txt"})
+        tmp.MakeFile(miss, 1);
+    tmp.MakeFile("T/x.jpg/inner.jpg", 4);  // a folder named like a picture
+    ASSERT_EQ(mkfifo((tmp / "T/fifo.jpg").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("c.jpg", (tmp / "T/link.jpg").c_str()), 0);
+    ASSERT_EQ(symlink("missing.jpg", (tmp / "T/dangling.jpg").c_str()), 0);
+
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(table.m_names, (Strings{"a.JPG", "b.Jpg", "big.jpg", "c.jpg", "empty.jpg", "inner.jpg"}));
+    EXPECT_EQ(table.m_sizes, (Strings{"1byte", "2byte", "5000000000byte", "3byte", "0byte", "4byte"}));
+    EXPECT_EQ(RelativePaths().back(), "T/x.jpg/inner.jpg");
+}
+
+TEST_F(ScanTest, RowsComePassByPassThenTargetFirstThenNameOrder)
+{
+    for (const char* name : {"w.png", "x.gif", "y.bmp", "z.jpg", "b.jpg", "A.jpg", "a.jpg", "C.jpg", "s/v.jpg", "s/u.png"})
+        tmp.MakeFile(std::string("T/") + name);
+    Scan(tmp / "T", Types(true, true, true, "png"));
+    EXPECT_EQ(RelativePaths(), (Strings{"T/A.jpg", "T/a.jpg", "T/b.jpg", "T/C.jpg", "T/z.jpg", "T/s/v.jpg", "T/y.bmp",
+                                        "T/x.gif", "T/w.png", "T/s/u.png"}));
+}
+
+TEST_F(ScanTest, OtherExtensionEqualToJpegListsEachFileTwice)
+{
+    tmp.WriteFile("T/a.jpg", "aa");
+    tmp.WriteFile("T/B.JPG", "bbb");
+    for (const char* ext : {"jpg", "JPG"}) {
+        SCOPED_TRACE(ext);
+        Scan(tmp / "T", Types(true, false, false, ext));
+        ASSERT_EQ(table.m_fileCount, 4);
+        EXPECT_EQ(table.m_names, (Strings{"a.jpg", "B.JPG", "a.jpg", "B.JPG"}));
+        for (int k = 0; k < 2; ++k) {
+            EXPECT_EQ(table.m_sizes[k], table.m_sizes[k + 2]);
+            EXPECT_EQ(table.m_dates[k], table.m_dates[k + 2]);
+            EXPECT_EQ(table.m_paths[k], table.m_paths[k + 2]);
+        }
+    }
+}
+
+TEST_F(ScanTest, OtherExtensionTakesWildcards)
+{
+    for (const char* name : {"a.jpg", "b.jpeg", "c.j", "d.JPEG", "x.gif", "a.tar.gz", "noext"})
+        tmp.MakeFile(std::string("T/") + name);
+    struct Case {
+        const char* ext;
+        Strings names;
+    };
+    const std::vector<Case> cases = {
+        {"j*", {"a.jpg", "b.jpeg", "c.j", "d.JPEG"}},
+        {"jp?g", {"b.jpeg", "d.JPEG"}},
+        {"?if", {"x.gif"}},
+        {"gz", {"a.tar.gz"}},
+        {"tar.gz", {"a.tar.gz"}},
+        {"*", {"a.jpg", "a.tar.gz", "b.jpeg", "c.j", "d.JPEG", "x.gif"}},
+        {"png", {}},
+    };
+    for (const Case& c : cases) {
+        Scan(tmp / "T", Types(false, false, false, c.ext));
+        EXPECT_EQ(table.m_names, c.names) << c.ext;
+    }
+}
+
+TEST_F(ScanTest, LinksAreNeverFollowed)
+{
+    tmp.MakeFile("T/real.jpg", 1);
+    tmp.MakeFile("Other/o.jpg", 1);
+    ASSERT_EQ(symlink(".", (tmp / "T/loop").c_str()), 0);
+    ASSERT_EQ(symlink("..", (tmp / "T/up").c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "Other").c_str(), (tmp / "T/linkdir").c_str()), 0);
+    ASSERT_EQ(symlink("../Other/o.jpg", (tmp / "T/o.jpg").c_str()), 0);
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(RelativePaths(), Strings{"T/real.jpg"});
+    EXPECT_EQ(progress.ops.front(), "range 0 0");  // no link counted as a subfolder
+}
+
+TEST_F(ScanTest, HardLinkIsListedUnderEachName)
+{
+    const std::string first = tmp.WriteFile("T/a.jpg", "12345");
+    tmp.MakeFolder("T/s");
+    ASSERT_EQ(link(first.c_str(), (tmp / "T/s/a.jpg").c_str()), 0);
+    ASSERT_EQ(link(first.c_str(), (tmp / "T/s/b.jpg").c_str()), 0);
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(RelativePaths(), (Strings{"T/a.jpg", "T/s/a.jpg", "T/s/b.jpg"}));
+    EXPECT_EQ(table.m_sizes, Repeat("5byte", 3));
+}
+
+TEST_F(ScanTest, OddNamesAreKeptByteForByte)
+{
+    const std::string sjisFolder = "\x83\x74\x83\x48\x83\x8b\x83\x5f";  // not UTF-8
+    for (const std::string& name : Strings{"\x82\xa0.jpg", "new\nline.jpg", " lead and trail .jpg", "tab\t.jpg",
+                                   sjisFolder + "/a b.jpg", sjisFolder + "/\xff\xfe.jpg"})
+        tmp.MakeFile("T/" + name);
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(table.m_names, (Strings{" lead and trail .jpg", "new\nline.jpg", "tab\t.jpg", "\x82\xa0.jpg", "a b.jpg",
+                                      "\xff\xfe.jpg"}));
+    EXPECT_EQ(RelativePaths(), (Strings{"T/ lead and trail .jpg", "T/new\nline.jpg", "T/tab\t.jpg", "T/\x82\xa0.jpg",
+                                        "T/" + sjisFolder + "/a b.jpg", "T/" + sjisFolder + "/\xff\xfe.jpg"}));
+}
+
+TEST_F(ScanTest, FolderDeeperThanThePathLimitIsSearched)
+{
+    // Built with *at calls: the whole path is too long for one system call.
+    const std::string part(200, 'd');
+    std::string relative = "T";
+    int fd = open(tmp.MakeFolder("T").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int depth = 0; depth < 25; ++depth) {
+        ASSERT_EQ(mkdirat(fd, part.c_str(), 0755), 0);
+        const int sub = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(sub, 0);
+        fd = sub;
+        relative += "/" + part;
+    }
+    const int file = openat(fd, "deep.jpg", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, "xy", 2), 2);
+    close(file);
+    close(fd);
+    ASSERT_GT(tmp.Path().size() + relative.size(), static_cast<std::size_t>(PATH_MAX));
+
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(RelativePaths(), Strings{relative + "/deep.jpg"});
+    EXPECT_EQ(table.m_sizes, Strings{"2byte"});
+}
+
+TEST_F(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
+{
+    const std::string path = tmp.MakeFile("T/a.jpg", 1);
+    const struct timespec times[2] = {{978274800, 0}, {978274800, 0}};  // 2001-01-01 00:00:00 here
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    struct statx sx {};
+    ASSERT_EQ(statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx), 0);
+    if ((sx.stx_mask & STATX_BTIME) == 0)
+        GTEST_SKIP() << "this file system keeps no birth time";
+    Scan(tmp / "T", kJpeg);
+    ASSERT_EQ(table.m_fileCount, 1);
+    EXPECT_EQ(table.m_dates[0], DateText(sx.stx_btime.tv_sec));
+    EXPECT_NE(table.m_dates[0], "2001年01月01日 00:00:00");
+}
+
+TEST_F(ScanTest, FolderReachedTwiceIsListedOnce)
+{
+    tmp.MakeFile("T/A/a.jpg", 1);
+    tmp.MakeFolder("T/B");
+    tmp.MakeFolder("T/A/loop");
+    const Mount twin(tmp / "T/A", tmp / "T/B", nullptr, MS_BIND);
+    if (!twin.Ok())
+        GTEST_SKIP() << "cannot bind-mount here (" << twin.Error() << "); needs root or CAP_SYS_ADMIN";
+    const Mount loop(tmp / "T", tmp / "T/A/loop", nullptr, MS_BIND);
+    ASSERT_TRUE(loop.Ok()) << loop.Error();
+    Scan(tmp / "T", kJpeg);
+    EXPECT_EQ(RelativePaths(), Strings{"T/A/a.jpg"});
+}
+
+TEST_F(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
+{
+    tmp.MakeFolder("T/proc");
+    tmp.MakeFolder("T/ram");
+    const Mount ram("tmpfs", tmp / "T/ram", "tmpfs", 0);
+    const Mount proc("proc", tmp / "T/proc", "proc", 0);
+    if (!ram.Ok() || !proc.Ok())
+        GTEST_SKIP() << "cannot mount tmpfs and proc here (" << ram.Error() << proc.Error()
+                     << "); needs root or CAP_SYS_ADMIN";
+    tmp.MakeFile("T/ram/r.jpg", 1);
+    tmp.MakeFile("T/ram/sub/s.jpg", 1);
+    Scan(tmp / "T", Types(false, false, false, "*"));
+    EXPECT_EQ(RelativePaths(), (Strings{"T/ram/sub/s.jpg", "T/ram/r.jpg"}));
+    // proc, ram and ram/sub: nothing below proc was collected.
+    EXPECT_EQ(progress.ops, Concat({{"range 0 2", "delta 2", "delta 3", "delta 3", "pos 0", "range 0 3"},
+                                    Repeat("delta 1", 4),
+                                    {"pos 0"}}));
+}
+
+} // namespace
+} // namespace snapsift
