@@ -1,3 +1,418 @@
+// The result view, the duplicate-name combo box and the automatic selection.
+
+#include "review/duplicate_combo.h"
+#include "review/result_view.h"
+#include "support/temp_tree.h"
+
 #include <gtest/gtest.h>
 
-TEST(Placeholder, Builds) {}
+#include <ctime>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace snapsift {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const std::string kPrompt = "重複検出、ここから選んで下さい";
+const std::string kShowAll = "すべて表示";
+const std::string kNoDuplicates = "重複ファイルはありません";
+
+// One file for a table: the path is made unique from the row number.
+struct File {
+    std::string name;
+    std::uint64_t size = 1;
+    std::int64_t time = 1000000000;
+};
+
+void Fill(ResultView& view, const std::vector<File>& files)
+{
+    view.InitResultColumns();
+    view.table.ClearFileTable();
+    for (const File& f : files) {
+        const std::string path = "/p" + std::to_string(view.table.m_fileCount) + "/" + f.name;
+        view.table.AddFoundFile({f.name, path, f.size, f.time});
+    }
+}
+
+std::vector<File> Named(const Strings& names)
+{
+    std::vector<File> files;
+    for (const std::string& name : names)
+        files.push_back({name});
+    return files;
+}
+
+// Column `column` of the list rows, top to bottom.
+Strings ListColumn(const ResultView& view, const std::vector<std::string> FileTable::*column)
+{
+    Strings texts;
+    for (int j = 0; j < view.list.GetItemCount(); ++j)
+        texts.push_back((view.table.*column)[view.list.TableRow(j)]);
+    return texts;
+}
+
+Strings ListNames(const ResultView& view) { return ListColumn(view, &FileTable::m_names); }
+Strings ListPaths(const ResultView& view) { return ListColumn(view, &FileTable::m_paths); }
+
+std::set<std::string> SelectedPaths(const ResultView& view)
+{
+    std::set<std::string> paths;
+    for (int j = 0; j < view.list.GetItemCount(); ++j) {
+        if (view.list.IsSelected(j))
+            paths.insert(view.table.m_paths[view.list.TableRow(j)]);
+    }
+    return paths;
+}
+
+void ChooseEntry(ResultView& view, const std::string& text)
+{
+    for (int i = 0; i < view.combo.GetCount(); ++i) {
+        if (view.combo.GetLBText(i) == text) {
+            view.combo.SetCurSel(i);
+            view.ShowSelectedDuplicates();
+            return;
+        }
+    }
+    ADD_FAILURE() << "no entry " << text;
+}
+
+class ReviewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testing::SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+    ResultView view;
+};
+
+// ---- Duplicate names ---------------------------------------------------------
+
+struct DuplicateCase {
+    const char* label;
+    Strings names;       // in table order
+    Strings duplicates;  // offered, in combo order
+};
+
+class DuplicateNames : public ReviewTest, public ::testing::WithParamInterface<DuplicateCase> {};
+
+TEST_P(DuplicateNames, OfferedOnceEachInNameOrder)
+{
+    const DuplicateCase& c = GetParam();
+    Fill(view, Named(c.names));
+    view.FillResultView();
+    EXPECT_EQ(view.list.GetItemCount(), static_cast<int>(c.names.size()));
+    if (c.duplicates.empty()) {
+        EXPECT_EQ(view.combo.GetCount(), 0);
+        EXPECT_EQ(view.combo.GetCurSel(), -1);
+        EXPECT_EQ(view.combo.FieldText(), kNoDuplicates);
+        return;
+    }
+    Strings expected = c.duplicates;
+    expected.insert(expected.begin(), kPrompt);
+    EXPECT_EQ(view.combo.Entries(), expected);
+    EXPECT_EQ(view.combo.GetCurSel(), 0);
+    EXPECT_EQ(view.combo.FieldText(), kPrompt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DuplicateNames,
+    ::testing::Values(
+        DuplicateCase{"all distinct", {"c.jpg", "a.jpg", "b.jpg"}, {}},
+        DuplicateCase{"differ only in case", {"A.JPG", "a.jpg"}, {}},
+        DuplicateCase{"three rows, offered once", {"x.jpg", "y.jpg", "x.jpg", "x.jpg"}, {"x.jpg"}},
+        DuplicateCase{"a name that begins another", {"a.jpg.jpg", "a.jpg", "a.jpg.jpg", "a.jpg"}, {"a.jpg", "a.jpg.jpg"}},
+        DuplicateCase{"case variants twice each", {"IMG.JPG", "img.jpg", "IMG.JPG", "img.jpg"}, {"IMG.JPG", "img.jpg"}},
+        DuplicateCase{"combo in name order", {"b.jpg", "B.jpg", "c.jpg", "a.jpg", "b.jpg", "C.jpg", "a.jpg", "c.jpg"},
+                      {"a.jpg", "b.jpg", "c.jpg"}},
+        DuplicateCase{"bytes above 0x7f", {"\x82\xa0.jpg", "z.jpg", "\x82\xa0.jpg", "z.jpg", "\x82\xa1.jpg"},
+                      {"z.jpg", "\x82\xa0.jpg"}}),
+    [](const auto& info) {
+        std::string name = info.param.label;
+        for (char& ch : name)
+            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+        return name;
+    });
+
+// ---- The list ----------------------------------------------------------------
+
+TEST_F(ReviewTest, ListIsInNameOrderWithEqualNamesInTableOrder)
+{
+    Fill(view, Named({"b.jpg", "A.jpg", "a.jpg", "B.jpg", "a.jpg", "\x82\xa0.jpg"}));
+    view.FillResultView();
+    EXPECT_EQ(ListNames(view), (Strings{"A.jpg", "a.jpg", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}));
+    EXPECT_EQ(ListPaths(view), (Strings{"/p1/A.jpg", "/p2/a.jpg", "/p4/a.jpg", "/p3/B.jpg", "/p0/b.jpg", "/p5/\x82\xa0.jpg"}));
+}
+
+TEST_F(ReviewTest, ComboStatesFollowTheUsersSteps)
+{
+    Fill(view, Named({"b.jpg", "a.jpg", "B.jpg", "b.jpg", "a.jpg", "c.jpg"}));
+
+    // Prompt.
+    view.FillResultView();
+    EXPECT_EQ(view.combo.Entries(), (Strings{kPrompt, "a.jpg", "b.jpg"}));
+    EXPECT_EQ(view.combo.GetCurSel(), 0);
+
+    // The prompt selected lists nothing.
+    view.ShowSelectedDuplicates();
+    EXPECT_EQ(view.list.GetItemCount(), 0);
+
+    // Show all offered; opening the list again changes nothing.
+    for (int opened = 0; opened < 2; ++opened) {
+        view.OnDuplicateDropDown();
+        EXPECT_EQ(view.combo.Entries(), (Strings{kShowAll, "a.jpg", "b.jpg"}));
+        EXPECT_EQ(view.combo.GetCurSel(), -1);
+        EXPECT_EQ(view.combo.FieldText(), kPrompt);
+    }
+
+    // Name chosen: exactly that name's rows, case variants left out.
+    ChooseEntry(view, "b.jpg");
+    EXPECT_EQ(ListPaths(view), (Strings{"/p0/b.jpg", "/p3/b.jpg"}));
+    EXPECT_EQ(view.combo.FieldText(), "b.jpg");
+
+    // Show all again: every row and the prompt back on top, selected.
+    ChooseEntry(view, kShowAll);
+    EXPECT_EQ(view.list.GetItemCount(), 6);
+    EXPECT_EQ(view.combo.Entries(), (Strings{kPrompt, "a.jpg", "b.jpg"}));
+    EXPECT_EQ(view.combo.GetCurSel(), 0);
+
+    // A name reached with the prompt still first stays chosen when the list opens.
+    view.combo.SetCurSel(1);
+    view.OnDuplicateDropDown();
+    EXPECT_EQ(view.combo.Entries(), (Strings{kShowAll, "a.jpg", "b.jpg"}));
+    EXPECT_EQ(view.combo.GetCurSel(), 1);
+    EXPECT_EQ(view.combo.FieldText(), "a.jpg");
+
+    // No entry selected lists nothing.
+    view.combo.SetCurSel(-1);
+    view.ShowSelectedDuplicates();
+    EXPECT_EQ(view.list.GetItemCount(), 0);
+
+    // Empty.
+    view.ClearResults();
+    EXPECT_EQ(view.combo.GetCount(), 0);
+    EXPECT_EQ(view.combo.GetCurSel(), -1);
+    EXPECT_EQ(view.combo.FieldText(), "");
+    EXPECT_EQ(view.list.GetItemCount(), 0);
+    EXPECT_EQ(view.table.m_fileCount, 0);
+    EXPECT_TRUE(view.table.m_names.empty() && view.table.m_paths.empty());
+    view.OnDuplicateDropDown();
+    EXPECT_EQ(view.combo.GetCount(), 0);
+}
+
+TEST_F(ReviewTest, ChosenNameStaysAfterItsRowsAreGoneAndShowAllFindsNoDuplicates)
+{
+    Fill(view, Named({"a.jpg", "b.jpg", "a.jpg"}));
+    view.FillResultView();
+    view.OnDuplicateDropDown();
+    ChooseEntry(view, "a.jpg");
+    view.table.RemoveFileRow(2);  // as a deletion does
+    view.ShowSelectedDuplicates();
+    EXPECT_EQ(ListPaths(view), Strings{"/p0/a.jpg"});
+    EXPECT_EQ(view.combo.Entries(), (Strings{kShowAll, "a.jpg"}));
+
+    ChooseEntry(view, kShowAll);
+    EXPECT_EQ(view.list.GetItemCount(), 2);
+    EXPECT_EQ(view.combo.GetCount(), 0);
+    EXPECT_EQ(view.combo.FieldText(), kNoDuplicates);
+    EXPECT_TRUE(view.buttons.autoSelect);  // enabled by the first fill, never disabled by a fill
+    EXPECT_TRUE(view.buttons.deleteSelected);
+}
+
+TEST_F(ReviewTest, ButtonRules)
+{
+    struct Case {
+        const char* label;
+        Strings names;
+        ResultButtons before;
+        ResultButtons after;
+    };
+    const ResultButtons off{false, false, false};
+    const ResultButtons on{true, true, true};
+    const std::vector<Case> cases = {
+        {"empty table", {}, off, off},
+        {"empty table keeps enabled", {}, on, on},
+        {"no duplicates", {"a.jpg", "b.jpg"}, off, {false, false, true}},
+        {"no duplicates keeps enabled", {"a.jpg", "b.jpg"}, on, on},
+        {"duplicates", {"a.jpg", "a.jpg"}, off, on},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Fill(view, Named(c.names));
+        view.buttons = c.before;
+        view.FillResultView();
+        EXPECT_EQ(view.buttons.autoSelect, c.after.autoSelect);
+        EXPECT_EQ(view.buttons.deleteSelected, c.after.deleteSelected);
+        EXPECT_EQ(view.buttons.clear, c.after.clear);
+
+        view.OnDuplicateDropDown();
+        view.combo.SetCurSel(view.combo.GetCount() - 1);
+        view.ShowSelectedDuplicates();
+        EXPECT_EQ(view.buttons.clear, c.after.clear) << "changed by choosing a name";
+
+        view.ClearResults();
+        EXPECT_FALSE(view.buttons.autoSelect || view.buttons.deleteSelected || view.buttons.clear);
+    }
+}
+
+// ---- The combo box's own operations -------------------------------------------
+
+TEST(DuplicateComboTest, FindStringMatchesBeginningsIgnoringCaseAndWraps)
+{
+    DuplicateCombo combo;
+    EXPECT_EQ(combo.FindString(-1, "a"), -1);
+    for (const char* text : {"abc.jpg", "ABD.jpg", "b.jpg", "Ab.jpg"})
+        combo.InsertString(-1, text);
+    struct Case {
+        int start;
+        const char* text;
+        int found;
+    };
+    const std::vector<Case> cases = {
+        {-1, "ab", 0}, {-1, "ABD", 1}, {-1, "b.JPG", 2}, {-1, "", 0}, {-1, "abc.jpg.jpg", -1}, {-1, "c", -1},
+        {0, "ab", 1},  {1, "ab", 3},   {3, "ab", 0},     {2, "b", 2}, {0, "abc", 0},         {7, "ab", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(combo.FindString(c.start, c.text), c.found) << c.start << " " << c.text;
+}
+
+TEST(DuplicateComboTest, SelectStringAndDeleteString)
+{
+    DuplicateCombo combo;
+    for (const char* text : {"p", "x.jpg", "y.jpg"})
+        combo.InsertString(-1, text);
+    EXPECT_EQ(combo.SelectString(0, "P"), 0);  // wraps around to the first
+    EXPECT_EQ(combo.FieldText(), "p");
+    EXPECT_EQ(combo.SelectString(0, "none"), -1);
+    EXPECT_EQ(combo.GetCurSel(), 0);
+
+    EXPECT_EQ(combo.SelectString(-1, "Y"), 2);
+    EXPECT_EQ(combo.FieldText(), "y.jpg");
+    EXPECT_EQ(combo.DeleteString(0), 2);  // an entry above the selection
+    EXPECT_EQ(combo.GetCurSel(), 1);
+    EXPECT_EQ(combo.DeleteString(1), 1);  // the selected entry
+    EXPECT_EQ(combo.GetCurSel(), -1);
+    EXPECT_EQ(combo.FieldText(), "y.jpg");
+    EXPECT_EQ(combo.DeleteString(5), -1);
+    EXPECT_EQ(combo.Entries(), Strings{"x.jpg"});
+
+    combo.ResetContent();
+    EXPECT_EQ(combo.GetCount(), 0);
+    EXPECT_EQ(combo.FieldText(), "");
+}
+
+TEST(DuplicateComboTest, AddStringSortsAndKeepsTheSelection)
+{
+    DuplicateCombo combo;
+    EXPECT_EQ(combo.AddString("b.jpg"), 0);
+    EXPECT_EQ(combo.AddString("a.jpg"), 0);
+    combo.SetCurSel(1);
+    EXPECT_EQ(combo.AddString("B.jpg"), 1);
+    EXPECT_EQ(combo.AddString("\x82\xa0.jpg"), 3);
+    EXPECT_EQ(combo.AddString("A.JPG"), 0);
+    EXPECT_EQ(combo.Entries(), (Strings{"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}));
+    EXPECT_EQ(combo.GetCurSel(), 3);
+    EXPECT_EQ(combo.FieldText(), "b.jpg");
+}
+
+// ---- Automatic selection -----------------------------------------------------
+
+struct AutoCase {
+    const char* label;
+    std::vector<File> files;
+    std::set<int> selected;  // table rows
+};
+
+class AutoSelect : public ReviewTest, public ::testing::WithParamInterface<AutoCase> {
+protected:
+    std::set<std::string> PathsOf(const std::set<int>& rows) const
+    {
+        std::set<std::string> paths;
+        for (int k : rows)
+            paths.insert(view.table.m_paths[k]);
+        return paths;
+    }
+};
+
+constexpr std::int64_t kT1 = 946652399;  // 1999-12-31 23:59:59 here
+constexpr std::int64_t kT2 = 946652400;  // 2000-01-01 00:00:00
+constexpr std::int64_t kT3 = 946652401;
+
+TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
+{
+    const AutoCase& c = GetParam();
+    Fill(view, c.files);
+    view.FillResultView();
+    // Selections made by hand are cleared first.
+    for (int j = 0; j < view.list.GetItemCount(); ++j)
+        view.list.SetSelected(j, true);
+    const FileTable before = view.table;
+    const Strings entries = view.combo.Entries();
+
+    testing::RecordingProgress progress;
+    OnAutoSelect(view, progress);
+    EXPECT_EQ(SelectedPaths(view), PathsOf(c.selected));
+
+    const int n = view.table.m_fileCount;
+    Strings ops = {"range 0 " + std::to_string(n)};
+    for (int j = 0; j < n; ++j)
+        ops.push_back("pos " + std::to_string(j));
+    ops.push_back("pos 0");
+    EXPECT_EQ(progress.ops, ops);
+    EXPECT_EQ(view.table.m_paths, before.m_paths);
+    EXPECT_EQ(view.combo.Entries(), entries);
+
+    // In the view of one name, only its rows, with the same result for them.
+    for (int e = 1; e < static_cast<int>(entries.size()); ++e) {
+        const std::string& name = entries[e];
+        SCOPED_TRACE(name);
+        view.combo.SetCurSel(e);
+        view.ShowSelectedDuplicates();
+        progress.ops.clear();
+        OnAutoSelect(view, progress);
+        std::set<int> rows;
+        for (int k : c.selected) {
+            if (view.table.m_names[k] == name)
+                rows.insert(k);
+        }
+        EXPECT_EQ(SelectedPaths(view), PathsOf(rows));
+        ASSERT_FALSE(progress.ops.empty());
+        EXPECT_EQ(progress.ops.front(), "range 0 " + std::to_string(n));
+        EXPECT_EQ(progress.ops.size(), static_cast<std::size_t>(view.list.GetItemCount()) + 2);
+        EXPECT_EQ(progress.ops.back(), "pos 0");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AutoSelect,
+    ::testing::Values(
+        AutoCase{"t1_t2_t3_keeps_the_newest", {{"a.jpg", 5, kT3}, {"a.jpg", 5, kT1}, {"a.jpg", 5, kT2}}, {1, 2}},
+        AutoCase{"equal_dates_keep_both", {{"a.jpg", 5, kT2}, {"a.jpg", 5, kT2}}, {}},
+        AutoCase{"equal_newest_dates_keep_both", {{"a.jpg", 5, kT2}, {"a.jpg", 5, kT1}, {"a.jpg", 5, kT2}}, {1}},
+        AutoCase{"different_sizes_are_separate_groups",
+                 {{"a.jpg", 100, kT1}, {"a.jpg", 200, kT2}, {"a.jpg", 100, kT3}, {"a.jpg", 200, kT1}},
+                 {0, 3}},
+        AutoCase{"case_variants_are_separate_groups", {{"A.JPG", 5, kT1}, {"a.jpg", 5, kT2}, {"a.JPG", 5, kT3}}, {}},
+        AutoCase{"other_names_are_separate_groups",
+                 {{"a.jpg", 5, kT1}, {"b.jpg", 5, kT2}, {"b.jpg", 5, kT1}, {"c.jpg", 5, kT3}},
+                 {2}},
+        AutoCase{"before_1970_and_after_2038", {{"a.jpg", 5, 4133948398}, {"a.jpg", 5, -1}, {"a.jpg", 5, 0}}, {1, 2}},
+        AutoCase{"empty_table", {}, {}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(ReviewTest, AutoSelectOnAnEmptyListSelectsNothing)
+{
+    Fill(view, {{"a.jpg", 5, kT1}, {"a.jpg", 5, kT2}});
+    view.FillResultView();
+    view.ShowSelectedDuplicates();  // the prompt: no rows
+    ASSERT_EQ(view.list.GetItemCount(), 0);
+    testing::RecordingProgress progress;
+    OnAutoSelect(view, progress);
+    EXPECT_EQ(progress.ops, (Strings{"range 0 2", "pos 0"}));
+}
+
+} // namespace
+} // namespace snapsift
