@@ -300,17 +300,6 @@ TEST(ListDrives, KeepsRealFileSystemsInMountPointOrder)
     }
 }
 
-TEST(ListDrives, PathIsTheUnescapedMountPoint)
-{
-    FakeSys sys;
-    FillMachine(sys);
-    const auto drives = ListDrives(
-        ParseMountInfo("33 1 8:17 / /run/media/taro/USB\\040STICK rw - vfat /dev/sdb1 rw\n"), sys.Root());
-    ASSERT_EQ(drives.size(), 1u);
-    EXPECT_EQ(drives[0].mountPoint, "/run/media/taro/USB STICK");
-    EXPECT_EQ(drives[0].kind, "FDDorMO");
-}
-
 // ---------------------------------------------------------------------------
 // SearchTargets
 
