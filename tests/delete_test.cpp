@@ -1,3 +1,574 @@
+// The delete command end to end: real folders searched by the real scan, a
+// real trash under a temporary XDG_DATA_HOME, and the deletion log on disk.
+#include "delete/delete_selected.h"
+#include "review/result_view.h"
+#include "scan/folder_scan.h"
+#include "support/temp_tree.h"
+
 #include <gtest/gtest.h>
 
-TEST(Placeholder, Builds) {}
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace snapsift {
+namespace {
+
+using testing::ReadFile;
+using testing::RecordingMessenger;
+using testing::RecordingProgress;
+using testing::RemoveTree;
+using testing::SetEnv;
+using testing::TempDir;
+
+// GLib reads HOME and XDG_DATA_HOME once per process, so the trash is chosen
+// before the first test runs. HOME is set too: a file goes to the home trash
+// only when it lies on the file system of HOME, and the test trees share the
+// temporary folder's file system with it.
+class TrashEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        home_ = std::make_unique<TempDir>();
+        home_->MakeFolder("data");
+        SetEnv("HOME", home_->Path());
+        SetEnv("XDG_DATA_HOME", *home_ / "data");
+        SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+    void TearDown() override { home_.reset(); }
+
+private:
+    std::unique_ptr<TempDir> home_;
+};
+
+[[maybe_unused]] ::testing::Environment* const kTrashEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TrashEnvironment);
+
+std::string TrashDir()
+{
+    return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
+}
+
+std::string PercentDecode(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// What the trash holds: original path -> content of the trashed copy.
+std::map<std::string, std::string> Trashed()
+{
+    std::map<std::string, std::string> out;
+    const std::string trash = TrashDir();
+    DIR* dir = opendir((trash + "/info").c_str());
+    if (!dir)
+        return out;
+    const std::string suffix = ".trashinfo";
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string info = ReadFile(trash + "/info/" + name);
+        const std::size_t at = info.find("\nPath=");
+        if (at == std::string::npos)
+            continue;
+        const std::size_t start = at + 6;
+        const std::string path = PercentDecode(info.substr(start, info.find('\n', start) - start));
+        out[path] = ReadFile(trash + "/files/" + name.substr(0, name.size() - suffix.size()));
+    }
+    closedir(dir);
+    return out;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+constexpr std::int64_t kStart = 931133103;  // 1999-07-05 09:05:03 in Tokyo
+const char* const kStartText = "1999年07月05日 09時05分03秒";
+
+// Each reading is ten minutes after the one before: only the first may reach
+// the log.
+int g_clockReadings = 0;
+std::int64_t SteppingClock()
+{
+    return kStart + 600 * g_clockReadings++;
+}
+
+std::int64_t LaterClock()
+{
+    return 1735657198;  // 2024-12-31 23:59:58 in Tokyo
+}
+
+std::string Block(const std::string& when, const std::vector<std::string>& paths)
+{
+    std::string block = "## このファイルは不必要ならば削除しても構いません ##\r\n" + when +
+                        " に削除したファイルを列挙\r\n";
+    for (const std::string& path : paths)
+        block += path + "\r\n";
+    return block;
+}
+
+// Undoes a change of the process's current folder.
+class CurrentFolder final {
+public:
+    explicit CurrentFolder(const std::string& path)
+    {
+        char buffer[4096];
+        saved_ = getcwd(buffer, sizeof buffer) ? buffer : "/";
+        ok_ = chdir(path.c_str()) == 0;
+    }
+    ~CurrentFolder() { (void)!chdir(saved_.c_str()); }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string saved_;
+    bool ok_ = false;
+};
+
+class DeleteTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveTree(TrashDir());
+        g_clockReadings = 0;
+    }
+
+    // Nothing is ever deleted outright: every file made is where it was, as
+    // the test left it, or in the trash with its content.
+    void TearDown() override
+    {
+        const auto trashed = Trashed();
+        for (const auto& [path, content] : made_) {
+            if (Exists(path)) {
+                EXPECT_EQ(ReadFile(path), content) << path;
+                continue;
+            }
+            const auto it = trashed.find(path);
+            if (it == trashed.end())
+                ADD_FAILURE() << "lost: " << path;
+            else
+                EXPECT_EQ(it->second, content) << path;
+        }
+    }
+
+    std::string Pic(const std::string& relative, const TempDir* in = nullptr)
+    {
+        const TempDir& base = in ? *in : tree_;
+        const std::string content = "picture " + relative;
+        const std::string path = base.WriteFile("pics/" + relative, content);
+        made_[path] = content;
+        return path;
+    }
+    // Rewrites a file after the search, with a different size.
+    void Rewrite(const std::string& path, const std::string& content)
+    {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+        made_[path] = content;
+    }
+
+    void Scan(const TempDir* in = nullptr)
+    {
+        SearchOptions options;
+        options.m_bJpeg = true;
+        RecordingMessenger quiet;
+        NullProgress none;
+        ASSERT_EQ(ScanFolder((in ? *in : tree_) / "pics", options, view_.table, quiet, none,
+                             [this] { view_.FillResultView(); }),
+                  ScanOutcome::Scanned);
+    }
+
+    void ChooseName(const std::string& name)
+    {
+        const auto& entries = view_.combo.Entries();
+        const auto it = std::find(entries.begin(), entries.end(), name);
+        ASSERT_NE(it, entries.end()) << name;
+        view_.combo.SetCurSel(static_cast<int>(it - entries.begin()));
+        view_.ShowSelectedDuplicates();
+    }
+
+    std::vector<std::string> ListPaths() const
+    {
+        std::vector<std::string> paths;
+        for (int j = 0; j < view_.list.GetItemCount(); ++j)
+            paths.push_back(view_.table.m_paths[view_.list.TableRow(j)]);
+        return paths;
+    }
+
+    void Select(const std::vector<std::string>& paths)
+    {
+        const std::vector<std::string> shown = ListPaths();
+        for (const std::string& path : paths) {
+            const auto it = std::find(shown.begin(), shown.end(), path);
+            ASSERT_NE(it, shown.end()) << path;
+            view_.list.SetSelected(static_cast<int>(it - shown.begin()), true);
+        }
+    }
+
+    std::vector<std::string> SelectedPaths() const
+    {
+        std::vector<std::string> paths;
+        for (int j : SelectedRows())
+            paths.push_back(view_.table.m_paths[view_.list.TableRow(j)]);
+        return paths;
+    }
+
+    // The list's paths in byte order, for rows whose order is the scan's.
+    std::vector<std::string> SortedListPaths() const
+    {
+        std::vector<std::string> paths = ListPaths();
+        std::sort(paths.begin(), paths.end());
+        return paths;
+    }
+
+    std::vector<int> SelectedRows() const
+    {
+        std::vector<int> rows;
+        for (int j = 0; j < view_.list.GetItemCount(); ++j) {
+            if (view_.list.IsSelected(j))
+                rows.push_back(j);
+        }
+        return rows;
+    }
+
+    void Delete(std::int64_t (*clock)() = SteppingClock) { OnDeleteSelected(view_, messenger_, progress_, log_, clock); }
+
+    void ExpectMessage(std::size_t index, const std::string& text, MessageButtons buttons) const
+    {
+        ASSERT_GT(messenger_.shown.size(), index);
+        const MessageRequest& r = messenger_.shown[index];
+        EXPECT_EQ(r.text, text);
+        EXPECT_EQ(r.caption, "確認");
+        EXPECT_EQ(r.buttons, buttons);
+        EXPECT_EQ(r.icon, MessageIcon::None);
+    }
+
+    static std::string Confirmation(const std::vector<std::string>& paths)
+    {
+        std::string text;
+        for (std::size_t i = 0; i < paths.size() && i < 15; ++i)
+            text += paths[i] + "\n";
+        if (paths.size() >= 16)
+            text += "等の選択されたファイル(他は DeleteLog.log 参照)\n";
+        return text + "をごみ箱に移動してよろしいですか？";
+    }
+
+    TempDir tree_;
+    std::string log_ = tree_.MakeFolder("logs") + "/DeleteLog.log";
+    std::unique_ptr<TempDir> other_;  // a second tree, on another file system
+    std::map<std::string, std::string> made_;
+    ResultView view_;
+    RecordingMessenger messenger_;
+    RecordingProgress progress_;
+};
+
+TEST_F(DeleteTest, MovesToTrashLogsAndRebuildsTheList)
+{
+    const std::string aDup = Pic("a/dup.jpg"), bDup = Pic("b/dup.jpg"), cDup = Pic("c/dup.jpg");
+    const std::string aOther = Pic("a/other.jpg"), bOther = Pic("b/other.jpg");
+    const std::string single = Pic("single.jpg");
+    Scan();
+    ASSERT_EQ(view_.table.m_fileCount, 6);
+    const std::vector<std::string> tableBefore = view_.table.m_paths;
+
+    // Right after the search the prompt is chosen and every row is shown.
+    Select({single, aDup, bOther});
+    const std::vector<std::string> selected = SelectedPaths();  // in list order
+    ASSERT_EQ(selected.size(), 3u);
+    Delete();
+
+    ASSERT_EQ(messenger_.shown.size(), 1u);
+    ExpectMessage(0, Confirmation(selected), MessageButtons::OkCancel);
+    const auto trashed = Trashed();
+    EXPECT_EQ(trashed.size(), 3u);
+    for (const std::string& path : selected) {
+        EXPECT_FALSE(Exists(path)) << path;
+        EXPECT_EQ(trashed.count(path), 1u) << path;
+    }
+    EXPECT_TRUE(Exists(TrashDir() + "/files/single.jpg"));
+    EXPECT_TRUE(Exists(TrashDir() + "/info/single.jpg.trashinfo"));
+    // Line 2 carries the time the command started, before the confirmation.
+    EXPECT_EQ(ReadFile(log_), Block(kStartText, selected));
+    std::vector<std::string> remaining;
+    for (const std::string& path : tableBefore) {
+        if (std::find(selected.begin(), selected.end(), path) == selected.end())
+            remaining.push_back(path);
+    }
+    EXPECT_EQ(view_.table.m_paths, remaining);
+    EXPECT_EQ(view_.list.GetItemCount(), 0);  // the prompt names no file
+    EXPECT_EQ(progress_.ops, (std::vector<std::string>{"range 0 3", "delta 1", "delta 1", "delta 1", "pos 0"}));
+
+    // A second deletion with a name chosen: the block follows the old one and
+    // the list shows what is left of that name.
+    ChooseName("dup.jpg");
+    EXPECT_EQ(SortedListPaths(), (std::vector<std::string>{bDup, cDup}));
+    Select({bDup});
+    Delete(LaterClock);
+    EXPECT_EQ(ReadFile(log_), Block(kStartText, selected) + Block("2024年12月31日 23時59分58秒", {bDup}));
+    EXPECT_EQ(ListPaths(), (std::vector<std::string>{cDup}));
+    EXPECT_TRUE(SelectedRows().empty());
+    EXPECT_EQ(view_.table.m_fileCount, 2);
+    EXPECT_EQ(Trashed().count(bDup), 1u);
+}
+
+TEST_F(DeleteTest, LineBreaksInPathsAreLoggedEscaped)
+{
+    const std::string cr = Pic("line\rbreak.jpg");
+    const std::string lf = Pic("new\nline.jpg");
+    Scan();
+    Select({cr, lf});
+    Delete();
+    const std::string folder = tree_ / "pics/";
+    EXPECT_EQ(ReadFile(log_), Block(kStartText, {folder + "line%0Dbreak.jpg", folder + "new%0Aline.jpg"}));
+    EXPECT_EQ(Trashed().size(), 2u);
+}
+
+// Selects `count` rows with an unselected row before, between and after them.
+class ConfirmationTest : public DeleteTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ConfirmationTest, ShowsAtMostFifteenPathsAndLogsAll)
+{
+    const int count = GetParam();
+    for (int i = 0; i < 2 * count + 1; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "p%03d.jpg", i);
+        Pic(name);
+    }
+    Scan();
+    std::vector<std::string> selected;
+    const std::vector<std::string> shown = ListPaths();
+    for (int j = 1; j < 2 * count; j += 2) {
+        view_.list.SetSelected(j, true);
+        selected.push_back(shown[static_cast<std::size_t>(j)]);
+    }
+    Delete();
+
+    ASSERT_EQ(messenger_.shown.size(), 1u);
+    ExpectMessage(0, Confirmation(selected), MessageButtons::OkCancel);
+    const std::string& text = messenger_.shown[0].text;
+    const std::size_t note = text.find("等の選択されたファイル");
+    EXPECT_EQ(note != std::string::npos, count >= 16);
+    if (note != std::string::npos) {
+        EXPECT_EQ(text.find("等の選択されたファイル", note + 1), std::string::npos);
+    }
+
+    EXPECT_EQ(ReadFile(log_), Block(kStartText, selected));
+    EXPECT_EQ(Trashed().size(), static_cast<std::size_t>(count));
+    EXPECT_EQ(view_.table.m_fileCount, count + 1);
+    std::vector<std::string> ops = {"range 0 " + std::to_string(count)};
+    ops.insert(ops.end(), static_cast<std::size_t>(count), "delta 1");
+    ops.push_back("pos 0");
+    EXPECT_EQ(progress_.ops, ops);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, ConfirmationTest, ::testing::Values(1, 15, 16, 40));
+
+TEST_F(DeleteTest, NothingSelectedSaysSoAndTouchesNothing)
+{
+    Pic("a/x.jpg");
+    Pic("b/x.jpg");
+    Scan();
+    Delete();
+    ASSERT_EQ(messenger_.shown.size(), 1u);
+    ExpectMessage(0, "削除アイテムが選択されていません", MessageButtons::Ok);
+    EXPECT_FALSE(Exists(log_));
+    EXPECT_TRUE(progress_.ops.empty());
+    EXPECT_EQ(view_.list.GetItemCount(), 2);
+}
+
+TEST_F(DeleteTest, CancelChangesNothing)
+{
+    const std::string a = Pic("a/x.jpg");
+    Pic("b/x.jpg");
+    Scan();
+    Select({a});
+    const std::vector<std::string> table = view_.table.m_paths;
+    const std::vector<std::string> shown = ListPaths();
+    const std::vector<int> selected = SelectedRows();
+    messenger_.answers = {MessageAnswer::Cancel};
+    Delete();
+    EXPECT_EQ(messenger_.shown.size(), 1u);
+    EXPECT_FALSE(Exists(log_));
+    EXPECT_TRUE(Trashed().empty());
+    EXPECT_EQ(view_.table.m_paths, table);
+    EXPECT_EQ(ListPaths(), shown);
+    EXPECT_EQ(SelectedRows(), selected);
+    EXPECT_TRUE(progress_.ops.empty());
+}
+
+// The log cannot be opened: the files are moved all the same, silently. The
+// log goes to the current folder, which is made read-only; root writes there
+// regardless, so for root a folder stands under the log's name instead.
+TEST_F(DeleteTest, LogThatCannotBeOpenedDoesNotStopTheMove)
+{
+    const std::string a = Pic("a/x.jpg"), b = Pic("b/x.jpg");
+    Scan();
+    Select({a});
+    const std::string logs = tree_ / "logs";
+    const bool root = geteuid() == 0;
+    ASSERT_EQ(root ? mkdir(log_.c_str(), 0755) : chmod(logs.c_str(), 0555), 0);
+    {
+        const CurrentFolder here(logs);
+        ASSERT_TRUE(here.ok());
+        OnDeleteSelected(view_, messenger_, progress_);
+    }
+    chmod(logs.c_str(), 0755);
+    EXPECT_EQ(messenger_.shown.size(), 1u);
+    EXPECT_EQ(Exists(log_), root);
+    EXPECT_EQ(Trashed().count(a), 1u);
+    EXPECT_EQ(view_.table.m_paths, (std::vector<std::string>{b}));
+}
+
+TEST_F(DeleteTest, LogIsNeverWrittenThroughALink)
+{
+    const std::string a = Pic("a/x.jpg");
+    Pic("b/x.jpg");
+    Scan();
+    Select({a});
+    const std::string other = tree_.WriteFile("logs/other.txt", "keep me\r\n");
+    ASSERT_EQ(symlink(other.c_str(), log_.c_str()), 0);
+    Delete();
+    EXPECT_EQ(ReadFile(other), "keep me\r\n");
+    struct stat st {};
+    ASSERT_EQ(lstat(log_.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(messenger_.shown.size(), 1u);
+    EXPECT_EQ(Trashed().count(a), 1u);
+}
+
+// Restores the file-size limit when it ends.
+class FileSizeLimit final {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        struct rlimit small = saved_;
+        small.rlim_cur = bytes;
+        ok_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    struct rlimit saved_ {};
+    bool ok_ = false;
+};
+
+TEST_F(DeleteTest, LogWriteFailureMovesNothing)
+{
+    const std::string a = Pic("a/x.jpg");
+    Pic("b/x.jpg");
+    Scan();
+    Select({a});
+    const std::string old = Block("2001年01月01日 00時00分00秒", {"/old/x.jpg"});
+    tree_.WriteFile("logs/DeleteLog.log", old);
+    const std::vector<std::string> table = view_.table.m_paths;
+    const std::vector<int> selected = SelectedRows();
+    {
+        // Room for a few bytes of the new block, not for all of it.
+        const FileSizeLimit limit(old.size() + 8);
+        ASSERT_TRUE(limit.ok());
+        Delete();
+    }
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1, "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。",
+                  MessageButtons::Ok);
+    EXPECT_EQ(ReadFile(log_), old);
+    EXPECT_TRUE(Trashed().empty());
+    EXPECT_TRUE(Exists(a));
+    EXPECT_EQ(view_.table.m_paths, table);
+    EXPECT_EQ(SelectedRows(), selected);
+    EXPECT_TRUE(progress_.ops.empty());
+}
+
+TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
+{
+    struct stat st {};
+    if (stat("/dev/shm", &st) != 0 || !S_ISDIR(st.st_mode) || access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/shm";
+    other_ = std::make_unique<TempDir>("/dev/shm");
+    const std::string a = Pic("a/dup.jpg", other_.get()), b = Pic("b/dup.jpg", other_.get());
+    Scan(other_.get());
+    ChooseName("dup.jpg");
+    Select({a});
+    Delete();
+
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1, "次のファイルはごみ箱に移動できませんでした。\n" + a + "\n", MessageButtons::Ok);
+    EXPECT_TRUE(Exists(a));
+    EXPECT_EQ(view_.table.m_fileCount, 2);
+    EXPECT_EQ(SortedListPaths(), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(ReadFile(log_), Block(kStartText, {a}));
+    EXPECT_EQ(progress_.ops, (std::vector<std::string>{"range 0 1", "delta 1", "pos 0"}));
+}
+
+TEST_F(DeleteTest, FilesChangedSinceTheSearchAreNotMoved)
+{
+    const std::string grown = Pic("grown.jpg"), keep = Pic("keep.jpg"), replaced = Pic("replaced.jpg");
+    Scan();
+    Rewrite(grown, ReadFile(grown) + " and more");
+    ASSERT_EQ(unlink(replaced.c_str()), 0);
+    Rewrite(replaced, "new");
+    Select({grown, keep, replaced});
+    Delete();
+
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1, "次のファイルはごみ箱に移動できませんでした。\n" + grown + "\n" + replaced + "\n",
+                  MessageButtons::Ok);
+    EXPECT_EQ(Trashed().size(), 1u);
+    EXPECT_EQ(Trashed().count(keep), 1u);
+    EXPECT_EQ(view_.table.m_paths, (std::vector<std::string>{grown, replaced}));
+}
+
+TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 20; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "g%02d.jpg", i);
+        paths.push_back(Pic(name));
+    }
+    Scan();
+    for (const std::string& path : paths)
+        Rewrite(path, ReadFile(path) + "+");
+    Select(paths);
+    Delete();
+
+    std::string expected = "次のファイルはごみ箱に移動できませんでした。\n";
+    for (int i = 0; i < 15; ++i)
+        expected += paths[static_cast<std::size_t>(i)] + "\n";
+    expected += "他 5 件\n";
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1, expected, MessageButtons::Ok);
+    EXPECT_TRUE(Trashed().empty());
+    EXPECT_EQ(view_.table.m_fileCount, 20);
+}
+
+} // namespace
+} // namespace snapsift
