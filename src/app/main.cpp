@@ -36,7 +36,7 @@ int main(int argc, char** argv)
         std::puts("Snapsift " SNAPSIFT_VERSION);
         return 0;
     case CommandLine::Mode::BadUsage:
-        std::fprintf(stderr, "snapsift: %s\nTry 'snapsift --help'.\n", line.error.c_str());
+        std::fprintf(stderr, "snapsift: %s (try 'snapsift --help')\n", line.error.c_str());
         return 2;
     case CommandLine::Mode::Report: {
         static char buffer[1 << 20];
