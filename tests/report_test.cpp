@@ -1,3 +1,266 @@
+// The command line, and the real program searching without a window.
+
+#include "app/report_mode.h"
+#include "scan/file_table.h"
+#include "support/temp_tree.h"
+
 #include <gtest/gtest.h>
 
-TEST(Placeholder, Builds) {}
+#include <ctime>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace snapsift {
+namespace {
+
+using Strings = std::vector<std::string>;
+using Mode = CommandLine::Mode;
+using Kind = CommandLine::ReportKind;
+
+TEST(CommandLineTest, Parsing)
+{
+    struct Case {
+        Strings args;
+        Mode mode;
+        Kind kind = Kind::Rows;
+        std::string types = "";  // ticked types as letters j, b, g, o
+        std::string ext = "";
+        std::string folder = "";
+    };
+    const std::vector<Case> cases = {
+        {{}, Mode::Window},
+        {{"--report", "F"}, Mode::Report, Kind::Rows, "j", "", "F"},
+        {{"--report", "--gif", "F"}, Mode::Report, Kind::Rows, "g", "", "F"},
+        {{"--other", "png", "--report", "F"}, Mode::Report, Kind::Rows, "o", "png", "F"},
+        {{"--report", "--other", "", "F"}, Mode::Report, Kind::Rows, "o", "", "F"},
+        {{"--report", "--other", "--jpeg", "F"}, Mode::Report, Kind::Rows, "o", "--jpeg", "F"},
+        {{"--duplicates", "F"}, Mode::Report, Kind::Duplicates, "j", "", "F"},
+        {{"--report", "--auto-select", "--auto-select", "F"}, Mode::Report, Kind::AutoSelect, "j", "", "F"},
+        {{"--report", "\x82\xa0 dir"}, Mode::Report, Kind::Rows, "j", "", "\x82\xa0 dir"},
+        {{"--report", "--bogus", "F"}, Mode::BadUsage},
+        {{"--report"}, Mode::BadUsage},
+        {{"--report", "F", "G"}, Mode::BadUsage},
+        {{"--duplicates", "--auto-select", "F"}, Mode::BadUsage},
+        {{"F"}, Mode::BadUsage},
+        {{"--help"}, Mode::Help},
+        {{"--report", "F", "--help"}, Mode::Help},
+        {{"--version"}, Mode::Version},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args)
+            joined += "[" + a + "]";
+        SCOPED_TRACE(joined);
+        const CommandLine line = ParseCommandLine(c.args);
+        EXPECT_EQ(line.mode, c.mode);
+        if (c.mode == Mode::BadUsage) {
+            EXPECT_FALSE(line.error.empty());
+        }
+        if (c.mode != Mode::Report)
+            continue;
+        EXPECT_EQ(line.report, c.kind);
+        std::string types;
+        for (const auto& [ticked, letter] : {std::pair{line.jpeg, 'j'}, {line.bmp, 'b'}, {line.gif, 'g'}, {line.other, 'o'}}) {
+            if (ticked)
+                types += letter;
+        }
+        EXPECT_EQ(types, c.types);
+        EXPECT_EQ(line.otherExt, c.ext);
+        EXPECT_EQ(line.folder, c.folder);
+    }
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ReportTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        testing::SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+
+    // Runs the program with `args`, its output captured in files.
+    Outcome Snapsift(const Strings& args)
+    {
+        const std::string outPath = io / "out";
+        const std::string errPath = io / "err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv = {const_cast<char*>(SNAPSIFT_BINARY)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        Outcome run;
+        const int spawned = posix_spawn(&pid, SNAPSIFT_BINARY, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(spawned, 0) << SNAPSIFT_BINARY;
+        if (spawned != 0)
+            return run;
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status));
+        run.status = WEXITSTATUS(status);
+        run.out = testing::ReadFile(outPath);
+        run.err = testing::ReadFile(errPath);
+        return run;
+    }
+
+    // The line the report gives for a file: name, size, date, path.
+    static std::string Line(const std::string& path)
+    {
+        struct statx sx {};
+        EXPECT_EQ(statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx), 0);
+        const std::int64_t created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
+        return path.substr(path.rfind('/') + 1) + "\t" + SizeText(sx.stx_size) + "\t" + DateText(created) + "\t" +
+               path + "\n";
+    }
+
+    testing::TempDir tmp;
+    testing::TempDir io;
+};
+
+TEST_F(ReportTest, RowsAreTheTableInOrderAndNothingElse)
+{
+    const std::string sjis = "\x82\xa0.jpg";
+    tmp.WriteFile("T/b.jpg", "bbb");
+    tmp.WriteFile("T/A.JPG", "AAAAA");
+    tmp.WriteFile("T/x.gif", "x");
+    tmp.MakeFile("T/sub/c.jpg", 0);
+    tmp.WriteFile("T/sub/" + sjis, "ss");
+    tmp.WriteFile("T/\xff dir/d e.jpg", "d");
+
+    // The target's own files, then its subfolders in the reverse of name order.
+    const Strings jpegs = {tmp / "T/A.JPG", tmp / "T/b.jpg", tmp / "T/\xff dir/d e.jpg", tmp / "T/sub/c.jpg",
+                           tmp / ("T/sub/" + sjis)};
+    std::string expected;
+    for (const std::string& path : jpegs)
+        expected += Line(path);
+
+    Outcome run = Snapsift({"--report", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, expected);
+
+    run = Snapsift({"--report", "--gif", "--jpeg", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, expected + Line(tmp / "T/x.gif"));
+
+    run = Snapsift({"--report", "--other", "G?F", tmp / "T/"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, Line(tmp / "T/x.gif"));
+
+    tmp.MakeFolder("empty");
+    run = Snapsift({"--report", tmp / "empty"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(ReportTest, DuplicatesAreTheOfferedNamesInOrder)
+{
+    for (const char* path : {"T/c.jpg", "T/b.jpg", "T/s/b.jpg", "T/s/B.jpg", "T/a.jpg", "T/t/a.jpg", "T/t/s/a.jpg",
+                             "T/s/\x82\xa0.jpg", "T/t/\x82\xa0.jpg", "T/s/A.JPG"})
+        tmp.MakeFile(path, 1);
+    const Outcome run = Snapsift({"--report", "--duplicates", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "a.jpg\nb.jpg\n\x82\xa0.jpg\n");
+
+    tmp.MakeFile("U/a.jpg");
+    EXPECT_EQ(Snapsift({"--duplicates", tmp / "U"}).out, "");
+}
+
+TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
+{
+    // Unique names, and equal names of different sizes: nothing to pick.
+    tmp.WriteFile("T/a.jpg", "1");
+    tmp.WriteFile("T/s/a.jpg", "22");
+    tmp.WriteFile("T/b.jpg", "1");
+    tmp.WriteFile("T/s/c.jpg", "1");
+    Outcome run = Snapsift({"--report", "--auto-select", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+
+    // One copy made a second later than the other: the older one is picked.
+    const std::string older = tmp.WriteFile("T/d.jpg", "333");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    const std::string newer = tmp.WriteFile("T/s/d.jpg", "333");
+    struct statx a {}, b {};
+    ASSERT_EQ(statx(AT_FDCWD, older.c_str(), 0, STATX_BTIME, &a), 0);
+    ASSERT_EQ(statx(AT_FDCWD, newer.c_str(), 0, STATX_BTIME, &b), 0);
+    if ((a.stx_mask & b.stx_mask & STATX_BTIME) == 0)
+        GTEST_SKIP() << "this file system keeps no birth time";
+    run = Snapsift({"--report", "--auto-select", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, older + "\n");
+}
+
+TEST_F(ReportTest, RefusalsGiveOneLineOnStandardErrorAndStatusTwo)
+{
+    tmp.MakeFile("T/a.jpg", 1);
+    tmp.MakeFile("file.jpg", 1);
+    const std::vector<Strings> cases = {
+        {"--report", tmp / "missing"},
+        {"--report", tmp / "file.jpg"},
+        {"--report", "--bogus", tmp / "T"},
+        {"--report", "--other", "", tmp / "T"},
+        {"--report", "--jpeg", "--other", "", tmp / "T"},
+        {"--report", tmp / "T", tmp / "T"},
+        {"--report"},
+        {tmp / "T"},
+    };
+    for (const Strings& args : cases) {
+        SCOPED_TRACE(args.size() > 1 ? args[1] + " " + args.back() : args[0]);
+        const Outcome run = Snapsift(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("snapsift: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
+}
+
+TEST_F(ReportTest, UnreadableFolderIsRefused)
+{
+    const std::string folder = tmp.MakeFolder("locked");
+    tmp.MakeFile("locked/a.jpg");
+    ASSERT_EQ(chmod(folder.c_str(), 0), 0);
+    if (access(folder.c_str(), R_OK | X_OK) == 0)
+        GTEST_SKIP() << "the folder stays readable (running as root)";
+    const Outcome run = Snapsift({"--report", folder});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+TEST_F(ReportTest, HelpAndVersion)
+{
+    Outcome run = Snapsift({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, UsageText());
+
+    run = Snapsift({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Snapsift 1.0.0.1\n");
+}
+
+} // namespace
+} // namespace snapsift
