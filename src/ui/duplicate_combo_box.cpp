@@ -31,6 +31,10 @@ DuplicateComboBox::DuplicateComboBox(const DuplicateCombo& combo, QWidget* paren
     : QComboBox(parent), combo_(combo), model_(new DuplicateEntryModel(combo, this))
 {
     setEditable(true);
+    // Text typed into the field is never read: neither Enter nor leaving the
+    // field chooses the entry it names.
+    disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
     setInsertPolicy(QComboBox::NoInsert);
     setCompleter(nullptr);
     setModel(model_);
