@@ -1,1 +1,54 @@
-# placeholder
+# Installs the build into a fresh prefix, checks what lands where, and starts
+# the installed program once. Run with -DBUILD_DIR=... -DPREFIX=... -P.
+foreach(var BUILD_DIR PREFIX)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "install_test.cmake needs -D${var}=...")
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed (${status}):\n${output}")
+endif()
+
+foreach(file
+    bin/snapsift
+    share/applications/snapsift.desktop
+    share/metainfo/snapsift.metainfo.xml
+    share/icons/hicolor/16x16/apps/snapsift.png
+    share/icons/hicolor/32x32/apps/snapsift.png
+    share/icons/hicolor/scalable/apps/snapsift.svg
+    share/snapsift/help/index.html)
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+execute_process(COMMAND "${PREFIX}/bin/snapsift" --version
+                RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+if(NOT status EQUAL 0 OR NOT output MATCHES "1\\.0\\.0\\.1")
+  message(FATAL_ERROR "snapsift --version gave status ${status}: ${output}${errors}")
+endif()
+
+find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(DESKTOP_FILE_VALIDATE)
+  execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${PREFIX}/share/applications/snapsift.desktop"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "desktop-file-validate refused the desktop entry:\n${output}")
+  endif()
+endif()
+
+# The window stays open until it is closed, so the timeout ending it (status
+# 124) is success; anything else means it did not come up or crashed.
+if(NOT "$ENV{QT_QPA_PLATFORM}" STREQUAL "offscreen")
+  message(FATAL_ERROR "the installed program is started only with QT_QPA_PLATFORM=offscreen")
+endif()
+execute_process(COMMAND timeout 3 "${PREFIX}/bin/snapsift"
+                WORKING_DIRECTORY "${PREFIX}"
+                RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT status EQUAL 124)
+  message(FATAL_ERROR "the installed snapsift did not keep its window open (status ${status}):\n${output}")
+endif()
