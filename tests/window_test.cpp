@@ -267,6 +267,14 @@ TEST_F(WindowTest, EnterDoesNothingAndEscapeOrQuitCloses)
     QTest::mouseClick(dlg->m_quitButton, Qt::LeftButton);
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(dlg->result(), QDialog::Rejected);
+
+    // Enter on a focused push button presses that button.
+    Open();
+    Show();
+    dlg->setResult(-1);
+    dlg->m_quitButton->setFocus();
+    QTest::keyClick(dlg->m_quitButton, Qt::Key_Return);
+    EXPECT_FALSE(dlg->isVisible());
 }
 
 TEST_F(WindowTest, ExtensionBoxTakesFourBytesAndFollowsItsCheckBox)

@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -44,12 +45,33 @@ private:
     int limit_;
 };
 
+// Enter presses the push button that has the focus. The buttons are not
+// auto-default, so an Enter meant for the tree, the list or a box presses
+// nothing.
+class EnterPressesButton final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            auto* button = qobject_cast<QPushButton*>(watched);
+            if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+                button->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 QPushButton* MakeButton(QWidget* parent, const char* text, bool flat = false)
 {
     auto* button = new QPushButton(QString::fromUtf8(text), parent);
     button->setAutoDefault(false);
     button->setDefault(false);
     button->setFlat(flat);
+    button->installEventFilter(new EnterPressesButton(button));
     return button;
 }
 
