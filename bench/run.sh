@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# Measures Snapsift on synthetic picture trees, warm cache, and prints a
+# markdown table: report mode against find, the duplicate and auto-select
+# reports against the plain report, the window's own handlers (search and
+# fill, automatic selection, deletion to a private trash) and peak memory
+# against the size of the table's texts.
+#
+#   bash bench/run.sh            the table for 50,000 and 200,000 files
+#   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
+#                                with two screenshots of the advancing bar
+#
+# SNAPSIFT_BENCH_DIR   where the trees go (default /tmp/snapsift-bench); kept
+#                      between runs and regenerated only when their recipe changes
+# SNAPSIFT_BENCH_RUNS  timed runs per command, the median is shown (default 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+root=${SNAPSIFT_BENCH_DIR:-/tmp/snapsift-bench}
+runs=${SNAPSIFT_BENCH_RUNS:-5}
+mode=${1:-table}
+build=$source_dir/build-bench
+bin=$build/bin
+export TZ=Asia/Tokyo LC_ALL=C.UTF-8
+
+# What the build and the measurements need.
+bash tools/setup-debian.sh
+extra=(time)
+[ "$mode" = --alive ] && extra+=(imagemagick)
+missing=()
+for p in "${extra[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  as_root=()
+  [ "$(id -u)" -ne 0 ] && as_root=(sudo)
+  "${as_root[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSNAPSIFT_BUILD_TESTS=OFF \
+  -DSNAPSIFT_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j 2 >/dev/null
+
+# make_tree_once NAME FILES FOLDERS: the tree $root/NAME/tree, made anew when
+# its recipe changed or files are missing.
+make_tree_once() {
+  local name=$1 files=$2 folders=$3
+  local dir=$root/$name
+  local args=(--files "$files" --folders "$folders" --depth 6 --dup-rate 0.2 --same-size-rate 0.5
+              --other-rate 0.25 --hardlink-rate 0.05 --seed 1)
+  local recipe
+  recipe="${args[*]} $(md5sum < bench/make_tree.cpp)"
+  if [ -f "$dir/recipe" ] && [ "$(cat "$dir/recipe")" = "$recipe" ] &&
+     [ "$(find "$dir/tree" -type f | wc -l)" -eq "$files" ]; then
+    return
+  fi
+  echo "generating $files files in $folders folders under $dir" >&2
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  "$bin/make_tree" --out "$dir/tree" "${args[@]}" >&2
+  echo "$recipe" > "$dir/recipe"
+}
+
+types=(--jpeg --bmp --gif --other png)
+run_find() {
+  find "$1" -type f \( -iname '*.jpg' -o -iname '*.bmp' -o -iname '*.gif' -o -iname '*.png' \) \
+    -printf '%f\t%s\t%T@\t%p\n'
+}
+run_report()     { "$bin/snapsift" --report "${types[@]}" "$1"; }
+run_duplicates() { "$bin/snapsift" --report --duplicates "${types[@]}" "$1"; }
+run_autoselect() { "$bin/snapsift" --report --auto-select "${types[@]}" "$1"; }
+run_window() {
+  QT_QPA_PLATFORM=offscreen "$bin/window_bench" --tree "$1" --work "$2" --delete 1000 --other png 2>/dev/null
+}
+
+# Seconds taken by one command, its output thrown away.
+seconds_of() {
+  local t0=$EPOCHREALTIME
+  "$@" > /dev/null
+  local t1=$EPOCHREALTIME
+  echo $(( ${t1/./} - ${t0/./} )) | awk '{ printf "%.6f\n", $1 / 1e6 }'
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+value_of() { sed -n "s/^$1=//p" "$2"; }
+
+# measure NAME: writes $root/NAME/results (key=value lines).
+measure() {
+  local name=$1
+  local tree=$root/$name/tree out=$root/$name/results work
+  local -a find_s report_s dup_s auto_s win_s winauto_s windel_s
+
+  # Warm the cache and check that both searches agree on what they find.
+  local rows find_rows text_bytes
+  run_report "$tree" > "$root/$name/report.txt"
+  rows=$(wc -l < "$root/$name/report.txt")
+  find_rows=$(run_find "$tree" | wc -l)
+  if [ "$rows" -ne "$find_rows" ]; then
+    echo "snapsift found $rows files, find $find_rows" >&2
+    exit 1
+  fi
+  # The texts of the table: every byte of the report but the TABs and newlines.
+  text_bytes=$(( $(wc -c < "$root/$name/report.txt") - 4 * rows ))
+  rm -f "$root/$name/report.txt"
+
+  for ((r = 0; r < runs; r++)); do
+    find_s+=("$(seconds_of run_find "$tree")")
+    report_s+=("$(seconds_of run_report "$tree")")
+    dup_s+=("$(seconds_of run_duplicates "$tree")")
+    auto_s+=("$(seconds_of run_autoselect "$tree")")
+  done
+  local report_kib=0 kib
+  for kind in "" --duplicates --auto-select; do
+    kib=$(/usr/bin/time -f %M "$bin/snapsift" --report $kind "${types[@]}" "$tree" 2>&1 > /dev/null | tail -1)
+    [ "$kib" -gt "$report_kib" ] && report_kib=$kib
+  done
+
+  local window_kib=0 gap=0 selected=0 wrows=0
+  # Each window run gets a trash of its own in a fresh folder. On ext4 without
+  # a journal, creating a file in a block group full of inodes freed in the
+  # last minutes means skipping each of them, and the trash creates two files
+  # per moved file: left next to what earlier runs (or other programs) freed,
+  # the deletion would measure the disk's recent history. Folders below a
+  # folder marked +T are spread over the block groups.
+  mkdir -p "$root/work"
+  chattr +T "$root/work" 2>/dev/null || true
+  for ((r = 0; r < runs; r++)); do
+    work=$root/work/$name-$r-$$-$RANDOM
+    run_window "$tree" "$work" > "$work.out" || { echo "window_bench failed on $tree" >&2; exit 1; }
+    win_s+=("$(value_of search_shown_s "$work.out")")
+    winauto_s+=("$(value_of autoselect_s "$work.out")")
+    windel_s+=("$(value_of delete_s "$work.out")")
+    kib=$(value_of vmhwm_kib "$work.out")
+    [ "$kib" -gt "$window_kib" ] && window_kib=$kib
+    gap=$(printf '%s\n' "$gap" "$(value_of search_longest_freeze_ms "$work.out")" | sort -g | tail -1)
+    selected=$(value_of autoselected "$work.out")
+    wrows=$(value_of rows "$work.out")
+    if [ "$wrows" -ne "$rows" ] || [ "$(value_of text_bytes "$work.out")" -ne "$text_bytes" ]; then
+      echo "the window found other rows than the report on $tree" >&2
+      exit 1
+    fi
+  done
+  rm -rf "$root/work"
+
+  {
+    echo "rows=$rows"
+    echo "text_bytes=$text_bytes"
+    echo "find=$(median "${find_s[@]}")"
+    echo "report=$(median "${report_s[@]}")"
+    echo "duplicates=$(median "${dup_s[@]}")"
+    echo "autoselect=$(median "${auto_s[@]}")"
+    echo "window=$(median "${win_s[@]}")"
+    echo "window_autoselect=$(median "${winauto_s[@]}")"
+    echo "window_delete=$(median "${windel_s[@]}")"
+    echo "window_freeze_ms=$gap"
+    echo "autoselected=$selected"
+    echo "report_kib=$report_kib"
+    echo "window_kib=$window_kib"
+  } > "$out"
+}
+
+print_table() {
+  local a=$root/50k/results b=$root/200k/results
+  awk -F= -v runs="$runs" '
+    FNR == 1 { file++ }
+    { v[file, $1] = $2 }
+    function met(ok) { return ok ? "met" : "**missed**" }
+    function row(label, x, y, growth, target, verdict) {
+      printf "| %s | %s | %s | %s | %s | %s |\n", label, x, y, growth, target, verdict
+    }
+    function timed(label, key, target, ok,   g) {
+      g = v[2, key] / v[1, key]
+      row(label, sprintf("%.3f", v[1, key]), sprintf("%.3f", v[2, key]), sprintf("%.2f", g), target, met(ok && g <= 4.5))
+    }
+    function ratio(label, key, base, limit,   x, y) {
+      x = v[1, key] / v[1, base]; y = v[2, key] / v[2, base]
+      row(label, sprintf("%.2f", x), sprintf("%.2f", y), "", "≤ " limit, met(y <= limit))
+    }
+    function memory(label, key,   x, y, lx, ly) {
+      x = v[1, key] / 1024; y = v[2, key] / 1024
+      lx = 2 * v[1, "text_bytes"] / 1048576 + 64; ly = 2 * v[2, "text_bytes"] / 1048576 + 64
+      row(label, sprintf("%.1f (limit %.1f)", x, lx), sprintf("%.1f (limit %.1f)", y, ly), "", "≤ 2 × text + 64 MiB",
+          met(x <= lx && y <= ly))
+    }
+    END {
+      print "| warm cache, median of " runs " runs | 50k files, 5k folders | 200k files, 20k folders | 200k ÷ 50k | target | |"
+      print "|---|---:|---:|---:|---|---|"
+      row("files found (rows)", v[1, "rows"], v[2, "rows"], "", "", "")
+      row("find (s)", sprintf("%.3f", v[1, "find"]), sprintf("%.3f", v[2, "find"]), sprintf("%.2f", v[2, "find"] / v[1, "find"]), "", "")
+      timed("`--report` (s)", "report", "growth ≤ 4.5", 1)
+      ratio("`--report` ÷ find", "report", "find", 1.5)
+      timed("`--duplicates` (s)", "duplicates", "growth ≤ 4.5", 1)
+      ratio("`--duplicates` ÷ `--report`", "duplicates", "report", 1.2)
+      timed("`--auto-select` (s)", "autoselect", "growth ≤ 4.5", 1)
+      ratio("`--auto-select` ÷ `--report`", "autoselect", "report", 1.2)
+      timed("window search + fill (s)", "window", "growth ≤ 4.5", 1)
+      ratio("window search + fill ÷ `--report`", "window", "report", 2)
+      timed("window auto-select, all rows (s)", "window_autoselect", "< 0.3 s", v[2, "window_autoselect"] < 0.3)
+      row("rows auto-selected", v[1, "autoselected"], v[2, "autoselected"], "", "", "")
+      timed("window delete 1,000 files incl. log (s)", "window_delete", "≥ 500 files/s", 1000 / v[2, "window_delete"] >= 500)
+      row("… files per second", sprintf("%.0f", 1000 / v[1, "window_delete"]), sprintf("%.0f", 1000 / v[2, "window_delete"]), "", "", "")
+      row("window search: longest stretch without repainting (ms)", v[1, "window_freeze_ms"], v[2, "window_freeze_ms"], "", "", "")
+      row("table texts (MiB)", sprintf("%.1f", v[1, "text_bytes"] / 1048576), sprintf("%.1f", v[2, "text_bytes"] / 1048576), "", "", "")
+      memory("peak memory, report mode (MiB)", "report_kib")
+      memory("peak memory, window (MiB)", "window_kib")
+    }' "$a" "$b"
+}
+
+alive() {
+  make_tree_once 1m 1000000 100000
+  local work=$root/work-1m shots=$root/screenshots
+  rm -rf "$work" "$shots"
+  mkdir -p "$shots"
+  # Two screenshots a few seconds apart while the search runs.
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    "$1" --tree "$2" --work "$3" --delete 1000 --other png --mark "$3.mark" > "$3.out" 2>/dev/null &
+    pid=$!
+    until [ -f "$3.mark" ]; do sleep 0.1; done
+    sleep 2; import -window root "$4/search-1.png"
+    sleep 3; import -window root "$4/search-2.png"
+    wait $pid' _ "$bin/window_bench" "$root/1m/tree" "$work" "$shots"
+  cat "$work.out"
+  rm -rf "$work" "$work.out" "$work.mark"
+  echo "screenshots: $shots/search-1.png $shots/search-2.png"
+}
+
+mkdir -p "$root"
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+if [ "$mode" = --alive ]; then
+  alive
+  exit 0
+fi
+make_tree_once 50k 50000 5000
+make_tree_once 200k 200000 20000
+measure 50k
+measure 200k
+echo
+echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the run: $load"
+echo
+print_table

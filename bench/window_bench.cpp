@@ -1,0 +1,324 @@
+// Times the window's own handlers on a bench tree, without a display
+// (QT_QPA_PLATFORM=offscreen) or under a virtual one: search and fill, the
+// automatic selection over every row, and the deletion of N selected files to
+// a private trash, confirmed by a messenger that always answers OK. The moved
+// files are put back afterwards, so the tree can be measured again.
+//
+//   window_bench --tree DIR --work DIR [--delete N] [--other EXT] [--mark FILE]
+//
+// The desktop folder is made the parent of DIR, so DIR is one of the target
+// tree's first items, as a user would find it. Prints key=value lines.
+#include "platform/messenger.h"
+#include "ui/snapsift_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QItemSelection>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "window_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// Answers OK to every box and keeps what it was asked.
+class AutoOkMessenger final : public snapsift::Messenger {
+public:
+    snapsift::MessageAnswer Show(const snapsift::MessageRequest& request) override
+    {
+        shown.push_back(request);
+        return snapsift::MessageAnswer::Ok;
+    }
+    std::vector<snapsift::MessageRequest> shown;
+};
+
+// Measures the longest stretch, from Start() to Stop(), in which the window's
+// event loop was not run: how long the window could not repaint. A timer
+// that would fire every millisecond notes each time it gets its turn.
+class FreezeWatch final : public QObject {
+public:
+    FreezeWatch() { timer_.setInterval(1); }
+    void Start()
+    {
+        longest_ = 0;
+        turns_ = 0;
+        last_.start();
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { Note(); ++turns_; });
+        timer_.start();
+    }
+    void Stop()
+    {
+        Note();
+        timer_.stop();
+        timer_.disconnect();
+    }
+    double LongestMs() const { return static_cast<double>(longest_) / 1e6; }
+    int Turns() const { return turns_; }
+
+private:
+    void Note()
+    {
+        longest_ = std::max(longest_, last_.nsecsElapsed());
+        last_.restart();
+    }
+    QTimer timer_;
+    qint64 longest_ = 0;
+    int turns_ = 0;
+    QElapsedTimer last_;
+};
+
+void Flush()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+std::string Parent(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void MakeFolder(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        Fail("cannot create " + path);
+}
+
+std::string PercentDecoded(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// Moves every file of the private trash back to where it came from.
+int RestoreTrash(const std::string& trash)
+{
+    int restored = 0;
+    DIR* info = opendir((trash + "/info").c_str());
+    if (!info)
+        return 0;
+    while (const dirent* e = readdir(info)) {
+        const std::string entry = e->d_name;
+        const std::string suffix = ".trashinfo";
+        if (entry.size() <= suffix.size() || entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        std::ifstream in(trash + "/info/" + entry);
+        std::string line, original;
+        while (std::getline(in, line)) {
+            if (line.rfind("Path=", 0) == 0)
+                original = PercentDecoded(line.substr(5));
+        }
+        const std::string stored = trash + "/files/" + entry.substr(0, entry.size() - suffix.size());
+        if (original.empty() || rename(stored.c_str(), original.c_str()) != 0)
+            Fail("cannot put back " + stored + " to " + original);
+        unlink((trash + "/info/" + entry).c_str());
+        ++restored;
+    }
+    closedir(info);
+    return restored;
+}
+
+long VmHwmKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string tree, work, other = "png", mark;
+    int deleteCount = 1000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--tree") tree = argv[i + 1];
+        else if (a == "--work") work = argv[i + 1];
+        else if (a == "--delete") deleteCount = std::atoi(argv[i + 1]);
+        else if (a == "--other") other = argv[i + 1];
+        else if (a == "--mark") mark = argv[i + 1];
+        else Fail("unknown option " + a);
+    }
+    if (tree.empty() || work.empty() || tree[0] != '/' || work[0] != '/')
+        Fail("usage: window_bench --tree /DIR --work /DIR [--delete N] [--other EXT] [--mark FILE]");
+    while (tree.size() > 1 && tree.back() == '/')
+        tree.pop_back();
+
+    // GLib reads the desktop and trash folders once, at its first use: set
+    // them before anything else runs. The trash must be on the tree's file
+    // system so moving a file there is a rename.
+    MakeFolder(work);
+    MakeFolder(work + "/config");
+    MakeFolder(work + "/data");
+    {
+        std::ofstream dirs(work + "/config/user-dirs.dirs");
+        dirs << "XDG_DESKTOP_DIR=\"" << Parent(tree) << "\"\n";
+    }
+    setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
+    const std::string logPath = work + "/DeleteLog.log";
+    unlink(logPath.c_str());
+
+    QApplication app(argc, argv);
+    AutoOkMessenger messenger;
+    snapsift::WindowServices services;
+    services.messenger = &messenger;
+    services.openFile = [](const std::string&) {};
+    services.deletionLogPath = logPath;
+    snapsift::CSnapsiftDlg window(services);
+    FreezeWatch watch;
+    window.show();
+    Flush();
+
+    // Pick the tree folder in the target tree, tick every type and the extension.
+    const snapsift::SearchTargets& targets = window.Targets();
+    int node = -1;
+    for (int i = 0; i < static_cast<int>(targets.nodes.size()); ++i) {
+        const int row = targets.nodes[i].row;
+        if (row >= 0 && targets.folders.m_folderPaths[row] == tree)
+            node = i;
+    }
+    if (node < 0)
+        Fail("the target tree does not offer " + tree);
+    window.m_folderTree->setCurrentItem(window.TreeItemOfNode(node));
+    window.m_checkJpeg->setChecked(true);
+    window.m_checkBmp->setChecked(true);
+    window.m_checkGif->setChecked(true);
+    if (!window.m_checkOther->isChecked())
+        window.m_checkOther->click();
+    window.m_otherExt->setText(QString::fromStdString(other));
+    Flush();
+    const long baseKiB = VmHwmKiB();
+    if (!mark.empty())
+        std::ofstream(mark) << "searching\n";
+
+    const snapsift::ResultView& results = window.Results();
+    watch.Start();
+    const auto searchStart = Clock::now();
+    window.OnSearch();
+    const auto searchEnd = Clock::now();
+    Flush();
+    const auto searchShown = Clock::now();
+    watch.Stop();
+    const double searchGap = watch.LongestMs();
+    const int searchTurns = watch.Turns();
+    if (!messenger.shown.empty())
+        Fail("the search showed a message: " + messenger.shown.front().text);
+    const int rows = results.list.GetItemCount();
+    const long searchKiB = VmHwmKiB();
+
+    std::size_t textBytes = 0;
+    const snapsift::FileTable& table = results.table;
+    for (int k = 0; k < table.m_fileCount; ++k)
+        textBytes += table.m_names[k].size() + table.m_sizes[k].size() + table.m_dates[k].size() +
+                     table.m_paths[k].size();
+
+    watch.Start();
+    const auto autoStart = Clock::now();
+    window.OnAutoSelect();
+    Flush();
+    const auto autoEnd = Clock::now();
+    watch.Stop();
+    const double autoGap = watch.LongestMs();
+    const long autoKiB = VmHwmKiB();
+    const int autoSelected = results.list.SelectedCount();
+    int shownSelected = 0;
+    for (const QItemSelectionRange& range : window.m_resultList->selectionModel()->selection())
+        shownSelected += range.height();
+    if (shownSelected != autoSelected)
+        Fail("the list shows " + std::to_string(shownSelected) + " selected rows, the core " +
+             std::to_string(autoSelected));
+
+    // Delete rows spread evenly over the list.
+    deleteCount = std::min(deleteCount, rows);
+    double deleteSeconds = 0, deleteGap = 0;
+    int deleted = 0, restored = 0;
+    if (deleteCount > 0) {
+        QAbstractItemModel* model = window.m_resultList->model();
+        QItemSelection pick;
+        for (int i = 0; i < deleteCount; ++i) {
+            const int row = static_cast<int>(static_cast<long long>(i) * rows / deleteCount);
+            pick.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
+        }
+        window.m_resultList->selectionModel()->select(pick, QItemSelectionModel::ClearAndSelect);
+        const int before = table.m_fileCount;
+        watch.Start();
+        const auto deleteStart = Clock::now();
+        window.OnDeleteSelected();
+        Flush();
+        deleteSeconds = Seconds(deleteStart, Clock::now());
+        watch.Stop();
+        deleteGap = watch.LongestMs();
+        deleted = before - table.m_fileCount;
+        if (messenger.shown.size() != 1 || messenger.shown[0].buttons != snapsift::MessageButtons::OkCancel)
+            Fail("the deletion did not just ask for confirmation: " + messenger.shown.back().text);
+        restored = RestoreTrash(work + "/data/Trash");
+        if (deleted != deleteCount || restored != deleteCount)
+            Fail("deleted " + std::to_string(deleted) + " and put back " + std::to_string(restored) + " of " +
+                 std::to_string(deleteCount));
+    }
+    struct stat log {};
+    stat(logPath.c_str(), &log);
+    unlink(logPath.c_str());
+
+    std::printf("rows=%d\n", rows);
+    std::printf("text_bytes=%zu\n", textBytes);
+    std::printf("search_s=%.6f\n", Seconds(searchStart, searchEnd));
+    std::printf("search_shown_s=%.6f\n", Seconds(searchStart, searchShown));
+    std::printf("search_event_loop_turns=%d\n", searchTurns);
+    std::printf("search_longest_freeze_ms=%.1f\n", searchGap);
+    std::printf("autoselect_s=%.6f\n", Seconds(autoStart, autoEnd));
+    std::printf("autoselect_longest_freeze_ms=%.1f\n", autoGap);
+    std::printf("autoselected=%d\n", autoSelected);
+    std::printf("deleted=%d\n", deleted);
+    std::printf("delete_s=%.6f\n", deleteSeconds);
+    std::printf("delete_files_per_s=%.1f\n", deleteSeconds > 0 ? deleted / deleteSeconds : 0.0);
+    std::printf("delete_longest_freeze_ms=%.1f\n", deleteGap);
+    std::printf("log_bytes=%lld\n", static_cast<long long>(log.st_size));
+    std::printf("vmhwm_before_search_kib=%ld\n", baseKiB);
+    std::printf("vmhwm_after_search_kib=%ld\n", searchKiB);
+    std::printf("vmhwm_after_autoselect_kib=%ld\n", autoKiB);
+    std::printf("vmhwm_kib=%ld\n", VmHwmKiB());
+    return 0;
+}
