@@ -3,6 +3,7 @@
 #include "platform/local_time.h"
 
 #include <cassert>
+#include <cstdlib>
 
 namespace snapsift {
 
@@ -13,7 +14,27 @@ std::string SizeText(std::uint64_t size)
 
 std::string DateText(std::int64_t creationTime)
 {
-    return FormatLocalTime(creationTime, "%Y年%m月%d日 %H:%M:%S");
+    // A search formats one date per file, and the C library works out the
+    // local time afresh each time. Files copied together share their second,
+    // so the last text is kept, for as long as the time zone setting is the
+    // one it was made under.
+    struct LastDate {
+        bool valid = false;
+        std::int64_t time = 0;
+        bool hasZone = false;
+        std::string zone;
+        std::string text;
+    };
+    thread_local LastDate last;
+    const char* zone = std::getenv("TZ");
+    if (last.valid && last.time == creationTime && last.hasZone == (zone != nullptr) && (!zone || last.zone == zone))
+        return last.text;
+    last.text = FormatLocalTime(creationTime, "%Y年%m月%d日 %H:%M:%S");
+    last.time = creationTime;
+    last.hasZone = zone != nullptr;
+    last.zone = zone ? zone : "";
+    last.valid = true;
+    return last.text;
 }
 
 void FileTable::AddFoundFile(const FoundFile& file)
@@ -22,6 +43,15 @@ void FileTable::AddFoundFile(const FoundFile& file)
     m_sizes.push_back(SizeText(file.size));
     m_dates.push_back(DateText(file.creationTime));
     m_paths.push_back(file.path);
+    ++m_fileCount;
+}
+
+void FileTable::AddFoundFile(FoundFile&& file)
+{
+    m_names.push_back(std::move(file.name));
+    m_sizes.push_back(SizeText(file.size));
+    m_dates.push_back(DateText(file.creationTime));
+    m_paths.push_back(std::move(file.path));
     ++m_fileCount;
 }
 

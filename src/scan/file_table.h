@@ -27,6 +27,7 @@ public:
 
     // Appends one row for `file`.
     void AddFoundFile(const FoundFile& file);
+    void AddFoundFile(FoundFile&& file);
     // Removes row k (0 <= k < m_fileCount); later rows move up by one.
     void RemoveFileRow(int k);
     // Removes the rows whose flag is set in `remove` (one flag per row) in one
