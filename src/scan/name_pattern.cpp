@@ -13,6 +13,19 @@ bool SameLetter(char a, char b)
 
 bool MatchesNamePattern(std::string_view name, std::string_view pattern)
 {
+    // "*" and plain bytes after it, as every type's pattern is: the name must
+    // end with those bytes. A search asks this of every file it lists.
+    if (!pattern.empty() && pattern[0] == '*' && pattern.find_first_of("*?", 1) == std::string_view::npos) {
+        const std::string_view tail = pattern.substr(1);
+        if (name.size() < tail.size())
+            return false;
+        const std::string_view end = name.substr(name.size() - tail.size());
+        for (std::size_t i = 0; i < tail.size(); ++i) {
+            if (!SameLetter(tail[i], end[i]))
+                return false;
+        }
+        return true;
+    }
     // Iterative glob with one backtrack point: linear in practice, never
     // exponential, whatever the number of stars.
     std::size_t n = 0, p = 0;
