@@ -203,7 +203,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
 
     const std::string absoluteTarget = AbsolutePath(target);
     Collector collector(absoluteTarget, types, progress);
-    const std::vector<ScanEntry> scanList = collector.CollectSubfolders();
+    std::vector<ScanEntry> scanList = collector.CollectSubfolders();
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
     table.ClearFileTable();
@@ -212,10 +212,17 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
         if (!types.ticked[type])
             continue;
         for (long long index = j; index >= 0; --index) {
-            ScanPass(scanList[index], type, index == j, table);
+            ScanEntry& entry = scanList[index];
+            ScanPass(entry, type, index == j, table);
+            // A listing no later pass needs gives its memory back now, while
+            // the table is still growing.
+            if (std::none_of(entry.files.begin(), entry.files.end(),
+                             [type](const ListedEntry& file) { return (file.tag >> (type + 1)) != 0; }))
+                std::vector<ListedEntry>().swap(entry.files);
             progress.DeltaPos(1);
         }
     }
+    std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
     fillResultView();
     progress.SetPos(0);
     return ScanOutcome::Scanned;
