@@ -1,26 +1,26 @@
 #include "platform/progress.h"
 #include "review/result_view.h"
 
-#include <climits>
+#include <algorithm>
+#include <cstdint>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace snapsift {
 namespace {
 
-struct NameAndSize {
-    std::string_view name;
-    std::string_view size;
-    friend bool operator==(const NameAndSize&, const NameAndSize&) = default;
-};
-
-struct NameAndSizeHash {
-    std::size_t operator()(const NameAndSize& key) const
-    {
-        const std::size_t h = std::hash<std::string_view>()(key.name);
-        return h ^ (std::hash<std::string_view>()(key.size) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
-    }
-};
+std::uint64_t GroupHash(std::string_view name, std::string_view size)
+{
+    // FNV-1a over the name, a separator byte no text holds, and the size text.
+    std::uint64_t h = 14695981039346656037ULL;
+    auto add = [&h](unsigned char c) { h = (h ^ c) * 1099511628211ULL; };
+    for (const char c : name)
+        add(static_cast<unsigned char>(c));
+    add(0);
+    for (const char c : size)
+        add(static_cast<unsigned char>(c));
+    return h;
+}
 
 } // namespace
 
@@ -30,21 +30,60 @@ void OnAutoSelect(ResultView& view, Progress& progress)
     view.list.ClearSelection();
     progress.SetRange(0, table.m_fileCount);
 
-    // The latest date text of each (name, size) group of the whole table. Date
-    // texts have fixed-width fields, so byte order is time order.
-    std::unordered_map<NameAndSize, std::string_view, NameAndSizeHash> latest;
-    latest.reserve(static_cast<std::size_t>(table.m_fileCount));
-    for (int k = 0; k < table.m_fileCount; ++k) {
-        auto [it, inserted] = latest.try_emplace(NameAndSize{table.m_names[k], table.m_sizes[k]}, table.m_dates[k]);
-        if (!inserted && it->second < std::string_view(table.m_dates[k]))
-            it->second = table.m_dates[k];
+    // The latest row of each (name, size) group of the whole table, in an
+    // open-addressed table of row numbers: one allocation, however many rows.
+    // Date texts have fixed-width fields, so byte order is time order.
+    const std::size_t rows = static_cast<std::size_t>(std::max(table.m_fileCount, 0));
+    std::size_t capacity = 16;
+    while (capacity < rows + rows / 2)
+        capacity *= 2;
+    const std::size_t mask = capacity - 1;
+    struct Slot {
+        std::uint32_t hash = 0;
+        int latest = -1;  // -1: empty
+    };
+    std::vector<Slot> slots(capacity);
+    std::vector<std::uint32_t> slotOfRow(rows);
+    // Rows go in small batches whose slots are fetched ahead, so a table too
+    // big for the processor's caches is not waited on row by row.
+    constexpr std::size_t kBatch = 16;
+    std::uint64_t hashes[kBatch];
+    for (std::size_t base = 0; base < rows; base += kBatch) {
+        const std::size_t end = std::min(rows, base + kBatch);
+        for (std::size_t k = base; k < end; ++k) {
+            hashes[k - base] = GroupHash(table.m_names[k], table.m_sizes[k]);
+            __builtin_prefetch(&slots[static_cast<std::size_t>(hashes[k - base]) & mask]);
+        }
+        for (std::size_t k = base; k < end; ++k) {
+            const std::uint64_t h = hashes[k - base];
+            const auto tag = static_cast<std::uint32_t>(h >> 32);
+            std::size_t i = static_cast<std::size_t>(h) & mask;
+            for (;; i = (i + 1) & mask) {
+                Slot& slot = slots[i];
+                if (slot.latest < 0) {
+                    slot.hash = tag;
+                    slot.latest = static_cast<int>(k);
+                    break;
+                }
+                const auto other = static_cast<std::size_t>(slot.latest);
+                if (slot.hash == tag && table.m_names[other] == table.m_names[k] &&
+                    table.m_sizes[other] == table.m_sizes[k]) {
+                    if (table.m_dates[other] < table.m_dates[k])
+                        slot.latest = static_cast<int>(k);
+                    break;
+                }
+            }
+            slotOfRow[k] = static_cast<std::uint32_t>(i);
+        }
     }
+    // Whether each table row has a later copy, found in table order.
+    std::vector<std::uint8_t> older(rows);
+    for (std::size_t k = 0; k < rows; ++k)
+        older[k] = table.m_dates[k] < table.m_dates[static_cast<std::size_t>(slots[slotOfRow[k]].latest)];
 
     const int n = view.list.GetItemCount();
     for (int j = 0; j < n; ++j) {
-        const int row = view.list.TableRow(j);
-        const auto it = latest.find(NameAndSize{table.m_names[row], table.m_sizes[row]});
-        if (it != latest.end() && std::string_view(table.m_dates[row]) < it->second)
+        if (older[static_cast<std::size_t>(view.list.TableRow(j))])
             view.list.SetSelected(j, true);
         progress.SetPos(j);
     }
