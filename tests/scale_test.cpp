@@ -1,6 +1,8 @@
 // The shortcuts that keep big searches fast give the same answers as the
-// plain rules: automatic selection, the date text and the type patterns.
+// plain rules: automatic selection, the list order, the date text and the
+// type patterns.
 
+#include "platform/name_order.h"
 #include "platform/progress.h"
 #include "review/result_view.h"
 #include "scan/file_table.h"
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -91,6 +94,34 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
                 ASSERT_EQ(view.list.IsSelected(j), expectedSome[static_cast<std::size_t>(j)]) << "subset row " << j;
         }
     }
+}
+
+TEST(ScaleTest, ListOrderIsTheStableNameOrder)
+{
+    // Long shared beginnings, case variants, names that are beginnings of
+    // others, NUL bytes (which no file name has, but the order is total).
+    const std::vector<std::string> parts = {"IMG_2023", "img_2023", "0", "a", "B", std::string("\0", 1), "\xe5\x86\x99",
+                                            "Screenshot_", "screenshot_", "_", "~"};
+    Dice dice(11);
+    FileTable table;
+    for (int k = 0; k < 4000; ++k) {
+        std::string name;
+        for (std::size_t n = dice.Below(5); n > 0; --n)
+            name += parts[dice.Below(parts.size())];
+        table.AddFoundFile(FoundFile{name, "/p", 0, 0});
+    }
+    // Given in an order of their own, as a chosen name's rows may come.
+    std::vector<int> given;
+    for (int k = 0; k < table.m_fileCount; ++k)
+        given.push_back(static_cast<int>((static_cast<long long>(k) * 7919) % table.m_fileCount));
+    std::vector<int> expected = given;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&table](int a, int b) { return CompareNames(table.m_names[a], table.m_names[b]) < 0; });
+    ResultList list;
+    list.SetRows(table, given);
+    ASSERT_EQ(list.GetItemCount(), table.m_fileCount);
+    for (int j = 0; j < list.GetItemCount(); ++j)
+        ASSERT_EQ(list.TableRow(j), expected[static_cast<std::size_t>(j)]) << "row " << j;
 }
 
 TEST(ScaleTest, DateTextFollowsAChangeOfTimeZone)
