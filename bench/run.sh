@@ -208,19 +208,23 @@ print_table() {
 
 alive() {
   make_tree_once 1m 1000000 100000
-  local work=$root/work-1m shots=$root/screenshots
-  rm -rf "$work" "$shots"
+  local shots=$root/screenshots work
+  mkdir -p "$root/work"
+  chattr +T "$root/work" 2>/dev/null || true
+  work=$root/work/1m-$$-$RANDOM
+  rm -rf "$shots"
   mkdir -p "$shots"
-  # Two screenshots a few seconds apart while the search runs.
+  # A real window on a virtual display; two screenshots a few seconds apart
+  # while the search runs show whether the bar moves on.
   xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$1" --tree "$2" --work "$3" --delete 1000 --other png --mark "$3.mark" > "$3.out" 2>/dev/null &
     pid=$!
     until [ -f "$3.mark" ]; do sleep 0.1; done
-    sleep 2; import -window root "$4/search-1.png"
-    sleep 3; import -window root "$4/search-2.png"
+    sleep 1; import -window root "$4/search-1.png"
+    sleep 2; import -window root "$4/search-2.png"
     wait $pid' _ "$bin/window_bench" "$root/1m/tree" "$work" "$shots"
   cat "$work.out"
-  rm -rf "$work" "$work.out" "$work.mark"
+  rm -rf "$root/work"
   echo "screenshots: $shots/search-1.png $shots/search-2.png"
 }
 
