@@ -44,12 +44,15 @@ void OnAutoSelect(ResultView& view, Progress& progress)
     };
     std::vector<Slot> slots(capacity);
     std::vector<std::uint32_t> slotOfRow(rows);
-    // Rows go in small batches whose slots are fetched ahead, so a table too
-    // big for the processor's caches is not waited on row by row.
+    // Rows go in small batches whose slots, and the next batch's names, are
+    // fetched ahead, so a table too big for the processor's caches is not
+    // waited on row by row.
     constexpr std::size_t kBatch = 16;
     std::uint64_t hashes[kBatch];
     for (std::size_t base = 0; base < rows; base += kBatch) {
         const std::size_t end = std::min(rows, base + kBatch);
+        for (std::size_t k = end; k < std::min(rows, end + kBatch); ++k)
+            __builtin_prefetch(table.m_names[k].data());
         for (std::size_t k = base; k < end; ++k) {
             hashes[k - base] = GroupHash(table.m_names[k], table.m_sizes[k]);
             __builtin_prefetch(&slots[static_cast<std::size_t>(hashes[k - base]) & mask]);
@@ -78,8 +81,11 @@ void OnAutoSelect(ResultView& view, Progress& progress)
     }
     // Whether each table row has a later copy, found in table order.
     std::vector<std::uint8_t> older(rows);
-    for (std::size_t k = 0; k < rows; ++k)
+    for (std::size_t k = 0; k < rows; ++k) {
+        if (k + kBatch < rows)
+            __builtin_prefetch(table.m_dates[k + kBatch].data());
         older[k] = table.m_dates[k] < table.m_dates[static_cast<std::size_t>(slots[slotOfRow[k]].latest)];
+    }
 
     const int n = view.list.GetItemCount();
     for (int j = 0; j < n; ++j) {
