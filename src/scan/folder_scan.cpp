@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <unistd.h>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -43,13 +44,22 @@ std::uint8_t MatchTypes(std::string_view name, const void* context)
     return mask;
 }
 
+// The files of a folder that match a ticked type, kept from the listing to
+// the last pass: their names one after another, each ended by a NUL (no file
+// name holds one), and what MatchTypes said of each, in the same order. A
+// tenth of the memory of a listing entry per file.
+struct ListedFiles {
+    std::string names;
+    std::vector<std::uint8_t> tags;
+};
+
 // A folder of the scan list with the names in it that match a ticked type.
 struct ScanEntry {
     std::string path;
     std::size_t nameOffset = 0;  // where the folder's own name starts in `path`
     int parent = -1;             // index in the scan list; -1 for the target
     FolderId id;
-    std::vector<ListedEntry> files;
+    ListedFiles files;
 };
 
 class Collector final {
@@ -122,9 +132,20 @@ private:
         std::vector<ListedEntry> listed;
         ListFolder(handle, listed, &MatchTypes, &types_);
         const std::string folderPath = entry.path;  // list_ may grow below
-        for (ListedEntry& e : listed) {
+        ListedFiles files;
+        std::size_t nameBytes = 0, fileCount = 0;
+        for (const ListedEntry& e : listed) {
             if (e.kind == EntryKind::RegularFile) {
-                (index < 0 ? entry : list_[index]).files.push_back(std::move(e));
+                nameBytes += e.name.size() + 1;
+                ++fileCount;
+            }
+        }
+        files.names.reserve(nameBytes);
+        files.tags.reserve(fileCount);
+        for (const ListedEntry& e : listed) {
+            if (e.kind == EntryKind::RegularFile) {
+                files.names.append(e.name.c_str(), e.name.size() + 1);
+                files.tags.push_back(e.tag);
                 continue;
             }
             if (!visited_.insert(e.id).second)
@@ -136,6 +157,7 @@ private:
             sub.id = e.id;
             list_.push_back(std::move(sub));
         }
+        (index < 0 ? entry : list_[index]).files = std::move(files);
     }
 
     const std::string& target_;
@@ -155,18 +177,21 @@ void ScanPass(const ScanEntry& entry, int type, bool isTarget, FileTable& table)
 {
     const std::uint8_t bit = static_cast<std::uint8_t>(1u << type);
     FolderHandle handle;
-    for (const ListedEntry& file : entry.files) {
-        if ((file.tag & bit) == 0)
+    const char* next = entry.files.names.c_str();
+    for (const std::uint8_t tag : entry.files.tags) {
+        const std::string_view name(next);  // up to its NUL
+        next += name.size() + 1;
+        if ((tag & bit) == 0)
             continue;
         if (!handle.IsOpen()) {
             handle = OpenFolder(entry.path, isTarget);
             if (!handle.IsOpen())
                 return;  // gone since it was listed
         }
-        const auto facts = StatRegularFile(handle.Fd(), file.name.c_str());
+        const auto facts = StatRegularFile(handle.Fd(), name.data());
         if (!facts)
             continue;  // gone, or no longer a regular file
-        table.AddFoundFile(FoundFile{file.name, JoinPath(entry.path, file.name), facts->size, facts->creationTime});
+        table.AddFoundFile(FoundFile{std::string(name), JoinPath(entry.path, name), facts->size, facts->creationTime});
     }
 }
 
@@ -216,9 +241,9 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
             ScanPass(entry, type, index == j, table);
             // A listing no later pass needs gives its memory back now, while
             // the table is still growing.
-            if (std::none_of(entry.files.begin(), entry.files.end(),
-                             [type](const ListedEntry& file) { return (file.tag >> (type + 1)) != 0; }))
-                std::vector<ListedEntry>().swap(entry.files);
+            if (std::none_of(entry.files.tags.begin(), entry.files.tags.end(),
+                             [type](std::uint8_t tag) { return (tag >> (type + 1)) != 0; }))
+                entry.files = ListedFiles();
             progress.DeltaPos(1);
         }
     }
