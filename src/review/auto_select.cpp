@@ -84,6 +84,8 @@ void OnAutoSelect(ResultView& view, Progress& progress)
     for (std::size_t k = 0; k < rows; ++k) {
         if (k + kBatch < rows)
             __builtin_prefetch(table.m_dates[k + kBatch].data());
+        if (slots[slotOfRow[k]].latest == static_cast<int>(k))
+            continue;  // the latest of its group, or alone in it
         older[k] = table.m_dates[k] < table.m_dates[static_cast<std::size_t>(slots[slotOfRow[k]].latest)];
     }
 
