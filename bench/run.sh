@@ -21,6 +21,7 @@ mode=${1:-table}
 build=$source_dir/build-bench
 bin=$build/bin
 export TZ=Asia/Tokyo LC_ALL=C.UTF-8
+load=$(cut -d' ' -f1-3 /proc/loadavg)  # before this script's own build
 
 # What the build and the measurements need.
 bash tools/setup-debian.sh
@@ -229,7 +230,6 @@ alive() {
 }
 
 mkdir -p "$root"
-load=$(cut -d' ' -f1-3 /proc/loadavg)
 if [ "$mode" = --alive ]; then
   alive
   exit 0
@@ -239,6 +239,6 @@ make_tree_once 200k 200000 20000
 measure 50k
 measure 200k
 echo
-echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the run: $load"
+echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the build: $load"
 echo
 print_table
