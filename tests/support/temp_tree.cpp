@@ -14,33 +14,98 @@
 namespace snapsift::testing {
 namespace {
 
-void RemoveInside(int dirFd)
+// Lists the folder open as `dirFd` (the descriptor stays open), removes every
+// entry that is not a folder and returns the names of the folders.
+std::vector<std::string> RemoveFilesIn(int dirFd)
 {
-    DIR* dir = fdopendir(dirFd);
-    if (!dir) {
-        close(dirFd);
-        return;
-    }
     std::vector<std::string> names;
+    const int listFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0)
+            close(listFd);
+        return names;
+    }
     while (dirent* e = readdir(dir)) {
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
             names.emplace_back(e->d_name);
     }
-    for (const std::string& name : names) {
-        struct stat st {};
-        if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode)) {
-            fchmodat(dirfd(dir), name.c_str(), 0700, 0);
-            const int sub = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-            if (sub >= 0)
-                RemoveInside(sub);
-            unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(dirfd(dir), name.c_str(), 0);
-        }
-    }
     closedir(dir);
+    std::vector<std::string> folders;
+    for (std::string& name : names) {
+        struct stat st {};
+        if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            folders.push_back(std::move(name));
+        else
+            unlinkat(dirFd, name.c_str(), 0);
+    }
+    return folders;
+}
+
+// Empties the folder open as `dirFd` and closes it. Walks down and back up
+// with one folder open at a time and no recursion, so any depth fits; the
+// way up is checked against the folder it came from, and a folder met again
+// below itself (a bind mount of an ancestor) is not entered.
+void RemoveInside(int dirFd)
+{
+    struct Level {
+        std::string name;  // in the level above
+        dev_t device;
+        ino_t inode;
+        std::vector<std::string> folders;  // still to remove
+    };
+    std::vector<Level> levels;
+    struct stat st {};
+    if (fstat(dirFd, &st) != 0) {
+        close(dirFd);
+        return;
+    }
+    levels.push_back(Level{"", st.st_dev, st.st_ino, RemoveFilesIn(dirFd)});
+    int fd = dirFd;
+    while (fd >= 0) {
+        Level& level = levels.back();
+        if (!level.folders.empty()) {
+            const std::string name = std::move(level.folders.back());
+            level.folders.pop_back();
+            fchmodat(fd, name.c_str(), 0700, 0);
+            const int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0 || fstat(sub, &st) != 0) {
+                if (sub >= 0)
+                    close(sub);
+                unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+                continue;
+            }
+            bool seen = false;
+            for (const Level& above : levels)
+                seen = seen || (above.device == st.st_dev && above.inode == st.st_ino);
+            if (seen) {
+                close(sub);
+                continue;
+            }
+            levels.push_back(Level{name, st.st_dev, st.st_ino, RemoveFilesIn(sub)});
+            close(fd);
+            fd = sub;
+            continue;
+        }
+        if (levels.size() == 1)
+            break;
+        const std::string name = level.name;
+        levels.pop_back();
+        const int up = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = -1;
+        if (up < 0 || fstat(up, &st) != 0 || st.st_dev != levels.back().device || st.st_ino != levels.back().inode) {
+            if (up >= 0)
+                close(up);
+            return;
+        }
+        fd = up;
+        unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+    }
+    if (fd >= 0)
+        close(fd);
 }
 
 void MakeParents(const std::string& path)
