@@ -85,6 +85,8 @@ public:
         progress_.SetRange(0, n);
         for (std::size_t i = 0; n > 0 && i < list_.size(); ++i) {
             FolderHandle handle = OpenCollected(static_cast<int>(i));
+            if (handle.IsOpen() && IdentifyFolder(handle) != list_[i].id)
+                handle = FolderHandle();  // something else stands under its name since it was listed
             if (handle.IsOpen() && !(CrossesDevice(static_cast<int>(i)) && IsPseudoFileSystem(handle))) {
                 ScanEntry& entry = list_[i];
                 ListInto(handle, entry, static_cast<int>(i));
@@ -185,8 +187,10 @@ void ScanPass(const ScanEntry& entry, int type, bool isTarget, FileTable& table)
             continue;
         if (!handle.IsOpen()) {
             handle = OpenFolder(entry.path, isTarget);
-            if (!handle.IsOpen())
-                return;  // gone since it was listed
+            // The folder that was listed, not whatever its path leads to now:
+            // a link put in place of it or of a folder above it leads elsewhere.
+            if (!handle.IsOpen() || IdentifyFolder(handle) != entry.id)
+                return;  // gone or replaced since it was listed
         }
         const auto facts = StatRegularFile(handle.Fd(), name.data());
         if (!facts)
