@@ -27,11 +27,15 @@ namespace {
 
 constexpr int kPathsShown = 15;
 
-// Whether the file at `path` is still the one the row describes.
-bool StillMatchesRow(const std::string& path, const std::string& sizeText, const std::string& dateText)
+// Whether the file at the row's path is still the one the row describes: the same
+// file (where the row knows which), with the same size and date texts.
+bool StillMatchesRow(const FileTable& table, int row)
 {
-    const auto facts = StatRegularFile(path);
-    return facts && SizeText(facts->size) == sizeText && DateText(facts->creationTime) == dateText;
+    const auto facts = StatRegularFile(table.m_paths[row]);
+    const std::size_t k = static_cast<std::size_t>(row);
+    const FileIdentity known = k < table.m_identities.size() ? table.m_identities[k] : FileIdentity{};
+    return facts && (!known.Known() || facts->identity == known) && SizeText(facts->size) == table.m_sizes[row] &&
+           DateText(facts->creationTime) == table.m_dates[row];
 }
 
 std::string NotMovedMessage(const std::vector<std::string>& paths)
@@ -99,7 +103,7 @@ void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress
         const int row = view.list.TableRow(selectedRows[s]);
         const std::string& path = fullList[s];
         bool gone = moved.count(path) != 0;  // the same file selected twice
-        if (!gone && StillMatchesRow(path, table.m_sizes[row], table.m_dates[row]) && MoveToTrash(path).ok) {
+        if (!gone && StillMatchesRow(table, row) && MoveToTrash(path).ok) {
             moved.insert(path);
             gone = true;
         }

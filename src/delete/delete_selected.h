@@ -19,9 +19,10 @@ extern const char* const kNotMovedText;
 // The delete command for the rows selected in the result list: confirm, log
 // the paths, move each file to the trash, drop the rows of the moved files and
 // rebuild the list for the current choice. A file is moved only when it is
-// still the regular file its row describes (same size and date texts); what is
-// not moved keeps its row and is named in one message afterwards. When the
-// log cannot be written, nothing is moved. Nothing is ever deleted outright.
+// still the regular file its row describes (the very file the search found
+// there, with the same size and date texts); what is not moved keeps its row
+// and is named in one message afterwards. When the log cannot be written,
+// nothing is moved. Nothing is ever deleted outright.
 void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress,
                       const std::string& logPath = "DeleteLog.log", std::int64_t (*now)() = nullptr);
 

@@ -78,11 +78,12 @@ std::optional<FileFacts> StatAt(int dirFd, const char* name)
 {
     struct statx sx {};
     if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-              STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx) != 0)
+              STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME | STATX_INO, &sx) != 0)
         return std::nullopt;
     if (!S_ISREG(sx.stx_mode))
         return std::nullopt;
-    return FileFacts{sx.stx_size, PickCreationTime(sx)};
+    const FileIdentity identity{(std::uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor, sx.stx_ino};
+    return FileFacts{sx.stx_size, PickCreationTime(sx), identity};
 }
 
 } // namespace

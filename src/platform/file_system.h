@@ -73,10 +73,19 @@ using FileFilter = std::uint8_t (*)(std::string_view name, const void* context);
 bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries,
                 FileFilter filter = nullptr, const void* filterContext = nullptr);
 
+// Which file a name led to: its device and inode. All zero when unknown.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool Known() const { return device != 0 || inode != 0; }
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 // What a search records of a file.
 struct FileFacts {
     std::uint64_t size = 0;
     std::int64_t creationTime = 0;  // seconds since 1970-01-01 UTC
+    FileIdentity identity{};
 };
 
 // The facts of a regular file, looked at without following a link: the birth

@@ -43,6 +43,8 @@ void FileTable::AddFoundFile(const FoundFile& file)
     m_sizes.push_back(SizeText(file.size));
     m_dates.push_back(DateText(file.creationTime));
     m_paths.push_back(file.path);
+    m_identities.resize(static_cast<std::size_t>(m_fileCount));
+    m_identities.push_back(file.identity);
     ++m_fileCount;
 }
 
@@ -52,6 +54,8 @@ void FileTable::AddFoundFile(FoundFile&& file)
     m_sizes.push_back(SizeText(file.size));
     m_dates.push_back(DateText(file.creationTime));
     m_paths.push_back(std::move(file.path));
+    m_identities.resize(static_cast<std::size_t>(m_fileCount));
+    m_identities.push_back(file.identity);
     ++m_fileCount;
 }
 
@@ -62,12 +66,18 @@ void FileTable::RemoveFileRow(int k)
     m_sizes.erase(m_sizes.begin() + k);
     m_dates.erase(m_dates.begin() + k);
     m_paths.erase(m_paths.begin() + k);
+    if (m_identities.size() == static_cast<std::size_t>(m_fileCount))
+        m_identities.erase(m_identities.begin() + k);
+    else
+        m_identities.clear();  // out of step with the rows: unknown for all
     --m_fileCount;
 }
 
 void FileTable::RemoveFileRows(const std::vector<bool>& remove)
 {
     assert(static_cast<int>(remove.size()) == m_fileCount);
+    if (m_identities.size() != remove.size())
+        m_identities.clear();  // out of step with the rows: unknown for all
     std::size_t kept = 0;
     for (std::size_t k = 0; k < remove.size(); ++k) {
         if (remove[k])
@@ -77,6 +87,8 @@ void FileTable::RemoveFileRows(const std::vector<bool>& remove)
             m_sizes[kept] = std::move(m_sizes[k]);
             m_dates[kept] = std::move(m_dates[k]);
             m_paths[kept] = std::move(m_paths[k]);
+            if (!m_identities.empty())
+                m_identities[kept] = m_identities[k];
         }
         ++kept;
     }
@@ -84,6 +96,8 @@ void FileTable::RemoveFileRows(const std::vector<bool>& remove)
     m_sizes.resize(kept);
     m_dates.resize(kept);
     m_paths.resize(kept);
+    if (!m_identities.empty())
+        m_identities.resize(kept);
     m_fileCount = static_cast<int>(kept);
 }
 
@@ -93,6 +107,7 @@ void FileTable::ClearFileTable()
     m_sizes.clear();
     m_dates.clear();
     m_paths.clear();
+    m_identities.clear();
     m_fileCount = 0;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_system.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@ struct FoundFile {
     std::string path;
     std::uint64_t size = 0;
     std::int64_t creationTime = 0;
+    FileIdentity identity{};  // unknown when not given
 };
 
 // The outcome of the last search: one row per found file, in the order found.
@@ -24,6 +27,9 @@ public:
     std::vector<std::string> m_dates;
     std::vector<std::string> m_paths;
     int m_fileCount = 0;
+    // Which file each row found, beside the four columns: a deletion moves
+    // only that file, not another one put under its path since the search.
+    std::vector<FileIdentity> m_identities;
 
     // Appends one row for `file`.
     void AddFoundFile(const FoundFile& file);
