@@ -22,6 +22,34 @@ std::uint64_t GroupHash(std::string_view name, std::string_view size)
     return h;
 }
 
+// Date texts in time order. Every field has a fixed width but the year, which
+// has as many digits as it needs (and a minus sign before year 0): within
+// 1000 to 9999 this is plain byte order. An empty text (a time the C library
+// cannot break down) comes first, as in byte order.
+bool EarlierDate(std::string_view a, std::string_view b)
+{
+    if (a.empty() || b.empty())
+        return a.empty() && !b.empty();
+    const bool aNegative = a[0] == '-';
+    const bool bNegative = b[0] == '-';
+    if (aNegative != bNegative)
+        return aNegative;
+    auto yearEnd = [](std::string_view text) {
+        std::size_t i = text[0] == '-' ? 1 : 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i;
+    };
+    const std::size_t aEnd = yearEnd(a);
+    const std::size_t bEnd = yearEnd(b);
+    if (aEnd != bEnd)
+        return aNegative ? aEnd > bEnd : aEnd < bEnd;
+    const int years = a.substr(0, aEnd).compare(b.substr(0, bEnd));
+    if (years != 0)
+        return aNegative ? years > 0 : years < 0;
+    return a.substr(aEnd) < b.substr(bEnd);
+}
+
 } // namespace
 
 void OnAutoSelect(ResultView& view, Progress& progress)
@@ -32,7 +60,6 @@ void OnAutoSelect(ResultView& view, Progress& progress)
 
     // The latest row of each (name, size) group of the whole table, in an
     // open-addressed table of row numbers: one allocation, however many rows.
-    // Date texts have fixed-width fields, so byte order is time order.
     const std::size_t rows = static_cast<std::size_t>(std::max(table.m_fileCount, 0));
     std::size_t capacity = 16;
     while (capacity < rows + rows / 2)
@@ -71,7 +98,7 @@ void OnAutoSelect(ResultView& view, Progress& progress)
                 const auto other = static_cast<std::size_t>(slot.latest);
                 if (slot.hash == tag && table.m_names[other] == table.m_names[k] &&
                     table.m_sizes[other] == table.m_sizes[k]) {
-                    if (table.m_dates[other] < table.m_dates[k])
+                    if (EarlierDate(table.m_dates[other], table.m_dates[k]))
                         slot.latest = static_cast<int>(k);
                     break;
                 }
@@ -86,7 +113,7 @@ void OnAutoSelect(ResultView& view, Progress& progress)
             __builtin_prefetch(table.m_dates[k + kBatch].data());
         if (slots[slotOfRow[k]].latest == static_cast<int>(k))
             continue;  // the latest of its group, or alone in it
-        older[k] = table.m_dates[k] < table.m_dates[static_cast<std::size_t>(slots[slotOfRow[k]].latest)];
+        older[k] = EarlierDate(table.m_dates[k], table.m_dates[static_cast<std::size_t>(slots[slotOfRow[k]].latest)]);
     }
 
     const int n = view.list.GetItemCount();
