@@ -91,7 +91,12 @@ CSnapsiftDlg::CSnapsiftDlg(WindowServices services, QWidget* parent) : QDialog(p
     OnInitDialog();
 }
 
-CSnapsiftDlg::~CSnapsiftDlg() = default;
+CSnapsiftDlg::~CSnapsiftDlg()
+{
+    // The list and the combo box read m_view until the dialog base hides them,
+    // which is after the members are gone: hide them while m_view still lives.
+    hide();
+}
 
 void CSnapsiftDlg::CreateControls()
 {
