@@ -195,8 +195,8 @@ void ScanPass(const ScanEntry& entry, int type, bool isTarget, FileTable& table)
         const auto facts = StatRegularFile(handle.Fd(), name.data());
         if (!facts)
             continue;  // gone, or no longer a regular file
-        table.AddFoundFile(
-            FoundFile{std::string(name), JoinPath(entry.path, name), facts->size, facts->creationTime, facts->identity});
+        table.AddFoundFile(FoundFile{std::string(name), JoinPath(entry.path, name), facts->size,
+                                     facts->creationTime, facts->identity});
     }
 }
 
