@@ -1,0 +1,623 @@
+// Hostile trees through the core and the report mode: the search completes,
+// the rows are right, automatic selection follows its rule, and a deletion
+// moves only what was confirmed and still matches its row, whatever happens
+// to the tree between the listing, the search and the deletion.
+#include "delete/delete_selected.h"
+#include "hostile_trees.h"
+#include "platform/file_system.h"
+#include "platform/progress.h"
+#include "review/result_view.h"
+#include "scan/folder_scan.h"
+#include "support/temp_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace snapsift::testing {
+namespace {
+
+constexpr int kReportSeconds = 300;
+
+SearchOptions JpegOnly()
+{
+    SearchOptions options;
+    options.m_bJpeg = true;
+    return options;
+}
+
+// The search as the window runs it: results cleared, table refilled, view rebuilt.
+void Search(ResultView& view, const std::string& target, Messenger& messenger, Progress& progress)
+{
+    view.ClearResults();
+    const Watchdog watchdog("searching " + target.substr(0, 200), 300);
+    const ScanOutcome outcome =
+        ScanFolder(target, JpegOnly(), view.table, messenger, progress, [&view] { view.FillResultView(); });
+    ASSERT_EQ(outcome, ScanOutcome::Scanned);
+}
+
+std::string ReportOf(const FileTable& table)
+{
+    std::string text;
+    for (int k = 0; k < table.m_fileCount; ++k)
+        text += table.m_names[k] + '\t' + table.m_sizes[k] + '\t' + table.m_dates[k] + '\t' + table.m_paths[k] + '\n';
+    return text;
+}
+
+std::vector<std::string> SelectedPaths(const ResultView& view)
+{
+    std::vector<std::string> paths;
+    for (int j = 0; j < view.list.GetItemCount(); ++j) {
+        if (view.list.IsSelected(j))
+            paths.push_back(view.table.m_paths[view.list.TableRow(j)]);
+    }
+    return paths;
+}
+
+void SelectPaths(ResultView& view, const std::vector<std::string>& paths)
+{
+    for (int j = 0; j < view.list.GetItemCount(); ++j) {
+        const std::string& path = view.table.m_paths[view.list.TableRow(j)];
+        if (std::find(paths.begin(), paths.end(), path) != paths.end())
+            view.list.SetSelected(j, true);
+    }
+}
+
+std::string Lines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + '\n';
+    return text;
+}
+
+// --- Every hostile tree through the core and the report mode ---------------
+
+class HostileTreeTest : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
+{
+    const TempDir parent;
+    const BuiltTree built(GetParam(), parent.Path());
+    const HostileTree& t = built.tree;
+    if (!t.skip.empty())
+        GTEST_SKIP() << t.skip;
+    std::optional<WithoutPermissionOverride> asUser;
+    if (!t.unreadable.empty()) {
+        asUser.emplace();
+        if (CanReadFolder(t.unreadable))
+            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
+    }
+
+    ResultView view;
+    view.InitResultColumns();
+    RecordingMessenger messenger;
+    NullProgress progress;
+    Search(view, t.root, messenger, progress);
+    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_EQ(RelativeRows(view.table, t.root), Sorted(t.rows));
+    for (int k = 0; k < view.table.m_fileCount; ++k) {
+        const std::string& path = view.table.m_paths[k];
+        EXPECT_EQ(view.table.m_names[k], path.substr(path.rfind('/') + 1));
+        const std::string relative = path.substr(t.root.size() + 1);
+        if (const auto it = t.sizeTexts.find(relative); it != t.sizeTexts.end()) {
+            EXPECT_EQ(view.table.m_sizes[k], it->second) << relative;
+        }
+        if (const auto it = t.dateTexts.find(relative); it != t.dateTexts.end()) {
+            EXPECT_EQ(view.table.m_dates[k], it->second) << relative;
+        }
+    }
+
+    const std::string binary = SNAPSIFT_BINARY;
+    const bool asUserToo = !t.unreadable.empty();
+    const ProgramRun rows = RunProgram({binary, "--report", t.root}, kReportSeconds, asUserToo);
+    EXPECT_FALSE(rows.timedOut);
+    EXPECT_EQ(rows.status, 0) << rows.err;
+    EXPECT_TRUE(rows.out == ReportOf(view.table)) << "the report's rows differ from the search's";
+
+    const std::vector<std::string> duplicates(view.combo.Entries().begin() + std::min(1, view.combo.GetCount()),
+                                              view.combo.Entries().end());
+    const ProgramRun names = RunProgram({binary, "--report", "--duplicates", t.root}, kReportSeconds, asUserToo);
+    EXPECT_EQ(names.status, 0) << names.err;
+    EXPECT_EQ(names.out, Lines(duplicates));
+
+    OnAutoSelect(view, progress);
+    const std::vector<std::string> picked = SelectedPaths(view);
+    EXPECT_EQ(Sorted(picked), Sorted(Absolute(t.root, t.autoSelected)));
+    const ProgramRun autoSelect = RunProgram({binary, "--report", "--auto-select", t.root}, kReportSeconds, asUserToo);
+    EXPECT_EQ(autoSelect.status, 0) << autoSelect.err;
+    EXPECT_EQ(autoSelect.out, Lines(picked));
+
+    SelectPaths(view, Absolute(t.root, t.alsoDeleted));
+    const TempDir logFolder;
+    const std::string logPath = logFolder / "DeleteLog.log";
+    const DeletionCheck check(t, view.table, SelectedPaths(view), logPath, Absolute(t.root, t.mayStay));
+    messenger.shown.clear();
+    {
+        const Watchdog watchdog("deleting in " + t.root, 300);
+        OnDeleteSelected(view, messenger, progress, logPath);
+    }
+    check.Verify(view.table, messenger.shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, HostileTreeTest, ::testing::ValuesIn(HostileCases()),
+                         [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// --- The tree changes after it is listed, before its files are looked at --
+
+// Runs `change` when the search has listed every folder and is about to look
+// at their files (the second range it sets is the one of its passes).
+class ChangeBeforePasses final : public Progress {
+public:
+    explicit ChangeBeforePasses(std::function<void()> change) : change_(std::move(change)) {}
+    void SetRange(int, int) override
+    {
+        if (++ranges_ == 2)
+            change_();
+    }
+    void DeltaPos(int) override {}
+    void SetPos(int) override {}
+
+private:
+    std::function<void()> change_;
+    int ranges_ = 0;
+};
+
+struct ListingChange {
+    const char* name;
+    void (*change)(const std::string& root, const std::string& outside);
+    std::vector<std::string> rows;  // what the search must find afterwards
+    bool asUser = false;            // change and search as a user that permissions bind
+};
+
+void Replace(const std::string& folder, const std::string& link)
+{
+    RemoveTree(folder);
+    ASSERT_EQ(symlink(link.c_str(), folder.c_str()), 0);
+}
+
+const ListingChange kListingChanges[] = {
+    {"nothing", [](const std::string&, const std::string&) {}, {"a/b/x.jpg", "a/gone.jpg", "c/y.jpg", "keep.jpg"}},
+    {"file_removed", [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
+     {"a/b/x.jpg", "c/y.jpg", "keep.jpg"}},
+    {"file_became_fifo",
+     [](const std::string& root, const std::string&) {
+         unlink((root + "/c/y.jpg").c_str());
+         mkfifo((root + "/c/y.jpg").c_str(), 0644);
+     },
+     {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
+    {"folder_removed", [](const std::string& root, const std::string&) { RemoveTree(root + "/c"); },
+     {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
+    {"folder_became_link",
+     [](const std::string& root, const std::string& outside) { Replace(root + "/c", outside + "/c"); },
+     {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
+    {"parent_became_link",
+     [](const std::string& root, const std::string& outside) { Replace(root + "/a", outside + "/a"); },
+     {"c/y.jpg", "keep.jpg"}},
+    {"folder_became_unreadable",
+     [](const std::string& root, const std::string&) { chmod((root + "/a/b").c_str(), 0); },
+     {"a/gone.jpg", "c/y.jpg", "keep.jpg"}, true},
+};
+
+class ListingChangeTest : public ::testing::TestWithParam<ListingChange> {};
+
+TEST_P(ListingChangeTest, RowsDescribeOnlyWhatIsStillInTheTree)
+{
+    const TempDir root;
+    const TempDir outside;
+    for (const char* file : {"keep.jpg", "a/gone.jpg", "a/b/x.jpg", "c/y.jpg"}) {
+        root.MakeFile(file, 3);
+        outside.MakeFile(file, 3);
+    }
+    outside.MakeFile("a/b/planted.jpg", 3);
+    std::optional<WithoutPermissionOverride> asUser;
+    if (GetParam().asUser) {
+        asUser.emplace();
+        chmod(root.MakeFolder("probe").c_str(), 0);
+        if (CanReadFolder(root / "probe"))
+            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
+    }
+    ResultView view;
+    view.InitResultColumns();
+    RecordingMessenger messenger;
+    ChangeBeforePasses progress([&] { GetParam().change(root.Path(), outside.Path()); });
+    Search(view, root.Path(), messenger, progress);
+    EXPECT_EQ(RelativeRows(view.table, root.Path()), Sorted(GetParam().rows));
+    for (const std::string& path : view.table.m_paths)
+        EXPECT_EQ(path.find(outside.Path()), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ListingChangeTest, ::testing::ValuesIn(kListingChanges),
+                         [](const ::testing::TestParamInfo<ListingChange>& info) { return info.param.name; });
+
+TEST(HostileTarget, UnreadableTargetGivesNoRowsInTheCoreAndStatusTwoInTheReport)
+{
+    const TempDir root;
+    root.MakeFile("x.jpg", 1);
+    chmod(root.Path().c_str(), 0);
+    {
+        const WithoutPermissionOverride asUser;
+        if (CanReadFolder(root.Path()))
+            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
+        ResultView view;
+        view.InitResultColumns();
+        RecordingMessenger messenger;
+        NullProgress progress;
+        Search(view, root.Path(), messenger, progress);
+        EXPECT_EQ(view.table.m_fileCount, 0);
+        EXPECT_TRUE(messenger.shown.empty());
+    }
+    const ProgramRun run = RunProgram({SNAPSIFT_BINARY, "--report", root.Path()}, kReportSeconds, true);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    chmod(root.Path().c_str(), 0700);
+}
+
+// --- Faults around the deletion -------------------------------------------
+
+// The scene: a.jpg and dir/b.jpg, each with a newer copy below sub/, so that
+// automatic selection picks exactly those two; each has a twin outside the
+// tree with the same size and date text. The log already holds a block.
+struct FaultScene {
+    std::string root;
+    std::string outside;
+    std::string logFile;  // the log as a file
+    std::string logPath;  // what the command is given
+    std::vector<std::function<void()>> undo;
+    std::vector<std::function<void()>> checks;  // further checks after the command
+};
+
+enum class LogState { Written, Unchanged };
+
+struct DeletionFault {
+    const char* name;
+    std::string (*arrange)(FaultScene& scene);  // returns why it cannot be arranged here, or ""
+    std::vector<std::string> stays;             // selected files that must stay (and be named)
+    LogState log;
+    bool logFails = false;  // the user is told the log failed and nothing moves
+    bool asUser = false;     // the command runs as a user that permissions bind
+    const char* under = "";  // where the scene is built; "" for the temporary folder
+};
+
+// Why permissions would not stop this thread from doing `what` to `path`, or "".
+std::string UnlessPermissionsBind(const std::string& path, int what)
+{
+    const WithoutPermissionOverride asUser;
+    return faccessat(AT_FDCWD, path.c_str(), what, AT_EACCESS) == 0 ? "file permissions do not bind this user" : "";
+}
+
+std::string Unlink(const std::string& path)
+{
+    return unlink(path.c_str()) == 0 ? "" : "unlink failed";
+}
+
+std::string FillDisk(const std::string& folder)
+{
+    const int fd = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    std::string chunk(65536, 'f');
+    while (write(fd, chunk.data(), chunk.size()) > 0) {
+    }
+    close(fd);
+    return "";
+}
+
+std::string MountSmallTmpfs(FaultScene& s, const std::string& folder, const char* options)
+{
+    if (!MountRefusal().empty())
+        return "cannot mount: " + MountRefusal();
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0)
+        return std::string("mounting tmpfs refused: ") + std::strerror(errno);
+    s.undo.push_back([folder] { umount2(folder.c_str(), MNT_DETACH); });
+    return "";
+}
+
+// Makes the log folder the current directory and hands the bare log name.
+void UseCurrentDirectory(FaultScene& s)
+{
+    const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) == nullptr)
+        previous[0] = '\0';
+    const std::string back = previous;
+    chdir(folder.c_str());
+    s.logPath = "DeleteLog.log";
+    s.undo.push_back([back] { chdir(back.c_str()); });
+}
+
+void ExpectNoFileAt(FaultScene& s, const std::string& path)
+{
+    s.checks.push_back([path] { EXPECT_FALSE(IdOf(path).has_value()) << path << " was created"; });
+}
+
+const DeletionFault kDeletionFaults[] = {
+    {"none", [](FaultScene&) -> std::string { return std::string(); }, {}, LogState::Written},
+    {"file_deleted", [](FaultScene& s) -> std::string { return Unlink(s.root + "/a.jpg"); }, {"a.jpg"},
+     LogState::Written},
+    {"file_grown",
+     [](FaultScene& s) -> std::string {
+         WriteAppend(s.root + "/a.jpg", "+");
+         return std::string();
+     },
+     {"a.jpg"}, LogState::Written},
+    {"file_replaced_by_same_size_same_date",
+     [](FaultScene& s) -> std::string {
+         return rename((s.outside + "/a.jpg").c_str(), (s.root + "/a.jpg").c_str()) == 0 ? "" : "rename failed";
+     },
+     {"a.jpg"}, LogState::Written},
+    {"file_became_fifo",
+     [](FaultScene& s) -> std::string {
+         unlink((s.root + "/a.jpg").c_str());
+         return mkfifo((s.root + "/a.jpg").c_str(), 0644) == 0 ? "" : "mkfifo failed";
+     },
+     {"a.jpg"}, LogState::Written},
+    {"folder_became_link_to_a_twin",
+     [](FaultScene& s) -> std::string {
+         RemoveTree(s.root + "/dir");
+         return symlink((s.outside + "/dir").c_str(), (s.root + "/dir").c_str()) == 0 ? "" : "symlink failed";
+     },
+     {"dir/b.jpg"}, LogState::Written},
+    {"folder_became_unreadable",
+     [](FaultScene& s) -> std::string {
+         chmod((s.root + "/dir").c_str(), 0);
+         return UnlessPermissionsBind(s.root + "/dir", R_OK | X_OK);
+     },
+     {"dir/b.jpg"}, LogState::Written, false, true},
+    {"log_over_file_size_limit",
+     [](FaultScene& s) -> std::string {
+         rlimit previous{};
+         getrlimit(RLIMIT_FSIZE, &previous);
+         rlimit limited = previous;
+         limited.rlim_cur = static_cast<rlim_t>(ReadFile(s.logFile).size() + 10);
+         setrlimit(RLIMIT_FSIZE, &limited);
+         s.undo.push_back([previous] { setrlimit(RLIMIT_FSIZE, &previous); });
+         return std::string();
+     },
+     {"a.jpg", "dir/b.jpg"}, LogState::Unchanged, true},
+    {"log_on_full_disk",
+     [](FaultScene& s) -> std::string {
+         const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+         const std::string before = ReadFile(s.logFile);
+         if (std::string why = MountSmallTmpfs(s, folder, "size=256k"); !why.empty())
+             return why;
+         // A full disk still takes writes into a block the log already
+         // holds: end the log on a block boundary.
+         WriteAppend(s.logFile, before + std::string(4096 - before.size() % 4096 - 2, '#') + "\r\n");
+         return FillDisk(folder);
+     },
+     {"a.jpg", "dir/b.jpg"}, LogState::Unchanged, true},
+    {"current_directory_read_only",
+     [](FaultScene& s) -> std::string {
+         const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+         unlink(s.logFile.c_str());
+         if (!MountRefusal().empty())
+             return "cannot mount: " + MountRefusal();
+         if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+             mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+             return std::string("read-only bind mount refused: ") + std::strerror(errno);
+         s.undo.push_back([folder] { umount2(folder.c_str(), MNT_DETACH); });
+         UseCurrentDirectory(s);
+         ExpectNoFileAt(s, s.logFile);
+         return std::string();
+     },
+     {}, LogState::Unchanged},
+    {"current_directory_without_write_permission",
+     [](FaultScene& s) -> std::string {
+         const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+         unlink(s.logFile.c_str());
+         chmod(folder.c_str(), 0555);
+         s.undo.push_back([folder] { chmod(folder.c_str(), 0700); });
+         UseCurrentDirectory(s);
+         ExpectNoFileAt(s, s.logFile);
+         return UnlessPermissionsBind(folder, W_OK);
+     },
+     {}, LogState::Unchanged, false, true},
+    {"log_is_a_link",
+     [](FaultScene& s) -> std::string {
+         const std::string target = s.outside + "/elsewhere.log";
+         const std::string content = ReadFile(s.logFile);
+         WriteAppend(target, content);
+         unlink(s.logFile.c_str());
+         symlink(target.c_str(), s.logFile.c_str());
+         s.checks.push_back([target, content] { EXPECT_EQ(ReadFile(target), content); });
+         return std::string();
+     },
+     {}, LogState::Unchanged},
+    {"log_is_a_dangling_link",
+     [](FaultScene& s) -> std::string {
+         const std::string target = s.outside + "/new.log";
+         unlink(s.logFile.c_str());
+         symlink(target.c_str(), s.logFile.c_str());
+         ExpectNoFileAt(s, target);
+         return std::string();
+     },
+     {}, LogState::Unchanged},
+    {"log_is_a_fifo",
+     [](FaultScene& s) -> std::string {
+         unlink(s.logFile.c_str());
+         return mkfifo(s.logFile.c_str(), 0644) == 0 ? "" : "mkfifo failed";
+     },
+     {}, LogState::Unchanged},
+    {"log_is_a_folder",
+     [](FaultScene& s) -> std::string {
+         unlink(s.logFile.c_str());
+         return mkdir(s.logFile.c_str(), 0755) == 0 ? "" : "mkdir failed";
+     },
+     {}, LogState::Unchanged},
+    {"trash_refuses_a_system_mount", [](FaultScene&) -> std::string { return std::string(); }, {"a.jpg", "dir/b.jpg"},
+     LogState::Written, false, false, "/dev/shm"},
+    {"trash_folder_is_a_file",
+     [](FaultScene& s) -> std::string {
+         const std::string files = SetUpIsolatedHome().trashFiles;
+         const std::string aside = files + ".aside";
+         MakeFileAt("/", files.substr(1) + "/.keep", 0);
+         rename(files.c_str(), aside.c_str());
+         WriteAppend(files, "not a folder");
+         s.undo.push_back([files, aside] {
+             unlink(files.c_str());
+             rename(aside.c_str(), files.c_str());
+         });
+         return std::string();
+     },
+     {"a.jpg", "dir/b.jpg"}, LogState::Written},
+};
+
+// Makes `path` and its twin with one size and one date text.
+void MakeTwins(const TempDir& root, const TempDir& outside, const std::string& relative, std::uint64_t size)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const auto a = StatRegularFile(root.MakeFile(relative, size));
+        const auto b = StatRegularFile(outside.MakeFile(relative, size));
+        if (a && b && DateText(a->creationTime) == DateText(b->creationTime))
+            return;
+    }
+    FAIL() << "could not make two files within one second";
+}
+
+class DeletionFaultTest : public ::testing::TestWithParam<DeletionFault> {};
+
+TEST_P(DeletionFaultTest, EndsInTheStatedState)
+{
+    const DeletionFault& fault = GetParam();
+    if (*fault.under && access(fault.under, W_OK) != 0)
+        GTEST_SKIP() << fault.under << " is not there to build in";
+    const TempDir root(fault.under);
+    const TempDir outside;
+    const TempDir logFolder;
+    MakeTwins(root, outside, "a.jpg", 10);
+    MakeTwins(root, outside, "dir/b.jpg", 20);
+    WaitForNewerSecond(root.Path());
+    root.MakeFile("sub/a.jpg", 10);
+    root.MakeFile("sub/b.jpg", 20);
+    const std::string earlier = "## earlier block ##\r\n/some/where.jpg\r\n";
+
+    FaultScene scene{root.Path(), outside.Path(), logFolder / "DeleteLog.log", logFolder / "DeleteLog.log", {}, {}};
+    WriteAppend(scene.logFile, earlier);
+
+    ResultView view;
+    view.InitResultColumns();
+    RecordingMessenger messenger;
+    NullProgress progress;
+    Search(view, root.Path(), messenger, progress);
+    OnAutoSelect(view, progress);
+    const std::vector<std::string> selected = SelectedPaths(view);
+    ASSERT_EQ(Sorted(selected), Sorted({root / "a.jpg", root / "dir/b.jpg"}));
+    const std::vector<std::string> others = {root / "sub/a.jpg", root / "sub/b.jpg"};
+
+    const std::string why = fault.arrange(scene);
+    if (!why.empty()) {
+        for (auto it = scene.undo.rbegin(); it != scene.undo.rend(); ++it)
+            (*it)();
+        GTEST_SKIP() << why;
+    }
+    std::map<std::string, std::optional<FileId>> ids;
+    for (const std::string& path : selected)
+        ids[path] = IdOf(path);
+    for (const std::string& path : others)
+        ids[path] = IdOf(path);
+    const std::string logBefore = ReadLog(scene.logFile);
+
+    messenger.shown.clear();
+    {
+        const Watchdog watchdog(std::string("deleting with fault ") + fault.name, 120);
+        std::optional<WithoutPermissionOverride> asUser;
+        if (fault.asUser)
+            asUser.emplace();
+        OnDeleteSelected(view, messenger, progress, scene.logPath);
+    }
+    const std::string logAfter = ReadLog(scene.logFile);
+    for (auto it = scene.undo.rbegin(); it != scene.undo.rend(); ++it)
+        (*it)();
+
+    // What was moved.
+    std::vector<std::string> trashes = {SetUpIsolatedHome().trashFiles};
+    const std::vector<std::string> stays =
+        fault.logFails ? std::vector<std::string>{} : Absolute(root.Path(), fault.stays);
+    for (const std::string& path : selected) {
+        const bool mustStay = fault.logFails || std::find(stays.begin(), stays.end(), path) != stays.end();
+        const auto now = IdOf(path);
+        if (mustStay) {
+            EXPECT_EQ(now, ids[path]) << path;
+            if (ids[path]) {
+                EXPECT_FALSE(InTrash(*ids[path], trashes)) << path;
+            }
+        } else {
+            EXPECT_FALSE(now.has_value()) << path;
+            EXPECT_TRUE(ids[path] && InTrash(*ids[path], trashes)) << path;
+        }
+        const bool rowKept = std::count(view.table.m_paths.begin(), view.table.m_paths.end(), path) == 1;
+        EXPECT_EQ(rowKept, mustStay) << path;
+    }
+    for (const std::string& path : others)
+        EXPECT_EQ(IdOf(path), ids[path]) << path;
+    EXPECT_TRUE(IdOf(outside / "dir/b.jpg").has_value());
+
+    // What was logged.
+    if (fault.log == LogState::Unchanged) {
+        EXPECT_EQ(logAfter, logBefore);
+    } else {
+        std::vector<std::string> lines;
+        for (const std::string& path : selected)
+            lines.push_back(LogLine(path));
+        EXPECT_EQ(AppendedLogPaths(logBefore, logAfter), lines);
+    }
+
+    // What the user was told.
+    ASSERT_FALSE(messenger.shown.empty());
+    EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::OkCancel);
+    if (fault.logFails) {
+        ASSERT_EQ(messenger.shown.size(), 2u);
+        EXPECT_EQ(messenger.shown[1].text, kLogWriteFailedText);
+    } else if (stays.empty()) {
+        EXPECT_EQ(messenger.shown.size(), 1u) << messenger.shown.back().text;
+    } else {
+        ASSERT_EQ(messenger.shown.size(), 2u);
+        EXPECT_EQ(messenger.shown[1].text.rfind(kNotMovedText, 0), 0u);
+        for (const std::string& path : stays)
+            EXPECT_NE(messenger.shown[1].text.find(path + "\n"), std::string::npos) << path;
+    }
+    for (const auto& check : scene.checks)
+        check();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DeletionFaultTest, ::testing::ValuesIn(kDeletionFaults),
+                         [](const ::testing::TestParamInfo<DeletionFault>& info) { return info.param.name; });
+
+// Automatic selection orders copies by time even where the year has more or
+// fewer than four digits (file systems with 64-bit times hold such dates).
+TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
+{
+    ResultView view;
+    view.InitResultColumns();
+    const std::int64_t year500 = -46388678400;      // 0500-01-01 UTC
+    const std::int64_t year1999 = 932040000;        // 1999-07-15 12:00 UTC
+    const std::int64_t year2000 = 946684800;        // 2000-01-01 UTC
+    const std::int64_t year12000 = 316536883200;    // 12000-01-01 UTC
+    view.table.AddFoundFile({"a.jpg", "/t/old/a.jpg", 1, year500});
+    view.table.AddFoundFile({"a.jpg", "/t/new/a.jpg", 1, year1999});
+    view.table.AddFoundFile({"b.jpg", "/t/new/b.jpg", 1, year12000});
+    view.table.AddFoundFile({"b.jpg", "/t/old/b.jpg", 1, year2000});
+    view.FillResultView();
+    NullProgress progress;
+    OnAutoSelect(view, progress);
+    EXPECT_EQ(Sorted(SelectedPaths(view)), Sorted({"/t/old/a.jpg", "/t/old/b.jpg"}));
+}
+
+} // namespace
+} // namespace snapsift::testing
+
+int main(int argc, char** argv)
+{
+    snapsift::testing::SetUpIsolatedHome();
+    const std::string refusal = snapsift::testing::EnterPrivateMountNamespace();
+    if (!refusal.empty())
+        std::printf("[   NOTE   ] mounting tests skip: %s\n", refusal.c_str());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

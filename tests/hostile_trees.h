@@ -1,0 +1,186 @@
+#pragma once
+
+// Hostile folder trees and the harness around them, shared by the core and
+// report test (hostile_test.cpp) and the window test (hostile_window_test.cpp).
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/messenger.h"
+
+namespace snapsift {
+class FileTable;
+}
+
+namespace snapsift::testing {
+
+// Where GLib looks for the trash and the desktop in this process.
+struct IsolatedHome {
+    std::string dataHome;
+    std::string desktop;
+    std::string trashFiles;  // the home trash's "files" folder
+};
+
+// Points XDG_DATA_HOME and XDG_CONFIG_HOME (with a user-dirs.dirs naming a
+// desktop folder) at fresh temporary folders. Call first thing in main, before
+// anything reads them through GLib. Removed when the process ends.
+const IsolatedHome& SetUpIsolatedHome();
+
+// Moves the process into a mount namespace of its own, so the tests can mount
+// and nothing they mount outlives them. Call before any thread starts. Empty
+// when it worked, else why not; MountRefusal() repeats the answer.
+std::string EnterPrivateMountNamespace();
+const std::string& MountRefusal();
+
+// Ends the process with a message when the guarded code takes longer than
+// `seconds`: a FIFO opened for reading would otherwise hang the test run.
+class Watchdog final {
+public:
+    Watchdog(std::string what, int seconds);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+// While it lives, this thread reads and writes with the permissions of its
+// user alone: as root, the capabilities that override file permissions are
+// dropped from the effective set (they stay permitted and come back at the end).
+class WithoutPermissionOverride final {
+public:
+    WithoutPermissionOverride();
+    ~WithoutPermissionOverride();
+    WithoutPermissionOverride(const WithoutPermissionOverride&) = delete;
+    WithoutPermissionOverride& operator=(const WithoutPermissionOverride&) = delete;
+
+private:
+    bool dropped_ = false;
+    unsigned saved_[6] = {};
+};
+
+// True when this thread can read and search the folder `path` now.
+bool CanReadFolder(const std::string& path);
+
+// What a hostile tree holds and what a search of it must give. Paths are
+// relative to `root` unless they say otherwise.
+struct HostileTree {
+    std::string root;     // the folder to search, made empty by the caller
+    std::string outside;  // an empty folder outside the root, for links to point at
+    std::vector<std::string> rows;          // every row a search finds
+    std::vector<std::string> autoSelected;  // the rows automatic selection picks
+    std::vector<std::string> alsoDeleted;   // further rows the deletion selects
+    std::vector<std::string> mayStay;       // selected rows the trash may refuse (paths too long for it)
+    std::map<std::string, std::string> sizeTexts;  // rows whose size text is checked
+    std::map<std::string, std::string> dateTexts;  // rows whose date text is checked
+    std::vector<std::string> trashes;  // further trash "files" folders (absolute)
+    std::vector<std::string> mounts;   // mount points (absolute), detached before removal
+    std::string unreadable;  // when set: search as a user that permissions bind; this folder must be unreadable then
+    std::string skip;                        // why the tree cannot be built here
+};
+
+struct HostileCase {
+    const char* name;
+    void (*build)(HostileTree& tree);
+};
+
+// Links, bind mounts, special files, odd names, long paths, deep and wide
+// trees, a sparse file, unreadable folders and far-off times.
+const std::vector<HostileCase>& HostileCases();
+
+// A hostile tree built in `parent`/`name`, with an outside folder beside the
+// temporary ones; everything mounted is detached and everything removed when
+// it ends.
+class BuiltTree final {
+public:
+    BuiltTree(const HostileCase& hostile, const std::string& parent);
+    ~BuiltTree();
+    BuiltTree(const BuiltTree&) = delete;
+    BuiltTree& operator=(const BuiltTree&) = delete;
+
+    HostileTree tree;
+    std::string Abs(const std::string& relative) const { return tree.root + "/" + relative; }
+
+private:
+    std::string outsideBase_;
+};
+
+// Waits until a file made now gets a later date text than one made before
+// the call, so "older" and "newer" copies can be told apart.
+void WaitForNewerSecond(const std::string& folder);
+
+// Makes the folders of `relative` below `base` and a file of `size` bytes
+// (sparse) at its end, using *at calls so any length works.
+void MakeFileAt(const std::string& base, const std::string& relative, std::uint64_t size);
+
+// The content of the log at `path`; reads nothing but a plain file (a FIFO
+// would block), and says what else is there instead.
+std::string ReadLog(const std::string& path);
+
+// Appends `content` to the file at `path`, making it when missing.
+void WriteAppend(const std::string& path, const std::string& content);
+
+// (device, inode) of what is at `path` now, links not followed; any length.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+std::optional<FileId> IdOf(const std::string& path);
+
+// The rows of `table` as paths relative to `root`, sorted; rows outside the
+// root come back whole, so a comparison shows them.
+std::vector<std::string> RelativeRows(const FileTable& table, const std::string& root);
+std::vector<std::string> Sorted(std::vector<std::string> paths);
+// `root`/`path` for each relative path.
+std::vector<std::string> Absolute(const std::string& root, const std::vector<std::string>& relative);
+
+// The lines of the block appended to a deletion log: `before` is the log's
+// content before the command. Empty when nothing was appended.
+std::vector<std::string> AppendedLogPaths(const std::string& before, const std::string& after);
+// A path as a log line carries it.
+std::string LogLine(const std::string& path);
+
+// Records where every row's file is before a deletion and checks afterwards
+// that exactly the selected files that still matched went to the trash, that
+// the log named every selected path, and what the user was told.
+class DeletionCheck final {
+public:
+    DeletionCheck(const HostileTree& tree, const FileTable& table, std::vector<std::string> selectedPaths,
+                  std::string logPath, std::vector<std::string> mayStay);
+    // `shown`: the messages since the delete button was pressed.
+    void Verify(const FileTable& table, const std::vector<MessageRequest>& shown) const;
+
+private:
+    std::vector<std::string> trashes_;
+    std::vector<std::string> selected_;
+    std::vector<std::string> mayStay_;
+    std::map<std::string, FileId> before_;
+    std::string logPath_;
+    std::string logBefore_;
+};
+
+// Whether a file with this id lies in one of the trash folders.
+bool InTrash(const FileId& id, const std::vector<std::string>& trashFolders);
+
+// Runs a program and collects its output; kills it after `seconds`.
+struct ProgramRun {
+    int status = -1;  // exit status; -1 when it did not exit normally
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+ProgramRun RunProgram(const std::vector<std::string>& argv, int seconds, bool withoutPermissionOverride = false);
+
+} // namespace snapsift::testing
