@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <sys/mount.h>
@@ -614,6 +615,9 @@ TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
 
 int main(int argc, char** argv)
 {
+    // The far-times cases spell their expected date texts in Japan's time.
+    snapsift::testing::SetEnv("TZ", "Asia/Tokyo");
+    tzset();
     snapsift::testing::SetUpIsolatedHome();
     const std::string refusal = snapsift::testing::EnterPrivateMountNamespace();
     if (!refusal.empty())
