@@ -1,6 +1,9 @@
 // The delete command end to end: real folders searched by the real scan, a
 // real trash under a temporary XDG_DATA_HOME, and the deletion log on disk.
 #include "delete/delete_selected.h"
+#include "delete/deletion_log.h"
+#include "delete/restore_last.h"
+#include "platform/shell.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "support/temp_tree.h"
@@ -8,13 +11,17 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -32,14 +39,25 @@ using testing::RemoveTree;
 using testing::SetEnv;
 using testing::TempDir;
 
+// Why this process cannot mount file systems of its own; empty when it can.
+std::string g_mountRefusal = "not tried";
+
 // GLib reads HOME and XDG_DATA_HOME once per process, so the trash is chosen
 // before the first test runs. HOME is set too: a file goes to the home trash
 // only when it lies on the file system of HOME, and the test trees share the
-// temporary folder's file system with it.
+// temporary folder's file system with it. Where it may, the process gets a
+// mount namespace of its own (before any thread starts), so that what the
+// tests mount is private to them and ends with them.
 class TrashEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        if (unshare(CLONE_NEWNS) != 0)
+            g_mountRefusal = std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+        else if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            g_mountRefusal = std::string("making mounts private: ") + std::strerror(errno);
+        else
+            g_mountRefusal.clear();
         home_ = std::make_unique<TempDir>();
         home_->MakeFolder("data");
         SetEnv("HOME", home_->Path());
@@ -568,6 +586,350 @@ TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
     ExpectMessage(1, expected, MessageButtons::Ok);
     EXPECT_TRUE(Trashed().empty());
     EXPECT_EQ(view_.table.m_fileCount, 20);
+}
+
+// --- Undoing the last deletion ---------------------------------------------
+
+// A loop-mounted ext4 image: a real file system of its own, on which GIO
+// trashes into <top>/.Trash-<uid>. Empty path when mounting is not allowed.
+class LoopMount final {
+public:
+    LoopMount()
+    {
+        if (!g_mountRefusal.empty()) {
+            refusal_ = g_mountRefusal;
+            return;
+        }
+        const std::string image = folder_ / "fs.img";
+        const std::string top = folder_.MakeFolder("top");
+        const std::string command = "PATH=\"$PATH:/sbin:/usr/sbin\"; truncate -s 16M '" + image +
+                                    "' && mkfs.ext4 -q -F '" + image + "' >/dev/null 2>&1 && mount -o loop '" + image +
+                                    "' '" + top + "' 2>/dev/null";
+        if (std::system(command.c_str()) != 0) {
+            refusal_ = "mkfs.ext4 and mount -o loop failed";
+            return;
+        }
+        top_ = top;
+    }
+    ~LoopMount()
+    {
+        if (!top_.empty())
+            umount2(top_.c_str(), MNT_DETACH);
+    }
+    LoopMount(const LoopMount&) = delete;
+    LoopMount& operator=(const LoopMount&) = delete;
+
+    const std::string& Top() const { return top_; }
+    const std::string& Refusal() const { return refusal_; }
+
+private:
+    TempDir folder_;
+    std::string top_;
+    std::string refusal_;
+};
+
+// What one scene sets up and what the undo must give for it.
+class RestoreBench;
+struct RestoreScene {
+    const char* name;
+    bool onMount;  // the files lie on a mounted file system with its own trash
+    // Makes and trashes the files and writes the log. Returns the status
+    // expected for each path of the last block, in order.
+    std::vector<RestoreStatus> (*play)(RestoreBench& bench);
+    // What a second undo gives where it is not "not found" for a restored
+    // path and the same as the first undo for the others.
+    std::vector<RestoreStatus> again = {};
+};
+
+class RestoreBench {
+public:
+    RestoreBench(std::string base, std::string log) : base_(std::move(base)), log_(std::move(log)) {}
+
+    // A file with the content "<relative> <version>", its folders made.
+    std::string File(const std::string& relative, const std::string& version = "1")
+    {
+        const std::string path = base_ + "/" + relative;
+        for (std::size_t slash = base_.size() + 1; (slash = path.find('/', slash)) != std::string::npos; ++slash)
+            mkdir(path.substr(0, slash).c_str(), 0755);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << relative << ' ' << version;
+        return path;
+    }
+    // Trashes the file with GIO; returns its new .trashinfo.
+    std::string Trash(const std::string& path)
+    {
+        struct stat st {};
+        EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+        const std::vector<std::string> before = InfoFiles();
+        const ShellResult moved = MoveToTrash(path);
+        EXPECT_TRUE(moved.ok) << path << ": " << moved.error;
+        for (const std::string& info : InfoFiles()) {
+            if (std::find(before.begin(), before.end(), info) == before.end()) {
+                trashed_[info] = {ReadFile(TrashedFile(info)), st.st_ino};
+                comesBack_[path] = info;
+                return info;
+            }
+        }
+        ADD_FAILURE() << "no new .trashinfo for " << path;
+        return {};
+    }
+    // The entry that must come back for `path`; by default its last one.
+    void ComesBack(const std::string& path, const std::string& info) { comesBack_[path] = info; }
+    const std::string& EntryComingBack(const std::string& path) { return comesBack_[path]; }
+    // Sets the DeletionDate line of a .trashinfo (local time).
+    static void SetDeletionDate(const std::string& info, const std::string& date)
+    {
+        std::string text = ReadFile(info);
+        const std::size_t at = text.find("DeletionDate=");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, text.find('\n', at) - at, "DeletionDate=" + date);
+        std::ofstream(info, std::ios::binary | std::ios::trunc) << text;
+    }
+    static std::string TrashedFile(const std::string& info)
+    {
+        const std::size_t slash = info.rfind("/info/");
+        return info.substr(0, slash) + "/files/" + info.substr(slash + 6, info.size() - slash - 6 - 10);
+    }
+    void Log(std::int64_t start, const std::vector<std::string>& paths)
+    {
+        ASSERT_EQ(AppendDeletionLog(start, paths, log_), LogOutcome::Written);
+    }
+
+    // Every .trashinfo of the trash folders the files can go to.
+    std::vector<std::string> InfoFiles() const
+    {
+        std::vector<std::string> out;
+        for (const std::string& trash : {TrashDir(), base_ + "/.Trash-" + std::to_string(getuid())}) {
+            if (DIR* dir = opendir((trash + "/info").c_str())) {
+                while (dirent* e = readdir(dir)) {
+                    if (e->d_name[0] != '.')
+                        out.push_back(trash + "/info/" + e->d_name);
+                }
+                closedir(dir);
+            }
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    struct Trashed {
+        std::string content;
+        ino_t inode = 0;
+    };
+    const std::map<std::string, Trashed>& TrashedByInfo() const { return trashed_; }
+    const std::string& Base() const { return base_; }
+
+private:
+    std::string base_;
+    std::string log_;
+    std::map<std::string, Trashed> trashed_;  // .trashinfo -> what went in
+    std::map<std::string, std::string> comesBack_;  // original path -> .trashinfo
+};
+
+constexpr std::int64_t kBlockStart = 946652400;  // 2000-01-01 00:00:00 in Tokyo
+const char* const kBeforeBlock = "1999-12-31T23:59:59";
+const char* const kInBlockEarly = "2000-01-01T00:00:00";
+const char* const kInBlockLate = "2000-01-01T00:00:01";
+
+const RestoreScene kRestoreScenes[] = {
+    {"FullUndoRecreatesFoldersAndOddNames", false,
+     [](RestoreBench& b) {
+         const std::vector<std::string> paths = {b.File("a/x.jpg"), b.File("gone/deep/y.jpg"),
+                                                 b.File("\x82\xa0\x8a\xbf.jpg"), b.File("line\rbreak\n.jpg")};
+         for (const std::string& path : paths)
+             b.Trash(path);
+         rmdir((b.Base() + "/gone/deep").c_str());
+         rmdir((b.Base() + "/gone").c_str());
+         b.Log(kBlockStart, paths);
+         return std::vector<RestoreStatus>(paths.size(), RestoreStatus::Restored);
+     }},
+    {"OccupiedPathIsLeftAlone", false,
+     [](RestoreBench& b) {
+         const std::string x = b.File("x.jpg"), y = b.File("y.jpg");
+         b.Trash(x);
+         b.Trash(y);
+         b.File("x.jpg", "newcomer");
+         symlink("nowhere", y.c_str());  // a dangling link occupies the path too
+         b.Log(kBlockStart, {x, y});
+         return std::vector<RestoreStatus>{RestoreStatus::Occupied, RestoreStatus::Occupied};
+     }},
+    {"EntryEmptiedFromTheTrash", false,
+     [](RestoreBench& b) {
+         const std::string x = b.File("x.jpg"), y = b.File("y.jpg");
+         const std::string info = b.Trash(x);
+         b.Trash(y);
+         unlink(RestoreBench::TrashedFile(info).c_str());
+         unlink(info.c_str());
+         b.Log(kBlockStart, {x, y});
+         return std::vector<RestoreStatus>{RestoreStatus::NotFound, RestoreStatus::Restored};
+     }},
+    {"OnlyTheLastOfTwoBlocks", false,
+     [](RestoreBench& b) {
+         const std::string old = b.File("old.jpg"), last = b.File("last.jpg");
+         b.Trash(old);
+         b.Trash(last);
+         b.Log(kBlockStart - 3600, {old});
+         b.Log(kBlockStart, {last});
+         return std::vector<RestoreStatus>{RestoreStatus::Restored};
+     }},
+    {"TrashedTwiceTheLatestComesBack", false,
+     [](RestoreBench& b) {
+         // The first copy carries the later date: the date decides, not the order.
+         const std::string x = b.File("x.jpg", "first");
+         const std::string first = b.Trash(x);
+         RestoreBench::SetDeletionDate(first, kInBlockLate);
+         b.File("x.jpg", "second");
+         RestoreBench::SetDeletionDate(b.Trash(x), kInBlockEarly);
+         b.File("x.jpg", "third");
+         RestoreBench::SetDeletionDate(b.Trash(x), kBeforeBlock);
+         b.ComesBack(x, first);
+         b.Log(kBlockStart, {x});
+         return std::vector<RestoreStatus>{RestoreStatus::Restored};
+     },
+     // The earlier copy of the block is found next, and its place is taken.
+     {RestoreStatus::Occupied}},
+    {"DeletedBeforeTheBlockStarted", false,
+     [](RestoreBench& b) {
+         const std::string x = b.File("x.jpg");
+         RestoreBench::SetDeletionDate(b.Trash(x), kBeforeBlock);
+         b.Log(kBlockStart, {x});
+         return std::vector<RestoreStatus>{RestoreStatus::NotFound};
+     }},
+    {"OddEntriesAreLeftAloneAndReported", false,
+     [](RestoreBench& b) {
+         const std::string x = b.File("x.jpg"), y = b.File("y.jpg");
+         const std::string xInfo = b.Trash(x);
+         const std::string entry = RestoreBench::TrashedFile(xInfo);
+         rename(entry.c_str(), (entry + ".saved").c_str());
+         mkdir(entry.c_str(), 0755);  // a folder where the file was
+         RestoreBench::SetDeletionDate(b.Trash(y), "yesterday");
+         b.Log(kBlockStart, {x, y});
+         return std::vector<RestoreStatus>{RestoreStatus::NotRegularFile, RestoreStatus::BadTrashInfo};
+     }},
+    {"MountTrashFullUndo", true,
+     [](RestoreBench& b) {
+         const std::vector<std::string> paths = {b.File("a/x.jpg"), b.File("gone/y.jpg"), b.File("\x82\xa0.jpg")};
+         for (const std::string& path : paths)
+             b.Trash(path);
+         rmdir((b.Base() + "/gone").c_str());
+         b.Log(kBlockStart, paths);
+         return std::vector<RestoreStatus>(paths.size(), RestoreStatus::Restored);
+     }},
+    {"MountTrashOccupiedAndTwice", true,
+     [](RestoreBench& b) {
+         const std::string x = b.File("x.jpg", "first"), y = b.File("y.jpg");
+         RestoreBench::SetDeletionDate(b.Trash(x), kInBlockEarly);
+         b.File("x.jpg", "second");
+         RestoreBench::SetDeletionDate(b.Trash(x), kInBlockLate);
+         b.Trash(y);
+         b.File("y.jpg", "newcomer");
+         b.Log(kBlockStart, {x, y});
+         return std::vector<RestoreStatus>{RestoreStatus::Restored, RestoreStatus::Occupied};
+     },
+     {RestoreStatus::Occupied, RestoreStatus::Occupied}},
+};
+
+class RestoreTest : public ::testing::TestWithParam<RestoreScene> {
+protected:
+    void SetUp() override { RemoveTree(TrashDir()); }
+    TempDir folder_;
+    std::string log_ = folder_.MakeFolder("logs") + "/DeleteLog.log";
+};
+
+// The undo of every scene, run twice: the first puts back what it may and
+// touches nothing else; the second finds each restored file gone from the
+// trash and changes nothing at all.
+TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
+{
+    const RestoreScene& scene = GetParam();
+    std::unique_ptr<LoopMount> mount;
+    std::string base = folder_.MakeFolder("files");
+    if (scene.onMount) {
+        mount = std::make_unique<LoopMount>();
+        if (mount->Top().empty())
+            GTEST_SKIP() << "no mount of our own: " << mount->Refusal();
+        base = mount->Top();
+    }
+    RestoreBench bench(base, log_);
+    const std::vector<RestoreStatus> expected = scene.play(bench);
+    const std::string log = ReadFile(log_);
+    const std::vector<std::string> infosBefore = bench.InfoFiles();
+
+    LoggedDeletion deletion;
+    ASSERT_EQ(ReadLastDeletion(log_, deletion), LogReadOutcome::Read);
+    EXPECT_EQ(deletion.startTime, kBlockStart);
+    RecordingProgress progress;
+    const std::vector<RestoreResult> results = RestoreDeletion(deletion, progress);
+    ASSERT_EQ(results.size(), expected.size());
+    std::vector<std::string> ops = {"range 0 " + std::to_string(expected.size())};
+    ops.insert(ops.end(), expected.size(), "delta 1");
+    ops.push_back("pos 0");
+    EXPECT_EQ(progress.ops, ops);
+
+    // Each restored file is the very file that went to the trash (its inode
+    // and content), its .trashinfo is gone, and no other entry was touched.
+    std::vector<std::string> infosLeft = infosBefore;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const RestoreResult& r = results[i];
+        EXPECT_EQ(r.path, deletion.paths[i]);
+        EXPECT_EQ(r.status, expected[i]) << r.path;
+        if (r.status != RestoreStatus::Restored)
+            continue;
+        const auto chosen = bench.TrashedByInfo().find(bench.EntryComingBack(r.path));
+        ASSERT_NE(chosen, bench.TrashedByInfo().end()) << r.path;
+        EXPECT_EQ(r.trashEntry, RestoreBench::TrashedFile(chosen->first));
+        struct stat st {};
+        ASSERT_EQ(lstat(r.path.c_str(), &st), 0) << r.path;
+        EXPECT_EQ(st.st_ino, chosen->second.inode);
+        EXPECT_EQ(ReadFile(r.path), chosen->second.content);
+        infosLeft.erase(std::find(infosLeft.begin(), infosLeft.end(), chosen->first));
+    }
+    EXPECT_EQ(bench.InfoFiles(), infosLeft);
+    for (const std::string& info : infosLeft) {
+        const auto it = bench.TrashedByInfo().find(info);
+        if (it != bench.TrashedByInfo().end() && Exists(RestoreBench::TrashedFile(info) + "/"))
+            continue;  // the folder put in place of an entry
+        if (it != bench.TrashedByInfo().end()) {
+            EXPECT_EQ(ReadFile(RestoreBench::TrashedFile(info)), it->second.content) << info;
+        }
+    }
+    EXPECT_EQ(ReadFile(log_), log);
+
+    // Again: what came back is no longer in the trash; the rest stays as it was.
+    const std::vector<RestoreResult> again = RestoreDeletion(deletion, progress);
+    ASSERT_EQ(again.size(), results.size());
+    for (std::size_t i = 0; i < again.size(); ++i) {
+        const RestoreStatus second = i < scene.again.size()                       ? scene.again[i]
+                                     : results[i].status == RestoreStatus::Restored ? RestoreStatus::NotFound
+                                                                                    : results[i].status;
+        EXPECT_EQ(again[i].status, second) << again[i].path;
+    }
+    EXPECT_EQ(bench.InfoFiles(), infosLeft);
+    EXPECT_EQ(ReadFile(log_), log);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, RestoreTest, ::testing::ValuesIn(kRestoreScenes),
+                         [](const ::testing::TestParamInfo<RestoreScene>& info) { return info.param.name; });
+
+// The log as read back: only the last block, escapes undone, and refusals.
+TEST(DeletionLogReaderTest, ReadsTheLastBlockAndDecodesOnlyItsEscapes)
+{
+    EXPECT_EQ(DecodeLoggedPath("/a%0Db%0Ac%25d%0a%41%2"), "/a\rb\nc%d%0a%41%2");
+    EXPECT_EQ(DecodeLoggedPath("%2525"), "%25");
+
+    TempDir folder;
+    LoggedDeletion deletion;
+    EXPECT_EQ(ReadLastDeletion(folder / "missing.log", deletion), LogReadOutcome::NotReadable);
+    EXPECT_EQ(ReadLastDeletion(folder.Path(), deletion), LogReadOutcome::NotReadable);
+    EXPECT_EQ(ReadLastDeletion(folder.WriteFile("empty.log", ""), deletion), LogReadOutcome::NoBlock);
+    EXPECT_EQ(ReadLastDeletion(folder.WriteFile("bad.log", Block("2000年13月01日 00時00分00秒", {"/x"})), deletion),
+              LogReadOutcome::NoStartTime);
+
+    const std::string log = folder.WriteFile(
+        "two.log", Block(kStartText, {"/old.jpg"}) + Block("2000年01月01日 00時00分00秒", {"/a%0D.jpg", "/b%25.jpg"}) +
+                       "/unended.jpg");
+    ASSERT_EQ(ReadLastDeletion(log, deletion), LogReadOutcome::Read);
+    EXPECT_EQ(deletion.startTime, kBlockStart);
+    EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/a\r.jpg", "/b%.jpg", "/unended.jpg"}));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "app/report_mode.h"
+#include "app/restore_mode.h"
 #include "version.h"
 
 #ifdef SNAPSIFT_WITH_WINDOW
@@ -43,6 +44,8 @@ int main(int argc, char** argv)
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
         return snapsift::RunReport(line, stdout, stderr);
     }
+    case CommandLine::Mode::RestoreLast:
+        return snapsift::RunRestoreLast(line.logPath, stdout, stderr);
     case CommandLine::Mode::Window:
         break;
     }

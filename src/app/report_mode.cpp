@@ -47,6 +47,7 @@ std::string UsageText()
     return "Usage: snapsift                 open the window\n"
            "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
            "                [--duplicates | --auto-select] FOLDER\n"
+           "       snapsift --restore-last [--log FILE]\n"
            "\n"
            "Report mode searches FOLDER and every folder below it without a window.\n"
            "With no type option it looks for JPEG files only.\n"
@@ -55,15 +56,25 @@ std::string UsageText()
            "  --auto-select   print the paths automatic selection picks instead\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
            "  --other EXT     also search for *.EXT (* and ? are wildcards)\n"
+           "\n"
+           "  --restore-last  put the files of the last deletion back where they were:\n"
+           "                  reads the last block of DeleteLog.log in the current folder\n"
+           "                  (--log FILE names another log), finds each file's entry in\n"
+           "                  the trash and moves it back when nothing is at its path;\n"
+           "                  prints one line per file and a count\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
-           "Exit status: 0 on success, 2 on bad usage or a folder that cannot be searched.\n";
+           "Exit status: 0 on success, 2 on bad usage or a folder that cannot be searched.\n"
+           "With --restore-last: 0 when every file was restored, 1 when some were not,\n"
+           "2 on bad usage or a log that cannot be read or holds no deletion.\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine line;
     bool report = false;
+    bool restore = false;
+    bool log = false;
     auto bad = [&line](std::string why) {
         line.mode = CommandLine::Mode::BadUsage;
         line.error = std::move(why);
@@ -79,7 +90,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             line.mode = CommandLine::Mode::Version;
             return line;
         }
-        if (a == "--report") {
+        if (a == "--restore-last") {
+            restore = true;
+        } else if (a == "--log") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return bad("--log needs a FILE");
+            log = true;
+            line.logPath = args[++i];
+        } else if (a == "--report") {
             report = true;
         } else if (a == "--duplicates" || a == "--auto-select") {
             const auto kind = a == "--duplicates" ? CommandLine::ReportKind::Duplicates
@@ -106,6 +124,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
         } else {
             return bad("only one folder can be searched: " + a);
         }
+    }
+    if (restore || log) {
+        if (!restore)
+            return bad("--log needs --restore-last");
+        if (report || !line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+            return bad("--restore-last takes no folder and no search option");
+        line.mode = CommandLine::Mode::RestoreLast;
+        return line;
     }
     if (!report) {
         if (!line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)

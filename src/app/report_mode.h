@@ -8,13 +8,14 @@ namespace snapsift {
 
 // What the command line asks for.
 struct CommandLine {
-    enum class Mode { Window, Report, Help, Version, BadUsage };
+    enum class Mode { Window, Report, RestoreLast, Help, Version, BadUsage };
     enum class ReportKind { Rows, Duplicates, AutoSelect };
     Mode mode = Mode::Window;
     ReportKind report = ReportKind::Rows;
     bool jpeg = false, bmp = false, gif = false, other = false;
     std::string otherExt;
     std::string folder;
+    std::string logPath = "DeleteLog.log";  // for RestoreLast
     std::string error;  // for BadUsage
 };
 

@@ -23,3 +23,26 @@ std::string FormatLocalTime(std::int64_t seconds, const char* pattern)
 }
 
 } // namespace snapsift
+
+namespace snapsift {
+
+std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int hour, int minute, int second)
+{
+    struct tm parts {};
+    parts.tm_year = year - 1900;
+    parts.tm_mon = month - 1;
+    parts.tm_mday = day;
+    parts.tm_hour = hour;
+    parts.tm_min = minute;
+    parts.tm_sec = second;
+    parts.tm_isdst = -1;
+    const time_t t = mktime(&parts);
+    // mktime carries a field out of range into the next one; such a date is
+    // not one of the calendar's. (An hour skipped by a clock change moves too.)
+    if (t == static_cast<time_t>(-1) || parts.tm_year != year - 1900 || parts.tm_mon != month - 1 ||
+        parts.tm_mday != day || parts.tm_min != minute || parts.tm_sec != second)
+        return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
+} // namespace snapsift

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace snapsift {
@@ -12,5 +13,9 @@ std::int64_t CurrentTime();
 // Any 64-bit time the C library can break down is formatted, before 1970 and
 // after 2038 included; the text is empty only when it cannot be.
 std::string FormatLocalTime(std::int64_t seconds, const char* pattern);
+
+// The moment a local date and time of day name, in seconds since 1970-01-01
+// UTC. Empty when no such date or time exists (month 13, 31 April, 25:00).
+std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int hour, int minute, int second);
 
 } // namespace snapsift

@@ -297,6 +297,9 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
     connect(about, &QAction::triggered, this, &CSnapsiftDlg::ShowAboutBox);
+    QAction* restore = menu.addAction(QString::fromUtf8(kRestoreLastMenuText));
+    restore->setEnabled(CanRestoreLast());
+    connect(restore, &QAction::triggered, this, &CSnapsiftDlg::OnRestoreLast);
     menu.exec(event->globalPos());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "review/result_view.h"
+#include "scan/folder_scan.h"
 #include "targets/search_targets.h"
 
 #include <QDialog>
@@ -58,6 +59,10 @@ public:
     void OnDuplicateChosen(int index);
     void OnDuplicateDropDown();
     void OnHelp();
+    // Puts the files of the last logged deletion back, after a confirmation.
+    void OnRestoreLast();
+    // Whether a deletion in this run has moved a file, which enables OnRestoreLast.
+    bool CanRestoreLast() const { return deletedThisRun_; }
 
     // For tests and the benchmark.
     const ResultView& Results() const { return m_view; }
@@ -86,6 +91,9 @@ private:
     void PushSelection();
     void MirrorResults();
     void ShowAboutBox();
+    void RunSearch(const std::string& target, const SearchOptions& options);
+    bool LiesBelowSearchTarget(const std::string& path) const;
+    void SearchAgainKeepingChoice();
 
     ResultView m_view;
     SearchTargets m_targets;
@@ -95,6 +103,10 @@ private:
     std::unique_ptr<QtProgress> progressDriver_;
     ResultModel* resultModel_ = nullptr;
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
+    bool deletedThisRun_ = false;
+    // The search the results come from; empty target when there are none.
+    std::string searchTarget_;
+    SearchOptions searchOptions_;
 
 public:
     // The controls, in the window's order.
@@ -118,6 +130,7 @@ public:
     QPushButton* m_hiddenOkButton = nullptr;
 };
 
-extern const char* const kAboutMenuText;  // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
+extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
+extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻す(&U)"
 
 } // namespace snapsift

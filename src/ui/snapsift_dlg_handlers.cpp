@@ -88,11 +88,20 @@ void CSnapsiftDlg::OnSearch()
         options.m_bGif = m_bGif;
         options.m_bOther = m_bOther;
         options.m_strOtherExt = m_strOtherExt;
-        ScanFolder(path, options, m_view.table, *messenger_, *progressDriver_, [this] {
+        RunSearch(path, options);
+    });
+}
+
+void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options)
+{
+    searchTarget_.clear();
+    if (ScanFolder(target, options, m_view.table, *messenger_, *progressDriver_, [this] {
             m_view.FillResultView();
             MirrorResults();
-        });
-    });
+        }) == ScanOutcome::Scanned) {
+        searchTarget_ = target;
+        searchOptions_ = options;
+    }
 }
 
 void CSnapsiftDlg::OnAutoSelect()
@@ -104,13 +113,17 @@ void CSnapsiftDlg::OnAutoSelect()
 void CSnapsiftDlg::OnDeleteSelected()
 {
     PullSelection();
+    const int rowsBefore = m_view.table.m_fileCount;
     snapsift::OnDeleteSelected(m_view, *messenger_, *progressDriver_, services_.deletionLogPath);
+    // A row goes only with its file moved to the trash.
+    deletedThisRun_ = deletedThisRun_ || m_view.table.m_fileCount < rowsBefore;
     MirrorResults();
 }
 
 void CSnapsiftDlg::OnClear()
 {
     m_view.ClearResults();
+    searchTarget_.clear();
     MirrorResults();
 }
 

@@ -1,0 +1,260 @@
+#include "delete/restore_last.h"
+
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/progress.h"
+#include "platform/trash_folders.h"
+
+#include <glib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+namespace snapsift {
+namespace {
+
+constexpr std::string_view kInfoSuffix = ".trashinfo";
+constexpr std::size_t kInfoLimit = 64 * 1024;  // far more than a real .trashinfo holds
+
+struct TrashEntry {
+    std::string folder;  // the trash folder
+    std::string name;    // its name in files/ (and name + ".trashinfo" in info/)
+    std::int64_t deleted = 0;
+    std::int64_t infoChanged = 0;  // nanoseconds, to order entries of one second
+};
+
+// What the trash holds for one logged path.
+struct Candidates {
+    std::optional<TrashEntry> latest;  // deleted at or after the start, the latest
+    std::optional<TrashEntry> malformed;  // an entry of this path whose date cannot be read
+};
+
+struct KeyFileDeleter {
+    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+
+bool ReadSmallFile(int dirFd, const std::string& name, std::string& text, struct stat& st)
+{
+    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+              static_cast<std::size_t>(st.st_size) <= kInfoLimit;
+    if (ok) {
+        text.resize(static_cast<std::size_t>(st.st_size));
+        ok = pread(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
+    }
+    close(fd);
+    return ok;
+}
+
+std::optional<std::string> KeyValue(GKeyFile* file, const char* key)
+{
+    gchar* value = g_key_file_get_value(file, "Trash Info", key, nullptr);
+    if (!value)
+        return std::nullopt;
+    std::string out(value);
+    g_free(value);
+    return out;
+}
+
+// DeletionDate, "YYYY-MM-DDThh:mm:ss" in local time.
+std::optional<std::int64_t> ParseDeletionDate(const std::string& text)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = -1;
+    if (text.size() != 19 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
+        consumed != 19)
+        return std::nullopt;
+    return LocalTimeFromParts(y, mo, d, h, mi, s);
+}
+
+// The original paths an entry's Path= can stand for: itself when absolute,
+// else one per top of the trash folder. Empty when it cannot be unescaped.
+std::vector<std::string> OriginalPaths(const std::string& escaped, const TrashFolder& trash)
+{
+    gchar* raw = g_uri_unescape_string(escaped.c_str(), nullptr);
+    if (!raw)
+        return {};
+    const std::string path(raw);
+    g_free(raw);
+    if (path.empty())
+        return {};
+    if (path[0] == '/')
+        return {path};
+    std::vector<std::string> out;
+    for (const std::string& top : trash.tops)
+        out.push_back(JoinPath(top, path));
+    return out;
+}
+
+bool Later(const TrashEntry& a, const TrashEntry& b)
+{
+    return a.deleted != b.deleted ? a.deleted > b.deleted : a.infoChanged > b.infoChanged;
+}
+
+// Looks through the info/ folder of one trash for entries of the wanted paths.
+void CollectEntries(const TrashFolder& trash, std::int64_t startTime,
+                    std::unordered_map<std::string, Candidates>& wanted)
+{
+    const FolderHandle info = OpenFolder(JoinPath(trash.path, "info"), false);
+    if (!info.IsOpen())
+        return;
+    std::vector<ListedEntry> listed;
+    ListFolder(info, listed);
+    if (listed.empty())
+        return;
+    const FolderHandle files = OpenFolder(JoinPath(trash.path, "files"), false);
+    if (!files.IsOpen())
+        return;
+    for (const ListedEntry& e : listed) {
+        if (e.kind != EntryKind::RegularFile || e.name.size() <= kInfoSuffix.size() ||
+            e.name.compare(e.name.size() - kInfoSuffix.size(), kInfoSuffix.size(), kInfoSuffix) != 0)
+            continue;
+        TrashEntry entry;
+        entry.folder = trash.path;
+        entry.name = e.name.substr(0, e.name.size() - kInfoSuffix.size());
+        struct stat infoStat {};
+        struct stat fileStat {};
+        std::string text;
+        if (!ReadSmallFile(info.Fd(), e.name, text, infoStat) ||
+            fstatat(files.Fd(), entry.name.c_str(), &fileStat, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;  // nothing to put back, or an info that cannot be read
+        std::unique_ptr<GKeyFile, KeyFileDeleter> keys(g_key_file_new());
+        if (!g_key_file_load_from_data(keys.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
+            continue;
+        const auto escaped = KeyValue(keys.get(), "Path");
+        if (!escaped)
+            continue;
+        const auto deleted = [&] {
+            const auto date = KeyValue(keys.get(), "DeletionDate");
+            return date ? ParseDeletionDate(*date) : std::nullopt;
+        }();
+        entry.infoChanged = static_cast<std::int64_t>(infoStat.st_mtim.tv_sec) * 1000000000 + infoStat.st_mtim.tv_nsec;
+        for (const std::string& original : OriginalPaths(*escaped, trash)) {
+            const auto it = wanted.find(original);
+            if (it == wanted.end())
+                continue;
+            Candidates& c = it->second;
+            if (!deleted) {
+                if (!c.malformed)
+                    c.malformed = entry;
+            } else if (*deleted >= startTime) {
+                entry.deleted = *deleted;
+                if (!c.latest || Later(entry, *c.latest))
+                    c.latest = entry;
+            }
+        }
+    }
+}
+
+// Creates the folders above `path` that are missing, from the top down.
+bool MakeMissingFolders(const std::string& path, std::string& error)
+{
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        struct stat st {};
+        if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+            error = folder + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Moves `from` to `to` unless something is at `to`.
+RestoreStatus MoveBackWithoutReplacing(const std::string& from, const std::string& to, std::string& error)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return RestoreStatus::Restored;
+    if (errno == EEXIST)
+        return RestoreStatus::Occupied;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        error = std::strerror(errno);
+        return RestoreStatus::Failed;
+    }
+    // The file system cannot rename without replacing: a second name, then
+    // the trash's name goes.
+    if (link(from.c_str(), to.c_str()) != 0) {
+        if (errno == EEXIST)
+            return RestoreStatus::Occupied;
+        error = std::strerror(errno);
+        return RestoreStatus::Failed;
+    }
+    if (unlink(from.c_str()) != 0) {
+        error = std::strerror(errno);
+        unlink(to.c_str());
+        return RestoreStatus::Failed;
+    }
+    return RestoreStatus::Restored;
+}
+
+RestoreResult RestoreOne(const std::string& path, const Candidates& found)
+{
+    RestoreResult result;
+    result.path = path;
+    if (!found.latest) {
+        result.status = found.malformed ? RestoreStatus::BadTrashInfo : RestoreStatus::NotFound;
+        if (found.malformed)
+            result.trashEntry = JoinPath(JoinPath(found.malformed->folder, "files"), found.malformed->name);
+        return result;
+    }
+    const TrashEntry& entry = *found.latest;
+    const std::string from = JoinPath(JoinPath(entry.folder, "files"), entry.name);
+    result.trashEntry = from;
+    struct stat st {};
+    if (lstat(from.c_str(), &st) != 0) {
+        result.status = RestoreStatus::NotFound;
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.status = RestoreStatus::NotRegularFile;
+        return result;
+    }
+    if (lstat(path.c_str(), &st) == 0) {
+        result.status = RestoreStatus::Occupied;
+        return result;
+    }
+    if (!MakeMissingFolders(path, result.error)) {
+        result.status = RestoreStatus::Failed;
+        return result;
+    }
+    result.status = MoveBackWithoutReplacing(from, path, result.error);
+    if (result.status == RestoreStatus::Restored)
+        unlink(JoinPath(JoinPath(entry.folder, "info"), entry.name + std::string(kInfoSuffix)).c_str());
+    return result;
+}
+
+} // namespace
+
+std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progress& progress)
+{
+    std::unordered_map<std::string, Candidates> wanted;
+    for (const std::string& path : deletion.paths)
+        wanted.try_emplace(path);
+    for (const TrashFolder& trash : ListTrashFolders())
+        CollectEntries(trash, deletion.startTime, wanted);
+
+    progress.SetRange(0, static_cast<int>(deletion.paths.size()));
+    std::vector<RestoreResult> results;
+    std::unordered_map<std::string, std::size_t> done;  // a path logged twice is one file
+    for (const std::string& path : deletion.paths) {
+        const auto [it, fresh] = done.try_emplace(path, results.size());
+        results.push_back(fresh ? RestoreOne(path, wanted[path]) : results[it->second]);
+        progress.DeltaPos(1);
+    }
+    progress.SetPos(0);
+    return results;
+}
+
+} // namespace snapsift
