@@ -1,6 +1,9 @@
 // The command line, and the real program searching without a window.
 
 #include "app/report_mode.h"
+#include "delete/deletion_log.h"
+#include "platform/local_time.h"
+#include "platform/shell.h"
 #include "scan/file_table.h"
 #include "support/temp_tree.h"
 
@@ -53,6 +56,12 @@ TEST(CommandLineTest, Parsing)
         {{"--help"}, Mode::Help},
         {{"--report", "F", "--help"}, Mode::Help},
         {{"--version"}, Mode::Version},
+        {{"--restore-last"}, Mode::RestoreLast},
+        {{"--log", "L", "--restore-last"}, Mode::RestoreLast},
+        {{"--log", "L"}, Mode::BadUsage},
+        {{"--restore-last", "--log"}, Mode::BadUsage},
+        {{"--restore-last", "F"}, Mode::BadUsage},
+        {{"--restore-last", "--report", "F"}, Mode::BadUsage},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -63,6 +72,9 @@ TEST(CommandLineTest, Parsing)
         EXPECT_EQ(line.mode, c.mode);
         if (c.mode == Mode::BadUsage) {
             EXPECT_FALSE(line.error.empty());
+        }
+        if (c.mode == Mode::RestoreLast) {
+            EXPECT_EQ(line.logPath, c.args.size() > 1 ? "L" : "DeleteLog.log");
         }
         if (c.mode != Mode::Report)
             continue;
@@ -248,6 +260,40 @@ TEST_F(ReportTest, UnreadableFolderIsRefused)
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+// --restore-last on a trash of its own: one line per path, a count, and the
+// status saying whether everything came back; a log without a block is refused.
+TEST_F(ReportTest, RestoreLastReportsEachPathAndACount)
+{
+    testing::SetEnv("HOME", tmp.MakeFolder("home"));
+    testing::SetEnv("XDG_DATA_HOME", tmp.MakeFolder("home/data"));
+    const std::string back = tmp.WriteFile("T/a/back.jpg", "back"), taken = tmp.WriteFile("T/taken.jpg", "old");
+    ASSERT_TRUE(MoveToTrash(back).ok);
+    ASSERT_TRUE(MoveToTrash(taken).ok);
+    tmp.WriteFile("T/taken.jpg", "new");
+    const std::string log = tmp / "DeleteLog.log";
+    ASSERT_EQ(AppendDeletionLog(CurrentTime() - 5, {back, taken}, log), LogOutcome::Written);
+    const std::string logged = testing::ReadFile(log);
+
+    Outcome run = Snapsift({"--restore-last", "--log", log});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, "restored: " + back + "\nnot restored: " + taken +
+                           ": something else is at this path now\n1 of 2 files restored\n");
+    EXPECT_EQ(testing::ReadFile(back), "back");
+    EXPECT_EQ(testing::ReadFile(taken), "new");
+
+    run = Snapsift({"--restore-last", "--log", log});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "not restored: " + back + ": not found in the trash");
+    EXPECT_EQ(testing::ReadFile(log), logged);
+
+    for (const std::string& bad : {tmp / "missing.log", tmp.WriteFile("empty.log", "no block here\r\n")}) {
+        run = Snapsift({"--restore-last", "--log", bad});
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
 }
 
 TEST_F(ReportTest, HelpAndVersion)
