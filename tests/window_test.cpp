@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
@@ -427,6 +428,84 @@ TEST_F(WindowTest, SearchChooseAutoSelectDeleteShowAllAndClear)
     ExpectResultButtons(false);
 }
 
+// Delete chosen copies from the window, then undo: every file is back as the
+// same file, the log is as the deletion left it, and the list and the
+// duplicate names are what they were before the deletion.
+TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
+{
+    TempDir flow(g_desktop);
+    std::vector<std::string> files;
+    for (const char* folder : {"a", "b", "c/\x82\xa0"}) {
+        for (const char* name : {"dup.jpg", "twin.jpg"})
+            files.push_back(flow.MakeFile(std::string(folder) + "/" + name, 7));
+    }
+    unlink(g_logPath.c_str());
+    Open();
+    Show();
+    EXPECT_FALSE(dlg->CanRestoreLast());
+    Search(DesktopChild(BaseName(flow.Path())));
+    dlg->OnDuplicateChosen(1);  // dup.jpg
+    const QStringList namesBefore = Names();
+    const QStringList pathsBefore = Paths();
+    const QStringList comboBefore = ComboEntries();
+    ASSERT_EQ(pathsBefore.size(), 3);
+
+    // Delete two of the three copies; then one path is taken again.
+    const ResultView& view = dlg->Results();
+    const std::string gone0 = view.table.m_paths[view.list.TableRow(0)];
+    const std::string gone1 = view.table.m_paths[view.list.TableRow(1)];
+    std::map<std::string, ino_t> inodes;
+    for (const std::string& path : files) {
+        struct stat st {};
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        inodes[path] = st.st_ino;
+    }
+    dlg->m_resultList->selectionModel()->select(
+        QItemSelection(dlg->m_resultList->model()->index(0, 0), dlg->m_resultList->model()->index(1, 3)),
+        QItemSelectionModel::ClearAndSelect);
+    QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+    ASSERT_EQ(Paths().size(), 1);
+    EXPECT_TRUE(dlg->CanRestoreLast());
+    const std::string log = ReadFile(g_logPath);
+    ASSERT_FALSE(Exists(gone0));
+    ASSERT_FALSE(Exists(gone1));
+
+    messenger.shown.clear();
+    messenger.answers = {MessageAnswer::Cancel};
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, "直前の削除でごみ箱に移動した 2 個のファイルを元の場所に戻します。よろしいですか？");
+    EXPECT_EQ(messenger.shown[0].caption, "確認");
+    EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::OkCancel);
+    EXPECT_FALSE(Exists(gone0));
+
+    messenger.shown.clear();
+    messenger.answers = {};
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 2u);
+    EXPECT_EQ(messenger.shown[1].text, "2 個のファイルを元の場所に戻しました。");
+    EXPECT_EQ(messenger.shown[1].caption, "確認");
+    for (const std::string& path : files) {
+        struct stat st {};
+        ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_ino, inodes[path]) << path;
+    }
+    EXPECT_EQ(ReadFile(g_logPath), log);
+    EXPECT_EQ(Names(), namesBefore);
+    EXPECT_EQ(Paths(), pathsBefore);
+    EXPECT_EQ(dlg->m_duplicateCombo->currentText(), Q("dup.jpg"));
+    EXPECT_EQ(ComboEntries(), comboBefore);
+    EXPECT_EQ(dlg->m_progress->value(), dlg->m_progress->minimum());
+
+    // Once more: both are reported, nothing moves.
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 2u);
+    EXPECT_EQ(messenger.shown[1].text, "0 個のファイルを元の場所に戻しました。\n次のファイルは元に戻せませんでした。\n" +
+                                           gone0 + " (ごみ箱にありません)\n" + gone1 + " (ごみ箱にありません)\n");
+    EXPECT_EQ(Paths(), pathsBefore);
+}
+
 TEST_F(WindowTest, ComboFieldKeepsItsTextWithoutASelectedEntry)
 {
     TempDir distinct(g_desktop);
@@ -518,8 +597,11 @@ TEST_F(WindowTest, AboutBoxFromTheVersionButtonAndTheContextMenu)
                      return;
                  }
                  menuSeen = true;
-                 EXPECT_EQ(menu->actions().size(), 1);
+                 EXPECT_EQ(menu->actions().size(), 2);
                  EXPECT_EQ(menu->actions().value(0)->text(), Q(kAboutMenuText));
+                 // Undo waits for a deletion that moved a file in this run.
+                 EXPECT_EQ(menu->actions().value(1)->text(), Q(kRestoreLastMenuText));
+                 EXPECT_FALSE(menu->actions().value(1)->isEnabled());
                  WhenModalOpens([this](QWidget* modal) { CheckAndCloseAboutBox(modal, opened); });
                  QTest::keyClick(menu, Qt::Key_A);
              });
