@@ -89,8 +89,7 @@ void CompareWindow::Rebuild()
         card.listRow = row;
         card.path = view_.table.m_paths[tableRow];
         card.frame = new QFrame(row_);
-        card.frame->setFrameStyle(QFrame::Box | QFrame::Plain);
-        card.frame->setLineWidth(2);
+        card.frame->setObjectName(QStringLiteral("card"));
         auto* layout = new QVBoxLayout(card.frame);
         card.picture = new QLabel(card.frame);
         card.picture->setFixedSize(kPreviewSide, kPreviewSide);
@@ -136,10 +135,9 @@ void CompareWindow::UpdateMarks()
         const bool marked = CardMarked(i);
         Card& card = cards_[i];
         card.mark->setText(marked ? QString::fromUtf8(kCompareMarkedText) : QString());
-        QPalette palette = card.frame->palette();
-        palette.setColor(QPalette::WindowText,
-                         marked ? palette.color(QPalette::Active, QPalette::Highlight) : palette.color(QPalette::Mid));
-        card.frame->setPalette(palette);
+        // The frame alone is drawn in the selection colour; its texts keep theirs.
+        card.frame->setStyleSheet(marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
+                                         : QStringLiteral("#card { border: 1px solid palette(mid); }"));
     }
 }
 
