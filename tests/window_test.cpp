@@ -7,13 +7,21 @@
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 #include "ui/about_dlg.h"
+#include "ui/compare_window.h"
+#include "ui/display_text.h"
 #include "ui/duplicate_combo_box.h"
 #include "ui/help_page.h"
+#include "ui/picture_preview.h"
+#include "ui/preview_tip.h"
 #include "ui/qt_messenger.h"
+#include "ui/result_previews.h"
 #include "ui/snapsift_dlg.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QBuffer>
+#include <QHelpEvent>
+#include <QImageWriter>
 #include <QCheckBox>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -34,6 +42,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <semaphore>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -617,6 +626,359 @@ TEST_F(WindowTest, F1OpensTheHelpPage)
     Show();
     QTest::keyClick(dlg.get(), Qt::Key_F1);
     EXPECT_EQ(opened, std::vector<std::string>{HelpPagePath()});
+}
+
+// Picture files made byte by byte, as cameras and old tools write them.
+
+// A JPEG whose left half is red and right half blue; with an EXIF
+// orientation when `orientation` is not 0 (an APP1 segment after SOI).
+std::string JpegBytes(int width, int height, int orientation = 0)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        std::fill(line, line + width / 2, qRgb(255, 0, 0));
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    EXPECT_TRUE(writer.write(image));
+    std::string jpeg = bytes.toStdString();
+    if (orientation) {
+        // "Exif\0\0", a big-endian TIFF header, one IFD entry: 0x0112 SHORT 1.
+        const std::string exif = std::string("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25) +
+                                 char(orientation) + std::string("\0\0\0\0\0\0", 6);
+        const std::size_t length = exif.size() + 2;
+        jpeg.insert(2, "\xff\xe1" + std::string{char(length >> 8), char(length & 0xff)} + exif);
+    }
+    return jpeg;
+}
+
+std::string BmpBytes(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, "bmp"));
+    return bytes.toStdString();
+}
+
+void PutLE16(std::string& out, int value)
+{
+    out += char(value & 0xff);
+    out += char((value >> 8) & 0xff);
+}
+
+// A GIF with a 128-colour table. Its LZW codes stay 8 bits wide, so each code
+// is one byte: a clear code every 120 pixels keeps the table from growing.
+// `pixels` false: a header and one clear code only, as a decompression bomb has.
+std::string GifBytes(int width, int height, bool pixels = true)
+{
+    std::string gif = "GIF89a";
+    PutLE16(gif, width);
+    PutLE16(gif, height);
+    gif += std::string("\xf6\0\0", 3);  // global table of 128 entries
+    for (int i = 0; i < 128; ++i)
+        gif += std::string{char(i * 2), char(255 - i * 2), char(64)};
+    gif += ',';
+    PutLE16(gif, 0);
+    PutLE16(gif, 0);
+    PutLE16(gif, width);
+    PutLE16(gif, height);
+    gif += '\0';
+    gif += char(7);  // minimum code size: clear = 128, end = 129
+    std::string codes;
+    const long count = pixels ? static_cast<long>(width) * height : 0;
+    for (long i = 0; i < count; ++i) {
+        if (i % 120 == 0)
+            codes += char(128);
+        codes += char(i % width * 100 / width);
+    }
+    if (!pixels)
+        codes += char(128);
+    codes += char(129);
+    for (std::size_t at = 0; at < codes.size(); at += 255) {
+        const std::string block = codes.substr(at, 255);
+        gif += char(block.size());
+        gif += block;
+    }
+    gif += std::string("\0;", 2);
+    return gif;
+}
+
+std::uint32_t Crc32(const std::string& bytes)
+{
+    std::uint32_t crc = 0xffffffffu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A PNG of a few bytes claiming 60000 × 60000 pixels: valid checksums, one
+// tiny compressed block.
+std::string PngBombBytes()
+{
+    auto be32 = [](std::uint32_t v) {
+        return std::string{char(v >> 24), char((v >> 16) & 0xff), char((v >> 8) & 0xff), char(v & 0xff)};
+    };
+    const std::string ihdr = "IHDR" + be32(60000) + be32(60000) + std::string("\x08\x06\0\0\0", 5);
+    const std::string idat = "IDAT" + std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + ihdr + be32(Crc32(ihdr)) + be32(8) + idat +
+           be32(Crc32(idat)) + be32(0) + "IEND" + be32(Crc32("IEND"));
+}
+
+// Puts the pointer's tooltip on list row `row` and waits for the loader's answer.
+void HoverRow(CSnapsiftDlg& dlg, int row)
+{
+    const QModelIndex index = dlg.m_resultList->model()->index(row, 0);
+    dlg.m_resultList->scrollTo(index);
+    const QPoint pos = dlg.m_resultList->visualRect(index).center();
+    QHelpEvent help(QEvent::ToolTip, pos, dlg.m_resultList->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(dlg.m_resultList->viewport(), &help);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.Previews().Loader().Busy(); }, 30000));
+}
+
+int RowOfPath(const CSnapsiftDlg& dlg, const std::string& path)
+{
+    const ResultView& view = dlg.Results();
+    for (int row = 0; row < view.list.GetItemCount(); ++row) {
+        if (view.table.m_paths[view.list.TableRow(row)] == path)
+            return row;
+    }
+    return -1;
+}
+
+QString Failed(const char* reason)
+{
+    return Q(kPreviewFailedText) + Q("（") + Q(reason) + Q("）");
+}
+
+struct PreviewCase {
+    const char* file;
+    std::function<std::string()> content;
+    QSize picture;  // empty: no picture, only the line
+    QString line;
+    // After the search, before the pointer rests on it: the path becomes a
+    // FIFO or a link (a search lists neither).
+    enum { Keep, Fifo, Link } replace = Keep;
+};
+
+TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
+{
+    const std::vector<PreviewCase> cases = {
+        {"rotated.jpg", [] { return JpegBytes(400, 300, 6); }, {192, 256}, "300 × 400 JPEG"},
+        {"plain.jpg", [] { return JpegBytes(400, 300); }, {256, 192}, "400 × 300 JPEG"},
+        {"\x82\xa0\x82\xa2.jpg", [] { return JpegBytes(640, 480); }, {256, 192}, "640 × 480 JPEG"},
+        {"small.bmp", [] { return BmpBytes(100, 50); }, {100, 50}, "100 × 50 BMP"},
+        {"anim.gif", [] { return GifBytes(320, 160); }, {256, 128}, "320 × 160 GIF"},
+        {"cut.jpg", [] { std::string j = JpegBytes(400, 300); return j.substr(0, j.size() / 2); }, {},
+         Failed("壊れているか、途中で切れています")},
+        {"cut.bmp", [] { std::string b = BmpBytes(100, 50); return b.substr(0, b.size() * 2 / 3); }, {},
+         Failed("壊れているか、途中で切れています")},
+        {"empty.jpg", [] { return std::string(); }, {}, Failed("空のファイルです")},
+        {"notes.jpg", [] { return std::string("not a picture\n"); }, {}, Failed("画像ではないか、対応していない形式です")},
+        {"bomb.png", [] { return PngBombBytes(); }, {}, Failed("画像が大きすぎます")},
+        {"bomb.gif", [] { return GifBytes(16000, 16000, false); }, {}, Failed("画像が大きすぎます")},
+        {"pipe.jpg", [] { return JpegBytes(40, 30); }, {}, Failed("通常のファイルではありません"), PreviewCase::Fifo},
+        {"link.jpg", [] { return JpegBytes(40, 30); }, {}, Failed("リンクです"), PreviewCase::Link},
+    };
+    TempDir folder(g_desktop);
+    std::vector<std::string> paths;
+    for (const PreviewCase& c : cases)
+        paths.push_back(folder.WriteFile(c.file, c.content()));
+
+    Open();
+    Show();
+    dlg->m_checkBmp->setChecked(true);
+    dlg->m_checkGif->setChecked(true);
+    dlg->m_checkOther->setChecked(true);
+    dlg->m_otherExt->setText("png");
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), static_cast<int>(cases.size()));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (cases[i].replace == PreviewCase::Keep)
+            continue;
+        ASSERT_EQ(unlink(paths[i].c_str()), 0);
+        if (cases[i].replace == PreviewCase::Fifo)
+            ASSERT_EQ(mkfifo(paths[i].c_str(), 0600), 0);
+        else
+            ASSERT_EQ(symlink(paths[0].c_str(), paths[i].c_str()), 0);
+    }
+
+    PreviewTip& tip = dlg->Previews().Tip();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(DisplayText(cases[i].file).toStdString());
+        const int row = RowOfPath(*dlg, paths[i]);
+        ASSERT_GE(row, 0);
+        HoverRow(*dlg, row);
+        EXPECT_TRUE(tip.isVisible());
+        EXPECT_EQ(tip.Path(), paths[i]);
+        EXPECT_EQ(tip.m_text->text(), cases[i].line);
+        EXPECT_EQ(tip.m_picture->isVisibleTo(&tip), !cases[i].picture.isEmpty());
+        if (!cases[i].picture.isEmpty()) {
+            EXPECT_EQ(tip.m_picture->pixmap().size(), cases[i].picture);
+        }
+    }
+
+    // The EXIF orientation turns the left (red) half to the top.
+    HoverRow(*dlg, RowOfPath(*dlg, paths[0]));
+    const QImage rotated = tip.m_picture->pixmap().toImage();
+    EXPECT_GT(qRed(rotated.pixel(96, 10)), 200);
+    EXPECT_GT(qBlue(rotated.pixel(96, 245)), 200);
+    EXPECT_LT(qRed(rotated.pixel(96, 245)), 60);
+
+    // Leaving the list hides it; resting the pointer on a row shows it again.
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(dlg->m_resultList->viewport(), &leave);
+    EXPECT_FALSE(tip.isVisible());
+    const QModelIndex plain = dlg->m_resultList->model()->index(RowOfPath(*dlg, paths[1]), 0);
+    QTest::mouseMove(dlg->m_resultList->viewport(), dlg->m_resultList->visualRect(plain).center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tip.isVisible() && tip.Path() == paths[1]; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tip.m_text->text() == Q("400 × 300 JPEG"); }, 30000));
+    dlg->hide();
+}
+
+TEST_F(WindowTest, ListStaysResponsiveWhileALargePictureDecodes)
+{
+    TempDir folder(g_desktop);
+    const std::string big = folder.WriteFile("big.jpg", JpegBytes(8000, 4000));
+    folder.WriteFile("other.jpg", JpegBytes(40, 30));
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
+
+    // The worker waits for the window's word before it reads the file, so
+    // everything the window does meanwhile happens while the decode is due.
+    auto gate = std::make_shared<std::binary_semaphore>(0);
+    PreviewLoader& loader = dlg->Previews().Loader();
+    loader.SetWorkerHook([gate] { gate->acquire(); });
+    std::vector<std::string> order;
+    QObject::connect(&loader, &PreviewLoader::Ready, dlg.get(), [&order] { order.push_back("decoded"); });
+
+    const int row = RowOfPath(*dlg, big);
+    const QModelIndex index = dlg->m_resultList->model()->index(row, 0);
+    const QPoint pos = dlg->m_resultList->visualRect(index).center();
+    QHelpEvent help(QEvent::ToolTip, pos, dlg->m_resultList->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(dlg->m_resultList->viewport(), &help);
+    PreviewTip& tip = dlg->Previews().Tip();
+    EXPECT_TRUE(tip.isVisible());
+    EXPECT_EQ(tip.m_text->text(), Q(kPreviewLoadingText));
+    EXPECT_TRUE(loader.Busy());
+
+    // The window's thread goes on: timers fire, keys move the list's current row.
+    QTimer::singleShot(0, dlg.get(), [&order] { order.push_back("timer"); });
+    EXPECT_TRUE(QTest::qWaitFor([&order] { return !order.empty(); }, 5000));
+    dlg->m_resultList->setFocus();
+    dlg->m_resultList->setCurrentIndex(dlg->m_resultList->model()->index(0, 0));
+    QTest::keyClick(dlg->m_resultList, Qt::Key_Down);
+    EXPECT_EQ(dlg->m_resultList->currentIndex().row(), 1);
+    order.push_back("key");
+    EXPECT_TRUE(loader.Busy());
+
+    gate->release();
+    loader.SetWorkerHook({});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !loader.Busy(); }, 60000));
+    EXPECT_EQ(order, (std::vector<std::string>{"timer", "key", "decoded"}));
+    HoverRow(*dlg, row);
+    EXPECT_EQ(tip.m_text->text(), Q("8000 × 4000 JPEG"));
+    EXPECT_EQ(tip.m_picture->pixmap().size(), QSize(256, 128));
+}
+
+TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
+{
+    TempDir folder(g_desktop);
+    const std::string a = folder.WriteFile("a/IMG_0001.JPG", JpegBytes(400, 300));
+    const std::string b = folder.WriteFile("b/IMG_0001.JPG", JpegBytes(300, 300));
+    const std::string c = folder.WriteFile("c/IMG_0001.JPG", JpegBytes(400, 300, 6));
+    folder.WriteFile("c/other.jpg", JpegBytes(40, 30));
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 4);
+    const int rowA = RowOfPath(*dlg, a), rowB = RowOfPath(*dlg, b), rowC = RowOfPath(*dlg, c);
+    QItemSelectionModel* selection = dlg->m_resultList->selectionModel();
+    auto select = [&](std::initializer_list<int> rows) {
+        QItemSelection chosen;
+        for (int row : rows)
+            chosen.select(dlg->m_resultList->model()->index(row, 0), dlg->m_resultList->model()->index(row, 3));
+        selection->select(chosen, QItemSelectionModel::ClearAndSelect);
+    };
+    select({rowA, rowC});
+    const QStringList selectedBefore = SelectedPaths();
+
+    // The entry stands first in the list's context menu, before the window's own.
+    bool menuSeen = false;
+    WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        if (!menu) {
+            popup->close();
+            return;
+        }
+        menuSeen = true;
+        const QList<QAction*> actions = menu->actions();
+        EXPECT_EQ(actions.size(), 3);
+        EXPECT_EQ(actions.value(0)->text(), Q(kCompareMenuText));
+        EXPECT_TRUE(actions.value(1)->isSeparator());
+        EXPECT_EQ(actions.value(2)->text(), Q(kAboutMenuText));
+        QTest::keyClick(menu, Qt::Key_P);
+    });
+    const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(rowB, 0)).center();
+    QContextMenuEvent context(QContextMenuEvent::Mouse, pos, dlg->m_resultList->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(dlg->m_resultList->viewport(), &context);
+    EXPECT_TRUE(menuSeen);
+
+    CompareWindow* compare = dlg->Previews().Compare();
+    ASSERT_NE(compare, nullptr);
+    EXPECT_TRUE(compare->isVisible());
+    EXPECT_TRUE(compare->isWindow());
+    EXPECT_FALSE(compare->isModal());
+    ASSERT_EQ(compare->CardCount(), 3);
+    std::vector<std::string> shown;
+    for (int card = 0; card < 3; ++card)
+        shown.push_back(compare->CardPath(card));
+    std::vector<std::pair<int, std::string>> byRow = {{rowA, a}, {rowB, b}, {rowC, c}};
+    std::sort(byRow.begin(), byRow.end());
+    EXPECT_EQ(shown, (std::vector<std::string>{byRow[0].second, byRow[1].second, byRow[2].second}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->Previews().Loader().Busy(); }, 30000));
+    const std::map<std::string, QSize> pictures = {{a, {256, 192}}, {b, {256, 256}}, {c, {192, 256}}};
+    for (int card = 0; card < 3; ++card) {
+        const std::string& path = compare->CardPath(card);
+        const std::string size = dlg->Results().table.m_sizes[dlg->Results().list.TableRow(RowOfPath(*dlg, path))];
+        const QString text = compare->CardText(card);
+        EXPECT_EQ(compare->CardPicture(card)->pixmap().size(), pictures.at(path));
+        EXPECT_TRUE(text.contains(QString::fromStdString(path.substr(0, path.rfind('/'))))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromStdString(size))) << text.toStdString();
+        EXPECT_EQ(compare->CardMarked(card), path != b);
+        EXPECT_EQ(text.contains(Q(kCompareMarkedText)), path != b);
+    }
+
+    // A double-click on a picture opens that file; the list's selection stays.
+    int cardB = -1;
+    for (int card = 0; card < 3; ++card)
+        cardB = compare->CardPath(card) == b ? card : cardB;
+    QTest::mouseDClick(compare->CardPicture(cardB), Qt::LeftButton);
+    EXPECT_EQ(opened, std::vector<std::string>{b});
+    EXPECT_EQ(SelectedPaths(), selectedBefore);
+
+    // The marks follow the main list's selection.
+    select({rowB});
+    for (int card = 0; card < 3; ++card) {
+        EXPECT_EQ(compare->CardMarked(card), compare->CardPath(card) == b);
+    }
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(b)});
+
+    // Clearing the list leaves no copy to show.
+    QTest::mouseClick(dlg->m_clearButton, Qt::LeftButton);
+    EXPECT_EQ(compare->CardCount(), 0);
 }
 
 TEST(QtMessengerTest, CancelAnswersCancel)

@@ -9,6 +9,7 @@
 #include "ui/qt_messenger.h"
 #include "ui/qt_progress.h"
 #include "ui/result_model.h"
+#include "ui/result_previews.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -168,6 +169,7 @@ void CSnapsiftDlg::CreateControls()
         m_resultList->setPalette(palette);
     }
     place(m_resultList, 111, 45, 193, 63);
+    previews_ = new ResultPreviews(*m_resultList, m_view, services_.openFile, *this);
     m_deleteButton = MakeButton(this, "選択したファイルを削除");
     place(m_deleteButton, 214, 112, 74, 13);
     // 13, 14: quit and clear.
@@ -295,6 +297,7 @@ void CSnapsiftDlg::accept()
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    previews_->AddListEntries(menu, event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
     QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
     connect(about, &QAction::triggered, this, &CSnapsiftDlg::ShowAboutBox);
     QAction* restore = menu.addAction(QString::fromUtf8(kRestoreLastMenuText));

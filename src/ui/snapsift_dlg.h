@@ -24,6 +24,7 @@ class DuplicateComboBox;
 class Messenger;
 class QtProgress;
 class ResultModel;
+class ResultPreviews;
 
 // Where the window reaches beyond itself. The defaults are the real ones;
 // tests replace what cannot run in them.
@@ -68,6 +69,7 @@ public:
     const ResultView& Results() const { return m_view; }
     const SearchTargets& Targets() const { return m_targets; }
     QTreeWidgetItem* TreeItemOfNode(int node) const;
+    ResultPreviews& Previews() const { return *previews_; }
 
     // The option members, as the data exchange fills them.
     bool m_bJpeg = false;
@@ -102,6 +104,7 @@ private:
     Messenger* messenger_ = nullptr;
     std::unique_ptr<QtProgress> progressDriver_;
     ResultModel* resultModel_ = nullptr;
+    ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
     bool deletedThisRun_ = false;
     // The search the results come from; empty target when there are none.

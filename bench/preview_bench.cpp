@@ -1,0 +1,244 @@
+// Times picture previews in the window: a 100-megapixel JPEG (two copies of
+// one name) and a few small ones, warm cache. Measures the longest stretch in
+// which the window's event loop did not run while the tooltip's picture and
+// the side-by-side window's pictures were decoded, and the decode itself.
+//
+//   preview_bench --work DIR [--megapixels N]
+//
+// DIR is made the desktop folder; the pictures go to DIR/photos. Prints
+// key=value lines.
+#include "ui/compare_window.h"
+#include "ui/picture_preview.h"
+#include "ui/preview_tip.h"
+#include "ui/result_previews.h"
+#include "ui/snapsift_dlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QImage>
+#include <QImageWriter>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "preview_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void MakeFolder(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        Fail("cannot create " + path);
+}
+
+// The longest stretch between two turns of the event loop, from Start() to
+// Stop(): a timer that would fire every millisecond notes each turn.
+class FreezeWatch final : public QObject {
+public:
+    void Start()
+    {
+        longest_ = 0;
+        turns_ = 0;
+        last_.start();
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            Note();
+            ++turns_;
+        });
+        timer_.start();
+    }
+    void Stop()
+    {
+        Note();
+        timer_.stop();
+        timer_.disconnect();
+    }
+    double LongestMs() const { return static_cast<double>(longest_) / 1e6; }
+    int Turns() const { return turns_; }
+
+private:
+    void Note()
+    {
+        longest_ = std::max(longest_, last_.nsecsElapsed());
+        last_.restart();
+    }
+    QTimer timer_;
+    qint64 longest_ = 0;
+    int turns_ = 0;
+    QElapsedTimer last_;
+};
+
+// A photo-like picture: smooth gradients with fine noise, so the JPEG is
+// about as large as a camera's.
+void WritePhoto(const std::string& path, int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(seed >> 28);
+            line[x] = qRgb((x * 255 / width + noise) & 255, (y * 255 / height + noise) & 255, ((x + y) / 64 + noise) & 255);
+        }
+    }
+    QImageWriter writer(QString::fromStdString(path), "jpeg");
+    writer.setQuality(90);
+    if (!writer.write(image))
+        Fail("cannot write " + path);
+}
+
+void CopyFile(const std::string& from, const std::string& to)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+}
+
+struct Run {
+    double seconds = 0;
+    double longestMs = 0;
+    int turns = 0;
+};
+
+// Runs `start`, then the event loop until the loader has answered, with the
+// list scrolled on every turn as a user's wheel would.
+template <typename Start>
+Run Measure(snapsift::CSnapsiftDlg& window, Start start)
+{
+    snapsift::PreviewLoader& loader = window.Previews().Loader();
+    FreezeWatch watch;
+    QTimer scroll;
+    scroll.setInterval(2);
+    QObject::connect(&scroll, &QTimer::timeout, &window, [&window] {
+        QScrollBar* bar = window.m_resultList->verticalScrollBar();
+        bar->setValue(bar->value() == bar->minimum() ? bar->maximum() : bar->minimum());
+    });
+    watch.Start();
+    scroll.start();
+    const auto t0 = Clock::now();
+    start();
+    while (loader.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    const auto t1 = Clock::now();
+    scroll.stop();
+    watch.Stop();
+    return {std::chrono::duration<double>(t1 - t0).count(), watch.LongestMs(), watch.Turns()};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string work;
+    double megapixels = 100;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--work") work = argv[i + 1];
+        else if (a == "--megapixels") megapixels = std::atof(argv[i + 1]);
+        else Fail("unknown option " + a);
+    }
+    if (work.empty() || work[0] != '/')
+        Fail("usage: preview_bench --work /DIR [--megapixels N]");
+
+    MakeFolder(work);
+    MakeFolder(work + "/config");
+    MakeFolder(work + "/photos");
+    MakeFolder(work + "/photos/a");
+    MakeFolder(work + "/photos/b");
+    std::ofstream(work + "/config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"" << work << "\"\n";
+    setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
+
+    QApplication app(argc, argv);
+    const int height = static_cast<int>(std::sqrt(megapixels * 1e6 * 3 / 4));
+    const int width = height * 4 / 3;
+    const std::string big = work + "/photos/a/IMG_0001.JPG";
+    struct stat st {};
+    if (stat(big.c_str(), &st) != 0)
+        WritePhoto(big, width, height);
+    CopyFile(big, work + "/photos/b/IMG_0001.JPG");
+    for (int i = 0; i < 20; ++i)
+        WritePhoto(work + "/photos/a/small_" + std::to_string(i) + ".jpg", 640, 480);
+    stat(big.c_str(), &st);
+
+    // The decode alone, on this thread, file in the page cache.
+    snapsift::LoadPicturePreview(big);  // warms the page cache
+    const auto d0 = Clock::now();
+    const snapsift::PicturePreview preview = snapsift::LoadPicturePreview(big);
+    const double decodeSeconds = std::chrono::duration<double>(Clock::now() - d0).count();
+    if (!preview.Ok())
+        Fail("cannot preview " + big + ": " + snapsift::PreviewText(preview).toStdString());
+
+    snapsift::WindowServices services;
+    services.openFile = [](const std::string&) {};
+    services.deletionLogPath = work + "/DeleteLog.log";
+    snapsift::CSnapsiftDlg window(services);
+    window.show();
+    QCoreApplication::processEvents();
+    QTreeWidgetItem* desktop = window.m_folderTree->topLevelItem(1);
+    QTreeWidgetItem* photos = nullptr;
+    for (int i = 0; desktop && i < desktop->childCount(); ++i) {
+        if (desktop->child(i)->text(0) == QStringLiteral("photos"))
+            photos = desktop->child(i);
+    }
+    if (!photos)
+        Fail("the target tree does not offer " + work + "/photos");
+    window.m_folderTree->setCurrentItem(photos);
+    window.OnSearch();
+
+    const snapsift::ResultView& results = window.Results();
+    int row = -1;
+    for (int r = 0; r < results.list.GetItemCount(); ++r) {
+        if (results.table.m_paths[results.list.TableRow(r)] == big)
+            row = r;
+    }
+    if (row < 0)
+        Fail("the search did not list " + big);
+    QTreeView* list = window.m_resultList;
+    auto hover = [&] {
+        const QModelIndex index = list->model()->index(row, 0);
+        list->scrollTo(index);
+        const QPoint pos = list->visualRect(index).center();
+        QHelpEvent help(QEvent::ToolTip, pos, list->viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(list->viewport(), &help);
+    };
+    const Run tip = Measure(window, hover);
+    const QString tipText = window.Previews().Tip().m_text->text();
+    const Run cached = Measure(window, hover);
+    const Run compare = Measure(window, [&] { window.Previews().OpenCompareWindow(row); });
+
+    std::printf("picture=%dx%d\n", width, height);
+    std::printf("file_bytes=%lld\n", static_cast<long long>(st.st_size));
+    std::printf("tooltip_text=%s\n", tipText.toStdString().c_str());
+    std::printf("decode_s=%.3f\n", decodeSeconds);
+    std::printf("tooltip_ready_s=%.3f\n", tip.seconds);
+    std::printf("tooltip_longest_stall_ms=%.1f\n", tip.longestMs);
+    std::printf("tooltip_event_loop_turns=%d\n", tip.turns);
+    std::printf("cached_tooltip_ready_s=%.3f\n", cached.seconds);
+    std::printf("cached_tooltip_longest_stall_ms=%.1f\n", cached.longestMs);
+    std::printf("compare_window_ready_s=%.3f\n", compare.seconds);
+    std::printf("compare_window_longest_stall_ms=%.1f\n", compare.longestMs);
+    std::printf("compare_window_event_loop_turns=%d\n", compare.turns);
+    return 0;
+}

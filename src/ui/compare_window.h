@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QFrame;
+class QHBoxLayout;
+class QItemSelectionModel;
+class QLabel;
+
+namespace snapsift {
+
+class PreviewLoader;
+class ResultView;
+
+// A separate window with every listed copy of one file name side by side:
+// picture, folder, size and date, the copies selected in the main list
+// marked. It reads the main list's rows and selection and changes neither.
+class CompareWindow final : public QWidget {
+    Q_OBJECT
+public:
+    using OpenFile = std::function<void(const std::string& path)>;
+
+    CompareWindow(const ResultView& view, QItemSelectionModel& selection, PreviewLoader& loader, OpenFile openFile,
+                  QWidget* parent);
+
+    // Shows the listed copies of `name` (raw bytes), in the list's order.
+    void ShowName(const std::string& name);
+
+    // What the window shows, card by card, for tests.
+    int CardCount() const { return static_cast<int>(cards_.size()); }
+    const std::string& CardPath(int card) const { return cards_.at(card).path; }
+    bool CardMarked(int card) const;
+    QLabel* CardPicture(int card) const { return cards_.at(card).picture; }
+    QString CardText(int card) const;  // every line of the card, one per line
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Card {
+        int listRow = -1;
+        std::string path;
+        QFrame* frame = nullptr;
+        QLabel* picture = nullptr;
+        QLabel* pictureText = nullptr;
+        QLabel* details = nullptr;
+        QLabel* mark = nullptr;
+    };
+
+    void Rebuild();
+    void UpdateMarks();
+    void OnReady(const QByteArray& path);
+
+    const ResultView& view_;
+    QItemSelectionModel& selection_;
+    PreviewLoader& loader_;
+    OpenFile openFile_;
+    std::string name_;
+    QLabel* title_ = nullptr;
+    QWidget* row_ = nullptr;
+    QHBoxLayout* rowLayout_ = nullptr;
+    std::vector<Card> cards_;
+};
+
+extern const char* const kCompareMenuText;    // "同じ名前のファイルを並べて表示(&P)"
+extern const char* const kCompareMarkedText;  // "削除候補に選択中"
+
+} // namespace snapsift
