@@ -925,10 +925,11 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
         }
         menuSeen = true;
         const QList<QAction*> actions = menu->actions();
-        EXPECT_EQ(actions.size(), 3);
+        ASSERT_EQ(actions.size(), 4);
         EXPECT_EQ(actions.value(0)->text(), Q(kCompareMenuText));
         EXPECT_TRUE(actions.value(1)->isSeparator());
         EXPECT_EQ(actions.value(2)->text(), Q(kAboutMenuText));
+        EXPECT_EQ(actions.value(3)->text(), Q(kRestoreLastMenuText));
         QTest::keyClick(menu, Qt::Key_P);
     });
     const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(rowB, 0)).center();
