@@ -30,6 +30,7 @@ struct WindowServices {
     Messenger* messenger = nullptr;  // null: Qt message boxes owned by the window
     std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
     std::string deletionLogPath = "DeleteLog.log";
+    QString fontFamily;  // empty: the usual Japanese Gothic face
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -51,6 +52,7 @@ public:
     void OnDeleteSelected();
     void OnClear();
     void OnTreeDblClk();
+    void OnTreeItemExpanded(QTreeWidgetItem* item);
     void OnResultDblClk();
     void OnUnderConstruction();
     void OnOtherExtToggle();
@@ -80,11 +82,14 @@ protected:
 
 private:
     void CreateControls();
+    void SetResultColumnWidths();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
+    void ListTreeItem(QTreeWidgetItem* item);
     void PullSelection();
     void PushSelection();
     void MirrorResults();
+    std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
 
     ResultView m_view;
