@@ -22,9 +22,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QValidator>
+
+#include <algorithm>
 
 namespace snapsift {
 
@@ -249,10 +253,27 @@ void CSnapsiftDlg::CreateControls()
 
 void CSnapsiftDlg::SetResultColumnWidths()
 {
-    // Pixels, as the columns were made: name, size, date, path.
+    // Pixels, as the columns were made: name, size, date, path. The date
+    // column is widened where the font needs it to show the time, which
+    // automatic selection compares, in full.
     static constexpr int kWidths[] = {100, 70, 140, 400};
-    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column)
-        m_resultList->header()->resizeSection(column, kWidths[column]);
+    const int dateColumn = 2;
+    int dateWidth = 0;
+    QStyleOptionViewItem cell;
+    cell.initFrom(m_resultList);
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        const QString d(QLatin1Char{digit});
+        cell.text = d.repeated(4) + QStringLiteral("年") + d.repeated(2) + QStringLiteral("月") + d.repeated(2) +
+                    QStringLiteral("日 ") + d.repeated(2) + QLatin1Char(':') + d.repeated(2) + QLatin1Char(':') +
+                    d.repeated(2);
+        const QSize size = m_resultList->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, m_resultList);
+        dateWidth = std::max(dateWidth, size.width());
+    }
+    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column) {
+        const int width = column == dateColumn ? std::max(kWidths[column], dateWidth) : kWidths[column];
+        m_resultList->header()->resizeSection(column, width);
+    }
 }
 
 void CSnapsiftDlg::OnInitDialog()
