@@ -9,27 +9,37 @@
 #include "ui/about_dlg.h"
 #include "ui/compare_window.h"
 #include "ui/display_text.h"
+#include "ui/app_resources.h"
 #include "ui/duplicate_combo_box.h"
 #include "ui/help_page.h"
 #include "ui/picture_preview.h"
 #include "ui/preview_tip.h"
 #include "ui/qt_messenger.h"
 #include "ui/result_previews.h"
+#include "ui/qt_progress.h"
 #include "ui/snapsift_dlg.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QBuffer>
 #include <QHelpEvent>
 #include <QImageWriter>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -38,6 +48,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -123,6 +134,8 @@ void CheckAndCloseAboutBox(QWidget* modal, const std::vector<std::string>& opene
     }
     EXPECT_EQ(about->windowTitle(), Q("ﾊﾞｰｼﾞｮﾝ情報 Snapsift"));
     EXPECT_EQ(about->focusWidget(), about->m_okButton);
+    EXPECT_FALSE(about->m_iconLabel->pixmap().isNull());
+    EXPECT_FALSE(about->windowIcon().pixmap(16, 16).isNull());
     const std::size_t before = opened.size();
     QTest::mouseClick(about->m_supportButton, Qt::LeftButton);
     EXPECT_EQ(opened.size(), before + 1);
@@ -133,14 +146,108 @@ void CheckAndCloseAboutBox(QWidget* modal, const std::vector<std::string>& opene
     QTest::mouseClick(about->m_okButton, Qt::LeftButton);
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter final : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// Runs `action` once, the first time `widget` becomes enabled.
+class OnEnabled final : public QObject {
+public:
+    OnEnabled(QWidget* widget, std::function<void()> action) : widget_(widget), action_(std::move(action))
+    {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::EnabledChange && widget_->isEnabled() && action_) {
+            auto action = std::move(action_);
+            action_ = nullptr;
+            action();
+        }
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+    std::function<void()> action_;
+};
+
+// A click or a key press as the window system queues it: delivered when the
+// event loop next runs.
+void PostClick(QWidget* widget)
+{
+    const QPointF at = QRectF(widget->rect()).center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QCoreApplication::postEvent(widget, new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                                                            type == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                                             : Qt::NoButton,
+                                                            Qt::NoModifier));
+    }
+}
+
+void PostKey(QWidget* widget, Qt::Key key)
+{
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+        QCoreApplication::postEvent(widget, new QKeyEvent(type, key, Qt::NoModifier, QStringLiteral(" ")));
+}
+
+// Every visible label, push button and check box of `window` whose text does
+// not fit: its name, its size and the size its text needs. A label needs its
+// size hint. A check box needs its size hint's width (indicator, spacing,
+// text) and the taller of its indicator and a line of text. A push button
+// needs its text with the style's margins on either side and a line of text
+// within its frame; its size hint adds a minimum width of its own (80 pixels
+// in Fusion) and space above and below the text, which the layout does not
+// promise.
+std::vector<std::string> CutTexts(QWidget* window)
+{
+    std::vector<std::string> cut;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window))
+            continue;
+        const QStyle* style = widget->style();
+        const int line = widget->fontMetrics().height();
+        QString text;
+        QSize needed;
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            text = label->text();
+            needed = label->sizeHint();
+        } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+            text = box->text();
+            needed = QSize(box->sizeHint().width(), std::max(line, style->pixelMetric(QStyle::PM_IndicatorHeight)));
+        } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            text = button->text();
+            const int frame = button->isFlat() ? 0 : style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+            needed = QSize(widget->fontMetrics().horizontalAdvance(text) +
+                               2 * (style->pixelMetric(QStyle::PM_ButtonMargin) + frame),
+                           line + 2 * frame);
+        }
+        if (text.isEmpty())
+            continue;
+        if (needed.width() > widget->width() || needed.height() > widget->height())
+            cut.push_back(text.toStdString() + ": " + std::to_string(widget->width()) + "x" +
+                          std::to_string(widget->height()) + " needs " + std::to_string(needed.width()) + "x" +
+                          std::to_string(needed.height()));
+    }
+    return cut;
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     void TearDown() override { dlg.reset(); }
 
-    void Open()
+    void Open(const QString& fontFamily = {})
     {
-        dlg = std::make_unique<CSnapsiftDlg>(
-            WindowServices{&messenger, [this](const std::string& path) { opened.push_back(path); }, g_logPath});
+        dlg = std::make_unique<CSnapsiftDlg>(WindowServices{
+            &messenger, [this](const std::string& path) { opened.push_back(path); }, g_logPath, fontFamily});
     }
 
     void Show()
@@ -149,6 +256,20 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
         dlg->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    }
+
+    // Whether the tree draws an expand arrow before the item.
+    bool HasArrow(QTreeWidgetItem* item) const
+    {
+        std::vector<int> path;
+        for (QTreeWidgetItem* at = item; at; at = at->parent())
+            path.insert(path.begin(), at->parent() ? at->parent()->indexOfChild(at)
+                                                   : dlg->m_folderTree->indexOfTopLevelItem(at));
+        const QAbstractItemModel* model = dlg->m_folderTree->model();
+        QModelIndex index;
+        for (int row : path)
+            index = model->index(row, 0, index);
+        return model->hasChildren(index);
     }
 
     QTreeWidgetItem* DesktopRoot() const { return dlg->m_folderTree->topLevelItem(1); }
@@ -197,6 +318,24 @@ protected:
         return texts;
     }
 
+    // Name, size and path as made; the date as made or wider, so that the
+    // whole date and time of every row shows.
+    void ExpectColumnWidths() const
+    {
+        const QHeaderView* header = dlg->m_resultList->header();
+        EXPECT_EQ(header->sectionSize(0), 100);
+        EXPECT_EQ(header->sectionSize(1), 70);
+        EXPECT_GE(header->sectionSize(2), 140);
+        QStyleOptionViewItem option;
+        option.initFrom(dlg->m_resultList);
+        const QAbstractItemModel* model = dlg->m_resultList->model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const int needed = dlg->m_resultList->itemDelegate()->sizeHint(option, model->index(row, 2)).width();
+            EXPECT_GE(header->sectionSize(2), needed) << model->index(row, 2).data().toString().toStdString();
+        }
+        EXPECT_EQ(header->sectionSize(3), 400);
+    }
+
     void ExpectResultButtons(bool enabled) const
     {
         EXPECT_EQ(dlg->m_autoSelectButton->isEnabled(), enabled);
@@ -216,6 +355,8 @@ TEST_F(WindowTest, StartsWithJpegTickedButtonsOffAndFocusInTheTree)
     EXPECT_EQ(dlg->windowTitle(), Q("Snapsift Ver1.0"));
     EXPECT_EQ(dlg->minimumSize(), dlg->maximumSize());
     EXPECT_EQ(dlg->size(), dlg->minimumSize());
+    for (int size : {16, 32})
+        EXPECT_FALSE(dlg->windowIcon().pixmap(size, size).isNull()) << size;
 
     EXPECT_TRUE(dlg->m_checkJpeg->isChecked());
     EXPECT_FALSE(dlg->m_checkBmp->isChecked());
@@ -365,6 +506,7 @@ TEST_F(WindowTest, SearchChooseAutoSelectDeleteShowAllAndClear)
     EXPECT_EQ(dlg->m_duplicateCombo->currentIndex(), 0);
     EXPECT_EQ(dlg->m_duplicateCombo->currentText(), Q(kPromptText));
     ExpectResultButtons(true);
+    ExpectColumnWidths();
 
     // The double-click opens the focused row's file by its own bytes.
     int oddRow = -1;
@@ -426,6 +568,7 @@ TEST_F(WindowTest, SearchChooseAutoSelectDeleteShowAllAndClear)
     EXPECT_FALSE(popup->isVisible());
     EXPECT_EQ(Names().mid(0, 4), (QStringList{"dup.jpg", "pair.jpg", "pair.jpg", "solo.jpg"}));
     EXPECT_EQ(Names().size(), 5);
+    ExpectColumnWidths();
     EXPECT_EQ(ComboEntries(), (QStringList{Q(kPromptText), "pair.jpg"}));
     EXPECT_EQ(dlg->m_duplicateCombo->currentIndex(), 0);
     EXPECT_EQ(dlg->m_duplicateCombo->currentText(), Q(kPromptText));
@@ -584,6 +727,66 @@ TEST_F(WindowTest, DoubleClickOnAFolderListsItsSubfoldersUnderIt)
 
     doubleClick(photos);  // listed once only
     EXPECT_EQ(photos->childCount(), 2);
+    EXPECT_TRUE(messenger.shown.empty());
+
+    // A folder without subfolders loses its arrow once listed.
+    QTreeWidgetItem* albums = DesktopChild("albums");
+    ASSERT_TRUE(HasArrow(albums));
+    doubleClick(albums);
+    EXPECT_EQ(albums->childCount(), 0);
+    EXPECT_FALSE(HasArrow(albums));
+}
+
+TEST_F(WindowTest, FoldersNotYetListedShowAnArrowAndListWhenExpandedByKey)
+{
+    Open();
+    Show();
+    QTreeWidget* tree = dlg->m_folderTree;
+    tree->setFocus();
+    QTreeWidgetItem* photos = DesktopChild("photos");
+    ASSERT_NE(photos, nullptr);
+    if (QTreeWidgetItem* drive = tree->topLevelItem(0)->child(0)) {
+        EXPECT_TRUE(HasArrow(drive)) << "a drive not yet listed";
+    }
+    EXPECT_TRUE(HasArrow(DesktopChild("albums")));
+    ASSERT_TRUE(HasArrow(photos));
+    ASSERT_EQ(photos->childCount(), 0);
+
+    // Enter lists nothing.
+    tree->setCurrentItem(photos);
+    QTest::keyClick(tree, Qt::Key_Return);
+    EXPECT_EQ(photos->childCount(), 0);
+    EXPECT_FALSE(photos->isExpanded());
+
+    // Right lists and opens it.
+    QTest::keyClick(tree, Qt::Key_Right);
+    ASSERT_EQ(photos->childCount(), 2);
+    EXPECT_TRUE(photos->isExpanded());
+    QTreeWidgetItem* year2023 = photos->child(0);
+    QTreeWidgetItem* year2024 = photos->child(1);
+    EXPECT_TRUE(HasArrow(year2023));
+    EXPECT_TRUE(HasArrow(year2024));
+
+    // Keypad + on a folder with a subfolder, then on one without.
+    tree->setCurrentItem(year2024);
+    QTest::keyClick(tree, Qt::Key_Plus, Qt::KeypadModifier);
+    ASSERT_EQ(year2024->childCount(), 1);
+    EXPECT_EQ(year2024->child(0)->text(0), Q("summer"));
+    EXPECT_TRUE(year2024->isExpanded());
+    tree->setCurrentItem(year2023);
+    QTest::keyClick(tree, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(year2023->childCount(), 0);
+    EXPECT_FALSE(HasArrow(year2023));
+
+    // A click on the arrow lists the folder too.
+    QTreeWidgetItem* summer = year2024->child(0);
+    ASSERT_TRUE(HasArrow(summer));
+    const QRect row = tree->visualItemRect(summer);
+    const QPoint arrow(row.left() - tree->indentation() / 2, row.center().y());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, arrow);
+    EXPECT_EQ(summer->childCount(), 0);
+    EXPECT_FALSE(HasArrow(summer));
+    EXPECT_FALSE(summer->isExpanded());
     EXPECT_TRUE(messenger.shown.empty());
 }
 
@@ -982,6 +1185,158 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
     EXPECT_EQ(compare->CardCount(), 0);
 }
 
+TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)
+{
+    TempDir many(g_desktop);
+    for (int i = 10; i < 40; ++i) {
+        many.MakeFile("a/f" + std::to_string(i) + ".jpg");
+        many.MakeFile("b/f" + std::to_string(i) + ".jpg");
+    }
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(many.Path())));
+    ASSERT_EQ(Names().size(), 60);
+    const QAbstractItemModel* model = dlg->m_resultList->model();
+    QItemSelectionModel* selection = dlg->m_resultList->selectionModel();
+    selection->select(QItemSelection(model->index(40, 0), model->index(42, 3)), QItemSelectionModel::ClearAndSelect);
+    selection->setCurrentIndex(model->index(41, 0), QItemSelectionModel::NoUpdate);
+    QScrollBar* scroll = dlg->m_resultList->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+    ASSERT_GT(scroll->value(), 0);
+    dlg->m_resultList->setFocus();
+    const QStringList selected = SelectedPaths();
+    ASSERT_EQ(selected.size(), 3);
+    const int scrolled = scroll->value();
+
+    messenger.answers = {MessageAnswer::Cancel};
+    dlg->m_deleteButton->click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(Names().size(), 60);
+    EXPECT_EQ(SelectedPaths(), selected);
+    EXPECT_EQ(selection->currentIndex().row(), 41);
+    EXPECT_EQ(scroll->value(), scrolled);
+    EXPECT_EQ(QApplication::focusWidget(), dlg->m_resultList);
+    for (const QString& path : selected)
+        EXPECT_TRUE(Exists(path.toStdString()));
+}
+
+TEST_F(WindowTest, InputGivenDuringASearchIsThrownAway)
+{
+    TempDir twice(g_desktop);
+    twice.MakeFile("a/same.jpg");
+    twice.MakeFile("b/same.jpg");
+    Open();
+    Show();
+    QTreeWidgetItem* target = DesktopChild(BaseName(twice.Path()));
+    ASSERT_NE(target, nullptr);
+    PaintCounter barPaints;
+    dlg->m_progress->installEventFilter(&barPaints);
+
+    // The first time the search lets events through: a click on a check box
+    // and a key in the tree, delivered at once.
+    int paintsAtStart = -1;
+    bool searchRunning = false;
+    QTimer::singleShot(0, [&] {
+        searchRunning = dlg->m_folderTree->currentItem() == target && !dlg->m_autoSelectButton->isEnabled();
+        paintsAtStart = barPaints.paints;
+        QTest::mouseClick(dlg->m_checkBmp, Qt::LeftButton);
+        QTest::keyClick(dlg->m_folderTree, Qt::Key_Up);
+    });
+    // As the search ends and enables the buttons: a click on auto-select and
+    // Space on delete, still waiting in the queue when the search is done.
+    int paintsAtEnd = -1;
+    OnEnabled autoSelectEnabled(dlg->m_autoSelectButton, [&] {
+        paintsAtEnd = barPaints.paints;
+        PostClick(dlg->m_autoSelectButton);
+        PostKey(dlg->m_deleteButton, Qt::Key_Space);
+    });
+    int commandsRun = 0;
+    for (QPushButton* button : {dlg->m_autoSelectButton, dlg->m_deleteButton})
+        QObject::connect(button, &QPushButton::clicked, [&commandsRun] { ++commandsRun; });
+    Search(target);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    ASSERT_TRUE(searchRunning);
+    ASSERT_GE(paintsAtStart, 0);
+    ASSERT_GE(paintsAtEnd, 0);
+    EXPECT_GT(paintsAtEnd, paintsAtStart) << "the bar paints while the search runs";
+    EXPECT_EQ(Names(), (QStringList{"same.jpg", "same.jpg"}));
+    EXPECT_FALSE(dlg->m_checkBmp->isChecked());
+    EXPECT_EQ(dlg->m_folderTree->currentItem(), target);
+    EXPECT_EQ(commandsRun, 0);
+    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_TRUE(Exists(twice.Path() + "/a/same.jpg"));
+
+    // Afterwards the window takes input again.
+    QTest::mouseClick(dlg->m_checkBmp, Qt::LeftButton);
+    EXPECT_TRUE(dlg->m_checkBmp->isChecked());
+}
+
+TEST_F(WindowTest, ControlsWithoutTextHaveAccessibleNames)
+{
+    Open();
+    Show();
+    for (QWidget* widget : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!widget->isVisible() || qobject_cast<QGroupBox*>(widget))
+            continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(accessible, nullptr) << widget->metaObject()->className();
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << widget->metaObject()->className();
+    }
+    QAccessibleInterface* version = QAccessible::queryAccessibleInterface(dlg->m_versionButton);
+    EXPECT_TRUE(version->text(QAccessible::Name).contains(Q("バージョン情報")));
+}
+
+class WindowFontTest : public WindowTest, public ::testing::WithParamInterface<const char*> {};
+
+// The window and the About box with each Japanese font that Debian ships.
+TEST_P(WindowFontTest, EveryTextIsWhole)
+{
+    const QString family = Q(GetParam());
+    ASSERT_TRUE(QFontDatabase::families().contains(family)) << GetParam() << " is not installed";
+    Open(family);
+    Show();
+    EXPECT_EQ(QFontInfo(dlg->font()).family(), family);
+    EXPECT_EQ(CutTexts(dlg.get()), std::vector<std::string>{});
+    CAboutDlg about([](const std::string&) {}, dlg.get());
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    EXPECT_EQ(CutTexts(&about), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianJapaneseFonts, WindowFontTest, ::testing::Values("Noto Sans CJK JP", "IPAPGothic"));
+
+TEST(QtProgressTest, AnEmptyRangeShowsAnEmptyBar)
+{
+    QProgressBar bar;
+    QtProgress progress(&bar);
+    for (const auto& [lower, upper] : {std::pair{0, 0}, std::pair{5, 5}, std::pair{3, 1}}) {
+        progress.SetRange(lower, upper);
+        EXPECT_LT(bar.minimum(), bar.maximum()) << lower << ".." << upper << " shows a busy bar";
+        EXPECT_EQ(bar.value(), bar.minimum());
+        progress.SetPos(lower);
+        EXPECT_EQ(bar.value(), bar.minimum());
+    }
+}
+
+TEST(QtTranslationsTest, QtsOwnTextsAreJapanese)
+{
+    ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
+    QLineEdit edit;
+    const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+    QString texts;
+    for (QAction* action : menu->actions())
+        texts += action->text() + QLatin1Char('|');
+    for (const char* word : {"元に戻す", "切り取り", "コピー", "貼り付け"})
+        EXPECT_TRUE(texts.contains(Q(word))) << word << " not in " << texts.toStdString();
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), Q("キャンセル"));
+    EXPECT_TRUE(MissingJapaneseFontNote().empty());
+}
+
 TEST(QtMessengerTest, CancelAnswersCancel)
 {
     QWidget owner;
@@ -1015,7 +1370,7 @@ int main(int argc, char** argv)
     g_desktop = root.MakeFolder("desktop");
     root.MakeFolder("desktop/albums");
     root.MakeFolder("desktop/photos/2023");
-    root.MakeFolder("desktop/photos/2024");
+    root.MakeFolder("desktop/photos/2024/summer");
     root.WriteFile("config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"" + g_desktop + "\"\n");
     snapsift::testing::SetEnv("HOME", root.MakeFolder("home"));
     snapsift::testing::SetEnv("XDG_CONFIG_HOME", root / "config");

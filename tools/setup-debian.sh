@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libglib2.0-dev libgl-dev
-  fonts-noto-cjk
+  qt6-translations-l10n
+  fonts-noto-cjk fonts-ipafont-gothic
   libgtest-dev googletest
   xvfb xauth
   clang libclang-rt-14-dev

@@ -1,15 +1,23 @@
 #include "app/snapsift_app.h"
 
+#include "ui/app_resources.h"
 #include "ui/snapsift_dlg.h"
 #include "version.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <string>
 
 namespace snapsift {
 
 int CSnapsiftApp::InitInstance(int& argc, char** argv)
 {
     QApplication application(argc, argv);
+    const std::string fontNote = MissingJapaneseFontNote();
+    if (!fontNote.empty())
+        std::fputs(fontNote.c_str(), stderr);
+    InstallQtTranslations(application);
     QApplication::setApplicationName(QStringLiteral("Snapsift"));
     QApplication::setApplicationVersion(QStringLiteral(SNAPSIFT_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("snapsift"));

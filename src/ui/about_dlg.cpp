@@ -1,9 +1,9 @@
 #include "ui/about_dlg.h"
 
+#include "ui/app_resources.h"
 #include "ui/dialog_units.h"
 #include "ui/help_page.h"
 
-#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
@@ -12,15 +12,15 @@ namespace snapsift {
 CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* parent)
     : QDialog(parent), openFile_(std::move(openFile))
 {
-    setFont(DialogFont());
+    setFont(parent ? parent->font() : DialogFont());
     const DialogUnits du(font());
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Snapsift"));
     setFixedSize(du.X(219), du.Y(47));
 
-    auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(QStringLiteral(":/snapsift/snapsift-32.png")).pixmap(32, 32));
-    icon->setGeometry(du.Rect(7, 7, 20, 21));
-    icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_iconLabel = new QLabel(this);
+    m_iconLabel->setPixmap(ProgramIcon().pixmap(32, 32));
+    m_iconLabel->setGeometry(du.Rect(7, 7, 20, 21));
+    m_iconLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto* name = new QLabel(QStringLiteral("画像ファイル整とんソフト\u3000Snapsift Version 1.0"), this);
     name->setTextFormat(Qt::PlainText);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+class QLabel;
 class QPushButton;
 
 namespace snapsift {
@@ -17,6 +18,7 @@ public:
     CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* parent);
     void OnSupportLink();
 
+    QLabel* m_iconLabel = nullptr;
     QPushButton* m_okButton = nullptr;
     QPushButton* m_supportButton = nullptr;
 

@@ -4,6 +4,7 @@
 #include <QProgressBar>
 
 #include <algorithm>
+#include <climits>
 
 namespace snapsift {
 namespace {
@@ -20,7 +21,8 @@ void QtProgress::SetRange(int lower, int upper)
     lower_ = lower;
     upper_ = std::max(lower, upper);
     position_ = std::clamp(position_, lower_, upper_);
-    bar_->setRange(lower, static_cast<int>(upper_));
+    // Qt shows an empty range as a busy, animated bar: show an empty bar.
+    bar_->setRange(lower, static_cast<int>(std::min<long long>(std::max(upper_, lower_ + 1), INT_MAX)));
     Show(true);
 }
 

@@ -4,6 +4,7 @@
 #include "platform/mounts.h"
 #include "platform/shell.h"
 #include "ui/about_dlg.h"
+#include "ui/app_resources.h"
 #include "ui/dialog_units.h"
 #include "ui/duplicate_combo_box.h"
 #include "ui/qt_messenger.h"
@@ -22,9 +23,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QValidator>
+
+#include <algorithm>
 
 namespace snapsift {
 
@@ -101,7 +106,7 @@ CSnapsiftDlg::~CSnapsiftDlg()
 
 void CSnapsiftDlg::CreateControls()
 {
-    setFont(DialogFont());
+    setFont(DialogFont(services_.fontFamily));
     const DialogUnits du(font());
     setWindowTitle(QStringLiteral("Snapsift Ver1.0"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -115,10 +120,12 @@ void CSnapsiftDlg::CreateControls()
     // 1: the version button.
     m_versionButton = MakeButton(this, "Snapsift Ver1.0", true);
     m_versionButton->setFocusPolicy(Qt::NoFocus);
+    m_versionButton->setAccessibleName(QStringLiteral("バージョン情報を開く"));
     place(m_versionButton, 238, 34, 65, 8);
     // 2: the target tree.
     m_folderTree = new QTreeWidget(this);
     m_folderTree->setHeaderHidden(true);
+    m_folderTree->setAccessibleName(QStringLiteral("検索対象のフォルダ"));
     m_folderTree->setRootIsDecorated(true);
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_folderTree->setFrameShape(QFrame::StyledPanel);
@@ -136,16 +143,19 @@ void CSnapsiftDlg::CreateControls()
     m_otherExt = new QLineEdit(this);
     m_otherExt->setValidator(new ByteLimitValidator(kOtherExtLimit, m_otherExt));
     m_otherExt->setEnabled(false);
+    m_otherExt->setAccessibleName(QStringLiteral("その他の拡張子"));
     place(m_otherExt, 71, 134, 30, 12);
     // 8, 9: search and the duplicate names.
     m_searchButton = MakeButton(this, "重複ファイル検索実行");
     place(m_searchButton, 144, 5, 76, 13);
     m_duplicateCombo = new DuplicateComboBox(m_view.combo, this);
+    m_duplicateCombo->setAccessibleName(QStringLiteral("重複ファイル名"));
     place(m_duplicateCombo, 111, 30, 120, 12);
     // 10 to 12: auto-select, the result list, delete.
     m_autoSelectButton = MakeButton(this, "自動削除候補選択");
     place(m_autoSelectButton, 126, 112, 74, 13);
     m_resultList = new QTreeView(this);
+    m_resultList->setAccessibleName(QStringLiteral("検索結果"));
     resultModel_ = new ResultModel(m_view, this);
     m_resultList->setModel(resultModel_);
     m_resultList->setRootIsDecorated(false);
@@ -159,6 +169,7 @@ void CSnapsiftDlg::CreateControls()
     m_resultList->header()->setSectionsClickable(false);
     m_resultList->header()->setSectionsMovable(false);
     m_resultList->header()->setStretchLastSection(false);
+    SetResultColumnWidths();
     m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     {
         // The selection stays as visible without the focus as with it.
@@ -183,6 +194,7 @@ void CSnapsiftDlg::CreateControls()
     // 16, 17: the progress bar in its frame.
     m_progress = new QProgressBar(this);
     m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(QStringLiteral("進み具合"));
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     place(m_progress, 127, 137, 160, 8);
@@ -225,6 +237,7 @@ void CSnapsiftDlg::CreateControls()
     connect(m_autoSelectButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnAutoSelect);
     connect(m_resultList, &QTreeView::doubleClicked, this, &CSnapsiftDlg::OnResultDblClk);
     connect(m_folderTree, &QTreeWidget::itemDoubleClicked, this, &CSnapsiftDlg::OnTreeDblClk);
+    connect(m_folderTree, &QTreeWidget::itemExpanded, this, &CSnapsiftDlg::OnTreeItemExpanded);
     connect(m_underConstructionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnUnderConstruction);
     connect(m_clearButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnClear);
     // A choice in the combo rebuilds the combo's own entries; let the combo
@@ -240,13 +253,35 @@ void CSnapsiftDlg::CreateControls()
     progressDriver_ = std::make_unique<QtProgress>(m_progress);
 }
 
+void CSnapsiftDlg::SetResultColumnWidths()
+{
+    // Pixels, as the columns were made: name, size, date, path. The date
+    // column is widened where the font needs it to show the time, which
+    // automatic selection compares, in full.
+    static constexpr int kWidths[] = {100, 70, 140, 400};
+    const int dateColumn = 2;
+    int dateWidth = 0;
+    QStyleOptionViewItem cell;
+    cell.initFrom(m_resultList);
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        const QString d(QLatin1Char{digit});
+        cell.text = d.repeated(4) + QStringLiteral("年") + d.repeated(2) + QStringLiteral("月") + d.repeated(2) +
+                    QStringLiteral("日 ") + d.repeated(2) + QLatin1Char(':') + d.repeated(2) + QLatin1Char(':') +
+                    d.repeated(2);
+        const QSize size = m_resultList->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, m_resultList);
+        dateWidth = std::max(dateWidth, size.width());
+    }
+    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column) {
+        const int width = column == dateColumn ? std::max(kWidths[column], dateWidth) : kWidths[column];
+        m_resultList->header()->resizeSection(column, width);
+    }
+}
+
 void CSnapsiftDlg::OnInitDialog()
 {
     UpdateData(false);
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/snapsift/snapsift-32.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/snapsift/snapsift-16.png"), QSize(16, 16));
-    setWindowIcon(icon);
+    setWindowIcon(ProgramIcon());
 
     m_targets.BuildFolderTree(ListDrives(ReadMountTable()), DesktopFolder(), m_view);
     treeItems_.assign(m_targets.nodes.size(), nullptr);

@@ -32,6 +32,7 @@ struct WindowServices {
     Messenger* messenger = nullptr;  // null: Qt message boxes owned by the window
     std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
     std::string deletionLogPath = "DeleteLog.log";
+    QString fontFamily;  // empty: the usual Japanese Gothic face
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -53,6 +54,7 @@ public:
     void OnDeleteSelected();
     void OnClear();
     void OnTreeDblClk();
+    void OnTreeItemExpanded(QTreeWidgetItem* item);
     void OnResultDblClk();
     void OnUnderConstruction();
     void OnOtherExtToggle();
@@ -87,11 +89,14 @@ protected:
 
 private:
     void CreateControls();
+    void SetResultColumnWidths();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
+    void ListTreeItem(QTreeWidgetItem* item);
     void PullSelection();
     void PushSelection();
     void MirrorResults();
+    std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
     void RunSearch(const std::string& target, const SearchOptions& options);
     bool LiesBelowSearchTarget(const std::string& path) const;

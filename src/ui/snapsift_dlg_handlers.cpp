@@ -5,6 +5,7 @@
 #include "delete/delete_selected.h"
 #include "platform/messenger.h"
 #include "scan/folder_scan.h"
+#include "ui/busy_window.h"
 #include "ui/display_text.h"
 #include "ui/duplicate_combo_box.h"
 #include "ui/help_page.h"
@@ -29,6 +30,10 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
         item->setText(0, DisplayText(target.text));
         item->setData(0, Qt::UserRole, node);
+        // A folder below a root is listed only when opened: until then it
+        // shows an expand arrow, as it may well have subfolders.
+        if (target.parent >= 0 && target.row >= 0 && target.children.empty())
+            item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
         treeItems_[node] = item;
     }
 }
@@ -76,6 +81,7 @@ void CSnapsiftDlg::PushSelection()
 
 void CSnapsiftDlg::OnSearch()
 {
+    const BusyWindow busy(this);
     QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
     const int node = item ? item->data(0, Qt::UserRole).toInt() : -1;
     m_targets.OnSearch(node, *messenger_, [this](const std::string& path) {
@@ -106,18 +112,33 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
 
 void CSnapsiftDlg::OnAutoSelect()
 {
+    const BusyWindow busy(this);
     snapsift::OnAutoSelect(m_view, *progressDriver_);
     PushSelection();
 }
 
 void CSnapsiftDlg::OnDeleteSelected()
 {
+    const BusyWindow busy(this);
     PullSelection();
-    const int rowsBefore = m_view.table.m_fileCount;
+    const std::vector<int> rowsBefore = ListedTableRows();
+    const int filesBefore = m_view.table.m_fileCount;
     snapsift::OnDeleteSelected(m_view, *messenger_, *progressDriver_, services_.deletionLogPath);
     // A row goes only with its file moved to the trash.
-    deletedThisRun_ = deletedThisRun_ || m_view.table.m_fileCount < rowsBefore;
+    deletedThisRun_ = deletedThisRun_ || m_view.table.m_fileCount < filesBefore;
+    // Cancelled, or nothing to delete: the list, its selection, focus and
+    // scroll position stay as the user left them.
+    if (m_view.table.m_fileCount == filesBefore && ListedTableRows() == rowsBefore)
+        return;
     MirrorResults();
+}
+
+std::vector<int> CSnapsiftDlg::ListedTableRows() const
+{
+    std::vector<int> rows(static_cast<std::size_t>(m_view.list.GetItemCount()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i] = m_view.list.TableRow(static_cast<int>(i));
+    return rows;
 }
 
 void CSnapsiftDlg::OnClear()
@@ -130,9 +151,24 @@ void CSnapsiftDlg::OnClear()
 void CSnapsiftDlg::OnTreeDblClk()
 {
     QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
-    if (!item)
+    if (item)
+        ListTreeItem(item);
+}
+
+void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
+{
+    if (item->childIndicatorPolicy() != QTreeWidgetItem::ShowIndicator)
         return;
+    ListTreeItem(item);
+    if (item->childCount() == 0)
+        item->setExpanded(false);
+}
+
+void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
+{
     AddTreeItems(m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt()));
+    // Listed: the arrow stays only when there are subfolders.
+    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
 void CSnapsiftDlg::OnResultDblClk()
