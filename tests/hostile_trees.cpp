@@ -205,7 +205,7 @@ void BuildOddNames(HostileTree& t)
     WaitForNewerSecond(t.root);
     MakeFileAt(t.root, sjisFolder + "/" + sjis, 6);
     const std::vector<std::string> odd = {
-        "new\nline.jpg", "cr\rret.jpg", "tab\there.jpg", "back\\slash.jpg", "\xff\xfe.jpg",
+        "new\nline.jpg", "cr\rret.jpg", "tab\there.jpg", "100%.jpg", "lit%0Aeral.jpg", "back\\slash.jpg", "\xff\xfe.jpg",
         std::string(251, 'n') + ".jpg", "nl\nfolder/in.jpg", sjisFolder + "/\x82\xa0\x82\xa2.JPG"};
     // GIO keeps a "NAME.trashinfo" beside each trashed file; a name too long
     // for that cannot go to the trash and must stay, named to the user.
@@ -581,7 +581,9 @@ std::string LogLine(const std::string& path)
 {
     std::string line;
     for (char c : path) {
-        if (c == '\r')
+        if (c == '%')
+            line += "%25";
+        else if (c == '\r')
             line += "%0D";
         else if (c == '\n')
             line += "%0A";
