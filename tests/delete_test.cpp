@@ -353,16 +353,20 @@ TEST_F(DeleteTest, MovesToTrashLogsAndRebuildsTheList)
     EXPECT_EQ(Trashed().count(bDup), 1u);
 }
 
-TEST_F(DeleteTest, LineBreaksInPathsAreLoggedEscaped)
+TEST_F(DeleteTest, LineBreaksAndPercentSignsInPathsAreLoggedEscaped)
 {
     const std::string cr = Pic("line\rbreak.jpg");
     const std::string lf = Pic("new\nline.jpg");
+    // Spelled like the escape of the name above: the two lines must differ.
+    const std::string literal = Pic("new%0Aline.jpg");
+    const std::string percent = Pic("100%.jpg");
     Scan();
-    Select({cr, lf});
+    Select({cr, lf, literal, percent});
     Delete();
     const std::string folder = tree_ / "pics/";
-    EXPECT_EQ(ReadFile(log_), Block(kStartText, {folder + "line%0Dbreak.jpg", folder + "new%0Aline.jpg"}));
-    EXPECT_EQ(Trashed().size(), 2u);
+    EXPECT_EQ(ReadFile(log_), Block(kStartText, {folder + "100%25.jpg", folder + "line%0Dbreak.jpg",
+                                                 folder + "new%0Aline.jpg", folder + "new%250Aline.jpg"}));
+    EXPECT_EQ(Trashed().size(), 4u);
 }
 
 // Selects `count` rows with an unselected row before, between and after them.
@@ -538,7 +542,12 @@ TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
     Delete();
 
     ASSERT_EQ(messenger_.shown.size(), 2u);
-    ExpectMessage(1, "次のファイルはごみ箱に移動できませんでした。\n" + a + "\n", MessageButtons::Ok);
+    // The reason carries GIO's own words after the fixed text.
+    const std::string head = "次のファイルはごみ箱に移動できませんでした。\n" + a + " （" + kRefusedReasonText;
+    const std::string& text = messenger_.shown[1].text;
+    EXPECT_EQ(text.rfind(head, 0), 0u) << text;
+    EXPECT_GT(text.size(), head.size() + std::string("）\n").size()) << text;
+    EXPECT_EQ(text.substr(text.size() - 4), "）\n");
     EXPECT_TRUE(Exists(a));
     EXPECT_EQ(view_.table.m_fileCount, 2);
     EXPECT_EQ(SortedListPaths(), (std::vector<std::string>{a, b}));
@@ -549,19 +558,25 @@ TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
 TEST_F(DeleteTest, FilesChangedSinceTheSearchAreNotMoved)
 {
     const std::string grown = Pic("grown.jpg"), keep = Pic("keep.jpg"), replaced = Pic("replaced.jpg");
+    const std::string gone = Pic("gone.jpg");
     Scan();
     Rewrite(grown, ReadFile(grown) + " and more");
     ASSERT_EQ(unlink(replaced.c_str()), 0);
     Rewrite(replaced, "new");
-    Select({grown, keep, replaced});
+    ASSERT_EQ(unlink(gone.c_str()), 0);
+    made_.erase(gone);  // removed by the test, not by the command
+    Select({gone, grown, keep, replaced});
     Delete();
 
     ASSERT_EQ(messenger_.shown.size(), 2u);
-    ExpectMessage(1, "次のファイルはごみ箱に移動できませんでした。\n" + grown + "\n" + replaced + "\n",
+    const std::string changed = std::string(" （") + kChangedReasonText + "）\n";
+    ExpectMessage(1,
+                  "次のファイルはごみ箱に移動できませんでした。\n" + gone + " （" + kGoneReasonText + "）\n" + grown +
+                      changed + replaced + changed,
                   MessageButtons::Ok);
     EXPECT_EQ(Trashed().size(), 1u);
     EXPECT_EQ(Trashed().count(keep), 1u);
-    EXPECT_EQ(view_.table.m_paths, (std::vector<std::string>{grown, replaced}));
+    EXPECT_EQ(view_.table.m_paths, (std::vector<std::string>{gone, grown, replaced}));
 }
 
 TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
@@ -580,7 +595,7 @@ TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
 
     std::string expected = "次のファイルはごみ箱に移動できませんでした。\n";
     for (int i = 0; i < 15; ++i)
-        expected += paths[static_cast<std::size_t>(i)] + "\n";
+        expected += paths[static_cast<std::size_t>(i)] + " （検索の後で変更されています）\n";
     expected += "他 5 件\n";
     ASSERT_EQ(messenger_.shown.size(), 2u);
     ExpectMessage(1, expected, MessageButtons::Ok);

@@ -3,9 +3,11 @@
 // moves only what was confirmed and still matches its row, whatever happens
 // to the tree between the listing, the search and the deletion.
 #include "delete/delete_selected.h"
+#include "delete/deletion_log.h"
 #include "hostile_trees.h"
 #include "platform/file_system.h"
 #include "platform/progress.h"
+#include "platform/shell.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "support/temp_tree.h"
@@ -17,6 +19,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/mount.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -285,6 +288,7 @@ struct DeletionFault {
     bool logFails = false;  // the user is told the log failed and nothing moves
     bool asUser = false;     // the command runs as a user that permissions bind
     const char* under = "";  // where the scene is built; "" for the temporary folder
+    const char* reason = nullptr;  // what the user is told after each path that stays
 };
 
 // Why permissions would not stop this thread from doing `what` to `path`, or "".
@@ -340,36 +344,36 @@ void ExpectNoFileAt(FaultScene& s, const std::string& path)
 const DeletionFault kDeletionFaults[] = {
     {"none", [](FaultScene&) -> std::string { return std::string(); }, {}, LogState::Written},
     {"file_deleted", [](FaultScene& s) -> std::string { return Unlink(s.root + "/a.jpg"); }, {"a.jpg"},
-     LogState::Written},
+     LogState::Written, false, false, "", kGoneReasonText},
     {"file_grown",
      [](FaultScene& s) -> std::string {
          WriteAppend(s.root + "/a.jpg", "+");
          return std::string();
      },
-     {"a.jpg"}, LogState::Written},
+     {"a.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
     {"file_replaced_by_same_size_same_date",
      [](FaultScene& s) -> std::string {
          return rename((s.outside + "/a.jpg").c_str(), (s.root + "/a.jpg").c_str()) == 0 ? "" : "rename failed";
      },
-     {"a.jpg"}, LogState::Written},
+     {"a.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
     {"file_became_fifo",
      [](FaultScene& s) -> std::string {
          unlink((s.root + "/a.jpg").c_str());
          return mkfifo((s.root + "/a.jpg").c_str(), 0644) == 0 ? "" : "mkfifo failed";
      },
-     {"a.jpg"}, LogState::Written},
+     {"a.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
     {"folder_became_link_to_a_twin",
      [](FaultScene& s) -> std::string {
          RemoveTree(s.root + "/dir");
          return symlink((s.outside + "/dir").c_str(), (s.root + "/dir").c_str()) == 0 ? "" : "symlink failed";
      },
-     {"dir/b.jpg"}, LogState::Written},
+     {"dir/b.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
     {"folder_became_unreadable",
      [](FaultScene& s) -> std::string {
          chmod((s.root + "/dir").c_str(), 0);
          return UnlessPermissionsBind(s.root + "/dir", R_OK | X_OK);
      },
-     {"dir/b.jpg"}, LogState::Written, false, true},
+     {"dir/b.jpg"}, LogState::Written, false, true, "", kChangedReasonText},
     {"log_over_file_size_limit",
      [](FaultScene& s) -> std::string {
          rlimit previous{};
@@ -452,7 +456,7 @@ const DeletionFault kDeletionFaults[] = {
      },
      {}, LogState::Unchanged},
     {"trash_refuses_a_system_mount", [](FaultScene&) -> std::string { return std::string(); }, {"a.jpg", "dir/b.jpg"},
-     LogState::Written, false, false, "/dev/shm"},
+     LogState::Written, false, false, "/dev/shm", kRefusedReasonText},
     {"trash_folder_is_a_file",
      [](FaultScene& s) -> std::string {
          const std::string files = SetUpIsolatedHome().trashFiles;
@@ -466,7 +470,7 @@ const DeletionFault kDeletionFaults[] = {
          });
          return std::string();
      },
-     {"a.jpg", "dir/b.jpg"}, LogState::Written},
+     {"a.jpg", "dir/b.jpg"}, LogState::Written, false, false, "", kRefusedReasonText},
 };
 
 // Makes `path` and its twin with one size and one date text.
@@ -581,7 +585,7 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
         ASSERT_EQ(messenger.shown.size(), 2u);
         EXPECT_EQ(messenger.shown[1].text.rfind(kNotMovedText, 0), 0u);
         for (const std::string& path : stays)
-            EXPECT_NE(messenger.shown[1].text.find(path + "\n"), std::string::npos) << path;
+            EXPECT_NE(messenger.shown[1].text.find(path + " （" + fault.reason), std::string::npos) << path;
     }
     for (const auto& check : scene.checks)
         check();
@@ -589,6 +593,109 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
 
 INSTANTIATE_TEST_SUITE_P(Faults, DeletionFaultTest, ::testing::ValuesIn(kDeletionFaults),
                          [](const ::testing::TestParamInfo<DeletionFault>& info) { return info.param.name; });
+
+// --- The home as the user has it --------------------------------------------
+
+// The home folder searched whole (the desktop folder is the home where no
+// desktop folder is set up), with the trash inside it holding a newer copy of
+// a live picture: the trashed copy is no row, so the live one is not picked.
+// The home is reached through a link, as HOME names it, or directly.
+TEST(HostileHome, TheTrashInsideTheSearchedHomeIsNotSearched)
+{
+    const IsolatedHome& home = SetUpIsolatedHome();
+    const TempDir pictures(home.home);
+    const std::string live = pictures.MakeFile("a.jpg", 7);
+    WaitForNewerSecond(pictures.Path());
+    const std::string newer = pictures.MakeFile("new/a.jpg", 7);
+    ASSERT_TRUE(MoveToTrash(newer).ok);
+    ASSERT_FALSE(IdOf(newer).has_value());
+
+    const std::string viaLinkAndDots = home.homeLink + "/.." + home.home.substr(home.home.rfind('/'));
+    for (const std::string& target : {home.home, home.homeLink, viaLinkAndDots}) {
+        SCOPED_TRACE(target);
+        ResultView view;
+        view.InitResultColumns();
+        RecordingMessenger messenger;
+        NullProgress progress;
+        Search(view, target, messenger, progress);
+        std::vector<std::string> rows;
+        for (const std::string& path : view.table.m_paths) {
+            if (path.find("/a.jpg") != std::string::npos)
+                rows.push_back(path);
+        }
+        EXPECT_EQ(rows, (std::vector<std::string>{live}));
+        OnAutoSelect(view, progress);
+        EXPECT_TRUE(SelectedPaths(view).empty());
+
+        const ProgramRun report = RunProgram({SNAPSIFT_BINARY, "--report", "--auto-select", target}, kReportSeconds);
+        EXPECT_EQ(report.status, 0) << report.err;
+        EXPECT_EQ(report.out, "");
+    }
+}
+
+// --- Two deletions at once ------------------------------------------------
+
+// Another deletion holds the log and writes its block in two parts; two more
+// deletions come meanwhile, each waiting for the lock. Every block ends up
+// whole, one after another, whatever order the two waiting ones get it in.
+TEST(HostileLog, DeletionsAtOnceEachLeaveTheirWholeBlock)
+{
+    const TempDir folder;
+    const std::string log = folder / "DeleteLog.log";
+    const std::string earlier = "## earlier block ##\r\n/some/where.jpg\r\n";
+    WriteAppend(log, earlier);
+    const std::string held = DeletionLogBlock(1700000000, {"/held/100%.jpg", "/held/b.jpg"});
+
+    const int holder = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    ASSERT_EQ(write(holder, held.data(), held.size() / 2), static_cast<ssize_t>(held.size() / 2));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool secondWaiting = false;
+    LogOutcome second = LogOutcome::NotOpened;
+    std::thread other;
+    int firstWaits = 0;
+    const Watchdog watchdog("two deletions writing one log", 120);
+    const LogOutcome first = AppendDeletionLog(1700000001, {"/first/a.jpg"}, log, [&] {
+        if (++firstWaits != 1)
+            return;
+        // The first is waiting: start the second, and once it waits too,
+        // let the holder finish its block and give up the lock.
+        other = std::thread([&] {
+            second = AppendDeletionLog(1700000002, {"/second/a\nb.jpg"}, log, [&] {
+                std::lock_guard lock(mutex);
+                secondWaiting = true;
+                changed.notify_all();
+            });
+        });
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return secondWaiting; });
+        const std::string rest = held.substr(held.size() / 2);
+        EXPECT_EQ(write(holder, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+        close(holder);
+    });
+    other.join();
+    EXPECT_EQ(first, LogOutcome::Written);
+    EXPECT_EQ(second, LogOutcome::Written);
+    EXPECT_GE(firstWaits, 1);
+    const std::string a = DeletionLogBlock(1700000001, {"/first/a.jpg"});
+    const std::string b = DeletionLogBlock(1700000002, {"/second/a\nb.jpg"});
+    const std::string content = ReadLog(log);
+    EXPECT_TRUE(content == earlier + held + a + b || content == earlier + held + b + a) << content;
+    EXPECT_NE(held.find("/held/100%25.jpg\r\n"), std::string::npos);
+
+    // A lock that is never given up counts as a log that cannot be opened.
+    const int stuck = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_EQ(flock(stuck, LOCK_EX), 0);
+    int waits = 0;
+    EXPECT_EQ(AppendDeletionLog(1700000003, {"/late.jpg"}, log, [&] { ++waits; }, std::chrono::milliseconds(50)),
+              LogOutcome::NotOpened);
+    EXPECT_GE(waits, 1);
+    close(stuck);
+    EXPECT_EQ(ReadLog(log), content);
+}
 
 // Automatic selection orders copies by time even where the year has more or
 // fewer than four digits (file systems with 64-bit times hold such dates).

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -205,7 +206,7 @@ void BuildOddNames(HostileTree& t)
     WaitForNewerSecond(t.root);
     MakeFileAt(t.root, sjisFolder + "/" + sjis, 6);
     const std::vector<std::string> odd = {
-        "new\nline.jpg", "cr\rret.jpg", "tab\there.jpg", "back\\slash.jpg", "\xff\xfe.jpg",
+        "new\nline.jpg", "cr\rret.jpg", "tab\there.jpg", "100%.jpg", "lit%0Aeral.jpg", "back\\slash.jpg", "\xff\xfe.jpg",
         std::string(251, 'n') + ".jpg", "nl\nfolder/in.jpg", sjisFolder + "/\x82\xa0\x82\xa2.JPG"};
     // GIO keeps a "NAME.trashinfo" beside each trashed file; a name too long
     // for that cannot go to the trash and must stay, named to the user.
@@ -369,6 +370,38 @@ void BuildFarTimes(HostileTree& t)
     t.trashes.push_back(ram + "/.Trash-" + std::to_string(getuid()) + "/files");
 }
 
+// A disk of its own (ramfs: GIO refuses to trash on tmpfs) with the trash
+// folders the freedesktop.org trash specification puts at its top, each
+// holding a newer copy of a live file: none of them is searched. Names like
+// theirs elsewhere are plain folders. The deletion goes to the disk's trash.
+void BuildTrashFolders(HostileTree& t)
+{
+    if (!MountRefusal().empty()) {
+        t.skip = "cannot mount: " + MountRefusal();
+        return;
+    }
+    if (mount("ramfs", t.root.c_str(), "ramfs", 0, "mode=0700") != 0) {
+        t.skip = std::string("mounting ramfs refused: ") + std::strerror(errno);
+        return;
+    }
+    t.mounts.push_back(t.root);
+    MakeFileAt(t.root, "a.jpg", 3);
+    MakeFileAt(t.root, "b.jpg", 4);
+    WaitForNewerSecond(t.root);
+    const std::string uid = std::to_string(getuid());
+    for (const std::string& trash : {".Trash-" + uid + "/files", std::string(".Trash-4242/files"), ".Trash/" + uid + "/files"})
+        MakeFileAt(t.root, trash + "/a.jpg", 3);
+    Check(chmod((t.root + "/.Trash-" + uid).c_str(), 0700) == 0, "chmod");
+    Check(chmod((t.root + "/.Trash").c_str(), 01777) == 0, "chmod");
+    MakeFileAt(t.root, "sub/b.jpg", 4);
+    MakeFileAt(t.root, "sub/.Trash-" + uid + "/files/c.jpg", 5);
+    MakeFileAt(t.root, ".Trash-x/c.jpg", 6);
+    t.rows = {"a.jpg", "b.jpg", "sub/b.jpg", "sub/.Trash-" + uid + "/files/c.jpg", ".Trash-x/c.jpg"};
+    t.autoSelected = {"b.jpg"};
+    // GIO takes the shared ".Trash/UID" where there is one, else ".Trash-UID".
+    t.trashes = {t.root + "/.Trash/" + uid + "/files", t.root + "/.Trash-" + uid + "/files"};
+}
+
 } // namespace
 
 // --- Process set-up -------------------------------------------------------
@@ -378,10 +411,22 @@ const IsolatedHome& SetUpIsolatedHome()
     static TempDir base;
     static const IsolatedHome home = [] {
         IsolatedHome h;
-        h.dataHome = base.MakeFolder("data");
-        h.desktop = base.MakeFolder("Desktop");
+        char* resolved = realpath(base.Path().c_str(), nullptr);
+        const std::string top = resolved ? resolved : base.Path();
+        std::free(resolved);
+        base.MakeFolder("users/taro/.local/share");
+        h.home = top + "/users/taro";
+        h.homeLink = top + "/home";
+        Symlink("users/taro", h.homeLink);
+        h.dataHome = h.home + "/.local/share";
+        base.MakeFolder("users/Shared");
+        h.desktop = top + "/users/Shared";
+        h.textDesktop = h.homeLink + "/../Shared";
+        base.MakeFolder("Shared");
+        h.decoyDesktop = top + "/Shared";
         h.trashFiles = h.dataHome + "/Trash/files";
-        base.WriteFile("config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"" + h.desktop + "\"\n");
+        base.WriteFile("config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/../Shared\"\n");
+        SetEnv("HOME", h.homeLink);
         SetEnv("XDG_DATA_HOME", h.dataHome);
         SetEnv("XDG_CONFIG_HOME", base / "config");
         const std::string runtime = base.MakeFolder("runtime");
@@ -466,7 +511,7 @@ const std::vector<HostileCase>& HostileCases()
         {"links", &BuildLinks},         {"bind_mounts", &BuildBindMounts},   {"special_files", &BuildSpecialFiles},
         {"odd_names", &BuildOddNames},  {"long_paths", &BuildLongPaths},     {"deep_nesting", &BuildDeepNesting},
         {"wide_folder", &BuildWideFolder}, {"sparse_files", &BuildSparseFiles}, {"unreadable", &BuildUnreadable},
-        {"far_times", &BuildFarTimes},
+        {"far_times", &BuildFarTimes},  {"trash_folders", &BuildTrashFolders},
     };
     return cases;
 }
@@ -581,7 +626,9 @@ std::string LogLine(const std::string& path)
 {
     std::string line;
     for (char c : path) {
-        if (c == '\r')
+        if (c == '%')
+            line += "%25";
+        else if (c == '\r')
             line += "%0D";
         else if (c == '\n')
             line += "%0A";

@@ -21,15 +21,21 @@ class FileTable;
 
 namespace snapsift::testing {
 
-// Where GLib looks for the trash and the desktop in this process.
+// Where GLib looks for the home, the trash and the desktop in this process,
+// laid out as on machines whose home folders are reached through a link:
+// HOME is a link to the real home, and the desktop is "$HOME/../Shared".
 struct IsolatedHome {
-    std::string dataHome;
-    std::string desktop;
-    std::string trashFiles;  // the home trash's "files" folder
+    std::string home;          // the real home folder (canonical)
+    std::string homeLink;      // what HOME holds: a link to `home`
+    std::string dataHome;      // inside the home, as by default
+    std::string desktop;       // the kernel's reading of "$HOME/../Shared" (canonical)
+    std::string textDesktop;   // the same folder as GLib spells it, through the link and ".."
+    std::string decoyDesktop;  // "$HOME/../Shared" with ".." removed as text: another folder
+    std::string trashFiles;    // the home trash's "files" folder
 };
 
-// Points XDG_DATA_HOME and XDG_CONFIG_HOME (with a user-dirs.dirs naming a
-// desktop folder) at fresh temporary folders. Call first thing in main, before
+// Sets HOME, XDG_DATA_HOME and XDG_CONFIG_HOME (with a user-dirs.dirs naming
+// the desktop) to fresh temporary folders. Call first thing in main, before
 // anything reads them through GLib. Removed when the process ends.
 const IsolatedHome& SetUpIsolatedHome();
 

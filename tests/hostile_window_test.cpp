@@ -21,6 +21,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +143,65 @@ TEST_P(HostileWindowTest, SearchAutoSelectAndDeleteWithTheButtons)
 
 INSTANTIATE_TEST_SUITE_P(Trees, HostileWindowTest, ::testing::ValuesIn(HostileCases()),
                          [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// --- A home reached through a link -----------------------------------------
+
+// HOME is a link and the desktop is "$HOME/../Shared": the kernel and a
+// textual reading of ".." lead to two different folders, the second holding
+// a decoy of the same name and size. The confirmed file goes to the trash and
+// the decoy stays. Another deletion holds the log meanwhile; a timer, which
+// runs only while the window handles events, finishes it and lets go.
+TEST(HostileLinkedHome, TheConfirmedFileGoesToTheTrashAndTheDecoyStays)
+{
+    const IsolatedHome& home = SetUpIsolatedHome();
+    const std::string name = "linked_home";
+    const std::string root = home.desktop + "/" + name;
+    const std::string decoyPath = home.decoyDesktop + "/" + name + "/a.jpg";
+    MakeFileAt(home.desktop, name + "/a.jpg", 8);
+    MakeFileAt(home.decoyDesktop, name + "/a.jpg", 8);
+    WaitForNewerSecond(root);
+    MakeFileAt(home.desktop, name + "/sub/a.jpg", 8);
+    const auto confirmed = IdOf(root + "/a.jpg");
+    const auto decoy = IdOf(decoyPath);
+    ASSERT_TRUE(confirmed && decoy);
+
+    Window w;
+    ASSERT_TRUE(w.ChooseDesktopFolder(name));
+    w.dlg->m_searchButton->click();
+    const ResultView& view = w.dlg->Results();
+    EXPECT_EQ(Sorted(view.table.m_paths), Sorted({root + "/a.jpg", root + "/sub/a.jpg"}));
+    w.dlg->m_autoSelectButton->click();
+    ASSERT_EQ(w.SelectedPaths().size(), 1u);
+    EXPECT_EQ(w.SelectedPaths(), std::vector<std::string>{root + "/a.jpg"});
+    const std::string selected = w.SelectedPaths()[0];
+
+    const std::string held = "## another deletion ##\r\n/elsewhere/x.jpg\r\n";
+    int holder = open(w.LogPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    QTimer::singleShot(0, [&holder, &held] {
+        EXPECT_EQ(write(holder, held.data(), held.size()), static_cast<ssize_t>(held.size()));
+        close(holder);
+        holder = -1;
+    });
+    {
+        const Watchdog watchdog("deleting through a linked home", 120);
+        w.dlg->m_deleteButton->click();
+    }
+    EXPECT_EQ(holder, -1) << "the window did not handle events while it waited";
+    if (holder >= 0)
+        close(holder);
+
+    EXPECT_FALSE(IdOf(root + "/a.jpg").has_value());
+    EXPECT_TRUE(InTrash(*confirmed, {home.trashFiles}));
+    EXPECT_EQ(IdOf(decoyPath), decoy);
+    EXPECT_FALSE(InTrash(*decoy, {home.trashFiles}));
+    EXPECT_TRUE(IdOf(root + "/sub/a.jpg").has_value());
+    EXPECT_EQ(w.messenger.shown.size(), 1u) << w.messenger.shown.back().text;
+    EXPECT_EQ(AppendedLogPaths(held, ReadLog(w.LogPath())), std::vector<std::string>{LogLine(selected)});
+    RemoveTree(root);
+    RemoveTree(home.decoyDesktop + "/" + name);
+}
 
 // --- Every button in every state ------------------------------------------
 

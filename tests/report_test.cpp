@@ -104,15 +104,25 @@ protected:
         tzset();
     }
 
-    // Runs the program with `args`, its output captured in files.
-    Outcome Snapsift(const Strings& args)
+    enum class Stdout { File, DevFull, Closed };
+
+    // Runs the program with `args`, its output captured in files (or its
+    // standard output on a full disk, or closed).
+    Outcome Snapsift(const Strings& args, Stdout where = Stdout::File, const std::string& cwd = "")
     {
         const std::string outPath = io / "out";
         const std::string errPath = io / "err";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (where == Stdout::File)
+            posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        else if (where == Stdout::DevFull)
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+        else
+            posix_spawn_file_actions_addclose(&actions, 1);
+        if (!cwd.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<char*> argv = {const_cast<char*>(SNAPSIFT_BINARY)};
         for (const std::string& a : args)
@@ -177,6 +187,19 @@ TEST_F(ReportTest, RowsAreTheTableInOrderAndNothingElse)
     run = Snapsift({"--report", "--other", "G?F", tmp / "T/"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, Line(tmp / "T/x.gif"));
+
+    // Stars alone match every file, also one without a dot.
+    tmp.WriteFile("T/README", "r");
+    run = Snapsift({"--report", "--other", "*", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, Line(tmp / "T/A.JPG") + Line(tmp / "T/b.jpg") + Line(tmp / "T/README") +
+                           Line(tmp / "T/x.gif") + Line(tmp / "T/\xff dir/d e.jpg") + Line(tmp / "T/sub/c.jpg") +
+                           Line(tmp / ("T/sub/" + sjis)));
+
+    // A FOLDER with "." and ".." gives the canonical paths.
+    run = Snapsift({"--report", "./T/sub/../sub/."}, Stdout::File, tmp.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Line(tmp / "T/sub/c.jpg") + Line(tmp / ("T/sub/" + sjis)));
 
     tmp.MakeFolder("empty");
     run = Snapsift({"--report", tmp / "empty"});
@@ -245,6 +268,18 @@ TEST_F(ReportTest, RefusalsGiveOneLineOnStandardErrorAndStatusTwo)
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.rfind("snapsift: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
+}
+
+TEST_F(ReportTest, OutputThatCannotBeWrittenGivesOneLineAndStatusTwo)
+{
+    tmp.MakeFile("T/a.jpg", 1);
+    for (const Stdout where : {Stdout::DevFull, Stdout::Closed}) {
+        SCOPED_TRACE(where == Stdout::DevFull ? "/dev/full" : "closed");
+        const Outcome run = Snapsift({"--report", tmp / "T"}, where);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err.rfind("snapsift: cannot write the report: ", 0), 0u) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     }
 }

@@ -273,7 +273,10 @@ TEST_F(ScanTest, OtherExtensionTakesWildcards)
         {"?if", {"x.gif"}},
         {"gz", {"a.tar.gz"}},
         {"tar.gz", {"a.tar.gz"}},
-        {"*", {"a.jpg", "a.tar.gz", "b.jpeg", "c.j", "d.JPEG", "x.gif"}},
+        // Stars alone match every file, also one without a dot.
+        {"*", {"a.jpg", "a.tar.gz", "b.jpeg", "c.j", "d.JPEG", "noext", "x.gif"}},
+        {"**", {"a.jpg", "a.tar.gz", "b.jpeg", "c.j", "d.JPEG", "noext", "x.gif"}},
+        {"*?", {"a.jpg", "a.tar.gz", "b.jpeg", "c.j", "d.JPEG", "x.gif"}},
         {"png", {}},
     };
     for (const Case& c : cases) {

@@ -245,10 +245,39 @@ TEST(ListDrives, KeepsRealFileSystemsInMountPointOrder)
          root + "40 1 7:1 / /opt/app ro - squashfs /dev/loop1 ro\n"
                 "41 1 7:2 / /mnt/ero ro - erofs /dev/loop2 ro\n",
          {"/ (HDD)"}},
-        {"bind mounts of a folder",
+        {"an ext4 install with a bind mount of a folder that / already reaches",
          root + "42 1 8:2 /home/taro/data /srv/data rw - ext4 /dev/sda2 rw\n"
-                "43 1 8:17 /photos /mnt/photos rw - vfat /dev/sdb1 rw\n",
-         {"/ (HDD)"}},
+                "43 1 8:17 /photos /mnt/photos rw - vfat /dev/sdb1 rw\n"
+                "44 1 8:17 /photos/2023 /mnt/2023 rw - vfat /dev/sdb1 rw\n",
+         // Nothing else reaches the stick's /photos: it is listed, its subfolder is not.
+         {"/ (HDD)", "/mnt/photos (FDDorMO)"}},
+        {"btrfs subvolumes laid out as Fedora does",
+         "60 1 0:32 /root / rw,relatime shared:1 - btrfs /dev/nvme0n1p3 rw,subvolid=257,subvol=/root\n"
+         "90 60 0:32 /home /home rw,relatime shared:49 - btrfs /dev/nvme0n1p3 rw,subvolid=256,subvol=/home\n"
+         "91 60 0:32 /home/taro/Pictures /srv/pics rw - btrfs /dev/nvme0n1p3 rw,subvol=/home\n"
+         "85 60 8:2 / /boot rw - ext4 /dev/sda2 rw\n",
+         {"/ (UNKNOWN)", "/home (UNKNOWN)"}},
+        {"btrfs subvolumes laid out as Ubuntu does",
+         "28 1 0:27 /@ / rw - btrfs /dev/sda2 rw,subvol=/@\n"
+         "29 28 0:27 /@home /home rw - btrfs /dev/sda2 rw,subvol=/@home\n"
+         "30 28 0:27 /@home /mnt/home-again rw - btrfs /dev/sda2 rw,subvol=/@home\n",
+         {"/ (UNKNOWN)", "/home (UNKNOWN)"}},
+        {"btrfs subvolumes laid out as openSUSE does: / lies inside /.snapshots",
+         "22 1 0:21 /@/.snapshots/1/snapshot / rw - btrfs /dev/sda2 rw,subvol=/@/.snapshots/1/snapshot\n"
+         "40 22 0:21 /@/.snapshots /.snapshots rw - btrfs /dev/sda2 rw,subvol=/@/.snapshots\n"
+         "41 22 0:21 /@/home /home rw - btrfs /dev/sda2 rw,subvol=/@home\n"
+         "42 22 0:21 /@/srv /srv rw - btrfs /dev/sda2 rw,subvol=/@/srv\n",
+         {"/ (UNKNOWN)", "/.snapshots (UNKNOWN)", "/home (UNKNOWN)", "/srv (UNKNOWN)"}},
+        {"a container on overlay with files and folders of the host mounted in",
+         "500 400 0:50 / / rw - overlay overlay rw,lowerdir=/var/lib/docker/overlay2/l/A\n"
+         "501 500 0:52 / /proc rw - proc proc rw\n"
+         "502 500 0:53 / /dev rw - tmpfs tmpfs rw\n"
+         "510 500 254:1 /var/lib/docker/containers/c1/resolv.conf /etc/resolv.conf rw - ext4 /dev/vda1 rw\n"
+         "511 500 254:1 /var/lib/docker/containers/c1/hosts /etc/hosts rw - ext4 /dev/vda1 rw\n"
+         "512 500 254:1 /home/taro/photos /data rw - ext4 /dev/vda1 rw\n"
+         "513 500 254:1 /home/taro/photos/old /data-old rw - ext4 /dev/vda1 rw\n"
+         "514 500 0:60 / /data/cache rw - overlay overlay rw\n",
+         {"/ (UNKNOWN)", "/data (UNKNOWN)"}},
         {"a device already listed: the first mount point wins",
          root + "44 1 8:2 / /mnt/again rw - ext4 /dev/sda2 rw\n"
                 "45 1 8:17 / /mnt/b rw - vfat /dev/sdb1 rw\n"

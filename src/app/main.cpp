@@ -6,6 +6,9 @@
 #include "app/snapsift_app.h"
 #endif
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -40,6 +43,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "snapsift: %s (try 'snapsift --help')\n", line.error.c_str());
         return 2;
     case CommandLine::Mode::Report: {
+        if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+            // Closed: a folder opened later would take its number.
+            std::fputs("snapsift: cannot write the report: standard output is closed\n", stderr);
+            return 2;
+        }
         static char buffer[1 << 20];
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
         return snapsift::RunReport(line, stdout, stderr);

@@ -34,11 +34,32 @@ private:
     bool shown_ = false;
 };
 
-void PutLine(std::FILE* out, const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fputc('\n', out);
-}
+// The report's standard output. Remembers the first failed write, so that
+// the report can say why it is incomplete.
+class ReportOutput final {
+public:
+    explicit ReportOutput(std::FILE* out) : out_(out) {}
+    void PutLine(const std::string& text)
+    {
+        if (error_ != 0)
+            return;
+        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fputc('\n', out_) == EOF)
+            Fail();
+    }
+    // Flushes what is buffered; 0 when everything reached the output, else the error number.
+    int Finish()
+    {
+        if (error_ == 0 && (std::fflush(out_) != 0 || std::ferror(out_)))
+            Fail();
+        return error_;
+    }
+
+private:
+    void Fail() { error_ = errno != 0 ? errno : EIO; }
+
+    std::FILE* out_;
+    int error_ = 0;
+};
 
 } // namespace
 
@@ -55,7 +76,7 @@ std::string UsageText()
            "  --duplicates    print the names that occur more than once instead\n"
            "  --auto-select   print the paths automatic selection picks instead\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
-           "  --other EXT     also search for *.EXT (* and ? are wildcards)\n"
+           "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file)\n"
            "\n"
            "  --restore-last  put the files of the last deletion back where they were:\n"
            "                  reads the last block of DeleteLog.log in the current folder\n"
@@ -64,9 +85,15 @@ std::string UsageText()
            "                  prints one line per file and a count\n"
            "  --help          show this text\n"
            "  --version       show the version\n"
-           "Exit status: 0 on success, 2 on bad usage or a folder that cannot be searched.\n"
-           "With --restore-last: 0 when every file was restored, 1 when some were not,\n"
-           "2 on bad usage or a log that cannot be read or holds no deletion.\n";
+           "Trash folders are never searched.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  the report was written in full; with --restore-last, every file was restored\n"
+           "  1  the window cannot be opened (no display, or a build without it);\n"
+           "     with --restore-last, some files were not restored\n"
+           "  2  bad usage, a refused option, a folder that cannot be searched,\n"
+           "     a report that cannot be written (full disk, closed output),\n"
+           "     or a log that cannot be read or holds no deletion\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
@@ -180,6 +207,8 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         return 2;
 
     const FileTable& table = view.table;
+    ReportOutput output(out);
+    errno = 0;
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
         for (int k = 0; k < table.m_fileCount; ++k) {
@@ -190,23 +219,27 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
             row += table.m_dates[k];
             row += '\t';
             row += table.m_paths[k];
-            PutLine(out, row);
+            output.PutLine(row);
         }
         break;
     case CommandLine::ReportKind::Duplicates:
         // The combo box's entries after a search, without its prompt.
         for (int i = 1; i < view.combo.GetCount(); ++i)
-            PutLine(out, view.combo.GetLBText(i));
+            output.PutLine(view.combo.GetLBText(i));
         break;
     case CommandLine::ReportKind::AutoSelect:
         OnAutoSelect(view, progress);
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
             if (view.list.IsSelected(j))
-                PutLine(out, table.m_paths[view.list.TableRow(j)]);
+                output.PutLine(table.m_paths[view.list.TableRow(j)]);
         }
         break;
     }
-    return std::fflush(out) == 0 ? 0 : 1;
+    if (const int error = output.Finish(); error != 0) {
+        std::fprintf(err, "snapsift: cannot write the report: %s\n", std::strerror(error));
+        return 2;
+    }
+    return 0;
 }
 
 } // namespace snapsift

@@ -26,7 +26,8 @@ std::string UsageText();
 
 // Runs the search of `line` without a window and prints the report to `out`;
 // messages go to `err`. Returns the process's exit status: 0, or 2 when the
-// folder cannot be searched or the options are refused.
+// folder cannot be searched, the options are refused or the report cannot be
+// written in full (one line on `err` says why).
 int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err);
 
 } // namespace snapsift

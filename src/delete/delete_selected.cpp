@@ -8,6 +8,7 @@
 #include "platform/shell.h"
 #include "review/result_view.h"
 
+#include <cerrno>
 #include <deque>
 #include <string_view>
 #include <unordered_map>
@@ -22,29 +23,43 @@ const char* const kConfirmQuestionText = "をごみ箱に移動してよろし�
 const char* const kLogWriteFailedText =
     "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。";
 const char* const kNotMovedText = "次のファイルはごみ箱に移動できませんでした。\n";
+const char* const kChangedReasonText = "検索の後で変更されています";
+const char* const kGoneReasonText = "ファイルが見つかりません";
+const char* const kRefusedReasonText = "ごみ箱が受け付けませんでした: ";
 
 namespace {
 
 constexpr int kPathsShown = 15;
 
+enum class RowCheck { Same, Changed, Gone };
+
 // Whether the file at the row's path is still the one the row describes: the same
 // file (where the row knows which), with the same size and date texts.
-bool StillMatchesRow(const FileTable& table, int row)
+RowCheck CheckRow(const FileTable& table, int row)
 {
+    errno = 0;
     const auto facts = StatRegularFile(table.m_paths[row]);
+    if (!facts)
+        return errno == ENOENT || errno == ENOTDIR ? RowCheck::Gone : RowCheck::Changed;
     const std::size_t k = static_cast<std::size_t>(row);
     const FileIdentity known = k < table.m_identities.size() ? table.m_identities[k] : FileIdentity{};
-    return facts && (!known.Known() || facts->identity == known) && SizeText(facts->size) == table.m_sizes[row] &&
-           DateText(facts->creationTime) == table.m_dates[row];
+    const bool same = (!known.Known() || facts->identity == known) && SizeText(facts->size) == table.m_sizes[row] &&
+                      DateText(facts->creationTime) == table.m_dates[row];
+    return same ? RowCheck::Same : RowCheck::Changed;
 }
 
-std::string NotMovedMessage(const std::vector<std::string>& paths)
+struct NotMoved {
+    std::string path;
+    std::string reason;
+};
+
+std::string NotMovedMessage(const std::vector<NotMoved>& notMoved)
 {
     std::string text = kNotMovedText;
-    for (std::size_t i = 0; i < paths.size() && i < kPathsShown; ++i)
-        text += paths[i] + "\n";
-    if (paths.size() > kPathsShown)
-        text += "他 " + std::to_string(paths.size() - kPathsShown) + " 件\n";
+    for (std::size_t i = 0; i < notMoved.size() && i < kPathsShown; ++i)
+        text += notMoved[i].path + " \uff08" + notMoved[i].reason + "\uff09\n";
+    if (notMoved.size() > kPathsShown)
+        text += "他 " + std::to_string(notMoved.size() - kPathsShown) + " 件\n";
     return text;
 }
 
@@ -79,7 +94,8 @@ void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress
         MessageAnswer::Ok)
         return;
 
-    if (AppendDeletionLog(startTime, fullList, logPath) == LogOutcome::WriteFailed) {
+    if (AppendDeletionLog(startTime, fullList, logPath, [&progress] { progress.WhileWaiting(); }) ==
+        LogOutcome::WriteFailed) {
         messenger.Show({kLogWriteFailedText, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
         return;
     }
@@ -98,14 +114,23 @@ void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress
     progress.SetRange(0, static_cast<int>(selectedRows.size()));
     std::vector<bool> remove(static_cast<std::size_t>(table.m_fileCount), false);
     std::unordered_set<std::string_view> moved;
-    std::vector<std::string> notMoved;
+    std::vector<NotMoved> notMoved;
     for (std::size_t s = 0; s < selectedRows.size(); ++s) {
         const int row = view.list.TableRow(selectedRows[s]);
         const std::string& path = fullList[s];
         bool gone = moved.count(path) != 0;  // the same file selected twice
-        if (!gone && StillMatchesRow(table, row) && MoveToTrash(path).ok) {
-            moved.insert(path);
-            gone = true;
+        std::string reason;
+        if (!gone) {
+            const RowCheck check = CheckRow(table, row);
+            if (check == RowCheck::Same) {
+                const ShellResult result = MoveToTrash(path);
+                gone = result.ok;
+                reason = kRefusedReasonText + result.error;
+            } else {
+                reason = check == RowCheck::Gone ? kGoneReasonText : kChangedReasonText;
+            }
+            if (gone)
+                moved.insert(path);
         }
         if (gone) {
             std::deque<int>& rows = rowsOfPath[path];
@@ -114,7 +139,7 @@ void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress
                 rows.pop_front();
             }
         } else {
-            notMoved.push_back(path);
+            notMoved.push_back({path, std::move(reason)});
         }
         progress.DeltaPos(1);
     }

@@ -15,7 +15,9 @@ namespace {
 void AppendLine(std::string& out, const std::string& line)
 {
     for (char c : line) {
-        if (c == '\r')
+        if (c == '%')
+            out += "%25";  // so that a line that holds "%0A" names one path only
+        else if (c == '\r')
             out += "%0D";
         else if (c == '\n')
             out += "%0A";
@@ -60,6 +62,23 @@ private:
     struct sigaction previous_ {};
 };
 
+// Takes the log's lock, waiting up to `patience` while another process holds it.
+bool LockWithin(int fd, const std::function<void()>& whileWaiting, std::chrono::milliseconds patience)
+{
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        if (whileWaiting)
+            whileWaiting();
+        usleep(10000);
+    }
+}
+
 } // namespace
 
 std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths)
@@ -74,14 +93,16 @@ std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::stri
 }
 
 LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
-                             const std::string& logPath)
+                             const std::string& logPath, const std::function<void()>& whileWaiting,
+                             std::chrono::milliseconds patience)
 {
     // O_NONBLOCK keeps a FIFO planted under the log's name from hanging the open.
     const int fd = open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return LogOutcome::NotOpened;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !LockWithin(fd, whileWaiting, patience) ||
+        fstat(fd, &st) != 0) {  // the length once the lock is ours: another writer may have added a block
         close(fd);
         return LogOutcome::NotOpened;
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,13 +15,21 @@ enum class LogOutcome {
 };
 
 // The block for one confirmed deletion, as it is written: the heading line,
-// the start time line and one line per path, each ended by CR LF. CR and LF
-// bytes inside a path are written as %0D and %0A.
+// the start time line and one line per path, each ended by CR LF. The bytes
+// %, CR and LF inside a path are written as %25, %0D and %0A; every other byte
+// as it is, so each line names exactly one path.
 std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths);
 
+// How long a deletion waits for the log while another one is writing it.
+constexpr std::chrono::milliseconds kLogLockPatience{10000};
+
 // Appends the block to the log at `logPath` (created when missing, never
-// truncated, never reached through a link) and flushes it to disk.
+// truncated, never reached through a link) and flushes it to disk. While
+// another process holds the log's lock, it tries again every few
+// milliseconds, calling `whileWaiting` between tries, for up to `patience`;
+// a lock still held then counts as a log that could not be opened.
 LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
-                             const std::string& logPath);
+                             const std::string& logPath, const std::function<void()>& whileWaiting = {},
+                             std::chrono::milliseconds patience = kLogLockPatience);
 
 } // namespace snapsift

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -208,6 +209,54 @@ std::optional<FileFacts> StatRegularFile(const std::string& path)
     if (!folder.IsOpen())
         return std::nullopt;
     return StatAt(folder.Fd(), path.c_str() + slash + 1);
+}
+
+std::optional<std::string> CanonicalFolderPath(const std::string& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+        std::string canonical(resolved);
+        std::free(resolved);
+        return canonical;
+    }
+    std::string absolute = path;
+    if (path[0] != '/') {
+        std::vector<char> buffer(4096);
+        while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+            if (errno != ERANGE)
+                return std::nullopt;
+            buffer.resize(buffer.size() * 2);
+        }
+        absolute = JoinPath(buffer.data(), path);
+    }
+    // Only "." and ".." make the kernel and GIO disagree: GIO removes them as
+    // text, the kernel after following every link before them.
+    for (std::size_t start = 0; start <= absolute.size();) {
+        const std::size_t end = std::min(absolute.find('/', start), absolute.size());
+        const std::string_view part(absolute.data() + start, end - start);
+        if (part == "." || part == "..")
+            return std::nullopt;
+        start = end + 1;
+    }
+    while (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    return absolute;
+}
+
+bool IsMountTop(const FolderHandle& folder)
+{
+    if (!folder.IsOpen())
+        return false;
+    struct statx sx {};
+    if (statx(folder.Fd(), "", AT_EMPTY_PATH, STATX_INO, &sx) == 0 && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+        (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+        return true;
+    // GIO puts a disk's trash where the device number changes on the way up.
+    struct stat self {}, parent {};
+    if (fstat(folder.Fd(), &self) != 0 || fstatat(folder.Fd(), "..", &parent, 0) != 0)
+        return false;
+    return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name)

@@ -94,6 +94,17 @@ struct FileFacts {
 std::optional<FileFacts> StatRegularFile(int dirFd, const char* name);
 std::optional<FileFacts> StatRegularFile(const std::string& path);
 
+// The canonical absolute form of `path`, as the kernel resolves it (no ".",
+// no "..", no link anywhere in it), for a folder that exists. A path that
+// cannot be resolved keeps its absolute form when that holds neither "." nor
+// ".." (a link in it then leads where the kernel and GIO agree it leads);
+// else, or when the current directory is unknown, the result is empty.
+std::optional<std::string> CanonicalFolderPath(const std::string& path);
+
+// True when `folder` is the top folder of a mounted file system (or of a
+// btrfs subvolume): where a trash of that disk lies.
+bool IsMountTop(const FolderHandle& folder);
+
 // Joins a folder path and a name with one slash.
 std::string JoinPath(std::string_view folder, std::string_view name);
 

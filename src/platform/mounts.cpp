@@ -1,5 +1,6 @@
 #include "platform/mounts.h"
 
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -8,7 +9,6 @@
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <utility>
 
 namespace snapsift {
 namespace {
@@ -79,6 +79,22 @@ bool StartsWith(std::string_view text, std::string_view prefix)
 bool IsAtOrUnder(std::string_view path, std::string_view dir)
 {
     return path == dir || (StartsWith(path, dir) && path.size() > dir.size() && path[dir.size()] == '/');
+}
+
+// True when `folder` is a folder above `path`: "/" is above every other path.
+bool IsAbove(std::string_view folder, std::string_view path)
+{
+    if (folder == path)
+        return false;
+    return folder == "/" ? !path.empty() && path[0] == '/' : IsAtOrUnder(path, folder);
+}
+
+// A single file mounted over another (containers mount /etc/hosts and the
+// like this way) is no drive.
+bool IsMountedFile(const std::string& mountPoint)
+{
+    struct stat st {};
+    return stat(mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool InSystemPlace(std::string_view mountPoint)
@@ -209,20 +225,35 @@ std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::
         sorted.push_back(&m);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const MountEntry* a, const MountEntry* b) { return a->mountPoint < b->mountPoint; });
-    std::vector<Drive> drives;
-    std::set<std::pair<unsigned, unsigned>> seenDevices;
+    std::vector<const MountEntry*> offered;
     for (const MountEntry* m : sorted) {
         if (IsPseudoFileSystemType(m->fsType) || m->fsType == "squashfs" || m->fsType == "erofs")
             continue;
-        if (m->root != "/")
-            continue;  // a bind mount of a folder shown elsewhere
         if (m->fsType == "overlay" && m->mountPoint != "/")
             continue;
         if (m->mountPoint.empty() || m->mountPoint[0] != '/' || InSystemPlace(m->mountPoint))
             continue;
-        if (!seenDevices.insert({m->major, m->minor}).second)
+        if (IsMountedFile(m->mountPoint))
             continue;
-        drives.push_back(Drive{m->mountPoint, DriveKind(*m, sysRoot)});
+        offered.push_back(m);
+    }
+    // A mount whose folder another offered mount already reaches is left out:
+    // a bind mount of a folder (another mount of the device has a root above
+    // its root) or the device mounted twice (the same root at an earlier mount
+    // point). Mounts of one device with unrelated roots, as btrfs subvolumes
+    // are, are all kept; so is "/", whatever else reaches it.
+    std::vector<Drive> drives;
+    for (std::size_t i = 0; i < offered.size(); ++i) {
+        const MountEntry& m = *offered[i];
+        bool reachable = false;
+        for (std::size_t k = 0; k < offered.size() && !reachable && m.mountPoint != "/"; ++k) {
+            const MountEntry& other = *offered[k];
+            if (k == i || other.major != m.major || other.minor != m.minor)
+                continue;
+            reachable = IsAbove(other.root, m.root) || (other.root == m.root && k < i);
+        }
+        if (!reachable)
+            drives.push_back(Drive{m.mountPoint, DriveKind(m, sysRoot)});
     }
     return drives;
 }

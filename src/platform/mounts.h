@@ -45,8 +45,10 @@ struct Drive {
 std::string DriveKind(const MountEntry& mount, const std::string& sysRoot = "/sys");
 
 // The drives to offer, in mount-point order with "/" first: pseudo file
-// systems, snaps, bind mounts, repeated devices, overlays other than "/" and
-// mounts in system places are left out.
+// systems, snaps, overlays other than "/", mounts in system places, single
+// mounted files and mounts whose folder another offered mount of the same
+// device reaches (a bind mount of a folder, a device mounted twice) are left
+// out. Mounts of one device with unrelated roots (btrfs subvolumes) all stay.
 std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot = "/sys");
 
 } // namespace snapsift

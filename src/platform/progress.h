@@ -10,6 +10,9 @@ public:
     virtual void SetRange(int lower, int upper) = 0;
     virtual void DeltaPos(int step) = 0;
     virtual void SetPos(int position) = 0;
+    // Called again and again while a command waits for something outside
+    // it (another program's lock), so that a window can paint meanwhile.
+    virtual void WhileWaiting() {}
 };
 
 // For callers without a bar (the report mode).

@@ -27,6 +27,11 @@ ShellResult MoveToTrash(const std::string& path)
     return FromError(error);
 }
 
+std::string UserTrashFolder()
+{
+    return std::string(g_get_user_data_dir()) + "/Trash";
+}
+
 ShellResult OpenWithDefaultProgram(const std::string& path)
 {
     GError* error = nullptr;

@@ -14,6 +14,10 @@ struct ShellResult {
 // the file, it stays where it is and the result says why.
 ShellResult MoveToTrash(const std::string& path);
 
+// The user's own trash folder ("$XDG_DATA_HOME/Trash", by default
+// "~/.local/share/Trash"), where MoveToTrash puts files of the home's disk.
+std::string UserTrashFolder();
+
 // Opens the file at `path` (raw bytes) with the desktop's default program for
 // it. No shell is involved. Fails when no program is registered.
 ShellResult OpenWithDefaultProgram(const std::string& path);

@@ -3,14 +3,14 @@
 #include "platform/file_system.h"
 #include "platform/messenger.h"
 #include "platform/progress.h"
+#include "platform/shell.h"
 #include "scan/file_table.h"
 #include "scan/name_pattern.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <climits>
-#include <unistd.h>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -65,7 +65,11 @@ struct ScanEntry {
 class Collector final {
 public:
     Collector(const std::string& target, const TypePatterns& types, Progress& progress)
-        : target_(target), types_(types), progress_(progress) {}
+        : target_(target), types_(types), progress_(progress)
+    {
+        if (const auto id = IdentifyFolder(OpenFolder(UserTrashFolder())))
+            userTrash_ = *id;
+    }
 
     // Lists the target and, breadth-first, every folder below it. Returns the
     // scan list with the target stored last.
@@ -74,7 +78,7 @@ public:
         ScanEntry root;
         root.path = target_;
         FolderHandle rootHandle = OpenFolder(target_);
-        if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle)) {
+        if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle) && !IsTrashTarget(rootHandle)) {
             if (const auto id = IdentifyFolder(rootHandle)) {
                 root.id = *id;
                 visited_.insert(*id);
@@ -102,6 +106,44 @@ public:
 
 private:
     static int ClampToInt(std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); }
+
+    static bool IsTopTrashName(std::string_view name)
+    {
+        if (name == ".Trash")
+            return true;
+        constexpr std::string_view kPrefix = ".Trash-";
+        if (name.size() <= kPrefix.size() || name.substr(0, kPrefix.size()) != kPrefix)
+            return false;
+        return name.find_first_not_of("0123456789", kPrefix.size()) == std::string_view::npos;
+    }
+
+    // A trash holds no live copies: the user's own trash, and ".Trash" and
+    // ".Trash-UID" (any user's) at the top of a disk.
+    bool IsTrash(const FolderHandle& parent, bool& parentIsTopKnown, bool& parentIsTop, const std::string& name,
+                 const FolderId& id) const
+    {
+        if (userTrash_ && id == *userTrash_)
+            return true;
+        if (!IsTopTrashName(name))
+            return false;
+        if (!parentIsTopKnown) {
+            parentIsTop = IsMountTop(parent);
+            parentIsTopKnown = true;
+        }
+        return parentIsTop;
+    }
+
+    bool IsTrashTarget(const FolderHandle& target) const
+    {
+        const auto id = IdentifyFolder(target);
+        if (id && userTrash_ && *id == *userTrash_)
+            return true;
+        const std::size_t slash = target_.rfind('/');
+        if (slash == std::string::npos || !IsTopTrashName(std::string_view(target_).substr(slash + 1)))
+            return false;
+        const FolderHandle parent = OpenFolder(slash == 0 ? std::string("/") : target_.substr(0, slash));
+        return IsMountTop(parent);
+    }
 
     bool CrossesDevice(int index) const
     {
@@ -144,12 +186,15 @@ private:
         }
         files.names.reserve(nameBytes);
         files.tags.reserve(fileCount);
+        bool isTopKnown = false, isTop = false;
         for (const ListedEntry& e : listed) {
             if (e.kind == EntryKind::RegularFile) {
                 files.names.append(e.name.c_str(), e.name.size() + 1);
                 files.tags.push_back(e.tag);
                 continue;
             }
+            if (IsTrash(handle, isTopKnown, isTop, e.name, e.id))
+                continue;
             if (!visited_.insert(e.id).second)
                 continue;  // already reached another way
             ScanEntry sub;
@@ -168,6 +213,7 @@ private:
     std::vector<ScanEntry> list_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
     dev_t rootDevice_ = 0;
+    std::optional<FolderId> userTrash_;
     FolderHandle lastListed_;
     int lastListedIndex_ = -2;
     FolderHandle parentHandle_;
@@ -200,19 +246,6 @@ void ScanPass(const ScanEntry& entry, int type, bool isTarget, FileTable& table)
     }
 }
 
-std::string AbsolutePath(const std::string& path)
-{
-    if (!path.empty() && path[0] == '/')
-        return path;
-    std::vector<char> buffer(4096);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return path;
-        buffer.resize(buffer.size() * 2);
-    }
-    return path == "." ? std::string(buffer.data()) : JoinPath(buffer.data(), path);
-}
-
 } // namespace
 
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
@@ -227,12 +260,18 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
         return ScanOutcome::Refused;
     }
     TypePatterns types;
-    types.pattern = {"*.jpg", "*.bmp", "*.gif", "*." + options.m_strOtherExt};
+    // An extension of stars alone matches every file, also one without a dot,
+    // as "*.*" does where the search comes from.
+    const bool everyFile = options.m_strOtherExt.find_first_not_of('*') == std::string::npos;
+    types.pattern = {"*.jpg", "*.bmp", "*.gif", everyFile ? std::string("*") : "*." + options.m_strOtherExt};
     types.ticked = {options.m_bJpeg, options.m_bBmp, options.m_bGif, options.m_bOther};
     const int ticked = static_cast<int>(std::count(types.ticked.begin(), types.ticked.end(), true));
 
-    const std::string absoluteTarget = AbsolutePath(target);
-    Collector collector(absoluteTarget, types, progress);
+    // Every row's path starts with the target's canonical path, so that the
+    // path shown, checked, logged and handed to the trash names one file. A
+    // target that cannot be resolved safely is searched as an empty one.
+    const std::string canonicalTarget = CanonicalFolderPath(target).value_or(std::string());
+    Collector collector(canonicalTarget, types, progress);
     std::vector<ScanEntry> scanList = collector.CollectSubfolders();
     const long long j = static_cast<long long>(scanList.size()) - 1;
 

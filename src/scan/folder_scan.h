@@ -27,8 +27,11 @@ enum class ScanOutcome {
 // Searches `target` and every folder below it for files of the ticked types
 // and refills `table`: pass by pass in type order (JPEG, BMP, GIF, other),
 // each pass visiting the target first and then its subfolders in the reverse
-// of breadth-first order. Links are never followed, a folder reached twice is
-// searched once, and kernel file systems are never entered. A folder that
+// of breadth-first order. The target is first resolved to its canonical path
+// (no ".", "..", or link in it), from which every row's path is built. Links
+// are never followed, a folder reached twice is searched once, and kernel file
+// systems and trash folders (the user's own, and ".Trash" and ".Trash-UID" at
+// the top of a disk) are never entered. A folder that
 // cannot be read adds nothing and is not reported. Calls `fillResultView` once
 // the table is full, then leaves the progress bar at 0.
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,

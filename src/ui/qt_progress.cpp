@@ -38,6 +38,11 @@ void QtProgress::SetPos(int position)
     Show(position_ == lower_);
 }
 
+void QtProgress::WhileWaiting()
+{
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void QtProgress::Show(bool now)
 {
     if (!now && sinceShown_.elapsed() < kRepaintMilliseconds)

@@ -17,6 +17,7 @@ public:
     void SetRange(int lower, int upper) override;
     void DeltaPos(int step) override;
     void SetPos(int position) override;
+    void WhileWaiting() override;
 
 private:
     void Show(bool now);
