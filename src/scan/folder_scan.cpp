@@ -255,18 +255,14 @@ struct PassJob {
     bool isTarget = false;
 };
 
-// The files of a pass's folder that are regular files now: where each name
-// starts in the folder's names, and what it is.
-using PassFacts = std::vector<std::pair<std::size_t, FileFacts>>;
-
-// Runs on a worker: looks at every file of the job's type in its folder, as
-// it is now. Reads nothing of a folder without files of that type, whose
-// names the calling thread may already have let go.
-PassFacts StatPassFiles(const PassJob& job)
+// Runs on a worker: the rows of every file of the job's type in its folder,
+// as it is now, in listing order. Reads nothing of a folder without files of
+// that type, whose names the calling thread may already have let go.
+std::vector<FoundFile> FindPassFiles(const PassJob& job)
 {
     const ScanEntry& entry = *job.entry;
     const std::uint8_t bit = static_cast<std::uint8_t>(1u << job.type);
-    PassFacts found;
+    std::vector<FoundFile> found;
     if ((entry.types & bit) == 0)
         return found;
     // The folder that was listed, not whatever its path leads to now: a link
@@ -274,28 +270,19 @@ PassFacts StatPassFiles(const PassJob& job)
     const FolderHandle handle = OpenFolder(entry.path, job.isTarget);
     if (!handle.IsOpen() || IdentifyFolder(handle) != entry.id)
         return found;  // gone or replaced since it was listed
-    std::size_t offset = 0;
+    const char* next = entry.files.names.c_str();
     for (const std::uint8_t tag : entry.files.tags) {
-        const char* name = entry.files.names.c_str() + offset;
-        const std::size_t here = offset;
-        offset += std::char_traits<char>::length(name) + 1;
+        const std::string_view name(next);  // up to its NUL
+        next += name.size() + 1;
         if ((tag & bit) == 0)
             continue;
-        if (const auto facts = StatRegularFile(handle.Fd(), name))
-            found.emplace_back(here, *facts);
-        // else gone, or no longer a regular file
+        const auto facts = StatRegularFile(handle.Fd(), name.data());
+        if (!facts)
+            continue;  // gone, or no longer a regular file
+        found.push_back(FoundFile{std::string(name), JoinPath(entry.path, name), facts->size, facts->creationTime,
+                                  facts->identity});
     }
     return found;
-}
-
-// Adds a row for every file found by StatPassFiles, in listing order.
-void AddPassRows(const ScanEntry& entry, const PassFacts& found, FileTable& table)
-{
-    for (const auto& [offset, facts] : found) {
-        const std::string_view name(entry.files.names.c_str() + offset);  // up to its NUL
-        table.AddFoundFile(FoundFile{std::string(name), JoinPath(entry.path, name), facts.size, facts.creationTime,
-                                     facts.identity});
-    }
 }
 
 std::string AbsolutePath(const std::string& path)
@@ -341,7 +328,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
         // Workers look at the files of the folders ahead; the rows are added
         // here, folder by folder in pass order.
         const std::size_t window = 64 * std::size_t{threads};
-        OrderedWork<PassJob, PassFacts> work(threads, window, &StatPassFiles);
+        OrderedWork<PassJob, std::vector<FoundFile>> work(threads, window, &FindPassFiles);
         std::vector<int> passTypes;
         for (int type = 0; type < kTypeCount; ++type) {
             if (types.ticked[type])
@@ -358,10 +345,11 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
         for (std::size_t next = 0; next < jobCount; ++next) {
             for (; added < jobCount && added < next + 2 * window; ++added)
                 work.Add(jobAt(added));
-            const PassFacts found = work.Next();
+            std::vector<FoundFile> found = work.Next();
             const int type = passTypes[next / perPass];
             ScanEntry& entry = scanList[j - static_cast<long long>(next % perPass)];
-            AddPassRows(entry, found, table);
+            for (FoundFile& file : found)
+                table.AddFoundFile(std::move(file));
             // A listing no later pass needs gives its memory back now, while
             // the table is still growing. No worker reads it again: later
             // passes skip a folder without files of their type.

@@ -74,9 +74,12 @@ public:
         resultReady_.wait(lock, [this] { return results_.front().has_value(); });
         Result result = std::move(*results_.front());
         results_.pop_front();
+        // A worker may wait for the window to move on.
+        const bool wake = started_ == taken_ + window_ && !pending_.empty();
         ++taken_;
         lock.unlock();
-        workReady_.notify_all();  // the window moved on
+        if (wake)
+            workReady_.notify_one();
         return result;
     }
 
