@@ -300,6 +300,12 @@ std::string AbsolutePath(const std::string& path)
 
 } // namespace
 
+bool ScanAccepts(const SearchOptions& options)
+{
+    return !(options.m_bOther && options.m_strOtherExt.empty()) &&
+           (options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther);
+}
+
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
                        Messenger& messenger, Progress& progress, const std::function<void()>& fillResultView)
 {

@@ -88,10 +88,20 @@ void CSnapsiftDlg::OnSearch()
         options.m_bGif = m_bGif;
         options.m_bOther = m_bOther;
         options.m_strOtherExt = m_strOtherExt;
-        ScanFolder(path, options, m_view.table, *messenger_, *progressDriver_, [this] {
-            m_view.FillResultView();
-            MirrorResults();
+        if (!ScanAccepts(options)) {
+            ScanFolder(path, options, m_view.table, *messenger_, *progressDriver_, [] {});  // shows why
+            return;
+        }
+        // The search, including putting the rows in name order, runs beside
+        // the window into a view of its own; this thread meanwhile only
+        // paints and advances the bar. The window shows nothing of the view
+        // until the search has ended and it has taken the view over.
+        ResultView found = m_view;
+        RunBesideWindow(m_progress, [&](Progress& progress) {
+            ScanFolder(path, options, found.table, *messenger_, progress, [&found] { found.FillResultView(); });
         });
+        m_view = std::move(found);
+        MirrorResults();
     });
 }
 
