@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -22,6 +23,8 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 namespace snapsift::testing {
@@ -37,6 +40,29 @@ SearchOptions JpegOnly()
 }
 
 // The search as the window runs it: results cleared, table refilled, view rebuilt.
+// Sets how many threads the searches in its scope list folders with.
+class ScanThreads final {
+public:
+    explicit ScanThreads(int count)
+    {
+        if (const char* old = std::getenv("SNAPSIFT_SCAN_THREADS"))
+            old_ = old;
+        SetEnv("SNAPSIFT_SCAN_THREADS", std::to_string(count).c_str());
+    }
+    ~ScanThreads()
+    {
+        if (old_)
+            SetEnv("SNAPSIFT_SCAN_THREADS", old_->c_str());
+        else
+            unsetenv("SNAPSIFT_SCAN_THREADS");
+    }
+    ScanThreads(const ScanThreads&) = delete;
+    ScanThreads& operator=(const ScanThreads&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
 void Search(ResultView& view, const std::string& target, Messenger& messenger, Progress& progress)
 {
     view.ClearResults();
@@ -99,13 +125,29 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
             GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
     }
 
+    // One thread and many walk the tree alike: the same rows in the same
+    // order, the same progress steps.
+    ResultView single;
+    single.InitResultColumns();
+    RecordingMessenger messenger;
+    RecordingProgress singleSteps;
+    {
+        const ScanThreads threads(1);
+        Search(single, t.root, messenger, singleSteps);
+    }
     ResultView view;
     view.InitResultColumns();
-    RecordingMessenger messenger;
-    NullProgress progress;
-    Search(view, t.root, messenger, progress);
+    RecordingProgress parallelSteps;
+    {
+        const ScanThreads threads(8);
+        Search(view, t.root, messenger, parallelSteps);
+    }
     EXPECT_TRUE(messenger.shown.empty());
     EXPECT_EQ(RelativeRows(view.table, t.root), Sorted(t.rows));
+    EXPECT_TRUE(ReportOf(view.table) == ReportOf(single.table)) << "one thread and eight found other rows";
+    EXPECT_EQ(view.table.m_identities, single.table.m_identities);
+    EXPECT_EQ(parallelSteps.ops, singleSteps.ops);
+    NullProgress progress;
     for (int k = 0; k < view.table.m_fileCount; ++k) {
         const std::string& path = view.table.m_paths[k];
         EXPECT_EQ(view.table.m_names[k], path.substr(path.rfind('/') + 1));
@@ -239,6 +281,85 @@ TEST_P(ListingChangeTest, RowsDescribeOnlyWhatIsStillInTheTree)
 
 INSTANTIATE_TEST_SUITE_P(Changes, ListingChangeTest, ::testing::ValuesIn(kListingChanges),
                          [](const ::testing::TestParamInfo<ListingChange>& info) { return info.param.name; });
+
+// --- The tree changes while the walk runs ----------------------------------
+
+FileIdentity IdentityOf(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return {};
+    return {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), st.st_ino};
+}
+
+// Another thread moves folders away, puts links to a look-alike tree outside
+// in their place and puts them back, adds and removes files, over and over,
+// while searches with many threads run. Whatever the search meets, it ends,
+// and every row names a file inside the target by a path inside it.
+TEST(HostileChanges, WalkWhileTheTreeChangesStaysInsideTheTarget)
+{
+    const TempDir root;
+    const TempDir outside;
+    constexpr int kFolders = 24;
+    std::vector<std::string> folders;
+    for (int k = 0; k < kFolders; ++k) {
+        const std::string folder = "f" + std::to_string(k);
+        folders.push_back(folder);
+        for (const std::string& file : {folder + "/x.jpg", folder + "/s/y.jpg", folder + "/s/t/z.jpg"}) {
+            root.MakeFile(file, 3);
+            outside.MakeFile(file, 3);
+        }
+        outside.MakeFile(folder + "/s/planted.jpg", 3);
+    }
+    std::vector<FileIdentity> outsideFiles;
+    for (const std::string& folder : folders) {
+        for (const std::string& file : {folder + "/x.jpg", folder + "/s/y.jpg", folder + "/s/t/z.jpg",
+                                        folder + "/s/planted.jpg"})
+            outsideFiles.push_back(IdentityOf(outside / file));
+    }
+
+    std::atomic<int> rounds{0};
+    {
+        std::jthread changer([&](std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                for (const std::string& folder : folders) {
+                    const std::string path = root / folder;
+                    const std::string moved = root / ("moved-" + folder);
+                    rename(path.c_str(), moved.c_str());
+                    symlink((outside / folder).c_str(), path.c_str());
+                    const std::string added = moved + "/s/added.jpg";
+                    close(open(added.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+                    unlink(path.c_str());
+                    rename(moved.c_str(), path.c_str());
+                    unlink((path + "/s/added.jpg").c_str());
+                }
+                ++rounds;
+            }
+        });
+        const ScanThreads threads(8);
+        for (int search = 0; search < 20 || rounds.load() == 0; ++search) {
+            ResultView view;
+            view.InitResultColumns();
+            RecordingMessenger messenger;
+            NullProgress progress;
+            Search(view, root.Path(), messenger, progress);
+            for (int k = 0; k < view.table.m_fileCount; ++k) {
+                const std::string& path = view.table.m_paths[k];
+                EXPECT_EQ(path.rfind(root.Path() + "/", 0), 0u) << path;
+                EXPECT_EQ(path.find("planted"), std::string::npos) << path;
+                EXPECT_EQ(std::count(outsideFiles.begin(), outsideFiles.end(), view.table.m_identities[k]), 0)
+                    << path << " is a file outside the target";
+            }
+        }
+    }
+    // Once the tree holds still, the walk finds all of it again.
+    ResultView view;
+    view.InitResultColumns();
+    RecordingMessenger messenger;
+    NullProgress progress;
+    Search(view, root.Path(), messenger, progress);
+    EXPECT_EQ(view.table.m_fileCount, 3 * kFolders);
+}
 
 TEST(HostileTarget, UnreadableTargetGivesNoRowsInTheCoreAndStatusTwoInTheReport)
 {

@@ -1241,6 +1241,7 @@ TEST_F(WindowTest, InputGivenDuringASearchIsThrownAway)
     QTimer::singleShot(0, [&] {
         searchRunning = dlg->m_folderTree->currentItem() == target && !dlg->m_autoSelectButton->isEnabled();
         paintsAtStart = barPaints.paints;
+        dlg->m_progress->update();  // to be painted before the search ends
         QTest::mouseClick(dlg->m_checkBmp, Qt::LeftButton);
         QTest::keyClick(dlg->m_folderTree, Qt::Key_Up);
     });

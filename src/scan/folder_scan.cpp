@@ -6,11 +6,16 @@
 #include "platform/shell.h"
 #include "scan/file_table.h"
 #include "scan/name_pattern.h"
+#include "scan/parallel_walk.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
 #include <climits>
+#include <memory>
 #include <optional>
+#include <unistd.h>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -56,16 +61,71 @@ struct ListedFiles {
 // A folder of the scan list with the names in it that match a ticked type.
 struct ScanEntry {
     std::string path;
-    std::size_t nameOffset = 0;  // where the folder's own name starts in `path`
     int parent = -1;             // index in the scan list; -1 for the target
     FolderId id;
+    std::uint8_t types = 0;      // every tag of `files` together; fixed once collected
     ListedFiles files;
 };
 
+// A folder to list, with everything a worker needs to list it.
+struct FolderJob {
+    std::string path;
+    std::size_t nameOffset = 0;  // where the folder's own name starts in `path`
+    FolderId id;                 // what its parent's listing said it is
+    bool crossesDevice = false;  // on another file system than its parent
+    std::shared_ptr<const FolderHandle> parent;  // the parent, still open, when at hand
+};
+
+// What listing one folder gave.
+struct FolderListing {
+    ListedFiles files;
+    std::vector<std::pair<std::string, FolderId>> subfolders;  // in listing order
+    std::shared_ptr<const FolderHandle> handle;  // kept open for its subfolders, when at hand
+};
+
+// Folders kept open so that their subfolders need not be opened from the top:
+// a deep tree costs one step per level, not one walk from the top per folder.
+// Wide levels fall back to opening by path once this many are held.
+constexpr int kMaxHeldFolders = 256;
+
+FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types)
+{
+    std::vector<ListedEntry> listed;
+    ListFolder(handle, listed, &MatchTypes, &types);
+    FolderListing out;
+    std::size_t nameBytes = 0, fileCount = 0;
+    for (const ListedEntry& e : listed) {
+        if (e.kind == EntryKind::RegularFile) {
+            nameBytes += e.name.size() + 1;
+            ++fileCount;
+        }
+    }
+    out.files.names.reserve(nameBytes);
+    out.files.tags.reserve(fileCount);
+    out.subfolders.reserve(listed.size() - fileCount);
+    for (ListedEntry& e : listed) {
+        if (e.kind == EntryKind::RegularFile) {
+            out.files.names.append(e.name.c_str(), e.name.size() + 1);
+            out.files.tags.push_back(e.tag);
+        } else {
+            out.subfolders.emplace_back(std::move(e.name), e.id);
+        }
+    }
+    return out;
+}
+
+std::uint8_t TypesOf(const ListedFiles& files)
+{
+    std::uint8_t types = 0;
+    for (const std::uint8_t tag : files.tags)
+        types |= tag;
+    return types;
+}
+
 class Collector final {
 public:
-    Collector(const std::string& target, const TypePatterns& types, Progress& progress)
-        : target_(target), types_(types), progress_(progress)
+    Collector(const std::string& target, const TypePatterns& types, Progress& progress, unsigned threads)
+        : target_(target), types_(types), progress_(progress), threads_(threads)
     {
         if (const auto id = IdentifyFolder(OpenFolder(UserTrashFolder())))
             userTrash_ = *id;
@@ -73,30 +133,43 @@ public:
 
     // Lists the target and, breadth-first, every folder below it. Returns the
     // scan list with the target stored last.
+    //
+    // Workers list the folders in any order, several at a time; this thread
+    // takes their listings in scan-list order and alone decides which
+    // subfolders are new, so the list, the folders left out as reached twice
+    // and the progress steps are those of listing one folder after another.
     std::vector<ScanEntry> CollectSubfolders()
     {
         ScanEntry root;
         root.path = target_;
-        FolderHandle rootHandle = OpenFolder(target_);
-        if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle) && !IsTrashTarget(rootHandle)) {
-            if (const auto id = IdentifyFolder(rootHandle)) {
-                root.id = *id;
-                visited_.insert(*id);
+        FolderListing rootListing;
+        {
+            FolderHandle rootHandle = OpenFolder(target_);
+            if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle) && !IsTrashTarget(rootHandle)) {
+                if (const auto id = IdentifyFolder(rootHandle)) {
+                    root.id = *id;
+                    rootDevice_ = id->device;
+                    visited_.insert(*id);
+                }
+                rootListing = ListFolderFiles(rootHandle, types_);
+                rootListing.handle = Hold(std::move(rootHandle));
             }
-            ListInto(rootHandle, root, -1);
         }
+        OrderedWork<FolderJob, FolderListing> work(threads_, 4 * std::size_t{threads_},
+                                                   [this](FolderJob& job) { return ListCollected(job); });
+        root.files = std::move(rootListing.files);
+        root.types = TypesOf(root.files);
+        AddSubfolders(work, -1, target_, rootDevice_, rootListing);
+        rootListing = FolderListing();
         const int n = static_cast<int>(list_.size());
         progress_.SetRange(0, n);
         for (std::size_t i = 0; n > 0 && i < list_.size(); ++i) {
-            FolderHandle handle = OpenCollected(static_cast<int>(i));
-            if (handle.IsOpen() && IdentifyFolder(handle) != list_[i].id)
-                handle = FolderHandle();  // something else stands under its name since it was listed
-            if (handle.IsOpen() && !(CrossesDevice(static_cast<int>(i)) && IsPseudoFileSystem(handle))) {
-                ScanEntry& entry = list_[i];
-                ListInto(handle, entry, static_cast<int>(i));
-            }
-            lastListed_ = std::move(handle);
-            lastListedIndex_ = static_cast<int>(i);
+            FolderListing listing = work.Next();
+            ScanEntry& entry = list_[i];
+            entry.files = std::move(listing.files);
+            entry.types = TypesOf(entry.files);
+            const std::string path = entry.path;  // list_ grows below
+            AddSubfolders(work, static_cast<int>(i), path, entry.id.device, listing);
             progress_.DeltaPos(ClampToInt(list_.size()));
         }
         progress_.SetPos(0);
@@ -117,22 +190,6 @@ private:
         return name.find_first_not_of("0123456789", kPrefix.size()) == std::string_view::npos;
     }
 
-    // A trash holds no live copies: the user's own trash, and ".Trash" and
-    // ".Trash-UID" (any user's) at the top of a disk.
-    bool IsTrash(const FolderHandle& parent, bool& parentIsTopKnown, bool& parentIsTop, const std::string& name,
-                 const FolderId& id) const
-    {
-        if (userTrash_ && id == *userTrash_)
-            return true;
-        if (!IsTopTrashName(name))
-            return false;
-        if (!parentIsTopKnown) {
-            parentIsTop = IsMountTop(parent);
-            parentIsTopKnown = true;
-        }
-        return parentIsTop;
-    }
-
     bool IsTrashTarget(const FolderHandle& target) const
     {
         const auto id = IdentifyFolder(target);
@@ -145,108 +202,144 @@ private:
         return IsMountTop(parent);
     }
 
-    bool CrossesDevice(int index) const
+    // Appends the subfolders of a listed folder that are reached here first,
+    // in listing order, and hands each to the workers.
+    void AddSubfolders(OrderedWork<FolderJob, FolderListing>& work, int index, const std::string& path,
+                       dev_t device, const FolderListing& listing)
     {
-        const int parent = list_[index].parent;
-        const dev_t parentDevice = parent < 0 ? rootDevice_ : list_[parent].id.device;
-        return list_[index].id.device != parentDevice;
-    }
-
-    // Opens a collected folder through its parent when the parent is at hand,
-    // so deep trees are not walked from the top for every folder.
-    FolderHandle OpenCollected(int index)
-    {
-        const ScanEntry& entry = list_[index];
-        const std::string name = entry.path.substr(entry.nameOffset);
-        if (entry.parent == lastListedIndex_ && lastListed_.IsOpen())
-            return OpenSubfolder(lastListed_, name);
-        if (entry.parent != parentIndex_ || !parentHandle_.IsOpen()) {
-            parentHandle_ = entry.parent < 0 ? OpenFolder(target_) : OpenFolder(list_[entry.parent].path, false);
-            parentIndex_ = entry.parent;
-        }
-        return OpenSubfolder(parentHandle_, name);
-    }
-
-    void ListInto(const FolderHandle& handle, ScanEntry& entry, int index)
-    {
-        if (index < 0) {
-            if (const auto id = IdentifyFolder(handle))
-                rootDevice_ = id->device;
-        }
-        std::vector<ListedEntry> listed;
-        ListFolder(handle, listed, &MatchTypes, &types_);
-        const std::string folderPath = entry.path;  // list_ may grow below
-        ListedFiles files;
-        std::size_t nameBytes = 0, fileCount = 0;
-        for (const ListedEntry& e : listed) {
-            if (e.kind == EntryKind::RegularFile) {
-                nameBytes += e.name.size() + 1;
-                ++fileCount;
-            }
-        }
-        files.names.reserve(nameBytes);
-        files.tags.reserve(fileCount);
-        bool isTopKnown = false, isTop = false;
-        for (const ListedEntry& e : listed) {
-            if (e.kind == EntryKind::RegularFile) {
-                files.names.append(e.name.c_str(), e.name.size() + 1);
-                files.tags.push_back(e.tag);
-                continue;
-            }
-            if (IsTrash(handle, isTopKnown, isTop, e.name, e.id))
-                continue;
-            if (!visited_.insert(e.id).second)
+        ParentTop parentTop;
+        for (const auto& [name, id] : listing.subfolders) {
+            if (!visited_.insert(id).second)
                 continue;  // already reached another way
+            if (IsTrash(path, listing, parentTop, name, id))
+                continue;
             ScanEntry sub;
-            sub.path = JoinPath(folderPath, e.name);
-            sub.nameOffset = sub.path.size() - e.name.size();
+            sub.path = JoinPath(path, name);
             sub.parent = index;
-            sub.id = e.id;
+            sub.id = id;
+            FolderJob job;
+            job.path = sub.path;
+            job.nameOffset = sub.path.size() - name.size();
+            job.id = id;
+            job.crossesDevice = id.device != device;
+            job.parent = listing.handle;
             list_.push_back(std::move(sub));
+            work.Add(std::move(job));
         }
-        (index < 0 ? entry : list_[index]).files = std::move(files);
+    }
+
+    // Whether a folder's parent is the top of a disk, found out once per parent.
+    struct ParentTop {
+        bool known = false;
+        bool top = false;
+    };
+
+    // A trash holds no live copies: the user's own trash, and ".Trash" and
+    // ".Trash-UID" (any user's) at the top of a disk. Decided here, in
+    // breadth-first order, for a subfolder reached for the first time; what
+    // is left out is left out with everything below it.
+    bool IsTrash(const std::string& parentPath, const FolderListing& parent, ParentTop& parentTop,
+                 const std::string& name, const FolderId& id) const
+    {
+        if (userTrash_ && id == *userTrash_)
+            return true;
+        if (!IsTopTrashName(name))
+            return false;
+        if (!parentTop.known) {
+            parentTop.top = parent.handle && parent.handle->IsOpen() ? IsMountTop(*parent.handle)
+                                                                     : IsMountTop(OpenFolder(parentPath, false));
+            parentTop.known = true;
+        }
+        return parentTop.top;
+    }
+
+    // Runs on a worker: opens and lists one collected folder.
+    FolderListing ListCollected(FolderJob& job)
+    {
+        FolderHandle handle;
+        if (job.parent && job.parent->IsOpen())
+            handle = OpenSubfolder(*job.parent, job.path.substr(job.nameOffset));
+        else
+            handle = OpenFolder(job.path, false);
+        job.parent.reset();  // the parent closes once its last subfolder is open
+        if (handle.IsOpen() && IdentifyFolder(handle) != job.id)
+            return {};  // something else stands under its name since it was listed
+        if (!handle.IsOpen() || (job.crossesDevice && IsPseudoFileSystem(handle)))
+            return {};
+        FolderListing listing = ListFolderFiles(handle, types_);
+        if (!listing.subfolders.empty())
+            listing.handle = Hold(std::move(handle));
+        return listing;
+    }
+
+    // Keeps a folder open for its subfolders while few enough are held.
+    std::shared_ptr<const FolderHandle> Hold(FolderHandle handle)
+    {
+        if (held_.fetch_add(1) >= kMaxHeldFolders) {
+            held_.fetch_sub(1);
+            return nullptr;
+        }
+        return std::shared_ptr<const FolderHandle>(new FolderHandle(std::move(handle)), [this](const FolderHandle* h) {
+            delete h;
+            held_.fetch_sub(1);
+        });
     }
 
     const std::string& target_;
     const TypePatterns& types_;
     Progress& progress_;
+    const unsigned threads_;
+    std::atomic<int> held_{0};
     std::vector<ScanEntry> list_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
     dev_t rootDevice_ = 0;
     std::optional<FolderId> userTrash_;
-    FolderHandle lastListed_;
-    int lastListedIndex_ = -2;
-    FolderHandle parentHandle_;
-    int parentIndex_ = -2;
 };
 
-// Adds a row for every file of type `type` in `entry`, as it is now.
-void ScanPass(const ScanEntry& entry, int type, bool isTarget, FileTable& table)
+// One folder of one pass.
+struct PassJob {
+    const ScanEntry* entry = nullptr;
+    int type = 0;
+    bool isTarget = false;
+};
+
+// Runs on a worker: the rows of every file of the job's type in its folder,
+// as it is now, in listing order. Reads nothing of a folder without files of
+// that type, whose names the calling thread may already have let go.
+std::vector<FoundFile> FindPassFiles(const PassJob& job)
 {
-    const std::uint8_t bit = static_cast<std::uint8_t>(1u << type);
-    FolderHandle handle;
+    const ScanEntry& entry = *job.entry;
+    const std::uint8_t bit = static_cast<std::uint8_t>(1u << job.type);
+    std::vector<FoundFile> found;
+    if ((entry.types & bit) == 0)
+        return found;
+    // The folder that was listed, not whatever its path leads to now: a link
+    // put in place of it or of a folder above it leads elsewhere.
+    const FolderHandle handle = OpenFolder(entry.path, job.isTarget);
+    if (!handle.IsOpen() || IdentifyFolder(handle) != entry.id)
+        return found;  // gone or replaced since it was listed
     const char* next = entry.files.names.c_str();
     for (const std::uint8_t tag : entry.files.tags) {
         const std::string_view name(next);  // up to its NUL
         next += name.size() + 1;
         if ((tag & bit) == 0)
             continue;
-        if (!handle.IsOpen()) {
-            handle = OpenFolder(entry.path, isTarget);
-            // The folder that was listed, not whatever its path leads to now:
-            // a link put in place of it or of a folder above it leads elsewhere.
-            if (!handle.IsOpen() || IdentifyFolder(handle) != entry.id)
-                return;  // gone or replaced since it was listed
-        }
         const auto facts = StatRegularFile(handle.Fd(), name.data());
         if (!facts)
             continue;  // gone, or no longer a regular file
-        table.AddFoundFile(FoundFile{std::string(name), JoinPath(entry.path, name), facts->size,
-                                     facts->creationTime, facts->identity});
+        found.push_back(FoundFile{std::string(name), JoinPath(entry.path, name), facts->size, facts->creationTime,
+                                  facts->identity});
     }
+    return found;
 }
 
 } // namespace
+
+bool ScanAccepts(const SearchOptions& options)
+{
+    return !(options.m_bOther && options.m_strOtherExt.empty()) &&
+           (options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther);
+}
 
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
                        Messenger& messenger, Progress& progress, const std::function<void()>& fillResultView)
@@ -271,22 +364,43 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     // path shown, checked, logged and handed to the trash names one file. A
     // target that cannot be resolved safely is searched as an empty one.
     const std::string canonicalTarget = CanonicalFolderPath(target).value_or(std::string());
-    Collector collector(canonicalTarget, types, progress);
+    const unsigned threads = ScanThreadCount();
+    Collector collector(canonicalTarget, types, progress, threads);
     std::vector<ScanEntry> scanList = collector.CollectSubfolders();
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
     table.ClearFileTable();
     progress.SetRange(0, static_cast<int>(std::min<long long>(j * ticked, INT_MAX)));
-    for (int type = 0; type < kTypeCount; ++type) {
-        if (!types.ticked[type])
-            continue;
-        for (long long index = j; index >= 0; --index) {
-            ScanEntry& entry = scanList[index];
-            ScanPass(entry, type, index == j, table);
+    {
+        // Workers look at the files of the folders ahead; the rows are added
+        // here, folder by folder in pass order.
+        const std::size_t window = 64 * std::size_t{threads};
+        OrderedWork<PassJob, std::vector<FoundFile>> work(threads, window, &FindPassFiles);
+        std::vector<int> passTypes;
+        for (int type = 0; type < kTypeCount; ++type) {
+            if (types.ticked[type])
+                passTypes.push_back(type);
+        }
+        // Job k: the pass k / (J + 1), the folder J - k % (J + 1).
+        const std::size_t perPass = static_cast<std::size_t>(j) + 1;
+        const std::size_t jobCount = perPass * passTypes.size();
+        const auto jobAt = [&](std::size_t k) {
+            const long long index = j - static_cast<long long>(k % perPass);
+            return PassJob{&scanList[index], passTypes[k / perPass], index == j};
+        };
+        std::size_t added = 0;
+        for (std::size_t next = 0; next < jobCount; ++next) {
+            for (; added < jobCount && added < next + 2 * window; ++added)
+                work.Add(jobAt(added));
+            std::vector<FoundFile> found = work.Next();
+            const int type = passTypes[next / perPass];
+            ScanEntry& entry = scanList[j - static_cast<long long>(next % perPass)];
+            for (FoundFile& file : found)
+                table.AddFoundFile(std::move(file));
             // A listing no later pass needs gives its memory back now, while
-            // the table is still growing.
-            if (std::none_of(entry.files.tags.begin(), entry.files.tags.end(),
-                             [type](std::uint8_t tag) { return (tag >> (type + 1)) != 0; }))
+            // the table is still growing. No worker reads it again: later
+            // passes skip a folder without files of their type.
+            if ((entry.types >> (type + 1)) == 0)
                 entry.files = ListedFiles();
             progress.DeltaPos(1);
         }

@@ -37,6 +37,10 @@ enum class ScanOutcome {
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
                        Messenger& messenger, Progress& progress, const std::function<void()>& fillResultView);
 
+// Whether ScanFolder searches with these options rather than showing one of
+// its two messages.
+bool ScanAccepts(const SearchOptions& options);
+
 // The message texts of the two preconditions.
 extern const char* const kNeedOtherExtensionText;
 extern const char* const kNeedFileTypeText;

@@ -101,13 +101,22 @@ void CSnapsiftDlg::OnSearch()
 void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options)
 {
     searchTarget_.clear();
-    if (ScanFolder(target, options, m_view.table, *messenger_, *progressDriver_, [this] {
-            m_view.FillResultView();
-            MirrorResults();
-        }) == ScanOutcome::Scanned) {
-        searchTarget_ = target;
-        searchOptions_ = options;
+    if (!ScanAccepts(options)) {
+        ScanFolder(target, options, m_view.table, *messenger_, *progressDriver_, [] {});  // shows why
+        return;
     }
+    // The search, including putting the rows in name order, runs beside the
+    // window into a view of its own; this thread meanwhile only paints and
+    // advances the bar. The window shows nothing of the view until the
+    // search has ended and it has taken the view over.
+    ResultView found = m_view;
+    RunBesideWindow(m_progress, [&](Progress& progress) {
+        ScanFolder(target, options, found.table, *messenger_, progress, [&found] { found.FillResultView(); });
+    });
+    m_view = std::move(found);
+    MirrorResults();
+    searchTarget_ = target;
+    searchOptions_ = options;
 }
 
 void CSnapsiftDlg::OnAutoSelect()
