@@ -38,8 +38,10 @@ void ExpectConsistent(const FileTable& table)
 FileTable TableOf(int count)
 {
     FileTable table;
-    for (int k = 0; k < count; ++k)
-        table.AddFoundFile({"n" + std::to_string(k), "/p/" + std::to_string(k), 10u + k, 1000000000 + k});
+    for (int k = 0; k < count; ++k) {
+        const std::string number = std::to_string(k);
+        table.AddFoundFile({std::string("n").append(number), std::string("/p/").append(number), 10u + k, 1000000000 + k});
+    }
     return table;
 }
 
