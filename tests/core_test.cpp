@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
 #include <string>
 #include <tuple>
@@ -38,8 +37,10 @@ void ExpectConsistent(const FileTable& table)
 FileTable TableOf(int count)
 {
     FileTable table;
-    for (int k = 0; k < count; ++k)
-        table.AddFoundFile({"n" + std::to_string(k), "/p/" + std::to_string(k), 10u + k, 1000000000 + k});
+    for (int k = 0; k < count; ++k) {
+        const std::string number = std::to_string(k);
+        table.AddFoundFile({std::string("n").append(number), std::string("/p/").append(number), 10u + k, 1000000000 + k});
+    }
     return table;
 }
 
@@ -225,18 +226,18 @@ TEST_F(CoreTest, NamePatternMatching)
         EXPECT_EQ(MatchesNamePattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
 }
 
-TEST_F(CoreTest, NamePatternWithManyStarsFinishesQuickly)
+// A matcher that backtracks over every star would not end on these within the
+// test's time limit; the answers themselves are checked here, not the time.
+TEST_F(CoreTest, NamePatternWithManyStarsGivesTheRightAnswers)
 {
     std::string pattern;
     for (int i = 0; i < 40; ++i)
         pattern += "*a";
     const std::string a(20000, 'a');
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(MatchesNamePattern(a, pattern + "*b"));
     EXPECT_TRUE(MatchesNamePattern(a + "b", pattern + "*b"));
     EXPECT_FALSE(MatchesNamePattern(a, "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*ab"));
     EXPECT_TRUE(MatchesNamePattern(a, pattern + "*"));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 } // namespace

@@ -238,7 +238,9 @@ void BuildLongPaths(HostileTree& t)
     t.mayStay = {deep};
 }
 
-// Ten thousand folders, one inside the other.
+// Ten thousand folders, one inside the other. The top copy is older than the
+// bottom one; the middle copy has a size of its own, so its creation second,
+// which may or may not be the bottom one's, never decides anything.
 void BuildDeepNesting(HostileTree& t)
 {
     const std::vector<std::string> parts(10000, "d");
@@ -248,7 +250,7 @@ void BuildDeepNesting(HostileTree& t)
     MakeFileAt(t.root, top, 1);
     WaitForNewerSecond(t.root);
     MakeFileAt(t.root, bottom, 1);
-    MakeFileAt(t.root, middle, 1);
+    MakeFileAt(t.root, middle, 2);
     t.rows = {top, middle, bottom};
     t.autoSelected = {top};
     t.alsoDeleted = {bottom};
@@ -535,24 +537,6 @@ BuiltTree::~BuiltTree()
         umount2(it->c_str(), MNT_DETACH);
     RemoveTree(tree.root);
     RemoveTree(outsideBase_);
-}
-
-void WaitForNewerSecond(const std::string& folder)
-{
-    const std::string probe = folder + "/.snapsift-clock-probe";
-    auto stamp = [&probe] {
-        unlink(probe.c_str());
-        const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        Check(fd >= 0, "probe");
-        close(fd);
-        const auto facts = StatRegularFile(probe);
-        Check(facts.has_value(), "stat probe");
-        return DateText(facts->creationTime);
-    };
-    const std::string first = stamp();
-    while (stamp() == first)
-        usleep(20000);
-    unlink(probe.c_str());
 }
 
 void MakeFileAt(const std::string& base, const std::string& relative, std::uint64_t size)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/messenger.h"
+#include "support/temp_tree.h"
 
 namespace snapsift {
 class FileTable;
@@ -121,10 +122,6 @@ public:
 private:
     std::string outsideBase_;
 };
-
-// Waits until a file made now gets a later date text than one made before
-// the call, so "older" and "newer" copies can be told apart.
-void WaitForNewerSecond(const std::string& folder);
 
 // Makes the folders of `relative` below `base` and a file of `size` bytes
 // (sparse) at its end, using *at calls so any length works.

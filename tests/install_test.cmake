@@ -16,7 +16,7 @@ endif()
 foreach(file
     bin/snapsift
     share/applications/snapsift.desktop
-    share/metainfo/snapsift.metainfo.xml
+    share/metainfo/io.github.snapsift.Snapsift.metainfo.xml
     share/icons/hicolor/16x16/apps/snapsift.png
     share/icons/hicolor/32x32/apps/snapsift.png
     share/icons/hicolor/scalable/apps/snapsift.svg
@@ -32,12 +32,29 @@ if(NOT status EQUAL 0 OR NOT output MATCHES "1\\.0\\.0\\.1")
   message(FATAL_ERROR "snapsift --version gave status ${status}: ${output}${errors}")
 endif()
 
+# The desktop entry without a warning, and the metainfo as software centres
+# read it (appstreamcli from the appstream package; hints are not failures).
 find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(DESKTOP_FILE_VALIDATE)
   execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${PREFIX}/share/applications/snapsift.desktop"
                   RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT status EQUAL 0)
+  if(NOT status EQUAL 0 OR output MATCHES "(error|warning):")
     message(FATAL_ERROR "desktop-file-validate refused the desktop entry:\n${output}")
+  endif()
+endif()
+find_program(APPSTREAMCLI appstreamcli)
+if(APPSTREAMCLI)
+  execute_process(COMMAND "${APPSTREAMCLI}" validate --no-net
+                          "${PREFIX}/share/metainfo/io.github.snapsift.Snapsift.metainfo.xml"
+                  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "appstreamcli refused the metainfo:\n${output}")
+  endif()
+  # The launchable names the installed desktop entry.
+  file(READ "${PREFIX}/share/metainfo/io.github.snapsift.Snapsift.metainfo.xml" metainfo)
+  string(REGEX MATCH "<launchable type=\"desktop-id\">([^<]*)</launchable>" launchable "${metainfo}")
+  if(NOT EXISTS "${PREFIX}/share/applications/${CMAKE_MATCH_1}")
+    message(FATAL_ERROR "the metainfo launches '${CMAKE_MATCH_1}', which is not installed")
   endif()
 endif()
 

@@ -15,7 +15,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -236,7 +235,7 @@ TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
 
     // One copy made a second later than the other: the older one is picked.
     const std::string older = tmp.WriteFile("T/d.jpg", "333");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    testing::WaitForNewerSecond(tmp / "T");
     const std::string newer = tmp.WriteFile("T/s/d.jpg", "333");
     struct statx a {}, b {};
     ASSERT_EQ(statx(AT_FDCWD, older.c_str(), 0, STATX_BTIME, &a), 0);

@@ -176,9 +176,12 @@ TEST(ScaleTest, TypePatternsMatchAsTheGlobDefinitionSays)
         const std::string name = word(6);
         // Mostly the shape of the type patterns ("*" then plain bytes), at
         // times with a wildcard in the tail.
-        std::string pattern = "*" + word(4);
-        if (dice.Below(5) == 0)
-            pattern.insert(1 + dice.Below(pattern.size()), dice.Below(2) ? "?" : "*");
+        std::string pattern(1, '*');
+        pattern += word(4);
+        if (dice.Below(5) == 0) {
+            const auto at = static_cast<std::ptrdiff_t>(1 + dice.Below(pattern.size()));
+            pattern.insert(pattern.begin() + at, dice.Below(2) ? '?' : '*');
+        }
         ASSERT_EQ(MatchesNamePattern(name, pattern), PlainMatch(name, 0, pattern, 0)) << name << " ~ " << pattern;
     }
 }

@@ -48,20 +48,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <semaphore>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace snapsift;
 using snapsift::testing::ReadFile;
 using snapsift::testing::RecordingMessenger;
 using snapsift::testing::TempDir;
+using snapsift::testing::WaitForNewerSecond;
 
 // Qt texts in test failures.
 void PrintTo(const QString& text, std::ostream* out)
@@ -253,9 +253,11 @@ protected:
     void Show()
     {
         dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+        // Generous limits: they end as soon as the window is there, and only
+        // a window that never comes fails them, however busy the machine.
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get(), 60000));
         dlg->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get(), 60000));
     }
 
     // Whether the tree draws an expand arrow before the item.
@@ -490,7 +492,7 @@ TEST_F(WindowTest, SearchChooseAutoSelectDeleteShowAllAndClear)
     flow.MakeFile("solo.jpg", 5);
     flow.MakeFile("notes.txt", 5);
     const std::string odd = flow.MakeFile("b/\x82\xa0.jpg", 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    WaitForNewerSecond(flow.Path());
     const std::string newer = flow.MakeFile("b/dup.jpg", 100);
     unlink(g_logPath.c_str());
 
@@ -818,7 +820,7 @@ TEST_F(WindowTest, AboutBoxFromTheVersionButtonAndTheContextMenu)
                  QTest::keyClick(menu, Qt::Key_A);
              });
     QTest::mouseClick(dlg->windowHandle(), Qt::RightButton, {}, QPoint(2, 2));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return menuSeen && opened.size() == 2u; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menuSeen && opened.size() == 2u; }, 60000));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(dlg->isVisible());
 }

@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
+  dpkg-dev appstream
 )
 
 missing=()

@@ -1,5 +1,7 @@
 #include "support/temp_tree.h"
 
+#include "platform/file_system.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -183,6 +185,26 @@ std::string ReadFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void WaitForNewerSecond(const std::string& folder)
+{
+    const std::string probe = folder + "/.snapsift-clock-probe";
+    auto stamp = [&probe] {
+        unlink(probe.c_str());
+        const int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0)
+            throw std::runtime_error("cannot make " + probe + ": " + std::strerror(errno));
+        close(fd);
+        const auto facts = StatRegularFile(probe);
+        if (!facts)
+            throw std::runtime_error("cannot stat " + probe);
+        return facts->creationTime;
+    };
+    const std::int64_t first = stamp();
+    while (stamp() <= first)
+        usleep(20000);
+    unlink(probe.c_str());
 }
 
 void SetEnv(const std::string& name, const std::string& value)

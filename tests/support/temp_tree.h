@@ -38,6 +38,12 @@ void RemoveTree(const std::string& path);
 // Reads a whole file; empty when it cannot.
 std::string ReadFile(const std::string& path);
 
+// Returns once a file made in `folder` now gets a later creation second (the
+// time the search shows and automatic selection compares) than a file made
+// before the call. Birth times cannot be set, so tests that need an older and
+// a newer copy wait for the file system's own clock instead of sleeping.
+void WaitForNewerSecond(const std::string& folder);
+
 // Sets an environment variable for the rest of the process.
 void SetEnv(const std::string& name, const std::string& value);
 
