@@ -22,8 +22,9 @@ ResultPreviews::ResultPreviews(QTreeView& list, const ResultView& view, OpenFile
     hover_.setSingleShot(true);
     hover_.setInterval(kHoverDelayMs);
     connect(&hover_, &QTimer::timeout, this, [this] { ShowTipAt(hoverPos_); });
-    list_.viewport()->setMouseTracking(true);
-    list_.viewport()->installEventFilter(this);
+    viewport_ = list_.viewport();
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
     list_.installEventFilter(this);
     connect(list_.model(), &QAbstractItemModel::modelReset, tip_, &PreviewTip::Dismiss);
 }
@@ -52,7 +53,9 @@ void ResultPreviews::ShowTipAt(QPoint viewportPos)
 
 bool ResultPreviews::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == list_.viewport()) {
+    // Compared by address only: while the list is being destroyed its
+    // viewport still sends events, and the list is no longer a list.
+    if (watched == viewport_) {
         switch (event->type()) {
         case QEvent::ToolTip:
             ShowTipAt(static_cast<QHelpEvent*>(event)->pos());

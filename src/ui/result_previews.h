@@ -58,6 +58,7 @@ private:
     QWidget& window_;
     PreviewLoader* loader_ = nullptr;
     PreviewTip* tip_ = nullptr;
+    QWidget* viewport_ = nullptr;  // the list's, as it was when watching began
     QPointer<CompareWindow> compare_;  // a child window of `window`
     QTimer hover_;
     QPoint hoverPos_;
