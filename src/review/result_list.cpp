@@ -43,7 +43,7 @@ void SortByName(const FileTable& table, const std::vector<int>& given, std::vect
                 std::size_t first, std::size_t last, std::size_t offset)
 {
     auto nameOf = [&](const KeyedRow& k) -> const std::string& {
-        return table.m_names[static_cast<std::size_t>(given[static_cast<std::size_t>(k.given)])];
+        return table.Name(given[static_cast<std::size_t>(k.given)]);
     };
     bool longer = false;
     for (std::size_t i = first; i < last; ++i) {

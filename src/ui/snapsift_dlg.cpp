@@ -33,8 +33,6 @@
 
 namespace snapsift {
 
-const char* const kAboutMenuText = "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)...";
-
 namespace {
 
 // Refuses any text whose UTF-8 bytes exceed the limit, so typing and pasting
@@ -258,9 +256,8 @@ void CSnapsiftDlg::SetResultColumnWidths()
     // Pixels, as the columns were made: name, size, date, path. The date
     // column is widened where the font needs it to show the time, which
     // automatic selection compares, in full.
-    static constexpr int kWidths[] = {100, 70, 140, 400};
-    const int dateColumn = 2;
-    int dateWidth = 0;
+    static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
+        int dateWidth = 0;
     QStyleOptionViewItem cell;
     cell.initFrom(m_resultList);
     cell.features = QStyleOptionViewItem::HasDisplay;
@@ -273,7 +270,7 @@ void CSnapsiftDlg::SetResultColumnWidths()
         dateWidth = std::max(dateWidth, size.width());
     }
     for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column) {
-        const int width = column == dateColumn ? std::max(kWidths[column], dateWidth) : kWidths[column];
+        const int width = column == kDateColumn ? std::max(kWidths[column], dateWidth) : kWidths[column];
         m_resultList->header()->resizeSection(column, width);
     }
 }
@@ -283,7 +280,7 @@ void CSnapsiftDlg::OnInitDialog()
     UpdateData(false);
     setWindowIcon(ProgramIcon());
 
-    m_targets.BuildFolderTree(ListDrives(ReadMountTable()), DesktopFolder(), m_view);
+    m_targets.BuildFolderTree(ListDrives(ReadMountTable()), DesktopFolder());
     treeItems_.assign(m_targets.nodes.size(), nullptr);
     AddTreeItems(m_targets.Roots());
     for (int root : m_targets.Roots())
@@ -314,8 +311,7 @@ bool CSnapsiftDlg::UpdateData(bool save)
     m_bOther = m_checkOther->isChecked();
     const QByteArray ext = m_otherExt->text().toUtf8();
     if (ext.size() > kOtherExtLimit) {
-        messenger_->Show({std::to_string(kOtherExtLimit) + " 文字以内で入力してください。", "Snapsift",
-                          MessageButtons::Ok, MessageIcon::Exclamation});
+        messenger_->Show({ExtensionTooLongText(kOtherExtLimit), "Snapsift", MessageButtons::Ok, MessageIcon::Exclamation});
         m_otherExt->setFocus(Qt::OtherFocusReason);
         m_otherExt->selectAll();
         return false;

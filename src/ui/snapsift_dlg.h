@@ -3,6 +3,7 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
+#include "ui/window_texts.h"
 
 #include <QDialog>
 
@@ -22,6 +23,7 @@ namespace snapsift {
 
 class DuplicateComboBox;
 class Messenger;
+enum class MessageAnswer;
 class QtProgress;
 class ResultModel;
 class ResultPreviews;
@@ -101,6 +103,10 @@ private:
     void RunSearch(const std::string& target, const SearchOptions& options);
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
+    // A message box with the search's caption and icon.
+    void ShowInformation(const std::string& text);
+    // A message box with the deletion's caption, OK alone or OK and Cancel.
+    MessageAnswer ShowConfirm(const std::string& text, bool withCancel);
 
     ResultView m_view;
     SearchTargets m_targets;
@@ -138,7 +144,5 @@ public:
     QPushButton* m_hiddenOkButton = nullptr;
 };
 
-extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
-extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻す(&U)"
 
 } // namespace snapsift
