@@ -21,6 +21,7 @@ class QTreeWidgetItem;
 
 namespace snapsift {
 
+class DialogUnits;
 class DuplicateComboBox;
 class Messenger;
 enum class MessageAnswer;
@@ -38,7 +39,7 @@ struct WindowServices {
 };
 
 // The main window: the target tree and type options at the left, the results
-// at the right. Every command runs to its end on the window's thread.
+// at the right. It turns clicks into core commands and their outcomes into what it shows.
 class CSnapsiftDlg final : public QDialog {
     Q_OBJECT
 public:
@@ -90,7 +91,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The window's construction (snapsift_dlg_layout.cpp).
     void CreateControls();
+    void CreateTargetControls(const DialogUnits& du);
+    void CreateResultControls(const DialogUnits& du);
+    void CreateResultList();
+    void CreateFramesAndHiddenControls(const DialogUnits& du);
+    void SetTabOrder();
+    void ConnectControls();
     void SetResultColumnWidths();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
