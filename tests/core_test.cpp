@@ -20,7 +20,7 @@ using Row = std::tuple<std::string, std::string, std::uint64_t, std::int64_t, st
 
 Row RowOf(const FileTable& table, int k)
 {
-    return {table.Name(k), table.Path(k), table.Size(k), table.CreationTime(k), table.Identity(k).inode};
+    return {std::string(table.Name(k)), table.Path(k), table.Size(k), table.CreationTime(k), table.Identity(k).inode};
 }
 
 // Rows 0..count-1, each with its own name, size, time and path.

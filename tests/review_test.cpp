@@ -46,7 +46,7 @@ Strings ListNames(const ResultView& view)
 {
     Strings texts;
     for (int j = 0; j < view.list.GetItemCount(); ++j)
-        texts.push_back(view.table.Name(view.list.TableRow(j)));
+        texts.emplace_back(view.table.Name(view.list.TableRow(j)));
     return texts;
 }
 

@@ -201,7 +201,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
         for (int k = 0; k < table.RowCount(); ++k) {
-            std::string row = table.Name(k);
+            std::string row(table.Name(k));
             row += '\t';
             row += SizeText(table.Size(k));
             row += '\t';

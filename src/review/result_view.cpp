@@ -25,12 +25,12 @@ bool ResultView::FillResultView()
     std::vector<std::string> duplicates;
     const int count = list.GetItemCount();
     for (int r = 0; r < count;) {
-        const std::string& name = table.Name(list.TableRow(r));
+        const std::string_view name = table.Name(list.TableRow(r));
         int end = r + 1;
         while (end < count && table.Name(list.TableRow(end)) == name)
             ++end;
         if (end - r >= 2)
-            duplicates.push_back(name);
+            duplicates.emplace_back(name);
         r = end;
     }
 

@@ -42,16 +42,25 @@ std::string FileTable::Path(int k) const
     return JoinPath(Folder(k), Name(k));
 }
 
+void FileTable::Reserve(std::size_t rows, std::size_t nameBytes)
+{
+    rows_.reserve(rows);
+    names_.reserve(nameBytes);
+}
+
 std::uint32_t FileTable::AddFolder(std::string path)
 {
     folders_.push_back(std::move(path));
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
 
-void FileTable::AddFoundFile(std::uint32_t folder, std::string name, const FileFacts& facts)
+void FileTable::AddFoundFile(std::uint32_t folder, std::string_view name, const FileFacts& facts)
 {
     assert(folder < folders_.size());
-    rows_.push_back(Row{std::move(name), folder, facts.size, facts.creationTime, facts.identity});
+    assert(name.size() <= UINT16_MAX);
+    rows_.push_back(Row{names_.size(), folder, static_cast<std::uint16_t>(name.size()), facts.size,
+                        facts.creationTime, facts.identity});
+    names_.append(name);
 }
 
 void FileTable::AddFoundFile(FoundFile file)
@@ -59,21 +68,26 @@ void FileTable::AddFoundFile(FoundFile file)
     if (folders_.empty() || folders_.back() != file.folder)
         AddFolder(std::move(file.folder));
     const auto folder = static_cast<std::uint32_t>(folders_.size() - 1);
-    AddFoundFile(folder, std::move(file.name), FileFacts{file.size, file.creationTime, file.identity});
+    AddFoundFile(folder, file.name, FileFacts{file.size, file.creationTime, file.identity});
 }
 
 void FileTable::RemoveFileRows(const std::vector<bool>& remove)
 {
     assert(remove.size() == rows_.size());
+    // Names are in row order, so the kept ones move only towards the front.
     std::size_t kept = 0;
+    std::size_t nameEnd = 0;
     for (std::size_t k = 0; k < rows_.size(); ++k) {
         if (k < remove.size() && remove[k])
             continue;
-        if (kept != k)
-            rows_[kept] = std::move(rows_[k]);
-        ++kept;
+        Row row = rows_[k];
+        std::char_traits<char>::move(names_.data() + nameEnd, names_.data() + row.nameOffset, row.nameLength);
+        row.nameOffset = nameEnd;
+        nameEnd += row.nameLength;
+        rows_[kept++] = row;
     }
     rows_.resize(kept);
+    names_.resize(nameEnd);
 }
 
 void FileTable::ClearFileTable()
@@ -81,6 +95,7 @@ void FileTable::ClearFileTable()
     // The memory goes too: a new search may find far fewer files.
     std::vector<Row>().swap(rows_);
     std::vector<std::string>().swap(folders_);
+    std::string().swap(names_);
 }
 
 } // namespace snapsift

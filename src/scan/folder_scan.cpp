@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -361,6 +362,19 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
     table.ClearFileTable();
+    // Every listed file of a ticked type, once per type it matches: as many
+    // rows as the passes can add, unless files went away since.
+    std::size_t listedRows = 0, listedNameBytes = 0;
+    for (const ScanEntry& entry : scanList) {
+        const char* next = entry.files.names.c_str();
+        for (const std::uint8_t tag : entry.files.tags) {
+            const std::size_t length = std::char_traits<char>::length(next);
+            listedRows += static_cast<std::size_t>(std::popcount(tag));
+            listedNameBytes += length * static_cast<std::size_t>(std::popcount(tag));
+            next += length + 1;
+        }
+    }
+    table.Reserve(listedRows, listedNameBytes);
     progress.SetRange(0, static_cast<int>(std::min<long long>(j * ticked, INT_MAX)));
     {
         // Workers look at the files of the folders ahead; the rows are added
@@ -393,7 +407,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
             if (!found.empty() && tableFolder[index] == kNotInTable)
                 tableFolder[index] = table.AddFolder(entry.path);
             for (auto& [name, facts] : found)
-                table.AddFoundFile(tableFolder[index], std::move(name), facts);
+                table.AddFoundFile(tableFolder[index], name, facts);
             // A listing no later pass needs gives its memory back now, while
             // the table is still growing. No worker reads it again: later
             // passes skip a folder without files of their type.

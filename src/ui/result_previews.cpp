@@ -114,7 +114,7 @@ void ResultPreviews::OpenCompareWindow(int row)
     tip_->Dismiss();
     if (!compare_)
         compare_ = new CompareWindow(view_, *list_.selectionModel(), *loader_, openFile_, &window_);
-    compare_->ShowName(view_.table.Name(view_.list.TableRow(row)));
+    compare_->ShowName(std::string(view_.table.Name(view_.list.TableRow(row))));
     compare_->show();
     compare_->raise();
     compare_->activateWindow();

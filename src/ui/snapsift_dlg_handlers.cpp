@@ -4,6 +4,7 @@
 
 #include "delete/delete_selected.h"
 #include "platform/local_time.h"
+#include "platform/memory.h"
 #include "platform/messenger.h"
 #include "scan/folder_scan.h"
 #include "ui/busy_window.h"
@@ -122,6 +123,7 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
         found.FillResultView();
     });
     m_view = std::move(found);
+    ReturnFreeMemory();  // what the walk's threads held, before the window needs more
     MirrorResults();
     searchTarget_ = target;
     searchOptions_ = options;

@@ -12,7 +12,7 @@ inline std::vector<std::string> TableNames(const FileTable& table)
 {
     std::vector<std::string> out;
     for (int k = 0; k < table.RowCount(); ++k)
-        out.push_back(table.Name(k));
+        out.emplace_back(table.Name(k));
     return out;
 }
 
@@ -51,7 +51,7 @@ inline std::vector<FileIdentity> TableIdentities(const FileTable& table)
 // Row k as the report prints it: name, size, date and path, TAB-separated.
 inline std::string RowLine(const FileTable& table, int k)
 {
-    return table.Name(k) + '\t' + SizeText(table.Size(k)) + '\t' + DateText(table.CreationTime(k)) + '\t' +
+    return std::string(table.Name(k)) + '\t' + SizeText(table.Size(k)) + '\t' + DateText(table.CreationTime(k)) + '\t' +
            table.Path(k);
 }
 
