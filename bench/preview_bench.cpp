@@ -210,7 +210,7 @@ int main(int argc, char** argv)
     const snapsift::ResultView& results = window.Results();
     int row = -1;
     for (int r = 0; r < results.list.GetItemCount(); ++r) {
-        if (results.table.m_paths[results.list.TableRow(r)] == big)
+        if (results.table.Path(results.list.TableRow(r)) == big)
             row = r;
     }
     if (row < 0)

@@ -229,8 +229,8 @@ print_table() {
     }
     function memory(label, key,   x, y, lx, ly) {
       x = v[1, key] / 1024; y = v[2, key] / 1024
-      lx = 2 * v[1, "text_bytes"] / 1048576 + 64; ly = 2 * v[2, "text_bytes"] / 1048576 + 64
-      row(label, sprintf("%.1f (limit %.1f)", x, lx), sprintf("%.1f (limit %.1f)", y, ly), "", "≤ 2 × text + 64 MiB",
+      lx = v[1, "text_bytes"] / 1048576 + 48; ly = v[2, "text_bytes"] / 1048576 + 48
+      row(label, sprintf("%.1f (limit %.1f)", x, lx), sprintf("%.1f (limit %.1f)", y, ly), "", "≤ 1 × text + 48 MiB",
           met(x <= lx && y <= ly))
     }
     END {

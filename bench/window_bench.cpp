@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 
 #include <dirent.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,17 +113,12 @@ void MakeFolder(const std::string& path)
         Fail("cannot create " + path);
 }
 
+// A .trashinfo Path= value unescaped, as the trash itself does it.
 std::string PercentDecoded(const std::string& text)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out.push_back(static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
-    }
+    gchar* raw = g_uri_unescape_string(text.c_str(), nullptr);
+    std::string out = raw ? raw : "";
+    g_free(raw);
     return out;
 }
 
@@ -250,9 +246,10 @@ int main(int argc, char** argv)
 
     std::size_t textBytes = 0;
     const snapsift::FileTable& table = results.table;
-    for (int k = 0; k < table.m_fileCount; ++k)
-        textBytes += table.m_names[k].size() + table.m_sizes[k].size() + table.m_dates[k].size() +
-                     table.m_paths[k].size();
+    for (int k = 0; k < table.RowCount(); ++k)
+        textBytes += table.Name(k).size() + snapsift::SizeText(table.Size(k)).size() +
+                     snapsift::DateText(table.CreationTime(k)).size() +
+                     table.Path(k).size();
 
     watch.Start();
     const auto autoStart = Clock::now();
@@ -282,7 +279,7 @@ int main(int argc, char** argv)
             pick.select(model->index(row, 0), model->index(row, model->columnCount() - 1));
         }
         window.m_resultList->selectionModel()->select(pick, QItemSelectionModel::ClearAndSelect);
-        const int before = table.m_fileCount;
+        const int before = table.RowCount();
         watch.Start();
         const auto deleteStart = Clock::now();
         window.OnDeleteSelected();
@@ -290,7 +287,7 @@ int main(int argc, char** argv)
         deleteSeconds = Seconds(deleteStart, Clock::now());
         watch.Stop();
         deleteGap = watch.LongestMs();
-        deleted = before - table.m_fileCount;
+        deleted = before - table.RowCount();
         if (messenger.shown.size() != 1 || messenger.shown[0].buttons != snapsift::MessageButtons::OkCancel)
             Fail("the deletion did not just ask for confirmation: " + messenger.shown.back().text);
         restored = RestoreTrash(work + "/data/Trash");

@@ -6,10 +6,13 @@
 #include "delete/deletion_log.h"
 #include "hostile_trees.h"
 #include "platform/file_system.h"
+#include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
+#include "support/delete_conversation.h"
+#include "support/table_rows.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -63,37 +66,32 @@ private:
     std::optional<std::string> old_;
 };
 
-void Search(ResultView& view, const std::string& target, Messenger& messenger, Progress& progress)
+void Search(ResultView& view, const std::string& target, Progress& progress)
 {
     view.ClearResults();
     const Watchdog watchdog("searching " + target.substr(0, 200), 300);
-    const ScanOutcome outcome =
-        ScanFolder(target, JpegOnly(), view.table, messenger, progress, [&view] { view.FillResultView(); });
-    ASSERT_EQ(outcome, ScanOutcome::Scanned);
+    const ScanOutcome outcome = ScanFolder(target, JpegOnly(), view.table, progress);
+    ASSERT_EQ(outcome.refusal, SearchRefusal::None);
+    view.FillResultView();
 }
 
 std::string ReportOf(const FileTable& table)
 {
     std::string text;
-    for (int k = 0; k < table.m_fileCount; ++k)
-        text += table.m_names[k] + '\t' + table.m_sizes[k] + '\t' + table.m_dates[k] + '\t' + table.m_paths[k] + '\n';
+    for (int k = 0; k < table.RowCount(); ++k)
+        text += testing::RowLine(table, k) + '\n';
     return text;
 }
 
 std::vector<std::string> SelectedPaths(const ResultView& view)
 {
-    std::vector<std::string> paths;
-    for (int j = 0; j < view.list.GetItemCount(); ++j) {
-        if (view.list.IsSelected(j))
-            paths.push_back(view.table.m_paths[view.list.TableRow(j)]);
-    }
-    return paths;
+    return ListedPaths(view, SelectedListRows(view.list));
 }
 
 void SelectPaths(ResultView& view, const std::vector<std::string>& paths)
 {
     for (int j = 0; j < view.list.GetItemCount(); ++j) {
-        const std::string& path = view.table.m_paths[view.list.TableRow(j)];
+        const std::string path = view.table.Path(view.list.TableRow(j));
         if (std::find(paths.begin(), paths.end(), path) != paths.end())
             view.list.SetSelected(j, true);
     }
@@ -128,35 +126,31 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     // One thread and many walk the tree alike: the same rows in the same
     // order, the same progress steps.
     ResultView single;
-    single.InitResultColumns();
-    RecordingMessenger messenger;
     RecordingProgress singleSteps;
     {
         const ScanThreads threads(1);
-        Search(single, t.root, messenger, singleSteps);
+        Search(single, t.root, singleSteps);
     }
     ResultView view;
-    view.InitResultColumns();
     RecordingProgress parallelSteps;
     {
         const ScanThreads threads(8);
-        Search(view, t.root, messenger, parallelSteps);
+        Search(view, t.root, parallelSteps);
     }
-    EXPECT_TRUE(messenger.shown.empty());
     EXPECT_EQ(RelativeRows(view.table, t.root), Sorted(t.rows));
     EXPECT_TRUE(ReportOf(view.table) == ReportOf(single.table)) << "one thread and eight found other rows";
-    EXPECT_EQ(view.table.m_identities, single.table.m_identities);
+    EXPECT_EQ(testing::TableIdentities(view.table), testing::TableIdentities(single.table));
     EXPECT_EQ(parallelSteps.ops, singleSteps.ops);
     NullProgress progress;
-    for (int k = 0; k < view.table.m_fileCount; ++k) {
-        const std::string& path = view.table.m_paths[k];
-        EXPECT_EQ(view.table.m_names[k], path.substr(path.rfind('/') + 1));
+    for (int k = 0; k < view.table.RowCount(); ++k) {
+        const std::string path = view.table.Path(k);
+        EXPECT_EQ(view.table.Name(k), path.substr(path.rfind('/') + 1));
         const std::string relative = path.substr(t.root.size() + 1);
         if (const auto it = t.sizeTexts.find(relative); it != t.sizeTexts.end()) {
-            EXPECT_EQ(view.table.m_sizes[k], it->second) << relative;
+            EXPECT_EQ(SizeText(view.table.Size(k)), it->second) << relative;
         }
         if (const auto it = t.dateTexts.find(relative); it != t.dateTexts.end()) {
-            EXPECT_EQ(view.table.m_dates[k], it->second) << relative;
+            EXPECT_EQ(DateText(view.table.CreationTime(k)), it->second) << relative;
         }
     }
 
@@ -184,10 +178,10 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     const TempDir logFolder;
     const std::string logPath = logFolder / "DeleteLog.log";
     const DeletionCheck check(t, view.table, SelectedPaths(view), logPath, Absolute(t.root, t.mayStay));
-    messenger.shown.clear();
+    RecordingMessenger messenger;
     {
         const Watchdog watchdog("deleting in " + t.root, 300);
-        OnDeleteSelected(view, messenger, progress, logPath);
+        testing::DeleteWithConfirmation(view, messenger, progress, logPath, CurrentTime());
     }
     check.Verify(view.table, messenger.shown);
 }
@@ -270,12 +264,10 @@ TEST_P(ListingChangeTest, RowsDescribeOnlyWhatIsStillInTheTree)
             GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
     }
     ResultView view;
-    view.InitResultColumns();
-    RecordingMessenger messenger;
     ChangeBeforePasses progress([&] { GetParam().change(root.Path(), outside.Path()); });
-    Search(view, root.Path(), messenger, progress);
+    Search(view, root.Path(), progress);
     EXPECT_EQ(RelativeRows(view.table, root.Path()), Sorted(GetParam().rows));
-    for (const std::string& path : view.table.m_paths)
+    for (const std::string& path : testing::TablePaths(view.table))
         EXPECT_EQ(path.find(outside.Path()), std::string::npos);
 }
 
@@ -339,26 +331,22 @@ TEST(HostileChanges, WalkWhileTheTreeChangesStaysInsideTheTarget)
         const ScanThreads threads(8);
         for (int search = 0; search < 20 || rounds.load() == 0; ++search) {
             ResultView view;
-            view.InitResultColumns();
-            RecordingMessenger messenger;
             NullProgress progress;
-            Search(view, root.Path(), messenger, progress);
-            for (int k = 0; k < view.table.m_fileCount; ++k) {
-                const std::string& path = view.table.m_paths[k];
+            Search(view, root.Path(), progress);
+            for (int k = 0; k < view.table.RowCount(); ++k) {
+                const std::string path = view.table.Path(k);
                 EXPECT_EQ(path.rfind(root.Path() + "/", 0), 0u) << path;
                 EXPECT_EQ(path.find("planted"), std::string::npos) << path;
-                EXPECT_EQ(std::count(outsideFiles.begin(), outsideFiles.end(), view.table.m_identities[k]), 0)
+                EXPECT_EQ(std::count(outsideFiles.begin(), outsideFiles.end(), view.table.Identity(k)), 0)
                     << path << " is a file outside the target";
             }
         }
     }
     // Once the tree holds still, the walk finds all of it again.
     ResultView view;
-    view.InitResultColumns();
-    RecordingMessenger messenger;
     NullProgress progress;
-    Search(view, root.Path(), messenger, progress);
-    EXPECT_EQ(view.table.m_fileCount, 3 * kFolders);
+    Search(view, root.Path(), progress);
+    EXPECT_EQ(view.table.RowCount(), 3 * kFolders);
 }
 
 TEST(HostileTarget, UnreadableTargetGivesNoRowsInTheCoreAndStatusTwoInTheReport)
@@ -371,12 +359,9 @@ TEST(HostileTarget, UnreadableTargetGivesNoRowsInTheCoreAndStatusTwoInTheReport)
         if (CanReadFolder(root.Path()))
             GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
         ResultView view;
-        view.InitResultColumns();
-        RecordingMessenger messenger;
         NullProgress progress;
-        Search(view, root.Path(), messenger, progress);
-        EXPECT_EQ(view.table.m_fileCount, 0);
-        EXPECT_TRUE(messenger.shown.empty());
+        Search(view, root.Path(), progress);
+        EXPECT_EQ(view.table.RowCount(), 0);
     }
     const ProgramRun run = RunProgram({SNAPSIFT_BINARY, "--report", root.Path()}, kReportSeconds, true);
     EXPECT_EQ(run.status, 2);
@@ -627,10 +612,8 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
     WriteAppend(scene.logFile, earlier);
 
     ResultView view;
-    view.InitResultColumns();
-    RecordingMessenger messenger;
     NullProgress progress;
-    Search(view, root.Path(), messenger, progress);
+    Search(view, root.Path(), progress);
     OnAutoSelect(view, progress);
     const std::vector<std::string> selected = SelectedPaths(view);
     ASSERT_EQ(Sorted(selected), Sorted({root / "a.jpg", root / "dir/b.jpg"}));
@@ -649,13 +632,13 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
         ids[path] = IdOf(path);
     const std::string logBefore = ReadLog(scene.logFile);
 
-    messenger.shown.clear();
+    RecordingMessenger messenger;
     {
         const Watchdog watchdog(std::string("deleting with fault ") + fault.name, 120);
         std::optional<WithoutPermissionOverride> asUser;
         if (fault.asUser)
             asUser.emplace();
-        OnDeleteSelected(view, messenger, progress, scene.logPath);
+        testing::DeleteWithConfirmation(view, messenger, progress, scene.logPath, CurrentTime());
     }
     const std::string logAfter = ReadLog(scene.logFile);
     for (auto it = scene.undo.rbegin(); it != scene.undo.rend(); ++it)
@@ -677,7 +660,8 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
             EXPECT_FALSE(now.has_value()) << path;
             EXPECT_TRUE(ids[path] && InTrash(*ids[path], trashes)) << path;
         }
-        const bool rowKept = std::count(view.table.m_paths.begin(), view.table.m_paths.end(), path) == 1;
+        const std::vector<std::string> rows = testing::TablePaths(view.table);
+        const bool rowKept = std::count(rows.begin(), rows.end(), path) == 1;
         EXPECT_EQ(rowKept, mustStay) << path;
     }
     for (const std::string& path : others)
@@ -735,12 +719,10 @@ TEST(HostileHome, TheTrashInsideTheSearchedHomeIsNotSearched)
     for (const std::string& target : {home.home, home.homeLink, viaLinkAndDots}) {
         SCOPED_TRACE(target);
         ResultView view;
-        view.InitResultColumns();
-        RecordingMessenger messenger;
         NullProgress progress;
-        Search(view, target, messenger, progress);
+        Search(view, target, progress);
         std::vector<std::string> rows;
-        for (const std::string& path : view.table.m_paths) {
+        for (const std::string& path : testing::TablePaths(view.table)) {
             if (path.find("/a.jpg") != std::string::npos)
                 rows.push_back(path);
         }
@@ -823,15 +805,14 @@ TEST(HostileLog, DeletionsAtOnceEachLeaveTheirWholeBlock)
 TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
 {
     ResultView view;
-    view.InitResultColumns();
     const std::int64_t year500 = -46388678400;      // 0500-01-01 UTC
     const std::int64_t year1999 = 932040000;        // 1999-07-15 12:00 UTC
     const std::int64_t year2000 = 946684800;        // 2000-01-01 UTC
     const std::int64_t year12000 = 316536883200;    // 12000-01-01 UTC
-    view.table.AddFoundFile({"a.jpg", "/t/old/a.jpg", 1, year500});
-    view.table.AddFoundFile({"a.jpg", "/t/new/a.jpg", 1, year1999});
-    view.table.AddFoundFile({"b.jpg", "/t/new/b.jpg", 1, year12000});
-    view.table.AddFoundFile({"b.jpg", "/t/old/b.jpg", 1, year2000});
+    view.table.AddFoundFile({"a.jpg", "/t/old", 1, year500});
+    view.table.AddFoundFile({"a.jpg", "/t/new", 1, year1999});
+    view.table.AddFoundFile({"b.jpg", "/t/new", 1, year12000});
+    view.table.AddFoundFile({"b.jpg", "/t/old", 1, year2000});
     view.FillResultView();
     NullProgress progress;
     OnAutoSelect(view, progress);
@@ -843,13 +824,7 @@ TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
 
 int main(int argc, char** argv)
 {
-    // The far-times cases spell their expected date texts in Japan's time.
-    snapsift::testing::SetEnv("TZ", "Asia/Tokyo");
-    tzset();
-    snapsift::testing::SetUpIsolatedHome();
-    const std::string refusal = snapsift::testing::EnterPrivateMountNamespace();
-    if (!refusal.empty())
-        std::printf("[   NOTE   ] mounting tests skip: %s\n", refusal.c_str());
+    snapsift::testing::SetUpHostileProcess();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

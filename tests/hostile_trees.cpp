@@ -1,8 +1,9 @@
 #include "hostile_trees.h"
 
-#include "delete/delete_selected.h"
+#include "ui/window_texts.h"
 #include "platform/file_system.h"
 #include "scan/file_table.h"
+#include "support/table_rows.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -599,9 +600,9 @@ std::vector<std::string> Absolute(const std::string& root, const std::vector<std
 std::vector<std::string> RelativeRows(const FileTable& table, const std::string& root)
 {
     std::vector<std::string> rows;
-    rows.reserve(table.m_paths.size());
+    rows.reserve(static_cast<std::size_t>(table.RowCount()));
     const std::string prefix = root + "/";
-    for (const std::string& path : table.m_paths)
+    for (const std::string& path : TablePaths(table))
         rows.push_back(path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path);
     return Sorted(std::move(rows));
 }
@@ -669,7 +670,7 @@ DeletionCheck::DeletionCheck(const HostileTree& tree, const FileTable& table, st
       logPath_(std::move(logPath))
 {
     trashes_.push_back(SetUpIsolatedHome().trashFiles);
-    for (const std::string& path : table.m_paths) {
+    for (const std::string& path : TablePaths(table)) {
         if (const auto id = IdOf(path))
             before_[path] = *id;
         else
@@ -685,7 +686,8 @@ void DeletionCheck::Verify(const FileTable& table, const std::vector<MessageRequ
         expectedLog.push_back(LogLine(path));
     EXPECT_EQ(AppendedLogPaths(logBefore_, ReadLog(logPath_)), expectedLog) << "the log names every selected path";
 
-    const std::unordered_multiset<std::string> rows(table.m_paths.begin(), table.m_paths.end());
+    const std::vector<std::string> paths = TablePaths(table);
+    const std::unordered_multiset<std::string> rows(paths.begin(), paths.end());
     const std::unordered_set<std::string> selected(selected_.begin(), selected_.end());
     std::vector<std::string> stayed;
     for (const auto& [path, id] : before_) {
@@ -780,6 +782,18 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, int seconds, bool wi
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+void SetUpHostileProcess()
+{
+    // The far-times cases spell their expected date texts in Japan's time.
+    SetEnv("TZ", "Asia/Tokyo");
+    tzset();
+    // GLib reads these once, on first use: before anything else.
+    SetUpIsolatedHome();
+    const std::string refusal = EnterPrivateMountNamespace();
+    if (!refusal.empty())
+        std::printf("[   NOTE   ] mounting tests skip: %s\n", refusal.c_str());
 }
 
 } // namespace snapsift::testing

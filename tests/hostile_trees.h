@@ -39,6 +39,10 @@ struct IsolatedHome {
 // the desktop) to fresh temporary folders. Call first thing in main, before
 // anything reads them through GLib. Removed when the process ends.
 const IsolatedHome& SetUpIsolatedHome();
+// What every hostile test program does first, before any thread starts: the
+// usual time zone, the isolated home, and a mount namespace of its own where
+// it may (a note says why not).
+void SetUpHostileProcess();
 
 // Moves the process into a mount namespace of its own, so the tests can mount
 // and nothing they mount outlives them. Call before any thread starts. Empty

@@ -4,6 +4,7 @@
 #include "hostile_trees.h"
 #include "platform/progress.h"
 #include "scan/folder_scan.h"
+#include "support/table_rows.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 #include "ui/about_dlg.h"
@@ -74,7 +75,7 @@ struct Window {
         std::vector<std::string> paths;
         const ResultView& view = dlg->Results();
         for (int row : rows)
-            paths.push_back(view.table.m_paths[view.list.TableRow(row)]);
+            paths.push_back(view.table.Path(view.list.TableRow(row)));
         return paths;
     }
 
@@ -83,7 +84,7 @@ struct Window {
         const ResultView& view = dlg->Results();
         QAbstractItemModel* model = dlg->m_resultList->model();
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (std::find(paths.begin(), paths.end(), view.table.m_paths[view.list.TableRow(j)]) != paths.end())
+            if (std::find(paths.begin(), paths.end(), view.table.Path(view.list.TableRow(j))) != paths.end())
                 dlg->m_resultList->selectionModel()->select(model->index(j, 0),
                                                             QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
@@ -124,7 +125,7 @@ TEST_P(HostileWindowTest, SearchAutoSelectAndDeleteWithTheButtons)
     const ResultView& view = w.dlg->Results();
     EXPECT_TRUE(w.messenger.shown.empty());
     EXPECT_EQ(RelativeRows(view.table, t.root), Sorted(t.rows));
-    EXPECT_EQ(w.dlg->m_resultList->model()->rowCount(), view.table.m_fileCount);
+    EXPECT_EQ(w.dlg->m_resultList->model()->rowCount(), view.table.RowCount());
 
     ASSERT_TRUE(w.dlg->m_autoSelectButton->isEnabled());
     w.dlg->m_autoSelectButton->click();
@@ -169,7 +170,7 @@ TEST(HostileLinkedHome, TheConfirmedFileGoesToTheTrashAndTheDecoyStays)
     ASSERT_TRUE(w.ChooseDesktopFolder(name));
     w.dlg->m_searchButton->click();
     const ResultView& view = w.dlg->Results();
-    EXPECT_EQ(Sorted(view.table.m_paths), Sorted({root + "/a.jpg", root + "/sub/a.jpg"}));
+    EXPECT_EQ(Sorted(TablePaths(view.table)), Sorted({root + "/a.jpg", root + "/sub/a.jpg"}));
     w.dlg->m_autoSelectButton->click();
     ASSERT_EQ(w.SelectedPaths().size(), 1u);
     EXPECT_EQ(w.SelectedPaths(), std::vector<std::string>{root + "/a.jpg"});
@@ -246,7 +247,7 @@ Snapshot Take(const Window& w)
 {
     const ResultView& view = w.dlg->Results();
     Snapshot s;
-    s.tablePaths = view.table.m_paths;
+    s.tablePaths = TablePaths(view.table);
     for (int j = 0; j < view.list.GetItemCount(); ++j)
         s.listRows.push_back(view.list.TableRow(j));
     s.selected = w.SelectedPaths();
@@ -404,17 +405,16 @@ TEST_P(ButtonTest, DoesWhatItShouldAndNothingElse)
             // The same rows as a search of the folder by the core.
             EXPECT_TRUE(shown.empty());
             ResultView core;
-            core.InitResultColumns();
-            RecordingMessenger quiet;
             NullProgress progress;
             SearchOptions jpeg;
             jpeg.m_bJpeg = true;
-            ScanFolder(root, jpeg, core.table, quiet, progress, [&core] { core.FillResultView(); });
-            EXPECT_EQ(after.tablePaths, core.table.m_paths);
+            ScanFolder(root, jpeg, core.table, progress);
+            core.FillResultView();
+            EXPECT_EQ(after.tablePaths, TablePaths(core.table));
             EXPECT_EQ(after.comboEntries, core.combo.Entries());
             EXPECT_TRUE(after.selected.empty());
             EXPECT_EQ(after.autoSelectOn, core.buttons.autoSelect);
-            EXPECT_EQ(after.modelRows, core.table.m_fileCount);
+            EXPECT_EQ(after.modelRows, core.table.RowCount());
         }
         break;
     case Button::Clear:
@@ -496,11 +496,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 int main(int argc, char** argv)
 {
-    // GLib reads these once, on first use: before anything else.
-    snapsift::testing::SetUpIsolatedHome();
-    const std::string refusal = snapsift::testing::EnterPrivateMountNamespace();
-    if (!refusal.empty())
-        std::printf("[   NOTE   ] mounting tests skip: %s\n", refusal.c_str());
+    snapsift::testing::SetUpHostileProcess();
     if (!std::getenv("QT_QPA_PLATFORM"))
         snapsift::testing::SetEnv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);

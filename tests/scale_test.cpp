@@ -44,8 +44,8 @@ std::vector<bool> PlainAutoSelection(const ResultView& view)
     for (int j = 0; j < view.list.GetItemCount(); ++j) {
         const int row = view.list.TableRow(j);
         bool older = false;
-        for (int k = 0; k < t.m_fileCount && !older; ++k)
-            older = t.m_names[k] == t.m_names[row] && t.m_sizes[k] == t.m_sizes[row] && t.m_dates[row] < t.m_dates[k];
+        for (int k = 0; k < t.RowCount() && !older; ++k)
+            older = t.Name(k) == t.Name(row) && t.Size(k) == t.Size(row) && t.CreationTime(row) < t.CreationTime(k);
         selected.push_back(older);
     }
     return selected;
@@ -59,7 +59,6 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
     for (const int rows : {0, 1, 17, 700, 3000}) {
         Dice dice(static_cast<std::uint64_t>(rows) + 1);
         ResultView view;
-        view.InitResultColumns();
         for (int k = 0; k < rows; ++k) {
             const std::string name = names[dice.Below(std::size(names))] + std::to_string(dice.Below(rows / 4 + 1));
             view.table.AddFoundFile(FoundFile{name, "/p/" + std::to_string(k), dice.Below(3),
@@ -112,14 +111,14 @@ TEST(ScaleTest, ListOrderIsTheStableNameOrder)
     }
     // Given in an order of their own, as a chosen name's rows may come.
     std::vector<int> given;
-    for (int k = 0; k < table.m_fileCount; ++k)
-        given.push_back(static_cast<int>((static_cast<long long>(k) * 7919) % table.m_fileCount));
+    for (int k = 0; k < table.RowCount(); ++k)
+        given.push_back(static_cast<int>((static_cast<long long>(k) * 7919) % table.RowCount()));
     std::vector<int> expected = given;
     std::stable_sort(expected.begin(), expected.end(),
-                     [&table](int a, int b) { return CompareNames(table.m_names[a], table.m_names[b]) < 0; });
+                     [&table](int a, int b) { return CompareNames(table.Name(a), table.Name(b)) < 0; });
     ResultList list;
     list.SetRows(table, given);
-    ASSERT_EQ(list.GetItemCount(), table.m_fileCount);
+    ASSERT_EQ(list.GetItemCount(), table.RowCount());
     for (int j = 0; j < list.GetItemCount(); ++j)
         ASSERT_EQ(list.TableRow(j), expected[static_cast<std::size_t>(j)]) << "row " << j;
 }

@@ -2,6 +2,7 @@
 
 #include "scan/file_table.h"
 #include "scan/folder_scan.h"
+#include "support/table_rows.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -84,14 +85,14 @@ protected:
 
     ScanOutcome Scan(const std::string& target, const SearchOptions& options)
     {
-        return ScanFolder(target, options, table, messenger, progress, [this] { ++fills; });
+        return ScanFolder(target, options, table, progress);
     }
 
     // The paths of the rows, each relative to the temporary folder.
     Strings RelativePaths() const
     {
         Strings paths;
-        for (const std::string& path : table.m_paths) {
+        for (const std::string& path : testing::TablePaths(table)) {
             EXPECT_EQ(path.rfind(tmp.Path() + "/", 0), 0u) << path;
             paths.push_back(path.substr(tmp.Path().size() + 1));
         }
@@ -100,50 +101,44 @@ protected:
 
     testing::TempDir tmp;
     FileTable table;
-    testing::RecordingMessenger messenger;
     testing::RecordingProgress progress;
-    int fills = 0;
 };
 
-TEST_F(ScanTest, RefusedOptionsShowOneMessageAndChangeNothing)
+Strings Names(const FileTable& table) { return testing::TableNames(table); }
+Strings Sizes(const FileTable& table) { return testing::TableSizeTexts(table); }
+
+TEST_F(ScanTest, RefusedOptionsSayWhyAndChangeNothing)
 {
-    const std::string other =
-        "その他拡張子に文字列を指定してください。\n"
-        "\xe3\x80\x80\xe3\x80\x80\xe3\x80\x80\xe3\x80\x80例\xef\xbc\x9a png, jpeg, txt, html 等";
-    const std::string none = "検索したいファイル形式を選択してください";
     struct Case {
         const char* label;
         SearchOptions options;
-        const std::string& text;
+        SearchRefusal refusal;
     };
     SearchOptions typedButNotTicked;
     typedButNotTicked.m_strOtherExt = "png";
     const std::vector<Case> cases = {
-        {"other ticked, no extension, JPEG ticked", Types(true, false, false, ""), other},
-        {"other ticked alone, no extension", Types(false, false, false, ""), other},
-        {"nothing ticked", Types(false, false, false), none},
-        {"extension typed but not ticked", typedButNotTicked, none},
+        {"other ticked, no extension, JPEG ticked", Types(true, false, false, ""), SearchRefusal::NeedOtherExtension},
+        {"other ticked alone, no extension", Types(false, false, false, ""), SearchRefusal::NeedOtherExtension},
+        {"nothing ticked", Types(false, false, false), SearchRefusal::NeedFileType},
+        {"extension typed but not ticked", typedButNotTicked, SearchRefusal::NeedFileType},
+        {"JPEG ticked", kJpeg, SearchRefusal::None},
     };
     tmp.MakeFile("T/a.jpg", 1);
     tmp.MakeFile("T/s/b.jpg", 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
+        EXPECT_EQ(CheckSearchOptions(c.options), c.refusal);
+        if (c.refusal == SearchRefusal::None)
+            continue;
         table.ClearFileTable();
-        table.AddFoundFile({"old.jpg", "/old/old.jpg", 7, 0});
-        messenger.shown.clear();
+        table.AddFoundFile({"old.jpg", "/old", 7, 0});
         progress.ops.clear();
-        fills = 0;
 
-        EXPECT_EQ(Scan(tmp / "T", c.options), ScanOutcome::Refused);
-        ASSERT_EQ(messenger.shown.size(), 1u);
-        EXPECT_EQ(messenger.shown[0].text, c.text);
-        EXPECT_EQ(messenger.shown[0].caption, "情報");
-        EXPECT_EQ(messenger.shown[0].icon, MessageIcon::Information);
-        EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::Ok);
+        const ScanOutcome outcome = Scan(tmp / "T", c.options);
+        EXPECT_EQ(outcome.refusal, c.refusal);
+        EXPECT_EQ(outcome.rowsAdded, 0);
         EXPECT_TRUE(progress.ops.empty());
-        EXPECT_EQ(fills, 0);
-        EXPECT_EQ(table.m_fileCount, 1);
-        EXPECT_EQ(table.m_paths, Strings{"/old/old.jpg"});
+        EXPECT_EQ(testing::TablePaths(table), Strings{"/old/old.jpg"});
     }
 }
 
@@ -154,9 +149,11 @@ TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
         tmp.MakeFile(std::string(folder) + "/y.gif", 4);
         tmp.MakeFile(std::string(folder) + "/z.bmp", 5);
     }
-    table.AddFoundFile({"old.jpg", "/old/old.jpg", 7, 0});
+    table.AddFoundFile({"old.jpg", "/old", 7, 0});
 
-    EXPECT_EQ(Scan(tmp / "T", Types(true, false, true)), ScanOutcome::Scanned);
+    const ScanOutcome outcome = Scan(tmp / "T", Types(true, false, true));
+    EXPECT_EQ(outcome.refusal, SearchRefusal::None);
+    EXPECT_EQ(outcome.rowsAdded, 10);
 
     const Strings expectedOps = Concat({{"range 0 2", "delta 3", "delta 4", "delta 4", "delta 4", "pos 0", "range 0 8"},
                                         Repeat("delta 1", 10),
@@ -169,11 +166,8 @@ TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
             expectedPaths.push_back(folder + name);
     }
     EXPECT_EQ(RelativePaths(), expectedPaths);
-    EXPECT_EQ(table.m_names, Concat({Repeat("x.jpg", 5), Repeat("y.gif", 5)}));
-    EXPECT_EQ(table.m_sizes, Concat({Repeat("3byte", 5), Repeat("4byte", 5)}));
-    EXPECT_EQ(table.m_dates.size(), 10u);
-    EXPECT_EQ(fills, 1);
-    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_EQ(Names(table), Concat({Repeat("x.jpg", 5), Repeat("y.gif", 5)}));
+    EXPECT_EQ(Sizes(table), Concat({Repeat("3byte", 5), Repeat("4byte", 5)}));
 }
 
 TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
@@ -181,7 +175,7 @@ TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
     tmp.MakeFile("T/a.jpg");
     tmp.MakeFile("T/b.bmp");
     tmp.MakeFile("T/c.gif");
-    EXPECT_EQ(Scan(tmp / "T", Types(true, true, false)), ScanOutcome::Scanned);
+    EXPECT_EQ(Scan(tmp / "T", Types(true, true, false)).rowsAdded, 2);
     EXPECT_EQ(progress.ops, (Strings{"range 0 0", "pos 0", "range 0 0", "delta 1", "delta 1", "pos 0"}));
     EXPECT_EQ(RelativePaths(), (Strings{"T/a.jpg", "T/b.bmp"}));
 }
@@ -191,14 +185,12 @@ TEST_F(ScanTest, TargetThatIsNoFolderGivesNoRowsAndNoMessage)
     tmp.MakeFile("file.jpg", 1);
     for (const std::string& target : {tmp / "missing", tmp / "file.jpg", tmp / "missing/deeper"}) {
         SCOPED_TRACE(target);
-        table.AddFoundFile({"old.jpg", "/old/old.jpg", 7, 0});
+        table.AddFoundFile({"old.jpg", "/old", 7, 0});
         progress.ops.clear();
-        fills = 0;
-        EXPECT_EQ(Scan(target, kJpeg), ScanOutcome::Scanned);
-        EXPECT_EQ(table.m_fileCount, 0);
-        EXPECT_TRUE(table.m_names.empty());
-        EXPECT_TRUE(messenger.shown.empty());
-        EXPECT_EQ(fills, 1);
+        const ScanOutcome outcome = Scan(target, kJpeg);
+        EXPECT_EQ(outcome.refusal, SearchRefusal::None);
+        EXPECT_EQ(outcome.rowsAdded, 0);
+        EXPECT_EQ(table.RowCount(), 0);
         EXPECT_EQ(progress.ops, (Strings{"range 0 0", "pos 0", "range 0 0", "delta 1", "pos 0"}));
     }
 }
@@ -212,7 +204,7 @@ TEST_F(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
         ASSERT_EQ(chdir(tmp.Path().c_str()), 0);
         Scan(target, kJpeg);
         ASSERT_EQ(chdir(saved), 0);
-        EXPECT_EQ(table.m_paths, Strings{tmp / "T/s/b.jpg"}) << target;
+        EXPECT_EQ(testing::TablePaths(table), Strings{tmp / "T/s/b.jpg"}) << target;
     }
 }
 
@@ -231,8 +223,8 @@ TEST_F(ScanTest, JpegPassFindsCaseVariantsAndOnlyRegularFiles)
     ASSERT_EQ(symlink("missing.jpg", (tmp / "T/dangling.jpg").c_str()), 0);
 
     Scan(tmp / "T", kJpeg);
-    EXPECT_EQ(table.m_names, (Strings{"a.JPG", "b.Jpg", "big.jpg", "c.jpg", "empty.jpg", "inner.jpg"}));
-    EXPECT_EQ(table.m_sizes, (Strings{"1byte", "2byte", "5000000000byte", "3byte", "0byte", "4byte"}));
+    EXPECT_EQ(Names(table), (Strings{"a.JPG", "b.Jpg", "big.jpg", "c.jpg", "empty.jpg", "inner.jpg"}));
+    EXPECT_EQ(Sizes(table), (Strings{"1byte", "2byte", "5000000000byte", "3byte", "0byte", "4byte"}));
     EXPECT_EQ(RelativePaths().back(), "T/x.jpg/inner.jpg");
 }
 
@@ -250,12 +242,12 @@ TEST_F(ScanTest, OtherExtensionEqualToJpegListsEachFileTwice)
     tmp.WriteFile("T/a.jpg", "aa");
     tmp.WriteFile("T/B.JPG", "bbb");
     Scan(tmp / "T", Types(true, false, false, "JPG"));
-    ASSERT_EQ(table.m_fileCount, 4);
-    EXPECT_EQ(table.m_names, (Strings{"a.jpg", "B.JPG", "a.jpg", "B.JPG"}));
+    ASSERT_EQ(table.RowCount(), 4);
+    EXPECT_EQ(Names(table), (Strings{"a.jpg", "B.JPG", "a.jpg", "B.JPG"}));
     for (int k = 0; k < 2; ++k) {
-        EXPECT_EQ(table.m_sizes[k], table.m_sizes[k + 2]);
-        EXPECT_EQ(table.m_dates[k], table.m_dates[k + 2]);
-        EXPECT_EQ(table.m_paths[k], table.m_paths[k + 2]);
+        EXPECT_EQ(table.Size(k), table.Size(k + 2));
+        EXPECT_EQ(table.CreationTime(k), table.CreationTime(k + 2));
+        EXPECT_EQ(table.Path(k), table.Path(k + 2));
     }
 }
 
@@ -281,7 +273,7 @@ TEST_F(ScanTest, OtherExtensionTakesWildcards)
     };
     for (const Case& c : cases) {
         Scan(tmp / "T", Types(false, false, false, c.ext));
-        EXPECT_EQ(table.m_names, c.names) << c.ext;
+        EXPECT_EQ(Names(table), c.names) << c.ext;
     }
 }
 
@@ -296,7 +288,7 @@ TEST_F(ScanTest, SymbolicLinksAreNotFollowedHardLinksAreListedUnderEachName)
     ASSERT_EQ(link(real.c_str(), (tmp / "T/hard.jpg").c_str()), 0);
     Scan(tmp / "T", kJpeg);
     EXPECT_EQ(RelativePaths(), (Strings{"T/hard.jpg", "T/real.jpg"}));
-    EXPECT_EQ(table.m_sizes, Repeat("5byte", 2));
+    EXPECT_EQ(Sizes(table), Repeat("5byte", 2));
     EXPECT_EQ(progress.ops.front(), "range 0 0");  // no link counted as a subfolder
 }
 
@@ -307,7 +299,7 @@ TEST_F(ScanTest, OddNamesAreKeptByteForByte)
                                    sjisFolder + "/a b.jpg", sjisFolder + "/\xff\xfe.jpg"})
         tmp.MakeFile("T/" + name);
     Scan(tmp / "T", kJpeg);
-    EXPECT_EQ(table.m_names, (Strings{" lead and trail .jpg", "new\nline.jpg", "tab\t.jpg", "\x82\xa0.jpg", "a b.jpg",
+    EXPECT_EQ(Names(table), (Strings{" lead and trail .jpg", "new\nline.jpg", "tab\t.jpg", "\x82\xa0.jpg", "a b.jpg",
                                       "\xff\xfe.jpg"}));
     EXPECT_EQ(RelativePaths(), (Strings{"T/ lead and trail .jpg", "T/new\nline.jpg", "T/tab\t.jpg", "T/\x82\xa0.jpg",
                                         "T/" + sjisFolder + "/a b.jpg", "T/" + sjisFolder + "/\xff\xfe.jpg"}));
@@ -337,7 +329,7 @@ TEST_F(ScanTest, FolderDeeperThanThePathLimitIsSearched)
 
     Scan(tmp / "T", kJpeg);
     EXPECT_EQ(RelativePaths(), Strings{relative + "/deep.jpg"});
-    EXPECT_EQ(table.m_sizes, Strings{"2byte"});
+    EXPECT_EQ(Sizes(table), Strings{"2byte"});
 }
 
 TEST_F(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
@@ -350,9 +342,9 @@ TEST_F(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
     if ((sx.stx_mask & STATX_BTIME) == 0)
         GTEST_SKIP() << "this file system keeps no birth time";
     Scan(tmp / "T", kJpeg);
-    ASSERT_EQ(table.m_fileCount, 1);
-    EXPECT_EQ(table.m_dates[0], DateText(sx.stx_btime.tv_sec));
-    EXPECT_NE(table.m_dates[0], "2001年01月01日 00:00:00");
+    ASSERT_EQ(table.RowCount(), 1);
+    EXPECT_EQ(table.CreationTime(0), sx.stx_btime.tv_sec);
+    EXPECT_NE(DateText(table.CreationTime(0)), "2001年01月01日 00:00:00");
 }
 
 TEST_F(ScanTest, FolderReachedTwiceIsListedOnce)

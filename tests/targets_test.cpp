@@ -1,7 +1,6 @@
 // The drives offered in the target tree (mount table, kinds, skip rules) and
 // the tree itself: building, expanding and the search command.
 #include "platform/mounts.h"
-#include "review/result_view.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 
@@ -17,7 +16,6 @@
 namespace snapsift {
 namespace {
 
-using testing::RecordingMessenger;
 using testing::TempDir;
 
 // ---------------------------------------------------------------------------
@@ -371,7 +369,7 @@ protected:
     }
     int Build(const std::string& desktop)
     {
-        targets.BuildFolderTree(drives, desktop, view);
+        targets.BuildFolderTree(drives, desktop);
         const std::vector<int> roots = targets.Roots();
         return roots.size() > 1 ? roots[1] : -1;
     }
@@ -379,10 +377,8 @@ protected:
     TempDir dir;
     std::vector<Drive> drives;
     SearchTargets targets;
-    ResultView view;
-    RecordingMessenger messenger;
-    std::vector<std::string> searched;
-    std::function<void(const std::string&)> search = [this](const std::string& path) { searched.push_back(path); };
+    // The folder the search command picks for `node`; "" when it refuses.
+    std::string Searched(int node) const { return targets.OnSearch(node).path; }
 };
 
 TEST_F(SearchTargetsTest, BuildsDrivesDesktopAndItsSubfoldersInNameOrder)
@@ -395,7 +391,6 @@ TEST_F(SearchTargetsTest, BuildsDrivesDesktopAndItsSubfoldersInNameOrder)
     dir.MakeFolder("elsewhere");
     ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (dir / "Desktop/link").c_str()), 0);
     drives = {{"/", "HDD"}, {dir / "usb stick", "FDDorMO"}};
-    view.table.m_fileCount = 3;  // columns are set up afresh
 
     const int desktopNode = Build(desktop);
 
@@ -414,8 +409,6 @@ TEST_F(SearchTargetsTest, BuildsDrivesDesktopAndItsSubfoldersInNameOrder)
                                                          desktop + "/b", desktop + "/c"}));
     EXPECT_EQ(t.m_folderCount, 6);
     ExpectTableConsistent();
-    EXPECT_EQ(view.table.m_fileCount, 0);
-    EXPECT_EQ(view.m_colPath, 3);
 }
 
 TEST_F(SearchTargetsTest, MissingDesktopGivesTheRowButNoNode)
@@ -474,10 +467,8 @@ TEST_F(SearchTargetsTest, ExpandListsEachNodesOwnFolderOnce)
     ExpectTableConsistent();
 
     // Searching either "img" searches its own folder.
-    targets.OnSearch(imgY, messenger, search);
-    targets.OnSearch(imgX, messenger, search);
-    EXPECT_EQ(searched, (std::vector<std::string>{desktop + "/y/img", desktop + "/x/img"}));
-    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_EQ(Searched(imgY), desktop + "/y/img");
+    EXPECT_EQ(Searched(imgX), desktop + "/x/img");
 }
 
 TEST_F(SearchTargetsTest, FolderWithoutSubfoldersStaysChildlessUntilOneAppears)
@@ -538,7 +529,7 @@ TEST_F(SearchTargetsTest, FolderReplacedByALinkIsNotFollowed)
     EXPECT_TRUE(targets.ExpandFolderNode(album).empty());
 }
 
-TEST_F(SearchTargetsTest, SearchCommandMessagesAndTargets)
+TEST_F(SearchTargetsTest, SearchCommandRefusalsAndTargets)
 {
     const std::string desktop = dir.MakeFolder("Desktop");
     dir.MakeFolder("Desktop/カレント");
@@ -546,28 +537,24 @@ TEST_F(SearchTargetsTest, SearchCommandMessagesAndTargets)
     const int desktopNode = Build(desktop);
     const int current = targets.Roots()[0];
 
-    // No node selected.
-    targets.OnSearch(-1, messenger, search);
-    // The root "カレント".
-    targets.OnSearch(current, messenger, search);
-    EXPECT_TRUE(searched.empty());
-    ASSERT_EQ(messenger.shown.size(), 2u);
-    EXPECT_EQ(messenger.shown[0].text, "ツリービューで検索対象を選んでください");
-    EXPECT_EQ(messenger.shown[1].text, "カレントは検索対象ではありません");
-    for (const MessageRequest& r : messenger.shown) {
-        EXPECT_EQ(r.caption, "情報");
-        EXPECT_EQ(r.buttons, MessageButtons::Ok);
-        EXPECT_EQ(r.icon, MessageIcon::Information);
+    // No node selected, a node past the end, and the root "カレント".
+    for (const auto& [node, refusal] : {std::pair{-1, TargetRefusal::NoNodeSelected},
+                                        {static_cast<int>(targets.nodes.size()), TargetRefusal::NoNodeSelected},
+                                        {current, TargetRefusal::NotATarget}}) {
+        const TargetChoice choice = targets.OnSearch(node);
+        EXPECT_EQ(choice.refusal, refusal) << node;
+        EXPECT_EQ(choice.path, "") << node;
     }
 
     // A real folder called "カレント", a drive and the desktop are searched
-    // with their own paths and no message.
-    messenger.shown.clear();
-    targets.OnSearch(Child(desktopNode, "カレント"), messenger, search);
-    targets.OnSearch(targets.nodes[current].children[0], messenger, search);
-    targets.OnSearch(desktopNode, messenger, search);
-    EXPECT_EQ(searched, (std::vector<std::string>{desktop + "/カレント", "/", desktop}));
-    EXPECT_TRUE(messenger.shown.empty());
+    // with their own paths.
+    for (const auto& [node, path] : {std::pair{Child(desktopNode, "カレント"), desktop + "/カレント"},
+                                     {targets.nodes[current].children[0], std::string("/")},
+                                     {desktopNode, desktop}}) {
+        const TargetChoice choice = targets.OnSearch(node);
+        EXPECT_EQ(choice.refusal, TargetRefusal::None);
+        EXPECT_EQ(choice.path, path);
+    }
 }
 
 } // namespace

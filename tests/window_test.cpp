@@ -606,8 +606,8 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
 
     // Delete two of the three copies; then one path is taken again.
     const ResultView& view = dlg->Results();
-    const std::string gone0 = view.table.m_paths[view.list.TableRow(0)];
-    const std::string gone1 = view.table.m_paths[view.list.TableRow(1)];
+    const std::string gone0 = view.table.Path(view.list.TableRow(0));
+    const std::string gone1 = view.table.Path(view.list.TableRow(1));
     std::map<std::string, ino_t> inodes;
     for (const std::string& path : files) {
         struct stat st {};
@@ -955,7 +955,7 @@ int RowOfPath(const CSnapsiftDlg& dlg, const std::string& path)
 {
     const ResultView& view = dlg.Results();
     for (int row = 0; row < view.list.GetItemCount(); ++row) {
-        if (view.table.m_paths[view.list.TableRow(row)] == path)
+        if (view.table.Path(view.list.TableRow(row)) == path)
             return row;
     }
     return -1;
@@ -1158,7 +1158,7 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
     const std::map<std::string, QSize> pictures = {{a, {256, 192}}, {b, {256, 256}}, {c, {192, 256}}};
     for (int card = 0; card < 3; ++card) {
         const std::string& path = compare->CardPath(card);
-        const std::string size = dlg->Results().table.m_sizes[dlg->Results().list.TableRow(RowOfPath(*dlg, path))];
+        const std::string size = SizeText(dlg->Results().table.Size(dlg->Results().list.TableRow(RowOfPath(*dlg, path))));
         const QString text = compare->CardText(card);
         EXPECT_EQ(compare->CardPicture(card)->pixmap().size(), pictures.at(path));
         EXPECT_TRUE(text.contains(QString::fromStdString(path.substr(0, path.rfind('/'))))) << text.toStdString();

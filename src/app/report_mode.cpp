@@ -1,7 +1,6 @@
 #include "app/report_mode.h"
 
 #include "platform/file_system.h"
-#include "platform/messenger.h"
 #include "platform/progress.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
@@ -12,27 +11,19 @@
 namespace snapsift {
 namespace {
 
-// Precondition messages become one line on standard error.
-class StderrMessenger final : public Messenger {
-public:
-    explicit StderrMessenger(std::FILE* err) : err_(err) {}
-    MessageAnswer Show(const MessageRequest& request) override
-    {
-        std::string line = request.text;
-        for (char& c : line) {
-            if (c == '\n')
-                c = ' ';
-        }
-        std::fprintf(err_, "snapsift: %s\n", line.c_str());
-        shown_ = true;
-        return MessageAnswer::Ok;
+// Why the options were refused, as one line on standard error.
+const char* RefusalLine(SearchRefusal refusal)
+{
+    switch (refusal) {
+    case SearchRefusal::None:
+        break;
+    case SearchRefusal::NeedOtherExtension:
+        return "--other needs a non-empty extension";
+    case SearchRefusal::NeedFileType:
+        return "choose a file type to search for";
     }
-    bool Shown() const { return shown_; }
-
-private:
-    std::FILE* err_;
-    bool shown_ = false;
-};
+    return "";
+}
 
 // The report's standard output. Remembers the first failed write, so that
 // the report can say why it is incomplete.
@@ -195,30 +186,28 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
     options.m_strOtherExt = line.otherExt;
 
     ResultView view;
-    view.InitResultColumns();
-    StderrMessenger messenger(err);
     NullProgress progress;
-    const bool fill = line.report != CommandLine::ReportKind::Rows;
-    const ScanOutcome outcome = ScanFolder(line.folder, options, view.table, messenger, progress, [&] {
-        if (fill)
-            view.FillResultView();
-    });
-    if (outcome == ScanOutcome::Refused)
+    const ScanOutcome outcome = ScanFolder(line.folder, options, view.table, progress);
+    if (outcome.refusal != SearchRefusal::None) {
+        std::fprintf(err, "snapsift: %s\n", RefusalLine(outcome.refusal));
         return 2;
+    }
+    if (line.report != CommandLine::ReportKind::Rows)
+        view.FillResultView();
 
     const FileTable& table = view.table;
     ReportOutput output(out);
     errno = 0;
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
-        for (int k = 0; k < table.m_fileCount; ++k) {
-            std::string row = table.m_names[k];
+        for (int k = 0; k < table.RowCount(); ++k) {
+            std::string row(table.Name(k));
             row += '\t';
-            row += table.m_sizes[k];
+            row += SizeText(table.Size(k));
             row += '\t';
-            row += table.m_dates[k];
+            row += DateText(table.CreationTime(k));
             row += '\t';
-            row += table.m_paths[k];
+            row += table.Path(k);
             output.PutLine(row);
         }
         break;
@@ -231,7 +220,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         OnAutoSelect(view, progress);
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
             if (view.list.IsSelected(j))
-                output.PutLine(table.m_paths[view.list.TableRow(j)]);
+                output.PutLine(table.Path(view.list.TableRow(j)));
         }
         break;
     }

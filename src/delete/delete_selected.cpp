@@ -2,8 +2,6 @@
 
 #include "delete/deletion_log.h"
 #include "platform/file_system.h"
-#include "platform/local_time.h"
-#include "platform/messenger.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
 #include "review/result_view.h"
@@ -16,118 +14,82 @@
 
 namespace snapsift {
 
-const char* const kConfirmCaption = "確認";
-const char* const kNothingSelectedText = "削除アイテムが選択されていません";
-const char* const kOverflowNoteText = "等の選択されたファイル(他は DeleteLog.log 参照)\n";
-const char* const kConfirmQuestionText = "をごみ箱に移動してよろしいですか？";
-const char* const kLogWriteFailedText =
-    "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。";
-const char* const kNotMovedText = "次のファイルはごみ箱に移動できませんでした。\n";
-const char* const kChangedReasonText = "検索の後で変更されています";
-const char* const kGoneReasonText = "ファイルが見つかりません";
-const char* const kRefusedReasonText = "ごみ箱が受け付けませんでした: ";
-
 namespace {
-
-constexpr int kPathsShown = 15;
 
 enum class RowCheck { Same, Changed, Gone };
 
-// Whether the file at the row's path is still the one the row describes: the same
-// file (where the row knows which), with the same size and date texts.
-RowCheck CheckRow(const FileTable& table, int row)
+// Whether the file at `path` is still the one row `row` describes: the same
+// file (where the row knows which), with the same size and creation second.
+RowCheck CheckRow(const FileTable& table, int row, const std::string& path)
 {
     errno = 0;
-    const auto facts = StatRegularFile(table.m_paths[row]);
+    const auto facts = StatRegularFile(path);
     if (!facts)
         return errno == ENOENT || errno == ENOTDIR ? RowCheck::Gone : RowCheck::Changed;
-    const std::size_t k = static_cast<std::size_t>(row);
-    const FileIdentity known = k < table.m_identities.size() ? table.m_identities[k] : FileIdentity{};
-    const bool same = (!known.Known() || facts->identity == known) && SizeText(facts->size) == table.m_sizes[row] &&
-                      DateText(facts->creationTime) == table.m_dates[row];
+    const FileIdentity& known = table.Identity(row);
+    const bool same = (!known.Known() || facts->identity == known) && facts->size == table.Size(row) &&
+                      facts->creationTime == table.CreationTime(row);
     return same ? RowCheck::Same : RowCheck::Changed;
-}
-
-struct NotMoved {
-    std::string path;
-    std::string reason;
-};
-
-std::string NotMovedMessage(const std::vector<NotMoved>& notMoved)
-{
-    std::string text = kNotMovedText;
-    for (std::size_t i = 0; i < notMoved.size() && i < kPathsShown; ++i)
-        text += notMoved[i].path + " \uff08" + notMoved[i].reason + "\uff09\n";
-    if (notMoved.size() > kPathsShown)
-        text += "他 " + std::to_string(notMoved.size() - kPathsShown) + " 件\n";
-    return text;
 }
 
 } // namespace
 
-void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress, const std::string& logPath,
-                      std::int64_t (*now)())
+std::vector<int> SelectedListRows(const ResultList& list)
+{
+    std::vector<int> rows;
+    for (int j = 0; j < list.GetItemCount(); ++j) {
+        if (list.IsSelected(j))
+            rows.push_back(j);
+    }
+    return rows;
+}
+
+std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows)
+{
+    std::vector<std::string> paths;
+    paths.reserve(listRows.size());
+    for (const int j : listRows)
+        paths.push_back(view.table.Path(view.list.TableRow(j)));
+    return paths;
+}
+
+DeleteOutcome DeleteConfirmed(ResultView& view, const std::vector<int>& listRows, Progress& progress,
+                              const std::string& logPath, std::int64_t startTime)
 {
     FileTable& table = view.table;
-    const int rowCount = view.list.GetItemCount();
-    const std::int64_t startTime = now ? now() : CurrentTime();
-
-    std::vector<int> selectedRows;
-    std::vector<std::string> fullList;
-    std::string confirmation;
-    for (int j = 0; j < rowCount; ++j) {
-        if (!view.list.IsSelected(j))
-            continue;
-        selectedRows.push_back(j);
-        fullList.push_back(table.m_paths[view.list.TableRow(j)]);
-        if (fullList.size() <= kPathsShown)
-            confirmation += fullList.back() + "\n";
-        else if (fullList.size() == kPathsShown + 1)
-            confirmation += kOverflowNoteText;
-    }
-    if (selectedRows.empty()) {
-        messenger.Show({kNothingSelectedText, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
-        return;
-    }
-    confirmation += kConfirmQuestionText;
-    if (messenger.Show({confirmation, kConfirmCaption, MessageButtons::OkCancel, MessageIcon::None}) !=
-        MessageAnswer::Ok)
-        return;
-
-    if (AppendDeletionLog(startTime, fullList, logPath, [&progress] { progress.WhileWaiting(); }) ==
-        LogOutcome::WriteFailed) {
-        messenger.Show({kLogWriteFailedText, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
-        return;
-    }
+    const std::vector<std::string> fullList = ListedPaths(view, listRows);
+    DeleteOutcome outcome;
+    outcome.log = AppendDeletionLog(startTime, fullList, logPath, [&progress] { progress.WhileWaiting(); });
+    if (outcome.log == LogOutcome::WriteFailed)
+        return outcome;
 
     // The table rows of each selected path, lowest first: a moved file takes
     // away the lowest row that still carries its path.
     std::unordered_map<std::string_view, std::deque<int>> rowsOfPath;
     for (const std::string& path : fullList)
         rowsOfPath.try_emplace(path);
-    for (int k = 0; k < table.m_fileCount; ++k) {
-        const auto it = rowsOfPath.find(table.m_paths[k]);
+    for (int k = 0; k < table.RowCount(); ++k) {
+        const auto it = rowsOfPath.find(table.Path(k));
         if (it != rowsOfPath.end())
             it->second.push_back(k);
     }
 
-    progress.SetRange(0, static_cast<int>(selectedRows.size()));
-    std::vector<bool> remove(static_cast<std::size_t>(table.m_fileCount), false);
+    progress.SetRange(0, static_cast<int>(listRows.size()));
+    std::vector<bool> remove(static_cast<std::size_t>(table.RowCount()), false);
     std::unordered_set<std::string_view> moved;
-    std::vector<NotMoved> notMoved;
-    for (std::size_t s = 0; s < selectedRows.size(); ++s) {
-        const int row = view.list.TableRow(selectedRows[s]);
+    for (std::size_t s = 0; s < listRows.size(); ++s) {
+        const int row = view.list.TableRow(listRows[s]);
         const std::string& path = fullList[s];
         bool gone = moved.count(path) != 0;  // the same file selected twice
-        std::string reason;
+        NotMoved why{path, NotMovedReason::Refused, {}};
         if (!gone) {
-            const RowCheck check = CheckRow(table, row);
+            const RowCheck check = CheckRow(table, row, path);
             if (check == RowCheck::Same) {
                 const ShellResult result = MoveToTrash(path);
                 gone = result.ok;
-                reason = kRefusedReasonText + result.error;
+                why.error = result.error;
             } else {
-                reason = check == RowCheck::Gone ? kGoneReasonText : kChangedReasonText;
+                why.reason = check == RowCheck::Gone ? NotMovedReason::Gone : NotMovedReason::Changed;
             }
             if (gone)
                 moved.insert(path);
@@ -139,15 +101,15 @@ void OnDeleteSelected(ResultView& view, Messenger& messenger, Progress& progress
                 rows.pop_front();
             }
         } else {
-            notMoved.push_back({path, std::move(reason)});
+            outcome.notMoved.push_back(std::move(why));
         }
         progress.DeltaPos(1);
     }
     table.RemoveFileRows(remove);
     view.ShowSelectedDuplicates();
     progress.SetPos(0);
-    if (!notMoved.empty())
-        messenger.Show({NotMovedMessage(notMoved), kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
+    outcome.moved = static_cast<int>(moved.size());
+    return outcome;
 }
 
 } // namespace snapsift

@@ -42,12 +42,12 @@ std::uint64_t NameChunk(std::string_view name, std::size_t offset)
 void SortByName(const FileTable& table, const std::vector<int>& given, std::vector<KeyedRow>& keyed,
                 std::size_t first, std::size_t last, std::size_t offset)
 {
-    auto nameOf = [&](const KeyedRow& k) -> const std::string& {
-        return table.m_names[static_cast<std::size_t>(given[static_cast<std::size_t>(k.given)])];
+    auto nameOf = [&](const KeyedRow& k) -> std::string_view {
+        return table.Name(given[static_cast<std::size_t>(k.given)]);
     };
     bool longer = false;
     for (std::size_t i = first; i < last; ++i) {
-        const std::string& name = nameOf(keyed[i]);
+        const std::string_view name = nameOf(keyed[i]);
         keyed[i].key = NameChunk(name, offset);
         longer = longer || name.size() > offset + 8;
     }

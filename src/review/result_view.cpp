@@ -8,24 +8,14 @@ const char* const kPromptText = "重複検出、ここから選んで下さい";
 const char* const kShowAllText = "すべて表示";
 const char* const kNoDuplicatesText = "重複ファイルはありません";
 
-bool ResultView::InitResultColumns()
-{
-    table.m_fileCount = 0;
-    m_colName = 0;
-    m_colSize = 1;
-    m_colDate = 2;
-    m_colPath = 3;
-    return true;
-}
-
 bool ResultView::FillResultView()
 {
     list.DeleteAllItems();
     combo.ResetContent();
-    if (table.m_fileCount != 0)
+    if (table.RowCount() != 0)
         buttons.clear = true;
 
-    std::vector<int> rows(static_cast<std::size_t>(table.m_fileCount));
+    std::vector<int> rows(static_cast<std::size_t>(table.RowCount()));
     std::iota(rows.begin(), rows.end(), 0);
     list.SetRows(table, std::move(rows));
 
@@ -35,12 +25,12 @@ bool ResultView::FillResultView()
     std::vector<std::string> duplicates;
     const int count = list.GetItemCount();
     for (int r = 0; r < count;) {
-        const std::string& name = table.m_names[list.TableRow(r)];
+        const std::string_view name = table.Name(list.TableRow(r));
         int end = r + 1;
-        while (end < count && table.m_names[list.TableRow(end)] == name)
+        while (end < count && table.Name(list.TableRow(end)) == name)
             ++end;
         if (end - r >= 2)
-            duplicates.push_back(name);
+            duplicates.emplace_back(name);
         r = end;
     }
 
@@ -68,8 +58,8 @@ void ResultView::ShowSelectedDuplicates()
         return;
     }
     std::vector<int> rows;
-    for (int i = 0; i < table.m_fileCount; ++i) {
-        if (table.m_names[i] == text)
+    for (int i = 0; i < table.RowCount(); ++i) {
+        if (table.Name(i) == text)
             rows.push_back(i);
     }
     list.SetRows(table, std::move(rows));

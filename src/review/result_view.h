@@ -19,8 +19,12 @@ struct ResultButtons {
     bool clear = false;
 };
 
-// The outcome of a search and how it is shown: the file table, the result
-// list, the duplicate-name combo box and the buttons that act on them.
+// The result list's columns, in their order on screen. The window's model and
+// its column widths both take them from here.
+enum ResultColumn : int { kNameColumn, kSizeColumn, kDateColumn, kPathColumn, kResultColumnCount };
+
+// What the window shows of the last search: the file table, the result list,
+// the duplicate-name combo box and the enabled state of the buttons on them.
 class ResultView final {
 public:
     FileTable table;
@@ -28,13 +32,6 @@ public:
     DuplicateCombo combo;
     ResultButtons buttons;
 
-    int m_colName = -1;
-    int m_colSize = -1;
-    int m_colDate = -1;
-    int m_colPath = -1;
-
-    // Sets up the four result columns and empties the count.
-    bool InitResultColumns();
     // Shows every table row in name order and offers, once each, every name
     // that stands in two or more rows (bytes compared exactly).
     bool FillResultView();
@@ -48,7 +45,7 @@ public:
 };
 
 // Selects, in the rows the list shows, every row for which the table holds a
-// row of the same name and size text with a later date text. Clears the
+// row of the same name and size with a later creation time (by a whole second). Clears the
 // selection first; nothing but the selection changes.
 void OnAutoSelect(ResultView& view, Progress& progress);
 

@@ -37,78 +37,65 @@ std::string DateText(std::int64_t creationTime)
     return last.text;
 }
 
-void FileTable::AddFoundFile(const FoundFile& file)
+std::string FileTable::Path(int k) const
 {
-    m_names.push_back(file.name);
-    m_sizes.push_back(SizeText(file.size));
-    m_dates.push_back(DateText(file.creationTime));
-    m_paths.push_back(file.path);
-    m_identities.resize(static_cast<std::size_t>(m_fileCount));
-    m_identities.push_back(file.identity);
-    ++m_fileCount;
+    return JoinPath(Folder(k), Name(k));
 }
 
-void FileTable::AddFoundFile(FoundFile&& file)
+void FileTable::Reserve(std::size_t rows, std::size_t nameBytes)
 {
-    m_names.push_back(std::move(file.name));
-    m_sizes.push_back(SizeText(file.size));
-    m_dates.push_back(DateText(file.creationTime));
-    m_paths.push_back(std::move(file.path));
-    m_identities.resize(static_cast<std::size_t>(m_fileCount));
-    m_identities.push_back(file.identity);
-    ++m_fileCount;
+    rows_.reserve(rows);
+    names_.reserve(nameBytes);
 }
 
-void FileTable::RemoveFileRow(int k)
+std::uint32_t FileTable::AddFolder(std::string path)
 {
-    assert(k >= 0 && k < m_fileCount);
-    m_names.erase(m_names.begin() + k);
-    m_sizes.erase(m_sizes.begin() + k);
-    m_dates.erase(m_dates.begin() + k);
-    m_paths.erase(m_paths.begin() + k);
-    if (m_identities.size() == static_cast<std::size_t>(m_fileCount))
-        m_identities.erase(m_identities.begin() + k);
-    else
-        m_identities.clear();  // out of step with the rows: unknown for all
-    --m_fileCount;
+    folders_.push_back(std::move(path));
+    return static_cast<std::uint32_t>(folders_.size() - 1);
+}
+
+void FileTable::AddFoundFile(std::uint32_t folder, std::string_view name, const FileFacts& facts)
+{
+    assert(folder < folders_.size());
+    assert(name.size() <= UINT16_MAX);
+    rows_.push_back(Row{names_.size(), folder, static_cast<std::uint16_t>(name.size()), facts.size,
+                        facts.creationTime, facts.identity});
+    names_.append(name);
+}
+
+void FileTable::AddFoundFile(FoundFile file)
+{
+    if (folders_.empty() || folders_.back() != file.folder)
+        AddFolder(std::move(file.folder));
+    const auto folder = static_cast<std::uint32_t>(folders_.size() - 1);
+    AddFoundFile(folder, file.name, FileFacts{file.size, file.creationTime, file.identity});
 }
 
 void FileTable::RemoveFileRows(const std::vector<bool>& remove)
 {
-    assert(static_cast<int>(remove.size()) == m_fileCount);
-    if (m_identities.size() != remove.size())
-        m_identities.clear();  // out of step with the rows: unknown for all
+    assert(remove.size() == rows_.size());
+    // Names are in row order, so the kept ones move only towards the front.
     std::size_t kept = 0;
-    for (std::size_t k = 0; k < remove.size(); ++k) {
-        if (remove[k])
+    std::size_t nameEnd = 0;
+    for (std::size_t k = 0; k < rows_.size(); ++k) {
+        if (k < remove.size() && remove[k])
             continue;
-        if (kept != k) {
-            m_names[kept] = std::move(m_names[k]);
-            m_sizes[kept] = std::move(m_sizes[k]);
-            m_dates[kept] = std::move(m_dates[k]);
-            m_paths[kept] = std::move(m_paths[k]);
-            if (!m_identities.empty())
-                m_identities[kept] = m_identities[k];
-        }
-        ++kept;
+        Row row = rows_[k];
+        std::char_traits<char>::move(names_.data() + nameEnd, names_.data() + row.nameOffset, row.nameLength);
+        row.nameOffset = nameEnd;
+        nameEnd += row.nameLength;
+        rows_[kept++] = row;
     }
-    m_names.resize(kept);
-    m_sizes.resize(kept);
-    m_dates.resize(kept);
-    m_paths.resize(kept);
-    if (!m_identities.empty())
-        m_identities.resize(kept);
-    m_fileCount = static_cast<int>(kept);
+    rows_.resize(kept);
+    names_.resize(nameEnd);
 }
 
 void FileTable::ClearFileTable()
 {
-    m_names.clear();
-    m_sizes.clear();
-    m_dates.clear();
-    m_paths.clear();
-    m_identities.clear();
-    m_fileCount = 0;
+    // The memory goes too: a new search may find far fewer files.
+    std::vector<Row>().swap(rows_);
+    std::vector<std::string>().swap(folders_);
+    std::string().swap(names_);
 }
 
 } // namespace snapsift

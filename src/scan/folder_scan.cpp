@@ -1,7 +1,6 @@
 #include "scan/folder_scan.h"
 
 #include "platform/file_system.h"
-#include "platform/messenger.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
 #include "scan/file_table.h"
@@ -11,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -21,12 +21,6 @@
 #include <vector>
 
 namespace snapsift {
-
-const char* const kNeedOtherExtensionText =
-    "その他拡張子に文字列を指定してください。\n"
-    "\u3000\u3000\u3000\u3000例\uff1a png, jpeg, txt, html 等";
-const char* const kNeedFileTypeText = "検索したいファイル形式を選択してください";
-const char* const kInformationCaption = "情報";
 
 namespace {
 
@@ -303,14 +297,17 @@ struct PassJob {
     bool isTarget = false;
 };
 
-// Runs on a worker: the rows of every file of the job's type in its folder,
-// as it is now, in listing order. Reads nothing of a folder without files of
-// that type, whose names the calling thread may already have let go.
-std::vector<FoundFile> FindPassFiles(const PassJob& job)
+// The files of one folder that one pass adds, in listing order.
+using PassFiles = std::vector<std::pair<std::string, FileFacts>>;
+
+// Runs on a worker: the name and facts of every file of the job's type in its
+// folder, as it is now, in listing order. Reads nothing of a folder without
+// files of that type, whose names the calling thread may already have let go.
+PassFiles FindPassFiles(const PassJob& job)
 {
     const ScanEntry& entry = *job.entry;
     const std::uint8_t bit = static_cast<std::uint8_t>(1u << job.type);
-    std::vector<FoundFile> found;
+    PassFiles found;
     if ((entry.types & bit) == 0)
         return found;
     // The folder that was listed, not whatever its path leads to now: a link
@@ -327,31 +324,26 @@ std::vector<FoundFile> FindPassFiles(const PassJob& job)
         const auto facts = StatRegularFile(handle.Fd(), name.data());
         if (!facts)
             continue;  // gone, or no longer a regular file
-        found.push_back(FoundFile{std::string(name), JoinPath(entry.path, name), facts->size, facts->creationTime,
-                                  facts->identity});
+        found.emplace_back(std::string(name), *facts);
     }
     return found;
 }
 
 } // namespace
 
-bool ScanAccepts(const SearchOptions& options)
+SearchRefusal CheckSearchOptions(const SearchOptions& options)
 {
-    return !(options.m_bOther && options.m_strOtherExt.empty()) &&
-           (options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther);
+    if (options.m_bOther && options.m_strOtherExt.empty())
+        return SearchRefusal::NeedOtherExtension;
+    if (!options.m_bJpeg && !options.m_bBmp && !options.m_bGif && !options.m_bOther)
+        return SearchRefusal::NeedFileType;
+    return SearchRefusal::None;
 }
 
-ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
-                       Messenger& messenger, Progress& progress, const std::function<void()>& fillResultView)
+ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress)
 {
-    if (options.m_bOther && options.m_strOtherExt.empty()) {
-        messenger.Show({kNeedOtherExtensionText, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
-        return ScanOutcome::Refused;
-    }
-    if (!options.m_bJpeg && !options.m_bBmp && !options.m_bGif && !options.m_bOther) {
-        messenger.Show({kNeedFileTypeText, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
-        return ScanOutcome::Refused;
-    }
+    if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
+        return ScanOutcome{refusal, 0};
     TypePatterns types;
     // An extension of stars alone matches every file, also one without a dot,
     // as "*.*" does where the search comes from.
@@ -370,12 +362,25 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
     table.ClearFileTable();
+    // Every listed file of a ticked type, once per type it matches: as many
+    // rows as the passes can add, unless files went away since.
+    std::size_t listedRows = 0, listedNameBytes = 0;
+    for (const ScanEntry& entry : scanList) {
+        const char* next = entry.files.names.c_str();
+        for (const std::uint8_t tag : entry.files.tags) {
+            const std::size_t length = std::char_traits<char>::length(next);
+            listedRows += static_cast<std::size_t>(std::popcount(tag));
+            listedNameBytes += length * static_cast<std::size_t>(std::popcount(tag));
+            next += length + 1;
+        }
+    }
+    table.Reserve(listedRows, listedNameBytes);
     progress.SetRange(0, static_cast<int>(std::min<long long>(j * ticked, INT_MAX)));
     {
         // Workers look at the files of the folders ahead; the rows are added
         // here, folder by folder in pass order.
         const std::size_t window = 64 * std::size_t{threads};
-        OrderedWork<PassJob, std::vector<FoundFile>> work(threads, window, &FindPassFiles);
+        OrderedWork<PassJob, PassFiles> work(threads, window, &FindPassFiles);
         std::vector<int> passTypes;
         for (int type = 0; type < kTypeCount; ++type) {
             if (types.ticked[type])
@@ -388,15 +393,21 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
             const long long index = j - static_cast<long long>(k % perPass);
             return PassJob{&scanList[index], passTypes[k / perPass], index == j};
         };
+        // Each folder enters the table's folder list once, with its first row.
+        constexpr std::uint32_t kNotInTable = UINT32_MAX;
+        std::vector<std::uint32_t> tableFolder(scanList.size(), kNotInTable);
         std::size_t added = 0;
         for (std::size_t next = 0; next < jobCount; ++next) {
             for (; added < jobCount && added < next + 2 * window; ++added)
                 work.Add(jobAt(added));
-            std::vector<FoundFile> found = work.Next();
+            PassFiles found = work.Next();
             const int type = passTypes[next / perPass];
-            ScanEntry& entry = scanList[j - static_cast<long long>(next % perPass)];
-            for (FoundFile& file : found)
-                table.AddFoundFile(std::move(file));
+            const auto index = static_cast<std::size_t>(j - static_cast<long long>(next % perPass));
+            ScanEntry& entry = scanList[index];
+            if (!found.empty() && tableFolder[index] == kNotInTable)
+                tableFolder[index] = table.AddFolder(entry.path);
+            for (auto& [name, facts] : found)
+                table.AddFoundFile(tableFolder[index], name, facts);
             // A listing no later pass needs gives its memory back now, while
             // the table is still growing. No worker reads it again: later
             // passes skip a folder without files of their type.
@@ -406,9 +417,8 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
         }
     }
     std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
-    fillResultView();
     progress.SetPos(0);
-    return ScanOutcome::Scanned;
+    return ScanOutcome{SearchRefusal::None, table.RowCount()};
 }
 
 } // namespace snapsift

@@ -1,16 +1,11 @@
 #include "targets/search_targets.h"
 
 #include "platform/file_system.h"
-#include "platform/messenger.h"
-#include "review/result_view.h"
-#include "scan/folder_scan.h"
 
 namespace snapsift {
 
 const char* const kCurrentRootText = "カレント";
 const char* const kDesktopText = "デスクトップ";
-const char* const kChooseTargetText = "ツリービューで検索対象を選んでください";
-const char* const kNotATargetText = "カレントは検索対象ではありません";
 
 namespace {
 
@@ -60,8 +55,7 @@ std::vector<int> SearchTargets::Roots() const
     return roots;
 }
 
-bool SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder,
-                                    ResultView& view)
+bool SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder)
 {
     const int current = InsertItem(kCurrentRootText, -1, -1);
     folders = FolderTable();
@@ -77,7 +71,6 @@ bool SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std:
                 InsertItem(name, desktop, folders.Append(name, JoinPath(desktopFolder, name)));
         }
     }
-    view.InitResultColumns();
     return true;
 }
 
@@ -95,19 +88,14 @@ std::vector<int> SearchTargets::ExpandFolderNode(int node)
     return added;
 }
 
-void SearchTargets::OnSearch(int selectedNode, Messenger& messenger,
-                             const std::function<void(const std::string&)>& search) const
+TargetChoice SearchTargets::OnSearch(int selectedNode) const
 {
-    if (selectedNode < 0 || selectedNode >= static_cast<int>(nodes.size())) {
-        messenger.Show({kChooseTargetText, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
-        return;
-    }
+    if (selectedNode < 0 || selectedNode >= static_cast<int>(nodes.size()))
+        return TargetChoice{TargetRefusal::NoNodeSelected, {}};
     const TargetNode& node = nodes[selectedNode];
-    if (node.row < 0) {
-        messenger.Show({kNotATargetText, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
-        return;
-    }
-    search(folders.m_folderPaths[node.row]);
+    if (node.row < 0)
+        return TargetChoice{TargetRefusal::NotATarget, {}};
+    return TargetChoice{TargetRefusal::None, folders.m_folderPaths[node.row]};
 }
 
 } // namespace snapsift

@@ -2,19 +2,13 @@
 
 #include "platform/mounts.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace snapsift {
 
-class Messenger;
-class ResultView;
-
 extern const char* const kCurrentRootText;    // "カレント"
 extern const char* const kDesktopText;        // "デスクトップ"
-extern const char* const kChooseTargetText;   // no node selected
-extern const char* const kNotATargetText;     // the "カレント" root chosen
 
 // Display names and paths of every folder the tree shows. Rows are only ever
 // appended; display names repeat when folders share a name.
@@ -36,8 +30,21 @@ struct TargetNode {
     std::vector<int> children;
 };
 
-// The folder tree and the folder table behind it, and the search command.
-// The window's tree widget mirrors the nodes, by node index.
+// Why the search command has no folder to search.
+enum class TargetRefusal {
+    None,
+    NoNodeSelected,
+    NotATarget,  // the "カレント" root, which stands for no folder
+};
+
+// The folder the search command searches, or why there is none.
+struct TargetChoice {
+    TargetRefusal refusal = TargetRefusal::None;
+    std::string path;  // empty unless refusal is None
+};
+
+// The folder tree the user picks a search target in, and the folder table
+// behind it. The window's tree widget mirrors the nodes, by node index.
 class SearchTargets final {
 public:
     FolderTable folders;
@@ -45,16 +52,16 @@ public:
 
     // Builds the roots: "カレント" with one node per drive, then "デスクトップ"
     // with the desktop's subfolders when the desktop folder can be listed.
-    // Ends by setting up the result columns. Always succeeds.
-    bool BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder, ResultView& view);
+    // Always succeeds.
+    bool BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder);
 
     // Lists the subfolders of `node`'s own folder under it, once: a node that
     // has children is not listed again. Returns the nodes added.
     std::vector<int> ExpandFolderNode(int node);
 
-    // The search command for the selected node (-1 for none): says why when
-    // there is nothing to search, else hands the node's own folder to `search`.
-    void OnSearch(int selectedNode, Messenger& messenger, const std::function<void(const std::string&)>& search) const;
+    // The search command's target for the selected node (-1 for none): the
+    // node's own folder, or why there is nothing to search.
+    TargetChoice OnSearch(int selectedNode) const;
 
     // The roots, in order.
     std::vector<int> Roots() const;

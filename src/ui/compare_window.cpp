@@ -21,14 +21,6 @@ const char* const kCompareMarkedText = "削除候補に選択中";
 
 namespace {
 
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 QLabel* WrappingLabel(QWidget* parent)
 {
     auto* label = new QLabel(parent);
@@ -83,11 +75,11 @@ void CompareWindow::Rebuild()
     const ResultList& list = view_.list;
     for (int row = 0; row < list.GetItemCount(); ++row) {
         const int tableRow = list.TableRow(row);
-        if (view_.table.m_names[tableRow] != name_)
+        if (view_.table.Name(tableRow) != name_)
             continue;
         Card card;
         card.listRow = row;
-        card.path = view_.table.m_paths[tableRow];
+        card.path = view_.table.Path(tableRow);
         card.frame = new QFrame(row_);
         card.frame->setObjectName(QStringLiteral("card"));
         auto* layout = new QVBoxLayout(card.frame);
@@ -98,8 +90,9 @@ void CompareWindow::Rebuild()
         card.picture->installEventFilter(this);
         card.pictureText = WrappingLabel(card.frame);
         card.details = WrappingLabel(card.frame);
-        card.details->setText(DisplayText(FolderOf(card.path)) + '\n' + DisplayText(view_.table.m_sizes[tableRow]) +
-                              '\n' + DisplayText(view_.table.m_dates[tableRow]));
+        card.details->setText(DisplayText(view_.table.Folder(tableRow)) + '\n' +
+                              DisplayText(SizeText(view_.table.Size(tableRow))) + '\n' +
+                              DisplayText(DateText(view_.table.CreationTime(tableRow))));
         card.mark = WrappingLabel(card.frame);
         layout->addWidget(card.picture);
         layout->addWidget(card.pictureText);

@@ -2,14 +2,14 @@
 
 #include <QString>
 
-#include <string>
+#include <string_view>
 
 namespace snapsift {
 
 // The text to show for bytes held by the program. Bytes that are not UTF-8
 // are shown as replacement characters; the bytes themselves are never
 // rebuilt from what is shown.
-inline QString DisplayText(const std::string& bytes)
+inline QString DisplayText(std::string_view bytes)
 {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }

@@ -2,6 +2,7 @@
 
 #include "review/result_view.h"
 #include "ui/display_text.h"
+#include "ui/window_texts.h"
 
 namespace snapsift {
 
@@ -14,7 +15,7 @@ int ResultModel::rowCount(const QModelIndex& parent) const
 
 int ResultModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : 4;
+    return parent.isValid() ? 0 : kResultColumnCount;
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const
@@ -23,24 +24,25 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const
         return {};
     const FileTable& table = view_.table;
     const int row = view_.list.TableRow(index.row());
-    const int column = index.column();
-    if (column == view_.m_colName)
-        return DisplayText(table.m_names[row]);
-    if (column == view_.m_colSize)
-        return DisplayText(table.m_sizes[row]);
-    if (column == view_.m_colDate)
-        return DisplayText(table.m_dates[row]);
-    if (column == view_.m_colPath)
-        return DisplayText(table.m_paths[row]);
-    return {};
+    switch (index.column()) {
+    case kNameColumn:
+        return DisplayText(table.Name(row));
+    case kSizeColumn:
+        return DisplayText(SizeText(table.Size(row)));
+    case kDateColumn:
+        return DisplayText(DateText(table.CreationTime(row)));
+    case kPathColumn:
+        return DisplayText(table.Path(row));
+    default:
+        return {};
+    }
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char* const kHeaders[] = {"ファイル名", "サイズ", "作成年月日", "パス"};
-    return section >= 0 && section < 4 ? QString::fromUtf8(kHeaders[section]) : QVariant();
+    return section >= 0 && section < kResultColumnCount ? QString::fromUtf8(ResultColumnHeading(section)) : QVariant();
 }
 
 void ResultModel::Rebuilt()

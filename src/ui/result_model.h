@@ -6,8 +6,8 @@ namespace snapsift {
 
 class ResultView;
 
-// The result list as Qt views see it: the rows of the core result list, four
-// columns, texts converted only when a row is painted.
+// The result list as Qt views see it: the rows of the core result list in the
+// columns ResultColumn names, texts made only when a row is painted.
 class ResultModel final : public QAbstractTableModel {
     Q_OBJECT
 public:

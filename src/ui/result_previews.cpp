@@ -47,7 +47,7 @@ void ResultPreviews::ShowTipAt(QPoint viewportPos)
         tip_->Dismiss();
         return;
     }
-    const std::string& path = view_.table.m_paths[view_.list.TableRow(index.row())];
+    const std::string path = view_.table.Path(view_.list.TableRow(index.row()));
     tip_->ShowFor(path, list_.viewport()->mapToGlobal(viewportPos));
 }
 
@@ -117,7 +117,7 @@ void ResultPreviews::OpenCompareWindow(int row)
     tip_->Dismiss();
     if (!compare_)
         compare_ = new CompareWindow(view_, *list_.selectionModel(), *loader_, openFile_, &window_);
-    compare_->ShowName(view_.table.m_names[view_.list.TableRow(row)]);
+    compare_->ShowName(std::string(view_.table.Name(view_.list.TableRow(row))));
     compare_->show();
     compare_->raise();
     compare_->activateWindow();

@@ -3,6 +3,7 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
+#include "ui/window_texts.h"
 
 #include <QDialog>
 
@@ -20,8 +21,10 @@ class QTreeWidgetItem;
 
 namespace snapsift {
 
+class DialogUnits;
 class DuplicateComboBox;
 class Messenger;
+enum class MessageAnswer;
 class QtProgress;
 class ResultModel;
 class ResultPreviews;
@@ -36,7 +39,7 @@ struct WindowServices {
 };
 
 // The main window: the target tree and type options at the left, the results
-// at the right. Every command runs to its end on the window's thread.
+// at the right. It turns clicks into core commands and their outcomes into what it shows.
 class CSnapsiftDlg final : public QDialog {
     Q_OBJECT
 public:
@@ -88,7 +91,14 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The window's construction (snapsift_dlg_layout.cpp).
     void CreateControls();
+    void CreateTargetControls(const DialogUnits& du);
+    void CreateResultControls(const DialogUnits& du);
+    void CreateResultList();
+    void CreateFramesAndHiddenControls(const DialogUnits& du);
+    void SetTabOrder();
+    void ConnectControls();
     void SetResultColumnWidths();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
@@ -101,6 +111,10 @@ private:
     void RunSearch(const std::string& target, const SearchOptions& options);
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
+    // A message box with the search's caption and icon.
+    void ShowInformation(const std::string& text);
+    // A message box with the deletion's caption, OK alone or OK and Cancel.
+    MessageAnswer ShowConfirm(const std::string& text, bool withCancel);
 
     ResultView m_view;
     SearchTargets m_targets;
@@ -138,7 +152,5 @@ public:
     QPushButton* m_hiddenOkButton = nullptr;
 };
 
-extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
-extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻す(&U)"
 
 } // namespace snapsift

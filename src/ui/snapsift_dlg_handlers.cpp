@@ -3,6 +3,8 @@
 #include "ui/snapsift_dlg.h"
 
 #include "delete/delete_selected.h"
+#include "platform/local_time.h"
+#include "platform/memory.h"
 #include "platform/messenger.h"
 #include "scan/folder_scan.h"
 #include "ui/busy_window.h"
@@ -11,6 +13,7 @@
 #include "ui/help_page.h"
 #include "ui/qt_progress.h"
 #include "ui/result_model.h"
+#include "ui/window_texts.h"
 
 #include <QItemSelection>
 #include <QItemSelectionModel>
@@ -84,25 +87,30 @@ void CSnapsiftDlg::OnSearch()
     const BusyWindow busy(this);
     QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
     const int node = item ? item->data(0, Qt::UserRole).toInt() : -1;
-    m_targets.OnSearch(node, *messenger_, [this](const std::string& path) {
-        m_view.ClearResults();
-        MirrorResults();
-        UpdateData(true);
-        SearchOptions options;
-        options.m_bJpeg = m_bJpeg;
-        options.m_bBmp = m_bBmp;
-        options.m_bGif = m_bGif;
-        options.m_bOther = m_bOther;
-        options.m_strOtherExt = m_strOtherExt;
-        RunSearch(path, options);
-    });
+    const TargetChoice target = m_targets.OnSearch(node);
+    if (target.refusal != TargetRefusal::None) {
+        ShowInformation(TargetRefusalText(target.refusal));
+        return;
+    }
+    m_view.ClearResults();
+    MirrorResults();
+    // An extension that is too long has been refused with its own message.
+    if (!UpdateData(true))
+        return;
+    SearchOptions options;
+    options.m_bJpeg = m_bJpeg;
+    options.m_bBmp = m_bBmp;
+    options.m_bGif = m_bGif;
+    options.m_bOther = m_bOther;
+    options.m_strOtherExt = m_strOtherExt;
+    RunSearch(target.path, options);
 }
 
 void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options)
 {
     searchTarget_.clear();
-    if (!ScanAccepts(options)) {
-        ScanFolder(target, options, m_view.table, *messenger_, *progressDriver_, [] {});  // shows why
+    if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None) {
+        ShowInformation(SearchRefusalText(refusal));
         return;
     }
     // The search, including putting the rows in name order, runs beside the
@@ -111,12 +119,25 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
     // search has ended and it has taken the view over.
     ResultView found = m_view;
     RunBesideWindow(m_progress, [&](Progress& progress) {
-        ScanFolder(target, options, found.table, *messenger_, progress, [&found] { found.FillResultView(); });
+        ScanFolder(target, options, found.table, progress);
+        found.FillResultView();
     });
     m_view = std::move(found);
+    ReturnFreeMemory();  // what the walk's threads held, before the window needs more
     MirrorResults();
     searchTarget_ = target;
     searchOptions_ = options;
+}
+
+void CSnapsiftDlg::ShowInformation(const std::string& text)
+{
+    messenger_->Show({text, kInformationCaption, MessageButtons::Ok, MessageIcon::Information});
+}
+
+MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel)
+{
+    return messenger_->Show(
+        {text, kConfirmCaption, withCancel ? MessageButtons::OkCancel : MessageButtons::Ok, MessageIcon::None});
 }
 
 void CSnapsiftDlg::OnAutoSelect()
@@ -130,16 +151,28 @@ void CSnapsiftDlg::OnDeleteSelected()
 {
     const BusyWindow busy(this);
     PullSelection();
-    const std::vector<int> rowsBefore = ListedTableRows();
-    const int filesBefore = m_view.table.m_fileCount;
-    snapsift::OnDeleteSelected(m_view, *messenger_, *progressDriver_, services_.deletionLogPath);
-    // A row goes only with its file moved to the trash.
-    deletedThisRun_ = deletedThisRun_ || m_view.table.m_fileCount < filesBefore;
-    // Cancelled, or nothing to delete: the list, its selection, focus and
+    const std::int64_t startTime = CurrentTime();
+    const std::vector<int> confirmed = SelectedListRows(m_view.list);
+    // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
-    if (m_view.table.m_fileCount == filesBefore && ListedTableRows() == rowsBefore)
+    if (confirmed.empty()) {
+        ShowConfirm(kNothingSelectedText, false);
         return;
-    MirrorResults();
+    }
+    if (ShowConfirm(DeleteConfirmationText(ListedPaths(m_view, confirmed)), true) != MessageAnswer::Ok)
+        return;
+    const std::vector<int> rowsBefore = ListedTableRows();
+    const DeleteOutcome outcome =
+        DeleteConfirmed(m_view, confirmed, *progressDriver_, services_.deletionLogPath, startTime);
+    if (outcome.log == LogOutcome::WriteFailed) {
+        ShowConfirm(kLogWriteFailedText, false);
+        return;
+    }
+    deletedThisRun_ = deletedThisRun_ || outcome.moved > 0;
+    if (outcome.moved > 0 || ListedTableRows() != rowsBefore)
+        MirrorResults();
+    if (!outcome.notMoved.empty())
+        ShowConfirm(NotMovedMessageText(outcome.notMoved), false);
 }
 
 std::vector<int> CSnapsiftDlg::ListedTableRows() const
@@ -185,12 +218,12 @@ void CSnapsiftDlg::OnResultDblClk()
     const QModelIndex focused = m_resultList->selectionModel()->currentIndex();
     if (!focused.isValid() || focused.row() >= m_view.list.GetItemCount())
         return;
-    services_.openFile(m_view.table.m_paths[m_view.list.TableRow(focused.row())]);
+    services_.openFile(m_view.table.Path(m_view.list.TableRow(focused.row())));
 }
 
 void CSnapsiftDlg::OnUnderConstruction()
 {
-    messenger_->Show({"構築中", "確認", MessageButtons::Ok, MessageIcon::None});
+    ShowConfirm(kUnderConstructionText, false);
 }
 
 void CSnapsiftDlg::OnOtherExtToggle()

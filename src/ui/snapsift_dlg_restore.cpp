@@ -7,72 +7,21 @@
 #include "platform/file_system.h"
 #include "platform/messenger.h"
 #include "ui/qt_progress.h"
+#include "ui/window_texts.h"
 
 #include <climits>
 #include <cstdlib>
 
 namespace snapsift {
 
-const char* const kRestoreLastMenuText = "直前の削除を元に戻す(&U)";
-
-namespace {
-
-constexpr std::size_t kPathsShown = 15;
-
-std::string ReasonText(const RestoreResult& r)
-{
-    switch (r.status) {
-    case RestoreStatus::Restored:
-        return {};
-    case RestoreStatus::NotFound:
-        return "ごみ箱にありません";
-    case RestoreStatus::Occupied:
-        return "元の場所に別のファイルがあります";
-    case RestoreStatus::NotRegularFile:
-        return "ごみ箱の項目が通常のファイルではありません";
-    case RestoreStatus::BadTrashInfo:
-        return "ごみ箱の情報ファイル(.trashinfo)が壊れています";
-    case RestoreStatus::Failed:
-        return "移動できません: " + r.error;
-    }
-    return {};
-}
-
-std::string SummaryText(const std::vector<RestoreResult>& results)
-{
-    std::size_t restored = 0;
-    std::vector<const RestoreResult*> left;
-    for (const RestoreResult& r : results) {
-        if (r.status == RestoreStatus::Restored)
-            ++restored;
-        else
-            left.push_back(&r);
-    }
-    std::string text = std::to_string(restored) + " 個のファイルを元の場所に戻しました。";
-    if (left.empty())
-        return text;
-    text += "\n次のファイルは元に戻せませんでした。\n";
-    for (std::size_t i = 0; i < left.size() && i < kPathsShown; ++i)
-        text += left[i]->path + " (" + ReasonText(*left[i]) + ")\n";
-    if (left.size() > kPathsShown)
-        text += "他 " + std::to_string(left.size() - kPathsShown) + " 件\n";
-    return text;
-}
-
-} // namespace
-
 void CSnapsiftDlg::OnRestoreLast()
 {
     LoggedDeletion deletion;
     if (ReadLastDeletion(services_.deletionLogPath, deletion) != LogReadOutcome::Read) {
-        messenger_->Show({"削除ログ(DeleteLog.log)から直前の削除を読めませんでした。", kConfirmCaption,
-                          MessageButtons::Ok, MessageIcon::None});
+        ShowConfirm(kRestoreUnreadableText, false);
         return;
     }
-    const std::string question = "直前の削除でごみ箱に移動した " + std::to_string(deletion.paths.size()) +
-                                 " 個のファイルを元の場所に戻します。よろしいですか？";
-    if (messenger_->Show({question, kConfirmCaption, MessageButtons::OkCancel, MessageIcon::None}) !=
-        MessageAnswer::Ok)
+    if (ShowConfirm(RestoreQuestionText(deletion.paths.size()), true) != MessageAnswer::Ok)
         return;
 
     const std::vector<RestoreResult> results = RestoreDeletion(deletion, *progressDriver_);
@@ -82,7 +31,7 @@ void CSnapsiftDlg::OnRestoreLast()
             break;
         }
     }
-    messenger_->Show({SummaryText(results), kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
+    ShowConfirm(RestoreSummaryText(results), false);
 }
 
 bool CSnapsiftDlg::LiesBelowSearchTarget(const std::string& path) const

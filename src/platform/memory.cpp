@@ -1,0 +1,12 @@
+#include "platform/memory.h"
+
+#include <malloc.h>
+
+namespace snapsift {
+
+void ReturnFreeMemory()
+{
+    malloc_trim(0);
+}
+
+} // namespace snapsift

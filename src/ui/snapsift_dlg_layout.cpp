@@ -1,0 +1,282 @@
+// The main window's construction: its controls, where they stand, and which
+// handler each one runs. The handlers themselves are in snapsift_dlg_handlers.cpp.
+#include "ui/snapsift_dlg.h"
+
+#include "ui/dialog_units.h"
+#include "ui/duplicate_combo_box.h"
+#include "ui/qt_progress.h"
+#include "ui/result_model.h"
+#include "ui/result_previews.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QValidator>
+
+#include <algorithm>
+
+namespace snapsift {
+
+namespace {
+
+// Refuses any text whose UTF-8 bytes exceed the limit, so typing and pasting
+// stop there.
+class ByteLimitValidator final : public QValidator {
+public:
+    ByteLimitValidator(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    State validate(QString& input, int&) const override
+    {
+        return input.toUtf8().size() <= limit_ ? Acceptable : Invalid;
+    }
+
+private:
+    int limit_;
+};
+
+// Enter presses the push button that has the focus. The buttons are not
+// auto-default, so an Enter meant for the tree, the list or a box presses
+// nothing.
+class EnterPressesButton final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            auto* button = qobject_cast<QPushButton*>(watched);
+            if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+                button->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+QPushButton* MakeButton(QWidget* parent, const char* text, bool flat = false)
+{
+    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setFlat(flat);
+    button->installEventFilter(new EnterPressesButton(button));
+    return button;
+}
+
+// Places a control by its rectangle in dialog units.
+void Place(const DialogUnits& du, QWidget* w, int x, int y, int width, int height)
+{
+    w->setGeometry(du.Rect(x, y, width, height));
+}
+
+// A frame behind the controls it frames, so that clicks reach them.
+QGroupBox* MakeFrame(QWidget* parent, const char* title)
+{
+    auto* frame = new QGroupBox(QString::fromUtf8(title), parent);
+    return frame;
+}
+
+} // namespace
+
+void CSnapsiftDlg::CreateControls()
+{
+    setFont(DialogFont(services_.fontFamily));
+    const DialogUnits du(font());
+    setWindowTitle(QStringLiteral("Snapsift Ver1.0"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(du.X(315), du.Y(155));
+
+    CreateTargetControls(du);
+    CreateResultControls(du);
+    CreateFramesAndHiddenControls(du);
+    SetTabOrder();
+    ConnectControls();
+    progressDriver_ = std::make_unique<QtProgress>(m_progress);
+}
+
+void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
+{
+    // 1: the version button.
+    m_versionButton = MakeButton(this, "Snapsift Ver1.0", true);
+    m_versionButton->setFocusPolicy(Qt::NoFocus);
+    m_versionButton->setAccessibleName(QStringLiteral("バージョン情報を開く"));
+    Place(du, m_versionButton, 238, 34, 65, 8);
+    // 2: the target tree.
+    m_folderTree = new QTreeWidget(this);
+    m_folderTree->setHeaderHidden(true);
+    m_folderTree->setAccessibleName(QStringLiteral("検索対象のフォルダ"));
+    m_folderTree->setRootIsDecorated(true);
+    m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_folderTree->setFrameShape(QFrame::StyledPanel);
+    m_folderTree->setFrameShadow(QFrame::Sunken);
+    Place(du, m_folderTree, 10, 15, 90, 89);
+    // 3 to 7: the types and the extension box.
+    m_checkJpeg = new QCheckBox(QStringLiteral("JPEG形式 ( jpg )"), this);
+    Place(du, m_checkJpeg, 10, 106, 63, 8);
+    m_checkBmp = new QCheckBox(QStringLiteral("BITMAP形式 ( bmp )"), this);
+    Place(du, m_checkBmp, 10, 115, 77, 10);
+    m_checkGif = new QCheckBox(QStringLiteral("GIF形式 ( gif )"), this);
+    Place(du, m_checkGif, 10, 126, 60, 8);
+    m_checkOther = new QCheckBox(QStringLiteral("その他拡張子"), this);
+    Place(du, m_checkOther, 10, 136, 53, 8);
+    m_otherExt = new QLineEdit(this);
+    m_otherExt->setValidator(new ByteLimitValidator(kOtherExtLimit, m_otherExt));
+    m_otherExt->setEnabled(false);
+    m_otherExt->setAccessibleName(QStringLiteral("その他の拡張子"));
+    Place(du, m_otherExt, 71, 134, 30, 12);
+}
+
+void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
+{
+    // 8, 9: search and the duplicate names.
+    m_searchButton = MakeButton(this, "重複ファイル検索実行");
+    Place(du, m_searchButton, 144, 5, 76, 13);
+    m_duplicateCombo = new DuplicateComboBox(m_view.combo, this);
+    m_duplicateCombo->setAccessibleName(QStringLiteral("重複ファイル名"));
+    Place(du, m_duplicateCombo, 111, 30, 120, 12);
+    // 10 to 12: auto-select, the result list, delete.
+    m_autoSelectButton = MakeButton(this, "自動削除候補選択");
+    Place(du, m_autoSelectButton, 126, 112, 74, 13);
+    CreateResultList();
+    Place(du, m_resultList, 111, 45, 193, 63);
+    previews_ = new ResultPreviews(*m_resultList, m_view, services_.openFile, *this);
+    m_deleteButton = MakeButton(this, "選択したファイルを削除");
+    Place(du, m_deleteButton, 214, 112, 74, 13);
+    // 13, 14: quit and clear.
+    m_quitButton = MakeButton(this, "終了");
+    Place(du, m_quitButton, 267, 5, 42, 13);
+    m_clearButton = MakeButton(this, "クリア");
+    Place(du, m_clearButton, 224, 5, 35, 13);
+    // 16: the progress bar (its frame, 17, comes with the other frames).
+    m_progress = new QProgressBar(this);
+    m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(QStringLiteral("進み具合"));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    Place(du, m_progress, 127, 137, 160, 8);
+}
+
+void CSnapsiftDlg::CreateResultList()
+{
+    m_resultList = new QTreeView(this);
+    m_resultList->setAccessibleName(QStringLiteral("検索結果"));
+    resultModel_ = new ResultModel(m_view, this);
+    m_resultList->setModel(resultModel_);
+    m_resultList->setRootIsDecorated(false);
+    m_resultList->setItemsExpandable(false);
+    m_resultList->setUniformRowHeights(true);
+    m_resultList->setAllColumnsShowFocus(true);
+    m_resultList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_resultList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_resultList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_resultList->setSortingEnabled(false);
+    m_resultList->header()->setSectionsClickable(false);
+    m_resultList->header()->setSectionsMovable(false);
+    m_resultList->header()->setStretchLastSection(false);
+    SetResultColumnWidths();
+    m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The selection stays as visible without the focus as with it.
+    QPalette palette = m_resultList->palette();
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, palette.color(QPalette::Active, QPalette::Highlight));
+    palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.color(QPalette::Active, QPalette::HighlightedText));
+    m_resultList->setPalette(palette);
+}
+
+void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
+{
+    // 15, 17, 20: the frames of the results, the progress bar and the targets.
+    QGroupBox* resultsFrame = MakeFrame(this, "検索結果");
+    Place(du, resultsFrame, 107, 19, 202, 111);
+    QGroupBox* progressFrame = MakeFrame(this, "");
+    Place(du, progressFrame, 106, 129, 202, 19);
+    QGroupBox* targetsFrame = MakeFrame(this, "検索対象を選択");
+    Place(du, targetsFrame, 7, 5, 97, 144);
+    // Frames sit behind what they frame so clicks reach the controls.
+    for (QGroupBox* frame : {resultsFrame, progressFrame, targetsFrame})
+        frame->lower();
+    // 18, 19, 21, 22: hidden, never shown.
+    m_hiddenEdit = new QLineEdit(this);
+    m_hiddenEdit->setReadOnly(true);
+    m_hiddenEdit->setFrame(false);
+    m_hiddenEdit->setFocusPolicy(Qt::NoFocus);
+    m_hiddenEdit->setMaxLength(10);
+    Place(du, m_hiddenEdit, 131, 5, 6, 12);
+    m_hiddenEdit->hide();
+    m_underConstructionButton = MakeButton(this, "その他...");
+    Place(du, m_underConstructionButton, 73, 105, 28, 11);
+    m_underConstructionButton->hide();
+    auto* hiddenLabel = new QLabel(QStringLiteral("Snapsift Ver1.0"), this);
+    Place(du, hiddenLabel, 113, 5, 8, 8);
+    hiddenLabel->hide();
+    m_hiddenOkButton = MakeButton(this, "Button6");
+    Place(du, m_hiddenOkButton, 105, 5, 5, 8);
+    m_hiddenOkButton->hide();
+}
+
+void CSnapsiftDlg::SetTabOrder()
+{
+    QWidget* tabOrder[] = {m_folderTree, m_checkJpeg,  m_checkBmp,    m_checkGif,     m_checkOther,
+                           m_otherExt,   m_searchButton, m_duplicateCombo, m_autoSelectButton, m_resultList,
+                           m_deleteButton, m_quitButton, m_clearButton};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+}
+
+void CSnapsiftDlg::ConnectControls()
+{
+    connect(m_searchButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnSearch);
+    connect(m_deleteButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnDeleteSelected);
+    connect(m_autoSelectButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnAutoSelect);
+    connect(m_resultList, &QTreeView::doubleClicked, this, &CSnapsiftDlg::OnResultDblClk);
+    connect(m_folderTree, &QTreeWidget::itemDoubleClicked, this, &CSnapsiftDlg::OnTreeDblClk);
+    connect(m_folderTree, &QTreeWidget::itemExpanded, this, &CSnapsiftDlg::OnTreeItemExpanded);
+    connect(m_underConstructionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnUnderConstruction);
+    connect(m_clearButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnClear);
+    // A choice in the combo rebuilds the combo's own entries; let the combo
+    // finish its own handling of the click first.
+    connect(m_duplicateCombo, &QComboBox::activated, this, &CSnapsiftDlg::OnDuplicateChosen, Qt::QueuedConnection);
+    connect(m_duplicateCombo, &DuplicateComboBox::aboutToShowPopup, this, &CSnapsiftDlg::OnDuplicateDropDown);
+    connect(m_checkOther, &QCheckBox::clicked, this, &CSnapsiftDlg::OnOtherExtToggle);
+    connect(m_versionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnVersion);
+    connect(m_quitButton, &QPushButton::clicked, this, &CSnapsiftDlg::reject);
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, &CSnapsiftDlg::OnHelp);
+}
+
+void CSnapsiftDlg::SetResultColumnWidths()
+{
+    // Pixels, as the columns were made: name, size, date, path. The date
+    // column is widened where the font needs it to show the time, which
+    // automatic selection compares, in full.
+    static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
+        int dateWidth = 0;
+    QStyleOptionViewItem cell;
+    cell.initFrom(m_resultList);
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        const QString d(QLatin1Char{digit});
+        cell.text = d.repeated(4) + QStringLiteral("年") + d.repeated(2) + QStringLiteral("月") + d.repeated(2) +
+                    QStringLiteral("日 ") + d.repeated(2) + QLatin1Char(':') + d.repeated(2) + QLatin1Char(':') +
+                    d.repeated(2);
+        const QSize size = m_resultList->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, m_resultList);
+        dateWidth = std::max(dateWidth, size.width());
+    }
+    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column) {
+        const int width = column == kDateColumn ? std::max(kWidths[column], dateWidth) : kWidths[column];
+        m_resultList->header()->resizeSection(column, width);
+    }
+}
+
+} // namespace snapsift

@@ -1,0 +1,58 @@
+#pragma once
+
+// Every text the main window shows in its message boxes and menus, and the
+// messages it makes of what the core's commands returned. UTF-8.
+
+#include "delete/restore_last.h"
+
+#include <string>
+#include <vector>
+
+namespace snapsift {
+
+enum class SearchRefusal;
+enum class TargetRefusal;
+struct NotMoved;
+
+extern const char* const kInformationCaption;  // "情報": the search's messages
+extern const char* const kConfirmCaption;      // "確認": the deletion's and the undo's messages
+
+// The search.
+extern const char* const kChooseTargetText;        // no node selected
+extern const char* const kNotATargetText;          // the "カレント" root chosen
+extern const char* const kNeedOtherExtensionText;  // "other" ticked with no extension
+extern const char* const kNeedFileTypeText;        // no type ticked
+// The message for a refused target or refused options; empty for None.
+std::string TargetRefusalText(TargetRefusal refusal);
+std::string SearchRefusalText(SearchRefusal refusal);
+// The extension box holds more than `limit` bytes.
+std::string ExtensionTooLongText(int limit);
+
+// The deletion.
+extern const char* const kNothingSelectedText;
+extern const char* const kOverflowNoteText;
+extern const char* const kConfirmQuestionText;
+extern const char* const kLogWriteFailedText;
+extern const char* const kNotMovedText;
+// Why a file was not moved, in parentheses after its path.
+extern const char* const kChangedReasonText;  // no longer the file the search found
+extern const char* const kGoneReasonText;     // nothing under its path any more
+extern const char* const kRefusedReasonText;  // followed by GIO's own message
+// The question before moving `paths`: the first 15, then a note for the rest.
+std::string DeleteConfirmationText(const std::vector<std::string>& paths);
+// The message naming the files not moved, each with its reason; the first 15.
+std::string NotMovedMessageText(const std::vector<NotMoved>& notMoved);
+
+// Undoing the last deletion.
+extern const char* const kRestoreUnreadableText;
+std::string RestoreQuestionText(std::size_t fileCount);
+std::string RestoreSummaryText(const std::vector<RestoreResult>& results);
+
+// Menus and the rest.
+extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
+extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻す(&U)"
+extern const char* const kUnderConstructionText;
+// The result list's column headings, by ResultColumn.
+const char* ResultColumnHeading(int column);
+
+} // namespace snapsift
