@@ -7,6 +7,7 @@
 //
 // DIR is made the desktop folder; the pictures go to DIR/photos. Prints
 // key=value lines.
+#include "freeze_watch.h"
 #include "ui/compare_window.h"
 #include "ui/picture_preview.h"
 #include "ui/preview_tip.h"
@@ -49,43 +50,6 @@ void MakeFolder(const std::string& path)
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         Fail("cannot create " + path);
 }
-
-// The longest stretch between two turns of the event loop, from Start() to
-// Stop(): a timer that would fire every millisecond notes each turn.
-class FreezeWatch final : public QObject {
-public:
-    void Start()
-    {
-        longest_ = 0;
-        turns_ = 0;
-        last_.start();
-        timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
-            Note();
-            ++turns_;
-        });
-        timer_.start();
-    }
-    void Stop()
-    {
-        Note();
-        timer_.stop();
-        timer_.disconnect();
-    }
-    double LongestMs() const { return static_cast<double>(longest_) / 1e6; }
-    int Turns() const { return turns_; }
-
-private:
-    void Note()
-    {
-        longest_ = std::max(longest_, last_.nsecsElapsed());
-        last_.restart();
-    }
-    QTimer timer_;
-    qint64 longest_ = 0;
-    int turns_ = 0;
-    QElapsedTimer last_;
-};
 
 // A photo-like picture: smooth gradients with fine noise, so the JPEG is
 // about as large as a camera's.

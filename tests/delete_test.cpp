@@ -55,12 +55,7 @@ class TrashEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        if (unshare(CLONE_NEWNS) != 0)
-            g_mountRefusal = std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-        else if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            g_mountRefusal = std::string("making mounts private: ") + std::strerror(errno);
-        else
-            g_mountRefusal.clear();
+        g_mountRefusal = snapsift::testing::EnterPrivateMountNamespace();
         home_ = std::make_unique<TempDir>();
         home_->MakeFolder("data");
         SetEnv("HOME", home_->Path());

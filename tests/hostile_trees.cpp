@@ -440,17 +440,6 @@ const IsolatedHome& SetUpIsolatedHome()
     return home;
 }
 
-std::string EnterPrivateMountNamespace()
-{
-    if (unshare(CLONE_NEWNS) != 0)
-        g_mountRefusal = std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-    else if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        g_mountRefusal = std::string("making mounts private: ") + std::strerror(errno);
-    else
-        g_mountRefusal.clear();
-    return g_mountRefusal;
-}
-
 const std::string& MountRefusal()
 {
     return g_mountRefusal;
@@ -791,9 +780,9 @@ void SetUpHostileProcess()
     tzset();
     // GLib reads these once, on first use: before anything else.
     SetUpIsolatedHome();
-    const std::string refusal = EnterPrivateMountNamespace();
-    if (!refusal.empty())
-        std::printf("[   NOTE   ] mounting tests skip: %s\n", refusal.c_str());
+    g_mountRefusal = EnterPrivateMountNamespace();
+    if (!g_mountRefusal.empty())
+        std::printf("[   NOTE   ] mounting tests skip: %s\n", g_mountRefusal.c_str());
 }
 
 } // namespace snapsift::testing

@@ -44,10 +44,7 @@ const IsolatedHome& SetUpIsolatedHome();
 // it may (a note says why not).
 void SetUpHostileProcess();
 
-// Moves the process into a mount namespace of its own, so the tests can mount
-// and nothing they mount outlives them. Call before any thread starts. Empty
-// when it worked, else why not; MountRefusal() repeats the answer.
-std::string EnterPrivateMountNamespace();
+// Why this process may not mount (set up by SetUpHostileProcess), or empty.
 const std::string& MountRefusal();
 
 // Ends the process with a message when the guarded code takes longer than

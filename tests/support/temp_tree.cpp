@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -235,6 +237,15 @@ void RecordingProgress::DeltaPos(int step)
 void RecordingProgress::SetPos(int position)
 {
     ops.push_back("pos " + std::to_string(position));
+}
+
+std::string EnterPrivateMountNamespace()
+{
+    if (unshare(CLONE_NEWNS) != 0)
+        return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("making mounts private: ") + std::strerror(errno);
+    return {};
 }
 
 } // namespace snapsift::testing

@@ -47,6 +47,11 @@ void WaitForNewerSecond(const std::string& folder);
 // Sets an environment variable for the rest of the process.
 void SetEnv(const std::string& name, const std::string& value);
 
+// Gives the process a mount namespace of its own with private mounts, so that
+// what a test mounts ends with it. Call before any thread starts. Returns why
+// that was refused, or an empty text.
+std::string EnterPrivateMountNamespace();
+
 // A message box that records what it was asked and answers from a script
 // (Ok when the script runs out).
 class RecordingMessenger final : public Messenger {
