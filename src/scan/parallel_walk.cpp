@@ -1,5 +1,6 @@
 #include "scan/parallel_walk.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -7,13 +8,14 @@ namespace snapsift {
 
 unsigned ScanThreadCount()
 {
+    const unsigned byCores = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
     const char* text = std::getenv("SNAPSIFT_SCAN_THREADS");
     if (text == nullptr || *text == '\0')
-        return kDefaultScanThreads;
+        return byCores;
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     if (*end != '\0' || value < 1 || value > 64)
-        return kDefaultScanThreads;
+        return byCores;
     return static_cast<unsigned>(value);
 }
 
