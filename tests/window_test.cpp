@@ -18,6 +18,7 @@
 #include "ui/result_previews.h"
 #include "ui/qt_progress.h"
 #include "ui/snapsift_dlg.h"
+#include "ui/window_texts.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -378,6 +379,32 @@ TEST_F(WindowTest, StartsWithJpegTickedButtonsOffAndFocusInTheTree)
     EXPECT_EQ(labels[0]->text(), Q("Snapsift Ver1.0"));
     EXPECT_EQ(dlg->m_underConstructionButton->text(), Q("その他..."));
     EXPECT_EQ(dlg->m_hiddenOkButton->text(), Q("Button6"));
+
+    // What each control says, and the name read out for those without words.
+    const std::vector<std::pair<QString, const char*>> shownTexts{
+        {dlg->m_checkJpeg->text(), "JPEG形式 ( jpg )"},
+        {dlg->m_checkBmp->text(), "BITMAP形式 ( bmp )"},
+        {dlg->m_checkGif->text(), "GIF形式 ( gif )"},
+        {dlg->m_checkOther->text(), "その他拡張子"},
+        {dlg->m_searchButton->text(), "重複ファイル検索実行"},
+        {dlg->m_autoSelectButton->text(), "自動削除候補選択"},
+        {dlg->m_deleteButton->text(), "選択したファイルを削除"},
+        {dlg->m_quitButton->text(), "終了"},
+        {dlg->m_clearButton->text(), "クリア"},
+        {dlg->m_versionButton->accessibleName(), "バージョン情報を開く"},
+        {dlg->m_folderTree->accessibleName(), "検索対象のフォルダ"},
+        {dlg->m_otherExt->accessibleName(), "その他の拡張子"},
+        {dlg->m_duplicateCombo->accessibleName(), "重複ファイル名"},
+        {dlg->m_progress->accessibleName(), "進み具合"},
+        {dlg->m_resultList->accessibleName(), "検索結果"},
+    };
+    for (const auto& [shown, expected] : shownTexts)
+        EXPECT_EQ(shown, Q(expected));
+    QStringList frameTitles;
+    for (const QGroupBox* frame : dlg->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+        frameTitles.append(frame->title());
+    frameTitles.sort();
+    EXPECT_EQ(frameTitles, (QStringList{QString(), Q("検索対象を選択"), Q("検索結果")}));  // the progress frame has none
     for (QWidget* hidden : Widgets{dlg->m_hiddenEdit, dlg->m_underConstructionButton, labels[0], dlg->m_hiddenOkButton})
         EXPECT_FALSE(hidden->isVisible());
     for (QWidget* shown : Widgets{dlg->m_folderTree, dlg->m_resultList, dlg->m_duplicateCombo, dlg->m_versionButton,

@@ -3,6 +3,7 @@
 #include "ui/app_resources.h"
 #include "ui/dialog_units.h"
 #include "ui/help_page.h"
+#include "ui/window_texts.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -14,7 +15,7 @@ CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* 
 {
     setFont(parent ? parent->font() : DialogFont());
     const DialogUnits du(font());
-    setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 Snapsift"));
+    setWindowTitle(QString::fromUtf8(kAboutTitleText));
     setFixedSize(du.X(219), du.Y(47));
 
     m_iconLabel = new QLabel(this);
@@ -22,11 +23,11 @@ CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* 
     m_iconLabel->setGeometry(du.Rect(7, 7, 20, 21));
     m_iconLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    auto* name = new QLabel(QStringLiteral("画像ファイル整とんソフト\u3000Snapsift Version 1.0"), this);
+    auto* name = new QLabel(QString::fromUtf8(kAboutNameText), this);
     name->setTextFormat(Qt::PlainText);
     name->setGeometry(du.Rect(32, 7, 169, 8));
 
-    auto* maker = new QLabel(QStringLiteral("Copyright (C) 2026 Snapsift developers"), this);
+    auto* maker = new QLabel(QString::fromUtf8(kAboutCopyrightText), this);
     maker->setTextFormat(Qt::PlainText);
     maker->setGeometry(du.Rect(33, 19, 119, 8));
 
@@ -34,7 +35,7 @@ CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* 
     m_okButton->setGeometry(du.Rect(180, 17, 32, 11));
     m_okButton->setDefault(true);
 
-    m_supportButton = new QPushButton(QStringLiteral("Snapsift ヘルプ: share/snapsift/help/index.html"), this);
+    m_supportButton = new QPushButton(QString::fromUtf8(kAboutHelpText), this);
     m_supportButton->setFlat(true);
     m_supportButton->setAutoDefault(true);
     m_supportButton->setGeometry(du.Rect(7, 30, 205, 11));

@@ -4,6 +4,7 @@
 #include "ui/display_text.h"
 #include "ui/picture_preview.h"
 #include "ui/preview_tip.h"
+#include "ui/window_texts.h"
 
 #include <QAbstractItemModel>
 #include <QEvent>
@@ -15,9 +16,6 @@
 #include <QVBoxLayout>
 
 namespace snapsift {
-
-const char* const kCompareMenuText = "同じ名前のファイルを並べて表示(&P)";
-const char* const kCompareMarkedText = "削除候補に選択中";
 
 namespace {
 
@@ -61,7 +59,7 @@ CompareWindow::CompareWindow(const ResultView& view, QItemSelectionModel& select
 void CompareWindow::ShowName(const std::string& name)
 {
     name_ = name;
-    setWindowTitle(QStringLiteral("並べて表示 - ") + DisplayText(name));
+    setWindowTitle(QString::fromUtf8(kCompareTitleText) + DisplayText(name));
     Rebuild();
     const int shown = std::clamp(CardCount(), 1, 4);
     resize(shown * (kPreviewSide + 24) + 40, kPreviewSide + 260);
@@ -86,7 +84,7 @@ void CompareWindow::Rebuild()
         card.picture = new QLabel(card.frame);
         card.picture->setFixedSize(kPreviewSide, kPreviewSide);
         card.picture->setAlignment(Qt::AlignCenter);
-        card.picture->setToolTip(QStringLiteral("ダブルクリックで開きます"));
+        card.picture->setToolTip(QString::fromUtf8(kCompareOpenTipText));
         card.picture->installEventFilter(this);
         card.pictureText = WrappingLabel(card.frame);
         card.details = WrappingLabel(card.frame);
@@ -106,8 +104,8 @@ void CompareWindow::Rebuild()
         cards_.push_back(std::move(card));
     }
     const int count = CardCount();
-    title_->setText(DisplayText(name_) + QStringLiteral("　") +
-                    (count ? QStringLiteral("%1 件").arg(count) : QStringLiteral("一覧にこの名前のファイルはありません")));
+    title_->setText(DisplayText(name_) + QString::fromUtf8(kCompareCountSeparatorText) +
+                    (count ? QString::fromUtf8(kCompareCountText).arg(count) : QString::fromUtf8(kCompareNoneText)));
     UpdateMarks();
 }
 

@@ -66,7 +66,4 @@ private:
     std::vector<Card> cards_;
 };
 
-extern const char* const kCompareMenuText;    // "同じ名前のファイルを並べて表示(&P)"
-extern const char* const kCompareMarkedText;  // "削除候補に選択中"
-
 } // namespace snapsift

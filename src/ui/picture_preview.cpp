@@ -1,5 +1,7 @@
 #include "ui/picture_preview.h"
 
+#include "ui/window_texts.h"
+
 #include <QFile>
 #include <QImageReader>
 #include <QMetaObject>
@@ -13,9 +15,6 @@
 #include <unistd.h>
 
 namespace snapsift {
-
-const char* const kPreviewFailedText = "プレビューできません";
-const char* const kPreviewLoadingText = "読み込み中…";
 
 namespace {
 
@@ -177,14 +176,14 @@ const char* OpenFailure(int error)
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return "ファイルがありません";
+        return kNoFileReasonText;
     case ELOOP:
-        return "リンクです";
+        return kLinkReasonText;
     case EACCES:
     case EPERM:
-        return "読み取りが許可されていません";
+        return kNotReadableReasonText;
     default:
-        return "ファイルを開けません";
+        return kCannotOpenReasonText;
     }
 }
 
@@ -203,7 +202,7 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     }
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
-        return Failed("ファイルを開けません");
+        return Failed(kCannotOpenReasonText);
     const FileVersion version{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
                               static_cast<std::uint64_t>(st.st_size),
                               static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
@@ -212,25 +211,25 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
         return {};
     }
     if (!S_ISREG(st.st_mode))
-        return Failed("通常のファイルではありません", version);
+        return Failed(kNotRegularReasonText, version);
     if (st.st_size == 0)
-        return Failed("空のファイルです", version);
+        return Failed(kEmptyReasonText, version);
     // Regular file reads do not honour O_NONBLOCK; clear it anyway so the
     // decoder never sees EAGAIN.
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
 
     QFile device;
     if (!device.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        return Failed("ファイルを開けません", version);
+        return Failed(kCannotOpenReasonText, version);
     QImageReader reader(&device);
     reader.setAutoTransform(true);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format().toUpper();
     if (format.isEmpty())
-        return Failed("画像ではないか、対応していない形式です", version);
+        return Failed(kNotPictureReasonText, version);
     const QSize stored = reader.size();
     if (stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() > kMaxPreviewPixels)
-        return Failed("画像が大きすぎます", version);
+        return Failed(kTooLargeReasonText, version);
     if (stored.isValid() && (stored.width() > box.width() || stored.height() > box.height()))
         reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
 
@@ -238,11 +237,11 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     if (!reader.read(&image) || image.isNull()) {
         const bool tooLarge = stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() * 4 >
                                                       static_cast<qint64>(QImageReader::allocationLimit()) << 20;
-        return Failed(tooLarge ? "画像が大きすぎます" : "壊れているか、途中で切れています", version);
+        return Failed(tooLarge ? kTooLargeReasonText : kBrokenReasonText, version);
     }
     if ((format == "JPEG" && !JpegIsWhole(fd.Get())) ||
         (format == "BMP" && !BmpIsWhole(fd.Get(), static_cast<std::uint64_t>(st.st_size))))
-        return Failed("壊れているか、途中で切れています", version);
+        return Failed(kBrokenReasonText, version);
 
     PicturePreview preview;
     preview.image = std::move(image);
@@ -267,7 +266,7 @@ QByteArray CacheKey(const QByteArray& path, const FileVersion& version)
 QString PreviewText(const PicturePreview& preview)
 {
     if (!preview.Ok())
-        return QString::fromUtf8(kPreviewFailedText) + QStringLiteral("（") + preview.failure + QStringLiteral("）");
+        return QString::fromUtf8(kPreviewFailedFormatText).arg(QString::fromUtf8(kPreviewFailedText), preview.failure);
     return QStringLiteral("%1 × %2 %3")
         .arg(preview.pixelSize.width())
         .arg(preview.pixelSize.height())

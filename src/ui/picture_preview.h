@@ -40,9 +40,6 @@ struct PicturePreview {
     bool Ok() const { return !image.isNull(); }
 };
 
-extern const char* const kPreviewFailedText;  // "プレビューできません"
-extern const char* const kPreviewLoadingText;  // "読み込み中…"
-
 // The line under a picture: "4000 × 3000 JPEG", or the "cannot preview"
 // words with the reason.
 QString PreviewText(const PicturePreview& preview);

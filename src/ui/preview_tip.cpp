@@ -1,6 +1,7 @@
 #include "ui/preview_tip.h"
 
 #include "ui/picture_preview.h"
+#include "ui/window_texts.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,6 +1,7 @@
 #include "ui/qt_messenger.h"
 
 #include "ui/display_text.h"
+#include "ui/window_texts.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -20,7 +21,7 @@ MessageAnswer QtMessenger::Show(const MessageRequest& request)
     }
     if (request.buttons == MessageButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.button(QMessageBox::Cancel)->setText(QStringLiteral("キャンセル"));
+        box.button(QMessageBox::Cancel)->setText(QString::fromUtf8(kCancelButtonText));
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
     } else {

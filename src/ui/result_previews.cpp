@@ -4,6 +4,7 @@
 #include "ui/compare_window.h"
 #include "ui/picture_preview.h"
 #include "ui/preview_tip.h"
+#include "ui/window_texts.h"
 
 #include <QAbstractItemModel>
 #include <QHelpEvent>

@@ -7,6 +7,7 @@
 #include "ui/qt_progress.h"
 #include "ui/result_model.h"
 #include "ui/result_previews.h"
+#include "ui/window_texts.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -110,58 +111,58 @@ void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
     // 1: the version button.
     m_versionButton = MakeButton(this, "Snapsift Ver1.0", true);
     m_versionButton->setFocusPolicy(Qt::NoFocus);
-    m_versionButton->setAccessibleName(QStringLiteral("バージョン情報を開く"));
+    m_versionButton->setAccessibleName(QString::fromUtf8(kVersionButtonNameText));
     Place(du, m_versionButton, 238, 34, 65, 8);
     // 2: the target tree.
     m_folderTree = new QTreeWidget(this);
     m_folderTree->setHeaderHidden(true);
-    m_folderTree->setAccessibleName(QStringLiteral("検索対象のフォルダ"));
+    m_folderTree->setAccessibleName(QString::fromUtf8(kFolderTreeNameText));
     m_folderTree->setRootIsDecorated(true);
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_folderTree->setFrameShape(QFrame::StyledPanel);
     m_folderTree->setFrameShadow(QFrame::Sunken);
     Place(du, m_folderTree, 10, 15, 90, 89);
     // 3 to 7: the types and the extension box.
-    m_checkJpeg = new QCheckBox(QStringLiteral("JPEG形式 ( jpg )"), this);
+    m_checkJpeg = new QCheckBox(QString::fromUtf8(kJpegCheckText), this);
     Place(du, m_checkJpeg, 10, 106, 63, 8);
-    m_checkBmp = new QCheckBox(QStringLiteral("BITMAP形式 ( bmp )"), this);
+    m_checkBmp = new QCheckBox(QString::fromUtf8(kBmpCheckText), this);
     Place(du, m_checkBmp, 10, 115, 77, 10);
-    m_checkGif = new QCheckBox(QStringLiteral("GIF形式 ( gif )"), this);
+    m_checkGif = new QCheckBox(QString::fromUtf8(kGifCheckText), this);
     Place(du, m_checkGif, 10, 126, 60, 8);
-    m_checkOther = new QCheckBox(QStringLiteral("その他拡張子"), this);
+    m_checkOther = new QCheckBox(QString::fromUtf8(kOtherCheckText), this);
     Place(du, m_checkOther, 10, 136, 53, 8);
     m_otherExt = new QLineEdit(this);
     m_otherExt->setValidator(new ByteLimitValidator(kOtherExtLimit, m_otherExt));
     m_otherExt->setEnabled(false);
-    m_otherExt->setAccessibleName(QStringLiteral("その他の拡張子"));
+    m_otherExt->setAccessibleName(QString::fromUtf8(kOtherExtensionNameText));
     Place(du, m_otherExt, 71, 134, 30, 12);
 }
 
 void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
 {
     // 8, 9: search and the duplicate names.
-    m_searchButton = MakeButton(this, "重複ファイル検索実行");
+    m_searchButton = MakeButton(this, kSearchButtonText);
     Place(du, m_searchButton, 144, 5, 76, 13);
     m_duplicateCombo = new DuplicateComboBox(m_view.combo, this);
-    m_duplicateCombo->setAccessibleName(QStringLiteral("重複ファイル名"));
+    m_duplicateCombo->setAccessibleName(QString::fromUtf8(kDuplicateComboNameText));
     Place(du, m_duplicateCombo, 111, 30, 120, 12);
     // 10 to 12: auto-select, the result list, delete.
-    m_autoSelectButton = MakeButton(this, "自動削除候補選択");
+    m_autoSelectButton = MakeButton(this, kAutoSelectButtonText);
     Place(du, m_autoSelectButton, 126, 112, 74, 13);
     CreateResultList();
     Place(du, m_resultList, 111, 45, 193, 63);
     previews_ = new ResultPreviews(*m_resultList, m_view, services_.openFile, *this);
-    m_deleteButton = MakeButton(this, "選択したファイルを削除");
+    m_deleteButton = MakeButton(this, kDeleteButtonText);
     Place(du, m_deleteButton, 214, 112, 74, 13);
     // 13, 14: quit and clear.
-    m_quitButton = MakeButton(this, "終了");
+    m_quitButton = MakeButton(this, kQuitButtonText);
     Place(du, m_quitButton, 267, 5, 42, 13);
-    m_clearButton = MakeButton(this, "クリア");
+    m_clearButton = MakeButton(this, kClearButtonText);
     Place(du, m_clearButton, 224, 5, 35, 13);
     // 16: the progress bar (its frame, 17, comes with the other frames).
     m_progress = new QProgressBar(this);
     m_progress->setTextVisible(false);
-    m_progress->setAccessibleName(QStringLiteral("進み具合"));
+    m_progress->setAccessibleName(QString::fromUtf8(kProgressNameText));
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
     Place(du, m_progress, 127, 137, 160, 8);
@@ -170,7 +171,7 @@ void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
 void CSnapsiftDlg::CreateResultList()
 {
     m_resultList = new QTreeView(this);
-    m_resultList->setAccessibleName(QStringLiteral("検索結果"));
+    m_resultList->setAccessibleName(QString::fromUtf8(kResultListNameText));
     resultModel_ = new ResultModel(m_view, this);
     m_resultList->setModel(resultModel_);
     m_resultList->setRootIsDecorated(false);
@@ -197,11 +198,11 @@ void CSnapsiftDlg::CreateResultList()
 void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
 {
     // 15, 17, 20: the frames of the results, the progress bar and the targets.
-    QGroupBox* resultsFrame = MakeFrame(this, "検索結果");
+    QGroupBox* resultsFrame = MakeFrame(this, kResultsFrameText);
     Place(du, resultsFrame, 107, 19, 202, 111);
     QGroupBox* progressFrame = MakeFrame(this, "");
     Place(du, progressFrame, 106, 129, 202, 19);
-    QGroupBox* targetsFrame = MakeFrame(this, "検索対象を選択");
+    QGroupBox* targetsFrame = MakeFrame(this, kTargetsFrameText);
     Place(du, targetsFrame, 7, 5, 97, 144);
     // Frames sit behind what they frame so clicks reach the controls.
     for (QGroupBox* frame : {resultsFrame, progressFrame, targetsFrame})
@@ -214,7 +215,7 @@ void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
     m_hiddenEdit->setMaxLength(10);
     Place(du, m_hiddenEdit, 131, 5, 6, 12);
     m_hiddenEdit->hide();
-    m_underConstructionButton = MakeButton(this, "その他...");
+    m_underConstructionButton = MakeButton(this, kOtherButtonText);
     Place(du, m_underConstructionButton, 73, 105, 28, 11);
     m_underConstructionButton->hide();
     auto* hiddenLabel = new QLabel(QStringLiteral("Snapsift Ver1.0"), this);

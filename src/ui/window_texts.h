@@ -55,4 +55,54 @@ extern const char* const kUnderConstructionText;
 // The result list's column headings, by ResultColumn.
 const char* ResultColumnHeading(int column);
 
+// The controls: labels, frame titles and the names read out for them.
+extern const char* const kJpegCheckText;
+extern const char* const kBmpCheckText;
+extern const char* const kGifCheckText;
+extern const char* const kOtherCheckText;
+extern const char* const kSearchButtonText;
+extern const char* const kAutoSelectButtonText;
+extern const char* const kDeleteButtonText;
+extern const char* const kQuitButtonText;
+extern const char* const kClearButtonText;
+extern const char* const kOtherButtonText;
+extern const char* const kResultsFrameText;
+extern const char* const kTargetsFrameText;
+extern const char* const kVersionButtonNameText;
+extern const char* const kFolderTreeNameText;
+extern const char* const kOtherExtensionNameText;
+extern const char* const kDuplicateComboNameText;
+extern const char* const kProgressNameText;
+extern const char* const kResultListNameText;
+extern const char* const kCancelButtonText;  // the message boxes' Cancel
+
+// The About box.
+extern const char* const kAboutTitleText;
+extern const char* const kAboutNameText;
+extern const char* const kAboutCopyrightText;
+extern const char* const kAboutHelpText;
+
+// Previews.
+extern const char* const kPreviewFailedText;        // "プレビューできません"
+extern const char* const kPreviewFailedFormatText;  // the words above, then the reason in parentheses
+extern const char* const kPreviewLoadingText;       // "読み込み中…"
+// Why there is no preview.
+extern const char* const kNoFileReasonText;
+extern const char* const kLinkReasonText;
+extern const char* const kNotReadableReasonText;
+extern const char* const kCannotOpenReasonText;
+extern const char* const kNotRegularReasonText;
+extern const char* const kEmptyReasonText;
+extern const char* const kNotPictureReasonText;
+extern const char* const kTooLargeReasonText;
+extern const char* const kBrokenReasonText;
+// The window showing the files of one name side by side.
+extern const char* const kCompareMenuText;    // "同じ名前のファイルを並べて表示(&P)"
+extern const char* const kCompareMarkedText;  // "削除候補に選択中"
+extern const char* const kCompareTitleText;   // followed by the name
+extern const char* const kCompareCountSeparatorText;  // between the name and the count
+extern const char* const kCompareCountText;   // "%1": how many files have the name
+extern const char* const kCompareNoneText;    // no file in the list has the name
+extern const char* const kCompareOpenTipText;
+
 } // namespace snapsift
