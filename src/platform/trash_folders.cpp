@@ -2,8 +2,8 @@
 
 #include "platform/file_system.h"
 #include "platform/mounts.h"
+#include "platform/shell.h"
 
-#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,7 +43,7 @@ std::vector<TrashFolder> ListTrashFolders()
             folders[it->second].tops.push_back(*top);
     };
 
-    add(JoinPath(g_get_user_data_dir(), "Trash"), nullptr);
+    add(UserTrashFolder(), nullptr);
     const std::string uid = std::to_string(getuid());
     for (const MountEntry& mount : ReadMountTable()) {
         if (IsPseudoFileSystemType(mount.fsType) || mount.mountPoint.empty() || mount.mountPoint[0] != '/')
