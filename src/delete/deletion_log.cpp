@@ -83,10 +83,14 @@ bool LockWithin(int fd, const std::function<void()>& whileWaiting, std::chrono::
 
 std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths)
 {
-    std::string block = "## このファイルは不必要ならば削除しても構いません ##\r\n";
-    const std::string when = FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒 に削除したファイルを列挙");
-    if (!when.empty())
-        block += when + "\r\n";
+    std::string block(kDeletionLogHeading);
+    block += "\r\n";
+    const std::string when = FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒");
+    if (!when.empty()) {
+        block += when;
+        block += kDeletionLogStartSuffix;
+        block += "\r\n";
+    }
     for (const std::string& path : paths)
         AppendLine(block, path);
     return block;

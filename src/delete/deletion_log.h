@@ -4,9 +4,15 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace snapsift {
+
+// The first line of every block, and how its second line, the start time,
+// ends; the writer and the reader of the log share them.
+inline constexpr std::string_view kDeletionLogHeading = "## このファイルは不必要ならば削除しても構いません ##";
+inline constexpr std::string_view kDeletionLogStartSuffix = " に削除したファイルを列挙";
 
 enum class LogOutcome {
     Written,     // the whole block is on disk

@@ -1,5 +1,6 @@
 #include "delete/deletion_log_reader.h"
 
+#include "delete/deletion_log.h"
 #include "platform/local_time.h"
 
 #include <cerrno>
@@ -10,9 +11,6 @@
 
 namespace snapsift {
 namespace {
-
-constexpr std::string_view kHeading = "## このファイルは不必要ならば削除しても構いません ##";
-constexpr std::string_view kStartSuffix = " に削除したファイルを列挙";
 
 bool ReadWholeFile(const std::string& path, std::string& text)
 {
@@ -48,9 +46,9 @@ bool ReadWholeFile(const std::string& path, std::string& text)
 // read in the local time zone.
 bool ParseStartLine(std::string_view line, std::int64_t& seconds)
 {
-    if (line.size() <= kStartSuffix.size() || line.substr(line.size() - kStartSuffix.size()) != kStartSuffix)
+    if (line.size() <= kDeletionLogStartSuffix.size() || line.substr(line.size() - kDeletionLogStartSuffix.size()) != kDeletionLogStartSuffix)
         return false;
-    const std::string when(line.substr(0, line.size() - kStartSuffix.size()));
+    const std::string when(line.substr(0, line.size() - kDeletionLogStartSuffix.size()));
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = -1;
     if (std::sscanf(when.c_str(), "%4d年%2d月%2d日 %2d時%2d分%2d秒%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
         consumed != static_cast<int>(when.size()))
@@ -100,7 +98,7 @@ LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& dele
     }
     std::size_t heading = lines.size();
     for (std::size_t i = lines.size(); i-- > 0;) {
-        if (lines[i] == kHeading) {
+        if (lines[i] == kDeletionLogHeading) {
             heading = i;
             break;
         }
