@@ -8,11 +8,11 @@
 // DIR is made the desktop folder; the pictures go to DIR/photos. Prints
 // key=value lines.
 #include "freeze_watch.h"
-#include "ui/compare_window.h"
-#include "ui/picture_preview.h"
-#include "ui/preview_tip.h"
-#include "ui/result_previews.h"
-#include "ui/snapsift_dlg.h"
+#include "ui/preview/compare_window.h"
+#include "ui/preview/picture_preview.h"
+#include "ui/preview/preview_tip.h"
+#include "ui/preview/result_previews.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -9,8 +9,8 @@
 // The desktop folder is made the parent of DIR, so DIR is one of the target
 // tree's first items, as a user would find it. Prints key=value lines.
 #include "freeze_watch.h"
-#include "platform/messenger.h"
-#include "ui/snapsift_dlg.h"
+#include "ui/window/messenger.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/messenger.h"
+#include "ui/window/messenger.h"
 #include "support/temp_tree.h"
 
 namespace snapsift {

@@ -7,9 +7,9 @@
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
-#include "ui/about_dlg.h"
-#include "ui/duplicate_combo_box.h"
-#include "ui/snapsift_dlg.h"
+#include "ui/window/about_dlg.h"
+#include "ui/window/duplicate_combo_box.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <gtest/gtest.h>
 

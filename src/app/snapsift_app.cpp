@@ -1,7 +1,7 @@
 #include "app/snapsift_app.h"
 
 #include "ui/app_resources.h"
-#include "ui/snapsift_dlg.h"
+#include "ui/window/snapsift_dlg.h"
 #include "version.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "delete/delete_selected.h"
-#include "platform/messenger.h"
+#include "ui/window/messenger.h"
 #include "review/result_view.h"
 #include "ui/window_texts.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/messenger.h"
+#include "ui/window/messenger.h"
 #include "platform/progress.h"
 
 namespace snapsift::testing {

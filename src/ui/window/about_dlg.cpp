@@ -1,8 +1,8 @@
-#include "ui/about_dlg.h"
+#include "ui/window/about_dlg.h"
 
 #include "ui/app_resources.h"
-#include "ui/dialog_units.h"
-#include "ui/help_page.h"
+#include "ui/window/dialog_units.h"
+#include "ui/window/help_page.h"
 #include "ui/window_texts.h"
 
 #include <QLabel>

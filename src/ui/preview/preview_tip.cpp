@@ -1,6 +1,6 @@
-#include "ui/preview_tip.h"
+#include "ui/preview/preview_tip.h"
 
-#include "ui/picture_preview.h"
+#include "ui/preview/picture_preview.h"
 #include "ui/window_texts.h"
 
 #include <QGuiApplication>

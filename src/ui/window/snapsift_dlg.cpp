@@ -1,16 +1,16 @@
-#include "ui/snapsift_dlg.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include "platform/desktop.h"
 #include "platform/mounts.h"
 #include "platform/shell.h"
-#include "ui/about_dlg.h"
+#include "ui/window/about_dlg.h"
 #include "ui/app_resources.h"
-#include "ui/dialog_units.h"
-#include "ui/duplicate_combo_box.h"
-#include "ui/qt_messenger.h"
-#include "ui/qt_progress.h"
-#include "ui/result_model.h"
-#include "ui/result_previews.h"
+#include "ui/window/dialog_units.h"
+#include "ui/window/duplicate_combo_box.h"
+#include "ui/window/qt_messenger.h"
+#include "ui/window/qt_progress.h"
+#include "ui/window/result_model.h"
+#include "ui/preview/result_previews.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "ui/busy_window.h"
+#include "ui/window/busy_window.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "ui/duplicate_combo_box.h"
+#include "ui/window/duplicate_combo_box.h"
 
 #include "review/duplicate_combo.h"
 #include "ui/display_text.h"

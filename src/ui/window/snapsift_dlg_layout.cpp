@@ -1,12 +1,12 @@
 // The main window's construction: its controls, where they stand, and which
 // handler each one runs. The handlers themselves are in snapsift_dlg_handlers.cpp.
-#include "ui/snapsift_dlg.h"
+#include "ui/window/snapsift_dlg.h"
 
-#include "ui/dialog_units.h"
-#include "ui/duplicate_combo_box.h"
-#include "ui/qt_progress.h"
-#include "ui/result_model.h"
-#include "ui/result_previews.h"
+#include "ui/window/dialog_units.h"
+#include "ui/window/duplicate_combo_box.h"
+#include "ui/window/qt_progress.h"
+#include "ui/window/result_model.h"
+#include "ui/preview/result_previews.h"
 #include "ui/window_texts.h"
 
 #include <QCheckBox>

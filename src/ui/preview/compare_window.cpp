@@ -1,9 +1,9 @@
-#include "ui/compare_window.h"
+#include "ui/preview/compare_window.h"
 
 #include "review/result_view.h"
 #include "ui/display_text.h"
-#include "ui/picture_preview.h"
-#include "ui/preview_tip.h"
+#include "ui/preview/picture_preview.h"
+#include "ui/preview/preview_tip.h"
 #include "ui/window_texts.h"
 
 #include <QAbstractItemModel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/messenger.h"
+#include "ui/window/messenger.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "ui/qt_messenger.h"
+#include "ui/window/qt_messenger.h"
 
 #include "ui/display_text.h"
 #include "ui/window_texts.h"

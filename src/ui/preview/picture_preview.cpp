@@ -1,4 +1,4 @@
-#include "ui/picture_preview.h"
+#include "ui/preview/picture_preview.h"
 
 #include "ui/window_texts.h"
 

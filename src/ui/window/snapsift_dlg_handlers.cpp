@@ -1,18 +1,18 @@
 // The window's command handlers: each hands its work to the core and then
 // mirrors what changed into the controls.
-#include "ui/snapsift_dlg.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include "delete/delete_selected.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
-#include "platform/messenger.h"
+#include "ui/window/messenger.h"
 #include "scan/folder_scan.h"
-#include "ui/busy_window.h"
+#include "ui/window/busy_window.h"
 #include "ui/display_text.h"
-#include "ui/duplicate_combo_box.h"
-#include "ui/help_page.h"
-#include "ui/qt_progress.h"
-#include "ui/result_model.h"
+#include "ui/window/duplicate_combo_box.h"
+#include "ui/window/help_page.h"
+#include "ui/window/qt_progress.h"
+#include "ui/window/result_model.h"
 #include "ui/window_texts.h"
 
 #include <QItemSelection>

@@ -1,12 +1,12 @@
 // Undoing the last deletion from the window: confirm, put the files back,
 // show what is below the search target again and say what stayed in the trash.
-#include "ui/snapsift_dlg.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include "delete/delete_selected.h"
 #include "delete/restore_last.h"
 #include "platform/file_system.h"
-#include "platform/messenger.h"
-#include "ui/qt_progress.h"
+#include "ui/window/messenger.h"
+#include "ui/window/qt_progress.h"
 #include "ui/window_texts.h"
 
 #include <climits>

@@ -1,4 +1,4 @@
-#include "ui/help_page.h"
+#include "ui/window/help_page.h"
 
 #include <QCoreApplication>
 #include <QDir>

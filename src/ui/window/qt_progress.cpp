@@ -1,4 +1,4 @@
-#include "ui/qt_progress.h"
+#include "ui/window/qt_progress.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>

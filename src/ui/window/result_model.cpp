@@ -1,4 +1,4 @@
-#include "ui/result_model.h"
+#include "ui/window/result_model.h"
 
 #include "review/result_view.h"
 #include "ui/display_text.h"
