@@ -6,7 +6,8 @@
 #include "platform/shell.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "support/delete_conversation.h"
+#include "ui/delete_conversation.h"
+#include "ui/window_texts.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
@@ -60,6 +61,7 @@ public:
         home_->MakeFolder("data");
         SetEnv("HOME", home_->Path());
         SetEnv("XDG_DATA_HOME", *home_ / "data");
+        SetEnv("XDG_STATE_HOME", *home_ / "state");
         SetEnv("TZ", "Asia/Tokyo");
         tzset();
     }
@@ -71,6 +73,11 @@ private:
 
 [[maybe_unused]] ::testing::Environment* const kTrashEnvironment =
     ::testing::AddGlobalTestEnvironment(new TrashEnvironment);
+
+std::string FallbackLog()
+{
+    return std::string(std::getenv("XDG_STATE_HOME")) + "/snapsift/DeleteLog.log";
+}
 
 std::string TrashDir()
 {
@@ -268,7 +275,7 @@ protected:
     // selection, delete and say what was not moved.
     void Delete(std::int64_t (*clock)() = SteppingClock, const std::string& logPath = "")
     {
-        outcome_ = testing::DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath,
+        outcome_ = DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath,
                                                    clock());
     }
 
@@ -438,9 +445,10 @@ TEST_F(DeleteTest, CancelChangesNothing)
     EXPECT_TRUE(progress_.ops.empty());
 }
 
-// The log cannot be opened: the files are moved all the same, silently. The
-// log goes to the current folder, which is made read-only; root writes there
-// regardless, so for root a folder stands under the log's name instead.
+// The log cannot be opened: the block goes to the fallback log, the files are
+// moved all the same and the user is told where the record is. The log goes to
+// the current folder, which is made read-only; root writes there regardless,
+// so for root a folder stands under the log's name instead.
 TEST_F(DeleteTest, LogThatCannotBeOpenedDoesNotStopTheMove)
 {
     const std::string a = Pic("a/x.jpg"), b = Pic("b/x.jpg");
@@ -455,7 +463,9 @@ TEST_F(DeleteTest, LogThatCannotBeOpenedDoesNotStopTheMove)
         Delete(SteppingClock, "DeleteLog.log");
     }
     chmod(logs.c_str(), 0755);
-    EXPECT_EQ(messenger_.shown.size(), 1u);
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1, "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + FallbackLog(),
+                  MessageButtons::Ok);
     EXPECT_EQ(Exists(log_), root);
     EXPECT_EQ(Trashed().count(a), 1u);
     EXPECT_EQ(testing::TablePaths(view_.table), (std::vector<std::string>{b}));
@@ -474,7 +484,8 @@ TEST_F(DeleteTest, LogIsNeverWrittenThroughALink)
     struct stat st {};
     ASSERT_EQ(lstat(log_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(messenger_.shown.size(), 1u);
+    EXPECT_EQ(messenger_.shown.size(), 2u);
+    EXPECT_EQ(outcome_.logPath, FallbackLog());
     EXPECT_EQ(Trashed().count(a), 1u);
 }
 
@@ -514,8 +525,12 @@ TEST_F(DeleteTest, LogWriteFailureMovesNothing)
         ASSERT_TRUE(limit.ok());
         Delete();
     }
+    // Neither log takes the block: the message says so for each.
     ASSERT_EQ(messenger_.shown.size(), 2u);
-    ExpectMessage(1, "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。",
+    ExpectMessage(1,
+                  "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。\n"
+                  "DeleteLog.log: 書き込めませんでした\n" +
+                      FallbackLog() + ": 書き込めませんでした",
                   MessageButtons::Ok);
     EXPECT_EQ(ReadFile(log_), old);
     EXPECT_TRUE(Trashed().empty());

@@ -11,7 +11,8 @@
 #include "platform/shell.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "support/delete_conversation.h"
+#include "ui/delete_conversation.h"
+#include "ui/window_texts.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
@@ -181,7 +182,7 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     RecordingMessenger messenger;
     {
         const Watchdog watchdog("deleting in " + t.root, 300);
-        testing::DeleteWithConfirmation(view, messenger, progress, logPath, CurrentTime());
+        DeleteWithConfirmation(view, messenger, progress, logPath, CurrentTime());
     }
     check.Verify(view.table, messenger.shown);
 }
@@ -639,7 +640,7 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
         std::optional<WithoutPermissionOverride> asUser;
         if (fault.asUser)
             asUser.emplace();
-        testing::DeleteWithConfirmation(view, messenger, progress, scene.logPath, CurrentTime());
+        DeleteWithConfirmation(view, messenger, progress, scene.logPath, CurrentTime());
     }
     const std::string logAfter = ReadLog(scene.logFile);
     for (auto it = scene.undo.rbegin(); it != scene.undo.rend(); ++it)

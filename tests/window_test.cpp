@@ -1405,6 +1405,7 @@ int main(int argc, char** argv)
     snapsift::testing::SetEnv("HOME", root.MakeFolder("home"));
     snapsift::testing::SetEnv("XDG_CONFIG_HOME", root / "config");
     snapsift::testing::SetEnv("XDG_DATA_HOME", root.MakeFolder("data"));
+    snapsift::testing::SetEnv("XDG_STATE_HOME", root / "state");
     g_trash = root / "data/Trash";
     g_logPath = root / "DeleteLog.log";
 
