@@ -16,6 +16,8 @@
 #include <dirent.h>
 #include <glib.h>
 #include <sched.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -28,6 +30,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -275,8 +278,8 @@ protected:
     // selection, delete and say what was not moved.
     void Delete(std::int64_t (*clock)() = SteppingClock, const std::string& logPath = "")
     {
-        outcome_ = DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath,
-                                                   clock());
+        outcome_ = DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath, clock(),
+                                          hooks_);
     }
 
     void ExpectMessage(std::size_t index, const std::string& text, MessageButtons buttons) const
@@ -307,6 +310,7 @@ protected:
     RecordingMessenger messenger_;
     RecordingProgress progress_;
     DeleteOutcome outcome_;
+    TrashHooks hooks_;  // what another process does around each move
 };
 
 TEST_F(DeleteTest, MovesToTrashLogsAndRebuildsTheList)
@@ -622,6 +626,200 @@ TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
     EXPECT_TRUE(Trashed().empty());
     EXPECT_EQ(view_.table.RowCount(), 20);
 }
+
+
+// Another process swaps each confirmed file with an unlisted one by atomic
+// renames between the check and the move (here through the writer's hook, so
+// that it happens every time). What reached the trash is found out by its
+// proof and goes back; where something has taken the path meanwhile, it stays
+// in the trash under a valid entry and the message names both places.
+TEST_F(DeleteTest, FileSwappedBeforeTheMoveIsFoundOutAndPutBack)
+{
+    std::vector<std::string> pics, decoys;
+    auto number = [](std::size_t i) { return std::string(i < 10 ? "0" : "") + std::to_string(i); };
+    for (std::size_t i = 0; i < 21; ++i) {
+        pics.push_back(Pic("p" + number(i) + ".jpg"));
+        decoys.push_back(Pic("decoy" + number(i) + ".dat"));
+    }
+    Scan();
+    Select(pics);
+    std::map<std::string, std::string> decoyOf, trashedDecoys;
+    for (std::size_t i = 0; i < pics.size(); ++i)
+        decoyOf[pics[i]] = decoys[i];
+    // Every third file is left alone, every third swapped, every third swapped
+    // and then its path taken by a newcomer right after the move.
+    hooks_.beforeMove = [&](const std::string& path) {
+        const std::size_t i = static_cast<std::size_t>(std::find(pics.begin(), pics.end(), path) - pics.begin());
+        if (i % 3 == 0)
+            return;
+        const std::string& decoy = decoyOf[path];
+        ASSERT_EQ(renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, decoy.c_str(), RENAME_EXCHANGE), 0);
+        std::swap(made_[path], made_[decoy]);
+    };
+    hooks_.afterMove = [&](const std::string& path) {
+        const std::size_t i = static_cast<std::size_t>(std::find(pics.begin(), pics.end(), path) - pics.begin());
+        if (i % 3 != 2)
+            return;
+        trashedDecoys[path] = made_[path];
+        made_[path] = "newcomer";
+        std::ofstream(path, std::ios::binary) << "newcomer";
+    };
+    Delete();
+
+    ASSERT_EQ(outcome_.notMoved.size(), 14u);
+    EXPECT_EQ(outcome_.moved, 7);
+    const auto trashed = Trashed();
+    EXPECT_EQ(trashed.size(), 14u);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < pics.size(); ++i) {
+        const std::string& path = pics[i];
+        if (i % 3 == 0) {
+            EXPECT_EQ(trashed.at(path), "picture p" + number(i) + ".jpg");
+            continue;
+        }
+        const NotMoved& why = outcome_.notMoved[n++];
+        EXPECT_EQ(why.path, path);
+        if (i % 3 == 1) {
+            // Back where it was taken from; the confirmed file is the decoy's now.
+            EXPECT_EQ(why.reason, NotMovedReason::Changed);
+            EXPECT_EQ(ReadFile(path), "picture decoy" + number(i) + ".dat");
+            EXPECT_EQ(trashed.count(path), 0u);
+        } else {
+            EXPECT_EQ(why.reason, NotMovedReason::ChangedInTrash);
+            EXPECT_EQ(ReadFile(why.trashEntry), trashedDecoys[path]);
+            EXPECT_EQ(trashed.at(path), trashedDecoys[path]) << "its entry names where it came from";
+            EXPECT_EQ(ReadFile(path), "newcomer");
+        }
+        EXPECT_EQ(ReadFile(decoyOf[path]), "picture p" + number(i) + ".jpg");
+    }
+    // Only the moved files leave the table, and the message names both places.
+    EXPECT_EQ(view_.table.RowCount(), 14);
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    const std::string& text = messenger_.shown[1].text;
+    EXPECT_NE(text.find(pics[1] + " （" + kChangedReasonText + "）\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(pics[2] + " （" + kChangedInTrashReasonText + outcome_.notMoved[1].trashEntry + "）\n"),
+              std::string::npos)
+        << text;
+    // The trashed decoys are not the user's files: they do not count as moved.
+    ASSERT_EQ(outcome_.movedFiles.size(), 7u);
+    for (std::size_t k = 0; k < outcome_.movedFiles.size(); ++k)
+        EXPECT_EQ(outcome_.movedFiles[k].path, pics[3 * k]);
+}
+
+// The log in the current folder cannot take the block: locked by another
+// process for longer than the wait, a folder, or in a read-only folder. The
+// block goes to the fallback log, the files move, one message says where the
+// record is and why, and the undo of this deletion puts back its own file,
+// not the one an earlier deletion moved on purpose.
+struct LogFault {
+    const char* name;
+    const char* why;  // as the message gives it
+    // Makes the log unusable; returns the log path to use, or "" to skip, with
+    // `undo` to run afterwards.
+    std::string (*arrange)(const std::string& log, std::vector<std::function<void()>>& undo, std::string& skip);
+};
+
+const LogFault kLogFaults[] = {
+    {"Locked", "他のプログラムが使用中でした",
+     [](const std::string& log, std::vector<std::function<void()>>& undo, std::string&) {
+         const int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+         EXPECT_EQ(flock(fd, LOCK_EX), 0);
+         undo.push_back([fd] { close(fd); });
+         return log;
+     }},
+    {"Folder", "開けませんでした",
+     [](const std::string& log, std::vector<std::function<void()>>& undo, std::string&) {
+         const std::string aside = log + ".aside";
+         rename(log.c_str(), aside.c_str());
+         mkdir(log.c_str(), 0755);
+         undo.push_back([log, aside] {
+             rmdir(log.c_str());
+             rename(aside.c_str(), log.c_str());
+         });
+         return log;
+     }},
+    {"ReadOnlyCurrentFolder", "開けませんでした",
+     [](const std::string& log, std::vector<std::function<void()>>& undo, std::string& skip) {
+         const std::string folder = log.substr(0, log.rfind('/'));
+         unlink(log.c_str());
+         if (!g_mountRefusal.empty()) {
+             skip = "no mount of our own: " + g_mountRefusal;
+             return std::string();
+         }
+         if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+             mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+             skip = std::string("read-only bind mount refused: ") + std::strerror(errno);
+             return std::string();
+         }
+         char here[4096];
+         const std::string back = getcwd(here, sizeof here) ? here : "/";
+         EXPECT_EQ(chdir(folder.c_str()), 0);
+         undo.push_back([folder, back] {
+             EXPECT_EQ(chdir(back.c_str()), 0);
+             umount2(folder.c_str(), MNT_DETACH);
+         });
+         return std::string("DeleteLog.log");
+     }},
+};
+
+class LogFaultTest : public DeleteTest, public ::testing::WithParamInterface<LogFault> {};
+
+TEST_P(LogFaultTest, BlockGoesToTheFallbackLogAndTheUndoTakesThisDeletionsFiles)
+{
+    const LogFault& fault = GetParam();
+    const std::string earlier = Pic("a/x.jpg"), now = Pic("b/x.jpg");
+    Pic("c/x.jpg");
+    Scan();
+    ChooseName("x.jpg");
+    Select({earlier});
+    Delete();  // deleted on purpose, into the usual log
+    ASSERT_EQ(outcome_.logPath, log_);
+    const std::string logBefore = ReadFile(log_);
+
+    std::vector<std::function<void()>> undo;
+    std::string skip;
+    const std::string logPath = fault.arrange(log_, undo, skip);
+    if (logPath.empty()) {
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+            (*it)();
+        GTEST_SKIP() << skip;
+    }
+    messenger_.shown.clear();
+    Select({now});
+    Delete(LaterClock, logPath);
+    for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+        (*it)();
+
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1,
+                  std::string("削除ログ(DeleteLog.log)を") + fault.why +
+                      "。\n削除の記録は次のファイルに書きました。\n" + FallbackLog(),
+                  MessageButtons::Ok);
+    EXPECT_EQ(outcome_.logPath, FallbackLog());
+    EXPECT_EQ(outcome_.moved, 1);
+    EXPECT_FALSE(Exists(now));
+    if (Exists(log_)) {
+        EXPECT_EQ(ReadFile(log_), logBefore);
+    }
+    LoggedDeletion last;
+    ASSERT_EQ(ReadLastDeletion(FallbackLog(), last), LogReadOutcome::Read);
+    EXPECT_EQ(last.paths, std::vector<std::string>{now});
+
+    // The undo of this deletion: its own file comes back, the earlier one stays.
+    std::vector<TrashedFile> files;
+    for (const MovedFile& file : outcome_.movedFiles)
+        files.push_back({file.path, file.entry, file.facts});
+    RecordingProgress progress;
+    const std::vector<RestoreResult> results = RestoreTrashed(files, progress);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].status, RestoreStatus::Restored);
+    EXPECT_TRUE(Exists(now));
+    EXPECT_FALSE(Exists(earlier));
+    EXPECT_EQ(Trashed().count(earlier), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LogFaultTest, ::testing::ValuesIn(kLogFaults),
+                         [](const ::testing::TestParamInfo<LogFault>& info) { return info.param.name; });
 
 // --- Undoing the last deletion ---------------------------------------------
 
