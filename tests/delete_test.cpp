@@ -4,6 +4,8 @@
 #include "delete/deletion_log.h"
 #include "delete/restore_last.h"
 #include "platform/shell.h"
+#include "platform/local_time.h"
+#include "platform/trash.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "ui/delete_conversation.h"
@@ -872,6 +874,8 @@ struct RestoreScene {
     // What a second undo gives where it is not "not found" for a restored
     // path and the same as the first undo for the others.
     std::vector<RestoreStatus> again = {};
+    // Checks what the scene needs beyond the entries, after both undos.
+    void (*after)(RestoreBench& bench) = nullptr;
 };
 
 class RestoreBench {
@@ -934,7 +938,7 @@ public:
         for (const std::string& trash : {TrashDir(), base_ + "/.Trash-" + std::to_string(getuid())}) {
             if (DIR* dir = opendir((trash + "/info").c_str())) {
                 while (dirent* e = readdir(dir)) {
-                    if (e->d_name[0] != '.')
+                    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
                         out.push_back(trash + "/info/" + e->d_name);
                 }
                 closedir(dir);
@@ -963,7 +967,51 @@ const char* const kBeforeBlock = "1999-12-31T23:59:59";
 const char* const kInBlockEarly = "2000-01-01T00:00:00";
 const char* const kInBlockLate = "2000-01-01T00:00:01";
 
+// The user's entry of a path among planted ones: one dated in the future and
+// one that belongs to another user (where this process may give it away) in a
+// trash folder that others may write to. Only the user's own comes back.
+std::vector<RestoreStatus> PlantedEntries(RestoreBench& b)
+{
+    const std::string x = b.File("x.jpg", "mine");
+    const std::string mine = b.Trash(x);
+    RestoreBench::SetDeletionDate(mine, kInBlockEarly);
+    chmod(mine.substr(0, mine.rfind("/info/")).c_str(), 0777);
+    b.File("x.jpg", "from the future");
+    RestoreBench::SetDeletionDate(b.Trash(x), "2099-01-01T00:00:00");
+    b.File("x.jpg", "someone else's");
+    const std::string other = b.Trash(x);
+    RestoreBench::SetDeletionDate(other, kInBlockLate);
+    const std::string otherFile = RestoreBench::TrashedFile(other);
+    if (chown(other.c_str(), 4242, 4242) != 0 || chown(otherFile.c_str(), 4242, 4242) != 0) {
+        unlink(other.c_str());
+        unlink(otherFile.c_str());
+    }
+    b.ComesBack(x, mine);
+    b.Log(kBlockStart, {x});
+    return {RestoreStatus::Restored};
+}
+
 const RestoreScene kRestoreScenes[] = {
+    {"LinkInAParentIsNotFollowed", false,
+     [](RestoreBench& b) {
+         const std::string a = b.File("home/pics/a.jpg"), sub = b.File("home/pics/sub/b.jpg");
+         b.File("elsewhere/keep.txt");
+         b.Trash(a);
+         b.Trash(sub);
+         rmdir((b.Base() + "/home/pics/sub").c_str());
+         rmdir((b.Base() + "/home/pics").c_str());
+         symlink("../elsewhere", (b.Base() + "/home/pics").c_str());
+         b.Log(kBlockStart, {a, sub});
+         return std::vector<RestoreStatus>{RestoreStatus::LinkInPath, RestoreStatus::LinkInPath};
+     },
+     {},
+     [](RestoreBench& b) {
+         // Nothing landed behind the link, and no folder was made there.
+         EXPECT_FALSE(Exists(b.Base() + "/elsewhere/a.jpg"));
+         EXPECT_FALSE(Exists(b.Base() + "/elsewhere/sub"));
+     }},
+    {"PlantedEntriesAreNotTrusted", false, PlantedEntries},
+    {"MountTrashPlantedEntriesAreNotTrusted", true, PlantedEntries},
     {"FullUndoRecreatesFoldersAndOddNames", false,
      [](RestoreBench& b) {
          const std::vector<std::string> paths = {b.File("a/x.jpg"), b.File("gone/deep/y.jpg"),
@@ -1136,10 +1184,119 @@ TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
     }
     EXPECT_EQ(bench.InfoFiles(), infosLeft);
     EXPECT_EQ(ReadFile(log_), log);
+    if (scene.after)
+        scene.after(bench);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, RestoreTest, ::testing::ValuesIn(kRestoreScenes),
                          [](const ::testing::TestParamInfo<RestoreScene>& info) { return info.param.name; });
+
+// Sets the time zone until it ends.
+class TimeZone final {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        SetEnv("TZ", zone);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+};
+
+// The clock goes back from 02:00 summer time to 01:00 in London on
+// 2026-10-25: a block started at 01:59:59 summer time and a file trashed at
+// 01:00:01 winter time, two seconds later, are one deletion.
+TEST(RestoreTimeTest, BlockInTheRepeatedHourMatchesBothReadings)
+{
+    const TimeZone london("Europe/London");
+    const std::int64_t start = 1792889999;  // 2026-10-25 00:59:59 UTC, 01:59:59 summer time
+    TempDir folder;
+    RestoreBench bench(folder.MakeFolder("files"), folder / "DeleteLog.log");
+    RemoveTree(TrashDir());
+    const std::string x = bench.File("x.jpg");
+    RestoreBench::SetDeletionDate(bench.Trash(x), "2026-10-25T01:00:01");
+    bench.Log(start, {x});
+    EXPECT_NE(ReadFile(folder / "DeleteLog.log").find("2026年10月25日 01時59分59秒"), std::string::npos);
+
+    LoggedDeletion deletion;
+    ASSERT_EQ(ReadLastDeletion(folder / "DeleteLog.log", deletion), LogReadOutcome::Read);
+    EXPECT_EQ(deletion.startTime, start);
+    EXPECT_EQ(deletion.startTimeLatest, start + 3600);
+    RecordingProgress progress;
+    const std::vector<RestoreResult> results = RestoreDeletion(deletion, progress);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].status, RestoreStatus::Restored);
+    EXPECT_TRUE(Exists(x));
+}
+
+// Our .trashinfo is byte for byte what g_file_trash writes for the same path
+// (the moment of deletion aside, which each takes from the clock), in the home
+// trash and in a mount's own trash; and GLib's own reading of it finds the
+// original path.
+TEST(TrashInfoTest, EntriesAreWhatGioWritesForTheSamePath)
+{
+    RemoveTree(TrashDir());
+    TempDir folder;
+    std::unique_ptr<LoopMount> mount = std::make_unique<LoopMount>();
+    std::vector<std::string> bases = {folder.MakeFolder("files")};
+    if (!mount->Top().empty())
+        bases.push_back(mount->Top());
+    else
+        std::printf("[   NOTE   ] no mount of our own (%s): the home trash only\n", mount->Refusal().c_str());
+    const std::vector<std::string> names = {"plain.jpg", "a b%41.jpg", "n\xC3\xA9~#?.jpg", "\x82\xa0\x8a\xbf.jpg",
+                                            "line\rbreak\n.jpg", "r!$&'()*+,;=:@[]\"<>\\^`{|}.jpg", ".hidden.x.jpg",
+                                            "noext"};
+    // The date must be a local "YYYY-MM-DDThh:mm:ss" taken during the move.
+    auto withoutDate = [](std::string text, std::int64_t from, std::int64_t to) {
+        const std::size_t at = text.find("\nDeletionDate=");
+        EXPECT_NE(at, std::string::npos) << text;
+        if (at == std::string::npos)
+            return text;
+        const std::string date = text.substr(at + 14, text.find('\n', at + 1) - at - 14);
+        int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+        EXPECT_EQ(std::sscanf(date.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &sec), 6) << date;
+        const auto when = LocalTimeFromParts(y, mo, d, h, mi, sec);
+        EXPECT_TRUE(when && *when >= from && *when <= to) << date;
+        text.replace(at + 14, date.size(), "<date>");
+        return text;
+    };
+    for (const std::string& base : bases) {
+        RestoreBench bench(base, folder / "unused.log");
+        for (const std::string& name : names) {
+            SCOPED_TRACE(base + "/" + name);
+            const std::string path = bench.File(name, "by GIO");
+            std::int64_t before = CurrentTime();
+            const std::string gio = bench.Trash(path);
+            const std::string gioText = withoutDate(ReadFile(gio), before, CurrentTime());
+
+            bench.File(name, "by us");
+            const auto facts = StatRegularFile(path);
+            ASSERT_TRUE(facts);
+            TrashWriter writer;
+            before = CurrentTime();
+            const TrashOutcome ours = writer.Move(path, *facts);
+            ASSERT_EQ(ours.status, TrashStatus::Moved) << ours.error;
+            EXPECT_EQ(ours.entry.folder, gio.substr(0, gio.rfind("/info/")));
+            EXPECT_EQ(ReadFile(ours.entry.FilePath()), name + " by us");
+            const std::string ourText = ReadFile(ours.entry.InfoPath());
+            EXPECT_EQ(withoutDate(ourText, before, CurrentTime()), gioText);
+
+            GKeyFile* keys = g_key_file_new();
+            ASSERT_TRUE(g_key_file_load_from_data(keys, ourText.data(), ourText.size(), G_KEY_FILE_NONE, nullptr));
+            gchar* escaped = g_key_file_get_value(keys, "Trash Info", "Path", nullptr);
+            ASSERT_NE(escaped, nullptr);
+            const std::string original = PercentDecode(escaped);
+            EXPECT_EQ(original, base == bases[0] ? path : name);
+            g_free(escaped);
+            g_key_file_free(keys);
+        }
+    }
+}
 
 // The log as read back: only the last block, escapes undone, and refusals.
 TEST(DeletionLogReaderTest, ReadsTheLastBlockAndDecodesOnlyItsEscapes)
@@ -1161,6 +1318,44 @@ TEST(DeletionLogReaderTest, ReadsTheLastBlockAndDecodesOnlyItsEscapes)
     ASSERT_EQ(ReadLastDeletion(log, deletion), LogReadOutcome::Read);
     EXPECT_EQ(deletion.startTime, kBlockStart);
     EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/a\r.jpg", "/b%.jpg", "/unended.jpg"}));
+
+    // A heading inside a path line is no heading; a line break within a chunk
+    // boundary is found all the same.
+    const std::string tricky = folder.WriteFile(
+        "tricky.log", Block(kStartText, {"/x/" + std::string(kDeletionLogHeading) + ".jpg"}) +
+                          std::string(1 << 20, '#') + "\r\n" + Block("2000年01月01日 00時00分00秒", {"/last.jpg"}));
+    ASSERT_EQ(ReadLastDeletion(tricky, deletion), LogReadOutcome::Read);
+    EXPECT_EQ(deletion.paths, std::vector<std::string>{"/last.jpg"});
+}
+
+// A log of 6 GB (sparse, so it costs no disk) is read from its end: only the
+// last block is held, never the whole file.
+TEST(DeletionLogReaderTest, HugeLogIsReadFromItsTail)
+{
+    TempDir folder;
+    const std::string log = folder / "DeleteLog.log";
+    const std::string first = Block(kStartText, {"/first.jpg"});
+    const std::string last = "\r\n" + Block("2000年01月01日 00時00分00秒", {"/last/a.jpg", "/last/b.jpg"});
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const off_t six = off_t{6} << 30;
+    const bool made = pwrite(fd, first.data(), first.size(), 0) == static_cast<ssize_t>(first.size()) &&
+                      pwrite(fd, last.data(), last.size(), six) == static_cast<ssize_t>(last.size());
+    close(fd);
+    if (!made)
+        GTEST_SKIP() << "no 6 GB sparse file here: " << std::strerror(errno);
+    // Far less than the log: reading it whole would fail.
+    struct rlimit saved {};
+    getrlimit(RLIMIT_AS, &saved);
+    struct rlimit small = saved;
+    small.rlim_cur = std::min<rlim_t>(saved.rlim_cur, rlim_t{4} << 30);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &small), 0);
+    LoggedDeletion deletion;
+    const LogReadOutcome read = ReadLastDeletion(log, deletion);
+    setrlimit(RLIMIT_AS, &saved);
+    ASSERT_EQ(read, LogReadOutcome::Read);
+    EXPECT_EQ(deletion.startTime, kBlockStart);
+    EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/last/a.jpg", "/last/b.jpg"}));
 }
 
 } // namespace
