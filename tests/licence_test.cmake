@@ -80,12 +80,15 @@ endif()
 set(repo "${WORK_DIR}/licence-scratch")
 file(REMOVE_RECURSE "${repo}")
 file(MAKE_DIRECTORY "${repo}/tools")
-file(COPY "${SCRIPT}" DESTINATION "${repo}/tools")
 get_filename_component(script_name "${SCRIPT}" NAME)
 set(script "${repo}/tools/${script_name}")
 set(cpp "// SPDX-License-Identifier: MIT\n")
 set(hash "# SPDX-License-Identifier: MIT\n")
+# The script goes in without its own licence line, whether or not the tree
+# has had the lines put in: it is one of the files to fix.
 file(READ "${SCRIPT}" script_text)
+string(REPLACE "\n${hash}" "\n" script_text "${script_text}")
+file(WRITE "${script}" "${script_text}")
 string(REGEX REPLACE "^(#![^\n]*\n)" "\\1${hash}" script_after "${script_text}")
 set(cases
   "src/a.cpp|#include <vector>\n|${cpp}#include <vector>\n"
