@@ -160,6 +160,16 @@ protected:
                path + "\n";
     }
 
+    // Whether the file system keeps the creation time of both files, which
+    // automatic selection compares.
+    static bool BothHaveBirthTimes(const std::string& first, const std::string& second)
+    {
+        struct statx a {}, b {};
+        EXPECT_EQ(statx(AT_FDCWD, first.c_str(), 0, STATX_BTIME, &a), 0);
+        EXPECT_EQ(statx(AT_FDCWD, second.c_str(), 0, STATX_BTIME, &b), 0);
+        return (a.stx_mask & b.stx_mask & STATX_BTIME) != 0;
+    }
+
     testing::TempDir tmp;
     testing::TempDir io;
 };
@@ -244,10 +254,7 @@ TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
     const std::string older = tmp.WriteFile("T/d.jpg", "333");
     testing::WaitForNewerSecond(tmp / "T");
     const std::string newer = tmp.WriteFile("T/s/d.jpg", "333");
-    struct statx a {}, b {};
-    ASSERT_EQ(statx(AT_FDCWD, older.c_str(), 0, STATX_BTIME, &a), 0);
-    ASSERT_EQ(statx(AT_FDCWD, newer.c_str(), 0, STATX_BTIME, &b), 0);
-    if ((a.stx_mask & b.stx_mask & STATX_BTIME) == 0)
+    if (!BothHaveBirthTimes(older, newer))
         GTEST_SKIP() << "this file system keeps no birth time";
     run = Snapsift({"--report", "--auto-select", tmp / "T"});
     EXPECT_EQ(run.status, 0);
@@ -276,10 +283,7 @@ TEST_F(ReportTest, NullEndsEachRecordWithNul)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, std::string("two\nlines.jpg\0", 14));
 
-    struct statx a {}, b {};
-    ASSERT_EQ(statx(AT_FDCWD, older.c_str(), 0, STATX_BTIME, &a), 0);
-    ASSERT_EQ(statx(AT_FDCWD, newer.c_str(), 0, STATX_BTIME, &b), 0);
-    if ((a.stx_mask & b.stx_mask & STATX_BTIME) == 0)
+    if (!BothHaveBirthTimes(older, newer))
         GTEST_SKIP() << "this file system keeps no birth time";
     run = Snapsift({"--auto-select", "--null", tmp / "T"});
     EXPECT_EQ(run.status, 0);
