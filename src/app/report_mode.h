@@ -15,6 +15,7 @@ struct CommandLine {
     bool jpeg = false, bmp = false, gif = false, other = false;
     std::string otherExt;
     std::string folder;
+    bool null = false;  // records end with NUL instead of a line end
     std::string logPath = "DeleteLog.log";  // for RestoreLast
     std::string error;  // for BadUsage
 };
