@@ -29,12 +29,13 @@ const char* RefusalLine(SearchRefusal refusal)
 // the report can say why it is incomplete.
 class ReportOutput final {
 public:
-    explicit ReportOutput(std::FILE* out) : out_(out) {}
+    ReportOutput(std::FILE* out, char end) : out_(out), end_(end) {}
+    // One record and its end: a line end, or NUL with --null.
     void PutLine(const std::string& text)
     {
         if (error_ != 0)
             return;
-        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fputc('\n', out_) == EOF)
+        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fputc(end_, out_) == EOF)
             Fail();
     }
     // Flushes what is buffered; 0 when everything reached the output, else the error number.
@@ -49,6 +50,7 @@ private:
     void Fail() { error_ = errno != 0 ? errno : EIO; }
 
     std::FILE* out_;
+    char end_;
     int error_ = 0;
 };
 
@@ -58,7 +60,7 @@ std::string UsageText()
 {
     return "Usage: snapsift                 open the window\n"
            "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
-           "                [--duplicates | --auto-select] FOLDER\n"
+           "                [--duplicates | --auto-select] [--null] FOLDER\n"
            "       snapsift --restore-last [--log FILE]\n"
            "\n"
            "Report mode searches FOLDER and every folder below it without a window.\n"
@@ -68,6 +70,8 @@ std::string UsageText()
            "  --auto-select   print the paths automatic selection picks instead\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
            "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file)\n"
+           "  --null          end each line with a NUL character instead of a line end,\n"
+           "                  so that a name holding a line end stays one record\n"
            "\n"
            "  --restore-last  put the files of the last deletion back where they were:\n"
            "                  reads the last block of DeleteLog.log in the current folder\n"
@@ -75,7 +79,7 @@ std::string UsageText()
            "                  the trash and moves it back when nothing is at its path;\n"
            "                  prints one line per file and a count\n"
            "  --help          show this text\n"
-           "  --version       show the version\n"
+           "  --version       show the name and the full version\n"
            "Trash folders are never searched.\n"
            "\n"
            "Exit status:\n"
@@ -125,6 +129,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
                 return bad("--duplicates and --auto-select exclude each other");
             line.report = kind;
             report = true;
+        } else if (a == "--null") {
+            line.null = true;
         } else if (a == "--jpeg") {
             options.m_bJpeg = true;
         } else if (a == "--bmp") {
@@ -144,6 +150,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             return bad("only one folder can be searched: " + a);
         }
     }
+    if (line.null && !report)
+        return bad("--null needs --report");
     if (restore || log) {
         if (!restore)
             return bad("--log needs --restore-last");
@@ -183,7 +191,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         view.FillResultView();
 
     const FileTable& table = view.table;
-    ReportOutput output(out);
+    ReportOutput output(out, line.null ? '\0' : '\n');
     errno = 0;
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
