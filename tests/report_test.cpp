@@ -6,6 +6,7 @@
 #include "platform/shell.h"
 #include "scan/file_table.h"
 #include "support/temp_tree.h"
+#include "ui/fact_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -86,12 +87,13 @@ TEST(CommandLineTest, Parsing)
         EXPECT_EQ(line.report, c.kind);
         EXPECT_EQ(line.null, std::find(c.args.begin(), c.args.end(), "--null") != c.args.end());
         std::string types;
-        for (const auto& [ticked, letter] : {std::pair{line.jpeg, 'j'}, {line.bmp, 'b'}, {line.gif, 'g'}, {line.other, 'o'}}) {
+        const SearchOptions& o = line.options;
+        for (const auto& [ticked, letter] : {std::pair{o.m_bJpeg, 'j'}, {o.m_bBmp, 'b'}, {o.m_bGif, 'g'}, {o.m_bOther, 'o'}}) {
             if (ticked)
                 types += letter;
         }
         EXPECT_EQ(types, c.types);
-        EXPECT_EQ(line.otherExt, c.ext);
+        EXPECT_EQ(o.m_strOtherExt, c.ext);
         EXPECT_EQ(line.folder, c.folder);
     }
 }
@@ -236,6 +238,16 @@ TEST_F(ReportTest, DuplicatesAreTheOfferedNamesInOrder)
 
     tmp.MakeFile("U/a.jpg");
     EXPECT_EQ(Snapsift({"--duplicates", tmp / "U"}).out, "");
+
+    // Names that read like the window's combo entries are names like any other.
+    for (const std::string folder : {"V/", "V/s/"}) {
+        tmp.MakeFile(folder + kShowAllText);
+        tmp.MakeFile(folder + kPromptText);
+    }
+    tmp.MakeFile(std::string("V/") + kNoDuplicatesText);
+    const Outcome named = Snapsift({"--report", "--duplicates", "--other", "*", tmp / "V"});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, std::string(kShowAllText) + "\n" + kPromptText + "\n");
 }
 
 TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)

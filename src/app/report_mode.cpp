@@ -1,9 +1,9 @@
 #include "app/report_mode.h"
 
-#include "platform/file_system.h"
 #include "platform/progress.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
+#include "ui/fact_texts.h"
 
 #include <cerrno>
 #include <cstring>
@@ -94,6 +94,7 @@ std::string UsageText()
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine line;
+    SearchOptions& options = line.options;
     bool report = false;
     bool restore = false;
     bool log = false;
@@ -131,16 +132,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
         } else if (a == "--null") {
             line.null = true;
         } else if (a == "--jpeg") {
-            line.jpeg = true;
+            options.m_bJpeg = true;
         } else if (a == "--bmp") {
-            line.bmp = true;
+            options.m_bBmp = true;
         } else if (a == "--gif") {
-            line.gif = true;
+            options.m_bGif = true;
         } else if (a == "--other") {
             if (i + 1 >= args.size())
                 return bad("--other needs an extension");
-            line.other = true;
-            line.otherExt = args[++i];
+            options.m_bOther = true;
+            options.m_strOtherExt = args[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             return bad("unknown option: " + a);
         } else if (line.folder.empty()) {
@@ -154,50 +155,36 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     if (restore || log) {
         if (!restore)
             return bad("--log needs --restore-last");
-        if (report || !line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+        if (report || !line.folder.empty() || AnyTypeTicked(options))
             return bad("--restore-last takes no folder and no search option");
         line.mode = CommandLine::Mode::RestoreLast;
         return line;
     }
     if (!report) {
-        if (!line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+        if (!line.folder.empty() || AnyTypeTicked(options))
             return bad("these options need --report");
         return line;
     }
     if (line.folder.empty())
         return bad("--report needs a FOLDER");
     line.mode = CommandLine::Mode::Report;
-    if (!line.jpeg && !line.bmp && !line.gif && !line.other)
-        line.jpeg = true;
+    if (!AnyTypeTicked(options))
+        options.m_bJpeg = true;
     return line;
 }
 
 int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
 {
-    {
-        const FolderHandle folder = OpenFolder(line.folder);
-        if (!folder.IsOpen()) {
-            std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
-            return 2;
-        }
-        std::vector<ListedEntry> probe;
-        if (!ListFolder(folder, probe)) {
-            std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
-            return 2;
-        }
-    }
-    SearchOptions options;
-    options.m_bJpeg = line.jpeg;
-    options.m_bBmp = line.bmp;
-    options.m_bGif = line.gif;
-    options.m_bOther = line.other;
-    options.m_strOtherExt = line.otherExt;
-
     ResultView view;
     NullProgress progress;
-    const ScanOutcome outcome = ScanFolder(line.folder, options, view.table, progress);
+    const ScanOutcome outcome = ScanFolder(line.folder, line.options, view.table, progress);
     if (outcome.refusal != SearchRefusal::None) {
         std::fprintf(err, "snapsift: %s\n", RefusalLine(outcome.refusal));
+        return 2;
+    }
+    if (outcome.targetError != 0) {
+        std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(),
+                     std::strerror(outcome.targetError));
         return 2;
     }
     if (line.report != CommandLine::ReportKind::Rows)
@@ -220,9 +207,11 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         }
         break;
     case CommandLine::ReportKind::Duplicates:
-        // The combo box's entries after a search, without its prompt.
-        for (int i = 1; i < view.combo.GetCount(); ++i)
-            output.PutLine(view.combo.GetLBText(i));
+        // The names the combo box offers after a search.
+        for (const ComboEntry& entry : view.combo.Entries()) {
+            if (entry.kind == ComboEntryKind::Name)
+                output.PutLine(entry.name);
+        }
         break;
     case CommandLine::ReportKind::AutoSelect:
         OnAutoSelect(view, progress);
