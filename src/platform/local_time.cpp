@@ -29,9 +29,7 @@ namespace snapsift {
 
 namespace {
 
-// The moment the local fields name when read with `isDst` (-1: as the C
-// library picks), if it names them exactly.
-std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int minute, int second, int isDst)
+struct tm Parts(int year, int month, int day, int hour, int minute, int second, int isDst)
 {
     struct tm parts {};
     parts.tm_year = year - 1900;
@@ -41,6 +39,14 @@ std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int 
     parts.tm_min = minute;
     parts.tm_sec = second;
     parts.tm_isdst = isDst;
+    return parts;
+}
+
+// The moment the local fields name when read with `isDst` (-1: as the C
+// library picks), if it names them exactly.
+std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int minute, int second, int isDst)
+{
+    struct tm parts = Parts(year, month, day, hour, minute, second, isDst);
     const time_t t = mktime(&parts);
     struct tm back {};
     if (t == static_cast<time_t>(-1) || localtime_r(&t, &back) == nullptr || back.tm_year != year - 1900 ||
@@ -69,14 +75,7 @@ std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int
 
 std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int hour, int minute, int second)
 {
-    struct tm parts {};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    parts.tm_isdst = -1;
+    struct tm parts = Parts(year, month, day, hour, minute, second, -1);
     const time_t t = mktime(&parts);
     // mktime carries a field out of range into the next one; such a date is
     // not one of the calendar's. (An hour skipped by a clock change moves too.)
