@@ -2,6 +2,8 @@
 
 #include "platform/file_system.h"
 #include "platform/progress.h"
+#include "review/content_check.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 
@@ -58,14 +60,19 @@ std::string UsageText()
 {
     return "Usage: snapsift                 open the window\n"
            "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
-           "                [--duplicates | --auto-select] FOLDER\n"
+           "                [--duplicates | --auto-select [--by-name-and-size]]\n"
+           "                [--protect DIR]... FOLDER\n"
            "       snapsift --restore-last [--log FILE]\n"
            "\n"
            "Report mode searches FOLDER and every folder below it without a window.\n"
            "With no type option it looks for JPEG files only.\n"
            "  --report        print one line per found file: name, size, date, path (TAB-separated)\n"
            "  --duplicates    print the names that occur more than once instead\n"
-           "  --auto-select   print the paths automatic selection picks instead\n"
+           "  --auto-select   print the paths automatic selection picks instead: older\n"
+           "                  copies of the same name and size whose bytes equal a newer copy\n"
+           "  --by-name-and-size  with --auto-select: pick by name, size and date alone,\n"
+           "                  without comparing contents\n"
+           "  --protect DIR   never pick a file in DIR or below it (repeatable)\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
            "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file)\n"
            "\n"
@@ -124,6 +131,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
                 return bad("--duplicates and --auto-select exclude each other");
             line.report = kind;
             report = true;
+        } else if (a == "--by-name-and-size") {
+            line.byNameAndSize = true;
+        } else if (a == "--protect") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return bad("--protect needs a folder");
+            line.protect.push_back(args[++i]);
         } else if (a == "--jpeg") {
             line.jpeg = true;
         } else if (a == "--bmp") {
@@ -146,18 +159,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     if (restore || log) {
         if (!restore)
             return bad("--log needs --restore-last");
-        if (report || !line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+        if (report || !line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other ||
+            line.byNameAndSize || !line.protect.empty())
             return bad("--restore-last takes no folder and no search option");
         line.mode = CommandLine::Mode::RestoreLast;
         return line;
     }
     if (!report) {
-        if (!line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+        if (!line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other || line.byNameAndSize ||
+            !line.protect.empty())
             return bad("these options need --report");
         return line;
     }
     if (line.folder.empty())
         return bad("--report needs a FOLDER");
+    if (line.byNameAndSize && line.report != CommandLine::ReportKind::AutoSelect)
+        return bad("--by-name-and-size needs --auto-select");
     line.mode = CommandLine::Mode::Report;
     if (!line.jpeg && !line.bmp && !line.gif && !line.other)
         line.jpeg = true;
@@ -175,6 +192,13 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         std::vector<ListedEntry> probe;
         if (!ListFolder(folder, probe)) {
             std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
+            return 2;
+        }
+    }
+    ProtectedFolders protection;
+    for (const std::string& folder : line.protect) {
+        if (!protection.Add(folder)) {
+            std::fprintf(err, "snapsift: cannot protect %s: not a folder\n", folder.c_str());
             return 2;
         }
     }
@@ -216,13 +240,19 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         for (int i = 1; i < view.combo.GetCount(); ++i)
             output.PutLine(view.combo.GetLBText(i));
         break;
-    case CommandLine::ReportKind::AutoSelect:
-        OnAutoSelect(view, progress);
+    case CommandLine::ReportKind::AutoSelect: {
+        ContentChecker checker;
+        const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(table, protection);
+        AutoSelectOptions how;
+        how.checker = line.byNameAndSize ? nullptr : &checker;
+        how.protectedRows = &protectedRows;
+        OnAutoSelect(view, progress, how);
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
             if (view.list.IsSelected(j))
                 output.PutLine(table.Path(view.list.TableRow(j)));
         }
         break;
+    }
     }
     if (const int error = output.Finish(); error != 0) {
         std::fprintf(err, "snapsift: cannot write the report: %s\n", std::strerror(error));

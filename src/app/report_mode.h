@@ -15,6 +15,8 @@ struct CommandLine {
     bool jpeg = false, bmp = false, gif = false, other = false;
     std::string otherExt;
     std::string folder;
+    bool byNameAndSize = false;         // --auto-select without comparing contents
+    std::vector<std::string> protect;  // --protect DIR, in the order given
     std::string logPath = "DeleteLog.log";  // for RestoreLast
     std::string error;  // for BadUsage
 };
