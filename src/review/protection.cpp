@@ -1,6 +1,7 @@
 #include "review/protection.h"
 
 #include "platform/file_system.h"
+#include "review/result_view.h"
 #include "scan/file_table.h"
 
 #include <sys/stat.h>
@@ -114,6 +115,26 @@ std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<i
             under.push_back(row);
     }
     return under;
+}
+
+ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& listRows,
+                              const ProtectedFolders& folders)
+{
+    ProtectedSplit split;
+    std::vector<int> tableRows;
+    for (int row : listRows)
+        tableRows.push_back(view.list.TableRow(row));
+    const std::vector<int> under = RowsUnderProtection(view.table, tableRows, folders);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < listRows.size(); ++i) {
+        if (next < under.size() && under[next] == tableRows[i]) {
+            split.protectedPaths.push_back(view.table.Path(tableRows[i]));
+            ++next;
+        } else {
+            split.movable.push_back(listRows[i]);
+        }
+    }
+    return split;
 }
 
 std::vector<std::uint8_t> ProtectedRowFlags(const FileTable& table, const ProtectedFolders& folders)

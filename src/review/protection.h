@@ -9,6 +9,7 @@
 namespace snapsift {
 
 class FileTable;
+class ResultView;
 
 // Folders whose files are never chosen for deletion, nor deleted. A folder
 // is known by its canonical path and by its device and inode, so that a
@@ -44,6 +45,15 @@ private:
 // in the order given.
 std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<int>& rows,
                                      const ProtectedFolders& folders);
+// The list rows a deletion was asked for, split: those it may move, and
+// the paths of those under a protected folder, which it must not.
+struct ProtectedSplit {
+    std::vector<int> movable;  // list rows, in the order given
+    std::vector<std::string> protectedPaths;
+};
+ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& listRows,
+                              const ProtectedFolders& folders);
+
 // One flag per table row: set when its file lies under a protected folder.
 std::vector<std::uint8_t> ProtectedRowFlags(const FileTable& table, const ProtectedFolders& folders);
 

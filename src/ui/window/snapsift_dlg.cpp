@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -70,6 +71,12 @@ void CSnapsiftDlg::OnInitDialog()
     m_bJpeg = true;
     UpdateData(false);
     MirrorResults();
+    LoadProtection();
+    ShowProtection(m_targets.Roots());
+    for (int root : m_targets.Roots())
+        ShowProtection(m_targets.nodes[root].children);
+    m_resultList->viewport()->installEventFilter(this);
+    m_resultList->installEventFilter(this);
     m_folderTree->setFocus(Qt::OtherFocusReason);
 }
 
@@ -108,6 +115,15 @@ void CSnapsiftDlg::accept()
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    if (event->reason() != QContextMenuEvent::Keyboard || m_folderTree->hasFocus()) {
+        QPoint at = event->globalPos();
+        if (event->reason() == QContextMenuEvent::Keyboard) {
+            // By the keyboard: for the tree's current node.
+            if (QTreeWidgetItem* current = m_folderTree->currentItem())
+                at = m_folderTree->viewport()->mapToGlobal(m_folderTree->visualItemRect(current).center());
+        }
+        AddTreeEntries(menu, at);
+    }
     previews_->AddListEntries(menu, event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
     QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
     connect(about, &QAction::triggered, this, &CSnapsiftDlg::ShowAboutBox);
@@ -115,6 +131,29 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
     restore->setEnabled(CanRestoreLast());
     connect(restore, &QAction::triggered, this, &CSnapsiftDlg::OnRestoreLast);
     menu.exec(event->globalPos());
+}
+
+bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // A right-click on the list opens its menu for the row under the pointer
+    // and leaves the selection (often the automatic one) as it was.
+    if (watched == m_resultList->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true;
+    // The menu key and Shift+F10 open it for the current row.
+    if (watched == m_resultList && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+            const QModelIndex current = m_resultList->currentIndex();
+            const QRect rect = current.isValid() ? m_resultList->visualRect(current) : QRect();
+            const QPoint pos = rect.isValid() ? rect.center() : QPoint(0, 0);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, pos, m_resultList->viewport()->mapToGlobal(pos));
+            contextMenuEvent(&menuEvent);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CSnapsiftDlg::ShowAboutBox()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "review/content_check.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
@@ -13,6 +15,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -75,6 +78,12 @@ public:
     const SearchTargets& Targets() const { return m_targets; }
     QTreeWidgetItem* TreeItemOfNode(int node) const;
     ResultPreviews& Previews() const { return *previews_; }
+    ContentChecker& Checker() { return contentChecker_; }
+    const ProtectedFolders& Protection() const { return protection_; }
+
+    // Protects the folder of tree node `node`, or ends its protection, and
+    // remembers the protected folders for the next start.
+    void OnToggleProtection(int node);
 
     // The option members, as the data exchange fills them.
     bool m_bJpeg = false;
@@ -89,6 +98,7 @@ public:
 protected:
     void accept() override;  // Enter does nothing
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -108,6 +118,12 @@ private:
     void MirrorResults();
     std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
+    // Protected folders (snapsift_dlg_protection.cpp).
+    void LoadProtection();
+    void SaveProtection() const;
+    void ShowProtection(const std::vector<int>& nodes);
+    std::string NodeFolder(int node) const;
+    void AddTreeEntries(QMenu& menu, QPoint globalPos);
     void RunSearch(const std::string& target, const SearchOptions& options);
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
@@ -126,6 +142,8 @@ private:
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
     bool deletedThisRun_ = false;
+    ContentChecker contentChecker_;  // remembers what it compared while the window lives
+    ProtectedFolders protection_;
     // The search the results come from; empty target when there are none.
     std::string searchTarget_;
     SearchOptions searchOptions_;

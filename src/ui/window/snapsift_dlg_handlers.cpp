@@ -6,6 +6,7 @@
 #include "platform/local_time.h"
 #include "platform/memory.h"
 #include "ui/window/messenger.h"
+#include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"
 #include "ui/window/busy_window.h"
 #include "ui/display_text.h"
@@ -18,6 +19,7 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -142,9 +144,24 @@ MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel
 
 void CSnapsiftDlg::OnAutoSelect()
 {
-    const BusyWindow busy(this);
-    snapsift::OnAutoSelect(m_view, *progressDriver_);
+    // Esc stops the content check; nothing is selected then.
+    contentChecker_.ResetStop();
+    const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
+    const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
+    AutoSelectOutcome outcome;
+    RunBesideWindow(
+        m_progress,
+        [&](Progress& progress) {
+            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
+        },
+        true);
+    m_progress->setValue(m_progress->minimum());
+    if (outcome.stopped)
+        return;
     PushSelection();
+    previews_->ContentChecked();
+    if (const std::string text = LeftUnselectedText(outcome.differing, outcome.unreadable); !text.empty())
+        ShowInformation(text);
 }
 
 void CSnapsiftDlg::OnDeleteSelected()
@@ -152,14 +169,24 @@ void CSnapsiftDlg::OnDeleteSelected()
     const BusyWindow busy(this);
     PullSelection();
     const std::int64_t startTime = CurrentTime();
-    const std::vector<int> confirmed = SelectedListRows(m_view.list);
+    const std::vector<int> selected = SelectedListRows(m_view.list);
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
-    if (confirmed.empty()) {
+    if (selected.empty()) {
         ShowConfirm(kNothingSelectedText, false);
         return;
     }
-    if (ShowConfirm(DeleteConfirmationText(ListedPaths(m_view, confirmed)), true) != MessageAnswer::Ok)
+    // Files under a protected folder are named apart and stay where they are.
+    const ProtectedSplit split = SplitProtected(m_view, selected, protection_);
+    const std::vector<int>& confirmed = split.movable;
+    if (confirmed.empty()) {
+        ShowConfirm(std::string(kOnlyProtectedText) + "\n" + ProtectedNotMovedText(split.protectedPaths), false);
+        return;
+    }
+    std::string question = DeleteConfirmationText(ListedPaths(m_view, confirmed));
+    if (!split.protectedPaths.empty())
+        question = ProtectedNotMovedText(split.protectedPaths) + "\n" + question;
+    if (ShowConfirm(question, true) != MessageAnswer::Ok)
         return;
     const std::vector<int> rowsBefore = ListedTableRows();
     const DeleteOutcome outcome =
@@ -208,7 +235,9 @@ void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
 
 void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
 {
-    AddTreeItems(m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt()));
+    const std::vector<int> added = m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt());
+    AddTreeItems(added);
+    ShowProtection(added);
     // Listed: the arrow stays only when there are subfolders.
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
