@@ -142,9 +142,21 @@ bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
         return true;
     // The menu key and Shift+F10 open it for the current row.
-    if (watched == m_resultList && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+    const bool menuKey = event->type() == QEvent::KeyPress &&
+                         (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||
+                          (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                           static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier));
+    const bool keyboardMenu = event->type() == QEvent::ContextMenu &&
+                              static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    if ((watched == m_resultList || watched == m_resultList->viewport()) && (menuKey || keyboardMenu)) {
+        {
+            // With no current row yet, the first selected one (or the first
+            // row) becomes current; the selection stays.
+            if (!m_resultList->currentIndex().isValid() && resultModel_->rowCount() > 0) {
+                const QModelIndexList selected = m_resultList->selectionModel()->selectedRows();
+                m_resultList->selectionModel()->setCurrentIndex(
+                    selected.isEmpty() ? resultModel_->index(0, 0) : selected.front(), QItemSelectionModel::NoUpdate);
+            }
             const QModelIndex current = m_resultList->currentIndex();
             const QRect rect = current.isValid() ? m_resultList->visualRect(current) : QRect();
             const QPoint pos = rect.isValid() ? rect.center() : QPoint(0, 0);
