@@ -3,6 +3,7 @@
 #include "review/content_check.h"
 #include "review/result_view.h"
 #include "ui/display_text.h"
+#include "ui/fact_texts.h"
 #include "ui/preview/picture_preview.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/window_texts.h"
