@@ -38,6 +38,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSettings>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -50,6 +51,11 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <thread>
 
 #include <algorithm>
 #include <chrono>
@@ -1311,6 +1317,148 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
     // Clearing the list leaves no copy to show.
     QTest::mouseClick(dlg->m_clearButton, Qt::LeftButton);
     EXPECT_EQ(compare->CardCount(), 0);
+}
+
+TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProtectedFoldersStay)
+{
+    TempDir folder(g_desktop);
+    const std::string oldScan = folder.WriteFile("old/scan 01.bmp", "picture one");
+    const std::string oldSame = folder.WriteFile("old/same.bmp", "the same picture");
+    snapsift::testing::WaitForNewerSecond(folder.Path());
+    const std::string newScan = folder.WriteFile("new/scan 01.bmp", "picture two");
+    const std::string newSame = folder.WriteFile("new/same.bmp", "the same picture");
+    Open();
+    Show();
+    dlg->m_checkJpeg->setChecked(false);
+    dlg->m_checkBmp->setChecked(true);
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 4);
+    auto created = [this](const std::string& path) {
+        return dlg->Results().table.CreationTime(dlg->Results().list.TableRow(RowOfPath(*dlg, path)));
+    };
+    if (created(oldSame) >= created(newSame))
+        GTEST_SKIP() << "this file system keeps no birth time";
+
+    // Only the copy with the newer copy's bytes; one message for the other.
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, LeftUnselectedText(1, 0));
+    EXPECT_EQ(messenger.shown[0].caption, kInformationCaption);
+
+    // A right-click on another row keeps the selection; the menu key and
+    // Shift+F10 open the menu for the current row.
+    const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0)).center();
+    QTest::mousePress(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
+    QTest::mouseRelease(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+        bool menuSeen = false;
+        WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            menuSeen = menu && menu->actions().value(0)->text() == Q(kCompareMenuText);
+            popup->close();
+        });
+        dlg->m_resultList->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(dlg->m_resultList, key, modifiers);
+        EXPECT_TRUE(menuSeen) << key;
+    }
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+
+    // The side-by-side window says which copies have the newest copy's bytes.
+    dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldScan));
+    CompareWindow* compare = dlg->Previews().Compare();
+    ASSERT_NE(compare, nullptr);
+    for (int card = 0; card < compare->CardCount(); ++card) {
+        const QString text = compare->CardText(card);
+        EXPECT_EQ(text.contains(Q(kCompareDifferentText)), compare->CardPath(card) == oldScan) << text.toStdString();
+        EXPECT_FALSE(text.contains(Q(kCompareSameText)));
+    }
+    dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldSame));
+    for (int card = 0; card < compare->CardCount(); ++card)
+        EXPECT_EQ(compare->CardText(card).contains(Q(kCompareSameText)), compare->CardPath(card) == oldSame);
+    compare->close();
+
+    // Esc during the check: it stops, and nothing changes. The file is
+    // touched so that the check reads it again.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, oldSame.c_str(), times, 0), 0);
+    QItemSelectionModel* selection = dlg->m_resultList->selectionModel();
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    dlg->Checker().afterRead = [this](std::uint64_t) {
+        QCoreApplication::postEvent(dlg.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        while (!dlg->Checker().StopRequested())
+            std::this_thread::yield();
+    };
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    dlg->Checker().afterRead = nullptr;
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(newScan)});
+    EXPECT_EQ(messenger.shown.size(), 1u);
+
+    // Protecting the old folder from the tree's menu: a lock, and the setting.
+    QTreeWidgetItem* top = DesktopChild(BaseName(folder.Path()));
+    dlg->m_folderTree->setCurrentItem(top);
+    dlg->OnTreeDblClk();
+    QTreeWidgetItem* oldItem = nullptr;
+    for (int i = 0; i < top->childCount(); ++i)
+        oldItem = top->child(i)->text(0) == "old" ? top->child(i) : oldItem;
+    ASSERT_NE(oldItem, nullptr);
+    dlg->m_folderTree->scrollToItem(oldItem);
+    bool protectSeen = false;
+    WhenOpen([] { return QApplication::activePopupWidget(); }, [&protectSeen](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        protectSeen = menu && menu->actions().value(0)->text() == Q(kProtectMenuText);
+        if (protectSeen)
+            menu->actions().value(0)->trigger();
+        popup->close();
+    });
+    const QPoint treePos = dlg->m_folderTree->visualItemRect(oldItem).center();
+    QContextMenuEvent treeMenu(QContextMenuEvent::Mouse, treePos, dlg->m_folderTree->viewport()->mapToGlobal(treePos));
+    QApplication::sendEvent(dlg->m_folderTree->viewport(), &treeMenu);
+    ASSERT_TRUE(protectSeen);
+    EXPECT_FALSE(oldItem->icon(0).isNull());
+    {
+        QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+        EXPECT_EQ(settings.value(QStringLiteral("protection/folders/1/path")).toByteArray().toStdString(),
+                  folder / "old");
+    }
+
+    // Auto-select leaves the protected copy; the delete refuses it.
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    EXPECT_TRUE(SelectedPaths().isEmpty());
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, oldSame), 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    messenger.shown.clear();
+    messenger.answers = {MessageAnswer::Cancel};
+    QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text,
+              ProtectedNotMovedText({oldSame}) + "\n" + DeleteConfirmationText({newScan}));
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, oldSame), 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    messenger.shown.clear();
+    QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, std::string(kOnlyProtectedText) + "\n" + ProtectedNotMovedText({oldSame}));
+    EXPECT_EQ(snapsift::testing::ReadFile(oldSame), "the same picture");
+
+    // Remembered for the next start; ended from the same menu entry.
+    Open();
+    top = DesktopChild(BaseName(folder.Path()));
+    dlg->m_folderTree->setCurrentItem(top);
+    dlg->OnTreeDblClk();
+    for (int i = 0; i < top->childCount(); ++i)
+        oldItem = top->child(i)->text(0) == "old" ? top->child(i) : oldItem;
+    EXPECT_FALSE(oldItem->icon(0).isNull());
+    EXPECT_TRUE(dlg->Protection().IsProtected(folder / "old"));
+    dlg->OnToggleProtection(oldItem->data(0, Qt::UserRole).toInt());
+    EXPECT_TRUE(oldItem->icon(0).isNull());
+    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+    EXPECT_EQ(settings.value(QStringLiteral("protection/folders/size")).toInt(), 0);
 }
 
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)

@@ -269,5 +269,34 @@ const char* const kCompareCountSeparatorText = "\u3000";
 const char* const kCompareCountText = "%1 件";
 const char* const kCompareNoneText = "一覧にこの名前のファイルはありません";
 const char* const kCompareOpenTipText = "ダブルクリックで開きます";
+const char* const kCompareSameText = "内容が同じ";
+const char* const kCompareDifferentText = "内容が異なる";
+
+std::string LeftUnselectedText(int differing, int unreadable)
+{
+    std::string text;
+    if (differing > 0)
+        text += std::to_string(differing) + " 個のファイルは、新しいコピーと内容が異なるため選択しませんでした。";
+    if (unreadable > 0) {
+        if (!text.empty())
+            text += "\n";
+        text += std::to_string(unreadable) + " 個のファイルは、検索の後に変わったか読めないため選択しませんでした。";
+    }
+    return text;
+}
+
+const char* const kProtectMenuText = "このフォルダを保護する(&K)";
+const char* const kUnprotectMenuText = "保護を解除する(&K)";
+const char* const kOnlyProtectedText = "選択したファイルはすべて保護されたフォルダにあるため、削除できません";
+
+std::string ProtectedNotMovedText(const std::vector<std::string>& paths)
+{
+    std::string text = "保護されたフォルダにあるため、次のファイルは移動しません:\n";
+    for (std::size_t i = 0; i < paths.size() && i < kPathsShown; ++i)
+        text += paths[i] + "\n";
+    if (paths.size() > kPathsShown)
+        text += MoreText(paths.size());
+    return text;
+}
 
 } // namespace snapsift

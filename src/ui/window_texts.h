@@ -115,5 +115,19 @@ extern const char* const kCompareCountSeparatorText;  // between the name and th
 extern const char* const kCompareCountText;   // "%1": how many files have the name
 extern const char* const kCompareNoneText;    // no file in the list has the name
 extern const char* const kCompareOpenTipText;
+extern const char* const kCompareSameText;       // "内容が同じ": the bytes equal the newest copy's
+extern const char* const kCompareDifferentText;  // "内容が異なる"
+
+// Verified automatic selection and protected folders.
+// After automatic selection: how many copies were left unselected because
+// their bytes differ from the newer copy, or their file could not be read as
+// found. Empty when both are 0.
+std::string LeftUnselectedText(int differing, int unreadable);
+extern const char* const kProtectMenuText;    // "このフォルダを保護する(&K)"
+extern const char* const kUnprotectMenuText;  // "保護を解除する(&K)"
+// The confirmation's part naming the selected files that stay because they
+// lie under a protected folder; the first 15.
+std::string ProtectedNotMovedText(const std::vector<std::string>& paths);
+extern const char* const kOnlyProtectedText;  // every selected file lies under a protected folder
 
 } // namespace snapsift

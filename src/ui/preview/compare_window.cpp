@@ -1,5 +1,6 @@
 #include "ui/preview/compare_window.h"
 
+#include "review/content_check.h"
 #include "review/result_view.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
@@ -93,9 +94,11 @@ void CompareWindow::Rebuild()
                               DisplayText(SizeText(view_.table.Size(tableRow))) + '\n' +
                               DisplayText(DateText(view_.table.CreationTime(tableRow))));
         card.mark = WrappingLabel(card.frame);
+        card.content = WrappingLabel(card.frame);
         layout->addWidget(card.picture);
         layout->addWidget(card.pictureText);
         layout->addWidget(card.details);
+        layout->addWidget(card.content);
         layout->addWidget(card.mark);
         layout->addStretch(1);
         rowLayout_->addWidget(card.frame);
@@ -108,6 +111,27 @@ void CompareWindow::Rebuild()
     title_->setText(DisplayText(name_) + QString::fromUtf8(kCompareCountSeparatorText) +
                     (count ? QString::fromUtf8(kCompareCountText).arg(count) : QString::fromUtf8(kCompareNoneText)));
     UpdateMarks();
+    UpdateContentMarks();
+}
+
+void CompareWindow::UpdateContentMarks()
+{
+    const FileTable& table = view_.table;
+    for (Card& card : cards_) {
+        const int row = view_.list.TableRow(card.listRow);
+        // The newest copy of the same size (the first of equal ones).
+        int newest = -1;
+        for (const Card& other : cards_) {
+            const int o = view_.list.TableRow(other.listRow);
+            if (table.Size(o) == table.Size(row) && (newest < 0 || table.CreationTime(o) > table.CreationTime(newest)))
+                newest = o;
+        }
+        std::optional<bool> same;
+        if (checker_ && newest != row)
+            same = checker_->KnownEqual(table, row, newest);
+        card.content->setText(!same ? QString()
+                                    : QString::fromUtf8(*same ? kCompareSameText : kCompareDifferentText));
+    }
 }
 
 bool CompareWindow::CardMarked(int card) const
@@ -118,7 +142,7 @@ bool CompareWindow::CardMarked(int card) const
 QString CompareWindow::CardText(int card) const
 {
     const Card& c = cards_.at(card);
-    return c.pictureText->text() + '\n' + c.details->text() + '\n' + c.mark->text();
+    return c.pictureText->text() + '\n' + c.details->text() + '\n' + c.content->text() + '\n' + c.mark->text();
 }
 
 void CompareWindow::UpdateMarks()

@@ -13,6 +13,7 @@ class QLabel;
 
 namespace snapsift {
 
+class ContentChecker;
 class PreviewLoader;
 class ResultView;
 
@@ -29,6 +30,11 @@ public:
 
     // Shows the listed copies of `name` (raw bytes), in the list's order.
     void ShowName(const std::string& name);
+
+    // Each card then says whether its bytes equal the newest copy's of its
+    // size, as far as a content check has found; unchecked copies say nothing.
+    void SetContentChecker(const ContentChecker* checker) { checker_ = checker; }
+    void UpdateContentMarks();
 
     // What the window shows, card by card, for tests.
     int CardCount() const { return static_cast<int>(cards_.size()); }
@@ -49,6 +55,7 @@ private:
         QLabel* pictureText = nullptr;
         QLabel* details = nullptr;
         QLabel* mark = nullptr;
+        QLabel* content = nullptr;
     };
 
     void Rebuild();
@@ -64,6 +71,7 @@ private:
     QWidget* row_ = nullptr;
     QHBoxLayout* rowLayout_ = nullptr;
     std::vector<Card> cards_;
+    const ContentChecker* checker_ = nullptr;
 };
 
 } // namespace snapsift

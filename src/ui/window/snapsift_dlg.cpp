@@ -8,11 +8,15 @@
 #include "ui/window/about_dlg.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/window/qt_progress.h"
+#include "ui/window/result_model.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <QTreeView>
 #include <QTreeWidget>
 
 namespace snapsift {
@@ -54,6 +58,12 @@ void CSnapsiftDlg::OnInitDialog()
     m_options.m_bJpeg = true;
     UpdateData(false);
     MirrorResults();
+    LoadProtection();
+    ShowProtection(m_targets.Roots());
+    for (int root : m_targets.Roots())
+        ShowProtection(m_targets.nodes[root].children);
+    m_resultList->viewport()->installEventFilter(this);
+    m_resultList->installEventFilter(this);
     m_folderTree->setFocus(Qt::OtherFocusReason);
 }
 
@@ -90,6 +100,15 @@ void CSnapsiftDlg::accept()
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    if (event->reason() != QContextMenuEvent::Keyboard || m_folderTree->hasFocus()) {
+        QPoint at = event->globalPos();
+        if (event->reason() == QContextMenuEvent::Keyboard) {
+            // By the keyboard: for the tree's current node.
+            if (QTreeWidgetItem* current = m_folderTree->currentItem())
+                at = m_folderTree->viewport()->mapToGlobal(m_folderTree->visualItemRect(current).center());
+        }
+        AddTreeEntries(menu, at);
+    }
     previews_->AddListEntries(menu, event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
     QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
     connect(about, &QAction::triggered, this, &CSnapsiftDlg::ShowAboutBox);
@@ -97,6 +116,41 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
     restore->setEnabled(CanRestoreLast());
     connect(restore, &QAction::triggered, this, &CSnapsiftDlg::OnRestoreLast);
     menu.exec(event->globalPos());
+}
+
+bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // A right-click on the list opens its menu for the row under the pointer
+    // and leaves the selection (often the automatic one) as it was.
+    if (watched == m_resultList->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true;
+    // The menu key and Shift+F10 open it for the current row.
+    const bool menuKey = event->type() == QEvent::KeyPress &&
+                         (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||
+                          (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                           static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier));
+    const bool keyboardMenu = event->type() == QEvent::ContextMenu &&
+                              static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    if ((watched == m_resultList || watched == m_resultList->viewport()) && (menuKey || keyboardMenu)) {
+        {
+            // With no current row yet, the first selected one (or the first
+            // row) becomes current; the selection stays.
+            if (!m_resultList->currentIndex().isValid() && resultModel_->rowCount() > 0) {
+                const QModelIndexList selected = m_resultList->selectionModel()->selectedRows();
+                m_resultList->selectionModel()->setCurrentIndex(
+                    selected.isEmpty() ? resultModel_->index(0, 0) : selected.front(), QItemSelectionModel::NoUpdate);
+            }
+            const QModelIndex current = m_resultList->currentIndex();
+            const QRect rect = current.isValid() ? m_resultList->visualRect(current) : QRect();
+            const QPoint pos = rect.isValid() ? rect.center() : QPoint(0, 0);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, pos, m_resultList->viewport()->mapToGlobal(pos));
+            contextMenuEvent(&menuEvent);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CSnapsiftDlg::ShowAboutBox()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "delete/restore_last.h"
+#include "review/content_check.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
@@ -15,6 +17,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -77,6 +80,12 @@ public:
     const std::string& SearchedFolder() const { return searchedFolder_; }
     QTreeWidgetItem* TreeItemOfNode(int node) const;
     ResultPreviews& Previews() const { return *previews_; }
+    ContentChecker& Checker() { return contentChecker_; }
+    const ProtectedFolders& Protection() const { return protection_; }
+
+    // Protects the folder of tree node `node`, or ends its protection, and
+    // remembers the protected folders for the next start.
+    void OnToggleProtection(int node);
 
     // The search options, as the data exchange fills them.
     SearchOptions m_options;
@@ -86,6 +95,7 @@ public:
 protected:
     void accept() override;  // Enter does nothing
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -105,6 +115,12 @@ private:
     void MirrorResults();
     std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
+    // Protected folders (snapsift_dlg_protection.cpp).
+    void LoadProtection();
+    void SaveProtection() const;
+    void ShowProtection(const std::vector<int>& nodes);
+    std::string NodeFolder(int node) const;
+    void AddTreeEntries(QMenu& menu, QPoint globalPos);
     void RunSearch(const std::string& target, const SearchOptions& options);
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
@@ -131,6 +147,8 @@ private:
         std::vector<TrashedFile> files;
     };
     std::optional<LastDeletion> lastDeletion_;
+    ContentChecker contentChecker_;  // remembers what it compared while the window lives
+    ProtectedFolders protection_;
     // The search the results come from; empty target when there are none.
     std::string searchTarget_;
     SearchOptions searchOptions_;

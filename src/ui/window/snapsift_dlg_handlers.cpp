@@ -7,6 +7,7 @@
 #include "platform/local_time.h"
 #include "platform/memory.h"
 #include "ui/window/messenger.h"
+#include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"
 #include "ui/window/busy_window.h"
 #include "ui/display_text.h"
@@ -20,6 +21,7 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -141,9 +143,24 @@ MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel
 
 void CSnapsiftDlg::OnAutoSelect()
 {
-    const BusyWindow busy(this);
-    snapsift::OnAutoSelect(m_view, *progressDriver_);
+    // Esc stops the content check; nothing is selected then.
+    contentChecker_.ResetStop();
+    const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
+    const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
+    AutoSelectOutcome outcome;
+    RunBesideWindow(
+        m_progress,
+        [&](Progress& progress) {
+            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
+        },
+        true);
+    m_progress->setValue(m_progress->minimum());
+    if (outcome.stopped)
+        return;
     PushSelection();
+    previews_->ContentChecked();
+    if (const std::string text = LeftUnselectedText(outcome.differing, outcome.unreadable); !text.empty())
+        ShowInformation(text);
 }
 
 void CSnapsiftDlg::OnDeleteSelected()
@@ -155,7 +172,8 @@ void CSnapsiftDlg::OnDeleteSelected()
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
     const DeleteOutcome outcome =
-        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime);
+        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime, {},
+                               &protection_);
     if (outcome.moved > 0) {
         LastDeletion last;
         last.logPath = outcome.logPath;
@@ -203,7 +221,9 @@ void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
 
 void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
 {
-    AddTreeItems(m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt()));
+    const std::vector<int> added = m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt());
+    AddTreeItems(added);
+    ShowProtection(added);
     // Listed: the arrow stays only when there are subfolders.
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }

@@ -153,6 +153,7 @@ void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
     CreateResultList();
     Place(du, m_resultList, 111, 45, 193, 63);
     previews_ = new ResultPreviews(*m_resultList, m_view, services_.openFile, *this);
+    previews_->SetContentChecker(&contentChecker_);
     m_deleteButton = MakeButton(this, kDeleteButtonText);
     Place(du, m_deleteButton, 214, 112, 74, 13);
     // 13, 14: quit and clear.
