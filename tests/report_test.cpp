@@ -4,6 +4,7 @@
 #include "delete/deletion_log.h"
 #include "platform/local_time.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
 #include "scan/file_table.h"
 #include "support/temp_tree.h"
 #include "ui/fact_texts.h"
