@@ -5,6 +5,7 @@
 #include "delete/delete_selected.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
+#include "platform/shell.h"
 #include "ui/window/messenger.h"
 #include "scan/folder_scan.h"
 #include "ui/window/busy_window.h"
@@ -22,6 +23,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 namespace snapsift {
 
 void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
@@ -31,7 +34,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
         const TargetNode& target = m_targets.nodes[node];
         QTreeWidgetItem* parent = target.parent >= 0 ? treeItems_[target.parent] : nullptr;
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
-        item->setText(0, DisplayText(target.text));
+        item->setText(0, ShownText(target.text));
         item->setData(0, Qt::UserRole, node);
         // A folder below a root is listed only when opened: until then it
         // shows an expand arrow, as it may well have subfolders.
@@ -44,6 +47,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
 void CSnapsiftDlg::MirrorResults()
 {
     resultModel_->Rebuilt();
+    FitValueColumns();
     m_duplicateCombo->Mirror();
     m_autoSelectButton->setEnabled(m_view.buttons.autoSelect);
     m_deleteButton->setEnabled(m_view.buttons.deleteSelected);
@@ -247,7 +251,13 @@ void CSnapsiftDlg::OnDuplicateDropDown()
 
 void CSnapsiftDlg::OnHelp()
 {
-    services_.openFile(HelpPagePath());
+    const std::string path = HelpPagePath();
+    const ShellResult opened = services_.openHelp(path);
+    if (opened.ok)
+        return;
+    struct stat st {};
+    const bool present = stat(path.c_str(), &st) == 0;
+    ShowInformation(HelpNotOpenedText(path, present));
 }
 
 } // namespace snapsift
