@@ -8,6 +8,8 @@
 #include "ui/window/result_model.h"
 #include "ui/window/window_geometry.h"
 #include "ui/preview/result_previews.h"
+#include "ui/display_text.h"
+#include "ui/fact_texts.h"
 #include "ui/window_texts.h"
 #include "ui/display_text.h"
 #include "scan/file_table.h"
@@ -16,7 +18,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -100,7 +101,7 @@ void CSnapsiftDlg::CreateControls()
 {
     setFont(DialogFont(services_.fontFamily));
     const DialogUnits du(font());
-    setWindowTitle(QStringLiteral("Snapsift Ver1.0"));
+    setWindowTitle(QString::fromUtf8(kWindowTitleText));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
     // Opens at the layout's own size, which is also the smallest.
@@ -110,7 +111,7 @@ void CSnapsiftDlg::CreateControls()
 
     CreateTargetControls(du);
     CreateResultControls(du);
-    CreateFramesAndHiddenControls(du);
+    CreateFrames(du);
     SetTabOrder();
     ConnectControls();
     progressDriver_ = std::make_unique<QtProgress>(m_progress);
@@ -119,7 +120,7 @@ void CSnapsiftDlg::CreateControls()
 void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
 {
     // 1: the version button.
-    m_versionButton = MakeButton(this, "Snapsift Ver1.0", true);
+    m_versionButton = MakeButton(this, kWindowTitleText, true);
     m_versionButton->setFocusPolicy(Qt::NoFocus);
     m_versionButton->setAccessibleName(QString::fromUtf8(kVersionButtonNameText));
     Place(edges_, du, m_versionButton, 238, 34, 65, 8, kFollowRight);
@@ -204,7 +205,7 @@ void CSnapsiftDlg::CreateResultList()
     m_resultList->setPalette(palette);
 }
 
-void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
+void CSnapsiftDlg::CreateFrames(const DialogUnits& du)
 {
     // 15, 17, 20: the frames of the results, the progress bar and the targets.
     QGroupBox* resultsFrame = MakeFrame(this, kResultsFrameText);
@@ -216,23 +217,6 @@ void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
     // Frames sit behind what they frame so clicks reach the controls.
     for (QGroupBox* frame : {resultsFrame, progressFrame, targetsFrame})
         frame->lower();
-    // 18, 19, 21, 22: hidden, never shown.
-    m_hiddenEdit = new QLineEdit(this);
-    m_hiddenEdit->setReadOnly(true);
-    m_hiddenEdit->setFrame(false);
-    m_hiddenEdit->setFocusPolicy(Qt::NoFocus);
-    m_hiddenEdit->setMaxLength(10);
-    Place(edges_, du, m_hiddenEdit, 131, 5, 6, 12);
-    m_hiddenEdit->hide();
-    m_underConstructionButton = MakeButton(this, kOtherButtonText);
-    Place(edges_, du, m_underConstructionButton, 73, 105, 28, 11, kFollowBottom);
-    m_underConstructionButton->hide();
-    auto* hiddenLabel = new QLabel(QStringLiteral("Snapsift Ver1.0"), this);
-    Place(edges_, du, hiddenLabel, 113, 5, 8, 8);
-    hiddenLabel->hide();
-    m_hiddenOkButton = MakeButton(this, "Button6");
-    Place(edges_, du, m_hiddenOkButton, 105, 5, 5, 8);
-    m_hiddenOkButton->hide();
 }
 
 void CSnapsiftDlg::SetTabOrder()
@@ -252,7 +236,6 @@ void CSnapsiftDlg::ConnectControls()
     connect(m_resultList, &QTreeView::doubleClicked, this, &CSnapsiftDlg::OnResultDblClk);
     connect(m_folderTree, &QTreeWidget::itemDoubleClicked, this, &CSnapsiftDlg::OnTreeDblClk);
     connect(m_folderTree, &QTreeWidget::itemExpanded, this, &CSnapsiftDlg::OnTreeItemExpanded);
-    connect(m_underConstructionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnUnderConstruction);
     connect(m_clearButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnClear);
     // A choice in the combo rebuilds the combo's own entries; let the combo
     // finish its own handling of the click first.
