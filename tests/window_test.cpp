@@ -1492,6 +1492,7 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
     const std::string big = folder.MakeFile("a/IMG_0001.JPG", 2147483647);  // sparse
     folder.MakeFile("b/IMG_0001.JPG", 1);
     const std::string lf = folder.MakeFile("c/line\nfeed.jpg");
+    folder.MakeFile("d/line\nfeed.jpg");
     Open(family);
     Show();
     EXPECT_EQ(QFontInfo(dlg->font()).family(), family);
@@ -1507,7 +1508,7 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
     // The largest size that fits a signed 32-bit count shows whole, and a
     // name with a line feed shows on one line with a mark for it.
     Search(DesktopChild(BaseName(folder.Path())));
-    ASSERT_EQ(Names().size(), 3);
+    ASSERT_EQ(Names().size(), 4);
     const int bigRow = RowOfPath(*dlg, big), lfRow = RowOfPath(*dlg, lf);
     ASSERT_GE(bigRow, 0);
     ASSERT_GE(lfRow, 0);
@@ -1516,6 +1517,15 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
     ExpectColumnWidths();
     EXPECT_EQ(Names().at(lfRow), Q("line␊feed.jpg"));
     EXPECT_EQ(Paths().at(lfRow), QString::fromStdString(folder / "c/line␊feed.jpg"));
+    EXPECT_TRUE(ComboEntries().contains(Q("line␊feed.jpg"))) << ComboEntries().join('|').toStdString();
+
+    // Tabbing into the list frames its first row and selects nothing.
+    ASSERT_FALSE(dlg->m_resultList->currentIndex().isValid());
+    dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get(), 60000));
+    dlg->m_resultList->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(dlg->m_resultList->currentIndex().row(), 0);
+    EXPECT_TRUE(SelectedPaths().isEmpty());
 
     // Larger: the list grows both ways, the tree downwards, the rest keeps
     // its distance to the nearest edges, and nothing overlaps.
