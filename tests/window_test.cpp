@@ -1669,6 +1669,24 @@ INSTANTIATE_TEST_SUITE_P(DebianJapaneseFonts, WindowFontTest, ::testing::Values(
                              return std::string(info.index == 0 ? "Noto" : "IPA");
                          });
 
+// Names as shown: each control character its mark, every other byte kept;
+// and the extension box's measure.
+TEST(WindowTextsTest, ControlCharactersBecomeMarksAndWidthsCountDoubleOutsideAscii)
+{
+    const std::pair<std::string, std::string> shown[] = {
+        {"a\nb.jpg", "a␊b.jpg"},
+        {"a\r\n.jpg", "a␍␊.jpg"},
+        {std::string("\0\t\x1f\x7f", 4), "␀␉␟␡"},
+        {"x\u2028y\u2029z\u0085", "x␤y␤z␤"},
+        {"画像\xff\xfe.jpg", "画像\xff\xfe.jpg"},  // not UTF-8: kept as it is
+        {"\xe2\x80", "\xe2\x80"},                  // a cut-off character at the end
+    };
+    for (const auto& [bytes, marked] : shown)
+        EXPECT_EQ(VisibleControls(bytes), marked) << bytes;
+    for (const auto& [text, width] : {std::pair{"", 0}, {"abcd", 4}, {"画像", 4}, {"a画", 3}, {"é", 2}, {"😀", 2}})
+        EXPECT_EQ(ExtensionWidth(text), width) << text;
+}
+
 TEST(QtProgressTest, AnEmptyRangeShowsAnEmptyBar)
 {
     QProgressBar bar;
