@@ -1656,6 +1656,15 @@ TEST_P(WindowFontTest, SizePlaceAndColumnsAreRemembered)
     Show();
     EXPECT_TRUE(dlg->screen()->availableGeometry().contains(dlg->pos()));
     EXPECT_EQ(dlg->size(), larger);
+    const QPoint centred = dlg->pos();
+    EXPECT_NE(centred, QPoint(5000, 5000));
+    dlg.reset();
+    // A size without a place, as a hand-edited file may have: the same.
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).remove(QStringLiteral("window/position"));
+    Open(family);
+    Show();
+    EXPECT_EQ(dlg->pos(), centred);
+    EXPECT_EQ(dlg->size(), larger);
     dlg.reset();
 
     ForgetWindow();

@@ -103,7 +103,7 @@ void CSnapsiftDlg::RestoreWindow()
             size = size.boundedTo(screen->availableGeometry().size()).expandedTo(baseSize_);
         resize(size);
         // A place on a screen no longer there: centred, as at a first start.
-        if (TopEdgeOnAScreen(QRect(memory.position, size)))
+        if (memory.hasPosition && TopEdgeOnAScreen(QRect(memory.position, size)))
             move(memory.position);
     }
     if (memory.maximized)

@@ -11,8 +11,6 @@
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
 #include "ui/window_texts.h"
-#include "ui/display_text.h"
-#include "scan/file_table.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -296,7 +294,7 @@ int CSnapsiftDlg::DateColumnNeed() const
     return CellWidth(*m_resultList, EveryDigit([](const QString& d) {
         QString text = DisplayText(DateText(0));
         for (QChar& c : text) {
-            if (c.isDigit())
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
                 c = d.at(0);
         }
         return text;

@@ -40,7 +40,9 @@ WindowMemory ReadWindowMemory()
     QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
     settings.beginGroup(QStringLiteral("window"));
     WindowMemory memory;
-    memory.position = settings.value(QStringLiteral("position")).toPoint();
+    const QVariant position = settings.value(QStringLiteral("position"));
+    memory.hasPosition = position.canConvert<QPoint>();
+    memory.position = position.toPoint();
     memory.size = settings.value(QStringLiteral("size")).toSize();
     memory.hasGeometry = memory.size.isValid() && !memory.size.isEmpty();
     memory.maximized = settings.value(QStringLiteral("maximized"), false).toBool();
@@ -61,8 +63,9 @@ void WriteWindowMemory(const WindowMemory& memory)
     QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
     settings.beginGroup(QStringLiteral("window"));
     if (memory.hasGeometry) {
-        settings.setValue(QStringLiteral("position"), memory.position);
         settings.setValue(QStringLiteral("size"), memory.size);
+        if (memory.hasPosition)
+            settings.setValue(QStringLiteral("position"), memory.position);
     }
     settings.setValue(QStringLiteral("maximized"), memory.maximized);
     QStringList widths;
@@ -81,6 +84,7 @@ WindowMemory CurrentWindowMemory(const QWidget& window, const QHeaderView& heade
     memory.size = normal.size();
     memory.position = normal.topLeft() - (window.geometry().topLeft() - window.frameGeometry().topLeft());
     memory.hasGeometry = normal.isValid();
+    memory.hasPosition = memory.hasGeometry;
     for (int column = 0; column < header.count(); ++column)
         memory.columns.push_back(header.sectionSize(column));
     return memory;

@@ -42,7 +42,8 @@ private:
 // What the main window remembers between runs, in the "window" group of the
 // program's settings file.
 struct WindowMemory {
-    bool hasGeometry = false;
+    bool hasGeometry = false;  // a size, and a place unless hasPosition is false
+    bool hasPosition = false;
     // When not maximised: where the window's frame stands and the size of
     // the window within it.
     QPoint position;
