@@ -6,6 +6,7 @@
 #include "delete/restore_last.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace snapsift {
@@ -59,6 +60,20 @@ extern const char* const kRestoreUnreadableText;
 std::string RestoreNotThisDeletionText(const std::string& logPath);
 std::string RestoreQuestionText(std::size_t fileCount);
 std::string RestoreSummaryText(const std::vector<RestoreResult>& results);
+
+// A name or path as the window shows it: every control character (CR, LF,
+// TAB and the rest of C0, DEL) as its visible symbol (␍ ␊ ␉ …), and the
+// Unicode line and paragraph separators and NEL as ␤, so that a name stays on
+// one line. Other bytes are kept. The log and the report keep the real bytes.
+std::string VisibleControls(std::string_view bytes);
+
+// How much of the extension box a text fills: one for an ASCII character,
+// two for any other, as on a double-byte code page.
+int ExtensionWidth(std::string_view utf8);
+
+// The help page could not be opened: `noProgram` when the desktop has no
+// program for it, otherwise the file is missing; names the page's full path.
+std::string HelpNotOpenedText(const std::string& path, bool noProgram);
 
 // Menus and the rest.
 extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."

@@ -10,6 +10,7 @@ class QFrame;
 class QHBoxLayout;
 class QItemSelectionModel;
 class QLabel;
+class QScrollArea;
 
 namespace snapsift {
 
@@ -45,6 +46,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;  // Esc closes the window
 
 private:
     struct Card {
@@ -59,6 +61,7 @@ private:
     };
 
     void Rebuild();
+    void FitOnScreen(bool centre);
     void UpdateMarks();
     void OnReady(const QByteArray& path);
 
@@ -68,6 +71,7 @@ private:
     OpenFile openFile_;
     std::string name_;
     QLabel* title_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     QWidget* row_ = nullptr;
     QHBoxLayout* rowLayout_ = nullptr;
     std::vector<Card> cards_;

@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTreeView>
 #include <QTreeWidget>
 
@@ -32,8 +33,11 @@ CSnapsiftDlg::CSnapsiftDlg(WindowServices services, QWidget* parent) : QDialog(p
     }
     if (!services_.openFile)
         services_.openFile = [](const std::string& path) { OpenWithDefaultProgram(path); };
+    if (!services_.openHelp)
+        services_.openHelp = [](const std::string& path) { return OpenWithDefaultProgram(path); };
     CreateControls();
     OnInitDialog();
+    RestoreWindow();
 }
 
 CSnapsiftDlg::~CSnapsiftDlg()
@@ -82,7 +86,7 @@ bool CSnapsiftDlg::UpdateData(bool save)
     m_options.m_bBmp = m_checkBmp->isChecked();
     m_options.m_bOther = m_checkOther->isChecked();
     const QByteArray ext = m_otherExt->text().toUtf8();
-    if (ext.size() > kOtherExtLimit) {
+    if (ExtensionWidth(ext.toStdString()) > kOtherExtLimit) {
         messenger_->Show({ExtensionTooLongText(kOtherExtLimit), "Snapsift", MessageButtons::Ok, MessageIcon::Exclamation});
         m_otherExt->setFocus(Qt::OtherFocusReason);
         m_otherExt->selectAll();
@@ -95,6 +99,37 @@ bool CSnapsiftDlg::UpdateData(bool save)
 void CSnapsiftDlg::accept()
 {
     // The OK command (Enter with no push button focused) does nothing.
+}
+
+void CSnapsiftDlg::RestoreWindow()
+{
+    // Without remembered values the window opens as it always has: at its
+    // own size, centred, with the columns as made.
+    const WindowMemory memory = ReadWindowMemory();
+    SetResultColumnWidths(memory.columns);
+    if (memory.hasGeometry) {
+        QSize size = memory.size.expandedTo(baseSize_);
+        if (const QScreen* screen = this->screen())
+            size = size.boundedTo(screen->availableGeometry().size()).expandedTo(baseSize_);
+        resize(size);
+        // A place on a screen no longer there: centred, as at a first start.
+        if (memory.hasPosition && TopEdgeOnAScreen(QRect(memory.position, size)))
+            move(memory.position);
+    }
+    if (memory.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CSnapsiftDlg::done(int result)
+{
+    WriteWindowMemory(CurrentWindowMemory(*this, *m_resultList->header()));
+    QDialog::done(result);
+}
+
+void CSnapsiftDlg::resizeEvent(QResizeEvent* event)
+{
+    edges_.Apply(baseSize_, size());
+    QDialog::resizeEvent(event);
 }
 
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
@@ -155,7 +190,7 @@ bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
 
 void CSnapsiftDlg::ShowAboutBox()
 {
-    CAboutDlg about(services_.openFile, this);
+    CAboutDlg about([this] { OnHelp(); }, this);
     about.exec();
 }
 

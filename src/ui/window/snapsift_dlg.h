@@ -1,12 +1,14 @@
 #pragma once
 
 #include "delete/restore_last.h"
+#include "platform/shell.h"
 #include "review/content_check.h"
 #include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
 #include "ui/window_texts.h"
+#include "ui/window/window_geometry.h"
 
 #include <QDialog>
 
@@ -41,6 +43,8 @@ struct WindowServices {
     std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
     std::string deletionLogPath = "DeleteLog.log";
     QString fontFamily;  // empty: the usual Japanese Gothic face
+    // Opens the help page; null: the desktop's default program.
+    std::function<ShellResult(const std::string& path)> openHelp;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -92,10 +96,15 @@ public:
 
     static constexpr int kOtherExtLimit = 4;
 
+    // The size the window opens at when it remembers none, and its smallest.
+    QSize BaseSize() const { return baseSize_; }
+
 protected:
     void accept() override;  // Enter does nothing
+    void done(int result) override;  // remembers the window's size and columns
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -106,7 +115,11 @@ private:
     void CreateFrames(const DialogUnits& du);
     void SetTabOrder();
     void ConnectControls();
-    void SetResultColumnWidths();
+    void SetResultColumnWidths(const std::vector<int>& remembered);
+    void FitValueColumns();
+    int SizeColumnNeed() const;
+    int DateColumnNeed() const;
+    void RestoreWindow();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
@@ -131,6 +144,8 @@ private:
 
     ResultView m_view;
     SearchTargets m_targets;
+    QSize baseSize_;
+    EdgeLayout edges_;
     WindowServices services_;
     std::unique_ptr<Messenger> ownMessenger_;
     Messenger* messenger_ = nullptr;

@@ -6,6 +6,7 @@
 #include "ui/delete_conversation.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
+#include "platform/shell.h"
 #include "ui/window/messenger.h"
 #include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"
@@ -26,6 +27,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 namespace snapsift {
 
 void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
@@ -35,7 +38,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
         const TargetNode& target = m_targets.nodes[node];
         QTreeWidgetItem* parent = target.parent >= 0 ? treeItems_[target.parent] : nullptr;
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
-        item->setText(0, DisplayText(TargetNodeText(target)));
+        item->setText(0, ShownText(TargetNodeText(target)));
         item->setData(0, Qt::UserRole, node);
         // A folder below a root is listed only when opened: until then it
         // shows an expand arrow, as it may well have subfolders.
@@ -48,6 +51,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
 void CSnapsiftDlg::MirrorResults()
 {
     resultModel_->Rebuilt();
+    FitValueColumns();
     m_duplicateCombo->Mirror();
     m_autoSelectButton->setEnabled(m_view.buttons.autoSelect);
     m_deleteButton->setEnabled(m_view.buttons.deleteSelected);
@@ -257,7 +261,13 @@ void CSnapsiftDlg::OnDuplicateDropDown()
 
 void CSnapsiftDlg::OnHelp()
 {
-    services_.openFile(HelpPagePath());
+    const std::string path = HelpPagePath();
+    const ShellResult opened = services_.openHelp(path);
+    if (opened.ok)
+        return;
+    struct stat st {};
+    const bool present = stat(path.c_str(), &st) == 0;
+    ShowInformation(HelpNotOpenedText(path, present));
 }
 
 } // namespace snapsift
