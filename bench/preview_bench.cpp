@@ -10,6 +10,7 @@
 #include "freeze_watch.h"
 #include "ui/preview/compare_window.h"
 #include "ui/preview/picture_preview.h"
+#include "ui/preview/preview_helper.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/preview/result_previews.h"
 #include "ui/window/snapsift_dlg.h"
@@ -114,6 +115,9 @@ Run Measure(snapsift::CSnapsiftDlg& window, Start start)
 
 int main(int argc, char** argv)
 {
+    // The window's preview helpers are this program started again.
+    if (snapsift::IsPreviewHelperCall(argc, argv))
+        return snapsift::RunPreviewHelper();
     std::string work;
     double megapixels = 100;
     for (int i = 1; i + 1 < argc; i += 2) {

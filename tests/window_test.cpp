@@ -13,6 +13,7 @@
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/help_page.h"
 #include "ui/preview/picture_preview.h"
+#include "ui/preview/preview_helper.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/preview/result_previews.h"
@@ -1088,11 +1089,10 @@ TEST_F(WindowTest, ListStaysResponsiveWhileALargePictureDecodes)
     Search(DesktopChild(BaseName(folder.Path())));
     ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
 
-    // The worker waits for the window's word before it reads the file, so
+    // The loader holds the request back until the window's word, so
     // everything the window does meanwhile happens while the decode is due.
-    auto gate = std::make_shared<std::binary_semaphore>(0);
     PreviewLoader& loader = dlg->Previews().Loader();
-    loader.SetWorkerHook([gate] { gate->acquire(); });
+    loader.SetHeld(true);
     std::vector<std::string> order;
     QObject::connect(&loader, &PreviewLoader::Ready, dlg.get(), [&order] { order.push_back("decoded"); });
 
@@ -1116,8 +1116,7 @@ TEST_F(WindowTest, ListStaysResponsiveWhileALargePictureDecodes)
     order.push_back("key");
     EXPECT_TRUE(loader.Busy());
 
-    gate->release();
-    loader.SetWorkerHook({});
+    loader.SetHeld(false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !loader.Busy(); }, 60000));
     EXPECT_EQ(order, (std::vector<std::string>{"timer", "key", "decoded"}));
     HoverRow(*dlg, row);
@@ -1396,6 +1395,9 @@ TEST(QtMessengerTest, CancelAnswersCancel)
 // the temporary ones are set up before anything else runs.
 int main(int argc, char** argv)
 {
+    // The window's preview helpers are this program started again.
+    if (snapsift::IsPreviewHelperCall(argc, argv))
+        return snapsift::RunPreviewHelper();
     const TempDir root;
     g_desktop = root.MakeFolder("desktop");
     root.MakeFolder("desktop/albums");
@@ -1405,6 +1407,7 @@ int main(int argc, char** argv)
     snapsift::testing::SetEnv("HOME", root.MakeFolder("home"));
     snapsift::testing::SetEnv("XDG_CONFIG_HOME", root / "config");
     snapsift::testing::SetEnv("XDG_DATA_HOME", root.MakeFolder("data"));
+    snapsift::testing::SetEnv("XDG_CACHE_HOME", root.MakeFolder("cache"));
     g_trash = root / "data/Trash";
     g_logPath = root / "DeleteLog.log";
 
