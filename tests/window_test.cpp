@@ -1,6 +1,9 @@
 // The main window, the About box and the Qt message box, run with the real
 // widgets on the offscreen platform. The desktop folder, the trash and the
 // deletion log live in a temporary tree made before anything reads them.
+// Before Qt, whose "signals" GLib uses as a name.
+#include <gio/gio.h>
+
 #include "delete/delete_selected.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
@@ -17,6 +20,7 @@
 #include "ui/preview/preview_tip.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/preview/result_previews.h"
+#include "ui/preview/thumbnail_cache.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
@@ -55,7 +59,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <semaphore>
+#include <sstream>
+#include <sys/fanotify.h>
+#include <fcntl.h>
+#include <cstring>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -968,6 +976,48 @@ std::string PngBombBytes()
            be32(Crc32(idat)) + be32(0) + "IEND" + be32(Crc32("IEND"));
 }
 
+// A progressive JPEG of side × side pixels in three full-resolution
+// components, holding only the first scan (every DC difference zero, one
+// bit per block): a few megabytes that ask the decoder for a coefficient
+// buffer of side² × 6 bytes.
+std::string ProgressiveDcOnlyJpegBytes(int side)
+{
+    auto be16 = [](int v) { return std::string{char(v >> 8), char(v & 0xff)}; };
+    std::string jpeg("\xff\xd8", 2);
+    jpeg += std::string("\xff\xdb", 2) + be16(67) + std::string(1, '\0') + std::string(64, '\1');
+    jpeg += std::string("\xff\xc2", 2) + be16(17) + char(8) + be16(side) + be16(side) + char(3);
+    for (int c = 1; c <= 3; ++c)
+        jpeg += std::string{char(c), char(0x11), char(0)};
+    // One DC code, "0", for the difference category 0.
+    jpeg += std::string("\xff\xc4", 2) + be16(20) + char(0) + char(1) + std::string(15, '\0') + char(0);
+    jpeg += std::string("\xff\xda", 2) + be16(12) + char(3);
+    for (int c = 1; c <= 3; ++c)
+        jpeg += std::string{char(c), char(0)};
+    jpeg += std::string(3, '\0');  // spectral selection 0..0, no approximation
+    const long long blocks = 3LL * ((side + 7) / 8) * ((side + 7) / 8);
+    jpeg += std::string(static_cast<std::size_t>((blocks + 7) / 8), '\0');
+    return jpeg + std::string("\xff\xd9", 2);
+}
+
+// This process's resident memory and its peak since the last ResetPeakMemory, in bytes.
+long long StatusBytes(const char* key)
+{
+    std::istringstream status(ReadFile("/proc/self/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::atoll(line.c_str() + std::strlen(key)) * 1024;
+    }
+    return -1;
+}
+
+bool ResetPeakMemory()
+{
+    FILE* file = std::fopen("/proc/self/clear_refs", "w");
+    const bool ok = file && std::fputs("5", file) >= 0;
+    return (file && std::fclose(file) == 0) && ok;
+}
+
 // Puts the pointer's tooltip on list row `row` and waits for the loader's answer.
 void HoverRow(CSnapsiftDlg& dlg, int row)
 {
@@ -1020,6 +1070,7 @@ TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
         {"notes.jpg", [] { return std::string("not a picture\n"); }, {}, Failed("画像ではないか、対応していない形式です")},
         {"bomb.png", [] { return PngBombBytes(); }, {}, Failed("画像が大きすぎます")},
         {"bomb.gif", [] { return GifBytes(16000, 16000, false); }, {}, Failed("画像が大きすぎます")},
+        {"dc-only.jpg", [] { return ProgressiveDcOnlyJpegBytes(20000); }, {}, Failed("画像が大きすぎます")},
         {"pipe.jpg", [] { return JpegBytes(40, 30); }, {}, Failed("通常のファイルではありません"), PreviewCase::Fifo},
         {"link.jpg", [] { return JpegBytes(40, 30); }, {}, Failed("リンクです"), PreviewCase::Link},
     };
@@ -1051,7 +1102,14 @@ TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
         SCOPED_TRACE(DisplayText(cases[i].file).toStdString());
         const int row = RowOfPath(*dlg, paths[i]);
         ASSERT_GE(row, 0);
+        // Whatever the file, the window itself grows by less than its cache
+        // of previews: the decoding happens elsewhere.
+        const bool peakReset = ResetPeakMemory();
+        const long long before = StatusBytes("VmRSS:");
         HoverRow(*dlg, row);
+        if (peakReset) {
+            EXPECT_LT(StatusBytes("VmHWM:") - before, kPreviewCacheBytes);
+        }
         EXPECT_TRUE(tip.isVisible());
         EXPECT_EQ(tip.Path(), paths[i]);
         EXPECT_EQ(tip.m_text->text(), cases[i].line);
@@ -1211,6 +1269,157 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
     // Clearing the list leaves no copy to show.
     QTest::mouseClick(dlg->m_clearButton, Qt::LeftButton);
     EXPECT_EQ(compare->CardCount(), 0);
+}
+
+FileVersion VersionOf(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
+QImage Filled(QSize size, Qt::GlobalColor color)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+TEST_F(WindowTest, PreviewsShareTheDesktopsThumbnailCache)
+{
+    TempDir folder(g_desktop);
+    const std::string photo = folder.WriteFile("IMG_0002.JPG", JpegBytes(640, 480));
+    const std::string small = folder.WriteFile("small.jpg", JpegBytes(40, 30));
+    const std::string cut = folder.WriteFile("cut.jpg", JpegBytes(400, 300).substr(0, 500));
+    const ThumbnailCache cache;  // this process has the window's XDG_CACHE_HOME
+    const std::string large = cache.Root() + "/large/" + ThumbnailCache::FileName(photo);
+    const auto openAndSearch = [&] {
+        dlg.reset();
+        Open();
+        Show();
+        Search(DesktopChild(BaseName(folder.Path())));
+        ASSERT_EQ(dlg->Results().list.GetItemCount(), 3);
+    };
+    const auto hover = [&](const std::string& path) {
+        HoverRow(*dlg, RowOfPath(*dlg, path));
+        return dlg->Previews().Loader().Find(path);
+    };
+
+    // Decoded, then kept where the file managers look, as GIO reads it.
+    openAndSearch();
+    const PicturePreview* first = hover(photo);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(first->fromThumbnail);
+    EXPECT_EQ(PreviewText(*first), Q("640 × 480 JPEG"));
+    struct stat st {};
+    ASSERT_EQ(lstat(large.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    GFile* file = g_file_new_for_path(photo.c_str());
+    GFileInfo* info = g_file_query_info(file, "thumbnail::*", G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+    ASSERT_NE(info, nullptr);
+    const char* gioPath = g_file_info_get_attribute_byte_string(info, G_FILE_ATTRIBUTE_THUMBNAIL_PATH);
+    EXPECT_EQ(std::string(gioPath ? gioPath : ""), large);
+    EXPECT_TRUE(g_file_info_get_attribute_boolean(info, G_FILE_ATTRIBUTE_THUMBNAIL_IS_VALID));
+    g_object_unref(info);
+    g_object_unref(file);
+    const QImage written(QString::fromStdString(large));
+    struct stat photoStat {};
+    ASSERT_EQ(stat(photo.c_str(), &photoStat), 0);
+    EXPECT_EQ(written.size(), QSize(256, 192));
+    EXPECT_EQ(written.text("Thumb::URI").toStdString(), ThumbnailCache::Uri(photo));
+    EXPECT_EQ(written.text("Thumb::URI").left(8), Q("file:///"));
+    EXPECT_EQ(written.text("Thumb::MTime").toLongLong(), static_cast<long long>(photoStat.st_mtime));
+    EXPECT_EQ(written.text("Thumb::Size").toLongLong(), static_cast<long long>(photoStat.st_size));
+    // No thumbnail of a picture smaller than one; a failure entry for a cut one.
+    hover(small);
+    EXPECT_FALSE(Exists(cache.Root() + "/large/" + ThumbnailCache::FileName(small)));
+    EXPECT_EQ(dlg->Previews().Tip().m_text->text(), Q("40 × 30 JPEG"));
+    hover(cut);
+    EXPECT_EQ(dlg->Previews().Tip().m_text->text(), Failed("壊れているか、途中で切れています"));
+    EXPECT_TRUE(Exists(cache.Root() + "/fail/snapsift-1.0/" + ThumbnailCache::FileName(cut)));
+    EXPECT_EQ(cache.FindFailure(cut, VersionOf(cut)), PreviewFailure::Broken);
+
+    // After a restart the thumbnail is what shows (made green here, to tell).
+    ASSERT_TRUE(cache.Store(photo, VersionOf(photo), Filled({256, 192}, Qt::green), {640, 480}, "JPEG"));
+    openAndSearch();
+    const PicturePreview* again = hover(photo);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(again->fromThumbnail);
+    EXPECT_EQ(PreviewText(*again), Q("640 × 480 JPEG"));
+    EXPECT_EQ(dlg->Previews().Tip().m_picture->pixmap().toImage().pixel(128, 96), qRgb(0, 255, 0));
+    EXPECT_EQ(hover(cut)->failure, PreviewFailure::Broken);
+
+    // One made from another version of the file (another MTime) is not used,
+    // and a fresh one replaces it.
+    FileVersion older = VersionOf(photo);
+    older.mtimeNs -= 60'000'000'000LL;
+    ASSERT_TRUE(cache.Store(photo, older, Filled({256, 192}, Qt::green), {640, 480}, "JPEG"));
+    openAndSearch();
+    const PicturePreview* fresh = hover(photo);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_FALSE(fresh->fromThumbnail);
+    const QImage shown = dlg->Previews().Tip().m_picture->pixmap().toImage();
+    EXPECT_GT(qRed(shown.pixel(10, 96)), 200);
+    EXPECT_GT(qBlue(shown.pixel(245, 96)), 200);
+    EXPECT_EQ(QImage(QString::fromStdString(large)).text("Thumb::MTime").toLongLong(),
+              static_cast<long long>(photoStat.st_mtime));
+}
+
+TEST_F(WindowTest, APictureThatNeverOpensHoldsNeitherTheNextNorTheEnd)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "an open that never returns is made with fanotify, which needs root";
+    TempDir folder(g_desktop);
+    const std::string stuck = folder.WriteFile("share/stuck.jpg", JpegBytes(40, 30));
+    const std::string next = folder.WriteFile("share/next.bmp", BmpBytes(100, 50));
+    Open();
+    Show();
+    dlg->m_checkBmp->setChecked(true);
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
+
+    // As on a share that no longer answers: opening the file waits for an
+    // answer that this test never gives, until it closes `fan`.
+    const int fan = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK, O_RDONLY | O_CLOEXEC);
+    if (fan < 0)
+        GTEST_SKIP() << "no fanotify here: " << std::strerror(errno);
+    ASSERT_EQ(fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, stuck.c_str()), 0);
+
+    PreviewLoader& loader = dlg->Previews().Loader();
+    PreviewTip& tip = dlg->Previews().Tip();
+    const int row = RowOfPath(*dlg, stuck);
+    const QModelIndex index = dlg->m_resultList->model()->index(row, 0);
+    const QPoint pos = dlg->m_resultList->visualRect(index).center();
+    QHelpEvent help(QEvent::ToolTip, pos, dlg->m_resultList->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(dlg->m_resultList->viewport(), &help);
+    // The helper is in the open: its event has come.
+    char events[4096];
+    ssize_t got = -1;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (got = read(fan, events, sizeof events)) > 0; }, 60000));
+    for (auto* event = reinterpret_cast<fanotify_event_metadata*>(events); got > 0 && FAN_EVENT_OK(event, got);
+         event = FAN_EVENT_NEXT(event, got)) {
+        if (event->fd >= 0)
+            close(event->fd);  // the answer stays unsent
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !loader.Busy(); }, 60000));
+    EXPECT_EQ(tip.m_text->text(), Failed("読み込みに時間がかかりすぎます"));
+    EXPECT_EQ(loader.RunningHelpers(), 0);
+
+    // The next picture previews; the stuck one is not tried again.
+    loader.SetTimeLimit(600000);  // however busy the machine
+    HoverRow(*dlg, RowOfPath(*dlg, next));
+    EXPECT_EQ(tip.m_text->text(), Q("100 × 50 BMP"));
+    EXPECT_EQ(tip.m_picture->pixmap().size(), QSize(100, 50));
+    HoverRow(*dlg, row);
+    EXPECT_EQ(tip.m_text->text(), Failed("読み込みに時間がかかりすぎます"));
+    EXPECT_EQ(loader.RunningHelpers(), 1);
+
+    // The window ends while the open still waits: nothing waits for it.
+    dlg.reset();
+    close(fan);
 }
 
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)
