@@ -14,7 +14,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -281,13 +285,6 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     preview.pixelSize = stored.isValid() ? shown : preview.image.size();
     preview.version = version;
     preview.fromThumbnail = fromThumbnail;
-    // A thumbnail is worth keeping for a picture larger than itself, made
-    // from the file as it still is.
-    struct stat after {};
-    if (cached && !fromThumbnail && shrink && box == QSize(kPreviewSide, kPreviewSide) &&
-        (shown.width() > ThumbnailCache::kLargeSide || shown.height() > ThumbnailCache::kLargeSide) &&
-        ::fstat(fd.Get(), &after) == 0 && VersionOf(after) == version)
-        thumbnails->Store(path, version, preview.image, shown, preview.format);
     return preview;
 }
 
@@ -345,6 +342,21 @@ void LimitImageAllocation()
     QImageReader::setAllocationLimit(kImageAllocationLimitMiB);
 }
 
+void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize box, const ThumbnailCache& cache)
+{
+    // Worth keeping for a picture larger than a thumbnail, made from the
+    // file as it still is.
+    if (!preview.Ok() || preview.fromThumbnail || box != QSize(kPreviewSide, kPreviewSide) ||
+        (preview.pixelSize.width() <= ThumbnailCache::kLargeSide &&
+         preview.pixelSize.height() <= ThumbnailCache::kLargeSide) ||
+        !cache.Covers(path))
+        return;
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st {};
+    if (fd.Get() >= 0 && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && VersionOf(st) == preview.version)
+        cache.Store(path, preview.version, preview.image, preview.pixelSize, preview.format);
+}
+
 PicturePreview LoadPicturePreview(const std::string& path, QSize box, const FileVersion* known, bool* unchanged,
                                   const ThumbnailCache* thumbnails)
 {
@@ -369,14 +381,108 @@ void SetNonBlocking(int fd)
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
+pid_t SpawnHelper(int socket)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
+    std::string program = HelperProgram();
+    std::string option = kDecodePreviewOption;
+    char* argv[] = {program.data(), option.data(), nullptr};
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : 0;
+}
+
 constexpr qsizetype kMaxReplyBytes =
     static_cast<qsizetype>(sizeof(preview_wire::Reply)) + 4LL * kPreviewSide * kPreviewSide;
 
 } // namespace
 
-// One helper process and the pipes to it.
+// How the start of one helper went: its process id once known.
+struct HelperStart {
+    std::mutex mutex;
+    pid_t pid = -1;          // -1 while starting, 0 when it could not start
+    bool cancelled = false;  // killed before it was known: its starter ends it
+};
+
+// Starts helpers on a thread of its own: posix_spawn holds the calling
+// thread until the child has run exec, which a busy machine can make long.
+// The thread lives as long as the loader, so that the helpers' parent-death
+// signal comes when the loader ends.
+class HelperStarter final {
+public:
+    HelperStarter() : thread_([this] { Run(); }) {}
+    ~HelperStarter()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    HelperStarter(const HelperStarter&) = delete;
+    HelperStarter& operator=(const HelperStarter&) = delete;
+
+    // Starts a helper on `socket` (its end of the connection, closed here).
+    std::shared_ptr<HelperStart> Start(int socket)
+    {
+        auto start = std::make_shared<HelperStart>();
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.emplace_back(socket, start);
+        }
+        wake_.notify_one();
+        return start;
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            std::pair<int, std::shared_ptr<HelperStart>> next;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+                if (queue_.empty())
+                    return;
+                next = std::move(queue_.front());
+                queue_.pop_front();
+                if (stop_) {
+                    ::close(next.first);
+                    const std::lock_guard startLock(next.second->mutex);
+                    next.second->pid = 0;
+                    continue;
+                }
+            }
+            const pid_t pid = SpawnHelper(next.first);
+            ::close(next.first);
+            bool cancelled = false;
+            {
+                const std::lock_guard lock(next.second->mutex);
+                next.second->pid = pid;
+                cancelled = next.second->cancelled;
+            }
+            if (cancelled && pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);  // just started: goes at once
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::pair<int, std::shared_ptr<HelperStart>>> queue_;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts when the rest is ready
+};
+
+// One helper process and the connection to it.
 struct PreviewLoader::Helper {
-    pid_t pid = -1;
+    std::shared_ptr<HelperStart> start;
     int socket = -1;                     // both ways; a socket, so a gone helper raises no SIGPIPE
     QSocketNotifier* notifier = nullptr;  // deleted later: it may be what calls Retire
     QTimer* deadline = nullptr;           // the same
@@ -390,7 +496,7 @@ void PreviewLoader::SetHelperProgram(const std::string& program)
     HelperProgram() = program;
 }
 
-PreviewLoader::PreviewLoader(QObject* parent) : QObject(parent)
+PreviewLoader::PreviewLoader(QObject* parent) : QObject(parent), starter_(std::make_unique<HelperStarter>())
 {
     cache_.setMaxCost(kPreviewCacheBytes);
 }
@@ -401,6 +507,7 @@ PreviewLoader::~PreviewLoader()
     while (!helpers_.empty())
         Retire(*helpers_.back(), true);
     Reap();
+    starter_.reset();
 }
 
 const PicturePreview* PreviewLoader::Find(const std::string& path) const
@@ -472,23 +579,10 @@ PreviewLoader::Helper* PreviewLoader::StartHelper()
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    std::string program = HelperProgram();
-    std::string option = kDecodePreviewOption;
-    char* argv[] = {program.data(), option.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    if (spawned != 0) {
-        ::close(ends[0]);
-        return nullptr;
-    }
+    // Requests can be sent at once: the connection holds them until the
+    // helper reads. One that cannot start closes it, and the loader sees the end.
     auto helper = std::make_unique<Helper>();
-    helper->pid = pid;
+    helper->start = starter_->Start(ends[1]);
     helper->socket = ends[0];
     SetNonBlocking(helper->socket);
     Helper* raw = helper.get();
@@ -612,8 +706,15 @@ void PreviewLoader::OnTimeout(Helper& helper)
 
 void PreviewLoader::Retire(Helper& helper, bool kill)
 {
-    if (kill)
-        ::kill(helper.pid, SIGKILL);
+    pid_t pid = -1;
+    {
+        const std::lock_guard lock(helper.start->mutex);
+        pid = helper.start->pid;
+        if (pid < 0)
+            helper.start->cancelled = kill;
+    }
+    if (kill && pid > 0)
+        ::kill(pid, SIGKILL);
     helper.notifier->setEnabled(false);
     helper.notifier->disconnect(this);
     helper.notifier->deleteLater();
@@ -622,8 +723,8 @@ void PreviewLoader::Retire(Helper& helper, bool kill)
     helper.deadline->deleteLater();
     ::close(helper.socket);
     // Reaped now if already gone, or later; never waited for.
-    if (::waitpid(helper.pid, nullptr, WNOHANG) == 0)
-        abandoned_.push_back(helper.pid);
+    if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0)
+        abandoned_.push_back(pid);
     std::erase_if(helpers_, [&helper](const std::unique_ptr<Helper>& h) { return h.get() == &helper; });
 }
 

@@ -18,6 +18,7 @@ namespace snapsift {
 
 inline constexpr int kPreviewSide = 256;             // a preview fits a square of this side
 inline constexpr int kImageAllocationLimitMiB = 256;  // the largest image Qt may allocate
+class HelperStarter;
 class ThumbnailCache;
 
 inline constexpr qint64 kPreviewCacheBytes = 48LL * 1024 * 1024;
@@ -73,10 +74,14 @@ void LimitImageAllocation();
 // time, so the window calls it only through PreviewLoader, which runs it in
 // helper processes. `*unchanged` becomes true, and nothing is decoded, when
 // the file is still the version `known`. With `thumbnails`, that cache is
-// read before decoding and written after.
+// read before decoding (and failures are recorded in it).
 PicturePreview LoadPicturePreview(const std::string& path, QSize box = {kPreviewSide, kPreviewSide},
                                   const FileVersion* known = nullptr, bool* unchanged = nullptr,
                                   const ThumbnailCache* thumbnails = nullptr);
+
+// Stores `preview` of `path`, made for `box`, in the thumbnail cache when it
+// is worth keeping there and the file is still the version it shows.
+void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize box, const ThumbnailCache& cache);
 
 // Makes previews in helper processes (this program started with
 // --decode-preview; see preview_helper.h), at most two at once, and keeps the
@@ -139,6 +144,7 @@ private:
     void Reap();
     void Deliver(const QByteArray& path, const PicturePreview& preview, bool unchanged);
 
+    std::unique_ptr<HelperStarter> starter_;
     std::vector<std::unique_ptr<Helper>> helpers_;
     std::vector<int> abandoned_;                // killed helpers' process ids, reaped when gone
     std::vector<Job> queue_;                    // the newest last

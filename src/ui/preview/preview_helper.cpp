@@ -2,6 +2,10 @@
 
 #include "ui/preview/thumbnail_cache.h"
 
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+
 #include <csignal>
 #include <cstring>
 #include <new>
@@ -81,6 +85,23 @@ Reply ReplyFor(const PicturePreview& preview, bool unchanged)
     return reply;
 }
 
+// Loads the decoders' plugins and libraries while the pointer is still
+// coming to rest, so that the first picture does not pay for them.
+void WarmUp()
+{
+    QImage dot(16, 16, QImage::Format_RGB32);
+    dot.fill(Qt::gray);
+    for (const char* format : {"jpeg", "png"}) {
+        QByteArray bytes;
+        QBuffer out(&bytes);
+        out.open(QIODevice::WriteOnly);
+        QImageWriter(&out, format).write(dot);
+        QBuffer in(&bytes);
+        in.open(QIODevice::ReadOnly);
+        QImageReader(&in, format).read();
+    }
+}
+
 } // namespace
 
 bool IsPreviewHelperCall(int argc, char** argv)
@@ -100,6 +121,7 @@ int RunPreviewHelper()
     std::set_new_handler(OutOfMemory);
     LimitImageAllocation();
     const ThumbnailCache thumbnails;
+    WarmUp();
 
     for (;;) {
         Request request;
@@ -123,12 +145,13 @@ int RunPreviewHelper()
         if (!WriteAll(STDOUT_FILENO, &reply, sizeof reply))
             return 0;
         if (reply.kind == ReplyKind::Picture) {
+            // 32-bit rows have no padding: the pixels go in one piece.
             const QImage pixels = preview.image.convertToFormat(QImage::Format_ARGB32);
-            for (int y = 0; y < pixels.height(); ++y) {
-                if (!WriteAll(STDOUT_FILENO, pixels.constScanLine(y), static_cast<std::size_t>(pixels.width()) * 4))
-                    return 0;
-            }
+            if (!WriteAll(STDOUT_FILENO, pixels.constBits(), static_cast<std::size_t>(pixels.sizeInBytes())))
+                return 0;
         }
+        // After the answer: the window does not wait for the thumbnail.
+        KeepThumbnail(path, preview, {request.boxWidth, request.boxHeight}, thumbnails);
     }
 }
 

@@ -80,9 +80,11 @@ QByteArray PngWithKeys(const QImage& image, const std::vector<std::pair<QByteArr
     return png;
 }
 
+// Makes the folder (and, for the cache's own, the folders above it, as
+// XDG_CACHE_HOME may not exist yet), private to the user.
 bool MakeFolder(const std::string& path)
 {
-    if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) {
+    if (::g_mkdir_with_parents(path.c_str(), 0700) == 0 || errno == EEXIST) {
         struct stat st {};
         return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
     }
