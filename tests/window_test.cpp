@@ -29,6 +29,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QBuffer>
+#include <QDir>
 #include <QHelpEvent>
 #include <QImageWriter>
 #include <QCheckBox>
@@ -1018,6 +1019,36 @@ bool ResetPeakMemory()
     return (file && std::fclose(file) == 0) && ok;
 }
 
+// The soft address-space limits of this process's preview helpers.
+std::vector<std::string> HelperAddressSpaceLimits()
+{
+    std::vector<std::string> limits;
+    const std::string parent = std::to_string(getpid());
+    QDir proc(QStringLiteral("/proc"));
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        entry.toInt(&number);
+        const std::string dir = "/proc/" + entry.toStdString();
+        if (!number || ReadFile(dir + "/cmdline").find(kDecodePreviewOption) == std::string::npos)
+            continue;
+        std::istringstream status(ReadFile(dir + "/status"));
+        std::string line;
+        bool ours = false;
+        while (std::getline(status, line))
+            ours = ours || line == "PPid:\t" + parent;
+        std::istringstream limitLines(ReadFile(dir + "/limits"));
+        while (ours && std::getline(limitLines, line)) {
+            if (line.rfind("Max address space", 0) == 0) {
+                std::istringstream fields(line.substr(std::strlen("Max address space")));
+                std::string soft;
+                fields >> soft;
+                limits.push_back(soft);
+            }
+        }
+    }
+    return limits;
+}
+
 // Puts the pointer's tooltip on list row `row` and waits for the loader's answer.
 void HoverRow(CSnapsiftDlg& dlg, int row)
 {
@@ -1118,6 +1149,14 @@ TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
             EXPECT_EQ(tip.m_picture->pixmap().size(), cases[i].picture);
         }
     }
+
+    // Its helpers decoded all that under their own memory limit.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    const std::vector<std::string> limits = HelperAddressSpaceLimits();
+    EXPECT_FALSE(limits.empty());
+    for (const std::string& limit : limits)
+        EXPECT_EQ(limit, std::to_string(kPreviewHelperMemoryBytes));
+#endif
 
     // The EXIF orientation turns the left (red) half to the top.
     HoverRow(*dlg, RowOfPath(*dlg, paths[0]));

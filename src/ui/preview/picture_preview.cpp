@@ -34,6 +34,9 @@ namespace {
 // Pictures whose header claims more pixels than this are not decoded even
 // where the decoder could scale them down while reading.
 constexpr qint64 kMaxPreviewPixels = 400'000'000;
+// Nor progressive JPEGs whose coefficients would take more than half of what
+// a decoding helper may use (kPreviewHelperMemoryBytes).
+constexpr std::uint64_t kMaxJpegCoefficientBytes = 512ULL * 1024 * 1024;
 
 class FileDescriptor final {
 public:
@@ -108,6 +111,66 @@ private:
     std::size_t len_ = 0;
     unsigned char buffer_[64 * 1024];
 };
+
+// A progressive JPEG is decoded into a buffer of all its coefficients, two
+// bytes for each of the 64 in every 8 × 8 block of every component, however
+// small the picture is shown and however few bytes the file has: 20000 ×
+// 20000 pixels in three full components ask for 2.4 GB. Returns what the
+// header asks for; 0 for a sequential JPEG, which needs a row of blocks only.
+std::uint64_t JpegCoefficientBytes(int fd)
+{
+    ByteReader in(fd);
+    if (in.Next() != 0xFF || in.Next() != 0xD8)
+        return 0;
+    for (;;) {
+        if (!in.SeekFF())
+            return 0;
+        in.Next();
+        int marker;
+        do {
+            marker = in.Next();
+        } while (marker == 0xFF);
+        if (marker < 0 || marker == 0xD9 || marker == 0xDA)
+            return 0;  // no frame header before the first scan
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;
+        const int high = in.Next();
+        const int low = in.Next();
+        const int length = (high << 8) | low;
+        if (low < 0 || length < 2)
+            return 0;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (!frame) {
+            in.Skip(length - 2);
+            continue;
+        }
+        const bool progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+        in.Next();  // precision
+        const std::uint64_t height = (static_cast<std::uint64_t>(in.Next()) << 8) | in.Next();
+        const std::uint64_t width = (static_cast<std::uint64_t>(in.Next()) << 8) | in.Next();
+        const int count = in.Next();
+        if (!progressive || count <= 0)
+            return 0;
+        int h[256], v[256];
+        int hMax = 1, vMax = 1;
+        for (int c = 0; c < count; ++c) {
+            in.Next();  // id
+            const int factors = in.Next();
+            in.Next();  // quantisation table
+            h[c] = std::max(1, (factors >> 4) & 0x0F);
+            v[c] = std::max(1, factors & 0x0F);
+            hMax = std::max(hMax, h[c]);
+            vMax = std::max(vMax, v[c]);
+        }
+        // Each component's blocks, its rows and columns padded to whole MCUs.
+        const std::uint64_t mcuColumns = (width + 8 * hMax - 1) / (8 * hMax);
+        const std::uint64_t mcuRows = (height + 8 * vMax - 1) / (8 * vMax);
+        std::uint64_t blocks = 0;
+        for (int c = 0; c < count; ++c)
+            blocks += mcuColumns * h[c] * mcuRows * v[c];
+        return blocks * 64 * 2;
+    }
+}
 
 // A JPEG decoder fills a file that ends early with grey and reports success.
 // The file is whole when its markers, walked from the start (segments by
@@ -255,6 +318,8 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
         return fail(PreviewFailure::NotPicture);
     const QSize stored = reader.size();
     if (stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() > kMaxPreviewPixels)
+        return fail(PreviewFailure::TooLarge);
+    if (format == "JPEG" && JpegCoefficientBytes(fd.Get()) > kMaxJpegCoefficientBytes)
         return fail(PreviewFailure::TooLarge);
     const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
     const QSize shown = turned ? stored.transposed() : stored;
@@ -539,8 +604,11 @@ void PreviewLoader::Request(const std::string& path)
 
 void PreviewLoader::Prepare()
 {
-    if (helpers_.empty())
+    // Once: later helpers start on demand, and one that cannot start is not
+    // tried again at every move of the pointer.
+    if (!prepared_ && helpers_.empty())
         StartHelper();
+    prepared_ = true;
 }
 
 void PreviewLoader::SetHeld(bool held)

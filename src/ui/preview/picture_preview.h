@@ -105,7 +105,7 @@ public:
     // is served first. A file that took too long is not tried again.
     void Request(const std::string& path);
     // Starts a helper ahead of the first request, so that it is ready when
-    // the pointer comes to rest.
+    // the pointer comes to rest. Does something the first time only.
     void Prepare();
     // True while some request has not been answered.
     bool Busy() const { return !pending_.isEmpty(); }
@@ -152,6 +152,7 @@ private:
     QHash<QByteArray, QByteArray> latestKey_;   // path -> key of its newest preview
     QSet<QByteArray> pending_;
     bool held_ = false;
+    bool prepared_ = false;
     int timeLimitMs_ = kDefaultTimeLimitMs;
 };
 

@@ -54,6 +54,19 @@ bool WriteAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
+// The sanitizers reserve terabytes of address space for their own books, so
+// builds made with them cannot run under an address-space limit.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define SNAPSIFT_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(SNAPSIFT_SANITIZED)
+constexpr bool kLimitAddressSpace = false;
+#else
+constexpr bool kLimitAddressSpace = true;
+#endif
+
 // The answer given when memory runs out in the middle of a picture: made
 // before decoding, sent without allocating.
 Reply g_outOfMemory;
@@ -111,8 +124,10 @@ bool IsPreviewHelperCall(int argc, char** argv)
 
 int RunPreviewHelper()
 {
-    const rlimit memory{kPreviewHelperMemoryBytes, kPreviewHelperMemoryBytes};
-    ::setrlimit(RLIMIT_AS, &memory);
+    if (kLimitAddressSpace) {
+        const rlimit memory{kPreviewHelperMemoryBytes, kPreviewHelperMemoryBytes};
+        ::setrlimit(RLIMIT_AS, &memory);
+    }
     const rlimit noCore{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     // Ends with the window, even if the window could not kill it.
