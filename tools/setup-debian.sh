@@ -12,7 +12,8 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
-  dpkg-dev appstream
+  dpkg-dev appstream lintian man-db
+  xdotool imagemagick
 )
 
 missing=()

@@ -75,6 +75,7 @@ struct FolderListing {
     ListedFiles files;
     std::vector<std::pair<std::string, FolderId>> subfolders;  // in listing order
     std::shared_ptr<const FolderHandle> handle;  // kept open for its subfolders, when at hand
+    bool complete = true;  // false: the folder could not be read to its end
 };
 
 // Folders kept open so that their subfolders need not be opened from the top:
@@ -85,8 +86,8 @@ constexpr int kMaxHeldFolders = 256;
 FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types)
 {
     std::vector<ListedEntry> listed;
-    ListFolder(handle, listed, &MatchTypes, &types);
     FolderListing out;
+    out.complete = ListFolder(handle, listed, &MatchTypes, &types);
     std::size_t nameBytes = 0, fileCount = 0;
     for (const ListedEntry& e : listed) {
         if (e.kind == EntryKind::RegularFile) {
@@ -138,14 +139,20 @@ public:
         root.path = target_;
         FolderListing rootListing;
         {
+            errno = 0;
             FolderHandle rootHandle = OpenFolder(target_);
+            if (!rootHandle.IsOpen())
+                targetError_ = errno != 0 ? errno : ENOENT;
             if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle) && !IsTrashTarget(rootHandle)) {
                 if (const auto id = IdentifyFolder(rootHandle)) {
                     root.id = *id;
                     rootDevice_ = id->device;
                     visited_.insert(*id);
                 }
+                errno = 0;
                 rootListing = ListFolderFiles(rootHandle, types_);
+                if (!rootListing.complete)
+                    targetError_ = errno != 0 ? errno : EIO;
                 rootListing.handle = Hold(std::move(rootHandle));
             }
         }
@@ -170,6 +177,10 @@ public:
         list_.push_back(std::move(root));
         return std::move(list_);
     }
+
+    // 0 when the target was opened and listed; else why not. Known once
+    // CollectSubfolders has run.
+    int TargetError() const { return targetError_; }
 
 private:
     static int ClampToInt(std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); }
@@ -281,6 +292,7 @@ private:
 
     const std::string& target_;
     const TypePatterns& types_;
+    int targetError_ = 0;
     Progress& progress_;
     const unsigned threads_;
     std::atomic<int> held_{0};
@@ -331,11 +343,16 @@ PassFiles FindPassFiles(const PassJob& job)
 
 } // namespace
 
+bool AnyTypeTicked(const SearchOptions& options)
+{
+    return options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther;
+}
+
 SearchRefusal CheckSearchOptions(const SearchOptions& options)
 {
     if (options.m_bOther && options.m_strOtherExt.empty())
         return SearchRefusal::NeedOtherExtension;
-    if (!options.m_bJpeg && !options.m_bBmp && !options.m_bGif && !options.m_bOther)
+    if (!AnyTypeTicked(options))
         return SearchRefusal::NeedFileType;
     return SearchRefusal::None;
 }
@@ -343,7 +360,7 @@ SearchRefusal CheckSearchOptions(const SearchOptions& options)
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress)
 {
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
-        return ScanOutcome{refusal, 0};
+        return ScanOutcome{refusal, 0, {}, 0};
     TypePatterns types;
     // An extension of stars alone matches every file, also one without a dot,
     // as "*.*" does where the search comes from.
@@ -355,7 +372,10 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     // Every row's path starts with the target's canonical path, so that the
     // path shown, checked, logged and handed to the trash names one file. A
     // target that cannot be resolved safely is searched as an empty one.
-    const std::string canonicalTarget = CanonicalFolderPath(target).value_or(std::string());
+    errno = 0;
+    const std::optional<std::string> canonical = CanonicalFolderPath(target);
+    const int resolveError = canonical ? 0 : (errno != 0 ? errno : ENOENT);
+    const std::string canonicalTarget = canonical.value_or(std::string());
     const unsigned threads = ScanThreadCount();
     Collector collector(canonicalTarget, types, progress, threads);
     std::vector<ScanEntry> scanList = collector.CollectSubfolders();
@@ -418,7 +438,8 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     }
     std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
     progress.SetPos(0);
-    return ScanOutcome{SearchRefusal::None, table.RowCount()};
+    return ScanOutcome{SearchRefusal::None, table.RowCount(), canonicalTarget,
+                       resolveError != 0 ? resolveError : collector.TargetError()};
 }
 
 } // namespace snapsift
