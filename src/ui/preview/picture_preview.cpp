@@ -750,12 +750,17 @@ void PreviewLoader::OnReadable(Helper& helper)
         }
     }
     if (ended) {
-        // Gone: after its answer (memory ran out and it said so), or without
-        // one, when the decoder broke down.
+        // Gone: after its answer (memory ran out and it said so), without
+        // one when the decoder broke down, or before it ever ran.
         const bool lost = helper.busy;
+        bool started = true;
+        {
+            const std::lock_guard lock(helper.start->mutex);
+            started = helper.start->pid != 0;
+        }
         Retire(helper, true);
         if (lost)
-            Deliver(path, Failed(PreviewFailure::Broken), false);
+            Deliver(path, Failed(started ? PreviewFailure::Broken : PreviewFailure::CannotOpen), false);
     }
     if (answer)
         Deliver(path, *answer, unchanged);
