@@ -1394,6 +1394,8 @@ TEST_F(WindowTest, PreviewsShareTheDesktopsThumbnailCache)
     ASSERT_NE(first, nullptr);
     EXPECT_FALSE(first->fromThumbnail);
     EXPECT_EQ(PreviewText(*first), Q("640 × 480 JPEG"));
+    // The helper stores it after answering, under a temporary name first.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Exists(large); }, 60000));
     struct stat st {};
     ASSERT_EQ(lstat(large.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -1445,8 +1447,12 @@ TEST_F(WindowTest, PreviewsShareTheDesktopsThumbnailCache)
     const QImage shown = dlg->Previews().Tip().m_picture->pixmap().toImage();
     EXPECT_GT(qRed(shown.pixel(10, 96)), 200);
     EXPECT_GT(qBlue(shown.pixel(245, 96)), 200);
-    EXPECT_EQ(QImage(QString::fromStdString(large)).text("Thumb::MTime").toLongLong(),
-              static_cast<long long>(photoStat.st_mtime));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return QImage(QString::fromStdString(large)).text("Thumb::MTime").toLongLong() ==
+                   static_cast<long long>(photoStat.st_mtime);
+        },
+        60000));
 }
 
 TEST_F(WindowTest, APictureThatNeverOpensHoldsNeitherTheNextNorTheEnd)
