@@ -1374,7 +1374,12 @@ TEST_F(WindowTest, PreviewsShareTheDesktopsThumbnailCache)
     const std::string photo = folder.WriteFile("IMG_0002.JPG", JpegBytes(640, 480));
     const std::string small = folder.WriteFile("small.jpg", JpegBytes(40, 30));
     const std::string cut = folder.WriteFile("cut.jpg", JpegBytes(400, 300).substr(0, 500));
+    mkdir(g_trash.c_str(), 0700);
     const ThumbnailCache cache;  // this process has the window's XDG_CACHE_HOME
+    // Files in the cache itself or in a trash folder get no thumbnails.
+    EXPECT_TRUE(cache.Covers(photo));
+    EXPECT_FALSE(cache.Covers(cache.Root() + "/large/" + ThumbnailCache::FileName(photo)));
+    EXPECT_FALSE(cache.Covers(g_trash + "/files/IMG_0002.JPG"));
     const std::string large = cache.Root() + "/large/" + ThumbnailCache::FileName(photo);
     const auto openAndSearch = [&] {
         dlg.reset();

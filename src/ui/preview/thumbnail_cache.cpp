@@ -91,31 +91,51 @@ bool MakeFolder(const std::string& path)
     return false;
 }
 
-// Writes `bytes` as `folder`/`name` under a temporary name first, so that a
-// reader sees the whole file or none.
-bool WriteAtomically(const std::string& folder, const std::string& name, const QByteArray& bytes)
+bool WriteAll(int fd, const QByteArray& bytes)
 {
-    std::string temp = folder + "/." + name + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
-    if (fd < 0)
-        return false;
     qint64 done = 0;
     while (done < bytes.size()) {
         const ssize_t wrote = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (wrote < 0 && errno == EINTR)
             continue;
         if (wrote <= 0)
-            break;
+            return false;
         done += wrote;
     }
-    const bool ok = done == bytes.size() && ::fchmod(fd, 0600) == 0 && ::close(fd) == 0;
-    if (!ok || ::rename(temp.c_str(), (folder + '/' + name).c_str()) != 0) {
-        if (!ok)
-            ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-    }
     return true;
+}
+
+// Writes `bytes` as `folder`/`name` under a temporary name first, so that a
+// reader sees the whole file or none. The file has no name at all until it
+// is whole, where the file system allows: a helper killed while writing (the
+// window ends) leaves nothing behind.
+bool WriteAtomically(const std::string& folder, const std::string& name, const QByteArray& bytes)
+{
+    const std::string target = folder + '/' + name;
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const std::string temp = folder + "/." + name + '.' + std::to_string(::getpid());
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        const bool linked = WriteAll(fd, bytes) && ::fchmod(fd, 0600) == 0 &&
+                            ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        ::close(fd);
+        if (linked) {
+            if (::rename(temp.c_str(), target.c_str()) == 0)
+                return true;
+            ::unlink(temp.c_str());
+            return false;
+        }
+    }
+    std::string temp = folder + "/." + name + ".XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
+    if (fd < 0)
+        return false;
+    const bool written = WriteAll(fd, bytes) && ::fchmod(fd, 0600) == 0;
+    const bool closed = ::close(fd) == 0;
+    if (written && closed && ::rename(temp.c_str(), target.c_str()) == 0)
+        return true;
+    ::unlink(temp.c_str());
+    return false;
 }
 
 // Reads a thumbnail file with the care any file gets: no link, only a
