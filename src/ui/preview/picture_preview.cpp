@@ -735,7 +735,7 @@ void PreviewLoader::OnReadable(Helper& helper)
             preview.format = QByteArray(reply.format, static_cast<qsizetype>(strnlen(reply.format, sizeof reply.format)));
             preview.fromThumbnail = reply.fromThumbnail != 0;
             if (reply.kind == ReplyKind::Picture) {
-                QImage image(reply.imageWidth, reply.imageHeight, QImage::Format_ARGB32);
+                QImage image(reply.imageWidth, reply.imageHeight, QImage::Format_ARGB32_Premultiplied);
                 const qsizetype row = static_cast<qsizetype>(reply.imageWidth) * 4;
                 for (int y = 0; y < image.height(); ++y)
                     std::memcpy(image.scanLine(y), helper.inbox.constData() + sizeof reply + y * row,

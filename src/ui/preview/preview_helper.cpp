@@ -161,7 +161,7 @@ int RunPreviewHelper()
             return 0;
         if (reply.kind == ReplyKind::Picture) {
             // 32-bit rows have no padding: the pixels go in one piece.
-            const QImage pixels = preview.image.convertToFormat(QImage::Format_ARGB32);
+            const QImage pixels = preview.image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
             if (!WriteAll(STDOUT_FILENO, pixels.constBits(), static_cast<std::size_t>(pixels.sizeInBytes())))
                 return 0;
         }

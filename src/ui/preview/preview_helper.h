@@ -25,7 +25,8 @@ int RunPreviewHelper();
 
 // What passes through the pipes, in the machine's own byte order: a request
 // header and the path's bytes; a reply header and, for a picture, its
-// pixels (32-bit ARGB, rows without padding).
+// pixels (32-bit premultiplied ARGB, as a pixmap takes them, rows without
+// padding).
 namespace preview_wire {
 
 inline constexpr std::uint32_t kRequestMagic = 0x51525053;  // "SPRQ"
