@@ -178,6 +178,7 @@ int main(int argc, char** argv)
     setenv("XDG_CACHE_HOME", (work + "/cache").c_str(), 1);
     if (phase == "cold" && std::system(("rm -rf '" + work + "/cache/thumbnails'").c_str()) != 0)
         Fail("cannot empty the thumbnail cache");
+    setenv("XDG_STATE_HOME", (work + "/state").c_str(), 1);
 
     QApplication app(argc, argv);
     const int height = static_cast<int>(std::sqrt(megapixels * 1e6 * 3 / 4));

@@ -377,6 +377,17 @@ TEST_F(ReportTest, RestoreLastReportsEachPathAndACount)
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "not restored: " + back + ": not found in the trash");
     EXPECT_EQ(testing::ReadFile(log), logged);
 
+    // The report cannot be written: the files come back all the same, and
+    // the status and one line say that the report is lost.
+    const std::string again = tmp.WriteFile("T/again.jpg", "again");
+    ASSERT_TRUE(MoveToTrash(again).ok);
+    ASSERT_EQ(AppendDeletionLog(CurrentTime() - 5, {again}, log), LogOutcome::Written);
+    run = Snapsift({"--restore-last", "--log", log}, Stdout::DevFull);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("snapsift: cannot write the restore report: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_EQ(testing::ReadFile(again), "again");
+
     for (const std::string& bad : {tmp / "missing.log", tmp.WriteFile("empty.log", "no block here\r\n")}) {
         run = Snapsift({"--restore-last", "--log", bad});
         EXPECT_EQ(run.status, 2) << bad;

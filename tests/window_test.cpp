@@ -5,6 +5,8 @@
 #include <gio/gio.h>
 
 #include "delete/delete_selected.h"
+#include "delete/deletion_log.h"
+#include "platform/local_time.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "support/temp_tree.h"
@@ -694,6 +696,61 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     EXPECT_EQ(messenger.shown[1].text, "0 個のファイルを元の場所に戻しました。\n次のファイルは元に戻せませんでした。\n" +
                                            gone0 + " (ごみ箱にありません)\n" + gone1 + " (ごみ箱にありません)\n");
     EXPECT_EQ(Paths(), pathsBefore);
+}
+
+// The log cannot take the block (a folder stands under its name): the block
+// goes to the fallback log and one message says where. The undo then puts back
+// this window's own file, not the one deleted on purpose before; once another
+// block follows in that log, the undo says so and moves nothing.
+TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
+{
+    TempDir flow(g_desktop);
+    for (const char* folder : {"a", "b", "c"})
+        flow.MakeFile(std::string(folder) + "/x.jpg", 7);
+    unlink(g_logPath.c_str());
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(flow.Path())));
+    dlg->OnDuplicateChosen(1);
+    auto deleteFirstRow = [&] {
+        const ResultView& view = dlg->Results();
+        const std::string path = view.table.Path(view.list.TableRow(0));
+        dlg->m_resultList->selectionModel()->select(dlg->m_resultList->model()->index(0, 0),
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+        return path;
+    };
+    const std::string a = deleteFirstRow();  // on purpose, into the usual log
+    ASSERT_FALSE(Exists(a));
+    const std::string aside = g_logPath + ".aside";
+    ASSERT_EQ(rename(g_logPath.c_str(), aside.c_str()), 0);
+    ASSERT_EQ(mkdir(g_logPath.c_str(), 0755), 0);
+    messenger.shown.clear();
+    const std::string b = deleteFirstRow();
+    rmdir(g_logPath.c_str());
+    rename(aside.c_str(), g_logPath.c_str());
+    ASSERT_FALSE(Exists(b));
+    const std::string fallback = std::string(std::getenv("XDG_STATE_HOME")) + "/snapsift/DeleteLog.log";
+    ASSERT_EQ(messenger.shown.size(), 2u);
+    EXPECT_EQ(messenger.shown[1].text,
+              "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + fallback);
+
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 2u);
+    EXPECT_EQ(messenger.shown[0].text, "直前の削除でごみ箱に移動した 1 個のファイルを元の場所に戻します。よろしいですか？");
+    EXPECT_EQ(messenger.shown[1].text, "1 個のファイルを元の場所に戻しました。");
+    EXPECT_TRUE(Exists(b));
+    EXPECT_FALSE(Exists(a));
+
+    // Another deletion wrote the last block meanwhile.
+    ASSERT_EQ(AppendDeletionLog(CurrentTime(), {"/elsewhere/x.jpg"}, fallback), LogOutcome::Written);
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, RestoreNotThisDeletionText(fallback));
+    EXPECT_TRUE(Exists(b));
+    EXPECT_FALSE(Exists(a));
 }
 
 TEST_F(WindowTest, ComboFieldKeepsItsTextWithoutASelectedEntry)
@@ -1709,6 +1766,7 @@ int main(int argc, char** argv)
     snapsift::testing::SetEnv("XDG_CONFIG_HOME", root / "config");
     snapsift::testing::SetEnv("XDG_DATA_HOME", root.MakeFolder("data"));
     snapsift::testing::SetEnv("XDG_CACHE_HOME", root.MakeFolder("cache"));
+    snapsift::testing::SetEnv("XDG_STATE_HOME", root / "state");
     g_trash = root / "data/Trash";
     g_logPath = root / "DeleteLog.log";
 

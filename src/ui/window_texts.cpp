@@ -27,8 +27,11 @@ const char* const kNotMovedText = "次のファイルはごみ箱に移動でき
 const char* const kChangedReasonText = "検索の後で変更されています";
 const char* const kGoneReasonText = "ファイルが見つかりません";
 const char* const kRefusedReasonText = "ごみ箱が受け付けませんでした: ";
+const char* const kChangedInTrashReasonText =
+    "検索の後で別のファイルに置き換えられていました。そのファイルは元の場所に戻せなかったため、ごみ箱に残っています: ";
 
 const char* const kRestoreUnreadableText = "削除ログ(DeleteLog.log)から直前の削除を読めませんでした。";
+const char* const kDeletionLogName = "DeleteLog.log";
 
 const char* const kAboutMenuText = "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)...";
 const char* const kRestoreLastMenuText = "直前の削除を元に戻す(&U)";
@@ -52,6 +55,8 @@ std::string NotMovedReasonText(const NotMoved& file)
         return kGoneReasonText;
     case NotMovedReason::Refused:
         return kRefusedReasonText + file.error;
+    case NotMovedReason::ChangedInTrash:
+        return kChangedInTrashReasonText + file.trashEntry;
     }
     return {};
 }
@@ -69,6 +74,10 @@ std::string RestoreReasonText(const RestoreResult& r)
         return "ごみ箱の項目が通常のファイルではありません";
     case RestoreStatus::BadTrashInfo:
         return "ごみ箱の情報ファイル(.trashinfo)が壊れています";
+    case RestoreStatus::LinkInPath:
+        return "元の場所のフォルダーがリンクに置き換えられています: " + r.error;
+    case RestoreStatus::EntryChanged:
+        return "ごみ箱の項目が削除したときのファイルではありません";
     case RestoreStatus::Failed:
         return "移動できません: " + r.error;
     }
@@ -126,6 +135,59 @@ std::string NotMovedMessageText(const std::vector<NotMoved>& notMoved)
     if (notMoved.size() > kPathsShown)
         text += MoreText(notMoved.size());
     return text;
+}
+
+namespace {
+
+std::string LogFailureText(LogOutcome outcome)
+{
+    switch (outcome) {
+    case LogOutcome::Written:
+        return {};
+    case LogOutcome::NotOpened:
+        return "開けませんでした";
+    case LogOutcome::Locked:
+        return "他のプログラムが使用中でした";
+    case LogOutcome::WriteFailed:
+        return "書き込めませんでした";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string LogNotWrittenText(const DeleteOutcome& outcome)
+{
+    std::string text = kLogWriteFailedText;
+    text += "\n" + std::string(kDeletionLogName) + ": " + LogFailureText(outcome.log);
+    const std::string fallback = FallbackDeletionLogPath();
+    text += "\n" + (fallback.empty() ? std::string("~/.local/state/snapsift/DeleteLog.log") : fallback) + ": " +
+            LogFailureText(outcome.fallbackLog);
+    return text;
+}
+
+std::string LogElsewhereText(const DeleteOutcome& outcome)
+{
+    return "削除ログ(DeleteLog.log)を" + LogFailureText(outcome.log) + "。\n削除の記録は次のファイルに書きました。\n" +
+           outcome.logPath;
+}
+
+std::string DeleteReportText(const DeleteOutcome& outcome)
+{
+    if (outcome.NotLogged())
+        return LogNotWrittenText(outcome);
+    std::string text;
+    if (outcome.LoggedElsewhere())
+        text = LogElsewhereText(outcome);
+    if (!outcome.notMoved.empty())
+        text += (text.empty() ? "" : "\n\n") + NotMovedMessageText(outcome.notMoved);
+    return text;
+}
+
+std::string RestoreNotThisDeletionText(const std::string& logPath)
+{
+    return "削除ログ(" + logPath +
+           ")の最後の記録は、この画面で最後に行った削除ではありません。\nファイルは元に戻していません。";
 }
 
 std::string RestoreQuestionText(std::size_t fileCount)

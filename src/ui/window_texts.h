@@ -13,6 +13,7 @@ namespace snapsift {
 enum class SearchRefusal;
 enum class TargetRefusal;
 struct NotMoved;
+struct DeleteOutcome;
 
 extern const char* const kInformationCaption;  // "情報": the search's messages
 extern const char* const kConfirmCaption;      // "確認": the deletion's and the undo's messages
@@ -37,14 +38,25 @@ extern const char* const kNotMovedText;
 // Why a file was not moved, in parentheses after its path.
 extern const char* const kChangedReasonText;  // no longer the file the search found
 extern const char* const kGoneReasonText;     // nothing under its path any more
-extern const char* const kRefusedReasonText;  // followed by GIO's own message
+extern const char* const kRefusedReasonText;  // followed by the system's own words
+extern const char* const kChangedInTrashReasonText;  // followed by the entry in the trash
 // The question before moving `paths`: the first 15, then a note for the rest.
 std::string DeleteConfirmationText(const std::vector<std::string>& paths);
 // The message naming the files not moved, each with its reason; the first 15.
 std::string NotMovedMessageText(const std::vector<NotMoved>& notMoved);
+extern const char* const kDeletionLogName;  // "DeleteLog.log"
+// Neither log took the block, and why: nothing was moved.
+std::string LogNotWrittenText(const DeleteOutcome& outcome);
+// The block went to the fallback log, and why.
+std::string LogElsewhereText(const DeleteOutcome& outcome);
+// The one message after a confirmed deletion: where the record went when not
+// to the asked-for log, then the files not moved. Empty when all went well.
+std::string DeleteReportText(const DeleteOutcome& outcome);
 
 // Undoing the last deletion.
 extern const char* const kRestoreUnreadableText;
+// The window's own last deletion is not the last block of its log.
+std::string RestoreNotThisDeletionText(const std::string& logPath);
 std::string RestoreQuestionText(std::size_t fileCount);
 std::string RestoreSummaryText(const std::vector<RestoreResult>& results);
 

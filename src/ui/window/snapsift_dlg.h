@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delete/restore_last.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
@@ -9,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -66,8 +68,8 @@ public:
     void OnHelp();
     // Puts the files of the last logged deletion back, after a confirmation.
     void OnRestoreLast();
-    // Whether a deletion in this run has moved a file, which enables OnRestoreLast.
-    bool CanRestoreLast() const { return deletedThisRun_; }
+    // Whether a deletion in this window has moved a file, which enables OnRestoreLast.
+    bool CanRestoreLast() const { return lastDeletion_.has_value(); }
 
     // For tests and the benchmark.
     const ResultView& Results() const { return m_view; }
@@ -120,7 +122,15 @@ private:
     ResultModel* resultModel_ = nullptr;
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
-    bool deletedThisRun_ = false;
+    // The window's own last deletion that moved files: the undo puts back
+    // exactly these, while its block is still the last one of its log.
+    struct LastDeletion {
+        std::string logPath;
+        std::int64_t startTime = 0;
+        std::vector<std::string> loggedPaths;
+        std::vector<TrashedFile> files;
+    };
+    std::optional<LastDeletion> lastDeletion_;
     // The search the results come from; empty target when there are none.
     std::string searchTarget_;
     SearchOptions searchOptions_;

@@ -3,6 +3,7 @@
 #include "ui/window/snapsift_dlg.h"
 
 #include "delete/delete_selected.h"
+#include "ui/delete_conversation.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
 #include "ui/window/messenger.h"
@@ -150,27 +151,22 @@ void CSnapsiftDlg::OnDeleteSelected()
     const BusyWindow busy(this);
     PullSelection();
     const std::int64_t startTime = CurrentTime();
-    const std::vector<int> confirmed = SelectedListRows(m_view.list);
+    const std::vector<int> rowsBefore = ListedTableRows();
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
-    if (confirmed.empty()) {
-        ShowConfirm(kNothingSelectedText, false);
-        return;
-    }
-    if (ShowConfirm(DeleteConfirmationText(ListedPaths(m_view, confirmed)), true) != MessageAnswer::Ok)
-        return;
-    const std::vector<int> rowsBefore = ListedTableRows();
     const DeleteOutcome outcome =
-        DeleteConfirmed(m_view, confirmed, *progressDriver_, services_.deletionLogPath, startTime);
-    if (outcome.log == LogOutcome::WriteFailed) {
-        ShowConfirm(kLogWriteFailedText, false);
-        return;
+        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime);
+    if (outcome.moved > 0) {
+        LastDeletion last;
+        last.logPath = outcome.logPath;
+        last.startTime = outcome.startTime;
+        last.loggedPaths = outcome.confirmedPaths;
+        for (const MovedFile& file : outcome.movedFiles)
+            last.files.push_back({file.path, file.entry, file.facts});
+        lastDeletion_ = std::move(last);
     }
-    deletedThisRun_ = deletedThisRun_ || outcome.moved > 0;
     if (outcome.moved > 0 || ListedTableRows() != rowsBefore)
         MirrorResults();
-    if (!outcome.notMoved.empty())
-        ShowConfirm(NotMovedMessageText(outcome.notMoved), false);
 }
 
 std::vector<int> CSnapsiftDlg::ListedTableRows() const
