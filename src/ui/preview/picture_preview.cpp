@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -551,6 +552,7 @@ struct PreviewLoader::Helper {
     int socket = -1;                     // both ways; a socket, so a gone helper raises no SIGPIPE
     QSocketNotifier* notifier = nullptr;  // deleted later: it may be what calls Retire
     QTimer* deadline = nullptr;           // the same
+    QElapsedTimer sent;                   // since the request went
     bool busy = false;
     Job job;
     QByteArray inbox;
@@ -561,7 +563,24 @@ void PreviewLoader::SetHelperProgram(const std::string& program)
     HelperProgram() = program;
 }
 
-PreviewLoader::PreviewLoader(QObject* parent) : QObject(parent), starter_(std::make_unique<HelperStarter>())
+static int g_defaultTimeLimitMs = PreviewLoader::kDefaultTimeLimitMs;
+
+void PreviewLoader::SetDefaultTimeLimit(int milliseconds)
+{
+    g_defaultTimeLimitMs = milliseconds;
+}
+
+void PreviewLoader::SetTimeLimit(int milliseconds)
+{
+    timeLimitMs_ = milliseconds;
+    for (const auto& helper : helpers_) {
+        if (helper->busy)
+            helper->deadline->start(static_cast<int>(std::max<qint64>(0, milliseconds - helper->sent.elapsed())));
+    }
+}
+
+PreviewLoader::PreviewLoader(QObject* parent)
+    : QObject(parent), starter_(std::make_unique<HelperStarter>()), timeLimitMs_(g_defaultTimeLimitMs)
 {
     cache_.setMaxCost(kPreviewCacheBytes);
 }
@@ -676,6 +695,7 @@ void PreviewLoader::Send(Helper& helper, Job job)
     helper.busy = true;
     helper.job = std::move(job);
     helper.inbox.clear();
+    helper.sent.start();
     helper.deadline->start(timeLimitMs_);
     // An idle helper's pipe is empty and holds far more than one request.
     const bool fits = helper.job.path.size() <= static_cast<qsizetype>(preview_wire::kMaxPathBytes);

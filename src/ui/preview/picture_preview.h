@@ -112,8 +112,12 @@ public:
     // For tests and the benchmark: while held, requests wait and no helper
     // is given work, so a caller can see what the window does meanwhile.
     void SetHeld(bool held);
-    // How long a helper may take over one picture before it is killed.
-    void SetTimeLimit(int milliseconds) { timeLimitMs_ = milliseconds; }
+    // How long a helper may take over one picture before it is killed;
+    // applies to the pictures at work too, counted from when each was sent.
+    void SetTimeLimit(int milliseconds);
+    // The limit new loaders start with (tests raise it, so that a busy
+    // machine does not decide their outcome).
+    static void SetDefaultTimeLimit(int milliseconds);
     // The helpers running now, and those killed but not yet gone.
     int RunningHelpers() const { return static_cast<int>(helpers_.size()); }
     int AbandonedHelpers() const { return static_cast<int>(abandoned_.size()); }
@@ -153,7 +157,7 @@ private:
     QSet<QByteArray> pending_;
     bool held_ = false;
     bool prepared_ = false;
-    int timeLimitMs_ = kDefaultTimeLimitMs;
+    int timeLimitMs_;
 };
 
 } // namespace snapsift
