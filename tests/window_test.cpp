@@ -1119,7 +1119,7 @@ bool ResetPeakMemory()
 }
 
 // The soft address-space limits of this process's preview helpers.
-std::vector<std::string> HelperAddressSpaceLimits()
+[[maybe_unused]] std::vector<std::string> HelperAddressSpaceLimits()
 {
     std::vector<std::string> limits;
     const std::string parent = std::to_string(getpid());
