@@ -5,11 +5,13 @@
 # auto-select reports against the plain report, the window's own handlers
 # (search and fill, automatic selection, deletion to a private trash, and the
 # deletion of 2,000 files of one name) and peak memory against the size of
-# the table's texts; then the picture previews: the first tooltip of a
-# 24-megapixel JPEG with a cold thumbnail cache against the same decode in
-# the window's own process, the tooltip after a restart from the thumbnail
-# cache, the longest stretch without repainting while previews decode, and
-# the window's own peak memory meanwhile.
+# the table's texts; the content check of automatic selection (1 GiB of
+# copies, warm and cold against cat, and 200,000 rows with nothing to
+# compare); then the picture previews: the first tooltip of a 24-megapixel
+# JPEG with a cold thumbnail cache against the same decode in the window's
+# own process, the tooltip after a restart from the thumbnail cache, the
+# longest stretch without repainting while previews decode, and the window's
+# own peak memory meanwhile.
 #
 #   bash bench/run.sh            the table for 50,000 and 200,000 files
 #   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
@@ -274,6 +276,70 @@ print_previews() {
     }' "$root/previews/results"
 }
 
+# The content check of automatic selection: 1 GiB of copies (64 pairs of
+# 8 MiB) checked warm and, as root, cold against cat of the same files; and
+# 200,000 rows with nothing to compare: writes $root/content/results.
+measure_content() {
+  local dir=$root/content
+  if [ "$(find "$dir/files" -name '*.bmp' 2>/dev/null | wc -l)" -ne 128 ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$bin/content_bench" --make "$dir/files"
+  fi
+  local -a warm_s cold_s cat_s
+  cat "$dir"/files/*/*.bmp > /dev/null  # warm
+  for ((r = 0; r < runs; r++)); do
+    "$bin/content_bench" --check "$dir/files" > "$dir/check.out"
+    warm_s+=("$(value_of check_s "$dir/check.out")")
+  done
+  local bytes
+  bytes=$(value_of check_bytes "$dir/check.out")
+  if [ "$cold" -eq 1 ]; then
+    for ((r = 0; r < runs; r++)); do
+      drop_caches
+      cat_s+=("$(seconds_of cat "$dir"/files/*/*.bmp)")
+      drop_caches
+      "$bin/content_bench" --check "$dir/files" > "$dir/check.out"
+      cold_s+=("$(value_of check_s "$dir/check.out")")
+    done
+  fi
+  "$bin/content_bench" --rows 200000 > "$dir/rows.out"
+  {
+    echo "check_bytes=$bytes"
+    echo "check_warm=$(median "${warm_s[@]}")"
+    if [ "$cold" -eq 1 ]; then
+      echo "check_cold=$(median "${cold_s[@]}")"
+      echo "cat_cold=$(median "${cat_s[@]}")"
+    fi
+    cat "$dir/rows.out"
+  } > "$dir/results"
+}
+
+print_content_table() {
+  awk -F= '
+    { v[$1] = $2 }
+    function row(label, value, target, verdict) { printf "| %s | %s | %s | %s |\n", label, value, target, verdict }
+    END {
+      print ""
+      print "| content check (median) | value | target | |"
+      print "|---|---:|---|---|"
+      gib = v["check_bytes"] / 1073741824
+      row("bytes compared (GiB)", sprintf("%.2f", gib), "", "")
+      row("warm cache (GiB/s)", sprintf("%.2f", gib / v["check_warm"]), "≥ 1.5", gib / v["check_warm"] >= 1.5 ? "met" : "**missed**")
+      if ("check_cold" in v) {
+        row("cold cache: check (s)", sprintf("%.3f", v["check_cold"]), "", "")
+        row("cold cache: cat of the same files (s)", sprintf("%.3f", v["cat_cold"]), "", "")
+        r = v["check_cold"] / v["cat_cold"]
+        row("cold cache: check ÷ cat", sprintf("%.2f", r), "≤ 1.2", r <= 1.2 ? "met" : "**missed**")
+      } else {
+        row("cold cache (needs root to drop the page cache)", "skipped", "", "")
+      }
+      row("200k rows, nothing to compare, by name and size (s)", sprintf("%.4f", v["rows_by_name_s"]), "", "")
+      r = v["rows_checked_s"] / v["rows_by_name_s"]
+      row("… with the check (s)", sprintf("%.4f", v["rows_checked_s"]), "no slower", r <= 1.1 ? "met" : "**missed**")
+    }' "$root/content/results"
+}
+
 print_table() {
   local a=$root/50k/results b=$root/200k/results c=$root/samename/results
   awk -F= -v runs="$runs" '
@@ -373,10 +439,12 @@ make_tree_once 200k 200000 20000
 measure 50k
 measure 200k
 measure_same_name
+measure_content
 measure_previews
 echo
 echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the build: $load"
 echo
 print_table
+print_content_table
 echo
 print_previews

@@ -4,6 +4,7 @@
 #include "delete/deletion_log.h"
 #include "delete/restore_last.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
 #include "platform/local_time.h"
 #include "platform/trash.h"
 #include "review/result_view.h"

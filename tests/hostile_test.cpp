@@ -9,6 +9,7 @@
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "ui/delete_conversation.h"

@@ -4,6 +4,7 @@
 #include "delete/deletion_log.h"
 #include "platform/local_time.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
 #include "scan/file_table.h"
 #include "support/temp_tree.h"
 #include "ui/fact_texts.h"
@@ -58,6 +59,11 @@ TEST(CommandLineTest, Parsing)
         {{"--report"}, Mode::BadUsage},
         {{"--report", "F", "G"}, Mode::BadUsage},
         {{"--duplicates", "--auto-select", "F"}, Mode::BadUsage},
+        {{"--auto-select", "--by-name-and-size", "--protect", "P", "--protect", "Q", "F"}, Mode::Report,
+         Kind::AutoSelect, "j", "", "F"},
+        {{"--report", "--by-name-and-size", "F"}, Mode::BadUsage},
+        {{"--report", "F", "--protect"}, Mode::BadUsage},
+        {{"--protect", "P"}, Mode::BadUsage},
         {{"F"}, Mode::BadUsage},
         {{"--help"}, Mode::Help},
         {{"--report", "F", "--help"}, Mode::Help},
@@ -271,6 +277,24 @@ TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
     run = Snapsift({"--report", "--auto-select", tmp / "T"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, older + "\n");
+
+    // Same name, size and order of dates, other bytes: picked only without
+    // comparing contents. A protected folder, reached through a link, is
+    // never picked from.
+    const std::string olderScan = tmp.WriteFile("T/scan 01.bmp", "picture one");
+    testing::WaitForNewerSecond(tmp / "T");
+    tmp.WriteFile("T/s/scan 01.bmp", "picture two");
+    run = Snapsift({"--report", "--bmp", "--auto-select", tmp / "T"});
+    EXPECT_EQ(run.out, "");
+    run = Snapsift({"--report", "--bmp", "--auto-select", "--by-name-and-size", tmp / "T"});
+    EXPECT_EQ(run.out, olderScan + "\n");
+    ASSERT_EQ(symlink((tmp / "T").c_str(), (tmp / "way").c_str()), 0);
+    run = Snapsift({"--report", "--auto-select", "--by-name-and-size", "--protect", tmp / "way", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    run = Snapsift({"--report", "--auto-select", "--protect", tmp / "missing", tmp / "T"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("missing"), std::string::npos);
 }
 
 // With --null every record ends with NUL, as find -print0 does, so a name

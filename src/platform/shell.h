@@ -9,11 +9,6 @@ struct ShellResult {
     std::string error;  // the system's own words when not ok
 };
 
-// GIO's own move to the trash (g_file_trash) of the file at `path`. The
-// deletion writes the trash itself (TrashWriter), as it must check each move
-// afterwards; this stays as the reference its entries are compared with.
-ShellResult MoveToTrash(const std::string& path);
-
 // The user's own trash folder ("$XDG_DATA_HOME/Trash", by default
 // "~/.local/share/Trash"), where files of the home's disk go.
 std::string UserTrashFolder();

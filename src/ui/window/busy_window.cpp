@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -34,7 +35,8 @@ bool IsUserInput(QEvent::Type type)
 
 } // namespace
 
-BusyWindow::BusyWindow(QWidget* window) : window_(window)
+BusyWindow::BusyWindow(QWidget* window, std::function<void()> onEscape)
+    : window_(window), onEscape_(std::move(onEscape))
 {
     QCoreApplication::instance()->installEventFilter(this);
 }
@@ -58,6 +60,8 @@ bool BusyWindow::eventFilter(QObject* watched, QEvent* event)
         ours = static_cast<QWindow*>(watched) == window_->windowHandle();
     if (!ours)
         return false;
+    if (onEscape_ && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        onEscape_();
     // An accepted override keeps a key from reaching the window's shortcuts.
     if (event->type() == QEvent::ShortcutOverride)
         event->accept();

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QWidget;
 
 namespace snapsift {
@@ -13,7 +15,9 @@ namespace snapsift {
 // Other windows (message boxes opened by the command) take input as usual.
 class BusyWindow final : public QObject {
 public:
-    explicit BusyWindow(QWidget* window);
+    // `onEscape`, when given, is called for an Esc pressed meanwhile (and
+    // the key is thrown away all the same).
+    explicit BusyWindow(QWidget* window, std::function<void()> onEscape = {});
     ~BusyWindow() override;
     BusyWindow(const BusyWindow&) = delete;
     BusyWindow& operator=(const BusyWindow&) = delete;
@@ -22,6 +26,7 @@ public:
 
 private:
     QWidget* window_;
+    std::function<void()> onEscape_;
 };
 
 } // namespace snapsift

@@ -98,7 +98,7 @@ void ProgressRelay::ShowOn(QProgressBar* bar)
     bar->setValue(static_cast<int>(position));
 }
 
-void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work)
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput)
 {
     ProgressRelay relay;
     std::mutex mutex;
@@ -112,7 +112,7 @@ void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& wo
     });
     for (;;) {
         relay.ShowOn(bar);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::processEvents(takeInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         std::unique_lock lock(mutex);
         if (ended.wait_for(lock, std::chrono::milliseconds(kRepaintMilliseconds / 2), [&] { return done; }))
             break;

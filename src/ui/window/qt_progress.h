@@ -53,7 +53,9 @@ private:
 
 // Runs `work` on a thread of its own, driving `progress`, while this thread
 // only paints the window and shows the progress on `bar`; user input waits
-// as it does while a command runs. Returns once `work` has ended.
-void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work);
+// as it does while a command runs. Returns once `work` has ended. With
+// `takeInput`, user input is handed on meanwhile, for a BusyWindow to
+// look at (an Esc that stops the work) and throw away.
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput = false);
 
 } // namespace snapsift

@@ -1,10 +1,14 @@
 #pragma once
 
 #include "delete/restore_last.h"
+#include "platform/shell.h"
+#include "review/content_check.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
 #include "ui/window_texts.h"
+#include "ui/window/window_geometry.h"
 
 #include <QDialog>
 
@@ -15,6 +19,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -38,6 +43,8 @@ struct WindowServices {
     std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
     std::string deletionLogPath = "DeleteLog.log";
     QString fontFamily;  // empty: the usual Japanese Gothic face
+    // Opens the help page; null: the desktop's default program.
+    std::function<ShellResult(const std::string& path)> openHelp;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -77,15 +84,27 @@ public:
     const std::string& SearchedFolder() const { return searchedFolder_; }
     QTreeWidgetItem* TreeItemOfNode(int node) const;
     ResultPreviews& Previews() const { return *previews_; }
+    ContentChecker& Checker() { return contentChecker_; }
+    const ProtectedFolders& Protection() const { return protection_; }
+
+    // Protects the folder of tree node `node`, or ends its protection, and
+    // remembers the protected folders for the next start.
+    void OnToggleProtection(int node);
 
     // The search options, as the data exchange fills them.
     SearchOptions m_options;
 
     static constexpr int kOtherExtLimit = 4;
 
+    // The size the window opens at when it remembers none, and its smallest.
+    QSize BaseSize() const { return baseSize_; }
+
 protected:
     void accept() override;  // Enter does nothing
+    void done(int result) override;  // remembers the window's size and columns
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -96,7 +115,11 @@ private:
     void CreateFrames(const DialogUnits& du);
     void SetTabOrder();
     void ConnectControls();
-    void SetResultColumnWidths();
+    void SetResultColumnWidths(const std::vector<int>& remembered);
+    void FitValueColumns();
+    int SizeColumnNeed() const;
+    int DateColumnNeed() const;
+    void RestoreWindow();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
@@ -105,6 +128,12 @@ private:
     void MirrorResults();
     std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
+    // Protected folders (snapsift_dlg_protection.cpp).
+    void LoadProtection();
+    void SaveProtection() const;
+    void ShowProtection(const std::vector<int>& nodes);
+    std::string NodeFolder(int node) const;
+    void AddTreeEntries(QMenu& menu, QPoint globalPos);
     void RunSearch(const std::string& target, const SearchOptions& options);
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
@@ -115,6 +144,8 @@ private:
 
     ResultView m_view;
     SearchTargets m_targets;
+    QSize baseSize_;
+    EdgeLayout edges_;
     WindowServices services_;
     std::unique_ptr<Messenger> ownMessenger_;
     Messenger* messenger_ = nullptr;
@@ -131,6 +162,8 @@ private:
         std::vector<TrashedFile> files;
     };
     std::optional<LastDeletion> lastDeletion_;
+    ContentChecker contentChecker_;  // remembers what it compared while the window lives
+    ProtectedFolders protection_;
     // The search the results come from; empty target when there are none.
     std::string searchTarget_;
     SearchOptions searchOptions_;

@@ -6,7 +6,9 @@
 #include "ui/delete_conversation.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
+#include "platform/shell.h"
 #include "ui/window/messenger.h"
+#include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"
 #include "ui/window/busy_window.h"
 #include "ui/display_text.h"
@@ -20,9 +22,12 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
 
 namespace snapsift {
 
@@ -33,7 +38,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
         const TargetNode& target = m_targets.nodes[node];
         QTreeWidgetItem* parent = target.parent >= 0 ? treeItems_[target.parent] : nullptr;
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
-        item->setText(0, DisplayText(TargetNodeText(target)));
+        item->setText(0, ShownText(TargetNodeText(target)));
         item->setData(0, Qt::UserRole, node);
         // A folder below a root is listed only when opened: until then it
         // shows an expand arrow, as it may well have subfolders.
@@ -46,6 +51,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
 void CSnapsiftDlg::MirrorResults()
 {
     resultModel_->Rebuilt();
+    FitValueColumns();
     m_duplicateCombo->Mirror();
     m_autoSelectButton->setEnabled(m_view.buttons.autoSelect);
     m_deleteButton->setEnabled(m_view.buttons.deleteSelected);
@@ -141,9 +147,24 @@ MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel
 
 void CSnapsiftDlg::OnAutoSelect()
 {
-    const BusyWindow busy(this);
-    snapsift::OnAutoSelect(m_view, *progressDriver_);
+    // Esc stops the content check; nothing is selected then.
+    contentChecker_.ResetStop();
+    const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
+    const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
+    AutoSelectOutcome outcome;
+    RunBesideWindow(
+        m_progress,
+        [&](Progress& progress) {
+            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
+        },
+        true);
+    m_progress->setValue(m_progress->minimum());
+    if (outcome.stopped)
+        return;
     PushSelection();
+    previews_->ContentChecked();
+    if (const std::string text = LeftUnselectedText(outcome.differing, outcome.unreadable); !text.empty())
+        ShowInformation(text);
 }
 
 void CSnapsiftDlg::OnDeleteSelected()
@@ -155,7 +176,8 @@ void CSnapsiftDlg::OnDeleteSelected()
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
     const DeleteOutcome outcome =
-        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime);
+        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime, {},
+                               &protection_);
     if (outcome.moved > 0) {
         LastDeletion last;
         last.logPath = outcome.logPath;
@@ -203,7 +225,9 @@ void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
 
 void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
 {
-    AddTreeItems(m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt()));
+    const std::vector<int> added = m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt());
+    AddTreeItems(added);
+    ShowProtection(added);
     // Listed: the arrow stays only when there are subfolders.
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
@@ -237,7 +261,13 @@ void CSnapsiftDlg::OnDuplicateDropDown()
 
 void CSnapsiftDlg::OnHelp()
 {
-    services_.openFile(HelpPagePath());
+    const std::string path = HelpPagePath();
+    const ShellResult opened = services_.openHelp(path);
+    if (opened.ok)
+        return;
+    struct stat st {};
+    const bool present = stat(path.c_str(), &st) == 0;
+    ShowInformation(HelpNotOpenedText(path, present));
 }
 
 } // namespace snapsift
