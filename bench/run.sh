@@ -5,8 +5,13 @@
 # auto-select reports against the plain report, the window's own handlers
 # (search and fill, automatic selection, deletion to a private trash, and the
 # deletion of 2,000 files of one name) and peak memory against the size of
-# the table's texts; and the content check of automatic selection (1 GiB of
-# copies, warm and cold against cat, and 200,000 rows with nothing to compare).
+# the table's texts; the content check of automatic selection (1 GiB of
+# copies, warm and cold against cat, and 200,000 rows with nothing to
+# compare); then the picture previews: the first tooltip of a 24-megapixel
+# JPEG with a cold thumbnail cache against the same decode in the window's
+# own process, the tooltip after a restart from the thumbnail cache, the
+# longest stretch without repainting while previews decode, and the window's
+# own peak memory meanwhile.
 #
 #   bash bench/run.sh            the table for 50,000 and 200,000 files
 #   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
@@ -213,6 +218,64 @@ measure_same_name() {
   rm -rf "$root/work"
 }
 
+# The previews' rows: writes $root/previews/results.
+measure_previews() {
+  local dir=$root/previews out work
+  local -a first inproc second
+  local stall=0 kib=0 v
+  mkdir -p "$dir"
+  work=$dir/work
+  for ((r = 0; r < runs; r++)); do
+    for phase in cold warm; do
+      QT_QPA_PLATFORM=offscreen "$bin/preview_bench" --work "$work" --phase $phase > "$dir/$phase.out" 2>/dev/null ||
+        { echo "preview_bench --phase $phase failed" >&2; exit 1; }
+    done
+    if [ "$(value_of from_thumbnail "$dir/warm.out")" != 1 ] || [ "$(value_of from_thumbnail "$dir/cold.out")" != 0 ]; then
+      echo "the thumbnail cache was not used as expected" >&2
+      exit 1
+    fi
+    first+=("$(value_of tooltip_ready_s "$dir/cold.out")")
+    inproc+=("$(value_of in_process_s "$dir/cold.out")")
+    second+=("$(value_of tooltip_ready_s "$dir/warm.out")")
+    for v in $(value_of tooltip_longest_stall_ms "$dir/cold.out") $(value_of cached_tooltip_longest_stall_ms "$dir/cold.out") \
+             $(value_of compare_window_longest_stall_ms "$dir/cold.out") $(value_of tooltip_longest_stall_ms "$dir/warm.out"); do
+      stall=$(printf '%s\n' "$stall" "$v" | sort -g | tail -1)
+    done
+    v=$(value_of window_previews_vmhwm_kib "$dir/cold.out")
+    [ -n "$v" ] && [ "$v" -gt "$kib" ] && kib=$v
+  done
+  out=$dir/results
+  {
+    echo "first_tooltip=$(median "${first[@]}")"
+    echo "in_process=$(median "${inproc[@]}")"
+    echo "second_tooltip=$(median "${second[@]}")"
+    echo "preview_stall_ms=$stall"
+    echo "preview_kib=$kib"
+  } > "$out"
+}
+
+print_previews() {
+  awk -F= -v runs="$runs" '
+    { v[$1] = $2 }
+    function short(value, limit, unit) {
+      return value <= limit ? "met" : sprintf("**missed** by %.2f%s (%.0f%%)", value - limit, unit, 100 * (value / limit - 1))
+    }
+    END {
+      print "| previews, 24-megapixel JPEG, median of " runs " runs | value | target | |"
+      print "|---|---:|---|---|"
+      printf "| first tooltip, cold thumbnail cache (s) | %.3f | | |\n", v["first_tooltip"]
+      printf "| the same decode in the window'"'"'s own process (s) | %.3f | | |\n", v["in_process"]
+      printf "| first tooltip ÷ in-process decode | %.2f | ≤ 1.2 | %s |\n", v["first_tooltip"] / v["in_process"],
+        short(v["first_tooltip"] / v["in_process"], 1.2, "")
+      printf "| tooltip after a restart, from the thumbnail cache (ms) | %.1f | ≤ 30 ms | %s |\n", 1000 * v["second_tooltip"],
+        short(1000 * v["second_tooltip"], 30, " ms")
+      printf "| longest stretch without repainting while previews decode (ms) | %.1f | ≤ 50 ms | %s |\n", v["preview_stall_ms"],
+        short(v["preview_stall_ms"], 50, " ms")
+      printf "| window peak memory while previews show (MiB) | %.1f | ≤ 48 MiB + 48 MiB cache + text | %s |\n", v["preview_kib"] / 1024,
+        short(v["preview_kib"] / 1024, 96, " MiB")
+    }' "$root/previews/results"
+}
+
 # The content check of automatic selection: 1 GiB of copies (64 pairs of
 # 8 MiB) checked warm and, as root, cold against cat of the same files; and
 # 200,000 rows with nothing to compare: writes $root/content/results.
@@ -377,8 +440,11 @@ measure 50k
 measure 200k
 measure_same_name
 measure_content
+measure_previews
 echo
 echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the build: $load"
 echo
 print_table
 print_content_table
+echo
+print_previews

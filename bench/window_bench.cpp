@@ -11,6 +11,7 @@
 #include "freeze_watch.h"
 #include "ui/fact_texts.h"
 #include "ui/window/messenger.h"
+#include "ui/preview/preview_helper.h"
 #include "ui/window/snapsift_dlg.h"
 
 #include <QApplication>
@@ -132,6 +133,9 @@ long VmHwmKiB()
 
 int main(int argc, char** argv)
 {
+    // The window's preview helpers are this program started again.
+    if (snapsift::IsPreviewHelperCall(argc, argv))
+        return snapsift::RunPreviewHelper();
     std::string tree, work, other = "png", mark;
     int deleteCount = 1000;
     for (int i = 1; i + 1 < argc; i += 2) {

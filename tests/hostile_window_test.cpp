@@ -10,6 +10,7 @@
 #include "ui/fact_texts.h"
 #include "ui/window/about_dlg.h"
 #include "ui/window/duplicate_combo_box.h"
+#include "ui/preview/preview_helper.h"
 #include "ui/window/snapsift_dlg.h"
 
 #include <gtest/gtest.h>
@@ -483,6 +484,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 int main(int argc, char** argv)
 {
+    // The window's preview helpers are this program started again.
+    if (snapsift::IsPreviewHelperCall(argc, argv))
+        return snapsift::RunPreviewHelper();
     snapsift::testing::SetUpHostileProcess();
     if (!std::getenv("QT_QPA_PLATFORM"))
         snapsift::testing::SetEnv("QT_QPA_PLATFORM", "offscreen");

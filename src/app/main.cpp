@@ -4,6 +4,7 @@
 
 #ifdef SNAPSIFT_WITH_WINDOW
 #include "app/snapsift_app.h"
+#include "ui/preview/preview_helper.h"
 #endif
 
 #include <fcntl.h>
@@ -30,6 +31,11 @@ bool HasDisplay()
 
 int main(int argc, char** argv)
 {
+#ifdef SNAPSIFT_WITH_WINDOW
+    // Started by the window to decode previews: no display, no window.
+    if (snapsift::IsPreviewHelperCall(argc, argv))
+        return snapsift::RunPreviewHelper();
+#endif
     using snapsift::CommandLine;
     const CommandLine line = snapsift::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (line.mode) {

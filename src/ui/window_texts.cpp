@@ -308,6 +308,7 @@ const char* const kEmptyReasonText = "空のファイルです";
 const char* const kNotPictureReasonText = "画像ではないか、対応していない形式です";
 const char* const kTooLargeReasonText = "画像が大きすぎます";
 const char* const kBrokenReasonText = "壊れているか、途中で切れています";
+const char* const kTookTooLongReasonText = "読み込みに時間がかかりすぎます";
 const char* const kCompareMenuText = "同じ名前のファイルを並べて表示(&P)";
 const char* const kCompareMarkedText = "削除候補に選択中";
 const char* const kCompareTitleText = "並べて表示 - ";

@@ -1,16 +1,30 @@
 #include "ui/preview/picture_preview.h"
 
+#include "ui/preview/preview_helper.h"
+#include "ui/preview/thumbnail_cache.h"
 #include "ui/window_texts.h"
 
 #include <QFile>
 #include <QImageReader>
+#include <QElapsedTimer>
 #include <QMetaObject>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,11 +35,9 @@ namespace {
 // Pictures whose header claims more pixels than this are not decoded even
 // where the decoder could scale them down while reading.
 constexpr qint64 kMaxPreviewPixels = 400'000'000;
-
-QString Reason(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
+// Nor progressive JPEGs whose coefficients would take more than half of what
+// a decoding helper may use (kPreviewHelperMemoryBytes).
+constexpr std::uint64_t kMaxJpegCoefficientBytes = 512ULL * 1024 * 1024;
 
 class FileDescriptor final {
 public:
@@ -101,6 +113,66 @@ private:
     unsigned char buffer_[64 * 1024];
 };
 
+// A progressive JPEG is decoded into a buffer of all its coefficients, two
+// bytes for each of the 64 in every 8 × 8 block of every component, however
+// small the picture is shown and however few bytes the file has: 20000 ×
+// 20000 pixels in three full components ask for 2.4 GB. Returns what the
+// header asks for; 0 for a sequential JPEG, which needs a row of blocks only.
+std::uint64_t JpegCoefficientBytes(int fd)
+{
+    ByteReader in(fd);
+    if (in.Next() != 0xFF || in.Next() != 0xD8)
+        return 0;
+    for (;;) {
+        if (!in.SeekFF())
+            return 0;
+        in.Next();
+        int marker;
+        do {
+            marker = in.Next();
+        } while (marker == 0xFF);
+        if (marker < 0 || marker == 0xD9 || marker == 0xDA)
+            return 0;  // no frame header before the first scan
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;
+        const int high = in.Next();
+        const int low = in.Next();
+        const int length = (high << 8) | low;
+        if (low < 0 || length < 2)
+            return 0;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (!frame) {
+            in.Skip(length - 2);
+            continue;
+        }
+        const bool progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+        in.Next();  // precision
+        const std::uint64_t height = (static_cast<std::uint64_t>(in.Next()) << 8) | in.Next();
+        const std::uint64_t width = (static_cast<std::uint64_t>(in.Next()) << 8) | in.Next();
+        const int count = in.Next();
+        if (!progressive || count <= 0)
+            return 0;
+        int h[256], v[256];
+        int hMax = 1, vMax = 1;
+        for (int c = 0; c < count; ++c) {
+            in.Next();  // id
+            const int factors = in.Next();
+            in.Next();  // quantisation table
+            h[c] = std::max(1, (factors >> 4) & 0x0F);
+            v[c] = std::max(1, factors & 0x0F);
+            hMax = std::max(hMax, h[c]);
+            vMax = std::max(vMax, v[c]);
+        }
+        // Each component's blocks, its rows and columns padded to whole MCUs.
+        const std::uint64_t mcuColumns = (width + 8 * hMax - 1) / (8 * hMax);
+        const std::uint64_t mcuRows = (height + 8 * vMax - 1) / (8 * vMax);
+        std::uint64_t blocks = 0;
+        for (int c = 0; c < count; ++c)
+            blocks += mcuColumns * h[c] * mcuRows * v[c];
+        return blocks * 64 * 2;
+    }
+}
+
 // A JPEG decoder fills a file that ends early with grey and reports success.
 // The file is whole when its markers, walked from the start (segments by
 // their lengths, scan data up to the next marker), reach the end-of-image
@@ -163,33 +235,41 @@ bool BmpIsWhole(int fd, std::uint64_t fileSize)
     return dataOffset + stride * static_cast<std::uint64_t>(std::abs(height)) <= fileSize;
 }
 
-PicturePreview Failed(const char* reason, const FileVersion& version = {})
+PicturePreview Failed(PreviewFailure failure, const FileVersion& version = {})
 {
     PicturePreview preview;
-    preview.failure = Reason(reason);
+    preview.failure = failure;
     preview.version = version;
     return preview;
 }
 
-const char* OpenFailure(int error)
+PreviewFailure OpenFailure(int error)
 {
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        return kNoFileReasonText;
+        return PreviewFailure::NoFile;
     case ELOOP:
-        return kLinkReasonText;
+        return PreviewFailure::Link;
     case EACCES:
     case EPERM:
-        return kNotReadableReasonText;
+        return PreviewFailure::NotReadable;
     default:
-        return kCannotOpenReasonText;
+        return PreviewFailure::CannotOpen;
     }
+}
+
+FileVersion VersionOf(const struct stat& st)
+{
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
 // Opens `path` and reports what it is. `*unchanged` becomes true, and nothing
 // is decoded, when the file is the version `known`.
-PicturePreview Load(const std::string& path, QSize box, const FileVersion* known, bool* unchanged)
+PicturePreview Load(const std::string& path, QSize box, const FileVersion* known, bool* unchanged,
+                    const ThumbnailCache* thumbnails)
 {
     *unchanged = false;
     // O_NONBLOCK: opening a FIFO or a device neither waits for a writer nor
@@ -202,54 +282,75 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     }
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
-        return Failed(kCannotOpenReasonText);
-    const FileVersion version{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                              static_cast<std::uint64_t>(st.st_size),
-                              static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+        return Failed(PreviewFailure::CannotOpen);
+    const FileVersion version = VersionOf(st);
     if (known && *known == version) {
         *unchanged = true;
         return {};
     }
     if (!S_ISREG(st.st_mode))
-        return Failed(kNotRegularReasonText, version);
+        return Failed(PreviewFailure::NotRegular, version);
     if (st.st_size == 0)
-        return Failed(kEmptyReasonText, version);
+        return Failed(PreviewFailure::Empty, version);
+    // Files that failed before are not tried again while they stay the same.
+    const bool cached = thumbnails && thumbnails->Covers(path);
+    if (cached) {
+        const PreviewFailure before = thumbnails->FindFailure(path, version);
+        if (before != PreviewFailure::None)
+            return Failed(before, version);
+    }
+    const auto fail = [&](PreviewFailure failure) {
+        if (cached)
+            thumbnails->StoreFailure(path, version, failure);
+        return Failed(failure, version);
+    };
     // Regular file reads do not honour O_NONBLOCK; clear it anyway so the
     // decoder never sees EAGAIN.
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
 
     QFile device;
     if (!device.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        return Failed(kCannotOpenReasonText, version);
+        return Failed(PreviewFailure::CannotOpen, version);
     QImageReader reader(&device);
     reader.setAutoTransform(true);
     reader.setDecideFormatFromContent(true);
     const QByteArray format = reader.format().toUpper();
     if (format.isEmpty())
-        return Failed(kNotPictureReasonText, version);
+        return fail(PreviewFailure::NotPicture);
     const QSize stored = reader.size();
     if (stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() > kMaxPreviewPixels)
-        return Failed(kTooLargeReasonText, version);
-    if (stored.isValid() && (stored.width() > box.width() || stored.height() > box.height()))
-        reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+        return fail(PreviewFailure::TooLarge);
+    if (format == "JPEG" && JpegCoefficientBytes(fd.Get()) > kMaxJpegCoefficientBytes)
+        return fail(PreviewFailure::TooLarge);
+    const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
+    const QSize shown = turned ? stored.transposed() : stored;
+    const bool shrink = stored.isValid() && (stored.width() > box.width() || stored.height() > box.height());
 
     QImage image;
-    if (!reader.read(&image) || image.isNull()) {
-        const bool tooLarge = stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() * 4 >
-                                                      static_cast<qint64>(QImageReader::allocationLimit()) << 20;
-        return Failed(tooLarge ? kTooLargeReasonText : kBrokenReasonText, version);
+    bool fromThumbnail = false;
+    if (cached && stored.isValid()) {
+        image = thumbnails->Find(path, version, shrink ? shown.scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1}) : shown);
+        fromThumbnail = !image.isNull();
+    }
+    if (!fromThumbnail) {
+        if (shrink)
+            reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+        if (!reader.read(&image) || image.isNull()) {
+            const bool tooLarge = stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() * 4 >
+                                                          static_cast<qint64>(QImageReader::allocationLimit()) << 20;
+            return fail(tooLarge ? PreviewFailure::TooLarge : PreviewFailure::Broken);
+        }
     }
     if ((format == "JPEG" && !JpegIsWhole(fd.Get())) ||
         (format == "BMP" && !BmpIsWhole(fd.Get(), static_cast<std::uint64_t>(st.st_size))))
-        return Failed(kBrokenReasonText, version);
+        return fail(PreviewFailure::Broken);
 
     PicturePreview preview;
     preview.image = std::move(image);
     preview.format = format == "JPG" ? QByteArray("JPEG") : format;
-    preview.pixelSize = stored.isValid() ? stored : preview.image.size();
-    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-        preview.pixelSize.transpose();
+    preview.pixelSize = stored.isValid() ? shown : preview.image.size();
     preview.version = version;
+    preview.fromThumbnail = fromThumbnail;
     return preview;
 }
 
@@ -263,10 +364,39 @@ QByteArray CacheKey(const QByteArray& path, const FileVersion& version)
 
 } // namespace
 
+static const char* FailureText(PreviewFailure failure)
+{
+    switch (failure) {
+    case PreviewFailure::None:
+        break;
+    case PreviewFailure::NoFile:
+        return kNoFileReasonText;
+    case PreviewFailure::Link:
+        return kLinkReasonText;
+    case PreviewFailure::NotReadable:
+        return kNotReadableReasonText;
+    case PreviewFailure::CannotOpen:
+        return kCannotOpenReasonText;
+    case PreviewFailure::NotRegular:
+        return kNotRegularReasonText;
+    case PreviewFailure::Empty:
+        return kEmptyReasonText;
+    case PreviewFailure::NotPicture:
+        return kNotPictureReasonText;
+    case PreviewFailure::TooLarge:
+        return kTooLargeReasonText;
+    case PreviewFailure::Broken:
+        return kBrokenReasonText;
+    case PreviewFailure::TookTooLong:
+        return kTookTooLongReasonText;
+    }
+    return kBrokenReasonText;
+}
+
 QString PreviewText(const PicturePreview& preview)
 {
     if (!preview.Ok())
-        return QString::fromUtf8(kPreviewFailedFormatText).arg(QString::fromUtf8(kPreviewFailedText), preview.failure);
+        return QString::fromUtf8(kPreviewFailedFormatText).arg(QString::fromUtf8(kPreviewFailedText), QString::fromUtf8(FailureText(preview.failure)));
     return QStringLiteral("%1 × %2 %3")
         .arg(preview.pixelSize.width())
         .arg(preview.pixelSize.height())
@@ -278,23 +408,190 @@ void LimitImageAllocation()
     QImageReader::setAllocationLimit(kImageAllocationLimitMiB);
 }
 
-PicturePreview LoadPicturePreview(const std::string& path, QSize box)
+void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize box, const ThumbnailCache& cache)
 {
-    bool unchanged = false;
-    return Load(path, box, nullptr, &unchanged);
+    // Worth keeping for a picture larger than a thumbnail, made from the
+    // file as it still is.
+    if (!preview.Ok() || preview.fromThumbnail || box != QSize(kPreviewSide, kPreviewSide) ||
+        (preview.pixelSize.width() <= ThumbnailCache::kLargeSide &&
+         preview.pixelSize.height() <= ThumbnailCache::kLargeSide) ||
+        !cache.Covers(path))
+        return;
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st {};
+    if (fd.Get() >= 0 && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && VersionOf(st) == preview.version)
+        cache.Store(path, preview.version, preview.image, preview.pixelSize, preview.format);
 }
 
-PreviewLoader::PreviewLoader(QObject* parent) : QObject(parent)
+PicturePreview LoadPicturePreview(const std::string& path, QSize box, const FileVersion* known, bool* unchanged,
+                                  const ThumbnailCache* thumbnails)
 {
-    LimitImageAllocation();
-    pool_.setMaxThreadCount(2);
+    bool same = false;
+    PicturePreview preview = Load(path, box, known, &same, thumbnails);
+    if (unchanged)
+        *unchanged = same;
+    return preview;
+}
+
+namespace {
+
+std::string& HelperProgram()
+{
+    // The running executable itself, even if its file was replaced since.
+    static std::string program = "/proc/self/exe";
+    return program;
+}
+
+void SetNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+pid_t SpawnHelper(int socket)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
+    std::string program = HelperProgram();
+    std::string option = kDecodePreviewOption;
+    char* argv[] = {program.data(), option.data(), nullptr};
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : 0;
+}
+
+constexpr qsizetype kMaxReplyBytes =
+    static_cast<qsizetype>(sizeof(preview_wire::Reply)) + 4LL * kPreviewSide * kPreviewSide;
+
+} // namespace
+
+// How the start of one helper went: its process id once known.
+struct HelperStart {
+    std::mutex mutex;
+    pid_t pid = -1;          // -1 while starting, 0 when it could not start
+    bool cancelled = false;  // killed before it was known: its starter ends it
+};
+
+// Starts helpers on a thread of its own: posix_spawn holds the calling
+// thread until the child has run exec, which a busy machine can make long.
+// The thread lives as long as the loader, so that the helpers' parent-death
+// signal comes when the loader ends.
+class HelperStarter final {
+public:
+    HelperStarter() : thread_([this] { Run(); }) {}
+    ~HelperStarter()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    HelperStarter(const HelperStarter&) = delete;
+    HelperStarter& operator=(const HelperStarter&) = delete;
+
+    // Starts a helper on `socket` (its end of the connection, closed here).
+    std::shared_ptr<HelperStart> Start(int socket)
+    {
+        auto start = std::make_shared<HelperStart>();
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.emplace_back(socket, start);
+        }
+        wake_.notify_one();
+        return start;
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            std::pair<int, std::shared_ptr<HelperStart>> next;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+                if (queue_.empty())
+                    return;
+                next = std::move(queue_.front());
+                queue_.pop_front();
+                if (stop_) {
+                    ::close(next.first);
+                    const std::lock_guard startLock(next.second->mutex);
+                    next.second->pid = 0;
+                    continue;
+                }
+            }
+            const pid_t pid = SpawnHelper(next.first);
+            ::close(next.first);
+            bool cancelled = false;
+            {
+                const std::lock_guard lock(next.second->mutex);
+                next.second->pid = pid;
+                cancelled = next.second->cancelled;
+            }
+            if (cancelled && pid > 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);  // just started: goes at once
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::pair<int, std::shared_ptr<HelperStart>>> queue_;
+    bool stop_ = false;
+    std::thread thread_;  // last: starts when the rest is ready
+};
+
+// One helper process and the connection to it.
+struct PreviewLoader::Helper {
+    std::shared_ptr<HelperStart> start;
+    int socket = -1;                     // both ways; a socket, so a gone helper raises no SIGPIPE
+    QSocketNotifier* notifier = nullptr;  // deleted later: it may be what calls Retire
+    QTimer* deadline = nullptr;           // the same
+    QElapsedTimer sent;                   // since the request went
+    bool busy = false;
+    Job job;
+    QByteArray inbox;
+};
+
+void PreviewLoader::SetHelperProgram(const std::string& program)
+{
+    HelperProgram() = program;
+}
+
+static int g_defaultTimeLimitMs = PreviewLoader::kDefaultTimeLimitMs;
+
+void PreviewLoader::SetDefaultTimeLimit(int milliseconds)
+{
+    g_defaultTimeLimitMs = milliseconds;
+}
+
+void PreviewLoader::SetTimeLimit(int milliseconds)
+{
+    timeLimitMs_ = milliseconds;
+    for (const auto& helper : helpers_) {
+        if (helper->busy)
+            helper->deadline->start(static_cast<int>(std::max<qint64>(0, milliseconds - helper->sent.elapsed())));
+    }
+}
+
+PreviewLoader::PreviewLoader(QObject* parent)
+    : QObject(parent), starter_(std::make_unique<HelperStarter>()), timeLimitMs_(g_defaultTimeLimitMs)
+{
     cache_.setMaxCost(kPreviewCacheBytes);
 }
 
 PreviewLoader::~PreviewLoader()
 {
-    pool_.clear();
-    pool_.waitForDone();
+    // A helper stuck in the kernel goes when it can; the window does not wait.
+    while (!helpers_.empty())
+        Retire(*helpers_.back(), true);
+    Reap();
+    starter_.reset();
 }
 
 const PicturePreview* PreviewLoader::Find(const std::string& path) const
@@ -310,19 +607,223 @@ void PreviewLoader::Request(const std::string& path)
         return;
     pending_.insert(pathBytes);
     const PicturePreview* cached = Find(path);
-    const bool haveKnown = cached != nullptr;
-    const FileVersion known = cached ? cached->version : FileVersion{};
-    pool_.start(
-        [this, path, pathBytes, haveKnown, known, hook = workerHook_] {
-            if (hook)
-                hook();
-            bool unchanged = false;
-            PicturePreview preview = Load(path, {kPreviewSide, kPreviewSide}, haveKnown ? &known : nullptr, &unchanged);
-            QMetaObject::invokeMethod(
-                this, [this, pathBytes, preview = std::move(preview), unchanged] { Deliver(pathBytes, preview, unchanged); },
-                Qt::QueuedConnection);
-        },
-        ++nextPriority_);
+    if (cached && cached->failure == PreviewFailure::TookTooLong) {
+        // Not tried again: its helper may still be stuck on it.
+        QMetaObject::invokeMethod(
+            this, [this, pathBytes] { Deliver(pathBytes, {}, true); }, Qt::QueuedConnection);
+        return;
+    }
+    Job job;
+    job.path = pathBytes;
+    job.haveKnown = cached != nullptr;
+    job.known = cached ? cached->version : FileVersion{};
+    queue_.push_back(std::move(job));
+    Pump();
+}
+
+void PreviewLoader::Prepare()
+{
+    // Once: later helpers start on demand, and one that cannot start is not
+    // tried again at every move of the pointer.
+    if (!prepared_ && helpers_.empty())
+        StartHelper();
+    prepared_ = true;
+}
+
+void PreviewLoader::SetHeld(bool held)
+{
+    held_ = held;
+    if (!held_)
+        Pump();
+}
+
+void PreviewLoader::Pump()
+{
+    while (!held_ && !queue_.empty()) {
+        Helper* idle = nullptr;
+        for (const auto& helper : helpers_) {
+            if (!helper->busy)
+                idle = helper.get();
+        }
+        if (!idle && static_cast<int>(helpers_.size()) < kMaxHelpers)
+            idle = StartHelper();
+        if (!idle && !helpers_.empty())
+            return;  // both at work: the next free one takes the newest
+        Job job = std::move(queue_.back());
+        queue_.pop_back();
+        if (!idle) {
+            // No helper can be started: the file cannot be looked at.
+            Deliver(job.path, Failed(PreviewFailure::CannotOpen), false);
+            continue;
+        }
+        Send(*idle, std::move(job));
+    }
+}
+
+PreviewLoader::Helper* PreviewLoader::StartHelper()
+{
+    Reap();
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return nullptr;
+    // Requests can be sent at once: the connection holds them until the
+    // helper reads. One that cannot start closes it, and the loader sees the end.
+    auto helper = std::make_unique<Helper>();
+    helper->start = starter_->Start(ends[1]);
+    helper->socket = ends[0];
+    SetNonBlocking(helper->socket);
+    Helper* raw = helper.get();
+    helper->notifier = new QSocketNotifier(helper->socket, QSocketNotifier::Read, this);
+    connect(helper->notifier, &QSocketNotifier::activated, this, [this, raw] { OnReadable(*raw); });
+    helper->deadline = new QTimer(this);
+    helper->deadline->setSingleShot(true);
+    connect(helper->deadline, &QTimer::timeout, this, [this, raw] { OnTimeout(*raw); });
+    helpers_.push_back(std::move(helper));
+    return raw;
+}
+
+void PreviewLoader::Send(Helper& helper, Job job)
+{
+    preview_wire::Request request;
+    request.pathBytes = static_cast<std::uint32_t>(job.path.size());
+    request.boxWidth = kPreviewSide;
+    request.boxHeight = kPreviewSide;
+    request.haveKnown = job.haveKnown ? 1 : 0;
+    request.known = job.known;
+    QByteArray bytes(reinterpret_cast<const char*>(&request), sizeof request);
+    bytes.append(job.path);
+    helper.busy = true;
+    helper.job = std::move(job);
+    helper.inbox.clear();
+    helper.sent.start();
+    helper.deadline->start(timeLimitMs_);
+    // An idle helper's pipe is empty and holds far more than one request.
+    const bool fits = helper.job.path.size() <= static_cast<qsizetype>(preview_wire::kMaxPathBytes);
+    const ssize_t wrote = fits ? ::send(helper.socket, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL) : -1;
+    if (wrote != bytes.size()) {
+        const QByteArray path = helper.job.path;
+        Retire(helper, true);
+        Deliver(path, Failed(PreviewFailure::CannotOpen), false);
+    }
+}
+
+void PreviewLoader::OnReadable(Helper& helper)
+{
+    char buffer[64 * 1024];
+    bool ended = false;
+    for (;;) {
+        const ssize_t got = ::read(helper.socket, buffer, sizeof buffer);
+        if (got > 0) {
+            helper.inbox.append(buffer, got);
+            if (helper.inbox.size() > kMaxReplyBytes) {
+                ended = true;
+                break;
+            }
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        ended = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        break;
+    }
+
+    using preview_wire::Reply;
+    using preview_wire::ReplyKind;
+    std::optional<PicturePreview> answer;
+    bool unchanged = false;
+    QByteArray path = helper.job.path;
+    if (helper.busy && helper.inbox.size() >= static_cast<qsizetype>(sizeof(Reply))) {
+        Reply reply;
+        std::memcpy(&reply, helper.inbox.constData(), sizeof reply);
+        const bool sane = reply.magic == preview_wire::kReplyMagic && reply.imageWidth >= 0 &&
+                          reply.imageHeight >= 0 && reply.imageWidth <= kPreviewSide &&
+                          reply.imageHeight <= kPreviewSide &&
+                          (reply.kind != ReplyKind::Picture || (reply.imageWidth > 0 && reply.imageHeight > 0));
+        const qsizetype pixels = sane && reply.kind == ReplyKind::Picture
+                                     ? static_cast<qsizetype>(reply.imageWidth) * reply.imageHeight * 4
+                                     : 0;
+        if (!sane) {
+            ended = true;
+        } else if (helper.inbox.size() >= static_cast<qsizetype>(sizeof reply) + pixels) {
+            PicturePreview preview;
+            preview.version = reply.version;
+            preview.failure = reply.kind == ReplyKind::Picture ? PreviewFailure::None : reply.failure;
+            if (preview.failure < PreviewFailure::None || preview.failure > PreviewFailure::TookTooLong ||
+                (reply.kind == ReplyKind::Failure && preview.failure == PreviewFailure::None))
+                preview.failure = PreviewFailure::Broken;
+            preview.pixelSize = QSize(reply.pixelWidth, reply.pixelHeight);
+            preview.format = QByteArray(reply.format, static_cast<qsizetype>(strnlen(reply.format, sizeof reply.format)));
+            preview.fromThumbnail = reply.fromThumbnail != 0;
+            if (reply.kind == ReplyKind::Picture) {
+                QImage image(reply.imageWidth, reply.imageHeight, QImage::Format_ARGB32_Premultiplied);
+                const qsizetype row = static_cast<qsizetype>(reply.imageWidth) * 4;
+                for (int y = 0; y < image.height(); ++y)
+                    std::memcpy(image.scanLine(y), helper.inbox.constData() + sizeof reply + y * row,
+                                static_cast<size_t>(row));
+                preview.image = std::move(image);
+            }
+            answer = std::move(preview);
+            unchanged = reply.kind == ReplyKind::Unchanged;
+            helper.busy = false;
+            helper.deadline->stop();
+            helper.inbox.remove(0, static_cast<qsizetype>(sizeof reply) + pixels);
+        }
+    }
+    if (ended) {
+        // Gone: after its answer (memory ran out and it said so), without
+        // one when the decoder broke down, or before it ever ran.
+        const bool lost = helper.busy;
+        bool started = true;
+        {
+            const std::lock_guard lock(helper.start->mutex);
+            started = helper.start->pid != 0;
+        }
+        Retire(helper, true);
+        if (lost)
+            Deliver(path, Failed(started ? PreviewFailure::Broken : PreviewFailure::CannotOpen), false);
+    }
+    if (answer)
+        Deliver(path, *answer, unchanged);
+    Pump();
+}
+
+void PreviewLoader::OnTimeout(Helper& helper)
+{
+    if (!helper.busy)
+        return;
+    const QByteArray path = helper.job.path;
+    Retire(helper, true);
+    Deliver(path, Failed(PreviewFailure::TookTooLong), false);
+    Pump();
+}
+
+void PreviewLoader::Retire(Helper& helper, bool kill)
+{
+    pid_t pid = -1;
+    {
+        const std::lock_guard lock(helper.start->mutex);
+        pid = helper.start->pid;
+        if (pid < 0)
+            helper.start->cancelled = kill;
+    }
+    if (kill && pid > 0)
+        ::kill(pid, SIGKILL);
+    helper.notifier->setEnabled(false);
+    helper.notifier->disconnect(this);
+    helper.notifier->deleteLater();
+    helper.deadline->stop();
+    helper.deadline->disconnect(this);
+    helper.deadline->deleteLater();
+    ::close(helper.socket);
+    // Reaped now if already gone, or later; never waited for.
+    if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0)
+        abandoned_.push_back(pid);
+    std::erase_if(helpers_, [&helper](const std::unique_ptr<Helper>& h) { return h.get() == &helper; });
+}
+
+void PreviewLoader::Reap()
+{
+    std::erase_if(abandoned_, [](int pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
 }
 
 void PreviewLoader::Deliver(const QByteArray& path, const PicturePreview& preview, bool unchanged)

@@ -8,16 +8,19 @@
 #include <QSet>
 #include <QSize>
 #include <QString>
-#include <QThreadPool>
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace snapsift {
 
 inline constexpr int kPreviewSide = 256;             // a preview fits a square of this side
 inline constexpr int kImageAllocationLimitMiB = 256;  // the largest image Qt may allocate
+class HelperStarter;
+class ThumbnailCache;
+
 inline constexpr qint64 kPreviewCacheBytes = 48LL * 1024 * 1024;
 
 // Which version of a file a preview shows.
@@ -29,13 +32,29 @@ struct FileVersion {
     bool operator==(const FileVersion&) const = default;
 };
 
+// Why a file has no preview.
+enum class PreviewFailure : std::int32_t {
+    None,
+    NoFile,
+    Link,
+    NotReadable,
+    CannotOpen,
+    NotRegular,
+    Empty,
+    NotPicture,
+    TooLarge,
+    Broken,
+    TookTooLong,
+};
+
 // What a preview shows: the picture scaled to fit, or why there is none.
 struct PicturePreview {
     QImage image;         // null when the file cannot be previewed
     QSize pixelSize;      // the picture's own size, with its orientation applied
     QByteArray format;    // "JPEG", "BMP", "GIF", ...
-    QString failure;      // why there is no image, in the user's words
+    PreviewFailure failure = PreviewFailure::None;
     FileVersion version;  // what was read; zero when the file could not be opened
+    bool fromThumbnail = false;  // the picture came from the desktop's thumbnail cache
 
     bool Ok() const { return !image.isNull(); }
 };
@@ -51,46 +70,94 @@ void LimitImageAllocation();
 // Reads the file at `path` (raw bytes) and decodes it scaled to fit `box`,
 // with its EXIF orientation applied. Never follows a link, never waits on a
 // FIFO or device: only a regular file is read. Blocks on the disk and the
-// decoder, so the window calls it only through PreviewLoader.
-PicturePreview LoadPicturePreview(const std::string& path, QSize box = {kPreviewSide, kPreviewSide});
+// decoder, and a hostile file can make the decoder take much memory and
+// time, so the window calls it only through PreviewLoader, which runs it in
+// helper processes. `*unchanged` becomes true, and nothing is decoded, when
+// the file is still the version `known`. With `thumbnails`, that cache is
+// read before decoding (and failures are recorded in it).
+PicturePreview LoadPicturePreview(const std::string& path, QSize box = {kPreviewSide, kPreviewSide},
+                                  const FileVersion* known = nullptr, bool* unchanged = nullptr,
+                                  const ThumbnailCache* thumbnails = nullptr);
 
-// Makes previews on worker threads and keeps the latest ones in a cache
-// bounded by their bytes. Lives on the window's thread; its answers arrive
-// there as Ready signals.
+// Stores `preview` of `path`, made for `box`, in the thumbnail cache when it
+// is worth keeping there and the file is still the version it shows.
+void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize box, const ThumbnailCache& cache);
+
+// Makes previews in helper processes (this program started with
+// --decode-preview; see preview_helper.h), at most two at once, and keeps the
+// latest ones in a cache bounded by their bytes. A helper that runs past its
+// time is killed and left behind, never waited for. Lives on the window's
+// thread; its answers arrive there as Ready signals.
 class PreviewLoader final : public QObject {
     Q_OBJECT
 public:
     explicit PreviewLoader(QObject* parent = nullptr);
-    ~PreviewLoader() override;  // drops queued work and waits for running decodes
+    ~PreviewLoader() override;  // kills the helpers that are left, without waiting
     PreviewLoader(const PreviewLoader&) = delete;
     PreviewLoader& operator=(const PreviewLoader&) = delete;
 
     // The newest preview of `path` that the cache holds, or null. It may be
     // older than the file: Request checks.
     const PicturePreview* Find(const std::string& path) const;
-    // Checks the file on a worker and decodes it unless the cache already
+    // Has a helper check the file and decode it unless the cache already
     // holds this version of it; Ready(path) follows either way. A request
     // for a path already being worked on joins that one. The newest request
-    // is served first.
+    // is served first. A file that took too long is not tried again.
     void Request(const std::string& path);
+    // Starts a helper ahead of the first request, so that it is ready when
+    // the pointer comes to rest. Does something the first time only.
+    void Prepare();
     // True while some request has not been answered.
     bool Busy() const { return !pending_.isEmpty(); }
-    // For tests and the benchmark: runs on the worker before each file is
-    // opened, so a caller can hold a decode back while the window goes on.
-    void SetWorkerHook(std::function<void()> hook) { workerHook_ = std::move(hook); }
+    // For tests and the benchmark: while held, requests wait and no helper
+    // is given work, so a caller can see what the window does meanwhile.
+    void SetHeld(bool held);
+    // How long a helper may take over one picture before it is killed;
+    // applies to the pictures at work too, counted from when each was sent.
+    void SetTimeLimit(int milliseconds);
+    // The limit new loaders start with (tests raise it, so that a busy
+    // machine does not decide their outcome).
+    static void SetDefaultTimeLimit(int milliseconds);
+    // The helpers running now, and those killed but not yet gone.
+    int RunningHelpers() const { return static_cast<int>(helpers_.size()); }
+    int AbandonedHelpers() const { return static_cast<int>(abandoned_.size()); }
+
+    // The program started as helper: this executable unless set otherwise.
+    static void SetHelperProgram(const std::string& program);
+
+    static constexpr int kMaxHelpers = 2;
+    static constexpr int kDefaultTimeLimitMs = 5000;
 
 signals:
     void Ready(const QByteArray& path);
 
 private:
+    struct Job {
+        QByteArray path;
+        bool haveKnown = false;
+        FileVersion known;
+    };
+    struct Helper;
+
+    void Pump();
+    Helper* StartHelper();
+    void Send(Helper& helper, Job job);
+    void OnReadable(Helper& helper);
+    void OnTimeout(Helper& helper);
+    void Retire(Helper& helper, bool kill);
+    void Reap();
     void Deliver(const QByteArray& path, const PicturePreview& preview, bool unchanged);
 
-    QThreadPool pool_;
+    std::unique_ptr<HelperStarter> starter_;
+    std::vector<std::unique_ptr<Helper>> helpers_;
+    std::vector<int> abandoned_;                // killed helpers' process ids, reaped when gone
+    std::vector<Job> queue_;                    // the newest last
     QCache<QByteArray, PicturePreview> cache_;  // keyed by path, version
     QHash<QByteArray, QByteArray> latestKey_;   // path -> key of its newest preview
     QSet<QByteArray> pending_;
-    int nextPriority_ = 0;
-    std::function<void()> workerHook_;
+    bool held_ = false;
+    bool prepared_ = false;
+    int timeLimitMs_;
 };
 
 } // namespace snapsift

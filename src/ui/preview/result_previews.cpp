@@ -62,6 +62,7 @@ bool ResultPreviews::eventFilter(QObject* watched, QEvent* event)
             ShowTipAt(static_cast<QHelpEvent*>(event)->pos());
             return true;
         case QEvent::MouseMove: {
+            loader_->Prepare();  // a helper gets ready while the pointer comes to rest
             const QPoint pos = static_cast<QMouseEvent*>(event)->position().toPoint();
             if (tip_->isVisible() && list_.indexAt(pos).row() != list_.indexAt(hoverPos_).row())
                 tip_->Dismiss();

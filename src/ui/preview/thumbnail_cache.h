@@ -1,0 +1,52 @@
+#pragma once
+
+#include "ui/preview/picture_preview.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+
+#include <string>
+#include <vector>
+
+namespace snapsift {
+
+// The desktop's thumbnail cache, shared with the file managers by the
+// Thumbnail Managing Standard: $XDG_CACHE_HOME/thumbnails/{large,normal}/
+// MD5-of-the-file-URI.png, each naming the file (Thumb::URI) and the
+// modification time it was made from (Thumb::MTime). Files this program
+// could not decode get an entry under fail/snapsift-1.0/. Used by the
+// preview helper process only: a thumbnail is a file like any other and is
+// read with the same care.
+class ThumbnailCache final {
+public:
+    ThumbnailCache();  // the cache of this user, as GLib finds it
+
+    // False for files that must not get thumbnails: those under the cache
+    // itself and those in a trash folder.
+    bool Covers(const std::string& path) const;
+    // A valid thumbnail of `path` at `version` that shows the picture at
+    // least at `wanted` (the picture's fitted size); null when there is none.
+    QImage Find(const std::string& path, const FileVersion& version, QSize wanted) const;
+    // The failure recorded for `path` at `version`, or None.
+    PreviewFailure FindFailure(const std::string& path, const FileVersion& version) const;
+    // Writes the "large" thumbnail of `path`: a temporary name, then a rename.
+    bool Store(const std::string& path, const FileVersion& version, const QImage& thumbnail, QSize original,
+               const QByteArray& format) const;
+    bool StoreFailure(const std::string& path, const FileVersion& version, PreviewFailure failure) const;
+
+    // The file name a thumbnail of `path` has in each size folder ("" when
+    // the path has no URI), and the URI itself.
+    static std::string FileName(const std::string& path);
+    static std::string Uri(const std::string& path);
+    const std::string& Root() const { return root_; }
+
+    static constexpr int kLargeSide = 256;
+    static constexpr int kNormalSide = 128;
+
+private:
+    std::string root_;                   // $XDG_CACHE_HOME/thumbnails
+    std::vector<std::string> excluded_;  // folders whose files get no thumbnails
+};
+
+} // namespace snapsift
