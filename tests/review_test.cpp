@@ -646,6 +646,61 @@ INSTANTIATE_TEST_SUITE_P(
                    Twist::StopAtFirstRead}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Large sparse copies: where both files are holes nothing is read, yet one
+// changed byte among their data, or data where the other has a hole, is
+// still found; a hole and written zeros are the same bytes.
+TEST_F(ReviewTest, SparseCopiesAreComparedByTheirDataAndHoles)
+{
+    constexpr std::uint64_t kSize = std::uint64_t{256} << 20;
+    constexpr std::uint64_t kDataAt = std::uint64_t{128} << 20;
+    const std::string data = Bytes(64 * 1024, 'A');
+    struct Copy {
+        const char* folder;
+        std::string middle;  // written at kDataAt; empty leaves a hole there
+    };
+    struct Case {
+        const char* label;
+        Copy older, newer;
+        bool selected;
+        bool readLittle;  // far less than the files' size
+    };
+    const std::string changed = Bytes(64 * 1024, 'M');
+    const std::string zeros(64 * 1024, '\0');
+    for (const Case& c : {Case{"same data, same holes", {"a", data}, {"b", data}, true, true},
+                          Case{"one byte of the data differs", {"a", changed}, {"b", data}, false, true},
+                          Case{"data against a hole", {"a", data}, {"b", ""}, false, true},
+                          Case{"written zeros against a hole", {"a", zeros}, {"b", ""}, true, false}}) {
+        SCOPED_TRACE(c.label);
+        testing::TempDir tmp;
+        ResultView sparse;
+        for (const auto& [copy, time] : {std::pair{c.older, kT1}, std::pair{c.newer, kT2}}) {
+            tmp.MakeFolder(copy.folder);
+            const std::string path = tmp / (std::string(copy.folder) + "/big.bmp");
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_GE(fd, 0);
+            const std::string head = Bytes(1024, 'A');
+            bool ok = pwrite(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+                      ftruncate(fd, static_cast<off_t>(kSize)) == 0;
+            if (!copy.middle.empty())
+                ok = ok && pwrite(fd, copy.middle.data(), copy.middle.size(), static_cast<off_t>(kDataAt)) ==
+                               static_cast<ssize_t>(copy.middle.size());
+            close(fd);
+            ASSERT_TRUE(ok);
+            testing::AddFoundFile(sparse.table, {"big.bmp", tmp / copy.folder, kSize, time,
+                                                 StatRegularFile(path)->identity});
+        }
+        sparse.FillResultView();
+        ContentChecker checker;
+        testing::RecordingProgress progress;
+        const AutoSelectOutcome outcome = OnAutoSelect(sparse, progress, {&checker, nullptr});
+        EXPECT_EQ(SelectedPaths(sparse).size(), c.selected ? 1u : 0u);
+        EXPECT_EQ(outcome.differing, c.selected ? 0 : 1);
+        if (c.readLittle) {
+            EXPECT_LT(checker.BytesRead(), kSize / 4);
+        }
+    }
+}
+
 TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
 {
     testing::TempDir tmp;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -24,9 +25,12 @@ constexpr std::size_t kEndBytes = 64 * 1024;       // compared first, at each en
 constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
 constexpr unsigned kMaxThreads = 4;
 
+// A time as one number, only ever compared for equality: it wraps for
+// times beyond the year 2262 rather than overflow.
 std::int64_t Nanoseconds(const struct timespec& t)
 {
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(t.tv_sec) * 1000000000u +
+                                     static_cast<std::uint64_t>(t.tv_nsec));
 }
 
 std::optional<ContentChecker::FileState> StateOf(int fd)
@@ -90,6 +94,22 @@ private:
     int fd_ = -1;
     ContentChecker::FileState state_;
 };
+
+// Where data next starts at or after `offset` in either file, up to `end`.
+// Before it both files are holes, which read as zeros alike. A file system
+// that does not say where its holes are counts as data everywhere.
+std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t end)
+{
+    std::uint64_t next = end;
+    for (const int fd : {x, y}) {
+        const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+        if (data < 0 && errno != ENXIO)
+            return offset;
+        if (data >= 0)
+            next = std::min(next, static_cast<std::uint64_t>(data));
+    }
+    return std::max(next, offset);
+}
 
 // Reads exactly `length` bytes at `offset`; false on an error or a short file.
 bool ReadExactly(int fd, char* buffer, std::size_t length, std::uint64_t offset)
@@ -227,6 +247,11 @@ private:
             posix_fadvise(y.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
         }
         for (std::uint64_t offset = head; offset < tailStart;) {
+            if (const std::uint64_t data = NextDataInEither(x.Fd(), y.Fd(), offset, tailStart); data > offset) {
+                count(2 * (data - offset));
+                offset = data;
+                continue;
+            }
             const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, tailStart - offset));
             if (const auto same = part(offset, length); !same || !*same)
                 return same;
