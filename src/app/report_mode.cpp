@@ -166,18 +166,6 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
 
 int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
 {
-    {
-        const FolderHandle folder = OpenFolder(line.folder);
-        if (!folder.IsOpen()) {
-            std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
-            return 2;
-        }
-        std::vector<ListedEntry> probe;
-        if (!ListFolder(folder, probe)) {
-            std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(), std::strerror(errno));
-            return 2;
-        }
-    }
     SearchOptions options;
     options.m_bJpeg = line.jpeg;
     options.m_bBmp = line.bmp;
@@ -190,6 +178,11 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
     const ScanOutcome outcome = ScanFolder(line.folder, options, view.table, progress);
     if (outcome.refusal != SearchRefusal::None) {
         std::fprintf(err, "snapsift: %s\n", RefusalLine(outcome.refusal));
+        return 2;
+    }
+    if (outcome.targetError != 0) {
+        std::fprintf(err, "snapsift: cannot read folder %s: %s\n", line.folder.c_str(),
+                     std::strerror(outcome.targetError));
         return 2;
     }
     if (line.report != CommandLine::ReportKind::Rows)
