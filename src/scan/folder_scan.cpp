@@ -184,8 +184,8 @@ FolderListing ListCollected(const std::shared_ptr<WalkContext>& context, FolderJ
 class Collector final {
 public:
     Collector(const std::string& target, const TypePatterns& types, Progress& progress, ReadsInFlight reads,
-              std::stop_token stop)
-        : target_(target), progress_(progress), reads_(reads), stop_(std::move(stop)),
+              std::stop_token stop, std::atomic<bool>* walking)
+        : target_(target), progress_(progress), reads_(reads), stop_(std::move(stop)), walking_(walking),
           context_(std::make_shared<WalkContext>())
     {
         context_->types = types;
@@ -238,6 +238,8 @@ public:
         OrderedWork<FolderJob, FolderListing> work(
             reads_, 4 * std::size_t{reads_.most},
             [context = context_](FolderJob& job) { return ListCollected(context, job); });
+        if (walking_)
+            *walking_ = true;
         root.files = std::move(rootListing.files);
         root.types = TypesOf(root.files);
         AddSubfolders(work, target_, rootDevice_, rootListing);
@@ -350,6 +352,7 @@ private:
     Progress& progress_;
     const ReadsInFlight reads_;
     const std::stop_token stop_;
+    std::atomic<bool>* const walking_;
     std::shared_ptr<WalkContext> context_;
     std::size_t relativeOffset_ = 0;
     std::vector<ScanEntry> list_;
@@ -378,7 +381,7 @@ SearchRefusal CheckSearchOptions(const SearchOptions& options)
 }
 
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress,
-                       std::stop_token stop)
+                       std::stop_token stop, std::atomic<bool>* walking)
 {
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
         return ScanOutcome{refusal, 0};
@@ -397,7 +400,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     const std::optional<std::string> resolved = CanonicalFolderPath(target);
     const int resolveError = errno != 0 ? errno : ENOENT;
     const std::string canonicalTarget = resolved.value_or(std::string());
-    Collector collector(canonicalTarget, types, progress, ScanReadsInFlight(), stop);
+    Collector collector(canonicalTarget, types, progress, ScanReadsInFlight(), stop, walking);
     std::vector<ScanEntry> scanList = collector.CollectSubfolders();
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
@@ -422,13 +425,16 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     // once, with its first row.
     constexpr std::uint32_t kNotInTable = UINT32_MAX;
     std::vector<std::uint32_t> tableFolder(scanList.size(), kNotInTable);
-    bool stopped = collector.Stopped();
-    for (int type = 0; type < kTypeCount && !stopped; ++type) {
+    // Stopped while listing, the passes still put what was listed in order;
+    // stopped later, they end where they are.
+    const bool stoppedWhileListing = collector.Stopped();
+    bool stopped = stoppedWhileListing;
+    for (int type = 0; type < kTypeCount && (stoppedWhileListing || !stopped); ++type) {
         if (!types.ticked[type])
             continue;
         const std::uint8_t bit = static_cast<std::uint8_t>(1u << type);
         for (long long index = j; index >= 0; --index) {
-            if (stop.stop_requested()) {
+            if (!stoppedWhileListing && stop.stop_requested()) {
                 stopped = true;
                 break;
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <stop_token>
 #include <string>
@@ -56,9 +57,11 @@ struct ScanOutcome {
 // link meanwhile is not entered.
 //
 // Once `stop` is requested the search ends soon with the rows of the folders
-// listed so far; a listing still under way is not waited for.
+// listed so far; a listing still under way is not waited for. `walking`, when
+// given, becomes true once the target itself has been read: from then on the
+// calling thread waits on no disk, and a stop is answered at once.
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
-                       Progress& progress, std::stop_token stop = {});
+                       Progress& progress, std::stop_token stop = {}, std::atomic<bool>* walking = nullptr);
 
 // For tests: what a search calls on the way. Set before a search starts;
 // each search takes a copy.

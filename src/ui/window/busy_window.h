@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QWidget;
 
 namespace snapsift {
@@ -11,9 +13,17 @@ namespace snapsift {
 // the start of a command that runs long; on its end it discards what the
 // window system delivered meanwhile, before the window takes input again.
 // Other windows (message boxes opened by the command) take input as usual.
+//
+// While a search runs, two requests get through: Esc asks to stop the
+// search, and the quit button or the close box ask to end the program.
 class BusyWindow final : public QObject {
 public:
+    enum class Request { StopSearch, Quit };
+
     explicit BusyWindow(QWidget* window);
+    // From now on, Esc and the quit button `quit` (and the close box) reach
+    // `handler` instead of being thrown away.
+    void TakeRequests(QWidget* quit, std::function<void(Request)> handler);
     ~BusyWindow() override;
     BusyWindow(const BusyWindow&) = delete;
     BusyWindow& operator=(const BusyWindow&) = delete;
@@ -21,7 +31,13 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool IsQuitButtonPressed(QObject* watched, QEvent* event) const;
+    void Quit();
+
     QWidget* window_;
+    QWidget* quit_ = nullptr;
+    std::function<void(Request)> handler_;
+    bool quitting_ = false;
 };
 
 } // namespace snapsift

@@ -30,6 +30,8 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace snapsift {
 
@@ -131,6 +133,12 @@ void CSnapsiftDlg::OnVersion()
 QTreeWidgetItem* CSnapsiftDlg::TreeItemOfNode(int node) const
 {
     return node >= 0 && node < static_cast<int>(treeItems_.size()) ? treeItems_[node] : nullptr;
+}
+
+void EndProgram(int status)
+{
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 } // namespace snapsift

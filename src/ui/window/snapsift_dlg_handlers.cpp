@@ -16,6 +16,9 @@
 #include "ui/window_texts.h"
 
 #include <QItemSelection>
+
+#include <atomic>
+#include <memory>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -84,7 +87,7 @@ void CSnapsiftDlg::PushSelection()
 
 void CSnapsiftDlg::OnSearch()
 {
-    const BusyWindow busy(this);
+    BusyWindow busy(this);
     QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
     const int node = item ? item->data(0, Qt::UserRole).toInt() : -1;
     const TargetChoice target = m_targets.OnSearch(node);
@@ -103,10 +106,10 @@ void CSnapsiftDlg::OnSearch()
     options.m_bGif = m_bGif;
     options.m_bOther = m_bOther;
     options.m_strOtherExt = m_strOtherExt;
-    RunSearch(target.path, options);
+    RunSearch(target.path, options, &busy);
 }
 
-void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options)
+void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy)
 {
     searchTarget_.clear();
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None) {
@@ -114,19 +117,56 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
         return;
     }
     // The search, including putting the rows in name order, runs beside the
-    // window into a view of its own; this thread meanwhile only paints and
-    // advances the bar. The window shows nothing of the view until the
-    // search has ended and it has taken the view over.
-    ResultView found = m_view;
-    RunBesideWindow(m_progress, [&](Progress& progress) {
-        ScanFolder(target, options, found.table, progress);
-        found.FillResultView();
+    // window into a view of its own; this thread meanwhile only paints,
+    // advances the bar and hears Esc, the quit button and the close box. The
+    // window shows nothing of the view until the search has ended and it has
+    // taken the view over. A search left to end alone owns all it touches.
+    struct Search {
+        ResultView found;
+        std::string target;
+        SearchOptions options;
+        ScanOutcome outcome;
+        std::atomic<bool> walking{false};  // past the target: a stop is answered at once
+    };
+    const auto search = std::make_shared<Search>();
+    search->found = m_view;
+    search->target = target;
+    search->options = options;
+    BesideWindow beside([search](Progress& progress, std::stop_token stop) {
+        search->outcome =
+            ScanFolder(search->target, search->options, search->found.table, progress, stop, &search->walking);
+        search->found.FillResultView();
     });
-    m_view = std::move(found);
+    bool quit = false;
+    if (busy) {
+        busy->TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
+            beside.Stop();
+            if (request == BusyWindow::Request::Quit) {
+                quit = true;
+                beside.Abandon();
+                done(QDialog::Rejected);  // the program ends as soon as this command returns
+            }
+        });
+    }
+    const bool ended = beside.Wait(m_progress, search->walking);
+    if (busy) {
+        // 終了 or the close box pressed as the search ended still ends the program.
+        busy->TakeRequests(m_quitButton, [this](BusyWindow::Request request) {
+            if (request == BusyWindow::Request::Quit)
+                done(QDialog::Rejected);
+        });
+    }
+    if (quit)
+        return;  // nothing more is shown: the program ends
+    if (ended)
+        m_view = std::move(search->found);
+    // else: stopped on a disk that did not let go; the list stays empty
     ReturnFreeMemory();  // what the walk's threads held, before the window needs more
     MirrorResults();
     searchTarget_ = target;
     searchOptions_ = options;
+    if (!ended || search->outcome.stopped)
+        ShowInformation(kSearchStoppedText);
 }
 
 void CSnapsiftDlg::ShowInformation(const std::string& text)
