@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <sys/resource.h>
+#include <sys/time.h>
 
 namespace snapsift {
 
@@ -21,18 +23,21 @@ ReadsInFlight ScanReadsInFlight()
     return ReadsInFlight{static_cast<unsigned>(value), static_cast<unsigned>(value)};
 }
 
-bool WaitedOnDisk(std::chrono::nanoseconds wall, std::chrono::nanoseconds processor)
+ThreadUse CurrentThreadUse()
 {
-    constexpr std::chrono::nanoseconds kLeast = std::chrono::microseconds(500);
-    const std::chrono::nanoseconds off = wall - processor;
-    return off > kLeast && off > processor;
+    rusage use{};
+    if (getrusage(RUSAGE_THREAD, &use) != 0)
+        return {};
+    const auto micros = [](const timeval& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    return ThreadUse{micros(use.ru_utime) + micros(use.ru_stime), use.ru_nvcsw};
 }
 
-std::chrono::nanoseconds ThreadProcessorTime()
+bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after)
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    constexpr std::chrono::nanoseconds kLeast = std::chrono::microseconds(500);
+    const std::chrono::nanoseconds processor = after.processor - before.processor;
+    const std::chrono::nanoseconds off = wall - processor;
+    return after.waits > before.waits && off > kLeast && off > processor;
 }
 
 } // namespace snapsift

@@ -32,13 +32,19 @@ struct ReadsInFlight {
 // both to its value.
 ReadsInFlight ScanReadsInFlight();
 
-// Whether an item's thread spent long enough off the processor to have waited
-// on the disk: its time beyond its own processor time exceeds half a
-// millisecond and that time itself.
-bool WaitedOnDisk(std::chrono::nanoseconds wall, std::chrono::nanoseconds processor);
+// What the calling thread has used so far: its processor time and how often
+// it gave up the processor to wait for something (the disk, mostly).
+struct ThreadUse {
+    std::chrono::nanoseconds processor{0};
+    long waits = 0;
+};
+ThreadUse CurrentThreadUse();
 
-// Processor time of the calling thread.
-std::chrono::nanoseconds ThreadProcessorTime();
+// Whether an item waited on the disk: its thread gave up the processor to
+// wait during it, and spent more time off the processor than on it, and
+// more than half a millisecond. A thread the scheduler merely set aside on a
+// busy machine did not wait of its own accord.
+bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after);
 
 // Runs `work` on items handed in one by one, on a pool of threads, and hands
 // the results back on the calling thread in the order the items came in.
@@ -199,10 +205,9 @@ private:
             int waited = 0;
             for (auto& [index, item] : share) {
                 const auto wallStart = std::chrono::steady_clock::now();
-                const auto processorStart = ThreadProcessorTime();
+                const ThreadUse before = CurrentThreadUse();
                 done.push_back(s.work(item));
-                waited += WaitedOnDisk(std::chrono::steady_clock::now() - wallStart,
-                                       ThreadProcessorTime() - processorStart)
+                waited += WaitedOnDisk(std::chrono::steady_clock::now() - wallStart, before, CurrentThreadUse())
                               ? 1
                               : -1;
             }
