@@ -1,6 +1,7 @@
 #include "scan/folder_scan.h"
 
 #include "platform/file_system.h"
+#include "platform/memory.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
 #include "scan/file_table.h"
@@ -428,6 +429,8 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     // Stopped while listing, the passes still put what was listed in order;
     // stopped later, they end where they are.
     const bool stoppedWhileListing = collector.Stopped();
+    constexpr std::size_t kReturnEvery = std::size_t{16} << 20;
+    std::size_t freedBytes = 0;
     bool stopped = stoppedWhileListing;
     for (int type = 0; type < kTypeCount && (stoppedWhileListing || !stopped); ++type) {
         if (!types.ticked[type])
@@ -452,9 +455,17 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
                 }
             }
             // A listing no later pass needs gives its memory back now, while
-            // the table is still growing.
-            if ((entry.types >> (type + 1)) == 0)
+            // the table is still growing: to the system, every few MiB, as
+            // the table's room comes from elsewhere.
+            if ((entry.types >> (type + 1)) == 0 && entry.files.names.capacity() > 0) {
+                freedBytes += entry.files.names.capacity() + entry.files.tags.capacity() +
+                              entry.files.facts.capacity() * sizeof(FileFacts);
                 entry.files = ListedFiles();
+                if (freedBytes >= kReturnEvery) {
+                    ReturnFreeMemory();
+                    freedBytes = 0;
+                }
+            }
             progress.DeltaPos(1);
         }
     }
