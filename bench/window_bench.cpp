@@ -17,6 +17,7 @@
 // The desktop folder is made the parent of DIR, so DIR is one of the target
 // tree's first items, as a user would find it. Prints key=value lines.
 #include "freeze_watch.h"
+#include "ui/fact_texts.h"
 #include "ui/window/messenger.h"
 #include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"

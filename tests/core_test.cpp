@@ -1,8 +1,9 @@
-// The file table, its text forms, the name order and the name patterns.
+// The file table, the texts made of its facts, the name order and the name patterns.
 
 #include "platform/name_order.h"
 #include "scan/file_table.h"
 #include "scan/name_pattern.h"
+#include "support/table_rows.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ FileTable TableOf(int count)
     FileTable table;
     for (int k = 0; k < count; ++k) {
         const std::string number = std::to_string(k);
-        table.AddFoundFile({std::string("n").append(number), std::string("/p/").append(number), 10u + k, 1000000000 + k,
+        testing::AddFoundFile(table, {std::string("n").append(number), std::string("/p/").append(number), 10u + k, 1000000000 + k,
                             FileIdentity{1, 100u + k}});
     }
     return table;
@@ -47,10 +48,10 @@ protected:
 TEST_F(CoreTest, AddFoundFileKeepsFactsAndTheirTextsAreMadeOnRequest)
 {
     FileTable table;
-    table.AddFoundFile({"a.jpg", "/t", 1234, 932014989, FileIdentity{3, 7}});
-    table.AddFoundFile({"\x82\xa0.jpg", "/t/s", 0, 0});
-    table.AddFoundFile({"b.jpg", "/t/s", 5000000000, -1});
-    table.AddFoundFile({"r.jpg", "/", 1, 0});
+    testing::AddFoundFile(table, {"a.jpg", "/t", 1234, 932014989, FileIdentity{3, 7}});
+    testing::AddFoundFile(table, {"\x82\xa0.jpg", "/t/s", 0, 0});
+    testing::AddFoundFile(table, {"b.jpg", "/t/s", 5000000000, -1});
+    testing::AddFoundFile(table, {"r.jpg", "/", 1, 0});
     ASSERT_EQ(table.RowCount(), 4);
     EXPECT_EQ(RowOf(table, 0), Row("a.jpg", "/t/a.jpg", 1234, 932014989, 7));
     EXPECT_EQ(table.Folder(0), "/t");
@@ -93,7 +94,7 @@ TEST_F(CoreTest, ClearFileTableEmptiesEveryColumn)
     FileTable table = TableOf(4);
     table.ClearFileTable();
     EXPECT_EQ(table.RowCount(), 0);
-    table.AddFoundFile({"b.jpg", "/p/0", 1, 0});
+    testing::AddFoundFile(table, {"b.jpg", "/p/0", 1, 0});
     EXPECT_EQ(table.RowCount(), 1);
     EXPECT_EQ(table.Path(0), "/p/0/b.jpg");
 }
@@ -115,8 +116,8 @@ TEST_F(CoreTest, SizeTextIsTheWholeLengthInDecimal)
 
 TEST_F(CoreTest, DateTextIsLocalTimeInFixedFields)
 {
-    // Increasing times; their texts must increase byte by byte as well, since
-    // the automatic selection finds the older copy that way.
+    // Increasing times; their texts increase byte by byte as well, so a list
+    // of dates read as text is in time order.
     const std::vector<std::pair<std::int64_t, std::string>> cases = {
         {-2177485200, "1901年01月01日 00:00:00"},
         {-310190033, "1960年03月04日 05:06:07"},

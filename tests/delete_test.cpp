@@ -214,7 +214,7 @@ protected:
     void ChooseName(const std::string& name)
     {
         const auto& entries = view_.combo.Entries();
-        const auto it = std::find(entries.begin(), entries.end(), name);
+        const auto it = std::find(entries.begin(), entries.end(), ComboEntry::Named(name));
         ASSERT_NE(it, entries.end()) << name;
         view_.combo.SetCurSel(static_cast<int>(it - entries.begin()));
         view_.ShowSelectedDuplicates();

@@ -161,8 +161,11 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     EXPECT_EQ(rows.status, 0) << rows.err;
     EXPECT_TRUE(rows.out == ReportOf(view.table)) << "the report's rows differ from the search's";
 
-    const std::vector<std::string> duplicates(view.combo.Entries().begin() + std::min(1, view.combo.GetCount()),
-                                              view.combo.Entries().end());
+    std::vector<std::string> duplicates;
+    for (const ComboEntry& entry : view.combo.Entries()) {
+        if (entry.kind == ComboEntryKind::Name)
+            duplicates.push_back(entry.name);
+    }
     const ProgramRun names = RunProgram({binary, "--report", "--duplicates", t.root}, kReportSeconds, asUserToo);
     EXPECT_EQ(names.status, 0) << names.err;
     EXPECT_EQ(names.out, Lines(duplicates));
@@ -839,10 +842,10 @@ TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
     const std::int64_t year1999 = 932040000;        // 1999-07-15 12:00 UTC
     const std::int64_t year2000 = 946684800;        // 2000-01-01 UTC
     const std::int64_t year12000 = 316536883200;    // 12000-01-01 UTC
-    view.table.AddFoundFile({"a.jpg", "/t/old", 1, year500});
-    view.table.AddFoundFile({"a.jpg", "/t/new", 1, year1999});
-    view.table.AddFoundFile({"b.jpg", "/t/new", 1, year12000});
-    view.table.AddFoundFile({"b.jpg", "/t/old", 1, year2000});
+    testing::AddFoundFile(view.table, {"a.jpg", "/t/old", 1, year500});
+    testing::AddFoundFile(view.table, {"a.jpg", "/t/new", 1, year1999});
+    testing::AddFoundFile(view.table, {"b.jpg", "/t/new", 1, year12000});
+    testing::AddFoundFile(view.table, {"b.jpg", "/t/old", 1, year2000});
     view.FillResultView();
     NullProgress progress;
     OnAutoSelect(view, progress);

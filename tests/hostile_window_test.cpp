@@ -7,6 +7,7 @@
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
+#include "ui/fact_texts.h"
 #include "ui/window/about_dlg.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/snapsift_dlg.h"
@@ -207,7 +208,7 @@ TEST(HostileLinkedHome, TheConfirmedFileGoesToTheTrashAndTheDecoyStays)
 // --- Every button in every state ------------------------------------------
 
 enum class State { Empty, NoDuplicates, Duplicates, NameChosen, AfterDeletion };
-enum class Button { Search, Clear, AutoSelect, Delete, Quit, Version, UnderConstruction, HiddenOk };
+enum class Button { Search, Clear, AutoSelect, Delete, Quit, Version };
 
 const char* StateName(State s)
 {
@@ -217,16 +218,14 @@ const char* StateName(State s)
 
 const char* ButtonName(Button b)
 {
-    static const char* const names[] = {"Search", "Clear",   "AutoSelect",        "Delete",
-                                        "Quit",   "Version", "UnderConstruction", "HiddenOk"};
+    static const char* const names[] = {"Search", "Clear", "AutoSelect", "Delete", "Quit", "Version"};
     return names[static_cast<int>(b)];
 }
 
 QPushButton* ButtonOf(const CSnapsiftDlg& dlg, Button b)
 {
-    QPushButton* const buttons[] = {dlg.m_searchButton, dlg.m_clearButton,   dlg.m_autoSelectButton,
-                                    dlg.m_deleteButton, dlg.m_quitButton,    dlg.m_versionButton,
-                                    dlg.m_underConstructionButton, dlg.m_hiddenOkButton};
+    QPushButton* const buttons[] = {dlg.m_searchButton, dlg.m_clearButton, dlg.m_autoSelectButton,
+                                    dlg.m_deleteButton, dlg.m_quitButton,  dlg.m_versionButton};
     return buttons[static_cast<int>(b)];
 }
 
@@ -235,7 +234,7 @@ struct Snapshot {
     std::vector<std::string> tablePaths;
     std::vector<int> listRows;
     std::vector<std::string> selected;
-    std::vector<std::string> comboEntries;
+    std::vector<ComboEntry> comboEntries;
     int comboChoice = -1;
     std::string field;
     bool autoSelectOn = false, deleteOn = false, clearOn = false, visible = false;
@@ -314,9 +313,8 @@ public:
 
     static constexpr State kStates[] = {State::Empty, State::NoDuplicates, State::Duplicates, State::NameChosen,
                                         State::AfterDeletion};
-    static constexpr Button kButtons[] = {Button::Search,  Button::Clear,   Button::AutoSelect,
-                                          Button::Delete,  Button::Quit,    Button::Version,
-                                          Button::UnderConstruction, Button::HiddenOk};
+    static constexpr Button kButtons[] = {Button::Search, Button::Clear, Button::AutoSelect,
+                                          Button::Delete, Button::Quit,  Button::Version};
 };
 
 // Brings a fresh window into `state` with the folder `folder`.
@@ -379,8 +377,7 @@ TEST_P(ButtonTest, DoesWhatItShouldAndNothingElse)
                          : button == Button::AutoSelect || button == Button::Delete ? HasDuplicates(state)
                                                                                      : true;
     EXPECT_EQ(pressed->isEnabled(), enabled);
-    const bool hidden = button == Button::UnderConstruction || button == Button::HiddenOk;
-    EXPECT_EQ(pressed->isVisible(), !hidden);
+    EXPECT_TRUE(pressed->isVisible());
 
     const Snapshot before = Take(w);
     const std::string logBefore = ReadLog(w.LogPath());
@@ -464,16 +461,6 @@ TEST_P(ButtonTest, DoesWhatItShouldAndNothingElse)
     }
     case Button::Version:
         EXPECT_TRUE(aboutSeen);
-        EXPECT_TRUE(shown.empty());
-        EXPECT_EQ(after, before);
-        break;
-    case Button::UnderConstruction:
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].text, "構築中");
-        EXPECT_EQ(shown[0].caption, kConfirmCaption);
-        EXPECT_EQ(after, before);
-        break;
-    case Button::HiddenOk:
         EXPECT_TRUE(shown.empty());
         EXPECT_EQ(after, before);
         break;

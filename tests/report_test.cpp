@@ -6,9 +6,11 @@
 #include "platform/shell.h"
 #include "scan/file_table.h"
 #include "support/temp_tree.h"
+#include "ui/fact_texts.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fcntl.h>
 #include <spawn.h>
@@ -47,6 +49,11 @@ TEST(CommandLineTest, Parsing)
         {{"--duplicates", "F"}, Mode::Report, Kind::Duplicates, "j", "", "F"},
         {{"--report", "--auto-select", "--auto-select", "F"}, Mode::Report, Kind::AutoSelect, "j", "", "F"},
         {{"--report", "\x82\xa0 dir"}, Mode::Report, Kind::Rows, "j", "", "\x82\xa0 dir"},
+        {{"--null", "--auto-select", "F"}, Mode::Report, Kind::AutoSelect, "j", "", "F"},
+        {{"--report", "F", "--null"}, Mode::Report, Kind::Rows, "j", "", "F"},
+        {{"--null"}, Mode::BadUsage},
+        {{"--null", "F"}, Mode::BadUsage},
+        {{"--restore-last", "--null"}, Mode::BadUsage},
         {{"--report", "--bogus", "F"}, Mode::BadUsage},
         {{"--report"}, Mode::BadUsage},
         {{"--report", "F", "G"}, Mode::BadUsage},
@@ -78,13 +85,15 @@ TEST(CommandLineTest, Parsing)
         if (c.mode != Mode::Report)
             continue;
         EXPECT_EQ(line.report, c.kind);
+        EXPECT_EQ(line.null, std::find(c.args.begin(), c.args.end(), "--null") != c.args.end());
         std::string types;
-        for (const auto& [ticked, letter] : {std::pair{line.jpeg, 'j'}, {line.bmp, 'b'}, {line.gif, 'g'}, {line.other, 'o'}}) {
+        const SearchOptions& o = line.options;
+        for (const auto& [ticked, letter] : {std::pair{o.m_bJpeg, 'j'}, {o.m_bBmp, 'b'}, {o.m_bGif, 'g'}, {o.m_bOther, 'o'}}) {
             if (ticked)
                 types += letter;
         }
         EXPECT_EQ(types, c.types);
-        EXPECT_EQ(line.otherExt, c.ext);
+        EXPECT_EQ(o.m_strOtherExt, c.ext);
         EXPECT_EQ(line.folder, c.folder);
     }
 }
@@ -153,6 +162,16 @@ protected:
                path + "\n";
     }
 
+    // Whether the file system keeps the creation time of both files, which
+    // automatic selection compares.
+    static bool BothHaveBirthTimes(const std::string& first, const std::string& second)
+    {
+        struct statx a {}, b {};
+        EXPECT_EQ(statx(AT_FDCWD, first.c_str(), 0, STATX_BTIME, &a), 0);
+        EXPECT_EQ(statx(AT_FDCWD, second.c_str(), 0, STATX_BTIME, &b), 0);
+        return (a.stx_mask & b.stx_mask & STATX_BTIME) != 0;
+    }
+
     testing::TempDir tmp;
     testing::TempDir io;
 };
@@ -219,6 +238,16 @@ TEST_F(ReportTest, DuplicatesAreTheOfferedNamesInOrder)
 
     tmp.MakeFile("U/a.jpg");
     EXPECT_EQ(Snapsift({"--duplicates", tmp / "U"}).out, "");
+
+    // Names that read like the window's combo entries are names like any other.
+    for (const std::string folder : {"V/", "V/s/"}) {
+        tmp.MakeFile(folder + kShowAllText);
+        tmp.MakeFile(folder + kPromptText);
+    }
+    tmp.MakeFile(std::string("V/") + kNoDuplicatesText);
+    const Outcome named = Snapsift({"--report", "--duplicates", "--other", "*", tmp / "V"});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, std::string(kShowAllText) + "\n" + kPromptText + "\n");
 }
 
 TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
@@ -237,14 +266,40 @@ TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
     const std::string older = tmp.WriteFile("T/d.jpg", "333");
     testing::WaitForNewerSecond(tmp / "T");
     const std::string newer = tmp.WriteFile("T/s/d.jpg", "333");
-    struct statx a {}, b {};
-    ASSERT_EQ(statx(AT_FDCWD, older.c_str(), 0, STATX_BTIME, &a), 0);
-    ASSERT_EQ(statx(AT_FDCWD, newer.c_str(), 0, STATX_BTIME, &b), 0);
-    if ((a.stx_mask & b.stx_mask & STATX_BTIME) == 0)
+    if (!BothHaveBirthTimes(older, newer))
         GTEST_SKIP() << "this file system keeps no birth time";
     run = Snapsift({"--report", "--auto-select", tmp / "T"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, older + "\n");
+}
+
+// With --null every record ends with NUL, as find -print0 does, so a name
+// holding a line end stays one record; nothing else in the record changes.
+TEST_F(ReportTest, NullEndsEachRecordWithNul)
+{
+    const std::string older = tmp.WriteFile("T/two\nlines.jpg", "same");
+    tmp.WriteFile("T/plain.jpg", "p");
+    testing::WaitForNewerSecond(tmp / "T");
+    const std::string newer = tmp.WriteFile("T/s/two\nlines.jpg", "same");
+    auto nul = [](std::string line) {
+        line.back() = '\0';
+        return line;
+    };
+
+    Outcome run = Snapsift({"--report", "--null", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, nul(Line(tmp / "T/plain.jpg")) + nul(Line(older)) + nul(Line(newer)));
+
+    run = Snapsift({"--duplicates", "--null", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("two\nlines.jpg\0", 14));
+
+    if (!BothHaveBirthTimes(older, newer))
+        GTEST_SKIP() << "this file system keeps no birth time";
+    run = Snapsift({"--auto-select", "--null", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, older + std::string(1, '\0'));
 }
 
 TEST_F(ReportTest, RefusalsGiveOneLineOnStandardErrorAndStatusTwo)
@@ -337,9 +392,13 @@ TEST_F(ReportTest, HelpAndVersion)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, UsageText());
 
+    for (const char* option : {"--null", "--version"})
+        EXPECT_NE(run.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+
     run = Snapsift({"--version"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Snapsift 1.0.0.1\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "snapsift 1.0.0.1\n");
 }
 
 } // namespace

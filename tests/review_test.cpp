@@ -2,10 +2,13 @@
 
 #include "review/duplicate_combo.h"
 #include "review/result_view.h"
+#include "support/table_rows.h"
+#include "ui/fact_texts.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <set>
 #include <string>
@@ -20,6 +23,15 @@ const std::string kPrompt = "重複検出、ここから選んで下さい";
 const std::string kShowAll = "すべて表示";
 const std::string kNoDuplicates = "重複ファイルはありません";
 
+// What the entries show, as the window makes their texts.
+Strings Texts(const std::vector<ComboEntry>& entries)
+{
+    Strings texts;
+    for (const ComboEntry& e : entries)
+        texts.push_back(ComboEntryText(e));
+    return texts;
+}
+
 // One file for a table: the path is made unique from the row number.
 struct File {
     std::string name;
@@ -31,7 +43,7 @@ void Fill(ResultView& view, const std::vector<File>& files)
 {
     view.table.ClearFileTable();
     for (const File& f : files)
-        view.table.AddFoundFile({f.name, "/p" + std::to_string(view.table.RowCount()), f.size, f.time});
+        testing::AddFoundFile(view.table, {f.name, "/p" + std::to_string(view.table.RowCount()), f.size, f.time});
 }
 
 std::vector<File> Named(const Strings& names)
@@ -71,7 +83,7 @@ std::set<std::string> SelectedPaths(const ResultView& view)
 void ChooseEntry(ResultView& view, const std::string& text)
 {
     for (int i = 0; i < view.combo.GetCount(); ++i) {
-        if (view.combo.GetLBText(i) == text) {
+        if (ComboEntryText(view.combo.GetLBText(i)) == text) {
             view.combo.SetCurSel(i);
             view.ShowSelectedDuplicates();
             return;
@@ -109,14 +121,14 @@ TEST_P(DuplicateNames, OfferedOnceEachInNameOrder)
     if (c.duplicates.empty()) {
         EXPECT_EQ(view.combo.GetCount(), 0);
         EXPECT_EQ(view.combo.GetCurSel(), -1);
-        EXPECT_EQ(view.combo.FieldText(), kNoDuplicates);
+        EXPECT_EQ(ComboEntryText(view.combo.Field()), kNoDuplicates);
         return;
     }
     Strings expected = c.duplicates;
     expected.insert(expected.begin(), kPrompt);
-    EXPECT_EQ(view.combo.Entries(), expected);
+    EXPECT_EQ(Texts(view.combo.Entries()), expected);
     EXPECT_EQ(view.combo.GetCurSel(), 0);
-    EXPECT_EQ(view.combo.FieldText(), kPrompt);
+    EXPECT_EQ(ComboEntryText(view.combo.Field()), kPrompt);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -154,7 +166,7 @@ TEST_F(ReviewTest, ComboStatesFollowTheUsersSteps)
 
     // Prompt.
     view.FillResultView();
-    EXPECT_EQ(view.combo.Entries(), (Strings{kPrompt, "a.jpg", "b.jpg"}));
+    EXPECT_EQ(Texts(view.combo.Entries()), (Strings{kPrompt, "a.jpg", "b.jpg"}));
     EXPECT_EQ(view.combo.GetCurSel(), 0);
 
     // The prompt selected lists nothing.
@@ -164,28 +176,28 @@ TEST_F(ReviewTest, ComboStatesFollowTheUsersSteps)
     // Show all offered; opening the list again changes nothing.
     for (int opened = 0; opened < 2; ++opened) {
         view.OnDuplicateDropDown();
-        EXPECT_EQ(view.combo.Entries(), (Strings{kShowAll, "a.jpg", "b.jpg"}));
+        EXPECT_EQ(Texts(view.combo.Entries()), (Strings{kShowAll, "a.jpg", "b.jpg"}));
         EXPECT_EQ(view.combo.GetCurSel(), -1);
-        EXPECT_EQ(view.combo.FieldText(), kPrompt);
+        EXPECT_EQ(ComboEntryText(view.combo.Field()), kPrompt);
     }
 
     // Name chosen: exactly that name's rows, case variants left out.
     ChooseEntry(view, "b.jpg");
     EXPECT_EQ(ListPaths(view), (Strings{"/p0/b.jpg", "/p3/b.jpg"}));
-    EXPECT_EQ(view.combo.FieldText(), "b.jpg");
+    EXPECT_EQ(ComboEntryText(view.combo.Field()), "b.jpg");
 
     // Show all again: every row and the prompt back on top, selected.
     ChooseEntry(view, kShowAll);
     EXPECT_EQ(view.list.GetItemCount(), 6);
-    EXPECT_EQ(view.combo.Entries(), (Strings{kPrompt, "a.jpg", "b.jpg"}));
+    EXPECT_EQ(Texts(view.combo.Entries()), (Strings{kPrompt, "a.jpg", "b.jpg"}));
     EXPECT_EQ(view.combo.GetCurSel(), 0);
 
     // A name reached with the prompt still first stays chosen when the list opens.
     view.combo.SetCurSel(1);
     view.OnDuplicateDropDown();
-    EXPECT_EQ(view.combo.Entries(), (Strings{kShowAll, "a.jpg", "b.jpg"}));
+    EXPECT_EQ(Texts(view.combo.Entries()), (Strings{kShowAll, "a.jpg", "b.jpg"}));
     EXPECT_EQ(view.combo.GetCurSel(), 1);
-    EXPECT_EQ(view.combo.FieldText(), "a.jpg");
+    EXPECT_EQ(ComboEntryText(view.combo.Field()), "a.jpg");
 
     // No entry selected lists nothing.
     view.combo.SetCurSel(-1);
@@ -196,7 +208,7 @@ TEST_F(ReviewTest, ComboStatesFollowTheUsersSteps)
     view.ClearResults();
     EXPECT_EQ(view.combo.GetCount(), 0);
     EXPECT_EQ(view.combo.GetCurSel(), -1);
-    EXPECT_EQ(view.combo.FieldText(), "");
+    EXPECT_EQ(ComboEntryText(view.combo.Field()), "");
     EXPECT_EQ(view.list.GetItemCount(), 0);
     EXPECT_EQ(view.table.RowCount(), 0);
     view.OnDuplicateDropDown();
@@ -212,14 +224,53 @@ TEST_F(ReviewTest, ChosenNameStaysAfterItsRowsAreGoneAndShowAllFindsNoDuplicates
     view.table.RemoveFileRows({false, false, true});  // as a deletion does
     view.ShowSelectedDuplicates();
     EXPECT_EQ(ListPaths(view), Strings{"/p0/a.jpg"});
-    EXPECT_EQ(view.combo.Entries(), (Strings{kShowAll, "a.jpg"}));
+    EXPECT_EQ(Texts(view.combo.Entries()), (Strings{kShowAll, "a.jpg"}));
 
     ChooseEntry(view, kShowAll);
     EXPECT_EQ(view.list.GetItemCount(), 2);
     EXPECT_EQ(view.combo.GetCount(), 0);
-    EXPECT_EQ(view.combo.FieldText(), kNoDuplicates);
+    EXPECT_EQ(ComboEntryText(view.combo.Field()), kNoDuplicates);
     EXPECT_TRUE(view.buttons.autoSelect);  // enabled by the first fill, never disabled by a fill
     EXPECT_TRUE(view.buttons.deleteSelected);
+}
+
+TEST_F(ReviewTest, FilesNamedLikeTheCombosOwnEntriesAreNamesLikeAnyOther)
+{
+    // Names that read like the prompt, the show-all entry and the note in the
+    // field: each is chosen for its own rows, and only the real show-all
+    // entry lists every row.
+    Fill(view, Named({kShowAll, "a.jpg", kPrompt, kShowAll, kPrompt, kNoDuplicates, kNoDuplicates}));
+    view.FillResultView();
+    const std::vector<ComboEntry> filled = view.combo.Entries();
+    ASSERT_EQ(filled.size(), 4u);
+    EXPECT_EQ(filled[0], ComboEntry::Of(ComboEntryKind::Prompt));
+    for (std::size_t i = 1; i < filled.size(); ++i)
+        EXPECT_EQ(filled[i].kind, ComboEntryKind::Name) << i;
+
+    for (int opened = 0; opened < 2; ++opened) {
+        view.OnDuplicateDropDown();
+        const std::vector<ComboEntry>& entries = view.combo.Entries();
+        ASSERT_EQ(entries.size(), 4u);
+        EXPECT_EQ(entries[0], ComboEntry::Of(ComboEntryKind::ShowAll));
+        EXPECT_EQ(std::vector<ComboEntry>(entries.begin() + 1, entries.end()),
+                  std::vector<ComboEntry>(filled.begin() + 1, filled.end()));
+    }
+
+    for (const std::string& name : {kShowAll, kPrompt, kNoDuplicates}) {
+        SCOPED_TRACE(name);
+        const auto& entries = view.combo.Entries();
+        const auto at = std::find(entries.begin(), entries.end(), ComboEntry::Named(name));
+        ASSERT_NE(at, entries.end());
+        view.combo.SetCurSel(static_cast<int>(at - entries.begin()));
+        view.ShowSelectedDuplicates();
+        EXPECT_EQ(ListNames(view), (Strings{name, name}));
+        EXPECT_EQ(view.combo.Field(), ComboEntry::Named(name));
+    }
+
+    view.combo.SetCurSel(0);
+    view.ShowSelectedDuplicates();
+    EXPECT_EQ(view.list.GetItemCount(), 7);
+    EXPECT_EQ(view.combo.Entries(), filled);
 }
 
 TEST_F(ReviewTest, ButtonRules)
@@ -265,7 +316,7 @@ TEST(DuplicateComboTest, FindStringMatchesBeginningsIgnoringCaseAndWraps)
     DuplicateCombo combo;
     EXPECT_EQ(combo.FindString(-1, "a"), -1);
     for (const char* text : {"abc.jpg", "ABD.jpg", "b.jpg", "Ab.jpg"})
-        combo.InsertString(-1, text);
+        combo.InsertString(-1, ComboEntry::Named(text));
     struct Case {
         int start;
         const char* text;
@@ -283,25 +334,25 @@ TEST(DuplicateComboTest, SelectStringAndDeleteString)
 {
     DuplicateCombo combo;
     for (const char* text : {"p", "x.jpg", "y.jpg"})
-        combo.InsertString(-1, text);
+        combo.InsertString(-1, ComboEntry::Named(text));
     EXPECT_EQ(combo.SelectString(0, "P"), 0);  // wraps around to the first
-    EXPECT_EQ(combo.FieldText(), "p");
+    EXPECT_EQ(ComboEntryText(combo.Field()), "p");
     EXPECT_EQ(combo.SelectString(0, "none"), -1);
     EXPECT_EQ(combo.GetCurSel(), 0);
 
     EXPECT_EQ(combo.SelectString(-1, "Y"), 2);
-    EXPECT_EQ(combo.FieldText(), "y.jpg");
+    EXPECT_EQ(ComboEntryText(combo.Field()), "y.jpg");
     EXPECT_EQ(combo.DeleteString(0), 2);  // an entry above the selection
     EXPECT_EQ(combo.GetCurSel(), 1);
     EXPECT_EQ(combo.DeleteString(1), 1);  // the selected entry
     EXPECT_EQ(combo.GetCurSel(), -1);
-    EXPECT_EQ(combo.FieldText(), "y.jpg");
+    EXPECT_EQ(ComboEntryText(combo.Field()), "y.jpg");
     EXPECT_EQ(combo.DeleteString(5), -1);
-    EXPECT_EQ(combo.Entries(), Strings{"x.jpg"});
+    EXPECT_EQ(Texts(combo.Entries()), Strings{"x.jpg"});
 
     combo.ResetContent();
     EXPECT_EQ(combo.GetCount(), 0);
-    EXPECT_EQ(combo.FieldText(), "");
+    EXPECT_EQ(ComboEntryText(combo.Field()), "");
 }
 
 TEST(DuplicateComboTest, AddStringSortsAndKeepsTheSelection)
@@ -313,9 +364,9 @@ TEST(DuplicateComboTest, AddStringSortsAndKeepsTheSelection)
     EXPECT_EQ(combo.AddString("B.jpg"), 1);
     EXPECT_EQ(combo.AddString("\x82\xa0.jpg"), 3);
     EXPECT_EQ(combo.AddString("A.JPG"), 0);
-    EXPECT_EQ(combo.Entries(), (Strings{"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}));
+    EXPECT_EQ(Texts(combo.Entries()), (Strings{"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}));
     EXPECT_EQ(combo.GetCurSel(), 3);
-    EXPECT_EQ(combo.FieldText(), "b.jpg");
+    EXPECT_EQ(ComboEntryText(combo.Field()), "b.jpg");
 }
 
 // ---- Automatic selection -----------------------------------------------------
@@ -357,7 +408,7 @@ TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
     for (int j = 0; j < view.list.GetItemCount(); ++j)
         view.list.SetSelected(j, true);
     const FileTable before = view.table;
-    const Strings entries = view.combo.Entries();
+    const Strings entries = Texts(view.combo.Entries());
 
     testing::RecordingProgress progress;
     OnAutoSelect(view, progress);
@@ -368,7 +419,7 @@ TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
     EXPECT_EQ(ListPaths(view).size(), static_cast<std::size_t>(before.RowCount()));
     for (int k = 0; k < before.RowCount(); ++k)
         EXPECT_EQ(view.table.Path(k), before.Path(k));
-    EXPECT_EQ(view.combo.Entries(), entries);
+    EXPECT_EQ(Texts(view.combo.Entries()), entries);
 
     // In the view of one name, only its rows, with the same result for them.
     for (int e = 1; e < static_cast<int>(entries.size()); ++e) {

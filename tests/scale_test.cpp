@@ -7,6 +7,7 @@
 #include "review/result_view.h"
 #include "scan/file_table.h"
 #include "scan/name_pattern.h"
+#include "support/table_rows.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@ private:
 };
 
 // The rule as stated: a listed row is selected when the table holds a row of
-// the same name and size text with a later date text.
+// the same name and size with a later creation time.
 std::vector<bool> PlainAutoSelection(const ResultView& view)
 {
     const FileTable& t = view.table;
@@ -61,7 +62,7 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
         ResultView view;
         for (int k = 0; k < rows; ++k) {
             const std::string name = names[dice.Below(std::size(names))] + std::to_string(dice.Below(rows / 4 + 1));
-            view.table.AddFoundFile(FoundFile{name, "/p/" + std::to_string(k), dice.Below(3),
+            testing::AddFoundFile(view.table, testing::FoundFile{name, "/p/" + std::to_string(k), dice.Below(3),
                                               1000000000 + static_cast<std::int64_t>(dice.Below(4))});
         }
         view.FillResultView();
@@ -107,7 +108,7 @@ TEST(ScaleTest, ListOrderIsTheStableNameOrder)
         std::string name;
         for (std::size_t n = dice.Below(5); n > 0; --n)
             name += parts[dice.Below(parts.size())];
-        table.AddFoundFile(FoundFile{name, "/p", 0, 0});
+        testing::AddFoundFile(table, testing::FoundFile{name, "/p", 0, 0});
     }
     // Given in an order of their own, as a chosen name's rows may come.
     std::vector<int> given;

@@ -131,12 +131,13 @@ TEST_F(ScanTest, RefusedOptionsSayWhyAndChangeNothing)
         if (c.refusal == SearchRefusal::None)
             continue;
         table.ClearFileTable();
-        table.AddFoundFile({"old.jpg", "/old", 7, 0});
+        testing::AddFoundFile(table, {"old.jpg", "/old", 7, 0});
         progress.ops.clear();
 
         const ScanOutcome outcome = Scan(tmp / "T", c.options);
         EXPECT_EQ(outcome.refusal, c.refusal);
         EXPECT_EQ(outcome.rowsAdded, 0);
+        EXPECT_EQ(outcome.canonicalTarget, "");
         EXPECT_TRUE(progress.ops.empty());
         EXPECT_EQ(testing::TablePaths(table), Strings{"/old/old.jpg"});
     }
@@ -149,7 +150,7 @@ TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
         tmp.MakeFile(std::string(folder) + "/y.gif", 4);
         tmp.MakeFile(std::string(folder) + "/z.bmp", 5);
     }
-    table.AddFoundFile({"old.jpg", "/old", 7, 0});
+    testing::AddFoundFile(table, {"old.jpg", "/old", 7, 0});
 
     const ScanOutcome outcome = Scan(tmp / "T", Types(true, false, true));
     EXPECT_EQ(outcome.refusal, SearchRefusal::None);
@@ -180,15 +181,24 @@ TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
     EXPECT_EQ(RelativePaths(), (Strings{"T/a.jpg", "T/b.bmp"}));
 }
 
-TEST_F(ScanTest, TargetThatIsNoFolderGivesNoRowsAndNoMessage)
+TEST_F(ScanTest, TargetThatIsNoFolderGivesNoRowsAndSaysWhy)
 {
     tmp.MakeFile("file.jpg", 1);
-    for (const std::string& target : {tmp / "missing", tmp / "file.jpg", tmp / "missing/deeper"}) {
+    std::vector<std::pair<std::string, int>> cases = {
+        {tmp / "missing", ENOENT}, {tmp / "file.jpg", ENOTDIR}, {tmp / "missing/deeper", ENOENT}};
+    if (geteuid() != 0) {  // root reads any folder
+        const std::string closed = tmp.MakeFolder("closed");
+        tmp.MakeFile("closed/a.jpg", 1);
+        ASSERT_EQ(chmod(closed.c_str(), 0), 0);
+        cases.emplace_back(closed, EACCES);
+    }
+    for (const auto& [target, error] : cases) {
         SCOPED_TRACE(target);
-        table.AddFoundFile({"old.jpg", "/old", 7, 0});
+        testing::AddFoundFile(table, {"old.jpg", "/old", 7, 0});
         progress.ops.clear();
         const ScanOutcome outcome = Scan(target, kJpeg);
         EXPECT_EQ(outcome.refusal, SearchRefusal::None);
+        EXPECT_EQ(outcome.targetError, error) << std::strerror(outcome.targetError);
         EXPECT_EQ(outcome.rowsAdded, 0);
         EXPECT_EQ(table.RowCount(), 0);
         EXPECT_EQ(progress.ops, (Strings{"range 0 0", "pos 0", "range 0 0", "delta 1", "pos 0"}));
@@ -200,11 +210,15 @@ TEST_F(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
     tmp.MakeFile("T/s/b.jpg");
     char saved[PATH_MAX];
     ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
-    for (const std::string& target : {tmp / "T", tmp / "T/", std::string("T")}) {
+    ASSERT_EQ(symlink("T/s/..", (tmp / "link").c_str()), 0);
+    for (const std::string& target : {tmp / "T", tmp / "T/", std::string("T"), std::string("./T/s/../"), tmp / "link"}) {
         ASSERT_EQ(chdir(tmp.Path().c_str()), 0);
-        Scan(target, kJpeg);
+        const ScanOutcome outcome = Scan(target, kJpeg);
         ASSERT_EQ(chdir(saved), 0);
         EXPECT_EQ(testing::TablePaths(table), Strings{tmp / "T/s/b.jpg"}) << target;
+        // What was searched, as the search resolved it.
+        EXPECT_EQ(outcome.canonicalTarget, tmp / "T") << target;
+        EXPECT_EQ(outcome.targetError, 0) << target;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/mounts.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
+#include "ui/fact_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -192,7 +193,7 @@ TEST(DriveKind, NamesEachKindFromTypeSourceAndSysfs)
     for (const KindCase& c : cases) {
         SCOPED_TRACE(c.mount.fsType + " " + c.mount.source + " " + std::to_string(c.mount.major) + ":" +
                      std::to_string(c.mount.minor));
-        EXPECT_EQ(DriveKind(c.mount, sys.Root()), c.kind);
+        EXPECT_STREQ(DriveKindText(DriveKindOf(c.mount, sys.Root())), c.kind);
     }
 }
 
@@ -206,7 +207,7 @@ std::vector<std::string> DisplayNames(const std::vector<Drive>& drives)
 {
     std::vector<std::string> names;
     for (const Drive& d : drives)
-        names.push_back(d.DisplayName());
+        names.push_back(TargetNodeText(TargetNode{TargetNodeKind::Drive, d.mountPoint, d.kind, 0, -1, {}}));
     return names;
 }
 
@@ -337,14 +338,14 @@ protected:
     {
         std::vector<std::string> texts;
         for (int child : targets.nodes.at(node).children)
-            texts.push_back(targets.nodes.at(child).text);
+            texts.push_back(TargetNodeText(targets.nodes.at(child)));
         return texts;
     }
     const std::string& PathOf(int node) const { return targets.folders.m_folderPaths.at(targets.nodes.at(node).row); }
     int Child(int node, const std::string& text) const
     {
         for (int child : targets.nodes.at(node).children) {
-            if (targets.nodes.at(child).text == text)
+            if (TargetNodeText(targets.nodes.at(child)) == text)
                 return child;
         }
         ADD_FAILURE() << "no child " << text;
@@ -353,16 +354,14 @@ protected:
     void ExpectTableConsistent() const
     {
         const FolderTable& t = targets.folders;
-        EXPECT_EQ(t.m_folderCount, static_cast<int>(t.m_folderNames.size()));
         EXPECT_EQ(t.m_folderCount, static_cast<int>(t.m_folderPaths.size()));
-        // Every node but the root "カレント" owns exactly one row, named as the node.
+        // Every node but the current root owns exactly one row.
         std::vector<int> owners(static_cast<std::size_t>(t.m_folderCount), 0);
         for (const TargetNode& n : targets.nodes) {
             if (n.row < 0)
                 continue;
             ASSERT_LT(n.row, t.m_folderCount);
             ++owners[static_cast<std::size_t>(n.row)];
-            EXPECT_EQ(t.m_folderNames[static_cast<std::size_t>(n.row)], n.text);
         }
         for (int count : owners)
             EXPECT_LE(count, 1);
@@ -390,21 +389,19 @@ TEST_F(SearchTargetsTest, BuildsDrivesDesktopAndItsSubfoldersInNameOrder)
     dir.MakeFile("Desktop/a.jpg");
     dir.MakeFolder("elsewhere");
     ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (dir / "Desktop/link").c_str()), 0);
-    drives = {{"/", "HDD"}, {dir / "usb stick", "FDDorMO"}};
+    drives = {{"/", DriveKind::Fixed}, {dir / "usb stick", DriveKind::Removable}};
 
     const int desktopNode = Build(desktop);
 
     const std::vector<int> roots = targets.Roots();
     ASSERT_EQ(roots.size(), 2u);
-    EXPECT_EQ(targets.nodes[roots[0]].text, "カレント");
+    EXPECT_EQ(TargetNodeText(targets.nodes[roots[0]]), "カレント");
     EXPECT_EQ(targets.nodes[roots[0]].row, -1);
     EXPECT_EQ(ChildTexts(roots[0]), (std::vector<std::string>{"/ (HDD)", dir / "usb stick (FDDorMO)"}));
-    EXPECT_EQ(targets.nodes[desktopNode].text, "デスクトップ");
+    EXPECT_EQ(TargetNodeText(targets.nodes[desktopNode]), "デスクトップ");
     EXPECT_EQ(ChildTexts(desktopNode), (std::vector<std::string>{"A", "b", "c"}));  // no file, no link, one level
 
     const FolderTable& t = targets.folders;
-    EXPECT_EQ(t.m_folderNames, (std::vector<std::string>{"/ (HDD)", dir / "usb stick (FDDorMO)", "デスクトップ", "A",
-                                                         "b", "c"}));
     EXPECT_EQ(t.m_folderPaths, (std::vector<std::string>{"/", dir / "usb stick", desktop, desktop + "/A",
                                                          desktop + "/b", desktop + "/c"}));
     EXPECT_EQ(t.m_folderCount, 6);
@@ -413,10 +410,9 @@ TEST_F(SearchTargetsTest, BuildsDrivesDesktopAndItsSubfoldersInNameOrder)
 
 TEST_F(SearchTargetsTest, MissingDesktopGivesTheRowButNoNode)
 {
-    drives = {{"/", "HDD"}};
+    drives = {{"/", DriveKind::Fixed}};
     EXPECT_EQ(Build(dir / "no such desktop"), -1);
     EXPECT_EQ(targets.Roots().size(), 1u);
-    EXPECT_EQ(targets.folders.m_folderNames, (std::vector<std::string>{"/ (HDD)", "デスクトップ"}));
     EXPECT_EQ(targets.folders.m_folderPaths, (std::vector<std::string>{"/", dir / "no such desktop"}));
     ExpectTableConsistent();
 }
@@ -496,7 +492,7 @@ TEST_F(SearchTargetsTest, ExpandOfDrivesAndOddNodes)
 {
     const std::string mount = dir.MakeFolder("mnt");
     dir.MakeFolder("mnt/photos");
-    drives = {{"/", "HDD"}, {mount, "HDD"}};
+    drives = {{"/", DriveKind::Fixed}, {mount, DriveKind::Fixed}};
     Build(dir / "no desktop");
     const int current = targets.Roots()[0];
     const int rootDrive = targets.nodes[current].children[0];
@@ -514,7 +510,7 @@ TEST_F(SearchTargetsTest, ExpandOfDrivesAndOddNodes)
     const std::vector<int> underRoot = targets.ExpandFolderNode(rootDrive);
     ASSERT_FALSE(underRoot.empty());
     for (int node : underRoot)
-        EXPECT_EQ(PathOf(node), "/" + targets.nodes[node].text);
+        EXPECT_EQ(PathOf(node), "/" + targets.nodes[node].name);
     ExpectTableConsistent();
 }
 
@@ -533,7 +529,7 @@ TEST_F(SearchTargetsTest, SearchCommandRefusalsAndTargets)
 {
     const std::string desktop = dir.MakeFolder("Desktop");
     dir.MakeFolder("Desktop/カレント");
-    drives = {{"/", "HDD"}};
+    drives = {{"/", DriveKind::Fixed}};
     const int desktopNode = Build(desktop);
     const int current = targets.Roots()[0];
 

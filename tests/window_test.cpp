@@ -9,6 +9,7 @@
 #include "ui/window/about_dlg.h"
 #include "ui/preview/compare_window.h"
 #include "ui/display_text.h"
+#include "ui/fact_texts.h"
 #include "ui/app_resources.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/help_page.h"
@@ -375,13 +376,13 @@ TEST_F(WindowTest, StartsWithJpegTickedButtonsOffAndFocusInTheTree)
     EXPECT_EQ(dlg->m_duplicateCombo->count(), 0);
     EXPECT_EQ(QApplication::focusWidget(), dlg->m_folderTree);
 
-    // All 22 controls exist; four of them are never shown.
-    EXPECT_EQ(dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(), 22);
-    const QList<QLabel*> labels = dlg->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
-    ASSERT_EQ(labels.size(), 1);
-    EXPECT_EQ(labels[0]->text(), Q("Snapsift Ver1.0"));
-    EXPECT_EQ(dlg->m_underConstructionButton->text(), Q("その他..."));
-    EXPECT_EQ(dlg->m_hiddenOkButton->text(), Q("Button6"));
+    // 18 controls, every one of them shown.
+    const QList<QWidget*> controls = dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    EXPECT_EQ(controls.size(), 18);
+    for (const QWidget* control : controls)
+        EXPECT_TRUE(control->isVisible()) << control->metaObject()->className();
+    EXPECT_TRUE(dlg->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).isEmpty());
+    EXPECT_EQ(dlg->m_versionButton->text(), Q("Snapsift Ver1.0"));
 
     // What each control says, and the name read out for those without words.
     const std::vector<std::pair<QString, const char*>> shownTexts{
@@ -408,8 +409,6 @@ TEST_F(WindowTest, StartsWithJpegTickedButtonsOffAndFocusInTheTree)
         frameTitles.append(frame->title());
     frameTitles.sort();
     EXPECT_EQ(frameTitles, (QStringList{QString(), Q("検索対象を選択"), Q("検索結果")}));  // the progress frame has none
-    for (QWidget* hidden : Widgets{dlg->m_hiddenEdit, dlg->m_underConstructionButton, labels[0], dlg->m_hiddenOkButton})
-        EXPECT_FALSE(hidden->isVisible());
     for (QWidget* shown : Widgets{dlg->m_folderTree, dlg->m_resultList, dlg->m_duplicateCombo, dlg->m_versionButton,
                                   dlg->m_progress, dlg->m_quitButton})
         EXPECT_TRUE(shown->isVisible());
@@ -473,8 +472,8 @@ TEST_F(WindowTest, ExtensionBoxTakesFourBytesAndFollowsItsCheckBox)
     QTest::keyClick(dlg->m_checkOther, Qt::Key_Space);
     EXPECT_FALSE(dlg->m_otherExt->isEnabled());
     EXPECT_EQ(dlg->m_otherExt->text(), Q("abcd")) << "a disabled box keeps its text";
-    EXPECT_FALSE(dlg->m_bOther);
-    EXPECT_EQ(dlg->m_strOtherExt, "abcd");
+    EXPECT_FALSE(dlg->m_options.m_bOther);
+    EXPECT_EQ(dlg->m_options.m_strOtherExt, "abcd");
     EXPECT_TRUE(messenger.shown.empty());
 
     // Text put there by code bypasses the typing limit; saving refuses it.
@@ -485,7 +484,7 @@ TEST_F(WindowTest, ExtensionBoxTakesFourBytesAndFollowsItsCheckBox)
     EXPECT_EQ(messenger.shown[0].caption, "Snapsift");
     EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::Ok);
     EXPECT_EQ(messenger.shown[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(dlg->m_strOtherExt, "abcd");
+    EXPECT_EQ(dlg->m_options.m_strOtherExt, "abcd");
 }
 
 TEST_F(WindowTest, SearchPreconditionsAreReported)
@@ -733,6 +732,49 @@ TEST_F(WindowTest, ComboFieldKeepsItsTextWithoutASelectedEntry)
     EXPECT_EQ(dlg->m_duplicateCombo->currentIndex(), -1);
     EXPECT_EQ(Names(), all);
     EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(WindowTest, FilesNamedLikeTheCombosEntriesAreChosenForTheirOwnRows)
+{
+    // With every file searched, names that read like the combo's own entries
+    // are offered as names: each lists its own rows, and only the entry that
+    // stands in the prompt's place lists every row.
+    TempDir named(g_desktop);
+    for (const char* folder : {"a/", "b/"}) {
+        named.MakeFile(std::string(folder) + kShowAllText);
+        named.MakeFile(std::string(folder) + kPromptText);
+        named.MakeFile(std::string(folder) + "x.jpg");
+    }
+    named.MakeFile(kNoDuplicatesText);
+    Open();
+    Show();
+    QTest::keyClick(dlg->m_checkJpeg, Qt::Key_Space);
+    QTest::keyClick(dlg->m_checkOther, Qt::Key_Space);
+    dlg->m_otherExt->setText(Q("*"));
+    Search(DesktopChild(BaseName(named.Path())));
+    ASSERT_EQ(Names().size(), 7);
+    EXPECT_EQ(ComboEntries(), (QStringList{Q(kPromptText), "x.jpg", Q(kShowAllText), Q(kPromptText)}));
+    EXPECT_EQ(dlg->m_duplicateCombo->currentIndex(), 0);
+
+    auto choose = [this](int index) {
+        dlg->m_duplicateCombo->showPopup();
+        QCoreApplication::processEvents();
+        QAbstractItemView* popup = dlg->m_duplicateCombo->view();
+        popup->setCurrentIndex(popup->model()->index(index, 0));
+        QTest::keyClick(popup, Qt::Key_Return);
+        QCoreApplication::processEvents();
+    };
+    for (const int index : {2, 3}) {
+        choose(index);
+        const QString name = index == 2 ? Q(kShowAllText) : Q(kPromptText);
+        EXPECT_EQ(Names(), (QStringList{name, name})) << index;
+        EXPECT_EQ(dlg->m_duplicateCombo->currentText(), name);
+        EXPECT_EQ(ComboEntries(), (QStringList{Q(kShowAllText), "x.jpg", Q(kShowAllText), Q(kPromptText)}));
+    }
+    choose(0);
+    EXPECT_EQ(Names().size(), 7);
+    EXPECT_EQ(ComboEntries(), (QStringList{Q(kPromptText), "x.jpg", Q(kShowAllText), Q(kPromptText)}));
+    EXPECT_TRUE(messenger.shown.empty());
 }
 
 TEST_F(WindowTest, DoubleClickOnAFolderListsItsSubfoldersUnderIt)

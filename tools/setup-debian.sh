@@ -13,7 +13,8 @@ packages=(
   fd-find bfs
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
-  dpkg-dev appstream
+  dpkg-dev appstream lintian man-db
+  xdotool imagemagick
 )
 
 missing=()

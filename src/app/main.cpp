@@ -37,7 +37,7 @@ int main(int argc, char** argv)
         std::fputs(snapsift::UsageText().c_str(), stdout);
         return 0;
     case CommandLine::Mode::Version:
-        std::puts("Snapsift " SNAPSIFT_VERSION);
+        std::puts("snapsift " SNAPSIFT_VERSION);
         return 0;
     case CommandLine::Mode::BadUsage:
         std::fprintf(stderr, "snapsift: %s (try 'snapsift --help')\n", line.error.c_str());

@@ -1,9 +1,9 @@
 #include "app/report_mode.h"
 
-#include "platform/file_system.h"
 #include "platform/progress.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
+#include "ui/fact_texts.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,12 +29,13 @@ const char* RefusalLine(SearchRefusal refusal)
 // the report can say why it is incomplete.
 class ReportOutput final {
 public:
-    explicit ReportOutput(std::FILE* out) : out_(out) {}
+    ReportOutput(std::FILE* out, char end) : out_(out), end_(end) {}
+    // One record and its end: a line end, or NUL with --null.
     void PutLine(const std::string& text)
     {
         if (error_ != 0)
             return;
-        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fputc('\n', out_) == EOF)
+        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fputc(end_, out_) == EOF)
             Fail();
     }
     // Flushes what is buffered; 0 when everything reached the output, else the error number.
@@ -49,6 +50,7 @@ private:
     void Fail() { error_ = errno != 0 ? errno : EIO; }
 
     std::FILE* out_;
+    char end_;
     int error_ = 0;
 };
 
@@ -58,7 +60,7 @@ std::string UsageText()
 {
     return "Usage: snapsift                 open the window\n"
            "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
-           "                [--duplicates | --auto-select] FOLDER\n"
+           "                [--duplicates | --auto-select] [--null] FOLDER\n"
            "       snapsift --restore-last [--log FILE]\n"
            "\n"
            "Report mode searches FOLDER and every folder below it without a window.\n"
@@ -68,6 +70,8 @@ std::string UsageText()
            "  --auto-select   print the paths automatic selection picks instead\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
            "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file)\n"
+           "  --null          end each line with a NUL character instead of a line end,\n"
+           "                  so that a name holding a line end stays one record\n"
            "\n"
            "  --restore-last  put the files of the last deletion back where they were:\n"
            "                  reads the last block of DeleteLog.log in the current folder\n"
@@ -75,7 +79,7 @@ std::string UsageText()
            "                  the trash and moves it back when nothing is at its path;\n"
            "                  prints one line per file and a count\n"
            "  --help          show this text\n"
-           "  --version       show the version\n"
+           "  --version       show the name and the full version\n"
            "Trash folders are never searched.\n"
            "\n"
            "Exit status:\n"
@@ -90,6 +94,7 @@ std::string UsageText()
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine line;
+    SearchOptions& options = line.options;
     bool report = false;
     bool restore = false;
     bool log = false;
@@ -124,17 +129,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
                 return bad("--duplicates and --auto-select exclude each other");
             line.report = kind;
             report = true;
+        } else if (a == "--null") {
+            line.null = true;
         } else if (a == "--jpeg") {
-            line.jpeg = true;
+            options.m_bJpeg = true;
         } else if (a == "--bmp") {
-            line.bmp = true;
+            options.m_bBmp = true;
         } else if (a == "--gif") {
-            line.gif = true;
+            options.m_bGif = true;
         } else if (a == "--other") {
             if (i + 1 >= args.size())
                 return bad("--other needs an extension");
-            line.other = true;
-            line.otherExt = args[++i];
+            options.m_bOther = true;
+            options.m_strOtherExt = args[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             return bad("unknown option: " + a);
         } else if (line.folder.empty()) {
@@ -143,39 +150,34 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             return bad("only one folder can be searched: " + a);
         }
     }
+    if (line.null && !report)
+        return bad("--null needs --report");
     if (restore || log) {
         if (!restore)
             return bad("--log needs --restore-last");
-        if (report || !line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+        if (report || !line.folder.empty() || AnyTypeTicked(options))
             return bad("--restore-last takes no folder and no search option");
         line.mode = CommandLine::Mode::RestoreLast;
         return line;
     }
     if (!report) {
-        if (!line.folder.empty() || line.jpeg || line.bmp || line.gif || line.other)
+        if (!line.folder.empty() || AnyTypeTicked(options))
             return bad("these options need --report");
         return line;
     }
     if (line.folder.empty())
         return bad("--report needs a FOLDER");
     line.mode = CommandLine::Mode::Report;
-    if (!line.jpeg && !line.bmp && !line.gif && !line.other)
-        line.jpeg = true;
+    if (!AnyTypeTicked(options))
+        options.m_bJpeg = true;
     return line;
 }
 
 int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
 {
-    SearchOptions options;
-    options.m_bJpeg = line.jpeg;
-    options.m_bBmp = line.bmp;
-    options.m_bGif = line.gif;
-    options.m_bOther = line.other;
-    options.m_strOtherExt = line.otherExt;
-
     ResultView view;
     NullProgress progress;
-    const ScanOutcome outcome = ScanFolder(line.folder, options, view.table, progress);
+    const ScanOutcome outcome = ScanFolder(line.folder, line.options, view.table, progress);
     if (outcome.refusal != SearchRefusal::None) {
         std::fprintf(err, "snapsift: %s\n", RefusalLine(outcome.refusal));
         return 2;
@@ -189,7 +191,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         view.FillResultView();
 
     const FileTable& table = view.table;
-    ReportOutput output(out);
+    ReportOutput output(out, line.null ? '\0' : '\n');
     errno = 0;
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
@@ -205,9 +207,11 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         }
         break;
     case CommandLine::ReportKind::Duplicates:
-        // The combo box's entries after a search, without its prompt.
-        for (int i = 1; i < view.combo.GetCount(); ++i)
-            output.PutLine(view.combo.GetLBText(i));
+        // The names the combo box offers after a search.
+        for (const ComboEntry& entry : view.combo.Entries()) {
+            if (entry.kind == ComboEntryKind::Name)
+                output.PutLine(entry.name);
+        }
         break;
     case CommandLine::ReportKind::AutoSelect:
         OnAutoSelect(view, progress);

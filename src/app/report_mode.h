@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/folder_scan.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,9 +14,9 @@ struct CommandLine {
     enum class ReportKind { Rows, Duplicates, AutoSelect };
     Mode mode = Mode::Window;
     ReportKind report = ReportKind::Rows;
-    bool jpeg = false, bmp = false, gif = false, other = false;
-    std::string otherExt;
+    SearchOptions options;  // for Report: the types asked for, JPEG when none is
     std::string folder;
+    bool null = false;  // records end with NUL instead of a line end
     std::string logPath = "DeleteLog.log";  // for RestoreLast
     std::string error;  // for BadUsage
 };

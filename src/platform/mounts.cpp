@@ -201,21 +201,21 @@ std::optional<std::string> FileSystemTypeOfDevice(dev_t device)
     return std::nullopt;
 }
 
-std::string DriveKind(const MountEntry& mount, const std::string& sysRoot)
+DriveKind DriveKindOf(const MountEntry& mount, const std::string& sysRoot)
 {
     static const std::set<std::string_view> kNetwork = {"nfs", "nfs4", "cifs", "smb3", "9p",
                                                         "virtiofs", "fuse.sshfs", "davfs", "ceph"};
     if (kNetwork.count(mount.fsType))
-        return "NetD";
+        return DriveKind::Network;
     if (mount.fsType == "iso9660" || mount.fsType == "udf" || StartsWith(mount.source, "/dev/sr"))
-        return "CD-ROM";
+        return DriveKind::Disc;
     if (mount.fsType == "tmpfs" || mount.fsType == "ramfs" || StartsWith(mount.source, "/dev/zram"))
-        return "RamD";
+        return DriveKind::RamDisk;
     if (mount.major == 7 || StartsWith(LastPart(mount.source), "loop"))
-        return "UNKNOWN";  // loop devices
+        return DriveKind::Unknown;  // loop devices
     if (mount.major != 0 && IsBlockDevice(sysRoot, mount.major, mount.minor))
-        return IsRemovableBlockDevice(sysRoot, mount.major, mount.minor) ? "FDDorMO" : "HDD";
-    return "UNKNOWN";
+        return IsRemovableBlockDevice(sysRoot, mount.major, mount.minor) ? DriveKind::Removable : DriveKind::Fixed;
+    return DriveKind::Unknown;
 }
 
 std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot)
@@ -253,7 +253,7 @@ std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::
             reachable = IsAbove(other.root, m.root) || (other.root == m.root && k < i);
         }
         if (!reachable)
-            drives.push_back(Drive{m.mountPoint, DriveKind(m, sysRoot)});
+            drives.push_back(Drive{m.mountPoint, DriveKindOf(m, sysRoot)});
     }
     return drives;
 }

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,16 +34,25 @@ bool IsPseudoFileSystemType(std::string_view fsType);
 // The file-system type mounted with device number `device`, from the mount table.
 std::optional<std::string> FileSystemTypeOfDevice(dev_t device);
 
+// What sort of disk a drive is on.
+enum class DriveKind : std::uint8_t {
+    Fixed,      // a disk that stays in the machine
+    Removable,  // a disk marked removable, on a USB bus, a memory card, a floppy
+    Network,    // a network file system
+    Disc,       // a CD, DVD or disc image
+    RamDisk,    // memory: tmpfs, ramfs, zram
+    Unknown,    // anything else, loop devices included
+};
+
 // A mounted file system as the target tree offers it.
 struct Drive {
     std::string mountPoint;
-    std::string kind;  // "HDD", "FDDorMO", "NetD", "CD-ROM", "RamD" or "UNKNOWN"
-    std::string DisplayName() const { return mountPoint + " (" + kind + ")"; }
+    DriveKind kind = DriveKind::Unknown;
 };
 
-// The kind word of a mount. `sysRoot` is where sysfs is found ("/sys"); the
+// The kind of a mount. `sysRoot` is where sysfs is found ("/sys"); the
 // tests point it at a tree of their own.
-std::string DriveKind(const MountEntry& mount, const std::string& sysRoot = "/sys");
+DriveKind DriveKindOf(const MountEntry& mount, const std::string& sysRoot = "/sys");
 
 // The drives to offer, in mount-point order with "/" first: pseudo file
 // systems, snaps, overlays other than "/", mounts in system places, single

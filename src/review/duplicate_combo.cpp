@@ -10,30 +10,34 @@ void DuplicateCombo::ResetContent()
 {
     entries_.clear();
     cursel_ = -1;
-    field_.clear();
+    field_ = ComboEntry();
 }
 
-void DuplicateCombo::SetEntries(std::vector<std::string> entries)
+void DuplicateCombo::SetEntries(std::vector<ComboEntry> entries)
 {
     entries_ = std::move(entries);
     cursel_ = -1;
 }
 
-int DuplicateCombo::AddString(const std::string& text)
+int DuplicateCombo::AddString(const std::string& name)
 {
-    const auto at = std::upper_bound(entries_.begin(), entries_.end(), text, NameLess());
+    // Among the names; an entry of another kind stays where it stands.
+    const auto at = std::upper_bound(entries_.begin(), entries_.end(), name,
+                                     [](const std::string& n, const ComboEntry& e) {
+                                         return e.kind == ComboEntryKind::Name && NameLess()(n, e.name);
+                                     });
     const int index = static_cast<int>(at - entries_.begin());
-    entries_.insert(at, text);
+    entries_.insert(at, ComboEntry::Named(name));
     if (cursel_ >= index)
         ++cursel_;
     return index;
 }
 
-int DuplicateCombo::InsertString(int index, const std::string& text)
+int DuplicateCombo::InsertString(int index, ComboEntry entry)
 {
     if (index < 0 || index > GetCount())
         index = GetCount();
-    entries_.insert(entries_.begin() + index, text);
+    entries_.insert(entries_.begin() + index, std::move(entry));
     if (cursel_ >= index)
         ++cursel_;
     return index;
@@ -51,7 +55,7 @@ int DuplicateCombo::DeleteString(int index)
     return GetCount();
 }
 
-int DuplicateCombo::FindString(int start, std::string_view text) const
+int DuplicateCombo::FindString(int start, std::string_view name, ComboEntryKind kind) const
 {
     const int count = GetCount();
     if (count == 0)
@@ -59,15 +63,16 @@ int DuplicateCombo::FindString(int start, std::string_view text) const
     const int first = (start < 0 || start >= count) ? 0 : start + 1;
     for (int step = 0; step < count; ++step) {
         const int index = (first + step) % count;
-        if (StartsWithIgnoringAsciiCase(entries_[index], text))
+        const ComboEntry& entry = entries_[index];
+        if (entry.kind == kind && (kind != ComboEntryKind::Name || StartsWithIgnoringAsciiCase(entry.name, name)))
             return index;
     }
     return -1;
 }
 
-int DuplicateCombo::SelectString(int start, std::string_view text)
+int DuplicateCombo::SelectString(int start, std::string_view name)
 {
-    const int index = FindString(start, text);
+    const int index = FindString(start, name);
     if (index >= 0)
         SetCurSel(index);
     return index;

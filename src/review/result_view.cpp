@@ -4,11 +4,7 @@
 
 namespace snapsift {
 
-const char* const kPromptText = "重複検出、ここから選んで下さい";
-const char* const kShowAllText = "すべて表示";
-const char* const kNoDuplicatesText = "重複ファイルはありません";
-
-bool ResultView::FillResultView()
+void ResultView::FillResultView()
 {
     list.DeleteAllItems();
     combo.ResetContent();
@@ -22,7 +18,7 @@ bool ResultView::FillResultView()
     // In name order, rows with exactly equal names stand next to each other
     // (names that differ only in case are ordered by their bytes), so one walk
     // finds every repeated name, already in the combo's order.
-    std::vector<std::string> duplicates;
+    std::vector<ComboEntry> duplicates{ComboEntry::Of(ComboEntryKind::Prompt)};
     const int count = list.GetItemCount();
     for (int r = 0; r < count;) {
         const std::string_view name = table.Name(list.TableRow(r));
@@ -30,20 +26,18 @@ bool ResultView::FillResultView()
         while (end < count && table.Name(list.TableRow(end)) == name)
             ++end;
         if (end - r >= 2)
-            duplicates.emplace_back(name);
+            duplicates.push_back(ComboEntry::Named(std::string(name)));
         r = end;
     }
 
-    if (duplicates.empty()) {
-        combo.SetFieldText(kNoDuplicatesText);
-        return true;
+    if (duplicates.size() == 1) {
+        combo.SetField(ComboEntry::Of(ComboEntryKind::NoDuplicates));
+        return;
     }
-    duplicates.insert(duplicates.begin(), kPromptText);
     combo.SetEntries(std::move(duplicates));
     combo.SetCurSel(0);
     buttons.autoSelect = true;
     buttons.deleteSelected = true;
-    return true;
 }
 
 void ResultView::ShowSelectedDuplicates()
@@ -52,14 +46,16 @@ void ResultView::ShowSelectedDuplicates()
     const int selected = combo.GetCurSel();
     if (selected == -1)
         return;
-    const std::string text = combo.GetLBText(selected);
-    if (text == kShowAllText) {
+    const ComboEntry entry = combo.GetLBText(selected);
+    if (entry.kind == ComboEntryKind::ShowAll) {
         FillResultView();
         return;
     }
+    if (entry.kind != ComboEntryKind::Name)
+        return;
     std::vector<int> rows;
     for (int i = 0; i < table.RowCount(); ++i) {
-        if (table.Name(i) == text)
+        if (table.Name(i) == entry.name)
             rows.push_back(i);
     }
     list.SetRows(table, std::move(rows));
@@ -67,12 +63,13 @@ void ResultView::ShowSelectedDuplicates()
 
 void ResultView::OnDuplicateDropDown()
 {
-    if (combo.FindString(-1, kPromptText) == -1)
+    const int prompt = combo.FindString(-1, {}, ComboEntryKind::Prompt);
+    if (prompt == -1)
         return;
-    // Position 0 whatever the search found. A chosen name stays chosen; a
-    // selected prompt leaves nothing selected and its text in the field.
-    combo.DeleteString(0);
-    combo.InsertString(0, kShowAllText);
+    // A chosen name stays chosen; a selected prompt leaves nothing selected
+    // and itself in the field.
+    combo.DeleteString(prompt);
+    combo.InsertString(prompt, ComboEntry::Of(ComboEntryKind::ShowAll));
 }
 
 void ResultView::ClearResults()

@@ -8,10 +8,6 @@ namespace snapsift {
 
 class Progress;
 
-extern const char* const kPromptText;        // "重複検出、ここから選んで下さい"
-extern const char* const kShowAllText;       // "すべて表示"
-extern const char* const kNoDuplicatesText;  // "重複ファイルはありません"
-
 // The enabled state of the three buttons that act on results.
 struct ResultButtons {
     bool autoSelect = false;
@@ -33,10 +29,11 @@ public:
     ResultButtons buttons;
 
     // Shows every table row in name order and offers, once each, every name
-    // that stands in two or more rows (bytes compared exactly).
-    bool FillResultView();
+    // that stands in two or more rows (bytes compared exactly), below the
+    // prompt; with none, the field says there are none.
+    void FillResultView();
     // Shows the rows of the name chosen in the combo box; the show-all entry
-    // runs FillResultView instead.
+    // runs FillResultView instead, and the prompt shows nothing.
     void ShowSelectedDuplicates();
     // Before the combo's list opens: the prompt gives way to the show-all entry.
     void OnDuplicateDropDown();

@@ -1,41 +1,8 @@
 #include "scan/file_table.h"
 
-#include "platform/local_time.h"
-
 #include <cassert>
-#include <cstdlib>
 
 namespace snapsift {
-
-std::string SizeText(std::uint64_t size)
-{
-    return std::to_string(size) + "byte";
-}
-
-std::string DateText(std::int64_t creationTime)
-{
-    // A search formats one date per file, and the C library works out the
-    // local time afresh each time. Files copied together share their second,
-    // so the last text is kept, for as long as the time zone setting is the
-    // one it was made under.
-    struct LastDate {
-        bool valid = false;
-        std::int64_t time = 0;
-        bool hasZone = false;
-        std::string zone;
-        std::string text;
-    };
-    thread_local LastDate last;
-    const char* zone = std::getenv("TZ");
-    if (last.valid && last.time == creationTime && last.hasZone == (zone != nullptr) && (!zone || last.zone == zone))
-        return last.text;
-    last.text = FormatLocalTime(creationTime, "%Y年%m月%d日 %H:%M:%S");
-    last.time = creationTime;
-    last.hasZone = zone != nullptr;
-    last.zone = zone ? zone : "";
-    last.valid = true;
-    return last.text;
-}
 
 std::string FileTable::Path(int k) const
 {
@@ -61,14 +28,6 @@ void FileTable::AddFoundFile(std::uint32_t folder, std::string_view name, const 
     rows_.push_back(Row{names_.size(), folder, static_cast<std::uint16_t>(name.size()), facts.size,
                         facts.creationTime, facts.identity});
     names_.append(name);
-}
-
-void FileTable::AddFoundFile(FoundFile file)
-{
-    if (folders_.empty() || folders_.back() != file.folder)
-        AddFolder(std::move(file.folder));
-    const auto folder = static_cast<std::uint32_t>(folders_.size() - 1);
-    AddFoundFile(folder, file.name, FileFacts{file.size, file.creationTime, file.identity});
 }
 
 void FileTable::RemoveFileRows(const std::vector<bool>& remove)

@@ -9,16 +9,6 @@
 
 namespace snapsift {
 
-// A file as a search met it: its name, the path of the folder it lies in and
-// what it is.
-struct FoundFile {
-    std::string name;
-    std::string folder;
-    std::uint64_t size = 0;
-    std::int64_t creationTime = 0;
-    FileIdentity identity{};  // unknown when not given
-};
-
 // The outcome of the last search: one row per found file, in the order found.
 // Rows hold facts (numbers and names); their texts are made where they are shown.
 class FileTable final {
@@ -41,8 +31,6 @@ public:
     std::uint32_t AddFolder(std::string path);
     // Appends one row for the file `name` in folder `folder` (an AddFolder index).
     void AddFoundFile(std::uint32_t folder, std::string_view name, const FileFacts& facts);
-    // Appends one row for `file`; its folder is added unless it is the last one added.
-    void AddFoundFile(FoundFile file);
     // Removes the rows whose flag is set in `remove` (one flag per row) in one
     // pass, keeping the order of the others.
     void RemoveFileRows(const std::vector<bool>& remove);
@@ -65,10 +53,5 @@ private:
     std::vector<Row> rows_;
     std::string names_;
 };
-
-// "1234byte": the full 64-bit length in decimal.
-std::string SizeText(std::uint64_t size);
-// "1999年07月15日 14:03:09" in local time; before 1970 and after 2038 too.
-std::string DateText(std::int64_t creationTime);
 
 } // namespace snapsift

@@ -372,11 +372,16 @@ void SetScanHooks(ScanHooks hooks)
     g_hooks = std::move(hooks);
 }
 
+bool AnyTypeTicked(const SearchOptions& options)
+{
+    return options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther;
+}
+
 SearchRefusal CheckSearchOptions(const SearchOptions& options)
 {
     if (options.m_bOther && options.m_strOtherExt.empty())
         return SearchRefusal::NeedOtherExtension;
-    if (!options.m_bJpeg && !options.m_bBmp && !options.m_bGif && !options.m_bOther)
+    if (!AnyTypeTicked(options))
         return SearchRefusal::NeedFileType;
     return SearchRefusal::None;
 }
@@ -385,7 +390,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
                        std::stop_token stop, std::atomic<bool>* walking)
 {
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
-        return ScanOutcome{refusal, 0};
+        return ScanOutcome{refusal, 0, {}, 0};
     TypePatterns types;
     // An extension of stars alone matches every file, also one without a dot,
     // as "*.*" does where the search comes from.
@@ -471,9 +476,9 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     }
     std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
     progress.SetPos(0);
-    ScanOutcome outcome{SearchRefusal::None, table.RowCount()};
+    ScanOutcome outcome{SearchRefusal::None, table.RowCount(), canonicalTarget,
+                        resolved ? collector.TargetError() : resolveError};
     outcome.stopped = stopped;
-    outcome.targetError = resolved ? collector.TargetError() : resolveError;
     return outcome;
 }
 

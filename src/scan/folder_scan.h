@@ -10,8 +10,9 @@ namespace snapsift {
 class FileTable;
 class Progress;
 
-// The ticked file types and the typed extension (without a dot), as the
-// window's check boxes and extension box hold them.
+// The ticked file types and the typed extension (without a dot): the one
+// shape the window's data exchange and the command line both fill, and the
+// search reads.
 struct SearchOptions {
     bool m_bJpeg = false;
     bool m_bBmp = false;
@@ -27,6 +28,9 @@ enum class SearchRefusal {
     NeedFileType,        // no file type ticked
 };
 
+// Whether any of the four types is ticked.
+bool AnyTypeTicked(const SearchOptions& options);
+
 // Whether ScanFolder searches with these options, and if not, why.
 SearchRefusal CheckSearchOptions(const SearchOptions& options);
 
@@ -34,8 +38,13 @@ SearchRefusal CheckSearchOptions(const SearchOptions& options);
 struct ScanOutcome {
     SearchRefusal refusal = SearchRefusal::None;  // not None: nothing changed, not even the bar
     int rowsAdded = 0;
+    // The folder searched: the target's canonical path, from which every
+    // row's folder is built. Empty when the target could not be resolved.
+    std::string canonicalTarget;
+    // 0 when the target could be opened and listed; else why not (an errno
+    // value), and the search found nothing.
+    int targetError = 0;
     bool stopped = false;  // stopped before its end: the rows are those found so far
-    int targetError = 0;   // why the target itself could not be opened or read (an errno value), or 0
 };
 
 // Searches `target` and every folder below it for files of the ticked types
@@ -46,7 +55,8 @@ struct ScanOutcome {
 // are never followed, a folder reached twice is searched once, and kernel file
 // systems and trash folders (the user's own, any ".local/share/Trash" below
 // the target, and ".Trash" and ".Trash-UID" at the top of a disk) are never
-// entered. A folder that cannot be read adds nothing and is not reported.
+// entered. A folder below the target that cannot be read adds nothing and is
+// not reported.
 // Leaves the progress bar at 0. Shows nothing and may run on any thread:
 // `progress` is called on the calling one.
 //

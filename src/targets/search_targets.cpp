@@ -4,9 +4,6 @@
 
 namespace snapsift {
 
-const char* const kCurrentRootText = "カレント";
-const char* const kDesktopText = "デスクトップ";
-
 namespace {
 
 std::uint8_t NoFiles(std::string_view, const void*)
@@ -29,17 +26,17 @@ std::vector<std::string> ListSubfolderNames(const std::string& path, bool follow
 
 } // namespace
 
-int FolderTable::Append(const std::string& name, const std::string& path)
+int FolderTable::Append(const std::string& path)
 {
-    m_folderNames.push_back(name);
     m_folderPaths.push_back(path);
     return m_folderCount++;
 }
 
-int SearchTargets::InsertItem(const std::string& text, int parent, int row)
+int SearchTargets::InsertItem(TargetNode node)
 {
     const int index = static_cast<int>(nodes.size());
-    nodes.push_back(TargetNode{text, row, parent, {}});
+    const int parent = node.parent;
+    nodes.push_back(std::move(node));
     if (parent >= 0)
         nodes[parent].children.push_back(index);
     return index;
@@ -55,23 +52,26 @@ std::vector<int> SearchTargets::Roots() const
     return roots;
 }
 
-bool SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder)
+void SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder)
 {
-    const int current = InsertItem(kCurrentRootText, -1, -1);
+    const int current = InsertItem(TargetNode{TargetNodeKind::CurrentRoot, {}, {}, -1, -1, {}});
     folders = FolderTable();
-    for (const Drive& drive : drives) {
-        const std::string label = drive.DisplayName();
-        InsertItem(label, current, folders.Append(label, drive.mountPoint));
-    }
+    for (const Drive& drive : drives)
+        InsertItem(TargetNode{TargetNodeKind::Drive, drive.mountPoint, drive.kind, folders.Append(drive.mountPoint),
+                              current, {}});
     if (!desktopFolder.empty()) {
-        const int desktopRow = folders.Append(kDesktopText, desktopFolder);
+        const int desktopRow = folders.Append(desktopFolder);
         if (OpenFolder(desktopFolder).IsOpen()) {
-            const int desktop = InsertItem(kDesktopText, -1, desktopRow);
+            const int desktop = InsertItem(TargetNode{TargetNodeKind::Desktop, {}, {}, desktopRow, -1, {}});
             for (const std::string& name : ListSubfolderNames(desktopFolder, true))
-                InsertItem(name, desktop, folders.Append(name, JoinPath(desktopFolder, name)));
+                InsertFolder(name, desktop, JoinPath(desktopFolder, name));
         }
     }
-    return true;
+}
+
+int SearchTargets::InsertFolder(const std::string& name, int parent, const std::string& path)
+{
+    return InsertItem(TargetNode{TargetNodeKind::Folder, name, {}, folders.Append(path), parent, {}});
 }
 
 std::vector<int> SearchTargets::ExpandFolderNode(int node)
@@ -84,7 +84,7 @@ std::vector<int> SearchTargets::ExpandFolderNode(int node)
     // never are.
     const bool isRoot = nodes[node].parent < 0 || nodes[nodes[node].parent].row < 0;
     for (const std::string& name : ListSubfolderNames(path, isRoot))
-        added.push_back(InsertItem(name, node, folders.Append(name, JoinPath(path, name))));
+        added.push_back(InsertFolder(name, node, JoinPath(path, name)));
     return added;
 }
 

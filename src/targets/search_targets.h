@@ -2,29 +2,36 @@
 
 #include "platform/mounts.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace snapsift {
 
-extern const char* const kCurrentRootText;    // "カレント"
-extern const char* const kDesktopText;        // "デスクトップ"
-
-// Display names and paths of every folder the tree shows. Rows are only ever
-// appended; display names repeat when folders share a name.
+// The paths of every folder the tree shows. Rows are only ever appended.
 class FolderTable final {
 public:
-    std::vector<std::string> m_folderNames;
     std::vector<std::string> m_folderPaths;
     int m_folderCount = 0;
 
-    int Append(const std::string& name, const std::string& path);
+    int Append(const std::string& path);
 };
 
-// A node of the target tree. Every node but the root "カレント" carries the
+// What a node of the target tree stands for. The window makes the words of
+// the two roots and of a drive's kind.
+enum class TargetNodeKind : std::uint8_t {
+    CurrentRoot,  // the root above the drives, which stands for no folder
+    Drive,        // a mounted drive: `name` is its mount point
+    Desktop,      // the desktop folder's root
+    Folder,       // a folder below a root: `name` is its own name
+};
+
+// A node of the target tree. Every node but the current root carries the
 // folder-table row of its own folder.
 struct TargetNode {
-    std::string text;
+    TargetNodeKind kind = TargetNodeKind::Folder;
+    std::string name;                    // for Drive and Folder
+    DriveKind drive = DriveKind::Unknown;  // for Drive
     int row = -1;
     int parent = -1;
     std::vector<int> children;
@@ -34,7 +41,7 @@ struct TargetNode {
 enum class TargetRefusal {
     None,
     NoNodeSelected,
-    NotATarget,  // the "カレント" root, which stands for no folder
+    NotATarget,  // the current root, which stands for no folder
 };
 
 // The folder the search command searches, or why there is none.
@@ -50,10 +57,9 @@ public:
     FolderTable folders;
     std::vector<TargetNode> nodes;
 
-    // Builds the roots: "カレント" with one node per drive, then "デスクトップ"
-    // with the desktop's subfolders when the desktop folder can be listed.
-    // Always succeeds.
-    bool BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder);
+    // Builds the roots: the current root with one node per drive, then the
+    // desktop with its subfolders when the desktop folder can be listed.
+    void BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder);
 
     // Lists the subfolders of `node`'s own folder under it, once: a node that
     // has children is not listed again. Returns the nodes added.
@@ -67,7 +73,8 @@ public:
     std::vector<int> Roots() const;
 
 private:
-    int InsertItem(const std::string& text, int parent, int row);
+    int InsertItem(TargetNode node);
+    int InsertFolder(const std::string& name, int parent, const std::string& path);
 };
 
 } // namespace snapsift

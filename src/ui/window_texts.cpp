@@ -4,6 +4,7 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
+#include "version.h"
 
 namespace snapsift {
 
@@ -34,7 +35,7 @@ const char* const kRestoreUnreadableText = "削除ログ(DeleteLog.log)から直
 
 const char* const kAboutMenuText = "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)...";
 const char* const kRestoreLastMenuText = "直前の削除を元に戻す(&U)";
-const char* const kUnderConstructionText = "構築中";
+const char* const kWindowTitleText = "Snapsift Ver" SNAPSIFT_SHORT_VERSION;
 
 namespace {
 
@@ -173,7 +174,6 @@ const char* const kAutoSelectButtonText = "自動削除候補選択";
 const char* const kDeleteButtonText = "選択したファイルを削除";
 const char* const kQuitButtonText = "終了";
 const char* const kClearButtonText = "クリア";
-const char* const kOtherButtonText = "その他...";
 const char* const kResultsFrameText = "検索結果";
 const char* const kTargetsFrameText = "検索対象を選択";
 const char* const kVersionButtonNameText = "バージョン情報を開く";
@@ -186,7 +186,7 @@ const char* const kCancelButtonText = "キャンセル";
 
 // The About box.
 const char* const kAboutTitleText = "ﾊﾞｰｼﾞｮﾝ情報 Snapsift";
-const char* const kAboutNameText = "画像ファイル整とんソフト\u3000Snapsift Version 1.0";
+const char* const kAboutNameText = "画像ファイル整とんソフト\u3000Snapsift Version " SNAPSIFT_SHORT_VERSION;
 const char* const kAboutCopyrightText = "Copyright (C) 2026 Snapsift developers";
 const char* const kAboutHelpText = "Snapsift ヘルプ: share/snapsift/help/index.html";
 

@@ -53,7 +53,7 @@ std::string RestoreSummaryText(const std::vector<RestoreResult>& results);
 // Menus and the rest.
 extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
 extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻す(&U)"
-extern const char* const kUnderConstructionText;
+extern const char* const kWindowTitleText;  // "Snapsift Ver1.0": the title and the version button
 // The result list's column headings, by ResultColumn.
 const char* ResultColumnHeading(int column);
 
@@ -67,7 +67,6 @@ extern const char* const kAutoSelectButtonText;
 extern const char* const kDeleteButtonText;
 extern const char* const kQuitButtonText;
 extern const char* const kClearButtonText;
-extern const char* const kOtherButtonText;
 extern const char* const kResultsFrameText;
 extern const char* const kTargetsFrameText;
 extern const char* const kVersionButtonNameText;

@@ -1,11 +1,29 @@
 #pragma once
 
 #include "scan/file_table.h"
+#include "ui/fact_texts.h"
 
 #include <string>
 #include <vector>
 
 namespace snapsift::testing {
+
+// A row for a table the tests fill by hand: a name, the folder it lies in and
+// what it is.
+struct FoundFile {
+    std::string name;
+    std::string folder;
+    std::uint64_t size = 0;
+    std::int64_t creationTime = 0;
+    FileIdentity identity{};  // unknown when not given
+};
+
+// Appends one row for `file`, in a folder of its own.
+inline void AddFoundFile(FileTable& table, FoundFile file)
+{
+    const std::uint32_t folder = table.AddFolder(std::move(file.folder));
+    table.AddFoundFile(folder, file.name, FileFacts{file.size, file.creationTime, file.identity});
+}
 
 // One column of a file table as the texts a person sees, row by row.
 inline std::vector<std::string> TableNames(const FileTable& table)

@@ -2,6 +2,7 @@
 
 #include "review/result_view.h"
 #include "ui/display_text.h"
+#include "ui/fact_texts.h"
 #include "ui/preview/picture_preview.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/window_texts.h"

@@ -2,6 +2,7 @@
 
 #include "review/duplicate_combo.h"
 #include "ui/display_text.h"
+#include "ui/fact_texts.h"
 
 #include <QLineEdit>
 #include <QListView>
@@ -18,7 +19,7 @@ QVariant DuplicateEntryModel::data(const QModelIndex& index, int role) const
 {
     if ((role != Qt::DisplayRole && role != Qt::EditRole) || !index.isValid() || index.row() >= combo_.GetCount())
         return {};
-    return DisplayText(combo_.GetLBText(index.row()));
+    return DisplayText(ComboEntryText(combo_.GetLBText(index.row())));
 }
 
 void DuplicateEntryModel::Rebuilt()
@@ -50,7 +51,7 @@ void DuplicateComboBox::Mirror()
     const QSignalBlocker blocker(this);
     model_->Rebuilt();
     setCurrentIndex(combo_.GetCurSel());
-    lineEdit()->setText(DisplayText(combo_.FieldText()));
+    lineEdit()->setText(DisplayText(ComboEntryText(combo_.Field())));
     lineEdit()->setCursorPosition(0);
 }
 

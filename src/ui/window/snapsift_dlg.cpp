@@ -3,33 +3,18 @@
 #include "platform/desktop.h"
 #include "platform/mounts.h"
 #include "platform/shell.h"
-#include "ui/window/about_dlg.h"
 #include "ui/app_resources.h"
-#include "ui/window/dialog_units.h"
-#include "ui/window/duplicate_combo_box.h"
+#include "ui/preview/result_previews.h"
+#include "ui/window/about_dlg.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/window/qt_progress.h"
-#include "ui/window/result_model.h"
-#include "ui/preview/result_previews.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
-#include <QKeyEvent>
-#include <QGroupBox>
-#include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QShortcut>
-#include <QStyle>
-#include <QStyleOptionViewItem>
-#include <QTreeView>
 #include <QTreeWidget>
-#include <QValidator>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -69,7 +54,7 @@ void CSnapsiftDlg::OnInitDialog()
         AddTreeItems(m_targets.nodes[root].children);
 
     m_view.buttons = ResultButtons{};
-    m_bJpeg = true;
+    m_options.m_bJpeg = true;
     UpdateData(false);
     MirrorResults();
     m_folderTree->setFocus(Qt::OtherFocusReason);
@@ -78,19 +63,17 @@ void CSnapsiftDlg::OnInitDialog()
 bool CSnapsiftDlg::UpdateData(bool save)
 {
     if (!save) {
-        m_hiddenEdit->setText(QString::fromUtf8(m_strHidden.c_str()));
-        m_checkJpeg->setChecked(m_bJpeg);
-        m_checkGif->setChecked(m_bGif);
-        m_checkBmp->setChecked(m_bBmp);
-        m_checkOther->setChecked(m_bOther);
-        m_otherExt->setText(QString::fromUtf8(m_strOtherExt.c_str()));
+        m_checkJpeg->setChecked(m_options.m_bJpeg);
+        m_checkGif->setChecked(m_options.m_bGif);
+        m_checkBmp->setChecked(m_options.m_bBmp);
+        m_checkOther->setChecked(m_options.m_bOther);
+        m_otherExt->setText(QString::fromUtf8(m_options.m_strOtherExt.c_str()));
         return true;
     }
-    m_strHidden = m_hiddenEdit->text().toStdString();
-    m_bJpeg = m_checkJpeg->isChecked();
-    m_bGif = m_checkGif->isChecked();
-    m_bBmp = m_checkBmp->isChecked();
-    m_bOther = m_checkOther->isChecked();
+    m_options.m_bJpeg = m_checkJpeg->isChecked();
+    m_options.m_bGif = m_checkGif->isChecked();
+    m_options.m_bBmp = m_checkBmp->isChecked();
+    m_options.m_bOther = m_checkOther->isChecked();
     const QByteArray ext = m_otherExt->text().toUtf8();
     if (ext.size() > kOtherExtLimit) {
         messenger_->Show({ExtensionTooLongText(kOtherExtLimit), "Snapsift", MessageButtons::Ok, MessageIcon::Exclamation});
@@ -98,7 +81,7 @@ bool CSnapsiftDlg::UpdateData(bool save)
         m_otherExt->selectAll();
         return false;
     }
-    m_strOtherExt = ext.toStdString();
+    m_options.m_strOtherExt = ext.toStdString();
     return true;
 }
 

@@ -60,7 +60,6 @@ public:
     void OnTreeDblClk();
     void OnTreeItemExpanded(QTreeWidgetItem* item);
     void OnResultDblClk();
-    void OnUnderConstruction();
     void OnOtherExtToggle();
     void OnVersion();
     void OnDuplicateChosen(int index);
@@ -74,16 +73,12 @@ public:
     // For tests and the benchmark.
     const ResultView& Results() const { return m_view; }
     const SearchTargets& Targets() const { return m_targets; }
+    const std::string& SearchedFolder() const { return searchedFolder_; }
     QTreeWidgetItem* TreeItemOfNode(int node) const;
     ResultPreviews& Previews() const { return *previews_; }
 
-    // The option members, as the data exchange fills them.
-    bool m_bJpeg = false;
-    bool m_bGif = false;
-    bool m_bBmp = false;
-    bool m_bOther = false;
-    std::string m_strOtherExt;
-    std::string m_strHidden;
+    // The search options, as the data exchange fills them.
+    SearchOptions m_options;
 
     static constexpr int kOtherExtLimit = 4;
 
@@ -97,7 +92,7 @@ private:
     void CreateTargetControls(const DialogUnits& du);
     void CreateResultControls(const DialogUnits& du);
     void CreateResultList();
-    void CreateFramesAndHiddenControls(const DialogUnits& du);
+    void CreateFrames(const DialogUnits& du);
     void SetTabOrder();
     void ConnectControls();
     void SetResultColumnWidths();
@@ -132,6 +127,9 @@ private:
     // The search the results come from; empty target when there are none.
     std::string searchTarget_;
     SearchOptions searchOptions_;
+    // The folder that search searched, as the scan resolved the target: every
+    // row's path begins with it. Empty when there are no results.
+    std::string searchedFolder_;
 
 public:
     // The controls, in the window's order.
@@ -150,9 +148,6 @@ public:
     QPushButton* m_quitButton = nullptr;
     QPushButton* m_clearButton = nullptr;
     QProgressBar* m_progress = nullptr;
-    QLineEdit* m_hiddenEdit = nullptr;
-    QPushButton* m_underConstructionButton = nullptr;
-    QPushButton* m_hiddenOkButton = nullptr;
 };
 
 // Ends the process once the window has closed: what it holds (the rows, the

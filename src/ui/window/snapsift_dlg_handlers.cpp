@@ -9,6 +9,7 @@
 #include "scan/folder_scan.h"
 #include "ui/window/busy_window.h"
 #include "ui/display_text.h"
+#include "ui/fact_texts.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/help_page.h"
 #include "ui/window/qt_progress.h"
@@ -34,7 +35,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
         const TargetNode& target = m_targets.nodes[node];
         QTreeWidgetItem* parent = target.parent >= 0 ? treeItems_[target.parent] : nullptr;
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
-        item->setText(0, DisplayText(target.text));
+        item->setText(0, DisplayText(TargetNodeText(target)));
         item->setData(0, Qt::UserRole, node);
         // A folder below a root is listed only when opened: until then it
         // shows an expand arrow, as it may well have subfolders.
@@ -100,18 +101,13 @@ void CSnapsiftDlg::OnSearch()
     // An extension that is too long has been refused with its own message.
     if (!UpdateData(true))
         return;
-    SearchOptions options;
-    options.m_bJpeg = m_bJpeg;
-    options.m_bBmp = m_bBmp;
-    options.m_bGif = m_bGif;
-    options.m_bOther = m_bOther;
-    options.m_strOtherExt = m_strOtherExt;
-    RunSearch(target.path, options, &busy);
+    RunSearch(target.path, m_options, &busy);
 }
 
 void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy)
 {
     searchTarget_.clear();
+    searchedFolder_.clear();
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None) {
         ShowInformation(SearchRefusalText(refusal));
         return;
@@ -129,7 +125,6 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
         std::atomic<bool> walking{false};  // past the target: a stop is answered at once
     };
     const auto search = std::make_shared<Search>();
-    search->found = m_view;
     search->target = target;
     search->options = options;
     BesideWindow beside([search](Progress& progress, std::stop_token stop) {
@@ -164,6 +159,8 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
     ReturnFreeMemory();  // what the walk's threads held, before the window needs more
     MirrorResults();
     searchTarget_ = target;
+    if (ended)
+        searchedFolder_ = std::move(search->outcome.canonicalTarget);
     searchOptions_ = options;
     if (!ended || search->outcome.stopped)
         ShowInformation(kSearchStoppedText);
@@ -227,6 +224,7 @@ void CSnapsiftDlg::OnClear()
 {
     m_view.ClearResults();
     searchTarget_.clear();
+    searchedFolder_.clear();
     MirrorResults();
 }
 
@@ -261,15 +259,10 @@ void CSnapsiftDlg::OnResultDblClk()
     services_.openFile(m_view.table.Path(m_view.list.TableRow(focused.row())));
 }
 
-void CSnapsiftDlg::OnUnderConstruction()
-{
-    ShowConfirm(kUnderConstructionText, false);
-}
-
 void CSnapsiftDlg::OnOtherExtToggle()
 {
     UpdateData(true);
-    m_otherExt->setEnabled(m_bOther);
+    m_otherExt->setEnabled(m_options.m_bOther);
 }
 
 void CSnapsiftDlg::OnDuplicateChosen(int index)

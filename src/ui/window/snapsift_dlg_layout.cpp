@@ -7,13 +7,14 @@
 #include "ui/window/qt_progress.h"
 #include "ui/window/result_model.h"
 #include "ui/preview/result_previews.h"
+#include "ui/display_text.h"
+#include "ui/fact_texts.h"
 #include "ui/window_texts.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -93,14 +94,14 @@ void CSnapsiftDlg::CreateControls()
 {
     setFont(DialogFont(services_.fontFamily));
     const DialogUnits du(font());
-    setWindowTitle(QStringLiteral("Snapsift Ver1.0"));
+    setWindowTitle(QString::fromUtf8(kWindowTitleText));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(du.X(315), du.Y(155));
 
     CreateTargetControls(du);
     CreateResultControls(du);
-    CreateFramesAndHiddenControls(du);
+    CreateFrames(du);
     SetTabOrder();
     ConnectControls();
     progressDriver_ = std::make_unique<QtProgress>(m_progress);
@@ -109,7 +110,7 @@ void CSnapsiftDlg::CreateControls()
 void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
 {
     // 1: the version button.
-    m_versionButton = MakeButton(this, "Snapsift Ver1.0", true);
+    m_versionButton = MakeButton(this, kWindowTitleText, true);
     m_versionButton->setFocusPolicy(Qt::NoFocus);
     m_versionButton->setAccessibleName(QString::fromUtf8(kVersionButtonNameText));
     Place(du, m_versionButton, 238, 34, 65, 8);
@@ -195,7 +196,7 @@ void CSnapsiftDlg::CreateResultList()
     m_resultList->setPalette(palette);
 }
 
-void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
+void CSnapsiftDlg::CreateFrames(const DialogUnits& du)
 {
     // 15, 17, 20: the frames of the results, the progress bar and the targets.
     QGroupBox* resultsFrame = MakeFrame(this, kResultsFrameText);
@@ -207,23 +208,6 @@ void CSnapsiftDlg::CreateFramesAndHiddenControls(const DialogUnits& du)
     // Frames sit behind what they frame so clicks reach the controls.
     for (QGroupBox* frame : {resultsFrame, progressFrame, targetsFrame})
         frame->lower();
-    // 18, 19, 21, 22: hidden, never shown.
-    m_hiddenEdit = new QLineEdit(this);
-    m_hiddenEdit->setReadOnly(true);
-    m_hiddenEdit->setFrame(false);
-    m_hiddenEdit->setFocusPolicy(Qt::NoFocus);
-    m_hiddenEdit->setMaxLength(10);
-    Place(du, m_hiddenEdit, 131, 5, 6, 12);
-    m_hiddenEdit->hide();
-    m_underConstructionButton = MakeButton(this, kOtherButtonText);
-    Place(du, m_underConstructionButton, 73, 105, 28, 11);
-    m_underConstructionButton->hide();
-    auto* hiddenLabel = new QLabel(QStringLiteral("Snapsift Ver1.0"), this);
-    Place(du, hiddenLabel, 113, 5, 8, 8);
-    hiddenLabel->hide();
-    m_hiddenOkButton = MakeButton(this, "Button6");
-    Place(du, m_hiddenOkButton, 105, 5, 5, 8);
-    m_hiddenOkButton->hide();
 }
 
 void CSnapsiftDlg::SetTabOrder()
@@ -243,7 +227,6 @@ void CSnapsiftDlg::ConnectControls()
     connect(m_resultList, &QTreeView::doubleClicked, this, &CSnapsiftDlg::OnResultDblClk);
     connect(m_folderTree, &QTreeWidget::itemDoubleClicked, this, &CSnapsiftDlg::OnTreeDblClk);
     connect(m_folderTree, &QTreeWidget::itemExpanded, this, &CSnapsiftDlg::OnTreeItemExpanded);
-    connect(m_underConstructionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnUnderConstruction);
     connect(m_clearButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnClear);
     // A choice in the combo rebuilds the combo's own entries; let the combo
     // finish its own handling of the click first.
@@ -260,17 +243,20 @@ void CSnapsiftDlg::SetResultColumnWidths()
 {
     // Pixels, as the columns were made: name, size, date, path. The date
     // column is widened where the font needs it to show the time, which
-    // automatic selection compares, in full.
+    // automatic selection compares, in full: a date with every digit the
+    // same, for each digit, as the font's digits may differ in width.
     static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
-        int dateWidth = 0;
+    int dateWidth = 0;
     QStyleOptionViewItem cell;
     cell.initFrom(m_resultList);
     cell.features = QStyleOptionViewItem::HasDisplay;
+    const QString date = DisplayText(DateText(0));
     for (char digit = '0'; digit <= '9'; ++digit) {
-        const QString d(QLatin1Char{digit});
-        cell.text = d.repeated(4) + QStringLiteral("年") + d.repeated(2) + QStringLiteral("月") + d.repeated(2) +
-                    QStringLiteral("日 ") + d.repeated(2) + QLatin1Char(':') + d.repeated(2) + QLatin1Char(':') +
-                    d.repeated(2);
+        cell.text = date;
+        for (QChar& c : cell.text) {
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                c = QLatin1Char(digit);
+        }
         const QSize size = m_resultList->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, m_resultList);
         dateWidth = std::max(dateWidth, size.width());
     }

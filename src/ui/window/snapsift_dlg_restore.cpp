@@ -56,16 +56,16 @@ bool CSnapsiftDlg::LiesBelowSearchTarget(const std::string& path) const
 void CSnapsiftDlg::SearchAgainKeepingChoice()
 {
     const int chosen = m_view.combo.GetCurSel();
-    const std::string choice = chosen > 0 ? m_view.combo.GetLBText(chosen) : std::string();
+    const ComboEntry choice = chosen >= 0 ? m_view.combo.GetLBText(chosen) : ComboEntry();
     const std::string target = searchTarget_;
     const SearchOptions options = searchOptions_;
     m_view.ClearResults();
     MirrorResults();
     RunSearch(target, options);
-    if (choice.empty())
+    if (choice.kind != ComboEntryKind::Name)
         return;
     const auto& entries = m_view.combo.Entries();
-    for (std::size_t i = 1; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         if (entries[i] == choice) {
             m_view.combo.SetCurSel(static_cast<int>(i));
             m_view.ShowSelectedDuplicates();
