@@ -304,6 +304,15 @@ print_table() {
         return
       row(label, sprintf("%.2f", v[1, key] / v[1, base]), sprintf("%.2f", v[2, key] / v[2, base]), "", "", "")
     }
+    # The other walkers against find, and Snapsift against each of them.
+    function walkers(label, key) {
+      walker(label "fd with a stat of each match ÷ find", key "fd", key "find")
+      walker(label "fd -j32 with a stat of each match ÷ find", key "fd32", key "find")
+      walker(label "bfs ÷ find", key "bfs", key "find")
+      walker(label "`--report` ÷ fd", key "report", key "fd")
+      walker(label "`--report` ÷ fd -j32", key "report", key "fd32")
+      walker(label "`--report` ÷ bfs", key "report", key "bfs")
+    }
     function ended(label, key, limit) {
       if (!((2, key) in v))
         return
@@ -324,24 +333,14 @@ print_table() {
             sprintf("%.2f", v[2, "cold_find"] / v[1, "cold_find"]), "", "")
         timed("cold cache: `--report` (s)", "cold_report", "growth ≤ 4.5", 1)
         ratio("cold cache: `--report` ÷ find", "cold_report", "cold_find", 0.45)
-        walker("cold cache: fd with a stat of each match ÷ find", "cold_fd", "cold_find")
-        walker("cold cache: fd -j32 with a stat of each match ÷ find", "cold_fd32", "cold_find")
-        walker("cold cache: bfs ÷ find", "cold_bfs", "cold_find")
-        walker("cold cache: `--report` ÷ fd", "cold_report", "cold_fd")
-        walker("cold cache: `--report` ÷ fd -j32", "cold_report", "cold_fd32")
-        walker("cold cache: `--report` ÷ bfs", "cold_report", "cold_bfs")
+        walkers("cold cache: ", "cold_")
       } else {
         row("cold cache (needs root to drop the page cache)", "skipped", "skipped", "", "", "")
       }
       row("find (s)", sprintf("%.3f", v[1, "find"]), sprintf("%.3f", v[2, "find"]), sprintf("%.2f", v[2, "find"] / v[1, "find"]), "", "")
       timed("`--report` (s)", "report", "growth ≤ 4.5", 1)
       ratio("`--report` ÷ find", "report", "find", 0.6)
-      walker("fd with a stat of each match ÷ find", "fd", "find")
-      walker("fd -j32 with a stat of each match ÷ find", "fd32", "find")
-      walker("bfs ÷ find", "bfs", "find")
-      walker("`--report` ÷ fd", "report", "fd")
-      walker("`--report` ÷ fd -j32", "report", "fd32")
-      walker("`--report` ÷ bfs", "report", "bfs")
+      walkers("", "")
       timed("`--duplicates` (s)", "duplicates", "growth ≤ 4.5", 1)
       ratio("`--duplicates` ÷ `--report`", "duplicates", "report", 1.2)
       timed("`--auto-select` (s)", "autoselect", "growth ≤ 4.5", 1)
