@@ -19,7 +19,7 @@ const char* const kNeedOtherExtensionText =
 const char* const kNeedFileTypeText = "検索したいファイル形式を選択してください";
 const char* const kSearchStoppedText =
     "検索を中止しました。\n"
-    "一覧には中止までに見つかったファイルだけが表示されています（すべてではありません）。";
+    "一覧は中止までに見つかったファイルだけで、すべてではありません。";
 
 const char* const kNothingSelectedText = "削除アイテムが選択されていません";
 const char* const kOverflowNoteText = "等の選択されたファイル(他は DeleteLog.log 参照)\n";
