@@ -132,6 +132,13 @@ public:
         return result;
     }
 
+    // The most threads that were let work at once so far.
+    unsigned MostAllowed() const
+    {
+        const std::lock_guard lock(state_->mutex);
+        return state_->mostAllowed;
+    }
+
     // Lets the pool end without waiting for the items in its threads' hands:
     // a listing stuck on a slow disk must not hold up the one who stopped it.
     void Abandon() { abandoned_ = true; }
@@ -152,7 +159,7 @@ private:
         const std::size_t window;
         const unsigned usual;
         const unsigned most;
-        std::mutex mutex;
+        mutable std::mutex mutex;
         std::condition_variable workReady;
         std::condition_variable_any resultReady;
         std::deque<Item> pending;                  // added, not yet started
@@ -160,6 +167,7 @@ private:
         std::size_t started = 0;                   // items handed to a worker so far
         std::size_t taken = 0;                     // results taken so far
         unsigned limit;                            // threads that may work at once now
+        unsigned mostAllowed = limit;              // the highest limit so far
         unsigned working = 0;                      // threads working on a share
         unsigned idleWorkers = 0;                  // workers waiting for an item to start
         bool consumerWaiting = false;              // Next() waits for the oldest result
@@ -202,23 +210,29 @@ private:
             }
             ++s.working;
             lock.unlock();
-            int waited = 0;
+            unsigned fast = 0;
             for (auto& [index, item] : share) {
                 const auto wallStart = std::chrono::steady_clock::now();
                 const ThreadUse before = CurrentThreadUse();
                 done.push_back(s.work(item));
-                waited += WaitedOnDisk(std::chrono::steady_clock::now() - wallStart, before, CurrentThreadUse())
-                              ? 1
-                              : -1;
+                if (!WaitedOnDisk(std::chrono::steady_clock::now() - wallStart, before, CurrentThreadUse())) {
+                    ++fast;
+                    continue;
+                }
+                // At once, not after the share: the rest of it may wait too.
+                lock.lock();
+                if (!s.stopping && s.limit < s.most) {
+                    s.mostAllowed = std::max(s.mostAllowed, ++s.limit);
+                    if (s.idleWorkers > 0)
+                        s.workReady.notify_one();
+                    else if (s.threads.size() < s.limit && s.MayStart())
+                        Spawn(s);
+                }
+                lock.unlock();
             }
             lock.lock();
             --s.working;
-            if (!s.stopping) {
-                const long limit = std::clamp<long>(long{s.limit} + waited, s.usual, s.most);
-                s.limit = static_cast<unsigned>(limit);
-                if (s.threads.size() < s.limit && s.idleWorkers == 0 && s.MayStart())
-                    Spawn(s);
-            }
+            s.limit = std::max(s.usual, s.limit - std::min(s.limit, fast));
             bool oldestReady = false;
             for (std::size_t k = 0; k < share.size(); ++k) {
                 s.results[share[k].first - s.taken] = std::move(done[k]);
