@@ -133,6 +133,7 @@ int main(int argc, char** argv)
     std::ofstream(work + "/config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"" << work << "\"\n";
     setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
+    setenv("XDG_STATE_HOME", (work + "/state").c_str(), 1);
 
     QApplication app(argc, argv);
     const int height = static_cast<int>(std::sqrt(megapixels * 1e6 * 3 / 4));

@@ -5,10 +5,12 @@
 # auto-select reports against the plain report, the window's own handlers
 # (search and fill, automatic selection, deletion to a private trash, and the
 # deletion of 2,000 files of one name) and peak memory against the size of
-# the table's texts. Where installed, fd (with a stat of every match) and bfs
-# run beside find, cold and warm; under Xvfb, the times from Esc to the
-# stopped search, from 終了 mid-search to the process's end, and from the
-# idle window's close box to the process's end, on the 200k tree.
+# the table's texts; and the content check of automatic selection (1 GiB of
+# copies, warm and cold against cat, and 200,000 rows with nothing to compare).
+# Where installed, fd (with a stat of every match) and bfs run beside find,
+# cold and warm; under Xvfb, the times from Esc to the stopped search, from
+# 終了 mid-search to the process's end, and from the idle window's close box
+# to the process's end, on the 200k tree.
 #
 #   bash bench/run.sh            the table for 50,000 and 200,000 files
 #   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
@@ -213,30 +215,100 @@ measure() {
   } > "$out"
 }
 
-# 2,000 files of one name, each in a folder of its own, all selected and
-# moved to a fresh private trash by the window (and put back afterwards):
-# writes $root/samename/results.
+# 2,000 and 20,000 files of one name, each in a folder of its own, all
+# selected and moved to a fresh private trash by the window (and put back
+# afterwards): writes $root/samename/results. Every file takes a free name in
+# the one trash, so this row shows whether finding one costs more as the
+# trash fills.
 measure_same_name() {
-  local dir=$root/samename count=2000 work
-  if [ "$(find "$dir/tree" -name p.jpg 2>/dev/null | wc -l)" -ne "$count" ]; then
-    rm -rf "$dir"
-    mkdir -p "$dir/tree"
-    for ((i = 0; i < count; i++)); do
-      mkdir "$dir/tree/d$i"
-      printf 'picture %d' "$i" > "$dir/tree/d$i/p.jpg"
-    done
-  fi
+  local dir=$root/samename work count
   local -a del_s
-  mkdir -p "$root/work"
+  mkdir -p "$root/work" "$dir"
   chattr +T "$root/work" 2>/dev/null || true
-  for ((r = 0; r < runs; r++)); do
-    work=$root/work/samename-$r-$$-$RANDOM
-    QT_QPA_PLATFORM=offscreen "$bin/window_bench" --tree "$dir/tree" --work "$work" --delete "$count" --other png \
-      > "$work.out" 2>/dev/null || { echo "window_bench failed on $dir/tree" >&2; exit 1; }
-    del_s+=("$(value_of delete_s "$work.out")")
+  : > "$dir/results"
+  for count in 2000 20000; do
+    if [ "$(find "$dir/tree$count" -name p.jpg 2>/dev/null | wc -l)" -ne "$count" ]; then
+      rm -rf "$dir/tree$count"
+      mkdir -p "$dir/tree$count"
+      for ((i = 0; i < count; i++)); do
+        mkdir "$dir/tree$count/d$i"
+        printf 'picture %d' "$i" > "$dir/tree$count/d$i/p.jpg"
+      done
+    fi
+    del_s=()
+    for ((r = 0; r < runs; r++)); do
+      work=$root/work/samename-$r-$$-$RANDOM
+      QT_QPA_PLATFORM=offscreen "$bin/window_bench" --tree "$dir/tree$count" --work "$work" --delete "$count" \
+        --other png > "$work.out" 2>/dev/null || { echo "window_bench failed on $dir/tree$count" >&2; exit 1; }
+      del_s+=("$(value_of delete_s "$work.out")")
+    done
+    echo "same_name_delete_$count=$(median "${del_s[@]}")" >> "$dir/results"
   done
   rm -rf "$root/work"
-  echo "same_name_delete=$(median "${del_s[@]}")" > "$dir/results"
+}
+
+# The content check of automatic selection: 1 GiB of copies (64 pairs of
+# 8 MiB) checked warm and, as root, cold against cat of the same files; and
+# 200,000 rows with nothing to compare: writes $root/content/results.
+measure_content() {
+  local dir=$root/content
+  if [ "$(find "$dir/files" -name '*.bmp' 2>/dev/null | wc -l)" -ne 128 ]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$bin/content_bench" --make "$dir/files"
+  fi
+  local -a warm_s cold_s cat_s
+  cat "$dir"/files/*/*.bmp > /dev/null  # warm
+  for ((r = 0; r < runs; r++)); do
+    "$bin/content_bench" --check "$dir/files" > "$dir/check.out"
+    warm_s+=("$(value_of check_s "$dir/check.out")")
+  done
+  local bytes
+  bytes=$(value_of check_bytes "$dir/check.out")
+  if [ "$cold" -eq 1 ]; then
+    for ((r = 0; r < runs; r++)); do
+      drop_caches
+      cat_s+=("$(seconds_of cat "$dir"/files/*/*.bmp)")
+      drop_caches
+      "$bin/content_bench" --check "$dir/files" > "$dir/check.out"
+      cold_s+=("$(value_of check_s "$dir/check.out")")
+    done
+  fi
+  "$bin/content_bench" --rows 200000 > "$dir/rows.out"
+  {
+    echo "check_bytes=$bytes"
+    echo "check_warm=$(median "${warm_s[@]}")"
+    if [ "$cold" -eq 1 ]; then
+      echo "check_cold=$(median "${cold_s[@]}")"
+      echo "cat_cold=$(median "${cat_s[@]}")"
+    fi
+    cat "$dir/rows.out"
+  } > "$dir/results"
+}
+
+print_content_table() {
+  awk -F= '
+    { v[$1] = $2 }
+    function row(label, value, target, verdict) { printf "| %s | %s | %s | %s |\n", label, value, target, verdict }
+    END {
+      print ""
+      print "| content check (median) | value | target | |"
+      print "|---|---:|---|---|"
+      gib = v["check_bytes"] / 1073741824
+      row("bytes compared (GiB)", sprintf("%.2f", gib), "", "")
+      row("warm cache (GiB/s)", sprintf("%.2f", gib / v["check_warm"]), "≥ 1.5", gib / v["check_warm"] >= 1.5 ? "met" : "**missed**")
+      if ("check_cold" in v) {
+        row("cold cache: check (s)", sprintf("%.3f", v["check_cold"]), "", "")
+        row("cold cache: cat of the same files (s)", sprintf("%.3f", v["cat_cold"]), "", "")
+        r = v["check_cold"] / v["cat_cold"]
+        row("cold cache: check ÷ cat", sprintf("%.2f", r), "≤ 1.2", r <= 1.2 ? "met" : "**missed**")
+      } else {
+        row("cold cache (needs root to drop the page cache)", "skipped", "", "")
+      }
+      row("200k rows, nothing to compare, by name and size (s)", sprintf("%.4f", v["rows_by_name_s"]), "", "")
+      r = v["rows_checked_s"] / v["rows_by_name_s"]
+      row("… with the check (s)", sprintf("%.4f", v["rows_checked_s"]), "no slower", r <= 1.1 ? "met" : "**missed**")
+    }' "$root/content/results"
 }
 
 # How a search and the window end, on a real window under Xvfb: Esc 300 ms
@@ -349,14 +421,19 @@ print_table() {
       ratio("window search + fill ÷ `--report`", "window", "report", 1.1)
       timed("window auto-select, all rows (s)", "window_autoselect", "< 0.3 s", v[2, "window_autoselect"] < 0.3)
       row("rows auto-selected", v[1, "autoselected"], v[2, "autoselected"], "", "", "")
-      timed("window delete 1,000 files incl. log (s)", "window_delete", "≥ 500 files/s", 1000 / v[2, "window_delete"] >= 500)
+      timed("window delete 1,000 files incl. log (s)", "window_delete", "≥ 5,000 files/s", 1000 / v[2, "window_delete"] >= 5000)
       row("… files per second", sprintf("%.0f", 1000 / v[1, "window_delete"]), sprintf("%.0f", 1000 / v[2, "window_delete"]), "", "", "")
       row("window search: longest stretch without repainting (ms)", v[1, "window_freeze_ms"], v[2, "window_freeze_ms"], "", "≤ 100 ms", short(v[2, "window_freeze_ms"], 100, " ms"))
       ended("Esc during a search to the stopped list, Xvfb (ms)", "escape_ms", 100)
       ended("終了 during a search to the process ended, Xvfb (ms)", "quit_ms", 500)
       ended("idle window: close box to the process ended, Xvfb (ms)", "close_ms", 300)
-      row("window delete 2,000 files of one name incl. log (s)", "", sprintf("%.3f", v[3, "same_name_delete"]), "", "", "")
-      row("… files per second", "", sprintf("%.0f", 2000 / v[3, "same_name_delete"]), "", "", "")
+      s2 = v[3, "same_name_delete_2000"]; s20 = v[3, "same_name_delete_20000"]
+      row("window delete 2,000 files of one name incl. log (s)", "", sprintf("%.3f", s2), "", "≥ 3,000 files/s",
+          met(2000 / s2 >= 3000))
+      row("… files per second", "", sprintf("%.0f", 2000 / s2), "", "", "")
+      row("window delete 20,000 files of one name incl. log (s)", "", sprintf("%.3f", s20), "", "", "")
+      row("… seconds per file, 20,000 ÷ 2,000", "", sprintf("%.2f", (s20 / 20000) / (s2 / 2000)), "", "≤ 1",
+          met((s20 / 20000) <= (s2 / 2000)))
       row("table texts (MiB)", sprintf("%.1f", v[1, "text_bytes"] / 1048576), sprintf("%.1f", v[2, "text_bytes"] / 1048576), "", "", "")
       memory("peak memory, report mode (MiB)", "report_kib")
       memory("peak memory, window (MiB)", "window_kib")
@@ -397,7 +474,9 @@ measure 50k
 measure 200k
 measure_ends 200k
 measure_same_name
+measure_content
 echo
 echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the build: $load"
 echo
 print_table
+print_content_table

@@ -226,6 +226,7 @@ int main(int argc, char** argv)
     }
     setenv("XDG_CONFIG_HOME", (work + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (work + "/data").c_str(), 1);
+    setenv("XDG_STATE_HOME", (work + "/state").c_str(), 1);  // a fallback log, were one needed
     const std::string logPath = work + "/DeleteLog.log";
     unlink(logPath.c_str());
 

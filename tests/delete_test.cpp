@@ -4,9 +4,13 @@
 #include "delete/deletion_log.h"
 #include "delete/restore_last.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
+#include "platform/local_time.h"
+#include "platform/trash.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "support/delete_conversation.h"
+#include "ui/delete_conversation.h"
+#include "ui/window_texts.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
@@ -15,6 +19,8 @@
 #include <dirent.h>
 #include <glib.h>
 #include <sched.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,6 +33,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -60,6 +67,7 @@ public:
         home_->MakeFolder("data");
         SetEnv("HOME", home_->Path());
         SetEnv("XDG_DATA_HOME", *home_ / "data");
+        SetEnv("XDG_STATE_HOME", *home_ / "state");
         SetEnv("TZ", "Asia/Tokyo");
         tzset();
     }
@@ -71,6 +79,11 @@ private:
 
 [[maybe_unused]] ::testing::Environment* const kTrashEnvironment =
     ::testing::AddGlobalTestEnvironment(new TrashEnvironment);
+
+std::string FallbackLog()
+{
+    return std::string(std::getenv("XDG_STATE_HOME")) + "/snapsift/DeleteLog.log";
+}
 
 std::string TrashDir()
 {
@@ -268,8 +281,8 @@ protected:
     // selection, delete and say what was not moved.
     void Delete(std::int64_t (*clock)() = SteppingClock, const std::string& logPath = "")
     {
-        outcome_ = testing::DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath,
-                                                   clock());
+        outcome_ = DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath, clock(),
+                                          hooks_);
     }
 
     void ExpectMessage(std::size_t index, const std::string& text, MessageButtons buttons) const
@@ -300,6 +313,7 @@ protected:
     RecordingMessenger messenger_;
     RecordingProgress progress_;
     DeleteOutcome outcome_;
+    TrashHooks hooks_;  // what another process does around each move
 };
 
 TEST_F(DeleteTest, MovesToTrashLogsAndRebuildsTheList)
@@ -438,9 +452,10 @@ TEST_F(DeleteTest, CancelChangesNothing)
     EXPECT_TRUE(progress_.ops.empty());
 }
 
-// The log cannot be opened: the files are moved all the same, silently. The
-// log goes to the current folder, which is made read-only; root writes there
-// regardless, so for root a folder stands under the log's name instead.
+// The log cannot be opened: the block goes to the fallback log, the files are
+// moved all the same and the user is told where the record is. The log goes to
+// the current folder, which is made read-only; root writes there regardless,
+// so for root a folder stands under the log's name instead.
 TEST_F(DeleteTest, LogThatCannotBeOpenedDoesNotStopTheMove)
 {
     const std::string a = Pic("a/x.jpg"), b = Pic("b/x.jpg");
@@ -455,7 +470,9 @@ TEST_F(DeleteTest, LogThatCannotBeOpenedDoesNotStopTheMove)
         Delete(SteppingClock, "DeleteLog.log");
     }
     chmod(logs.c_str(), 0755);
-    EXPECT_EQ(messenger_.shown.size(), 1u);
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1, "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + FallbackLog(),
+                  MessageButtons::Ok);
     EXPECT_EQ(Exists(log_), root);
     EXPECT_EQ(Trashed().count(a), 1u);
     EXPECT_EQ(testing::TablePaths(view_.table), (std::vector<std::string>{b}));
@@ -474,7 +491,8 @@ TEST_F(DeleteTest, LogIsNeverWrittenThroughALink)
     struct stat st {};
     ASSERT_EQ(lstat(log_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(messenger_.shown.size(), 1u);
+    EXPECT_EQ(messenger_.shown.size(), 2u);
+    EXPECT_EQ(outcome_.logPath, FallbackLog());
     EXPECT_EQ(Trashed().count(a), 1u);
 }
 
@@ -514,8 +532,12 @@ TEST_F(DeleteTest, LogWriteFailureMovesNothing)
         ASSERT_TRUE(limit.ok());
         Delete();
     }
+    // Neither log takes the block: the message says so for each.
     ASSERT_EQ(messenger_.shown.size(), 2u);
-    ExpectMessage(1, "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。",
+    ExpectMessage(1,
+                  "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。\n"
+                  "DeleteLog.log: 書き込めませんでした\n" +
+                      FallbackLog() + ": 書き込めませんでした",
                   MessageButtons::Ok);
     EXPECT_EQ(ReadFile(log_), old);
     EXPECT_TRUE(Trashed().empty());
@@ -608,6 +630,200 @@ TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
     EXPECT_EQ(view_.table.RowCount(), 20);
 }
 
+
+// Another process swaps each confirmed file with an unlisted one by atomic
+// renames between the check and the move (here through the writer's hook, so
+// that it happens every time). What reached the trash is found out by its
+// proof and goes back; where something has taken the path meanwhile, it stays
+// in the trash under a valid entry and the message names both places.
+TEST_F(DeleteTest, FileSwappedBeforeTheMoveIsFoundOutAndPutBack)
+{
+    std::vector<std::string> pics, decoys;
+    auto number = [](std::size_t i) { return std::string(i < 10 ? "0" : "") + std::to_string(i); };
+    for (std::size_t i = 0; i < 21; ++i) {
+        pics.push_back(Pic("p" + number(i) + ".jpg"));
+        decoys.push_back(Pic("decoy" + number(i) + ".dat"));
+    }
+    Scan();
+    Select(pics);
+    std::map<std::string, std::string> decoyOf, trashedDecoys;
+    for (std::size_t i = 0; i < pics.size(); ++i)
+        decoyOf[pics[i]] = decoys[i];
+    // Every third file is left alone, every third swapped, every third swapped
+    // and then its path taken by a newcomer right after the move.
+    hooks_.beforeMove = [&](const std::string& path) {
+        const std::size_t i = static_cast<std::size_t>(std::find(pics.begin(), pics.end(), path) - pics.begin());
+        if (i % 3 == 0)
+            return;
+        const std::string& decoy = decoyOf[path];
+        ASSERT_EQ(renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, decoy.c_str(), RENAME_EXCHANGE), 0);
+        std::swap(made_[path], made_[decoy]);
+    };
+    hooks_.afterMove = [&](const std::string& path) {
+        const std::size_t i = static_cast<std::size_t>(std::find(pics.begin(), pics.end(), path) - pics.begin());
+        if (i % 3 != 2)
+            return;
+        trashedDecoys[path] = made_[path];
+        made_[path] = "newcomer";
+        std::ofstream(path, std::ios::binary) << "newcomer";
+    };
+    Delete();
+
+    ASSERT_EQ(outcome_.notMoved.size(), 14u);
+    EXPECT_EQ(outcome_.moved, 7);
+    const auto trashed = Trashed();
+    EXPECT_EQ(trashed.size(), 14u);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < pics.size(); ++i) {
+        const std::string& path = pics[i];
+        if (i % 3 == 0) {
+            EXPECT_EQ(trashed.at(path), "picture p" + number(i) + ".jpg");
+            continue;
+        }
+        const NotMoved& why = outcome_.notMoved[n++];
+        EXPECT_EQ(why.path, path);
+        if (i % 3 == 1) {
+            // Back where it was taken from; the confirmed file is the decoy's now.
+            EXPECT_EQ(why.reason, NotMovedReason::Changed);
+            EXPECT_EQ(ReadFile(path), "picture decoy" + number(i) + ".dat");
+            EXPECT_EQ(trashed.count(path), 0u);
+        } else {
+            EXPECT_EQ(why.reason, NotMovedReason::ChangedInTrash);
+            EXPECT_EQ(ReadFile(why.trashEntry), trashedDecoys[path]);
+            EXPECT_EQ(trashed.at(path), trashedDecoys[path]) << "its entry names where it came from";
+            EXPECT_EQ(ReadFile(path), "newcomer");
+        }
+        EXPECT_EQ(ReadFile(decoyOf[path]), "picture p" + number(i) + ".jpg");
+    }
+    // Only the moved files leave the table, and the message names both places.
+    EXPECT_EQ(view_.table.RowCount(), 14);
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    const std::string& text = messenger_.shown[1].text;
+    EXPECT_NE(text.find(pics[1] + " （" + kChangedReasonText + "）\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(pics[2] + " （" + kChangedInTrashReasonText + outcome_.notMoved[1].trashEntry + "）\n"),
+              std::string::npos)
+        << text;
+    // The trashed decoys are not the user's files: they do not count as moved.
+    ASSERT_EQ(outcome_.movedFiles.size(), 7u);
+    for (std::size_t k = 0; k < outcome_.movedFiles.size(); ++k)
+        EXPECT_EQ(outcome_.movedFiles[k].path, pics[3 * k]);
+}
+
+// The log in the current folder cannot take the block: locked by another
+// process for longer than the wait, a folder, or in a read-only folder. The
+// block goes to the fallback log, the files move, one message says where the
+// record is and why, and the undo of this deletion puts back its own file,
+// not the one an earlier deletion moved on purpose.
+struct LogFault {
+    const char* name;
+    const char* why;  // as the message gives it
+    // Makes the log unusable; returns the log path to use, or "" to skip, with
+    // `undo` to run afterwards.
+    std::string (*arrange)(const std::string& log, std::vector<std::function<void()>>& undo, std::string& skip);
+};
+
+const LogFault kLogFaults[] = {
+    {"Locked", "他のプログラムが使用中でした",
+     [](const std::string& log, std::vector<std::function<void()>>& undo, std::string&) {
+         const int fd = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+         EXPECT_EQ(flock(fd, LOCK_EX), 0);
+         undo.push_back([fd] { close(fd); });
+         return log;
+     }},
+    {"Folder", "開けませんでした",
+     [](const std::string& log, std::vector<std::function<void()>>& undo, std::string&) {
+         const std::string aside = log + ".aside";
+         rename(log.c_str(), aside.c_str());
+         mkdir(log.c_str(), 0755);
+         undo.push_back([log, aside] {
+             rmdir(log.c_str());
+             rename(aside.c_str(), log.c_str());
+         });
+         return log;
+     }},
+    {"ReadOnlyCurrentFolder", "開けませんでした",
+     [](const std::string& log, std::vector<std::function<void()>>& undo, std::string& skip) {
+         const std::string folder = log.substr(0, log.rfind('/'));
+         unlink(log.c_str());
+         if (!g_mountRefusal.empty()) {
+             skip = "no mount of our own: " + g_mountRefusal;
+             return std::string();
+         }
+         if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+             mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+             skip = std::string("read-only bind mount refused: ") + std::strerror(errno);
+             return std::string();
+         }
+         char here[4096];
+         const std::string back = getcwd(here, sizeof here) ? here : "/";
+         EXPECT_EQ(chdir(folder.c_str()), 0);
+         undo.push_back([folder, back] {
+             EXPECT_EQ(chdir(back.c_str()), 0);
+             umount2(folder.c_str(), MNT_DETACH);
+         });
+         return std::string("DeleteLog.log");
+     }},
+};
+
+class LogFaultTest : public DeleteTest, public ::testing::WithParamInterface<LogFault> {};
+
+TEST_P(LogFaultTest, BlockGoesToTheFallbackLogAndTheUndoTakesThisDeletionsFiles)
+{
+    const LogFault& fault = GetParam();
+    const std::string earlier = Pic("a/x.jpg"), now = Pic("b/x.jpg");
+    Pic("c/x.jpg");
+    Scan();
+    ChooseName("x.jpg");
+    Select({earlier});
+    Delete();  // deleted on purpose, into the usual log
+    ASSERT_EQ(outcome_.logPath, log_);
+    const std::string logBefore = ReadFile(log_);
+
+    std::vector<std::function<void()>> undo;
+    std::string skip;
+    const std::string logPath = fault.arrange(log_, undo, skip);
+    if (logPath.empty()) {
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+            (*it)();
+        GTEST_SKIP() << skip;
+    }
+    messenger_.shown.clear();
+    Select({now});
+    Delete(LaterClock, logPath);
+    for (auto it = undo.rbegin(); it != undo.rend(); ++it)
+        (*it)();
+
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    ExpectMessage(1,
+                  std::string("削除ログ(DeleteLog.log)を") + fault.why +
+                      "。\n削除の記録は次のファイルに書きました。\n" + FallbackLog(),
+                  MessageButtons::Ok);
+    EXPECT_EQ(outcome_.logPath, FallbackLog());
+    EXPECT_EQ(outcome_.moved, 1);
+    EXPECT_FALSE(Exists(now));
+    if (Exists(log_)) {
+        EXPECT_EQ(ReadFile(log_), logBefore);
+    }
+    LoggedDeletion last;
+    ASSERT_EQ(ReadLastDeletion(FallbackLog(), last), LogReadOutcome::Read);
+    EXPECT_EQ(last.paths, std::vector<std::string>{now});
+
+    // The undo of this deletion: its own file comes back, the earlier one stays.
+    std::vector<TrashedFile> files;
+    for (const MovedFile& file : outcome_.movedFiles)
+        files.push_back({file.path, file.entry, file.facts});
+    RecordingProgress progress;
+    const std::vector<RestoreResult> results = RestoreTrashed(files, progress);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].status, RestoreStatus::Restored);
+    EXPECT_TRUE(Exists(now));
+    EXPECT_FALSE(Exists(earlier));
+    EXPECT_EQ(Trashed().count(earlier), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LogFaultTest, ::testing::ValuesIn(kLogFaults),
+                         [](const ::testing::TestParamInfo<LogFault>& info) { return info.param.name; });
+
 // --- Undoing the last deletion ---------------------------------------------
 
 // A loop-mounted ext4 image: a real file system of its own, on which GIO
@@ -659,6 +875,8 @@ struct RestoreScene {
     // What a second undo gives where it is not "not found" for a restored
     // path and the same as the first undo for the others.
     std::vector<RestoreStatus> again = {};
+    // Checks what the scene needs beyond the entries, after both undos.
+    void (*after)(RestoreBench& bench) = nullptr;
 };
 
 class RestoreBench {
@@ -721,7 +939,7 @@ public:
         for (const std::string& trash : {TrashDir(), base_ + "/.Trash-" + std::to_string(getuid())}) {
             if (DIR* dir = opendir((trash + "/info").c_str())) {
                 while (dirent* e = readdir(dir)) {
-                    if (e->d_name[0] != '.')
+                    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
                         out.push_back(trash + "/info/" + e->d_name);
                 }
                 closedir(dir);
@@ -750,7 +968,51 @@ const char* const kBeforeBlock = "1999-12-31T23:59:59";
 const char* const kInBlockEarly = "2000-01-01T00:00:00";
 const char* const kInBlockLate = "2000-01-01T00:00:01";
 
+// The user's entry of a path among planted ones: one dated in the future and
+// one that belongs to another user (where this process may give it away) in a
+// trash folder that others may write to. Only the user's own comes back.
+std::vector<RestoreStatus> PlantedEntries(RestoreBench& b)
+{
+    const std::string x = b.File("x.jpg", "mine");
+    const std::string mine = b.Trash(x);
+    RestoreBench::SetDeletionDate(mine, kInBlockEarly);
+    chmod(mine.substr(0, mine.rfind("/info/")).c_str(), 0777);
+    b.File("x.jpg", "from the future");
+    RestoreBench::SetDeletionDate(b.Trash(x), "2099-01-01T00:00:00");
+    b.File("x.jpg", "someone else's");
+    const std::string other = b.Trash(x);
+    RestoreBench::SetDeletionDate(other, kInBlockLate);
+    const std::string otherFile = RestoreBench::TrashedFile(other);
+    if (chown(other.c_str(), 4242, 4242) != 0 || chown(otherFile.c_str(), 4242, 4242) != 0) {
+        unlink(other.c_str());
+        unlink(otherFile.c_str());
+    }
+    b.ComesBack(x, mine);
+    b.Log(kBlockStart, {x});
+    return {RestoreStatus::Restored};
+}
+
 const RestoreScene kRestoreScenes[] = {
+    {"LinkInAParentIsNotFollowed", false,
+     [](RestoreBench& b) {
+         const std::string a = b.File("home/pics/a.jpg"), sub = b.File("home/pics/sub/b.jpg");
+         b.File("elsewhere/keep.txt");
+         b.Trash(a);
+         b.Trash(sub);
+         rmdir((b.Base() + "/home/pics/sub").c_str());
+         rmdir((b.Base() + "/home/pics").c_str());
+         symlink("../elsewhere", (b.Base() + "/home/pics").c_str());
+         b.Log(kBlockStart, {a, sub});
+         return std::vector<RestoreStatus>{RestoreStatus::LinkInPath, RestoreStatus::LinkInPath};
+     },
+     {},
+     [](RestoreBench& b) {
+         // Nothing landed behind the link, and no folder was made there.
+         EXPECT_FALSE(Exists(b.Base() + "/elsewhere/a.jpg"));
+         EXPECT_FALSE(Exists(b.Base() + "/elsewhere/sub"));
+     }},
+    {"PlantedEntriesAreNotTrusted", false, PlantedEntries},
+    {"MountTrashPlantedEntriesAreNotTrusted", true, PlantedEntries},
     {"FullUndoRecreatesFoldersAndOddNames", false,
      [](RestoreBench& b) {
          const std::vector<std::string> paths = {b.File("a/x.jpg"), b.File("gone/deep/y.jpg"),
@@ -923,10 +1185,119 @@ TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
     }
     EXPECT_EQ(bench.InfoFiles(), infosLeft);
     EXPECT_EQ(ReadFile(log_), log);
+    if (scene.after)
+        scene.after(bench);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, RestoreTest, ::testing::ValuesIn(kRestoreScenes),
                          [](const ::testing::TestParamInfo<RestoreScene>& info) { return info.param.name; });
+
+// Sets the time zone until it ends.
+class TimeZone final {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        SetEnv("TZ", zone);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        SetEnv("TZ", "Asia/Tokyo");
+        tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+};
+
+// The clock goes back from 02:00 summer time to 01:00 in London on
+// 2026-10-25: a block started at 01:59:59 summer time and a file trashed at
+// 01:00:01 winter time, two seconds later, are one deletion.
+TEST(RestoreTimeTest, BlockInTheRepeatedHourMatchesBothReadings)
+{
+    const TimeZone london("Europe/London");
+    const std::int64_t start = 1792889999;  // 2026-10-25 00:59:59 UTC, 01:59:59 summer time
+    TempDir folder;
+    RestoreBench bench(folder.MakeFolder("files"), folder / "DeleteLog.log");
+    RemoveTree(TrashDir());
+    const std::string x = bench.File("x.jpg");
+    RestoreBench::SetDeletionDate(bench.Trash(x), "2026-10-25T01:00:01");
+    bench.Log(start, {x});
+    EXPECT_NE(ReadFile(folder / "DeleteLog.log").find("2026年10月25日 01時59分59秒"), std::string::npos);
+
+    LoggedDeletion deletion;
+    ASSERT_EQ(ReadLastDeletion(folder / "DeleteLog.log", deletion), LogReadOutcome::Read);
+    EXPECT_EQ(deletion.startTime, start);
+    EXPECT_EQ(deletion.startTimeLatest, start + 3600);
+    RecordingProgress progress;
+    const std::vector<RestoreResult> results = RestoreDeletion(deletion, progress);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].status, RestoreStatus::Restored);
+    EXPECT_TRUE(Exists(x));
+}
+
+// Our .trashinfo is byte for byte what g_file_trash writes for the same path
+// (the moment of deletion aside, which each takes from the clock), in the home
+// trash and in a mount's own trash; and GLib's own reading of it finds the
+// original path.
+TEST(TrashInfoTest, EntriesAreWhatGioWritesForTheSamePath)
+{
+    RemoveTree(TrashDir());
+    TempDir folder;
+    std::unique_ptr<LoopMount> mount = std::make_unique<LoopMount>();
+    std::vector<std::string> bases = {folder.MakeFolder("files")};
+    if (!mount->Top().empty())
+        bases.push_back(mount->Top());
+    else
+        std::printf("[   NOTE   ] no mount of our own (%s): the home trash only\n", mount->Refusal().c_str());
+    const std::vector<std::string> names = {"plain.jpg", "a b%41.jpg", "n\xC3\xA9~#?.jpg", "\x82\xa0\x8a\xbf.jpg",
+                                            "line\rbreak\n.jpg", "r!$&'()*+,;=:@[]\"<>\\^`{|}.jpg", ".hidden.x.jpg",
+                                            "noext"};
+    // The date must be a local "YYYY-MM-DDThh:mm:ss" taken during the move.
+    auto withoutDate = [](std::string text, std::int64_t from, std::int64_t to) {
+        const std::size_t at = text.find("\nDeletionDate=");
+        EXPECT_NE(at, std::string::npos) << text;
+        if (at == std::string::npos)
+            return text;
+        const std::string date = text.substr(at + 14, text.find('\n', at + 1) - at - 14);
+        int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
+        EXPECT_EQ(std::sscanf(date.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &sec), 6) << date;
+        const auto when = LocalTimeFromParts(y, mo, d, h, mi, sec);
+        EXPECT_TRUE(when && *when >= from && *when <= to) << date;
+        text.replace(at + 14, date.size(), "<date>");
+        return text;
+    };
+    for (const std::string& base : bases) {
+        RestoreBench bench(base, folder / "unused.log");
+        for (const std::string& name : names) {
+            SCOPED_TRACE(base + "/" + name);
+            const std::string path = bench.File(name, "by GIO");
+            std::int64_t before = CurrentTime();
+            const std::string gio = bench.Trash(path);
+            const std::string gioText = withoutDate(ReadFile(gio), before, CurrentTime());
+
+            bench.File(name, "by us");
+            const auto facts = StatRegularFile(path);
+            ASSERT_TRUE(facts);
+            TrashWriter writer;
+            before = CurrentTime();
+            const TrashOutcome ours = writer.Move(path, *facts);
+            ASSERT_EQ(ours.status, TrashStatus::Moved) << ours.error;
+            EXPECT_EQ(ours.entry.folder, gio.substr(0, gio.rfind("/info/")));
+            EXPECT_EQ(ReadFile(ours.entry.FilePath()), name + " by us");
+            const std::string ourText = ReadFile(ours.entry.InfoPath());
+            EXPECT_EQ(withoutDate(ourText, before, CurrentTime()), gioText);
+
+            GKeyFile* keys = g_key_file_new();
+            ASSERT_TRUE(g_key_file_load_from_data(keys, ourText.data(), ourText.size(), G_KEY_FILE_NONE, nullptr));
+            gchar* escaped = g_key_file_get_value(keys, "Trash Info", "Path", nullptr);
+            ASSERT_NE(escaped, nullptr);
+            const std::string original = PercentDecode(escaped);
+            EXPECT_EQ(original, base == bases[0] ? path : name);
+            g_free(escaped);
+            g_key_file_free(keys);
+        }
+    }
+}
 
 // The log as read back: only the last block, escapes undone, and refusals.
 TEST(DeletionLogReaderTest, ReadsTheLastBlockAndDecodesOnlyItsEscapes)
@@ -948,6 +1319,44 @@ TEST(DeletionLogReaderTest, ReadsTheLastBlockAndDecodesOnlyItsEscapes)
     ASSERT_EQ(ReadLastDeletion(log, deletion), LogReadOutcome::Read);
     EXPECT_EQ(deletion.startTime, kBlockStart);
     EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/a\r.jpg", "/b%.jpg", "/unended.jpg"}));
+
+    // A heading inside a path line is no heading; a line break within a chunk
+    // boundary is found all the same.
+    const std::string tricky = folder.WriteFile(
+        "tricky.log", Block(kStartText, {"/x/" + std::string(kDeletionLogHeading) + ".jpg"}) +
+                          std::string(1 << 20, '#') + "\r\n" + Block("2000年01月01日 00時00分00秒", {"/last.jpg"}));
+    ASSERT_EQ(ReadLastDeletion(tricky, deletion), LogReadOutcome::Read);
+    EXPECT_EQ(deletion.paths, std::vector<std::string>{"/last.jpg"});
+}
+
+// A log of 6 GB (sparse, so it costs no disk) is read from its end: only the
+// last block is held, never the whole file.
+TEST(DeletionLogReaderTest, HugeLogIsReadFromItsTail)
+{
+    TempDir folder;
+    const std::string log = folder / "DeleteLog.log";
+    const std::string first = Block(kStartText, {"/first.jpg"});
+    const std::string last = "\r\n" + Block("2000年01月01日 00時00分00秒", {"/last/a.jpg", "/last/b.jpg"});
+    const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const off_t six = off_t{6} << 30;
+    const bool made = pwrite(fd, first.data(), first.size(), 0) == static_cast<ssize_t>(first.size()) &&
+                      pwrite(fd, last.data(), last.size(), six) == static_cast<ssize_t>(last.size());
+    close(fd);
+    if (!made)
+        GTEST_SKIP() << "no 6 GB sparse file here: " << std::strerror(errno);
+    // Far less than the log: reading it whole would fail.
+    struct rlimit saved {};
+    getrlimit(RLIMIT_AS, &saved);
+    struct rlimit small = saved;
+    small.rlim_cur = std::min<rlim_t>(saved.rlim_cur, rlim_t{4} << 30);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &small), 0);
+    LoggedDeletion deletion;
+    const LogReadOutcome read = ReadLastDeletion(log, deletion);
+    setrlimit(RLIMIT_AS, &saved);
+    ASSERT_EQ(read, LogReadOutcome::Read);
+    EXPECT_EQ(deletion.startTime, kBlockStart);
+    EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/last/a.jpg", "/last/b.jpg"}));
 }
 
 } // namespace

@@ -9,9 +9,11 @@
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "support/delete_conversation.h"
+#include "ui/delete_conversation.h"
+#include "ui/window_texts.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
@@ -184,7 +186,7 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     RecordingMessenger messenger;
     {
         const Watchdog watchdog("deleting in " + t.root, 300);
-        testing::DeleteWithConfirmation(view, messenger, progress, logPath, CurrentTime());
+        DeleteWithConfirmation(view, messenger, progress, logPath, CurrentTime());
     }
     check.Verify(view.table, messenger.shown);
 }
@@ -428,7 +430,13 @@ struct DeletionFault {
     bool asUser = false;     // the command runs as a user that permissions bind
     const char* under = "";  // where the scene is built; "" for the temporary folder
     const char* reason = nullptr;  // what the user is told after each path that stays
+    bool fallback = false;  // the block goes to the fallback log, and one message says so
 };
+
+std::string FallbackLog()
+{
+    return SetUpIsolatedHome().stateHome + "/snapsift/DeleteLog.log";
+}
 
 // Why permissions would not stop this thread from doing `what` to `path`, or "".
 std::string UnlessPermissionsBind(const std::string& path, int what)
@@ -535,7 +543,7 @@ const DeletionFault kDeletionFaults[] = {
          WriteAppend(s.logFile, before + std::string(4096 - before.size() % 4096 - 2, '#') + "\r\n");
          return FillDisk(folder);
      },
-     {"a.jpg", "dir/b.jpg"}, LogState::Unchanged, true},
+     {}, LogState::Unchanged, false, false, "", nullptr, true},
     {"current_directory_read_only",
      [](FaultScene& s) -> std::string {
          const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
@@ -550,7 +558,7 @@ const DeletionFault kDeletionFaults[] = {
          ExpectNoFileAt(s, s.logFile);
          return std::string();
      },
-     {}, LogState::Unchanged},
+     {}, LogState::Unchanged, false, false, "", nullptr, true},
     {"current_directory_without_write_permission",
      [](FaultScene& s) -> std::string {
          const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
@@ -561,7 +569,7 @@ const DeletionFault kDeletionFaults[] = {
          ExpectNoFileAt(s, s.logFile);
          return UnlessPermissionsBind(folder, W_OK);
      },
-     {}, LogState::Unchanged, false, true},
+     {}, LogState::Unchanged, false, true, "", nullptr, true},
     {"log_is_a_link",
      [](FaultScene& s) -> std::string {
          const std::string target = s.outside + "/elsewhere.log";
@@ -572,7 +580,7 @@ const DeletionFault kDeletionFaults[] = {
          s.checks.push_back([target, content] { EXPECT_EQ(ReadFile(target), content); });
          return std::string();
      },
-     {}, LogState::Unchanged},
+     {}, LogState::Unchanged, false, false, "", nullptr, true},
     {"log_is_a_dangling_link",
      [](FaultScene& s) -> std::string {
          const std::string target = s.outside + "/new.log";
@@ -581,19 +589,19 @@ const DeletionFault kDeletionFaults[] = {
          ExpectNoFileAt(s, target);
          return std::string();
      },
-     {}, LogState::Unchanged},
+     {}, LogState::Unchanged, false, false, "", nullptr, true},
     {"log_is_a_fifo",
      [](FaultScene& s) -> std::string {
          unlink(s.logFile.c_str());
          return mkfifo(s.logFile.c_str(), 0644) == 0 ? "" : "mkfifo failed";
      },
-     {}, LogState::Unchanged},
+     {}, LogState::Unchanged, false, false, "", nullptr, true},
     {"log_is_a_folder",
      [](FaultScene& s) -> std::string {
          unlink(s.logFile.c_str());
          return mkdir(s.logFile.c_str(), 0755) == 0 ? "" : "mkdir failed";
      },
-     {}, LogState::Unchanged},
+     {}, LogState::Unchanged, false, false, "", nullptr, true},
     {"trash_refuses_a_system_mount", [](FaultScene&) -> std::string { return std::string(); }, {"a.jpg", "dir/b.jpg"},
      LogState::Written, false, false, "/dev/shm", kRefusedReasonText},
     {"trash_folder_is_a_file",
@@ -664,6 +672,7 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
     for (const std::string& path : others)
         ids[path] = IdOf(path);
     const std::string logBefore = ReadLog(scene.logFile);
+    const std::string fallbackBefore = ReadLog(FallbackLog());
 
     RecordingMessenger messenger;
     {
@@ -671,9 +680,10 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
         std::optional<WithoutPermissionOverride> asUser;
         if (fault.asUser)
             asUser.emplace();
-        testing::DeleteWithConfirmation(view, messenger, progress, scene.logPath, CurrentTime());
+        DeleteWithConfirmation(view, messenger, progress, scene.logPath, CurrentTime());
     }
     const std::string logAfter = ReadLog(scene.logFile);
+    const std::string fallbackAfter = ReadLog(FallbackLog());
     for (auto it = scene.undo.rbegin(); it != scene.undo.rend(); ++it)
         (*it)();
 
@@ -701,22 +711,30 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
         EXPECT_EQ(IdOf(path), ids[path]) << path;
     EXPECT_TRUE(IdOf(outside / "dir/b.jpg").has_value());
 
-    // What was logged.
-    if (fault.log == LogState::Unchanged) {
+    // What was logged, and where: every deletion that moved files has its block.
+    std::vector<std::string> lines;
+    for (const std::string& path : selected)
+        lines.push_back(LogLine(path));
+    if (fault.log == LogState::Unchanged)
         EXPECT_EQ(logAfter, logBefore);
-    } else {
-        std::vector<std::string> lines;
-        for (const std::string& path : selected)
-            lines.push_back(LogLine(path));
+    else
         EXPECT_EQ(AppendedLogPaths(logBefore, logAfter), lines);
-    }
+    if (fault.fallback)
+        EXPECT_EQ(AppendedLogPaths(fallbackBefore, fallbackAfter), lines);
+    else
+        EXPECT_EQ(fallbackAfter, fallbackBefore);
 
     // What the user was told.
     ASSERT_FALSE(messenger.shown.empty());
     EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::OkCancel);
     if (fault.logFails) {
         ASSERT_EQ(messenger.shown.size(), 2u);
-        EXPECT_EQ(messenger.shown[1].text, kLogWriteFailedText);
+        EXPECT_EQ(messenger.shown[1].text.rfind(kLogWriteFailedText, 0), 0u) << messenger.shown[1].text;
+    } else if (fault.fallback) {
+        ASSERT_EQ(messenger.shown.size(), 2u);
+        const std::string& text = messenger.shown[1].text;
+        EXPECT_EQ(text.rfind("削除ログ(DeleteLog.log)を", 0), 0u) << text;
+        EXPECT_EQ(text.substr(text.size() - FallbackLog().size()), FallbackLog()) << text;
     } else if (stays.empty()) {
         EXPECT_EQ(messenger.shown.size(), 1u) << messenger.shown.back().text;
     } else {
@@ -822,12 +840,12 @@ TEST(HostileLog, DeletionsAtOnceEachLeaveTheirWholeBlock)
     EXPECT_TRUE(content == earlier + held + a + b || content == earlier + held + b + a) << content;
     EXPECT_NE(held.find("/held/100%25.jpg\r\n"), std::string::npos);
 
-    // A lock that is never given up counts as a log that cannot be opened.
+    // A lock that is never given up is reported as such.
     const int stuck = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_EQ(flock(stuck, LOCK_EX), 0);
     int waits = 0;
     EXPECT_EQ(AppendDeletionLog(1700000003, {"/late.jpg"}, log, [&] { ++waits; }, std::chrono::milliseconds(50)),
-              LogOutcome::NotOpened);
+              LogOutcome::Locked);
     EXPECT_GE(waits, 1);
     close(stuck);
     EXPECT_EQ(ReadLog(log), content);

@@ -455,6 +455,8 @@ const IsolatedHome& SetUpIsolatedHome()
         SetEnv("HOME", h.homeLink);
         SetEnv("XDG_DATA_HOME", h.dataHome);
         SetEnv("XDG_CONFIG_HOME", base / "config");
+        h.stateHome = top + "/state";
+        SetEnv("XDG_STATE_HOME", h.stateHome);
         const std::string runtime = base.MakeFolder("runtime");
         chmod(runtime.c_str(), 0700);
         SetEnv("XDG_RUNTIME_DIR", runtime);

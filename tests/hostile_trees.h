@@ -33,6 +33,7 @@ struct IsolatedHome {
     std::string textDesktop;   // the same folder as GLib spells it, through the link and ".."
     std::string decoyDesktop;  // "$HOME/../Shared" with ".." removed as text: another folder
     std::string trashFiles;    // the home trash's "files" folder
+    std::string stateHome;     // XDG_STATE_HOME, where the fallback deletion log goes
 };
 
 // Sets HOME, XDG_DATA_HOME and XDG_CONFIG_HOME (with a user-dirs.dirs naming

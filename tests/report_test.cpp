@@ -4,6 +4,7 @@
 #include "delete/deletion_log.h"
 #include "platform/local_time.h"
 #include "platform/shell.h"
+#include "support/gio_trash.h"
 #include "scan/file_table.h"
 #include "support/temp_tree.h"
 #include "ui/fact_texts.h"
@@ -58,6 +59,11 @@ TEST(CommandLineTest, Parsing)
         {{"--report"}, Mode::BadUsage},
         {{"--report", "F", "G"}, Mode::BadUsage},
         {{"--duplicates", "--auto-select", "F"}, Mode::BadUsage},
+        {{"--auto-select", "--by-name-and-size", "--protect", "P", "--protect", "Q", "F"}, Mode::Report,
+         Kind::AutoSelect, "j", "", "F"},
+        {{"--report", "--by-name-and-size", "F"}, Mode::BadUsage},
+        {{"--report", "F", "--protect"}, Mode::BadUsage},
+        {{"--protect", "P"}, Mode::BadUsage},
         {{"F"}, Mode::BadUsage},
         {{"--help"}, Mode::Help},
         {{"--report", "F", "--help"}, Mode::Help},
@@ -271,6 +277,24 @@ TEST_F(ReportTest, AutoSelectPrintsTheOlderCopiesOnly)
     run = Snapsift({"--report", "--auto-select", tmp / "T"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, older + "\n");
+
+    // Same name, size and order of dates, other bytes: picked only without
+    // comparing contents. A protected folder, reached through a link, is
+    // never picked from.
+    const std::string olderScan = tmp.WriteFile("T/scan 01.bmp", "picture one");
+    testing::WaitForNewerSecond(tmp / "T");
+    tmp.WriteFile("T/s/scan 01.bmp", "picture two");
+    run = Snapsift({"--report", "--bmp", "--auto-select", tmp / "T"});
+    EXPECT_EQ(run.out, "");
+    run = Snapsift({"--report", "--bmp", "--auto-select", "--by-name-and-size", tmp / "T"});
+    EXPECT_EQ(run.out, olderScan + "\n");
+    ASSERT_EQ(symlink((tmp / "T").c_str(), (tmp / "way").c_str()), 0);
+    run = Snapsift({"--report", "--auto-select", "--by-name-and-size", "--protect", tmp / "way", tmp / "T"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    run = Snapsift({"--report", "--auto-select", "--protect", tmp / "missing", tmp / "T"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("missing"), std::string::npos);
 }
 
 // With --null every record ends with NUL, as find -print0 does, so a name
@@ -376,6 +400,17 @@ TEST_F(ReportTest, RestoreLastReportsEachPathAndACount)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "not restored: " + back + ": not found in the trash");
     EXPECT_EQ(testing::ReadFile(log), logged);
+
+    // The report cannot be written: the files come back all the same, and
+    // the status and one line say that the report is lost.
+    const std::string again = tmp.WriteFile("T/again.jpg", "again");
+    ASSERT_TRUE(MoveToTrash(again).ok);
+    ASSERT_EQ(AppendDeletionLog(CurrentTime() - 5, {again}, log), LogOutcome::Written);
+    run = Snapsift({"--restore-last", "--log", log}, Stdout::DevFull);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("snapsift: cannot write the restore report: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    EXPECT_EQ(testing::ReadFile(again), "again");
 
     for (const std::string& bad : {tmp / "missing.log", tmp.WriteFile("empty.log", "no block here\r\n")}) {
         run = Snapsift({"--restore-last", "--log", bad});

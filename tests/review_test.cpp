@@ -1,6 +1,8 @@
 // The result view, the duplicate-name combo box and the automatic selection.
 
+#include "review/content_check.h"
 #include "review/duplicate_combo.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "support/table_rows.h"
 #include "ui/fact_texts.h"
@@ -8,8 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <optional>
+#include <tuple>
 #include <set>
 #include <string>
 #include <vector>
@@ -474,6 +483,222 @@ TEST_F(ReviewTest, AutoSelectOnAnEmptyListSelectsNothing)
     testing::RecordingProgress progress;
     OnAutoSelect(view, progress);
     EXPECT_EQ(progress.ops, (Strings{"range 0 2", "pos 0"}));
+}
+
+
+// ---- Automatic selection that compares contents -----------------------------
+
+// One copy on disk: its folder, its bytes (the common bytes, or them with one
+// byte changed) and the creation time its row carries.
+struct DiskCopy {
+    const char* folder;
+    char bytes;  // 'A' common, 'F' first byte changed, 'M' middle, 'L' last, 'B' every byte
+    std::int64_t time;
+};
+
+enum class Twist {
+    None,
+    SecondIsLinkToFirst,  // copy 1 is a hard link of copy 0: one file reached twice
+    FirstSwappedAfterSearch,  // copy 0 replaced by a new file with the same bytes
+    ProtectFirstFolderViaLink,  // copy 0's folder protected through a symbolic link
+    ProtectFirstFolderViaDots,  // the same, through a path with ".."
+    StopAtFirstRead,  // the check is stopped (Esc) after its first read
+};
+
+struct VerifyCase {
+    const char* label;
+    std::uint64_t size;
+    std::vector<DiskCopy> copies;
+    std::set<int> selected;  // copies
+    int differing = 0;
+    Twist twist = Twist::None;
+    int unreadable = 0;
+};
+
+std::string Bytes(std::uint64_t size, char variant)
+{
+    std::string bytes(size, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    const auto flip = [&bytes](std::uint64_t at) { bytes[at] = static_cast<char>(bytes[at] ^ 0x5a); };
+    if (size > 0 && variant == 'F')
+        flip(0);
+    if (size > 0 && variant == 'M')
+        flip(size / 2);
+    if (size > 0 && variant == 'L')
+        flip(size - 1);
+    if (variant == 'B')
+        for (char& c : bytes)
+            c = static_cast<char>(~c);
+    return bytes;
+}
+
+class VerifiedAutoSelect : public ReviewTest, public ::testing::WithParamInterface<VerifyCase> {
+protected:
+    testing::TempDir tmp;
+    std::vector<std::string> paths;
+
+    void Build(const VerifyCase& c)
+    {
+        for (std::size_t i = 0; i < c.copies.size(); ++i) {
+            const std::string relative = std::string(c.copies[i].folder) + "/same name.bmp";
+            if (i == 1 && c.twist == Twist::SecondIsLinkToFirst) {
+                tmp.MakeFolder(c.copies[i].folder);
+                ASSERT_EQ(link(paths[0].c_str(), (tmp / relative).c_str()), 0);
+                paths.push_back(tmp / relative);
+            } else {
+                paths.push_back(tmp.WriteFile(relative, Bytes(c.size, c.copies[i].bytes)));
+            }
+        }
+        for (std::size_t i = 0; i < c.copies.size(); ++i) {
+            const auto facts = StatRegularFile(paths[i]);
+            ASSERT_TRUE(facts);
+            testing::AddFoundFile(view.table, {"same name.bmp", tmp / c.copies[i].folder, c.size, c.copies[i].time,
+                                               facts->identity});
+        }
+        view.FillResultView();
+    }
+};
+
+TEST_P(VerifiedAutoSelect, PicksOnlyCopiesWithTheBytesOfALaterCopy)
+{
+    const VerifyCase& c = GetParam();
+    Build(c);
+    ProtectedFolders protection;
+    if (c.twist == Twist::ProtectFirstFolderViaLink) {
+        ASSERT_EQ(symlink((tmp / c.copies[0].folder).c_str(), (tmp / "way in").c_str()), 0);
+        ASSERT_TRUE(protection.Add(tmp / "way in"));
+    }
+    if (c.twist == Twist::ProtectFirstFolderViaDots) {
+        tmp.MakeFolder("elsewhere");
+        ASSERT_TRUE(protection.Add(tmp / ("elsewhere/../" + std::string(c.copies[0].folder))));
+    }
+    if (c.twist == Twist::FirstSwappedAfterSearch) {
+        const std::string swap = tmp.WriteFile("swap.bmp", testing::ReadFile(paths[0]));
+        ASSERT_EQ(rename(swap.c_str(), paths[0].c_str()), 0);
+    }
+    ContentChecker checker;
+    if (c.twist == Twist::StopAtFirstRead)
+        checker.afterRead = [&checker](std::uint64_t) { checker.RequestStop(); };
+    // A selection made by hand before: cleared by a run, kept by a stopped one.
+    view.list.SetSelected(0, true);
+    const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(view.table, protection);
+    testing::RecordingProgress progress;
+    const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, &protectedRows});
+
+    std::set<std::string> expected;
+    for (int i : c.selected)
+        expected.insert(paths[static_cast<std::size_t>(i)]);
+    if (c.twist == Twist::StopAtFirstRead) {
+        EXPECT_TRUE(outcome.stopped);
+        expected = {view.table.Path(view.list.TableRow(0))};
+    }
+    EXPECT_EQ(SelectedPaths(view), expected);
+    EXPECT_EQ(outcome.differing, c.differing);
+    EXPECT_EQ(outcome.unreadable, c.unreadable);
+    if (c.twist == Twist::SecondIsLinkToFirst) {
+        EXPECT_EQ(checker.BytesRead(), 0u);
+    }
+    if (c.twist == Twist::StopAtFirstRead)
+        return;
+    ASSERT_FALSE(progress.ops.empty());
+    EXPECT_EQ(progress.ops.back(), "pos 0");
+
+    // A second run reads nothing while the files stay as they are, and gives
+    // the same answer.
+    const std::uint64_t read = checker.BytesRead();
+    EXPECT_EQ(OnAutoSelect(view, progress, {&checker, &protectedRows}).differing, c.differing);
+    EXPECT_EQ(SelectedPaths(view), expected);
+    EXPECT_EQ(checker.BytesRead(), read);
+    // Without comparing contents, the rule of names, sizes and dates alone.
+    OnAutoSelect(view, progress, {nullptr, &protectedRows});
+    EXPECT_GE(SelectedPaths(view).size(), expected.size());
+}
+
+constexpr std::size_t kBig = 300 * 1024 + 7;  // head, middle and tail all read
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VerifiedAutoSelect,
+    ::testing::Values(
+        VerifyCase{"same_bytes", kBig, {{"old", 'A', kT1}, {"new", 'A', kT2}}, {0}},
+        VerifyCase{"last_byte_differs", kBig, {{"old", 'L', kT1}, {"new", 'A', kT2}}, {}, 1},
+        VerifyCase{"first_byte_differs", kBig, {{"old", 'F', kT1}, {"new", 'A', kT2}}, {}, 1},
+        VerifyCase{"middle_byte_differs", kBig, {{"old", 'M', kT1}, {"new", 'A', kT2}}, {}, 1},
+        VerifyCase{"small_last_byte_differs", 100, {{"old", 'L', kT1}, {"new", 'A', kT2}}, {}, 1},
+        VerifyCase{"empty_files_are_the_same", 0, {{"old", 'A', kT1}, {"new", 'A', kT2}}, {0}},
+        VerifyCase{"three_copies_middle_differs", kBig,
+                   {{"a", 'A', kT1}, {"b", 'M', kT2}, {"c", 'A', kT3}}, {0}, 1},
+        VerifyCase{"three_copies_newest_differs", kBig,
+                   {{"a", 'A', kT1}, {"b", 'A', kT2}, {"c", 'B', kT3}}, {0}, 1},
+        VerifyCase{"equal_times_keep_both", kBig, {{"a", 'A', kT2}, {"b", 'A', kT2}}, {}},
+        VerifyCase{"one_file_reached_twice", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {0}, 0,
+                   Twist::SecondIsLinkToFirst},
+        VerifyCase{"swapped_after_the_search", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {}, 0,
+                   Twist::FirstSwappedAfterSearch, 1},
+        VerifyCase{"protected_through_a_link", kBig, {{"p", 'A', kT1}, {"b", 'A', kT2}, {"c", 'A', kT3}}, {1}, 0,
+                   Twist::ProtectFirstFolderViaLink},
+        VerifyCase{"protected_newest_still_keeps_others", kBig, {{"p", 'A', kT3}, {"b", 'A', kT2}, {"c", 'A', kT1}},
+                   {1, 2}, 0, Twist::ProtectFirstFolderViaDots},
+        VerifyCase{"stopped_changes_nothing", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {}, 0,
+                   Twist::StopAtFirstRead}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
+{
+    testing::TempDir tmp;
+    const std::string older = tmp.WriteFile("a/x.jpg", Bytes(kBig, 'A'));
+    const std::string newer = tmp.WriteFile("b/x.jpg", Bytes(kBig, 'A'));
+    for (const auto& [folder, time, path] : {std::tuple{"a", kT1, older}, std::tuple{"b", kT2, newer}})
+        testing::AddFoundFile(view.table, {"x.jpg", tmp / folder, kBig, time, StatRegularFile(path)->identity});
+    view.FillResultView();
+    ContentChecker checker;
+    testing::RecordingProgress progress;
+    OnAutoSelect(view, progress, {&checker, nullptr});
+    EXPECT_EQ(SelectedPaths(view), (std::set<std::string>{older}));
+    EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::optional<bool>(true));
+
+    // Rewritten in place with one byte changed: same file, same size, new
+    // modification time. The remembered answer no longer holds.
+    const std::uint64_t read = checker.BytesRead();
+    {
+        std::FILE* f = std::fopen(older.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fseek(f, static_cast<long>(kBig / 2), SEEK_SET);
+        std::fputc(Bytes(kBig, 'M')[kBig / 2], f);
+        std::fclose(f);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, older.c_str(), times, 0), 0);
+    }
+    EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::nullopt);
+    const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+    EXPECT_GT(checker.BytesRead(), read);
+    EXPECT_EQ(outcome.differing, 1);
+    EXPECT_TRUE(SelectedPaths(view).empty());
+    EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::optional<bool>(false));
+}
+
+TEST(ProtectedFoldersTest, CoversTheFolderAndBelowWhicheverWayItIsNamed)
+{
+    testing::TempDir tmp;
+    tmp.MakeFolder("keep/deep");
+    tmp.MakeFolder("keeper");
+    ASSERT_EQ(symlink((tmp / "keep").c_str(), (tmp / "link").c_str()), 0);
+    ProtectedFolders folders;
+    EXPECT_FALSE(folders.Add(tmp / "missing"));
+    ASSERT_TRUE(folders.Add(tmp / "link"));
+    EXPECT_TRUE(folders.IsProtected(tmp / "keep"));
+    EXPECT_TRUE(folders.IsProtected(tmp / "keeper/../keep/"));
+    EXPECT_TRUE(folders.Covers(tmp / "keep"));
+    EXPECT_TRUE(folders.Covers(tmp / "keep/deep"));
+    EXPECT_TRUE(folders.Covers(tmp / "link/deep"));
+    EXPECT_FALSE(folders.Covers(tmp / "keeper"));  // a name that only begins alike
+    EXPECT_FALSE(folders.Covers(tmp.Path()));
+    folders.Remove(tmp / "link");
+    EXPECT_FALSE(folders.IsProtected(tmp / "keep"));
+    EXPECT_TRUE(folders.IsProtected(tmp / "missing"));  // by its path, for when it comes back
 }
 
 } // namespace

@@ -2,11 +2,14 @@
 // widgets on the offscreen platform. The desktop folder, the trash and the
 // deletion log live in a temporary tree made before anything reads them.
 #include "delete/delete_selected.h"
+#include "delete/deletion_log.h"
+#include "platform/local_time.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 #include "ui/window/about_dlg.h"
+#include "ui/window/dialog_units.h"
 #include "ui/preview/compare_window.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
@@ -37,18 +40,28 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSettings>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <QTextLayout>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <thread>
 
 #include <algorithm>
 #include <chrono>
@@ -141,6 +154,8 @@ void CheckAndCloseAboutBox(QWidget* modal, const std::vector<std::string>& opene
     EXPECT_EQ(about->focusWidget(), about->m_okButton);
     EXPECT_FALSE(about->m_iconLabel->pixmap().isNull());
     EXPECT_FALSE(about->windowIcon().pixmap(16, 16).isNull());
+    EXPECT_EQ(about->m_supportButton->text(), Q("Snapsift ヘルプ"));
+    EXPECT_TRUE(about->m_supportButton->font().underline());
     const std::size_t before = opened.size();
     QTest::mouseClick(about->m_supportButton, Qt::LeftButton);
     EXPECT_EQ(opened.size(), before + 1);
@@ -198,6 +213,15 @@ void PostClick(QWidget* widget)
     }
 }
 
+// Typing that QTest's key names do not cover: one key press per character.
+void TypeText(QWidget* widget, const QString& text)
+{
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(widget, &press);
+    }
+}
+
 void PostKey(QWidget* widget, Qt::Key key)
 {
     for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
@@ -245,14 +269,26 @@ std::vector<std::string> CutTexts(QWidget* window)
     return cut;
 }
 
+// The window's remembered state, as the settings file holds it.
+void ForgetWindow()
+{
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).remove(QStringLiteral("window"));
+}
+
 class WindowTest : public ::testing::Test {
 protected:
+    // Every test starts as a first start does: nothing remembered.
+    void SetUp() override { ForgetWindow(); }
     void TearDown() override { dlg.reset(); }
 
-    void Open(const QString& fontFamily = {})
+    void Open(const QString& fontFamily = {}, Messenger* useMessenger = nullptr)
     {
         dlg = std::make_unique<CSnapsiftDlg>(WindowServices{
-            &messenger, [this](const std::string& path) { opened.push_back(path); }, g_logPath, fontFamily});
+            useMessenger ? useMessenger : &messenger, [this](const std::string& path) { opened.push_back(path); },
+            g_logPath, fontFamily, [this](const std::string& path) {
+                opened.push_back(path);
+                return helpAnswer;
+            }});
     }
 
     void Show()
@@ -325,20 +361,29 @@ protected:
         return texts;
     }
 
-    // Name, size and path as made; the date as made or wider, so that the
-    // whole date and time of every row shows.
+    // Whether the list shows the cell's text whole, as the style draws it:
+    // within the section less the style's text margin on either side.
+    bool CellWhole(int row, int column) const
+    {
+        const QModelIndex index = dlg->m_resultList->model()->index(row, column);
+        const int margin = dlg->m_resultList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr,
+                                                                   dlg->m_resultList) + 1;
+        const int room = dlg->m_resultList->header()->sectionSize(column) - 2 * margin;
+        return QFontMetrics(dlg->m_resultList->font()).horizontalAdvance(index.data().toString()) <= room;
+    }
+
+    // Name and path as made; size and date as made or wider, so that every
+    // size (ten digits at the least) and the whole date and time show.
     void ExpectColumnWidths() const
     {
         const QHeaderView* header = dlg->m_resultList->header();
         EXPECT_EQ(header->sectionSize(0), 100);
-        EXPECT_EQ(header->sectionSize(1), 70);
+        EXPECT_GE(header->sectionSize(1), 70);
         EXPECT_GE(header->sectionSize(2), 140);
-        QStyleOptionViewItem option;
-        option.initFrom(dlg->m_resultList);
         const QAbstractItemModel* model = dlg->m_resultList->model();
         for (int row = 0; row < model->rowCount(); ++row) {
-            const int needed = dlg->m_resultList->itemDelegate()->sizeHint(option, model->index(row, 2)).width();
-            EXPECT_GE(header->sectionSize(2), needed) << model->index(row, 2).data().toString().toStdString();
+            for (int column : {1, 2})
+                EXPECT_TRUE(CellWhole(row, column)) << model->index(row, column).data().toString().toStdString();
         }
         EXPECT_EQ(header->sectionSize(3), 400);
     }
@@ -352,6 +397,7 @@ protected:
 
     RecordingMessenger messenger;
     std::vector<std::string> opened;
+    ShellResult helpAnswer{true, {}};
     std::unique_ptr<CSnapsiftDlg> dlg;
 };
 
@@ -360,8 +406,11 @@ TEST_F(WindowTest, StartsWithJpegTickedButtonsOffAndFocusInTheTree)
     Open();
     Show();
     EXPECT_EQ(dlg->windowTitle(), Q("Snapsift Ver1.0"));
-    EXPECT_EQ(dlg->minimumSize(), dlg->maximumSize());
-    EXPECT_EQ(dlg->size(), dlg->minimumSize());
+    // It opens at its layout's size, which is also its smallest, and grows.
+    EXPECT_EQ(dlg->size(), dlg->BaseSize());
+    EXPECT_EQ(dlg->minimumSize(), dlg->BaseSize());
+    EXPECT_GT(dlg->maximumWidth(), dlg->BaseSize().width());
+    EXPECT_GT(dlg->maximumHeight(), dlg->BaseSize().height());
     for (int size : {16, 32})
         EXPECT_FALSE(dlg->windowIcon().pixmap(size, size).isNull()) << size;
 
@@ -459,13 +508,27 @@ TEST_F(WindowTest, EnterDoesNothingAndEscapeOrQuitCloses)
     EXPECT_FALSE(dlg->isVisible());
 }
 
-TEST_F(WindowTest, ExtensionBoxTakesFourBytesAndFollowsItsCheckBox)
+TEST_F(WindowTest, ExtensionBoxTakesFourHalfWidthsAndFollowsItsCheckBox)
 {
     Open();
     Show();
     QTest::keyClick(dlg->m_checkOther, Qt::Key_Space);
     EXPECT_TRUE(dlg->m_checkOther->isChecked());
     EXPECT_TRUE(dlg->m_otherExt->isEnabled());
+    // A character outside ASCII counts as two: two kanji fill the box.
+    const std::pair<const char*, const char*> typed[] = {
+        {"画像", "画像"}, {"画像a", "画像"}, {"a画像", "a画"}, {"ab画c", "ab画"}, {"éあ", "éあ"}, {"abcde", "abcd"}};
+    for (const auto& [keys, kept] : typed) {
+        dlg->m_otherExt->clear();
+        TypeText(dlg->m_otherExt, Q(keys));
+        EXPECT_EQ(dlg->m_otherExt->text(), Q(kept)) << keys;
+    }
+    dlg->m_otherExt->setText(Q("画像"));
+    EXPECT_TRUE(dlg->UpdateData(true));
+    EXPECT_EQ(dlg->m_options.m_strOtherExt, "画像");
+    QTest::keyClicks(dlg->m_otherExt, "abcde");
+    EXPECT_EQ(dlg->m_otherExt->text(), Q("画像")) << "a full box takes nothing more";
+    dlg->m_otherExt->clear();
     QTest::keyClicks(dlg->m_otherExt, "abcde");
     EXPECT_EQ(dlg->m_otherExt->text(), Q("abcd"));
 
@@ -477,7 +540,7 @@ TEST_F(WindowTest, ExtensionBoxTakesFourBytesAndFollowsItsCheckBox)
     EXPECT_TRUE(messenger.shown.empty());
 
     // Text put there by code bypasses the typing limit; saving refuses it.
-    dlg->m_otherExt->setText(Q("abcde"));
+    dlg->m_otherExt->setText(Q("画像x"));
     EXPECT_FALSE(dlg->UpdateData(true));
     ASSERT_EQ(messenger.shown.size(), 1u);
     EXPECT_EQ(messenger.shown[0].text, "4 文字以内で入力してください。");
@@ -689,6 +752,61 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     EXPECT_EQ(Paths(), pathsBefore);
 }
 
+// The log cannot take the block (a folder stands under its name): the block
+// goes to the fallback log and one message says where. The undo then puts back
+// this window's own file, not the one deleted on purpose before; once another
+// block follows in that log, the undo says so and moves nothing.
+TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
+{
+    TempDir flow(g_desktop);
+    for (const char* folder : {"a", "b", "c"})
+        flow.MakeFile(std::string(folder) + "/x.jpg", 7);
+    unlink(g_logPath.c_str());
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(flow.Path())));
+    dlg->OnDuplicateChosen(1);
+    auto deleteFirstRow = [&] {
+        const ResultView& view = dlg->Results();
+        const std::string path = view.table.Path(view.list.TableRow(0));
+        dlg->m_resultList->selectionModel()->select(dlg->m_resultList->model()->index(0, 0),
+                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+        return path;
+    };
+    const std::string a = deleteFirstRow();  // on purpose, into the usual log
+    ASSERT_FALSE(Exists(a));
+    const std::string aside = g_logPath + ".aside";
+    ASSERT_EQ(rename(g_logPath.c_str(), aside.c_str()), 0);
+    ASSERT_EQ(mkdir(g_logPath.c_str(), 0755), 0);
+    messenger.shown.clear();
+    const std::string b = deleteFirstRow();
+    rmdir(g_logPath.c_str());
+    rename(aside.c_str(), g_logPath.c_str());
+    ASSERT_FALSE(Exists(b));
+    const std::string fallback = std::string(std::getenv("XDG_STATE_HOME")) + "/snapsift/DeleteLog.log";
+    ASSERT_EQ(messenger.shown.size(), 2u);
+    EXPECT_EQ(messenger.shown[1].text,
+              "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + fallback);
+
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 2u);
+    EXPECT_EQ(messenger.shown[0].text, "直前の削除でごみ箱に移動した 1 個のファイルを元の場所に戻します。よろしいですか？");
+    EXPECT_EQ(messenger.shown[1].text, "1 個のファイルを元の場所に戻しました。");
+    EXPECT_TRUE(Exists(b));
+    EXPECT_FALSE(Exists(a));
+
+    // Another deletion wrote the last block meanwhile.
+    ASSERT_EQ(AppendDeletionLog(CurrentTime(), {"/elsewhere/x.jpg"}, fallback), LogOutcome::Written);
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, RestoreNotThisDeletionText(fallback));
+    EXPECT_TRUE(Exists(b));
+    EXPECT_FALSE(Exists(a));
+}
+
 TEST_F(WindowTest, ComboFieldKeepsItsTextWithoutASelectedEntry)
 {
     TempDir distinct(g_desktop);
@@ -897,12 +1015,25 @@ TEST_F(WindowTest, AboutBoxFromTheVersionButtonAndTheContextMenu)
     EXPECT_TRUE(dlg->isVisible());
 }
 
-TEST_F(WindowTest, F1OpensTheHelpPage)
+TEST_F(WindowTest, F1OpensTheHelpPageOrSaysWhereItIs)
 {
     Open();
     Show();
     QTest::keyClick(dlg.get(), Qt::Key_F1);
     EXPECT_EQ(opened, std::vector<std::string>{HelpPagePath()});
+    EXPECT_TRUE(messenger.shown.empty());
+    // The page's title is what the About box calls it.
+    const std::string page = ReadFile(HelpPagePath());
+    EXPECT_NE(page.find(std::string("<title>") + kAboutHelpText + "</title>"), std::string::npos);
+
+    // No program for it: one message, with the page's full path.
+    helpAnswer = {false, "No application is registered as handling this file"};
+    QTest::keyClick(dlg.get(), Qt::Key_F1);
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, HelpNotOpenedText(HelpPagePath(), true));
+    EXPECT_NE(messenger.shown[0].text.find(HelpPagePath()), std::string::npos);
+    EXPECT_EQ(HelpPagePath().front(), '/');
+    EXPECT_NE(HelpNotOpenedText("/x", true), HelpNotOpenedText("/x", false));
 }
 
 // Picture files made byte by byte, as cameras and old tools write them.
@@ -1254,9 +1385,154 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
     }
     EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(b)});
 
-    // Clearing the list leaves no copy to show.
+    // Clearing the list leaves no copy to show; Esc closes the window.
     QTest::mouseClick(dlg->m_clearButton, Qt::LeftButton);
     EXPECT_EQ(compare->CardCount(), 0);
+    QTest::keyClick(compare, Qt::Key_Escape);
+    EXPECT_FALSE(compare->isVisible());
+    EXPECT_TRUE(dlg->isVisible());
+}
+
+TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProtectedFoldersStay)
+{
+    TempDir folder(g_desktop);
+    const std::string oldScan = folder.WriteFile("old/scan 01.bmp", "picture one");
+    const std::string oldSame = folder.WriteFile("old/same.bmp", "the same picture");
+    snapsift::testing::WaitForNewerSecond(folder.Path());
+    const std::string newScan = folder.WriteFile("new/scan 01.bmp", "picture two");
+    const std::string newSame = folder.WriteFile("new/same.bmp", "the same picture");
+    Open();
+    Show();
+    dlg->m_checkJpeg->setChecked(false);
+    dlg->m_checkBmp->setChecked(true);
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 4);
+    auto created = [this](const std::string& path) {
+        return dlg->Results().table.CreationTime(dlg->Results().list.TableRow(RowOfPath(*dlg, path)));
+    };
+    if (created(oldSame) >= created(newSame))
+        GTEST_SKIP() << "this file system keeps no birth time";
+
+    // Only the copy with the newer copy's bytes; one message for the other.
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, LeftUnselectedText(1, 0));
+    EXPECT_EQ(messenger.shown[0].caption, kInformationCaption);
+
+    // A right-click on another row keeps the selection; the menu key and
+    // Shift+F10 open the menu for the current row.
+    const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0)).center();
+    QTest::mousePress(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
+    QTest::mouseRelease(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+        bool menuSeen = false;
+        WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            menuSeen = menu && menu->actions().value(0)->text() == Q(kCompareMenuText);
+            popup->close();
+        });
+        dlg->m_resultList->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(dlg->m_resultList, key, modifiers);
+        EXPECT_TRUE(menuSeen) << key;
+    }
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+
+    // The side-by-side window says which copies have the newest copy's bytes.
+    dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldScan));
+    CompareWindow* compare = dlg->Previews().Compare();
+    ASSERT_NE(compare, nullptr);
+    for (int card = 0; card < compare->CardCount(); ++card) {
+        const QString text = compare->CardText(card);
+        EXPECT_EQ(text.contains(Q(kCompareDifferentText)), compare->CardPath(card) == oldScan) << text.toStdString();
+        EXPECT_FALSE(text.contains(Q(kCompareSameText)));
+    }
+    dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldSame));
+    for (int card = 0; card < compare->CardCount(); ++card)
+        EXPECT_EQ(compare->CardText(card).contains(Q(kCompareSameText)), compare->CardPath(card) == oldSame);
+    compare->close();
+
+    // Esc during the check: it stops, and nothing changes. The file is
+    // touched so that the check reads it again.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, oldSame.c_str(), times, 0), 0);
+    QItemSelectionModel* selection = dlg->m_resultList->selectionModel();
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    dlg->Checker().afterRead = [this](std::uint64_t) {
+        QCoreApplication::postEvent(dlg.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        while (!dlg->Checker().StopRequested())
+            std::this_thread::yield();
+    };
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    dlg->Checker().afterRead = nullptr;
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(newScan)});
+    EXPECT_EQ(messenger.shown.size(), 1u);
+
+    // Protecting the old folder from the tree's menu: a lock, and the setting.
+    QTreeWidgetItem* top = DesktopChild(BaseName(folder.Path()));
+    dlg->m_folderTree->setCurrentItem(top);
+    dlg->OnTreeDblClk();
+    QTreeWidgetItem* oldItem = nullptr;
+    for (int i = 0; i < top->childCount(); ++i)
+        oldItem = top->child(i)->text(0) == "old" ? top->child(i) : oldItem;
+    ASSERT_NE(oldItem, nullptr);
+    dlg->m_folderTree->scrollToItem(oldItem);
+    bool protectSeen = false;
+    WhenOpen([] { return QApplication::activePopupWidget(); }, [&protectSeen](QWidget* popup) {
+        auto* menu = qobject_cast<QMenu*>(popup);
+        protectSeen = menu && menu->actions().value(0)->text() == Q(kProtectMenuText);
+        if (protectSeen)
+            menu->actions().value(0)->trigger();
+        popup->close();
+    });
+    const QPoint treePos = dlg->m_folderTree->visualItemRect(oldItem).center();
+    QContextMenuEvent treeMenu(QContextMenuEvent::Mouse, treePos, dlg->m_folderTree->viewport()->mapToGlobal(treePos));
+    QApplication::sendEvent(dlg->m_folderTree->viewport(), &treeMenu);
+    ASSERT_TRUE(protectSeen);
+    EXPECT_FALSE(oldItem->icon(0).isNull());
+    {
+        QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+        EXPECT_EQ(settings.value(QStringLiteral("protection/folders/1/path")).toByteArray().toStdString(),
+                  folder / "old");
+    }
+
+    // Auto-select leaves the protected copy; the delete refuses it.
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    EXPECT_TRUE(SelectedPaths().isEmpty());
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, oldSame), 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0),
+                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    messenger.shown.clear();
+    messenger.answers = {MessageAnswer::Cancel};
+    QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text,
+              ProtectedNotMovedText({oldSame}) + "\n" + DeleteConfirmationText({newScan}));
+    selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, oldSame), 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    messenger.shown.clear();
+    QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, std::string(kOnlyProtectedText) + "\n" + ProtectedNotMovedText({oldSame}));
+    EXPECT_EQ(snapsift::testing::ReadFile(oldSame), "the same picture");
+
+    // Remembered for the next start; ended from the same menu entry.
+    Open();
+    top = DesktopChild(BaseName(folder.Path()));
+    dlg->m_folderTree->setCurrentItem(top);
+    dlg->OnTreeDblClk();
+    for (int i = 0; i < top->childCount(); ++i)
+        oldItem = top->child(i)->text(0) == "old" ? top->child(i) : oldItem;
+    EXPECT_FALSE(oldItem->icon(0).isNull());
+    EXPECT_TRUE(dlg->Protection().IsProtected(folder / "old"));
+    dlg->OnToggleProtection(oldItem->data(0, Qt::UserRole).toInt());
+    EXPECT_TRUE(oldItem->icon(0).isNull());
+    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+    EXPECT_EQ(settings.value(QStringLiteral("protection/folders/size")).toInt(), 0);
 }
 
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)
@@ -1490,24 +1766,268 @@ TEST_F(WindowTest, ControlsWithoutTextHaveAccessibleNames)
     EXPECT_TRUE(version->text(QAccessible::Name).contains(Q("バージョン情報")));
 }
 
-class WindowFontTest : public WindowTest, public ::testing::WithParamInterface<const char*> {};
+class WindowFontTest : public WindowTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    // Each visible control with its place in the layout, in dialog units.
+    std::vector<std::pair<QWidget*, QRect>> LayoutRects() const
+    {
+        return {{dlg->m_versionButton, {238, 34, 65, 8}},     {dlg->m_folderTree, {10, 15, 90, 89}},
+                {dlg->m_checkJpeg, {10, 106, 63, 8}},         {dlg->m_checkBmp, {10, 115, 77, 10}},
+                {dlg->m_checkGif, {10, 126, 60, 8}},          {dlg->m_checkOther, {10, 136, 53, 8}},
+                {dlg->m_otherExt, {71, 134, 30, 12}},         {dlg->m_searchButton, {144, 5, 76, 13}},
+                {dlg->m_duplicateCombo, {111, 30, 120, 12}}, {dlg->m_autoSelectButton, {126, 112, 74, 13}},
+                {dlg->m_resultList, {111, 45, 193, 63}},      {dlg->m_deleteButton, {214, 112, 74, 13}},
+                {dlg->m_quitButton, {267, 5, 42, 13}},        {dlg->m_clearButton, {224, 5, 35, 13}},
+                {dlg->m_progress, {127, 137, 160, 8}}};
+    }
 
-// The window and the About box with each Japanese font that Debian ships.
-TEST_P(WindowFontTest, EveryTextIsWhole)
+    // The window as it opens with nothing remembered: the layout's own size
+    // and places, the columns as made.
+    void ExpectFirstStartLayout() const
+    {
+        const DialogUnits du(dlg->font());
+        EXPECT_EQ(dlg->size(), QSize(du.X(315), du.Y(155)));
+        EXPECT_FALSE(dlg->isMaximized());
+        for (const auto& [widget, rect] : LayoutRects())
+            EXPECT_EQ(widget->geometry(), du.Rect(rect.x(), rect.y(), rect.width(), rect.height()))
+                << widget->metaObject()->className() << " " << widget->accessibleName().toStdString();
+        ExpectColumnWidths();
+    }
+
+    // Visible controls whose areas overlap, by class name.
+    std::vector<std::string> Overlaps() const
+    {
+        std::vector<QWidget*> shown;
+        for (QWidget* w : dlg->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w->isVisible() && !qobject_cast<QGroupBox*>(w))
+                shown.push_back(w);
+        }
+        std::vector<std::string> overlaps;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            for (std::size_t j = i + 1; j < shown.size(); ++j) {
+                if (shown[i]->geometry().intersects(shown[j]->geometry()))
+                    overlaps.push_back(std::string(shown[i]->metaObject()->className()) + "/" +
+                                       shown[j]->metaObject()->className());
+            }
+        }
+        return overlaps;
+    }
+};
+
+// The window, its message boxes, the About box and the side-by-side window
+// with each Japanese font that Debian ships (the IPA face also without the
+// system's font rules, in a run of its own).
+TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
 {
     const QString family = Q(GetParam());
     ASSERT_TRUE(QFontDatabase::families().contains(family)) << GetParam() << " is not installed";
+    TempDir folder(g_desktop);
+    const std::string big = folder.MakeFile("a/IMG_0001.JPG", 2147483647);  // sparse
+    folder.MakeFile("b/IMG_0001.JPG", 1);
+    const std::string lf = folder.MakeFile("c/line\nfeed.jpg");
+    folder.MakeFile("d/line\nfeed.jpg");
     Open(family);
     Show();
     EXPECT_EQ(QFontInfo(dlg->font()).family(), family);
+    ExpectFirstStartLayout();
     EXPECT_EQ(CutTexts(dlg.get()), std::vector<std::string>{});
-    CAboutDlg about([](const std::string&) {}, dlg.get());
-    about.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
-    EXPECT_EQ(CutTexts(&about), std::vector<std::string>{});
+    {
+        CAboutDlg about([] {}, dlg.get());
+        about.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+        EXPECT_EQ(CutTexts(&about), std::vector<std::string>{});
+    }
+
+    // The largest size that fits a signed 32-bit count shows whole, and a
+    // name with a line feed shows on one line with a mark for it.
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Names().size(), 4);
+    const int bigRow = RowOfPath(*dlg, big), lfRow = RowOfPath(*dlg, lf);
+    ASSERT_GE(bigRow, 0);
+    ASSERT_GE(lfRow, 0);
+    EXPECT_EQ(Column(1).at(bigRow), Q("2147483647byte"));
+    EXPECT_TRUE(CellWhole(bigRow, 1));
+    ExpectColumnWidths();
+    EXPECT_EQ(Names().at(lfRow), Q("line␊feed.jpg"));
+    EXPECT_EQ(Paths().at(lfRow), QString::fromStdString(folder / "c/line␊feed.jpg"));
+    EXPECT_TRUE(ComboEntries().contains(Q("line␊feed.jpg"))) << ComboEntries().join('|').toStdString();
+
+    // Tabbing into the list frames its first row and selects nothing.
+    ASSERT_FALSE(dlg->m_resultList->currentIndex().isValid());
+    dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get(), 60000));
+    dlg->m_resultList->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(dlg->m_resultList->currentIndex().row(), 0);
+    EXPECT_TRUE(SelectedPaths().isEmpty());
+
+    // Larger: the list grows both ways, the tree downwards, the rest keeps
+    // its distance to the nearest edges, and nothing overlaps.
+    const QSize base = dlg->BaseSize();
+    std::map<QWidget*, QRect> before;
+    for (const auto& [widget, rect] : LayoutRects())
+        before[widget] = widget->geometry();
+    dlg->resize(1200, 800);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dlg->size(), QSize(1200, 800));
+    const QPoint grown(1200 - base.width(), 800 - base.height());
+    EXPECT_EQ(dlg->m_resultList->geometry(), before[dlg->m_resultList].adjusted(0, 0, grown.x(), grown.y()));
+    EXPECT_EQ(dlg->m_folderTree->geometry(), before[dlg->m_folderTree].adjusted(0, 0, 0, grown.y()));
+    for (QWidget* right : Widgets{dlg->m_searchButton, dlg->m_clearButton, dlg->m_quitButton, dlg->m_versionButton})
+        EXPECT_EQ(right->geometry(), before[right].translated(grown.x(), 0));
+    for (QWidget* corner : Widgets{dlg->m_autoSelectButton, dlg->m_deleteButton})
+        EXPECT_EQ(corner->geometry(), before[corner].translated(grown));
+    for (QWidget* bottom : Widgets{dlg->m_checkJpeg, dlg->m_checkBmp, dlg->m_checkGif, dlg->m_checkOther,
+                                   dlg->m_otherExt})
+        EXPECT_EQ(bottom->geometry(), before[bottom].translated(0, grown.y()));
+    EXPECT_EQ(dlg->m_duplicateCombo->geometry(), before[dlg->m_duplicateCombo]);
+    EXPECT_EQ(Overlaps(), std::vector<std::string>{});
+    EXPECT_EQ(CutTexts(dlg.get()), std::vector<std::string>{});
+    for (const auto& [widget, rect] : LayoutRects())
+        EXPECT_TRUE(dlg->rect().contains(widget->geometry())) << widget->metaObject()->className();
+    // Smaller than the layout is refused.
+    dlg->resize(base.width() - 50, base.height() - 50);
+    EXPECT_EQ(dlg->size(), base);
+
+    // The 確認 box and the undo question: every line as written, none broken
+    // inside, the name with its mark.
+    QtMessenger boxes(dlg.get());
+    for (const std::string& text :
+         {DeleteConfirmationText({big, lf}), RestoreQuestionText(3), std::string(kNeedOtherExtensionText),
+          NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}}})}) {
+        QStringList lines;
+        int labelWidth = 0;
+        QFontMetrics metrics(dlg->font());
+        WhenModalOpens([&](QWidget* modal) {
+            auto* label = modal->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (label) {
+                lines = label->text().split(QLatin1Char('\n'));
+                labelWidth = label->contentsRect().width();
+                metrics = label->fontMetrics();
+            }
+            modal->close();
+        });
+        boxes.Show({text, kConfirmCaption, MessageButtons::OkCancel, MessageIcon::None});
+        ASSERT_FALSE(lines.isEmpty()) << text;
+        for (const QString& line : lines)
+            EXPECT_LE(metrics.horizontalAdvance(line), labelWidth) << line.toStdString();
+        const QString joined = lines.join(QLatin1Char('|'));
+        EXPECT_FALSE(joined.contains(Q("line|feed"))) << joined.toStdString();
+        if (text.find("よろしいですか") != std::string::npos) {
+            EXPECT_TRUE(joined.contains(Q("よろしいですか？"))) << joined.toStdString();
+        }
+    }
+    EXPECT_EQ(DeleteConfirmationText({lf}), folder / "c/line␊feed.jpg\nをごみ箱に移動してよろしいですか？");
+
+    // The side-by-side window: on the main window's screen, no scroll bar
+    // across while the cards fit, no card cut, closed by Esc.
+    dlg->resize(base);
+    dlg->Previews().OpenCompareWindow(bigRow);
+    CompareWindow* compare = dlg->Previews().Compare();
+    ASSERT_NE(compare, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(compare));
+    ASSERT_EQ(compare->CardCount(), 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->Previews().Loader().Busy(); }, 30000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg->screen()->availableGeometry().contains(compare->frameGeometry()));
+    auto* scroll = compare->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible())
+        << compare->width() << "x" << compare->height() << " row " << scroll->widget()->sizeHint().width() << "x"
+        << scroll->widget()->sizeHint().height() << " viewport " << scroll->viewport()->width() << "x"
+        << scroll->viewport()->height() << " v " << scroll->verticalScrollBar()->isVisible();
+    for (int card = 0; card < compare->CardCount(); ++card) {
+        QWidget* frame = compare->CardPicture(card)->parentWidget();
+        const QRect inView(frame->mapTo(scroll->viewport(), QPoint()), frame->size());
+        EXPECT_TRUE(scroll->viewport()->rect().contains(inView)) << card;
+    }
+    QTest::keyClick(compare, Qt::Key_Escape);
+    EXPECT_FALSE(compare->isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(DebianJapaneseFonts, WindowFontTest, ::testing::Values("Noto Sans CJK JP", "IPAPGothic"));
+// What the window remembers: size, place, maximised state and column widths;
+// a place on no screen is not taken; without the file it starts as the first time.
+TEST_P(WindowFontTest, SizePlaceAndColumnsAreRemembered)
+{
+    const QString family = Q(GetParam());
+    Open(family);
+    Show();
+    const QSize base = dlg->BaseSize();
+    const QSize larger = base + QSize(40, 30);
+    dlg->resize(larger);
+    dlg->move(12, 20);
+    dlg->m_resultList->header()->resizeSection(0, 150);
+    dlg->m_resultList->header()->resizeSection(3, 250);
+    const int sizeWidth = dlg->m_resultList->header()->sectionSize(1);
+    QTest::keyClick(dlg->m_folderTree, Qt::Key_Escape);
+    ASSERT_FALSE(dlg->isVisible());
+
+    Open(family);
+    Show();
+    EXPECT_EQ(dlg->size(), larger);
+    EXPECT_EQ(dlg->pos(), QPoint(12, 20));
+    EXPECT_FALSE(dlg->isMaximized());
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(0), 150);
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(1), sizeWidth);
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(3), 250);
+    dlg->showMaximized();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(dlg->isMaximized());
+    dlg->reject();
+
+    Open(family);
+    Show();
+    EXPECT_TRUE(dlg->isMaximized());
+    dlg->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->size(), larger);
+    dlg->reject();
+
+    // A place beyond every screen: the window opens where a first start puts it.
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).setValue(QStringLiteral("window/position"),
+                                                                               QPoint(5000, 5000));
+    Open(family);
+    Show();
+    EXPECT_TRUE(dlg->screen()->availableGeometry().contains(dlg->pos()));
+    EXPECT_EQ(dlg->size(), larger);
+    const QPoint centred = dlg->pos();
+    EXPECT_NE(centred, QPoint(5000, 5000));
+    dlg.reset();
+    // A size without a place, as a hand-edited file may have: the same.
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).remove(QStringLiteral("window/position"));
+    Open(family);
+    Show();
+    EXPECT_EQ(dlg->pos(), centred);
+    EXPECT_EQ(dlg->size(), larger);
+    dlg.reset();
+
+    ForgetWindow();
+    Open(family);
+    Show();
+    ExpectFirstStartLayout();
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianJapaneseFonts, WindowFontTest, ::testing::Values("Noto Sans CJK JP", "IPAPGothic"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.index == 0 ? "Noto" : "IPA");
+                         });
+
+// Names as shown: each control character its mark, every other byte kept;
+// and the extension box's measure.
+TEST(WindowTextsTest, ControlCharactersBecomeMarksAndWidthsCountDoubleOutsideAscii)
+{
+    const std::pair<std::string, std::string> shown[] = {
+        {"a\nb.jpg", "a␊b.jpg"},
+        {"a\r\n.jpg", "a␍␊.jpg"},
+        {std::string("\0\t\x1f\x7f", 4), "␀␉␟␡"},
+        {"x\u2028y\u2029z\u0085", "x␤y␤z␤"},
+        {"画像\xff\xfe.jpg", "画像\xff\xfe.jpg"},  // not UTF-8: kept as it is
+        {"\xe2\x80", "\xe2\x80"},                  // a cut-off character at the end
+    };
+    for (const auto& [bytes, marked] : shown)
+        EXPECT_EQ(VisibleControls(bytes), marked) << bytes;
+    for (const auto& [text, width] : {std::pair{"", 0}, {"abcd", 4}, {"画像", 4}, {"a画", 3}, {"é", 2}, {"😀", 2}})
+        EXPECT_EQ(ExtensionWidth(text), width) << text;
+}
 
 TEST(QtProgressTest, AnEmptyRangeShowsAnEmptyBar)
 {
@@ -1575,6 +2095,7 @@ int main(int argc, char** argv)
     snapsift::testing::SetEnv("HOME", root.MakeFolder("home"));
     snapsift::testing::SetEnv("XDG_CONFIG_HOME", root / "config");
     snapsift::testing::SetEnv("XDG_DATA_HOME", root.MakeFolder("data"));
+    snapsift::testing::SetEnv("XDG_STATE_HOME", root / "state");
     g_trash = root / "data/Trash";
     g_logPath = root / "DeleteLog.log";
 

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libglib2.0-dev libgl-dev
   qt6-translations-l10n
-  fonts-noto-cjk fonts-ipafont-gothic
+  fonts-noto-cjk fonts-ipafont-gothic fonts-symbola
   libgtest-dev googletest
   xvfb xauth
   fd-find bfs

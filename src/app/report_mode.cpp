@@ -1,6 +1,8 @@
 #include "app/report_mode.h"
 
 #include "platform/progress.h"
+#include "review/content_check.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "ui/fact_texts.h"
@@ -60,14 +62,19 @@ std::string UsageText()
 {
     return "Usage: snapsift                 open the window\n"
            "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
-           "                [--duplicates | --auto-select] [--null] FOLDER\n"
+           "                [--duplicates | --auto-select [--by-name-and-size]]\n"
+           "                [--protect DIR]... [--null] FOLDER\n"
            "       snapsift --restore-last [--log FILE]\n"
            "\n"
            "Report mode searches FOLDER and every folder below it without a window.\n"
            "With no type option it looks for JPEG files only.\n"
            "  --report        print one line per found file: name, size, date, path (TAB-separated)\n"
            "  --duplicates    print the names that occur more than once instead\n"
-           "  --auto-select   print the paths automatic selection picks instead\n"
+           "  --auto-select   print the paths automatic selection picks instead: older\n"
+           "                  copies of the same name and size whose bytes equal a newer copy\n"
+           "  --by-name-and-size  with --auto-select: pick by name, size and date alone,\n"
+           "                  without comparing contents\n"
+           "  --protect DIR   never pick a file in DIR or below it (repeatable)\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
            "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file)\n"
            "  --null          end each line with a NUL character instead of a line end,\n"
@@ -129,6 +136,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
                 return bad("--duplicates and --auto-select exclude each other");
             line.report = kind;
             report = true;
+        } else if (a == "--by-name-and-size") {
+            line.byNameAndSize = true;
+        } else if (a == "--protect") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return bad("--protect needs a folder");
+            line.protect.push_back(args[++i]);
         } else if (a == "--null") {
             line.null = true;
         } else if (a == "--jpeg") {
@@ -155,18 +168,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     if (restore || log) {
         if (!restore)
             return bad("--log needs --restore-last");
-        if (report || !line.folder.empty() || AnyTypeTicked(options))
+        if (report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty())
             return bad("--restore-last takes no folder and no search option");
         line.mode = CommandLine::Mode::RestoreLast;
         return line;
     }
     if (!report) {
-        if (!line.folder.empty() || AnyTypeTicked(options))
+        if (!line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty())
             return bad("these options need --report");
         return line;
     }
     if (line.folder.empty())
         return bad("--report needs a FOLDER");
+    if (line.byNameAndSize && line.report != CommandLine::ReportKind::AutoSelect)
+        return bad("--by-name-and-size needs --auto-select");
     line.mode = CommandLine::Mode::Report;
     if (!AnyTypeTicked(options))
         options.m_bJpeg = true;
@@ -175,6 +190,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
 
 int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
 {
+    ProtectedFolders protection;
+    for (const std::string& folder : line.protect) {
+        if (!protection.Add(folder)) {
+            std::fprintf(err, "snapsift: cannot protect %s: not a folder\n", folder.c_str());
+            return 2;
+        }
+    }
     ResultView view;
     NullProgress progress;
     const ScanOutcome outcome = ScanFolder(line.folder, line.options, view.table, progress);
@@ -213,13 +235,19 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
                 output.PutLine(entry.name);
         }
         break;
-    case CommandLine::ReportKind::AutoSelect:
-        OnAutoSelect(view, progress);
+    case CommandLine::ReportKind::AutoSelect: {
+        ContentChecker checker;
+        const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(table, protection);
+        AutoSelectOptions how;
+        how.checker = line.byNameAndSize ? nullptr : &checker;
+        how.protectedRows = &protectedRows;
+        OnAutoSelect(view, progress, how);
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
             if (view.list.IsSelected(j))
                 output.PutLine(table.Path(view.list.TableRow(j)));
         }
         break;
+    }
     }
     if (const int error = output.Finish(); error != 0) {
         std::fprintf(err, "snapsift: cannot write the report: %s\n", std::strerror(error));

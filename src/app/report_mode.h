@@ -16,6 +16,8 @@ struct CommandLine {
     ReportKind report = ReportKind::Rows;
     SearchOptions options;  // for Report: the types asked for, JPEG when none is
     std::string folder;
+    bool byNameAndSize = false;         // --auto-select without comparing contents
+    std::vector<std::string> protect;  // --protect DIR, in the order given
     bool null = false;  // records end with NUL instead of a line end
     std::string logPath = "DeleteLog.log";  // for RestoreLast
     std::string error;  // for BadUsage

@@ -22,16 +22,20 @@ std::string Reason(const RestoreResult& r)
         return "the trash entry " + r.trashEntry + " is not a regular file";
     case RestoreStatus::BadTrashInfo:
         return "the trash entry " + r.trashEntry + " has a malformed .trashinfo";
+    case RestoreStatus::LinkInPath:
+        return "a link stands in the way at " + r.error;
+    case RestoreStatus::EntryChanged:
+        return "the trash entry " + r.trashEntry + " is not the file that was deleted";
     case RestoreStatus::Failed:
         return r.error;
     }
     return {};
 }
 
-void PutLine(std::FILE* out, const std::string& text)
+// Writes one line; false once a write has failed.
+bool PutLine(std::FILE* out, const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fputc('\n', out);
+    return std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fputc('\n', out) != EOF;
 }
 
 } // namespace
@@ -56,17 +60,31 @@ int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err)
 
     NullProgress progress;
     std::size_t restored = 0;
+    bool written = true;
+    int error = 0;
+    const auto put = [&](const std::string& line) {
+        if (written && !PutLine(out, line)) {
+            written = false;
+            error = errno;
+        }
+    };
     for (const RestoreResult& r : RestoreDeletion(deletion, progress)) {
         if (r.status == RestoreStatus::Restored) {
             ++restored;
-            PutLine(out, "restored: " + r.path);
+            put("restored: " + r.path);
         } else {
-            PutLine(out, "not restored: " + r.path + ": " + Reason(r));
+            put("not restored: " + r.path + ": " + Reason(r));
         }
     }
-    std::fprintf(out, "%zu of %zu files restored\n", restored, deletion.paths.size());
-    if (std::fflush(out) != 0)
-        return 1;
+    put(std::to_string(restored) + " of " + std::to_string(deletion.paths.size()) + " files restored");
+    if (written && (std::fflush(out) != 0 || std::ferror(out))) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        std::fprintf(err, "snapsift: cannot write the restore report: %s\n", std::strerror(error != 0 ? error : EIO));
+        return 2;
+    }
     return restored == deletion.paths.size() ? 0 : 1;
 }
 

@@ -3,7 +3,6 @@
 #include "delete/deletion_log.h"
 #include "platform/file_system.h"
 #include "platform/progress.h"
-#include "platform/shell.h"
 #include "review/result_view.h"
 
 #include <cerrno>
@@ -14,25 +13,6 @@
 
 namespace snapsift {
 
-namespace {
-
-enum class RowCheck { Same, Changed, Gone };
-
-// Whether the file at `path` is still the one row `row` describes: the same
-// file (where the row knows which), with the same size and creation second.
-RowCheck CheckRow(const FileTable& table, int row, const std::string& path)
-{
-    errno = 0;
-    const auto facts = StatRegularFile(path);
-    if (!facts)
-        return errno == ENOENT || errno == ENOTDIR ? RowCheck::Gone : RowCheck::Changed;
-    const FileIdentity& known = table.Identity(row);
-    const bool same = (!known.Known() || facts->identity == known) && facts->size == table.Size(row) &&
-                      facts->creationTime == table.CreationTime(row);
-    return same ? RowCheck::Same : RowCheck::Changed;
-}
-
-} // namespace
 
 std::vector<int> SelectedListRows(const ResultList& list)
 {
@@ -54,14 +34,30 @@ std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<i
 }
 
 DeleteOutcome DeleteConfirmed(ResultView& view, const std::vector<int>& listRows, Progress& progress,
-                              const std::string& logPath, std::int64_t startTime)
+                              const std::string& logPath, std::int64_t startTime,
+                              const TrashHooks& hooks)
 {
     FileTable& table = view.table;
-    const std::vector<std::string> fullList = ListedPaths(view, listRows);
     DeleteOutcome outcome;
-    outcome.log = AppendDeletionLog(startTime, fullList, logPath, [&progress] { progress.WhileWaiting(); });
-    if (outcome.log == LogOutcome::WriteFailed)
-        return outcome;
+    outcome.confirmed = true;
+    outcome.startTime = startTime;
+    outcome.confirmedPaths = ListedPaths(view, listRows);
+    const std::vector<std::string>& fullList = outcome.confirmedPaths;
+    const auto wait = [&progress] { progress.WhileWaiting(); };
+    outcome.log = AppendDeletionLog(startTime, fullList, logPath, wait);
+    if (outcome.log == LogOutcome::Written) {
+        outcome.logPath = logPath;
+    } else {
+        // Every deletion leaves its record: where the asked-for log cannot
+        // take the block, the one in the user's state folder does.
+        const std::string fallback = FallbackDeletionLogPath();
+        outcome.fallbackLog = LogOutcome::NotOpened;
+        if (!fallback.empty() && MakeFallbackLogFolder(fallback))
+            outcome.fallbackLog = AppendDeletionLog(startTime, fullList, fallback, wait);
+        if (outcome.fallbackLog != LogOutcome::Written)
+            return outcome;
+        outcome.logPath = fallback;
+    }
 
     // The table rows of each selected path, lowest first: a moved file takes
     // away the lowest row that still carries its path.
@@ -77,22 +73,38 @@ DeleteOutcome DeleteConfirmed(ResultView& view, const std::vector<int>& listRows
     progress.SetRange(0, static_cast<int>(listRows.size()));
     std::vector<bool> remove(static_cast<std::size_t>(table.RowCount()), false);
     std::unordered_set<std::string_view> moved;
+    TrashWriter trash;
+    trash.hooks = hooks;
     for (std::size_t s = 0; s < listRows.size(); ++s) {
         const int row = view.list.TableRow(listRows[s]);
         const std::string& path = fullList[s];
         bool gone = moved.count(path) != 0;  // the same file selected twice
-        NotMoved why{path, NotMovedReason::Refused, {}};
+        NotMoved why{path, NotMovedReason::Refused, {}, {}};
         if (!gone) {
-            const RowCheck check = CheckRow(table, row, path);
-            if (check == RowCheck::Same) {
-                const ShellResult result = MoveToTrash(path);
-                gone = result.ok;
-                why.error = result.error;
-            } else {
-                why.reason = check == RowCheck::Gone ? NotMovedReason::Gone : NotMovedReason::Changed;
-            }
-            if (gone)
+            const FileFacts confirmed{table.Size(row), table.CreationTime(row), table.Identity(row)};
+            const TrashOutcome result = trash.Move(path, confirmed);
+            gone = result.status == TrashStatus::Moved;
+            why.error = result.error;
+            switch (result.status) {
+            case TrashStatus::Moved:
                 moved.insert(path);
+                outcome.movedFiles.push_back({path, result.entry, result.moved});
+                break;
+            case TrashStatus::Changed:
+                why.reason = NotMovedReason::Changed;
+                break;
+            case TrashStatus::Gone:
+                why.reason = NotMovedReason::Gone;
+                break;
+            case TrashStatus::ChangedInTrash:
+                why.reason = NotMovedReason::ChangedInTrash;
+                why.trashEntry = result.entry.FilePath();
+                break;
+            case TrashStatus::NoTrash:
+            case TrashStatus::Failed:
+                why.reason = NotMovedReason::Refused;
+                break;
+            }
         }
         if (gone) {
             std::deque<int>& rows = rowsOfPath[path];

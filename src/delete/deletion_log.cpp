@@ -2,7 +2,10 @@
 
 #include "platform/local_time.h"
 
+#include <glib.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -71,8 +74,10 @@ bool LockWithin(int fd, const std::function<void()>& whileWaiting, std::chrono::
             return true;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline) {
+            errno = EWOULDBLOCK;
             return false;
+        }
         if (whileWaiting)
             whileWaiting();
         usleep(10000);
@@ -80,6 +85,29 @@ bool LockWithin(int fd, const std::function<void()>& whileWaiting, std::chrono::
 }
 
 } // namespace
+
+std::string FallbackDeletionLogPath()
+{
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string folder;
+    if (state && state[0] == '/') {
+        folder = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/')
+            return {};
+        folder = std::string(home) + "/.local/state";
+    }
+    return folder + "/snapsift/DeleteLog.log";
+}
+
+bool MakeFallbackLogFolder(const std::string& logPath)
+{
+    const std::size_t slash = logPath.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    return g_mkdir_with_parents(logPath.substr(0, slash).c_str(), 0700) == 0;
+}
 
 std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths)
 {
@@ -105,10 +133,15 @@ LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::stri
     if (fd < 0)
         return LogOutcome::NotOpened;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !LockWithin(fd, whileWaiting, patience) ||
-        fstat(fd, &st) != 0) {  // the length once the lock is ours: another writer may have added a block
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return LogOutcome::NotOpened;
+    }
+    if (!LockWithin(fd, whileWaiting, patience) ||
+        fstat(fd, &st) != 0) {  // the length once the lock is ours: another writer may have added a block
+        const bool locked = errno == EWOULDBLOCK;
+        close(fd);
+        return locked ? LogOutcome::Locked : LogOutcome::NotOpened;
     }
     const IgnoreFileSizeSignal guard;
     const std::string block = DeletionLogBlock(startTime, paths);

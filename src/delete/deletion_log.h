@@ -17,8 +17,16 @@ inline constexpr std::string_view kDeletionLogStartSuffix = " に削除したフ
 enum class LogOutcome {
     Written,     // the whole block is on disk
     NotOpened,   // the log could not be opened (or is not a plain file); nothing written
+    Locked,      // another process held the log's lock for too long; nothing written
     WriteFailed, // writing failed; the log is back to its length before the block
 };
+
+// The log that takes the block when "DeleteLog.log" in the current folder
+// cannot: $XDG_STATE_HOME/snapsift/DeleteLog.log (by default
+// ~/.local/state/snapsift/DeleteLog.log). Empty when no home is known.
+std::string FallbackDeletionLogPath();
+// Makes the folders of the fallback log (mode 0700) where they are missing.
+bool MakeFallbackLogFolder(const std::string& logPath);
 
 // The block for one confirmed deletion, as it is written: the heading line,
 // the start time line and one line per path, each ended by CR LF. The bytes
@@ -33,7 +41,7 @@ constexpr std::chrono::milliseconds kLogLockPatience{10000};
 // truncated, never reached through a link) and flushes it to disk. While
 // another process holds the log's lock, it tries again every few
 // milliseconds, calling `whileWaiting` between tries, for up to `patience`;
-// a lock still held then counts as a log that could not be opened.
+// a lock still held then gives Locked.
 LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
                              const std::string& logPath, const std::function<void()>& whileWaiting = {},
                              std::chrono::milliseconds patience = kLogLockPatience);

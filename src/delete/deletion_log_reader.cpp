@@ -4,6 +4,8 @@
 #include "platform/local_time.h"
 
 #include <cerrno>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,39 +14,65 @@
 namespace snapsift {
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::string& text)
+constexpr std::size_t kChunk = 1 << 20;
+constexpr std::uint64_t kBlockLimit = std::uint64_t{1} << 30;  // far beyond any real deletion
+
+bool ReadAt(int fd, char* into, std::size_t size, std::uint64_t offset)
 {
-    // O_NONBLOCK: a FIFO under the log's name must not hang the read.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        ok = false;
-        errno = 0;  // no system error: just not a plain file
-    }
-    char buffer[1 << 16];
-    while (ok) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            ok = false;
-        else if (n == 0)
-            break;
-        else
-            text.append(buffer, static_cast<std::size_t>(n));
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;  // shorter than it said
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
     }
-    const int readError = errno;
-    close(fd);
-    errno = readError;
-    return ok;
+    return true;
+}
+
+// Where the last line that is exactly the block heading starts in the file
+// `fd` of `size` bytes, looking back one chunk at a time.
+enum class Found { Yes, No, Error };
+Found FindLastHeading(int fd, std::uint64_t size, std::uint64_t& at)
+{
+    const std::size_t overlap = kDeletionLogHeading.size() + 2;
+    std::string buffer;
+    std::uint64_t end = size;
+    std::string carry;  // the first bytes after `end`, so that a heading across two chunks is found
+    while (end > 0) {
+        const std::uint64_t start = end > kChunk ? end - kChunk : 0;
+        buffer.resize(static_cast<std::size_t>(end - start));
+        if (!ReadAt(fd, buffer.data(), buffer.size(), start))
+            return Found::Error;
+        buffer += carry;
+        for (std::size_t p = buffer.size(); p > 0;) {
+            p = buffer.rfind(kDeletionLogHeading, p - 1);
+            if (p == std::string::npos)
+                break;
+            const std::size_t after = p + kDeletionLogHeading.size();
+            const bool lineStart = p > 0 ? buffer[p - 1] == '\n' : start == 0;
+            const bool lineEnd = after == buffer.size() ? start + after == size
+                                                        : buffer[after] == '\n' || buffer[after] == '\r';
+            if (lineStart && lineEnd && (p > 0 || start == 0)) {
+                at = start + p;
+                return Found::Yes;
+            }
+            if (p == 0)
+                break;
+        }
+        carry = buffer.substr(0, std::min(overlap, buffer.size()));
+        end = start;
+    }
+    return Found::No;
 }
 
 // "1999年07月05日 09時05分03秒 に削除したファイルを列挙" back to seconds,
 // read in the local time zone.
-bool ParseStartLine(std::string_view line, std::int64_t& seconds)
+bool ParseStartLine(std::string_view line, LoggedDeletion& deletion)
 {
     if (line.size() <= kDeletionLogStartSuffix.size() || line.substr(line.size() - kDeletionLogStartSuffix.size()) != kDeletionLogStartSuffix)
         return false;
@@ -53,10 +81,11 @@ bool ParseStartLine(std::string_view line, std::int64_t& seconds)
     if (std::sscanf(when.c_str(), "%4d年%2d月%2d日 %2d時%2d分%2d秒%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
         consumed != static_cast<int>(when.size()))
         return false;
-    const auto t = LocalTimeFromParts(y, mo, d, h, mi, s);
+    const auto t = LocalTimeReadings(y, mo, d, h, mi, s);
     if (!t)
         return false;
-    seconds = *t;
+    deletion.startTime = t->earliest;
+    deletion.startTimeLatest = t->latest;
     return true;
 }
 
@@ -80,8 +109,36 @@ std::string DecodeLoggedPath(std::string_view logged)
 
 LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& deletion)
 {
+    // O_NONBLOCK: a FIFO under the log's name must not hang the read.
+    const int fd = open(logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return LogReadOutcome::NotReadable;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
+        close(fd);
+        errno = S_ISREG(st.st_mode) ? error : 0;  // no system error: just not a plain file
+        return LogReadOutcome::NotReadable;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t headingAt = 0;
+    const Found found = FindLastHeading(fd, size, headingAt);
     std::string text;
-    if (!ReadWholeFile(logPath, text))
+    bool ok = found == Found::Yes;
+    if (ok && size - headingAt > kBlockLimit) {
+        ok = false;
+        errno = EFBIG;
+    }
+    if (ok) {
+        text.resize(static_cast<std::size_t>(size - headingAt));
+        ok = ReadAt(fd, text.data(), text.size(), headingAt);
+    }
+    const int error = errno;
+    close(fd);
+    errno = error;
+    if (found == Found::No)
+        return LogReadOutcome::NoBlock;
+    if (!ok)
         return LogReadOutcome::NotReadable;
 
     std::vector<std::string_view> lines;
@@ -105,7 +162,7 @@ LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& dele
     }
     if (heading == lines.size())
         return LogReadOutcome::NoBlock;
-    if (heading + 1 >= lines.size() || !ParseStartLine(lines[heading + 1], deletion.startTime))
+    if (heading + 1 >= lines.size() || !ParseStartLine(lines[heading + 1], deletion))
         return LogReadOutcome::NoStartTime;
     deletion.paths.clear();
     for (std::size_t i = heading + 2; i < lines.size(); ++i) {

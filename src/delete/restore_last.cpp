@@ -27,9 +27,12 @@ constexpr std::size_t kInfoLimit = 64 * 1024;  // far more than a real .trashinf
 struct TrashEntry {
     std::string folder;  // the trash folder
     std::string name;    // its name in files/ (and name + ".trashinfo" in info/)
-    std::int64_t deleted = 0;
+    std::int64_t deleted = 0;  // the latest moment its date can name
     std::int64_t infoChanged = 0;  // nanoseconds, to order entries of one second
 };
+
+// A minute's grace for clocks that differ a little.
+constexpr std::int64_t kFutureGrace = 60;
 
 // What the trash holds for one logged path.
 struct Candidates {
@@ -66,15 +69,16 @@ std::optional<std::string> KeyValue(GKeyFile* file, const char* key)
     return out;
 }
 
-// DeletionDate, "YYYY-MM-DDThh:mm:ss" in local time.
-std::optional<std::int64_t> ParseDeletionDate(const std::string& text)
+// DeletionDate, "YYYY-MM-DDThh:mm:ss" in local time: both moments it names
+// in an hour that repeats.
+std::optional<LocalReadings> ParseDeletionDate(const std::string& text)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = -1;
     if (text.size() != 19 ||
         std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
         consumed != 19)
         return std::nullopt;
-    return LocalTimeFromParts(y, mo, d, h, mi, s);
+    return LocalTimeReadings(y, mo, d, h, mi, s);
 }
 
 // The original paths an entry's Path= can stand for: itself when absolute,
@@ -102,9 +106,10 @@ bool Later(const TrashEntry& a, const TrashEntry& b)
 }
 
 // Looks through the info/ folder of one trash for entries of the wanted paths.
-void CollectEntries(const TrashFolder& trash, std::int64_t startTime,
+void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64_t now,
                     std::unordered_map<std::string, Candidates>& wanted)
 {
+    const uid_t uid = getuid();
     const FolderHandle info = OpenFolder(JoinPath(trash.path, "info"), false);
     if (!info.IsOpen())
         return;
@@ -128,6 +133,8 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime,
         if (!ReadSmallFile(info.Fd(), e.name, text, infoStat) ||
             fstatat(files.Fd(), entry.name.c_str(), &fileStat, AT_SYMLINK_NOFOLLOW) != 0)
             continue;  // nothing to put back, or an info that cannot be read
+        if (infoStat.st_uid != uid || fileStat.st_uid != uid)
+            continue;  // planted by someone else
         std::unique_ptr<GKeyFile, KeyFileDeleter> keys(g_key_file_new());
         if (!g_key_file_load_from_data(keys.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
             continue;
@@ -139,6 +146,8 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime,
             return date ? ParseDeletionDate(*date) : std::nullopt;
         }();
         entry.infoChanged = static_cast<std::int64_t>(infoStat.st_mtim.tv_sec) * 1000000000 + infoStat.st_mtim.tv_nsec;
+        if (deleted && deleted->earliest > now + kFutureGrace)
+            continue;  // dated in the future: no deletion of ours
         for (const std::string& original : OriginalPaths(*escaped, trash)) {
             const auto it = wanted.find(original);
             if (it == wanted.end())
@@ -147,8 +156,8 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime,
             if (!deleted) {
                 if (!c.malformed)
                     c.malformed = entry;
-            } else if (*deleted >= startTime) {
-                entry.deleted = *deleted;
+            } else if (deleted->latest >= startTime) {
+                entry.deleted = deleted->latest;
                 if (!c.latest || Later(entry, *c.latest))
                     c.latest = entry;
             }
@@ -156,26 +165,43 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime,
     }
 }
 
-// Creates the folders above `path` that are missing, from the top down.
-bool MakeMissingFolders(const std::string& path, std::string& error)
+// Opens the folder that holds `path`, from "/" one step at a time, never
+// through a link, making the folders that are missing on the way.
+FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
 {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        const std::string folder = path.substr(0, slash);
-        struct stat st {};
-        if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            continue;
-        if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-            error = folder + ": " + std::strerror(errno);
-            return false;
+    FolderHandle folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::size_t last = path.rfind('/');
+    for (std::size_t start = 1; folder.IsOpen() && start <= last;) {
+        const std::size_t end = path.find('/', start);
+        if (end > start) {
+            const std::string part = path.substr(start, end - start);
+            int fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+            if (fd < 0 && errno == ENOENT) {
+                if (mkdirat(folder.Fd(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+                    result.status = RestoreStatus::Failed;
+                    result.error = path.substr(0, end) + ": " + std::strerror(errno);
+                    return {};
+                }
+                fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+            }
+            if (fd < 0) {
+                const bool link = errno == ELOOP || errno == ENOTDIR;
+                result.status = link ? RestoreStatus::LinkInPath : RestoreStatus::Failed;
+                result.error = path.substr(0, end) + (link ? std::string() : ": " + std::string(std::strerror(errno)));
+                return {};
+            }
+            folder = FolderHandle(fd);
         }
+        start = end + 1;
     }
-    return true;
+    return folder;
 }
 
-// Moves `from` to `to` unless something is at `to`.
-RestoreStatus MoveBackWithoutReplacing(const std::string& from, const std::string& to, std::string& error)
+// Moves entry `name` of `files` to `base` in `parent` unless something is there.
+RestoreStatus MoveBackWithoutReplacing(int files, const std::string& name, int parent, const std::string& base,
+                                       std::string& error)
 {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (renameat2(files, name.c_str(), parent, base.c_str(), RENAME_NOREPLACE) == 0)
         return RestoreStatus::Restored;
     if (errno == EEXIST)
         return RestoreStatus::Occupied;
@@ -185,35 +211,42 @@ RestoreStatus MoveBackWithoutReplacing(const std::string& from, const std::strin
     }
     // The file system cannot rename without replacing: a second name, then
     // the trash's name goes.
-    if (link(from.c_str(), to.c_str()) != 0) {
+    if (linkat(files, name.c_str(), parent, base.c_str(), 0) != 0) {
         if (errno == EEXIST)
             return RestoreStatus::Occupied;
         error = std::strerror(errno);
         return RestoreStatus::Failed;
     }
-    if (unlink(from.c_str()) != 0) {
+    if (unlinkat(files, name.c_str(), 0) != 0) {
         error = std::strerror(errno);
-        unlink(to.c_str());
+        unlinkat(parent, base.c_str(), 0);
         return RestoreStatus::Failed;
     }
     return RestoreStatus::Restored;
 }
 
-RestoreResult RestoreOne(const std::string& path, const Candidates& found)
+bool SameFile(const FileFacts& a, const FileFacts& b)
+{
+    return a.identity == b.identity && a.size == b.size && a.creationTime == b.creationTime;
+}
+
+// Puts the trash entry back at `path`. With `expected`, only while the entry
+// is still that file.
+RestoreResult RestoreEntry(const std::string& path, const TrashEntryPlace& place, const FileFacts* expected)
 {
     RestoreResult result;
     result.path = path;
-    if (!found.latest) {
-        result.status = found.malformed ? RestoreStatus::BadTrashInfo : RestoreStatus::NotFound;
-        if (found.malformed)
-            result.trashEntry = JoinPath(JoinPath(found.malformed->folder, "files"), found.malformed->name);
+    result.trashEntry = place.FilePath();
+    const FolderHandle files = OpenFolder(JoinPath(place.folder, "files"), false);
+    const FolderHandle info = OpenFolder(JoinPath(place.folder, "info"), false);
+    struct stat st {};
+    if (!files.IsOpen() || !info.IsOpen() || fstatat(files.Fd(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        result.status = RestoreStatus::NotFound;
         return result;
     }
-    const TrashEntry& entry = *found.latest;
-    const std::string from = JoinPath(JoinPath(entry.folder, "files"), entry.name);
-    result.trashEntry = from;
-    struct stat st {};
-    if (lstat(from.c_str(), &st) != 0) {
+    const std::string infoName = place.name + std::string(kInfoSuffix);
+    struct stat infoStat {};
+    if (fstatat(info.Fd(), infoName.c_str(), &infoStat, AT_SYMLINK_NOFOLLOW) != 0) {
         result.status = RestoreStatus::NotFound;
         return result;
     }
@@ -221,18 +254,42 @@ RestoreResult RestoreOne(const std::string& path, const Candidates& found)
         result.status = RestoreStatus::NotRegularFile;
         return result;
     }
-    if (lstat(path.c_str(), &st) == 0) {
-        result.status = RestoreStatus::Occupied;
+    const auto before = StatRegularFile(files.Fd(), place.name.c_str());
+    if (!before || st.st_uid != getuid() || infoStat.st_uid != getuid() || !S_ISREG(infoStat.st_mode) ||
+        (expected && !SameFile(*before, *expected))) {
+        result.status = RestoreStatus::EntryChanged;
         return result;
     }
-    if (!MakeMissingFolders(path, result.error)) {
-        result.status = RestoreStatus::Failed;
+    const FolderHandle parent = OpenParentMaking(path, result);
+    if (!parent.IsOpen())
         return result;
+    const std::string base = path.substr(path.rfind('/') + 1);
+    result.status = MoveBackWithoutReplacing(files.Fd(), place.name, parent.Fd(), base, result.error);
+    if (result.status != RestoreStatus::Restored)
+        return result;
+    // What came back must be what was looked at; else it returns to the trash.
+    const auto after = StatRegularFile(parent.Fd(), base.c_str());
+    if (!after || !SameFile(*after, *before)) {
+        if (renameat2(parent.Fd(), base.c_str(), files.Fd(), place.name.c_str(), RENAME_NOREPLACE) == 0) {
+            result.status = RestoreStatus::EntryChanged;
+            return result;
+        }
     }
-    result.status = MoveBackWithoutReplacing(from, path, result.error);
-    if (result.status == RestoreStatus::Restored)
-        unlink(JoinPath(JoinPath(entry.folder, "info"), entry.name + std::string(kInfoSuffix)).c_str());
+    unlinkat(info.Fd(), infoName.c_str(), 0);
     return result;
+}
+
+RestoreResult RestoreOne(const std::string& path, const Candidates& found)
+{
+    if (!found.latest) {
+        RestoreResult result;
+        result.path = path;
+        result.status = found.malformed ? RestoreStatus::BadTrashInfo : RestoreStatus::NotFound;
+        if (found.malformed)
+            result.trashEntry = JoinPath(JoinPath(found.malformed->folder, "files"), found.malformed->name);
+        return result;
+    }
+    return RestoreEntry(path, TrashEntryPlace{found.latest->folder, found.latest->name}, nullptr);
 }
 
 } // namespace
@@ -242,8 +299,9 @@ std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progr
     std::unordered_map<std::string, Candidates> wanted;
     for (const std::string& path : deletion.paths)
         wanted.try_emplace(path);
+    const std::int64_t now = CurrentTime();
     for (const TrashFolder& trash : ListTrashFolders())
-        CollectEntries(trash, deletion.startTime, wanted);
+        CollectEntries(trash, deletion.startTime, now, wanted);
 
     progress.SetRange(0, static_cast<int>(deletion.paths.size()));
     std::vector<RestoreResult> results;
@@ -251,6 +309,18 @@ std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progr
     for (const std::string& path : deletion.paths) {
         const auto [it, fresh] = done.try_emplace(path, results.size());
         results.push_back(fresh ? RestoreOne(path, wanted[path]) : results[it->second]);
+        progress.DeltaPos(1);
+    }
+    progress.SetPos(0);
+    return results;
+}
+
+std::vector<RestoreResult> RestoreTrashed(const std::vector<TrashedFile>& files, Progress& progress)
+{
+    progress.SetRange(0, static_cast<int>(files.size()));
+    std::vector<RestoreResult> results;
+    for (const TrashedFile& file : files) {
+        results.push_back(RestoreEntry(file.path, file.entry, &file.facts));
         progress.DeltaPos(1);
     }
     progress.SetPos(0);

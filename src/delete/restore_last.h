@@ -1,6 +1,8 @@
 #pragma once
 
 #include "delete/deletion_log_reader.h"
+#include "platform/file_system.h"
+#include "platform/trash.h"
 
 #include <string>
 #include <vector>
@@ -15,24 +17,41 @@ enum class RestoreStatus {
     Occupied,        // something is at the original path; the entry stays in the trash
     NotRegularFile,  // the entry in the trash is not a regular file; left alone
     BadTrashInfo,    // the entry's .trashinfo has no readable deletion date; left alone
+    LinkInPath,      // a link stands where a folder of the original path was; the entry stays
+    EntryChanged,    // the entry is no longer the file that was moved; left alone
     Failed,          // the system refused (see `error`); the entry stays in the trash
 };
 
 struct RestoreResult {
     std::string path;  // the original path, as logged
     RestoreStatus status = RestoreStatus::NotFound;
-    std::string error;  // the system's words, for Failed
+    std::string error;  // the system's words, for Failed; the link's path, for LinkInPath
     std::string trashEntry;  // the entry chosen, where there was one
 };
 
 // Puts the files of one logged deletion back where they were. For each path
 // the entry taken is, over every trash folder of the user (ListTrashFolders),
 // the one whose .trashinfo names that original path with a deletion date no
-// earlier than the deletion's start time, the latest when several do. A file
-// goes back only when nothing is at its path (never overwriting); missing
-// folders above it are created; the .trashinfo is removed only once the file
-// is back. Nothing else is changed. One result per logged path, in order;
-// the bar moves one step per path and ends at 0.
+// earlier than the deletion's start time, the latest when several do. Only
+// entries whose file and .trashinfo belong to the user and whose date is not
+// later than a minute from now count. A file goes back only when nothing is at
+// its path (never overwriting) and only through real folders: its folders
+// are opened from "/" without following a link, and missing ones are made
+// there. The .trashinfo is removed only once the file is back. Nothing else
+// is changed. One result per logged path, in order; the bar moves one step per
+// path and ends at 0.
 std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progress& progress);
+
+// A file one deletion moved: its original path, its entry and what it was.
+struct TrashedFile {
+    std::string path;
+    TrashEntryPlace entry;
+    FileFacts facts;
+};
+
+// Puts exactly these entries back, each only while it is still the file that
+// was moved (same identity, size and creation second) and its .trashinfo is
+// there and the user's; otherwise as RestoreDeletion.
+std::vector<RestoreResult> RestoreTrashed(const std::vector<TrashedFile>& files, Progress& progress);
 
 } // namespace snapsift

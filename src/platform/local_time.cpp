@@ -1,5 +1,6 @@
 #include "platform/local_time.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace snapsift {
@@ -26,7 +27,9 @@ std::string FormatLocalTime(std::int64_t seconds, const char* pattern)
 
 namespace snapsift {
 
-std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int hour, int minute, int second)
+namespace {
+
+struct tm Parts(int year, int month, int day, int hour, int minute, int second, int isDst)
 {
     struct tm parts {};
     parts.tm_year = year - 1900;
@@ -35,7 +38,44 @@ std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int
     parts.tm_hour = hour;
     parts.tm_min = minute;
     parts.tm_sec = second;
-    parts.tm_isdst = -1;
+    parts.tm_isdst = isDst;
+    return parts;
+}
+
+// The moment the local fields name when read with `isDst` (-1: as the C
+// library picks), if it names them exactly.
+std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int minute, int second, int isDst)
+{
+    struct tm parts = Parts(year, month, day, hour, minute, second, isDst);
+    const time_t t = mktime(&parts);
+    struct tm back {};
+    if (t == static_cast<time_t>(-1) || localtime_r(&t, &back) == nullptr || back.tm_year != year - 1900 ||
+        back.tm_mon != month - 1 || back.tm_mday != day || back.tm_hour != hour || back.tm_min != minute ||
+        back.tm_sec != second)
+        return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
+} // namespace
+
+std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int hour, int minute, int second)
+{
+    std::optional<LocalReadings> out;
+    for (const int isDst : {-1, 0, 1}) {
+        const auto t = Reading(year, month, day, hour, minute, second, isDst);
+        if (!t)
+            continue;
+        if (!out)
+            out = LocalReadings{*t, *t};
+        out->earliest = std::min(out->earliest, *t);
+        out->latest = std::max(out->latest, *t);
+    }
+    return out;
+}
+
+std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int hour, int minute, int second)
+{
+    struct tm parts = Parts(year, month, day, hour, minute, second, -1);
     const time_t t = mktime(&parts);
     // mktime carries a field out of range into the next one; such a date is
     // not one of the calendar's. (An hour skipped by a clock change moves too.)

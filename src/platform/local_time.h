@@ -18,4 +18,13 @@ std::string FormatLocalTime(std::int64_t seconds, const char* pattern);
 // UTC. Empty when no such date or time exists (month 13, 31 April, 25:00).
 std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int hour, int minute, int second);
 
+// Every moment a local date and time of day name: one, or two in the hour
+// that repeats when the clock goes back (earliest first, latest second;
+// equal when there is one). Empty when it names none.
+struct LocalReadings {
+    std::int64_t earliest = 0;
+    std::int64_t latest = 0;
+};
+std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int hour, int minute, int second);
+
 } // namespace snapsift

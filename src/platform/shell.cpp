@@ -18,15 +18,6 @@ ShellResult FromError(GError* error)
 
 } // namespace
 
-ShellResult MoveToTrash(const std::string& path)
-{
-    GFile* file = g_file_new_for_path(path.c_str());
-    GError* error = nullptr;
-    g_file_trash(file, nullptr, &error);
-    g_object_unref(file);
-    return FromError(error);
-}
-
 std::string UserTrashFolder()
 {
     return std::string(g_get_user_data_dir()) + "/Trash";

@@ -1,6 +1,8 @@
 #include "platform/progress.h"
 #include "review/result_view.h"
 
+#include "review/content_check.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
@@ -22,13 +24,75 @@ std::uint64_t GroupHash(std::string_view name, std::uint64_t size)
     return h;
 }
 
-} // namespace
-
-void OnAutoSelect(ResultView& view, Progress& progress)
+// Keeps of `pick` (one flag per list row) only the rows whose bytes equal
+// those of a later copy of their name and size. Every table row of a group
+// with a picked row is compared, the newest first, down to the oldest
+// picked one. False when the check was stopped.
+bool VerifyPicks(const ResultView& view, std::size_t slotCount, const std::vector<std::uint32_t>& slotOfRow,
+                 std::vector<std::uint8_t>& pick, ContentChecker& checker, Progress& progress,
+                 AutoSelectOutcome& outcome)
 {
     const FileTable& table = view.table;
-    view.list.ClearSelection();
-    progress.SetRange(0, table.RowCount());
+    constexpr std::uint32_t kNone = 0xffffffffu;
+    std::vector<std::uint32_t> groupOfSlot;
+    std::vector<CopyGroup> groups;
+    std::vector<std::uint8_t> asked(slotOfRow.size());
+    for (std::size_t j = 0; j < pick.size(); ++j) {
+        if (!pick[j])
+            continue;
+        const auto k = static_cast<std::size_t>(view.list.TableRow(static_cast<int>(j)));
+        asked[k] = 1;
+        if (groupOfSlot.empty())
+            groupOfSlot.assign(slotCount, kNone);
+        std::uint32_t& group = groupOfSlot[slotOfRow[k]];
+        if (group == kNone) {
+            group = static_cast<std::uint32_t>(groups.size());
+            groups.emplace_back();
+        }
+    }
+    if (groups.empty())
+        return true;
+    for (std::size_t k = 0; k < slotOfRow.size(); ++k) {
+        const std::uint32_t group = groupOfSlot[slotOfRow[k]];
+        if (group != kNone)
+            groups[group].rows.push_back(static_cast<int>(k));
+    }
+    for (CopyGroup& group : groups) {
+        std::stable_sort(group.rows.begin(), group.rows.end(),
+                         [&table](int a, int b) { return table.CreationTime(a) > table.CreationTime(b); });
+        // Rows older than the oldest asked one are never needed.
+        while (!group.rows.empty() && !asked[static_cast<std::size_t>(group.rows.back())])
+            group.rows.pop_back();
+        for (int row : group.rows)
+            group.asked.push_back(asked[static_cast<std::size_t>(row)]);
+    }
+    if (!checker.Check(table, groups, progress)) {
+        outcome.stopped = true;
+        return false;
+    }
+    std::vector<std::uint8_t> same(slotOfRow.size());
+    for (const CopyGroup& group : groups) {
+        for (std::size_t i = 0; i < group.rows.size(); ++i)
+            same[static_cast<std::size_t>(group.rows[i])] = group.answers[i];
+    }
+    for (std::size_t j = 0; j < pick.size(); ++j) {
+        if (!pick[j])
+            continue;
+        const std::uint8_t answer = same[static_cast<std::size_t>(view.list.TableRow(static_cast<int>(j)))];
+        if (answer != CopyGroup::kSameAsNewer) {
+            pick[j] = 0;
+            ++(answer == CopyGroup::kUnreadable ? outcome.unreadable : outcome.differing);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+AutoSelectOutcome OnAutoSelect(ResultView& view, Progress& progress, const AutoSelectOptions& options)
+{
+    const FileTable& table = view.table;
+    AutoSelectOutcome outcome;
 
     // The latest row of each (name, size) group of the whole table, in an
     // open-addressed table of row numbers: one allocation, however many rows.
@@ -87,13 +151,32 @@ void OnAutoSelect(ResultView& view, Progress& progress)
         older[k] = table.CreationTime(static_cast<int>(k)) < table.CreationTime(latest);
     }
 
+    // What the list shows, and of it what name, size and time alone would pick.
     const int n = view.list.GetItemCount();
+    std::vector<std::uint8_t> pick(static_cast<std::size_t>(n));
+    const bool anyProtected = options.protectedRows && options.protectedRows->size() == rows;
     for (int j = 0; j < n; ++j) {
-        if (older[static_cast<std::size_t>(view.list.TableRow(j))])
+        const auto k = static_cast<std::size_t>(view.list.TableRow(j));
+        if (!older[k])
+            continue;
+        if (anyProtected && (*options.protectedRows)[k]) {
+            ++outcome.protectedRows;
+            continue;
+        }
+        pick[static_cast<std::size_t>(j)] = 1;
+    }
+    if (options.checker && !VerifyPicks(view, slots.size(), slotOfRow, pick, *options.checker, progress, outcome))
+        return outcome;
+
+    view.list.ClearSelection();
+    progress.SetRange(0, table.RowCount());
+    for (int j = 0; j < n; ++j) {
+        if (pick[static_cast<std::size_t>(j)])
             view.list.SetSelected(j, true);
         progress.SetPos(j);
     }
     progress.SetPos(0);
+    return outcome;
 }
 
 } // namespace snapsift

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/window_texts.h"
+
 #include <QString>
 
 #include <string_view>
@@ -12,6 +14,13 @@ namespace snapsift {
 inline QString DisplayText(std::string_view bytes)
 {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// A name or path as shown in one line: its control characters as visible
+// marks (VisibleControls), then as DisplayText.
+inline QString ShownText(std::string_view bytes)
+{
+    return DisplayText(VisibleControls(bytes));
 }
 
 } // namespace snapsift

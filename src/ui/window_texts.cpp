@@ -30,8 +30,11 @@ const char* const kNotMovedText = "次のファイルはごみ箱に移動でき
 const char* const kChangedReasonText = "検索の後で変更されています";
 const char* const kGoneReasonText = "ファイルが見つかりません";
 const char* const kRefusedReasonText = "ごみ箱が受け付けませんでした: ";
+const char* const kChangedInTrashReasonText =
+    "検索の後で別のファイルに置き換えられていました。そのファイルは元の場所に戻せなかったため、ごみ箱に残っています: ";
 
 const char* const kRestoreUnreadableText = "削除ログ(DeleteLog.log)から直前の削除を読めませんでした。";
+const char* const kDeletionLogName = "DeleteLog.log";
 
 const char* const kAboutMenuText = "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)...";
 const char* const kRestoreLastMenuText = "直前の削除を元に戻す(&U)";
@@ -55,6 +58,8 @@ std::string NotMovedReasonText(const NotMoved& file)
         return kGoneReasonText;
     case NotMovedReason::Refused:
         return kRefusedReasonText + file.error;
+    case NotMovedReason::ChangedInTrash:
+        return kChangedInTrashReasonText + file.trashEntry;
     }
     return {};
 }
@@ -72,6 +77,10 @@ std::string RestoreReasonText(const RestoreResult& r)
         return "ごみ箱の項目が通常のファイルではありません";
     case RestoreStatus::BadTrashInfo:
         return "ごみ箱の情報ファイル(.trashinfo)が壊れています";
+    case RestoreStatus::LinkInPath:
+        return "元の場所のフォルダーがリンクに置き換えられています: " + r.error;
+    case RestoreStatus::EntryChanged:
+        return "ごみ箱の項目が削除したときのファイルではありません";
     case RestoreStatus::Failed:
         return "移動できません: " + r.error;
     }
@@ -115,7 +124,7 @@ std::string DeleteConfirmationText(const std::vector<std::string>& paths)
 {
     std::string text;
     for (std::size_t i = 0; i < paths.size() && i < kPathsShown; ++i)
-        text += paths[i] + "\n";
+        text += VisibleControls(paths[i]) + "\n";
     if (paths.size() > kPathsShown)
         text += kOverflowNoteText;
     return text + kConfirmQuestionText;
@@ -125,10 +134,64 @@ std::string NotMovedMessageText(const std::vector<NotMoved>& notMoved)
 {
     std::string text = kNotMovedText;
     for (std::size_t i = 0; i < notMoved.size() && i < kPathsShown; ++i)
-        text += notMoved[i].path + " \uff08" + NotMovedReasonText(notMoved[i]) + "\uff09\n";
+        text += VisibleControls(notMoved[i].path) + " \uff08" + VisibleControls(NotMovedReasonText(notMoved[i])) +
+                "\uff09\n";
     if (notMoved.size() > kPathsShown)
         text += MoreText(notMoved.size());
     return text;
+}
+
+namespace {
+
+std::string LogFailureText(LogOutcome outcome)
+{
+    switch (outcome) {
+    case LogOutcome::Written:
+        return {};
+    case LogOutcome::NotOpened:
+        return "開けませんでした";
+    case LogOutcome::Locked:
+        return "他のプログラムが使用中でした";
+    case LogOutcome::WriteFailed:
+        return "書き込めませんでした";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string LogNotWrittenText(const DeleteOutcome& outcome)
+{
+    std::string text = kLogWriteFailedText;
+    text += "\n" + std::string(kDeletionLogName) + ": " + LogFailureText(outcome.log);
+    const std::string fallback = FallbackDeletionLogPath();
+    text += "\n" + (fallback.empty() ? std::string("~/.local/state/snapsift/DeleteLog.log") : fallback) + ": " +
+            LogFailureText(outcome.fallbackLog);
+    return text;
+}
+
+std::string LogElsewhereText(const DeleteOutcome& outcome)
+{
+    return "削除ログ(DeleteLog.log)を" + LogFailureText(outcome.log) + "。\n削除の記録は次のファイルに書きました。\n" +
+           VisibleControls(outcome.logPath);
+}
+
+std::string DeleteReportText(const DeleteOutcome& outcome)
+{
+    if (outcome.NotLogged())
+        return LogNotWrittenText(outcome);
+    std::string text;
+    if (outcome.LoggedElsewhere())
+        text = LogElsewhereText(outcome);
+    if (!outcome.notMoved.empty())
+        text += (text.empty() ? "" : "\n\n") + NotMovedMessageText(outcome.notMoved);
+    return text;
+}
+
+std::string RestoreNotThisDeletionText(const std::string& logPath)
+{
+    return "削除ログ(" + VisibleControls(logPath) +
+           ")の最後の記録は、この画面で最後に行った削除ではありません。\nファイルは元に戻していません。";
 }
 
 std::string RestoreQuestionText(std::size_t fileCount)
@@ -152,10 +215,55 @@ std::string RestoreSummaryText(const std::vector<RestoreResult>& results)
         return text;
     text += "\n次のファイルは元に戻せませんでした。\n";
     for (std::size_t i = 0; i < left.size() && i < kPathsShown; ++i)
-        text += left[i]->path + " (" + RestoreReasonText(*left[i]) + ")\n";
+        text += VisibleControls(left[i]->path) + " (" + VisibleControls(RestoreReasonText(*left[i])) + ")\n";
     if (left.size() > kPathsShown)
         text += MoreText(left.size());
     return text;
+}
+
+std::string VisibleControls(std::string_view bytes)
+{
+    std::string shown;
+    shown.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (byte < 0x20) {
+            // U+2400 + the code: the control pictures ␀ to ␟.
+            shown += "\xe2\x90";
+            shown += static_cast<char>(0x80 + byte);
+        } else if (byte == 0x7f) {
+            shown += "\u2421";  // ␡
+        } else if (bytes.substr(i, 2) == "\u0085") {
+            shown += "\u2424";  // ␤
+            i += 1;
+        } else if (bytes.substr(i, 3) == "\u2028" || bytes.substr(i, 3) == "\u2029") {
+            shown += "\u2424";
+            i += 2;
+        } else {
+            shown += static_cast<char>(byte);
+        }
+    }
+    return shown;
+}
+
+int ExtensionWidth(std::string_view utf8)
+{
+    int width = 0;
+    for (char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80)
+            width += 1;
+        else if ((byte & 0xc0) != 0x80)
+            width += 2;  // the first byte of a character outside ASCII
+    }
+    return width;
+}
+
+std::string HelpNotOpenedText(const std::string& path, bool noProgram)
+{
+    return std::string(noProgram ? "ヘルプのページを開くプログラムが登録されていません。"
+                                 : "ヘルプのページが見つかりません。") +
+           "\nファイル: " + VisibleControls(path);
 }
 
 const char* ResultColumnHeading(int column)
@@ -188,7 +296,7 @@ const char* const kCancelButtonText = "キャンセル";
 const char* const kAboutTitleText = "ﾊﾞｰｼﾞｮﾝ情報 Snapsift";
 const char* const kAboutNameText = "画像ファイル整とんソフト\u3000Snapsift Version " SNAPSIFT_SHORT_VERSION;
 const char* const kAboutCopyrightText = "Copyright (C) 2026 Snapsift developers";
-const char* const kAboutHelpText = "Snapsift ヘルプ: share/snapsift/help/index.html";
+const char* const kAboutHelpText = "Snapsift ヘルプ";
 
 // Previews.
 const char* const kPreviewFailedText = "プレビューできません";
@@ -210,5 +318,34 @@ const char* const kCompareCountSeparatorText = "\u3000";
 const char* const kCompareCountText = "%1 件";
 const char* const kCompareNoneText = "一覧にこの名前のファイルはありません";
 const char* const kCompareOpenTipText = "ダブルクリックで開きます";
+const char* const kCompareSameText = "内容が同じ";
+const char* const kCompareDifferentText = "内容が異なる";
+
+std::string LeftUnselectedText(int differing, int unreadable)
+{
+    std::string text;
+    if (differing > 0)
+        text += std::to_string(differing) + " 個のファイルは、新しいコピーと内容が異なるため選択しませんでした。";
+    if (unreadable > 0) {
+        if (!text.empty())
+            text += "\n";
+        text += std::to_string(unreadable) + " 個のファイルは、検索の後に変わったか読めないため選択しませんでした。";
+    }
+    return text;
+}
+
+const char* const kProtectMenuText = "このフォルダを保護する(&K)";
+const char* const kUnprotectMenuText = "保護を解除する(&K)";
+const char* const kOnlyProtectedText = "選択したファイルはすべて保護されたフォルダにあるため、削除できません";
+
+std::string ProtectedNotMovedText(const std::vector<std::string>& paths)
+{
+    std::string text = "保護されたフォルダにあるため、次のファイルは移動しません:\n";
+    for (std::size_t i = 0; i < paths.size() && i < kPathsShown; ++i)
+        text += paths[i] + "\n";
+    if (paths.size() > kPathsShown)
+        text += MoreText(paths.size());
+    return text;
+}
 
 } // namespace snapsift

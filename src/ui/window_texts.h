@@ -6,6 +6,7 @@
 #include "delete/restore_last.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace snapsift {
@@ -13,6 +14,7 @@ namespace snapsift {
 enum class SearchRefusal;
 enum class TargetRefusal;
 struct NotMoved;
+struct DeleteOutcome;
 
 extern const char* const kInformationCaption;  // "情報": the search's messages
 extern const char* const kConfirmCaption;      // "確認": the deletion's and the undo's messages
@@ -39,16 +41,41 @@ extern const char* const kNotMovedText;
 // Why a file was not moved, in parentheses after its path.
 extern const char* const kChangedReasonText;  // no longer the file the search found
 extern const char* const kGoneReasonText;     // nothing under its path any more
-extern const char* const kRefusedReasonText;  // followed by GIO's own message
+extern const char* const kRefusedReasonText;  // followed by the system's own words
+extern const char* const kChangedInTrashReasonText;  // followed by the entry in the trash
 // The question before moving `paths`: the first 15, then a note for the rest.
 std::string DeleteConfirmationText(const std::vector<std::string>& paths);
 // The message naming the files not moved, each with its reason; the first 15.
 std::string NotMovedMessageText(const std::vector<NotMoved>& notMoved);
+extern const char* const kDeletionLogName;  // "DeleteLog.log"
+// Neither log took the block, and why: nothing was moved.
+std::string LogNotWrittenText(const DeleteOutcome& outcome);
+// The block went to the fallback log, and why.
+std::string LogElsewhereText(const DeleteOutcome& outcome);
+// The one message after a confirmed deletion: where the record went when not
+// to the asked-for log, then the files not moved. Empty when all went well.
+std::string DeleteReportText(const DeleteOutcome& outcome);
 
 // Undoing the last deletion.
 extern const char* const kRestoreUnreadableText;
+// The window's own last deletion is not the last block of its log.
+std::string RestoreNotThisDeletionText(const std::string& logPath);
 std::string RestoreQuestionText(std::size_t fileCount);
 std::string RestoreSummaryText(const std::vector<RestoreResult>& results);
+
+// A name or path as the window shows it: every control character (CR, LF,
+// TAB and the rest of C0, DEL) as its visible symbol (␍ ␊ ␉ …), and the
+// Unicode line and paragraph separators and NEL as ␤, so that a name stays on
+// one line. Other bytes are kept. The log and the report keep the real bytes.
+std::string VisibleControls(std::string_view bytes);
+
+// How much of the extension box a text fills: one for an ASCII character,
+// two for any other, as on a double-byte code page.
+int ExtensionWidth(std::string_view utf8);
+
+// The help page could not be opened: `noProgram` when the desktop has no
+// program for it, otherwise the file is missing; names the page's full path.
+std::string HelpNotOpenedText(const std::string& path, bool noProgram);
 
 // Menus and the rest.
 extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
@@ -105,5 +132,19 @@ extern const char* const kCompareCountSeparatorText;  // between the name and th
 extern const char* const kCompareCountText;   // "%1": how many files have the name
 extern const char* const kCompareNoneText;    // no file in the list has the name
 extern const char* const kCompareOpenTipText;
+extern const char* const kCompareSameText;       // "内容が同じ": the bytes equal the newest copy's
+extern const char* const kCompareDifferentText;  // "内容が異なる"
+
+// Verified automatic selection and protected folders.
+// After automatic selection: how many copies were left unselected because
+// their bytes differ from the newer copy, or their file could not be read as
+// found. Empty when both are 0.
+std::string LeftUnselectedText(int differing, int unreadable);
+extern const char* const kProtectMenuText;    // "このフォルダを保護する(&K)"
+extern const char* const kUnprotectMenuText;  // "保護を解除する(&K)"
+// The confirmation's part naming the selected files that stay because they
+// lie under a protected folder; the first 15.
+std::string ProtectedNotMovedText(const std::vector<std::string>& paths);
+extern const char* const kOnlyProtectedText;  // every selected file lies under a protected folder
 
 } // namespace snapsift

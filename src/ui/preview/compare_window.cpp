@@ -1,5 +1,6 @@
 #include "ui/preview/compare_window.h"
 
+#include "review/content_check.h"
 #include "review/result_view.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
@@ -13,8 +14,13 @@
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QKeyEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace snapsift {
 
@@ -44,13 +50,13 @@ CompareWindow::CompareWindow(const ResultView& view, QItemSelectionModel& select
     bold.setBold(true);
     title_->setFont(bold);
     layout->addWidget(title_);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    row_ = new QWidget(scroll);
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidgetResizable(true);
+    row_ = new QWidget(scroll_);
     rowLayout_ = new QHBoxLayout(row_);
     rowLayout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    scroll->setWidget(row_);
-    layout->addWidget(scroll, 1);
+    scroll_->setWidget(row_);
+    layout->addWidget(scroll_, 1);
 
     connect(&selection_, &QItemSelectionModel::selectionChanged, this, &CompareWindow::UpdateMarks);
     connect(selection_.model(), &QAbstractItemModel::modelReset, this, &CompareWindow::Rebuild);
@@ -60,10 +66,55 @@ CompareWindow::CompareWindow(const ResultView& view, QItemSelectionModel& select
 void CompareWindow::ShowName(const std::string& name)
 {
     name_ = name;
-    setWindowTitle(QString::fromUtf8(kCompareTitleText) + DisplayText(name));
+    setWindowTitle(QString::fromUtf8(kCompareTitleText) + ShownText(name));
     Rebuild();
-    const int shown = std::clamp(CardCount(), 1, 4);
-    resize(shown * (kPreviewSide + 24) + 40, kPreviewSide + 260);
+    FitOnScreen(!isVisible());
+}
+
+void CompareWindow::FitOnScreen(bool centre)
+{
+    // As large as the cards need, no larger than the screen that holds the
+    // main window and wholly on that screen: centred over the main window
+    // when it opens, grown where it stands when a card needs more room.
+    layout()->activate();
+    const QSize cards = row_->sizeHint();
+    const QMargins margins = layout()->contentsMargins();
+    const int frame = 2 * scroll_->frameWidth();
+    int width = margins.left() + cards.width() + frame + margins.right();
+    int height = margins.top() + title_->sizeHint().height() + layout()->spacing() + cards.height() + frame +
+                 margins.bottom();
+    if (!centre && width <= this->width() && height <= this->height())
+        return;
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen* screen = owner ? owner->screen() : this->screen();
+    // The desktop's frame around a window, as it has drawn the main window's.
+    const QMargins decoration = owner ? QMargins(owner->geometry().left() - owner->frameGeometry().left(),
+                                                 owner->geometry().top() - owner->frameGeometry().top(),
+                                                 owner->frameGeometry().right() - owner->geometry().right(),
+                                                 owner->frameGeometry().bottom() - owner->geometry().bottom())
+                                      : QMargins();
+    const QRect room = screen ? screen->availableGeometry().marginsRemoved(decoration) : QRect(0, 0, width, height);
+    if (!centre) {
+        width = std::max(width, this->width());
+        height = std::max(height, this->height());
+    }
+    if (width > room.width()) {
+        width = room.width();
+        height += scroll_->horizontalScrollBar()->sizeHint().height();
+    }
+    if (height > room.height()) {
+        height = room.height();
+        width = std::min(room.width(), width + scroll_->verticalScrollBar()->sizeHint().width());
+    }
+    QRect placed(0, 0, width, height);
+    if (centre)
+        placed.moveCenter(owner ? owner->geometry().center() : room.center());
+    else
+        placed.moveTopLeft(geometry().topLeft());
+    placed.moveLeft(std::clamp(placed.left(), room.left(), room.right() + 1 - width));
+    placed.moveTop(std::clamp(placed.top(), room.top(), room.bottom() + 1 - height));
+    resize(placed.size());
+    move(placed.topLeft() - QPoint(decoration.left(), decoration.top()));
 }
 
 void CompareWindow::Rebuild()
@@ -89,13 +140,15 @@ void CompareWindow::Rebuild()
         card.picture->installEventFilter(this);
         card.pictureText = WrappingLabel(card.frame);
         card.details = WrappingLabel(card.frame);
-        card.details->setText(DisplayText(view_.table.Folder(tableRow)) + '\n' +
+        card.details->setText(ShownText(view_.table.Folder(tableRow)) + '\n' +
                               DisplayText(SizeText(view_.table.Size(tableRow))) + '\n' +
                               DisplayText(DateText(view_.table.CreationTime(tableRow))));
         card.mark = WrappingLabel(card.frame);
+        card.content = WrappingLabel(card.frame);
         layout->addWidget(card.picture);
         layout->addWidget(card.pictureText);
         layout->addWidget(card.details);
+        layout->addWidget(card.content);
         layout->addWidget(card.mark);
         layout->addStretch(1);
         rowLayout_->addWidget(card.frame);
@@ -105,9 +158,30 @@ void CompareWindow::Rebuild()
         cards_.push_back(std::move(card));
     }
     const int count = CardCount();
-    title_->setText(DisplayText(name_) + QString::fromUtf8(kCompareCountSeparatorText) +
+    title_->setText(ShownText(name_) + QString::fromUtf8(kCompareCountSeparatorText) +
                     (count ? QString::fromUtf8(kCompareCountText).arg(count) : QString::fromUtf8(kCompareNoneText)));
     UpdateMarks();
+    UpdateContentMarks();
+}
+
+void CompareWindow::UpdateContentMarks()
+{
+    const FileTable& table = view_.table;
+    for (Card& card : cards_) {
+        const int row = view_.list.TableRow(card.listRow);
+        // The newest copy of the same size (the first of equal ones).
+        int newest = -1;
+        for (const Card& other : cards_) {
+            const int o = view_.list.TableRow(other.listRow);
+            if (table.Size(o) == table.Size(row) && (newest < 0 || table.CreationTime(o) > table.CreationTime(newest)))
+                newest = o;
+        }
+        std::optional<bool> same;
+        if (checker_ && newest != row)
+            same = checker_->KnownEqual(table, row, newest);
+        card.content->setText(!same ? QString()
+                                    : QString::fromUtf8(*same ? kCompareSameText : kCompareDifferentText));
+    }
 }
 
 bool CompareWindow::CardMarked(int card) const
@@ -118,7 +192,7 @@ bool CompareWindow::CardMarked(int card) const
 QString CompareWindow::CardText(int card) const
 {
     const Card& c = cards_.at(card);
-    return c.pictureText->text() + '\n' + c.details->text() + '\n' + c.mark->text();
+    return c.pictureText->text() + '\n' + c.details->text() + '\n' + c.content->text() + '\n' + c.mark->text();
 }
 
 void CompareWindow::UpdateMarks()
@@ -128,8 +202,9 @@ void CompareWindow::UpdateMarks()
         Card& card = cards_[i];
         card.mark->setText(marked ? QString::fromUtf8(kCompareMarkedText) : QString());
         // The frame alone is drawn in the selection colour; its texts keep theirs.
+        // Both frames take the same room, so marking a card moves nothing.
         card.frame->setStyleSheet(marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
-                                         : QStringLiteral("#card { border: 1px solid palette(mid); }"));
+                                         : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
     }
 }
 
@@ -142,6 +217,17 @@ void CompareWindow::OnReady(const QByteArray& path)
             card.picture->show();
         }
     }
+    // A picture's line may take more room than the loading text did.
+    FitOnScreen(false);
+}
+
+void CompareWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 bool CompareWindow::eventFilter(QObject* watched, QEvent* event)

@@ -10,9 +10,11 @@ class QFrame;
 class QHBoxLayout;
 class QItemSelectionModel;
 class QLabel;
+class QScrollArea;
 
 namespace snapsift {
 
+class ContentChecker;
 class PreviewLoader;
 class ResultView;
 
@@ -30,6 +32,11 @@ public:
     // Shows the listed copies of `name` (raw bytes), in the list's order.
     void ShowName(const std::string& name);
 
+    // Each card then says whether its bytes equal the newest copy's of its
+    // size, as far as a content check has found; unchecked copies say nothing.
+    void SetContentChecker(const ContentChecker* checker) { checker_ = checker; }
+    void UpdateContentMarks();
+
     // What the window shows, card by card, for tests.
     int CardCount() const { return static_cast<int>(cards_.size()); }
     const std::string& CardPath(int card) const { return cards_.at(card).path; }
@@ -39,6 +46,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;  // Esc closes the window
 
 private:
     struct Card {
@@ -49,9 +57,11 @@ private:
         QLabel* pictureText = nullptr;
         QLabel* details = nullptr;
         QLabel* mark = nullptr;
+        QLabel* content = nullptr;
     };
 
     void Rebuild();
+    void FitOnScreen(bool centre);
     void UpdateMarks();
     void OnReady(const QByteArray& path);
 
@@ -61,9 +71,11 @@ private:
     OpenFile openFile_;
     std::string name_;
     QLabel* title_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     QWidget* row_ = nullptr;
     QHBoxLayout* rowLayout_ = nullptr;
     std::vector<Card> cards_;
+    const ContentChecker* checker_ = nullptr;
 };
 
 } // namespace snapsift

@@ -111,13 +111,21 @@ void ResultPreviews::AddListEntries(QMenu& menu, QPoint globalPos, bool byKeyboa
     menu.addSeparator();
 }
 
+void ResultPreviews::ContentChecked()
+{
+    if (compare_)
+        compare_->UpdateContentMarks();
+}
+
 void ResultPreviews::OpenCompareWindow(int row)
 {
     if (row < 0 || row >= view_.list.GetItemCount())
         return;
     tip_->Dismiss();
-    if (!compare_)
+    if (!compare_) {
         compare_ = new CompareWindow(view_, *list_.selectionModel(), *loader_, openFile_, &window_);
+        compare_->SetContentChecker(checker_);
+    }
     compare_->ShowName(std::string(view_.table.Name(view_.list.TableRow(row))));
     compare_->show();
     compare_->raise();

@@ -14,6 +14,7 @@ class QTreeView;
 namespace snapsift {
 
 class CompareWindow;
+class ContentChecker;
 class PreviewLoader;
 class PreviewTip;
 class ResultView;
@@ -40,6 +41,11 @@ public:
     // Shows the preview of the row at `viewportPos`, or hides it off the rows.
     void ShowTipAt(QPoint viewportPos);
 
+    // Where the side-by-side window learns whether copies have the same bytes.
+    void SetContentChecker(const ContentChecker* checker) { checker_ = checker; }
+    // After a content check: the side-by-side window shows what it found.
+    void ContentChecked();
+
     PreviewLoader& Loader() { return *loader_; }
     PreviewTip& Tip() { return *tip_; }
     CompareWindow* Compare() const;  // null until first opened
@@ -60,6 +66,7 @@ private:
     PreviewTip* tip_ = nullptr;
     QWidget* viewport_ = nullptr;  // the list's, as it was when watching began
     QPointer<CompareWindow> compare_;  // a child window of `window`
+    const ContentChecker* checker_ = nullptr;
     QTimer hover_;
     QPoint hoverPos_;
 };

@@ -2,7 +2,6 @@
 
 #include "ui/app_resources.h"
 #include "ui/window/dialog_units.h"
-#include "ui/window/help_page.h"
 #include "ui/window_texts.h"
 
 #include <QLabel>
@@ -10,8 +9,8 @@
 
 namespace snapsift {
 
-CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* parent)
-    : QDialog(parent), openFile_(std::move(openFile))
+CAboutDlg::CAboutDlg(std::function<void()> openHelp, QWidget* parent)
+    : QDialog(parent), openHelp_(std::move(openHelp))
 {
     setFont(parent ? parent->font() : DialogFont());
     const DialogUnits du(font());
@@ -38,6 +37,14 @@ CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* 
     m_supportButton = new QPushButton(QString::fromUtf8(kAboutHelpText), this);
     m_supportButton->setFlat(true);
     m_supportButton->setAutoDefault(true);
+    // Drawn as a link: the link colour, underlined, a pointing hand.
+    QFont linkFont = m_supportButton->font();
+    linkFont.setUnderline(true);
+    m_supportButton->setFont(linkFont);
+    QPalette linkColours = m_supportButton->palette();
+    linkColours.setColor(QPalette::ButtonText, linkColours.color(QPalette::Link));
+    m_supportButton->setPalette(linkColours);
+    m_supportButton->setCursor(Qt::PointingHandCursor);
     m_supportButton->setGeometry(du.Rect(7, 30, 205, 11));
 
     setTabOrder(m_okButton, m_supportButton);
@@ -49,7 +56,7 @@ CAboutDlg::CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* 
 void CAboutDlg::OnSupportLink()
 {
     // The box stays open whether or not the page opens.
-    openFile_(HelpPagePath());
+    openHelp_();
 }
 
 } // namespace snapsift

@@ -3,7 +3,6 @@
 #include <QDialog>
 
 #include <functional>
-#include <string>
 
 class QLabel;
 class QPushButton;
@@ -11,11 +10,12 @@ class QPushButton;
 namespace snapsift {
 
 // The version box: the icon, the program's name and version, its makers, OK
-// and a button that opens the help page that ships with the program.
+// and a link, named by the page's title, to the help page that ships with the
+// program.
 class CAboutDlg final : public QDialog {
     Q_OBJECT
 public:
-    CAboutDlg(std::function<void(const std::string&)> openFile, QWidget* parent);
+    CAboutDlg(std::function<void()> openHelp, QWidget* parent);
     void OnSupportLink();
 
     QLabel* m_iconLabel = nullptr;
@@ -23,7 +23,7 @@ public:
     QPushButton* m_supportButton = nullptr;
 
 private:
-    std::function<void(const std::string&)> openFile_;
+    std::function<void()> openHelp_;
 };
 
 } // namespace snapsift

@@ -36,7 +36,8 @@ bool IsUserInput(QEvent::Type type)
 
 } // namespace
 
-BusyWindow::BusyWindow(QWidget* window) : window_(window)
+BusyWindow::BusyWindow(QWidget* window, std::function<void()> onEscape)
+    : window_(window), onEscape_(std::move(onEscape))
 {
     QCoreApplication::instance()->installEventFilter(this);
 }
@@ -104,6 +105,9 @@ bool BusyWindow::eventFilter(QObject* watched, QEvent* event)
                    static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
             handler_(Request::StopSearch);
         }
+    } else if (onEscape_ && event->type() == QEvent::KeyPress &&
+               static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        onEscape_();
     }
     // An accepted override keeps a key from reaching the window's shortcuts.
     if (event->type() == QEvent::ShortcutOverride)

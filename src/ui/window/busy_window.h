@@ -20,7 +20,9 @@ class BusyWindow final : public QObject {
 public:
     enum class Request { StopSearch, Quit };
 
-    explicit BusyWindow(QWidget* window);
+    // `onEscape`, when given, is called for an Esc pressed meanwhile (and
+    // the key is thrown away all the same).
+    explicit BusyWindow(QWidget* window, std::function<void()> onEscape = {});
     // From now on, Esc and the quit button `quit` (and the close box) reach
     // `handler` instead of being thrown away.
     void TakeRequests(QWidget* quit, std::function<void(Request)> handler);
@@ -35,6 +37,7 @@ private:
     void Quit();
 
     QWidget* window_;
+    std::function<void()> onEscape_;
     QWidget* quit_ = nullptr;
     std::function<void(Request)> handler_;
     bool quitting_ = false;

@@ -19,7 +19,7 @@ QVariant DuplicateEntryModel::data(const QModelIndex& index, int role) const
 {
     if ((role != Qt::DisplayRole && role != Qt::EditRole) || !index.isValid() || index.row() >= combo_.GetCount())
         return {};
-    return DisplayText(ComboEntryText(combo_.GetLBText(index.row())));
+    return ShownText(ComboEntryText(combo_.GetLBText(index.row())));
 }
 
 void DuplicateEntryModel::Rebuilt()
@@ -51,7 +51,7 @@ void DuplicateComboBox::Mirror()
     const QSignalBlocker blocker(this);
     model_->Rebuilt();
     setCurrentIndex(combo_.GetCurSel());
-    lineEdit()->setText(DisplayText(ComboEntryText(combo_.Field())));
+    lineEdit()->setText(ShownText(ComboEntryText(combo_.Field())));
     lineEdit()->setCursorPosition(0);
 }
 

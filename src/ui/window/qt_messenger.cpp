@@ -4,16 +4,73 @@
 #include "ui/window_texts.h"
 
 #include <QAbstractButton>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace snapsift {
+
+namespace {
+
+// The widest a message's text may be: Qt's message box breaks lines anywhere,
+// even inside a word, once it would be wider than about the screen's width
+// less 480 pixels (all of it on a small screen, at most 1000); its margins
+// come off that.
+int WidestText(const QWidget* owner)
+{
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const int screenWidth = screen ? screen->availableGeometry().width() : 1024;
+    const int boxWidth = screenWidth <= 1024 ? screenWidth : std::min(screenWidth - 480, 1000);
+    return std::max(200, boxWidth - 120);
+}
+
+// Each line of `text` that is wider than `widest` broken after its last 、 or
+// 。 that keeps the part before within `widest`; a line without one stays
+// as it is.
+QString BreakAtPunctuation(const QString& text, const QFontMetrics& metrics, int widest)
+{
+    QStringList lines;
+    for (QString rest : text.split(QLatin1Char('\n'))) {
+        while (metrics.horizontalAdvance(rest) > widest) {
+            qsizetype cut = -1;
+            for (qsizetype i = 0; i + 1 < rest.size(); ++i) {
+                if ((rest[i] == QChar(0x3001) || rest[i] == QChar(0x3002)) &&
+                    metrics.horizontalAdvance(rest.left(i + 1)) <= widest)
+                    cut = i + 1;
+            }
+            if (cut < 0)
+                break;
+            lines << rest.left(cut);
+            rest = rest.mid(cut);
+        }
+        lines << rest;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
 
 MessageAnswer QtMessenger::Show(const MessageRequest& request)
 {
     QMessageBox box(owner_);
     box.setWindowTitle(DisplayText(request.caption));
-    box.setText(DisplayText(request.text));
     box.setTextFormat(Qt::PlainText);
+    // Lines break only where the text says so: the box is as wide as its
+    // longest line where the screen allows, and longer lines break at 、 and 。.
+    const QFontMetrics metrics(box.font());
+    const int widest = WidestText(owner_);
+    const QString text = BreakAtPunctuation(DisplayText(request.text), metrics, widest);
+    box.setText(text);
+    int longest = 0;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        longest = std::max(longest, metrics.horizontalAdvance(line));
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        label->setMinimumWidth(std::min(longest + 2, widest));
     switch (request.icon) {
     case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
     case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;

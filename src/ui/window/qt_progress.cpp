@@ -109,8 +109,8 @@ struct BesideWindow::Shared {
     bool abandoned = false;
 };
 
-BesideWindow::BesideWindow(std::function<void(Progress&, std::stop_token)> work)
-    : shared_(std::make_shared<Shared>())
+BesideWindow::BesideWindow(std::function<void(Progress&, std::stop_token)> work, bool takeInput)
+    : shared_(std::make_shared<Shared>()), takeInput_(takeInput)
 {
     shared_->work = std::move(work);
     thread_ = std::thread([shared = shared_] {
@@ -150,7 +150,7 @@ bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop)
     std::optional<std::chrono::steady_clock::time_point> stoppedAt;
     for (;;) {
         shared_->relay.ShowOn(bar);
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QCoreApplication::processEvents(takeInput_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
         if (!stoppedAt && shared_->stop.stop_requested())
             stoppedAt = std::chrono::steady_clock::now();
         std::unique_lock lock(shared_->mutex);
@@ -173,6 +173,14 @@ bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop)
     shared_->relay.ShowOn(bar);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     return true;
+}
+
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput)
+{
+    // Never stopped, so never left to end alone: `work` may use what lives here.
+    BesideWindow beside([&work](Progress& progress, std::stop_token) { work(progress); }, takeInput);
+    const std::atomic<bool> answersStop{true};
+    beside.Wait(bar, answersStop);
 }
 
 } // namespace snapsift

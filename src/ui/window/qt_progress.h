@@ -62,7 +62,8 @@ private:
 // function): a stopped work that does not end soon is left to end alone.
 class BesideWindow final {
 public:
-    explicit BesideWindow(std::function<void(Progress&, std::stop_token)> work);
+    // Without `takeInput`, user input waits in the queues meanwhile.
+    explicit BesideWindow(std::function<void(Progress&, std::stop_token)> work, bool takeInput = true);
     // Joins the thread if the work has ended, else lets it end on its own.
     ~BesideWindow();
     BesideWindow(const BesideWindow&) = delete;
@@ -83,7 +84,15 @@ private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
+    bool takeInput_;
     bool ended_ = false;
 };
+
+// Runs `work` on a thread of its own, driving `progress`, while this thread
+// only paints the window and shows the progress on `bar`; user input waits
+// as it does while a command runs. Returns once `work` has ended. With
+// `takeInput`, user input is handed on meanwhile, for a BusyWindow to
+// look at (an Esc that stops the work) and throw away.
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput = false);
 
 } // namespace snapsift

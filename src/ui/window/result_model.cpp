@@ -5,6 +5,11 @@
 #include "ui/fact_texts.h"
 #include "ui/window_texts.h"
 
+#include <QFocusEvent>
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
+
 namespace snapsift {
 
 ResultModel::ResultModel(const ResultView& view, QObject* parent) : QAbstractTableModel(parent), view_(view) {}
@@ -27,13 +32,13 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const
     const int row = view_.list.TableRow(index.row());
     switch (index.column()) {
     case kNameColumn:
-        return DisplayText(table.Name(row));
+        return ShownText(table.Name(row));
     case kSizeColumn:
         return DisplayText(SizeText(table.Size(row)));
     case kDateColumn:
         return DisplayText(DateText(table.CreationTime(row)));
     case kPathColumn:
-        return DisplayText(table.Path(row));
+        return ShownText(table.Path(row));
     default:
         return {};
     }
@@ -50,6 +55,27 @@ void ResultModel::Rebuilt()
 {
     beginResetModel();
     endResetModel();
+}
+
+void ResultListView::focusInEvent(QFocusEvent* event)
+{
+    // Only the frame: the selection stays as it is.
+    if (!currentIndex().isValid() && model() && model()->rowCount() > 0)
+        selectionModel()->setCurrentIndex(model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    QTreeView::focusInEvent(event);
+}
+
+void ResultListView::paintEvent(QPaintEvent* event)
+{
+    QTreeView::paintEvent(event);
+    if (!hasFocus() || (model() && model()->rowCount() > 0))
+        return;
+    QPainter painter(viewport());
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+    frame.backgroundColor = palette().color(QPalette::Base);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
 }
 
 } // namespace snapsift

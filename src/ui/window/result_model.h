@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QTreeView>
 
 namespace snapsift {
 
@@ -23,6 +24,19 @@ public:
 
 private:
     const ResultView& view_;
+};
+
+// The result list's view. With the keyboard focus it shows it as the other
+// controls do: a frame around the current row, the first one when none is
+// current yet, or around the empty list.
+class ResultListView final : public QTreeView {
+    Q_OBJECT
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 } // namespace snapsift

@@ -8,11 +8,16 @@
 #include "ui/window/about_dlg.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/window/qt_progress.h"
+#include "ui/window/result_model.h"
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -31,8 +36,11 @@ CSnapsiftDlg::CSnapsiftDlg(WindowServices services, QWidget* parent) : QDialog(p
     }
     if (!services_.openFile)
         services_.openFile = [](const std::string& path) { OpenWithDefaultProgram(path); };
+    if (!services_.openHelp)
+        services_.openHelp = [](const std::string& path) { return OpenWithDefaultProgram(path); };
     CreateControls();
     OnInitDialog();
+    RestoreWindow();
 }
 
 CSnapsiftDlg::~CSnapsiftDlg()
@@ -57,6 +65,12 @@ void CSnapsiftDlg::OnInitDialog()
     m_options.m_bJpeg = true;
     UpdateData(false);
     MirrorResults();
+    LoadProtection();
+    ShowProtection(m_targets.Roots());
+    for (int root : m_targets.Roots())
+        ShowProtection(m_targets.nodes[root].children);
+    m_resultList->viewport()->installEventFilter(this);
+    m_resultList->installEventFilter(this);
     m_folderTree->setFocus(Qt::OtherFocusReason);
 }
 
@@ -75,7 +89,7 @@ bool CSnapsiftDlg::UpdateData(bool save)
     m_options.m_bBmp = m_checkBmp->isChecked();
     m_options.m_bOther = m_checkOther->isChecked();
     const QByteArray ext = m_otherExt->text().toUtf8();
-    if (ext.size() > kOtherExtLimit) {
+    if (ExtensionWidth(ext.toStdString()) > kOtherExtLimit) {
         messenger_->Show({ExtensionTooLongText(kOtherExtLimit), "Snapsift", MessageButtons::Ok, MessageIcon::Exclamation});
         m_otherExt->setFocus(Qt::OtherFocusReason);
         m_otherExt->selectAll();
@@ -90,9 +104,49 @@ void CSnapsiftDlg::accept()
     // The OK command (Enter with no push button focused) does nothing.
 }
 
+void CSnapsiftDlg::RestoreWindow()
+{
+    // Without remembered values the window opens as it always has: at its
+    // own size, centred, with the columns as made.
+    const WindowMemory memory = ReadWindowMemory();
+    SetResultColumnWidths(memory.columns);
+    if (memory.hasGeometry) {
+        QSize size = memory.size.expandedTo(baseSize_);
+        if (const QScreen* screen = this->screen())
+            size = size.boundedTo(screen->availableGeometry().size()).expandedTo(baseSize_);
+        resize(size);
+        // A place on a screen no longer there: centred, as at a first start.
+        if (memory.hasPosition && TopEdgeOnAScreen(QRect(memory.position, size)))
+            move(memory.position);
+    }
+    if (memory.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CSnapsiftDlg::done(int result)
+{
+    WriteWindowMemory(CurrentWindowMemory(*this, *m_resultList->header()));
+    QDialog::done(result);
+}
+
+void CSnapsiftDlg::resizeEvent(QResizeEvent* event)
+{
+    edges_.Apply(baseSize_, size());
+    QDialog::resizeEvent(event);
+}
+
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    if (event->reason() != QContextMenuEvent::Keyboard || m_folderTree->hasFocus()) {
+        QPoint at = event->globalPos();
+        if (event->reason() == QContextMenuEvent::Keyboard) {
+            // By the keyboard: for the tree's current node.
+            if (QTreeWidgetItem* current = m_folderTree->currentItem())
+                at = m_folderTree->viewport()->mapToGlobal(m_folderTree->visualItemRect(current).center());
+        }
+        AddTreeEntries(menu, at);
+    }
     previews_->AddListEntries(menu, event->globalPos(), event->reason() == QContextMenuEvent::Keyboard);
     QAction* about = menu.addAction(QString::fromUtf8(kAboutMenuText));
     connect(about, &QAction::triggered, this, &CSnapsiftDlg::ShowAboutBox);
@@ -102,9 +156,44 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
     menu.exec(event->globalPos());
 }
 
+bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // A right-click on the list opens its menu for the row under the pointer
+    // and leaves the selection (often the automatic one) as it was.
+    if (watched == m_resultList->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true;
+    // The menu key and Shift+F10 open it for the current row.
+    const bool menuKey = event->type() == QEvent::KeyPress &&
+                         (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||
+                          (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                           static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier));
+    const bool keyboardMenu = event->type() == QEvent::ContextMenu &&
+                              static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+    if ((watched == m_resultList || watched == m_resultList->viewport()) && (menuKey || keyboardMenu)) {
+        {
+            // With no current row yet, the first selected one (or the first
+            // row) becomes current; the selection stays.
+            if (!m_resultList->currentIndex().isValid() && resultModel_->rowCount() > 0) {
+                const QModelIndexList selected = m_resultList->selectionModel()->selectedRows();
+                m_resultList->selectionModel()->setCurrentIndex(
+                    selected.isEmpty() ? resultModel_->index(0, 0) : selected.front(), QItemSelectionModel::NoUpdate);
+            }
+            const QModelIndex current = m_resultList->currentIndex();
+            const QRect rect = current.isValid() ? m_resultList->visualRect(current) : QRect();
+            const QPoint pos = rect.isValid() ? rect.center() : QPoint(0, 0);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, pos, m_resultList->viewport()->mapToGlobal(pos));
+            contextMenuEvent(&menuEvent);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void CSnapsiftDlg::ShowAboutBox()
 {
-    CAboutDlg about(services_.openFile, this);
+    CAboutDlg about([this] { OnHelp(); }, this);
     about.exec();
 }
 

@@ -1,18 +1,25 @@
 #pragma once
 
+#include "delete/restore_last.h"
+#include "platform/shell.h"
+#include "review/content_check.h"
+#include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
 #include "ui/window_texts.h"
+#include "ui/window/window_geometry.h"
 
 #include <QDialog>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QCheckBox;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTreeView;
@@ -37,6 +44,8 @@ struct WindowServices {
     std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
     std::string deletionLogPath = "DeleteLog.log";
     QString fontFamily;  // empty: the usual Japanese Gothic face
+    // Opens the help page; null: the desktop's default program.
+    std::function<ShellResult(const std::string& path)> openHelp;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -67,8 +76,8 @@ public:
     void OnHelp();
     // Puts the files of the last logged deletion back, after a confirmation.
     void OnRestoreLast();
-    // Whether a deletion in this run has moved a file, which enables OnRestoreLast.
-    bool CanRestoreLast() const { return deletedThisRun_; }
+    // Whether a deletion in this window has moved a file, which enables OnRestoreLast.
+    bool CanRestoreLast() const { return lastDeletion_.has_value(); }
 
     // For tests and the benchmark.
     const ResultView& Results() const { return m_view; }
@@ -76,15 +85,27 @@ public:
     const std::string& SearchedFolder() const { return searchedFolder_; }
     QTreeWidgetItem* TreeItemOfNode(int node) const;
     ResultPreviews& Previews() const { return *previews_; }
+    ContentChecker& Checker() { return contentChecker_; }
+    const ProtectedFolders& Protection() const { return protection_; }
+
+    // Protects the folder of tree node `node`, or ends its protection, and
+    // remembers the protected folders for the next start.
+    void OnToggleProtection(int node);
 
     // The search options, as the data exchange fills them.
     SearchOptions m_options;
 
     static constexpr int kOtherExtLimit = 4;
 
+    // The size the window opens at when it remembers none, and its smallest.
+    QSize BaseSize() const { return baseSize_; }
+
 protected:
     void accept() override;  // Enter does nothing
+    void done(int result) override;  // remembers the window's size and columns
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -95,7 +116,11 @@ private:
     void CreateFrames(const DialogUnits& du);
     void SetTabOrder();
     void ConnectControls();
-    void SetResultColumnWidths();
+    void SetResultColumnWidths(const std::vector<int>& remembered);
+    void FitValueColumns();
+    int SizeColumnNeed() const;
+    int DateColumnNeed() const;
+    void RestoreWindow();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
@@ -104,6 +129,12 @@ private:
     void MirrorResults();
     std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
+    // Protected folders (snapsift_dlg_protection.cpp).
+    void LoadProtection();
+    void SaveProtection() const;
+    void ShowProtection(const std::vector<int>& nodes);
+    std::string NodeFolder(int node) const;
+    void AddTreeEntries(QMenu& menu, QPoint globalPos);
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
@@ -116,6 +147,8 @@ private:
 
     ResultView m_view;
     SearchTargets m_targets;
+    QSize baseSize_;
+    EdgeLayout edges_;
     WindowServices services_;
     std::unique_ptr<Messenger> ownMessenger_;
     Messenger* messenger_ = nullptr;
@@ -123,7 +156,17 @@ private:
     ResultModel* resultModel_ = nullptr;
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
-    bool deletedThisRun_ = false;
+    // The window's own last deletion that moved files: the undo puts back
+    // exactly these, while its block is still the last one of its log.
+    struct LastDeletion {
+        std::string logPath;
+        std::int64_t startTime = 0;
+        std::vector<std::string> loggedPaths;
+        std::vector<TrashedFile> files;
+    };
+    std::optional<LastDeletion> lastDeletion_;
+    ContentChecker contentChecker_;  // remembers what it compared while the window lives
+    ProtectedFolders protection_;
     // The search the results come from; empty target when there are none.
     std::string searchTarget_;
     SearchOptions searchOptions_;

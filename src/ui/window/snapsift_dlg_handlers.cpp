@@ -3,9 +3,12 @@
 #include "ui/window/snapsift_dlg.h"
 
 #include "delete/delete_selected.h"
+#include "ui/delete_conversation.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
+#include "platform/shell.h"
 #include "ui/window/messenger.h"
+#include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"
 #include "ui/window/busy_window.h"
 #include "ui/display_text.h"
@@ -22,9 +25,12 @@
 #include <memory>
 #include <QItemSelectionModel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
 
 namespace snapsift {
 
@@ -35,7 +41,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
         const TargetNode& target = m_targets.nodes[node];
         QTreeWidgetItem* parent = target.parent >= 0 ? treeItems_[target.parent] : nullptr;
         auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_folderTree);
-        item->setText(0, DisplayText(TargetNodeText(target)));
+        item->setText(0, ShownText(TargetNodeText(target)));
         item->setData(0, Qt::UserRole, node);
         // A folder below a root is listed only when opened: until then it
         // shows an expand arrow, as it may well have subfolders.
@@ -48,6 +54,7 @@ void CSnapsiftDlg::AddTreeItems(const std::vector<int>& nodes)
 void CSnapsiftDlg::MirrorResults()
 {
     resultModel_->Rebuilt();
+    FitValueColumns();
     m_duplicateCombo->Mirror();
     m_autoSelectButton->setEnabled(m_view.buttons.autoSelect);
     m_deleteButton->setEnabled(m_view.buttons.deleteSelected);
@@ -179,9 +186,24 @@ MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel
 
 void CSnapsiftDlg::OnAutoSelect()
 {
-    const BusyWindow busy(this);
-    snapsift::OnAutoSelect(m_view, *progressDriver_);
+    // Esc stops the content check; nothing is selected then.
+    contentChecker_.ResetStop();
+    const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
+    const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
+    AutoSelectOutcome outcome;
+    RunBesideWindow(
+        m_progress,
+        [&](Progress& progress) {
+            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
+        },
+        true);
+    m_progress->setValue(m_progress->minimum());
+    if (outcome.stopped)
+        return;
     PushSelection();
+    previews_->ContentChecked();
+    if (const std::string text = LeftUnselectedText(outcome.differing, outcome.unreadable); !text.empty())
+        ShowInformation(text);
 }
 
 void CSnapsiftDlg::OnDeleteSelected()
@@ -189,27 +211,23 @@ void CSnapsiftDlg::OnDeleteSelected()
     const BusyWindow busy(this);
     PullSelection();
     const std::int64_t startTime = CurrentTime();
-    const std::vector<int> confirmed = SelectedListRows(m_view.list);
+    const std::vector<int> rowsBefore = ListedTableRows();
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
-    if (confirmed.empty()) {
-        ShowConfirm(kNothingSelectedText, false);
-        return;
-    }
-    if (ShowConfirm(DeleteConfirmationText(ListedPaths(m_view, confirmed)), true) != MessageAnswer::Ok)
-        return;
-    const std::vector<int> rowsBefore = ListedTableRows();
     const DeleteOutcome outcome =
-        DeleteConfirmed(m_view, confirmed, *progressDriver_, services_.deletionLogPath, startTime);
-    if (outcome.log == LogOutcome::WriteFailed) {
-        ShowConfirm(kLogWriteFailedText, false);
-        return;
+        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime, {},
+                               &protection_);
+    if (outcome.moved > 0) {
+        LastDeletion last;
+        last.logPath = outcome.logPath;
+        last.startTime = outcome.startTime;
+        last.loggedPaths = outcome.confirmedPaths;
+        for (const MovedFile& file : outcome.movedFiles)
+            last.files.push_back({file.path, file.entry, file.facts});
+        lastDeletion_ = std::move(last);
     }
-    deletedThisRun_ = deletedThisRun_ || outcome.moved > 0;
     if (outcome.moved > 0 || ListedTableRows() != rowsBefore)
         MirrorResults();
-    if (!outcome.notMoved.empty())
-        ShowConfirm(NotMovedMessageText(outcome.notMoved), false);
 }
 
 std::vector<int> CSnapsiftDlg::ListedTableRows() const
@@ -246,7 +264,9 @@ void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
 
 void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
 {
-    AddTreeItems(m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt()));
+    const std::vector<int> added = m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt());
+    AddTreeItems(added);
+    ShowProtection(added);
     // Listed: the arrow stays only when there are subfolders.
     item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
@@ -280,7 +300,13 @@ void CSnapsiftDlg::OnDuplicateDropDown()
 
 void CSnapsiftDlg::OnHelp()
 {
-    services_.openFile(HelpPagePath());
+    const std::string path = HelpPagePath();
+    const ShellResult opened = services_.openHelp(path);
+    if (opened.ok)
+        return;
+    struct stat st {};
+    const bool present = stat(path.c_str(), &st) == 0;
+    ShowInformation(HelpNotOpenedText(path, present));
 }
 
 } // namespace snapsift

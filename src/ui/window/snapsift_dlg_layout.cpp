@@ -6,6 +6,7 @@
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/result_model.h"
+#include "ui/window/window_geometry.h"
 #include "ui/preview/result_previews.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
@@ -26,19 +27,21 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <functional>
+#include <string>
 
 namespace snapsift {
 
 namespace {
 
-// Refuses any text whose UTF-8 bytes exceed the limit, so typing and pasting
-// stop there.
-class ByteLimitValidator final : public QValidator {
+// Refuses any text wider than the limit, a character outside ASCII counting
+// as two, so typing and pasting stop there.
+class WidthLimitValidator final : public QValidator {
 public:
-    ByteLimitValidator(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    WidthLimitValidator(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
     State validate(QString& input, int&) const override
     {
-        return input.toUtf8().size() <= limit_ ? Acceptable : Invalid;
+        return ExtensionWidth(input.toStdString()) <= limit_ ? Acceptable : Invalid;
     }
 
 private:
@@ -75,10 +78,12 @@ QPushButton* MakeButton(QWidget* parent, const char* text, bool flat = false)
     return button;
 }
 
-// Places a control by its rectangle in dialog units.
-void Place(const DialogUnits& du, QWidget* w, int x, int y, int width, int height)
+// Places a control by its rectangle in dialog units, and says how it
+// follows the window's edges when the window grows.
+void Place(EdgeLayout& layout, const DialogUnits& du, QWidget* w, int x, int y, int width, int height,
+           int follow = kFollowNone)
 {
-    w->setGeometry(du.Rect(x, y, width, height));
+    layout.Add(w, du.Rect(x, y, width, height), follow);
 }
 
 // A frame behind the controls it frames, so that clicks reach them.
@@ -95,9 +100,12 @@ void CSnapsiftDlg::CreateControls()
     setFont(DialogFont(services_.fontFamily));
     const DialogUnits du(font());
     setWindowTitle(QString::fromUtf8(kWindowTitleText));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(du.X(315), du.Y(155));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    // Opens at the layout's own size, which is also the smallest.
+    baseSize_ = QSize(du.X(315), du.Y(155));
+    setMinimumSize(baseSize_);
+    resize(baseSize_);
 
     CreateTargetControls(du);
     CreateResultControls(du);
@@ -113,7 +121,7 @@ void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
     m_versionButton = MakeButton(this, kWindowTitleText, true);
     m_versionButton->setFocusPolicy(Qt::NoFocus);
     m_versionButton->setAccessibleName(QString::fromUtf8(kVersionButtonNameText));
-    Place(du, m_versionButton, 238, 34, 65, 8);
+    Place(edges_, du, m_versionButton, 238, 34, 65, 8, kFollowRight);
     // 2: the target tree.
     m_folderTree = new QTreeWidget(this);
     m_folderTree->setHeaderHidden(true);
@@ -122,56 +130,57 @@ void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_folderTree->setFrameShape(QFrame::StyledPanel);
     m_folderTree->setFrameShadow(QFrame::Sunken);
-    Place(du, m_folderTree, 10, 15, 90, 89);
+    Place(edges_, du, m_folderTree, 10, 15, 90, 89, kGrowHeight);
     // 3 to 7: the types and the extension box.
     m_checkJpeg = new QCheckBox(QString::fromUtf8(kJpegCheckText), this);
-    Place(du, m_checkJpeg, 10, 106, 63, 8);
+    Place(edges_, du, m_checkJpeg, 10, 106, 63, 8, kFollowBottom);
     m_checkBmp = new QCheckBox(QString::fromUtf8(kBmpCheckText), this);
-    Place(du, m_checkBmp, 10, 115, 77, 10);
+    Place(edges_, du, m_checkBmp, 10, 115, 77, 10, kFollowBottom);
     m_checkGif = new QCheckBox(QString::fromUtf8(kGifCheckText), this);
-    Place(du, m_checkGif, 10, 126, 60, 8);
+    Place(edges_, du, m_checkGif, 10, 126, 60, 8, kFollowBottom);
     m_checkOther = new QCheckBox(QString::fromUtf8(kOtherCheckText), this);
-    Place(du, m_checkOther, 10, 136, 53, 8);
+    Place(edges_, du, m_checkOther, 10, 136, 53, 8, kFollowBottom);
     m_otherExt = new QLineEdit(this);
-    m_otherExt->setValidator(new ByteLimitValidator(kOtherExtLimit, m_otherExt));
+    m_otherExt->setValidator(new WidthLimitValidator(kOtherExtLimit, m_otherExt));
     m_otherExt->setEnabled(false);
     m_otherExt->setAccessibleName(QString::fromUtf8(kOtherExtensionNameText));
-    Place(du, m_otherExt, 71, 134, 30, 12);
+    Place(edges_, du, m_otherExt, 71, 134, 30, 12, kFollowBottom);
 }
 
 void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
 {
     // 8, 9: search and the duplicate names.
     m_searchButton = MakeButton(this, kSearchButtonText);
-    Place(du, m_searchButton, 144, 5, 76, 13);
+    Place(edges_, du, m_searchButton, 144, 5, 76, 13, kFollowRight);
     m_duplicateCombo = new DuplicateComboBox(m_view.combo, this);
     m_duplicateCombo->setAccessibleName(QString::fromUtf8(kDuplicateComboNameText));
-    Place(du, m_duplicateCombo, 111, 30, 120, 12);
+    Place(edges_, du, m_duplicateCombo, 111, 30, 120, 12);
     // 10 to 12: auto-select, the result list, delete.
     m_autoSelectButton = MakeButton(this, kAutoSelectButtonText);
-    Place(du, m_autoSelectButton, 126, 112, 74, 13);
+    Place(edges_, du, m_autoSelectButton, 126, 112, 74, 13, kFollowRight | kFollowBottom);
     CreateResultList();
-    Place(du, m_resultList, 111, 45, 193, 63);
+    Place(edges_, du, m_resultList, 111, 45, 193, 63, kGrowWidth | kGrowHeight);
     previews_ = new ResultPreviews(*m_resultList, m_view, services_.openFile, *this);
+    previews_->SetContentChecker(&contentChecker_);
     m_deleteButton = MakeButton(this, kDeleteButtonText);
-    Place(du, m_deleteButton, 214, 112, 74, 13);
+    Place(edges_, du, m_deleteButton, 214, 112, 74, 13, kFollowRight | kFollowBottom);
     // 13, 14: quit and clear.
     m_quitButton = MakeButton(this, kQuitButtonText);
-    Place(du, m_quitButton, 267, 5, 42, 13);
+    Place(edges_, du, m_quitButton, 267, 5, 42, 13, kFollowRight);
     m_clearButton = MakeButton(this, kClearButtonText);
-    Place(du, m_clearButton, 224, 5, 35, 13);
+    Place(edges_, du, m_clearButton, 224, 5, 35, 13, kFollowRight);
     // 16: the progress bar (its frame, 17, comes with the other frames).
     m_progress = new QProgressBar(this);
     m_progress->setTextVisible(false);
     m_progress->setAccessibleName(QString::fromUtf8(kProgressNameText));
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
-    Place(du, m_progress, 127, 137, 160, 8);
+    Place(edges_, du, m_progress, 127, 137, 160, 8, kFollowBottom | kGrowWidth);
 }
 
 void CSnapsiftDlg::CreateResultList()
 {
-    m_resultList = new QTreeView(this);
+    m_resultList = new ResultListView(this);
     m_resultList->setAccessibleName(QString::fromUtf8(kResultListNameText));
     resultModel_ = new ResultModel(m_view, this);
     m_resultList->setModel(resultModel_);
@@ -186,7 +195,6 @@ void CSnapsiftDlg::CreateResultList()
     m_resultList->header()->setSectionsClickable(false);
     m_resultList->header()->setSectionsMovable(false);
     m_resultList->header()->setStretchLastSection(false);
-    SetResultColumnWidths();
     m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The selection stays as visible without the focus as with it.
     QPalette palette = m_resultList->palette();
@@ -200,11 +208,11 @@ void CSnapsiftDlg::CreateFrames(const DialogUnits& du)
 {
     // 15, 17, 20: the frames of the results, the progress bar and the targets.
     QGroupBox* resultsFrame = MakeFrame(this, kResultsFrameText);
-    Place(du, resultsFrame, 107, 19, 202, 111);
+    Place(edges_, du, resultsFrame, 107, 19, 202, 111, kGrowWidth | kGrowHeight);
     QGroupBox* progressFrame = MakeFrame(this, "");
-    Place(du, progressFrame, 106, 129, 202, 19);
+    Place(edges_, du, progressFrame, 106, 129, 202, 19, kFollowBottom | kGrowWidth);
     QGroupBox* targetsFrame = MakeFrame(this, kTargetsFrameText);
-    Place(du, targetsFrame, 7, 5, 97, 144);
+    Place(edges_, du, targetsFrame, 7, 5, 97, 144, kGrowHeight);
     // Frames sit behind what they frame so clicks reach the controls.
     for (QGroupBox* frame : {resultsFrame, progressFrame, targetsFrame})
         frame->lower();
@@ -239,31 +247,78 @@ void CSnapsiftDlg::ConnectControls()
     connect(help, &QShortcut::activated, this, &CSnapsiftDlg::OnHelp);
 }
 
-void CSnapsiftDlg::SetResultColumnWidths()
+namespace {
+
+// The width a list cell needs to show the widest of `texts` whole, in the
+// list's own font.
+int CellWidth(const QTreeView& list, const QStringList& texts)
 {
-    // Pixels, as the columns were made: name, size, date, path. The date
-    // column is widened where the font needs it to show the time, which
-    // automatic selection compares, in full: a date with every digit the
-    // same, for each digit, as the font's digits may differ in width.
-    static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
-    int dateWidth = 0;
     QStyleOptionViewItem cell;
-    cell.initFrom(m_resultList);
+    cell.initFrom(&list);
+    cell.font = list.font();
+    cell.fontMetrics = QFontMetrics(cell.font);
     cell.features = QStyleOptionViewItem::HasDisplay;
-    const QString date = DisplayText(DateText(0));
-    for (char digit = '0'; digit <= '9'; ++digit) {
-        cell.text = date;
-        for (QChar& c : cell.text) {
+    int width = 0;
+    for (const QString& text : texts) {
+        cell.text = text;
+        width = std::max(width, list.style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, &list).width());
+    }
+    return width;
+}
+
+// A text of every digit in turn, made by `shape`: the widest digit decides.
+QStringList EveryDigit(const std::function<QString(const QString& digit)>& shape)
+{
+    QStringList texts;
+    for (char digit = '0'; digit <= '9'; ++digit)
+        texts << shape(QString(QLatin1Char{digit}));
+    return texts;
+}
+
+} // namespace
+
+int CSnapsiftDlg::SizeColumnNeed() const
+{
+    // Ten digits at the least (every size up to 2147483647 and beyond), and
+    // as many as the largest listed size has.
+    std::uint64_t largest = 0;
+    for (int row = 0; row < m_view.list.GetItemCount(); ++row)
+        largest = std::max(largest, m_view.table.Size(m_view.list.TableRow(row)));
+    const int digits = std::max<int>(10, static_cast<int>(std::to_string(largest).size()));
+    return CellWidth(*m_resultList, EveryDigit([digits](const QString& d) {
+        return DisplayText(SizeText(0)).replace(QLatin1Char('0'), d.repeated(digits));
+    }));
+}
+
+int CSnapsiftDlg::DateColumnNeed() const
+{
+    return CellWidth(*m_resultList, EveryDigit([](const QString& d) {
+        QString text = DisplayText(DateText(0));
+        for (QChar& c : text) {
             if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                c = QLatin1Char(digit);
+                c = d.at(0);
         }
-        const QSize size = m_resultList->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, m_resultList);
-        dateWidth = std::max(dateWidth, size.width());
-    }
-    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column) {
-        const int width = column == kDateColumn ? std::max(kWidths[column], dateWidth) : kWidths[column];
-        m_resultList->header()->resizeSection(column, width);
-    }
+        return text;
+    }));
+}
+
+void CSnapsiftDlg::SetResultColumnWidths(const std::vector<int>& remembered)
+{
+    // Pixels, as the columns were made: name, size, date, path; or as the
+    // user left them. Size and date, which automatic selection compares, are
+    // never narrower than their texts.
+    static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
+    const bool useRemembered = remembered.size() == std::size(kWidths);
+    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column)
+        m_resultList->header()->resizeSection(column, useRemembered ? remembered[column] : kWidths[column]);
+    FitValueColumns();
+}
+
+void CSnapsiftDlg::FitValueColumns()
+{
+    QHeaderView* header = m_resultList->header();
+    header->resizeSection(kSizeColumn, std::max(header->sectionSize(kSizeColumn), SizeColumnNeed()));
+    header->resizeSection(kDateColumn, std::max(header->sectionSize(kDateColumn), DateColumnNeed()));
 }
 
 } // namespace snapsift

@@ -16,15 +16,24 @@ namespace snapsift {
 
 void CSnapsiftDlg::OnRestoreLast()
 {
+    if (!lastDeletion_)
+        return;
+    const LastDeletion& last = *lastDeletion_;
+    // Only while this window's deletion is still the last record of its log.
     LoggedDeletion deletion;
-    if (ReadLastDeletion(services_.deletionLogPath, deletion) != LogReadOutcome::Read) {
+    if (ReadLastDeletion(last.logPath, deletion) != LogReadOutcome::Read) {
         ShowConfirm(kRestoreUnreadableText, false);
         return;
     }
-    if (ShowConfirm(RestoreQuestionText(deletion.paths.size()), true) != MessageAnswer::Ok)
+    if (deletion.paths != last.loggedPaths || last.startTime < deletion.startTime ||
+        last.startTime > deletion.startTimeLatest) {
+        ShowConfirm(RestoreNotThisDeletionText(last.logPath), false);
+        return;
+    }
+    if (ShowConfirm(RestoreQuestionText(last.files.size()), true) != MessageAnswer::Ok)
         return;
 
-    const std::vector<RestoreResult> results = RestoreDeletion(deletion, *progressDriver_);
+    const std::vector<RestoreResult> results = RestoreTrashed(last.files, *progressDriver_);
     for (const RestoreResult& r : results) {
         if (r.status == RestoreStatus::Restored && LiesBelowSearchTarget(r.path)) {
             SearchAgainKeepingChoice();

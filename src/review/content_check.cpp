@@ -1,0 +1,318 @@
+#include "review/content_check.h"
+
+#include "platform/progress.h"
+#include "scan/file_table.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <tuple>
+
+namespace snapsift {
+namespace {
+
+constexpr std::size_t kEndBytes = 64 * 1024;       // compared first, at each end
+constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
+constexpr unsigned kMaxThreads = 4;
+
+std::int64_t Nanoseconds(const struct timespec& t)
+{
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+std::optional<ContentChecker::FileState> StateOf(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    ContentChecker::FileState state;
+    state.identity = {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    state.size = static_cast<std::uint64_t>(st.st_size);
+    state.mtimeNs = Nanoseconds(st.st_mtim);
+    state.ctimeNs = Nanoseconds(st.st_ctim);
+    return state;
+}
+
+// One row's file, opened without following a link in its last part.
+class OpenCopy final {
+public:
+    OpenCopy(const FileTable& table, int row)
+    {
+        const std::string path = table.Path(row);
+        constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        if (path.size() < PATH_MAX) {
+            fd_ = open(path.c_str(), kFlags);
+        } else {
+            const FolderHandle folder = OpenFolder(table.Folder(row));
+            if (folder.IsOpen())
+                fd_ = openat(folder.Fd(), std::string(table.Name(row)).c_str(), kFlags);
+        }
+        if (fd_ < 0)
+            return;
+        const auto state = StateOf(fd_);
+        // Only the file the search found under that name, at the size it had.
+        const FileIdentity& expected = table.Identity(row);
+        if (!state || state->size != table.Size(row) || (expected.Known() && state->identity != expected)) {
+            close(fd_);
+            fd_ = -1;
+            return;
+        }
+        state_ = *state;
+    }
+    ~OpenCopy()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    OpenCopy(const OpenCopy&) = delete;
+    OpenCopy& operator=(const OpenCopy&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    const ContentChecker::FileState& State() const { return state_; }
+    // True while the open file still has the size and times it had when opened.
+    bool Unchanged() const
+    {
+        const auto now = StateOf(fd_);
+        return now && *now == state_;
+    }
+
+private:
+    int fd_ = -1;
+    ContentChecker::FileState state_;
+};
+
+// Reads exactly `length` bytes at `offset`; false on an error or a short file.
+bool ReadExactly(int fd, char* buffer, std::size_t length, std::uint64_t offset)
+{
+    while (length > 0) {
+        const ssize_t got = pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        buffer += got;
+        length -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+} // namespace
+
+// One call of Check: the groups, the threads that take them one by one, and
+// the bytes read against the bytes to read.
+class ContentChecker::Run final {
+public:
+    Run(ContentChecker& checker, const FileTable& table, std::vector<CopyGroup>& groups)
+        : checker_(checker), table_(table), groups_(groups)
+    {
+        for (const CopyGroup& group : groups_) {
+            for (int row : group.rows)
+                toRead_ += table_.Size(row);
+        }
+    }
+
+    std::uint64_t ToRead() const { return toRead_; }
+    std::uint64_t Counted() const { return counted_.load(); }
+
+    void Work()
+    {
+        std::vector<char> a(kChunkBytes), b(kChunkBytes);
+        for (;;) {
+            const std::size_t i = next_.fetch_add(1);
+            if (i >= groups_.size() || checker_.StopRequested())
+                return;
+            CheckGroup(groups_[i], a, b);
+        }
+    }
+
+private:
+    // Newest first: every row is compared with one row of each content met
+    // before it, and is the same as a newer copy when it matches a content
+    // whose first row was created later than it.
+    void CheckGroup(CopyGroup& group, std::vector<char>& a, std::vector<char>& b)
+    {
+        group.answers.assign(group.rows.size(), CopyGroup::kDiffers);
+        std::uint64_t groupBytes = 0;
+        for (int row : group.rows)
+            groupBytes += table_.Size(row);
+        std::uint64_t groupCounted = 0;
+        auto count = [&](std::uint64_t bytes) {
+            const std::uint64_t add = std::min(bytes, groupBytes - groupCounted);
+            groupCounted += add;
+            counted_ += add;
+        };
+        struct Content {
+            std::unique_ptr<OpenCopy> first;
+            std::int64_t time = 0;
+        };
+        std::vector<Content> contents;
+        for (std::size_t i = 0; i < group.rows.size() && !checker_.StopRequested(); ++i) {
+            const int row = group.rows[i];
+            auto copy = std::make_unique<OpenCopy>(table_, row);
+            if (!copy->IsOpen()) {
+                group.answers[i] = CopyGroup::kUnreadable;
+                continue;  // gone, changed or unreadable: like no other copy
+            }
+            const std::int64_t time = table_.CreationTime(row);
+            bool matched = false;
+            for (Content& content : contents) {
+                if (Same(*content.first, *copy, a, b, count)) {
+                    if (group.asked[i] && content.time > time)
+                        group.answers[i] = CopyGroup::kSameAsNewer;
+                    matched = true;
+                    break;
+                }
+            }
+            if (!matched)
+                contents.push_back({std::move(copy), time});
+        }
+        count(groupBytes);
+    }
+
+    template <typename Count>
+    bool Same(const OpenCopy& x, const OpenCopy& y, std::vector<char>& a, std::vector<char>& b, Count& count)
+    {
+        if (x.State().identity == y.State().identity)
+            return true;  // one file reached twice
+        if (const auto known = checker_.Remembered(x.State(), y.State()))
+            return *known;
+        const std::optional<bool> equal = Compare(x, y, a, b, count);
+        if (!equal)
+            return false;  // stopped, or a file changed while it was read: not the same
+        if (!x.Unchanged() || !y.Unchanged())
+            return false;
+        checker_.Remember(x.State(), y.State(), *equal);
+        return *equal;
+    }
+
+    template <typename Count>
+    std::optional<bool> Compare(const OpenCopy& x, const OpenCopy& y, std::vector<char>& a, std::vector<char>& b,
+                                Count& count)
+    {
+        const std::uint64_t size = x.State().size;
+        auto part = [&](std::uint64_t offset, std::size_t length) -> std::optional<bool> {
+            if (checker_.StopRequested())
+                return std::nullopt;
+            if (!ReadExactly(x.Fd(), a.data(), length, offset) || !ReadExactly(y.Fd(), b.data(), length, offset))
+                return std::nullopt;
+            checker_.bytesRead_ += 2 * length;
+            count(2 * length);
+            if (checker_.afterRead)
+                checker_.afterRead(2 * length);
+            return std::memcmp(a.data(), b.data(), length) == 0;
+        };
+        const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(kEndBytes, size));
+        if (head > 0) {
+            if (const auto same = part(0, head); !same || !*same)
+                return same;
+        }
+        const std::uint64_t tailStart = std::max<std::uint64_t>(head, size > kEndBytes ? size - kEndBytes : 0);
+        if (tailStart < size) {
+            if (const auto same = part(tailStart, static_cast<std::size_t>(size - tailStart)); !same || !*same)
+                return same;
+        }
+        if (tailStart > head) {
+            posix_fadvise(x.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+            posix_fadvise(y.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        }
+        for (std::uint64_t offset = head; offset < tailStart;) {
+            const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, tailStart - offset));
+            if (const auto same = part(offset, length); !same || !*same)
+                return same;
+            offset += length;
+        }
+        return true;
+    }
+
+    ContentChecker& checker_;
+    const FileTable& table_;
+    std::vector<CopyGroup>& groups_;
+    std::uint64_t toRead_ = 0;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::uint64_t> counted_{0};
+};
+
+bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress)
+{
+    for (CopyGroup& group : groups)
+        group.answers.assign(group.rows.size(), CopyGroup::kDiffers);
+    if (groups.empty())
+        return !StopRequested();
+    // Biggest first, so that one large group does not start last.
+    std::sort(groups.begin(), groups.end(), [&table](const CopyGroup& x, const CopyGroup& y) {
+        return table.Size(x.rows.front()) * x.rows.size() > table.Size(y.rows.front()) * y.rows.size();
+    });
+    Run run(*this, table, groups);
+    const std::uint64_t toReadKiB = (run.ToRead() + 1023) / 1024;
+    progress.SetRange(0, static_cast<int>(std::min<std::uint64_t>(toReadKiB, INT_MAX)));
+
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>({kMaxThreads, std::max(2u, cores), groups.size()}));
+    std::mutex mutex;
+    std::condition_variable ended;
+    unsigned running = threads;
+    std::vector<std::jthread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+        workers.emplace_back([&] {
+            run.Work();
+            const std::lock_guard lock(mutex);
+            --running;
+            ended.notify_one();
+        });
+    }
+    // This thread shows the progress until every worker has ended.
+    for (;;) {
+        progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run.Counted() / 1024, INT_MAX)));
+        std::unique_lock lock(mutex);
+        if (ended.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; }))
+            break;
+    }
+    workers.clear();
+    progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run.Counted() / 1024, INT_MAX)));
+    return !StopRequested();
+}
+
+std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, int b) const
+{
+    const OpenCopy x(table, a);
+    const OpenCopy y(table, b);
+    if (!x.IsOpen() || !y.IsOpen())
+        return std::nullopt;
+    if (x.State().identity == y.State().identity)
+        return true;
+    return Remembered(x.State(), y.State());
+}
+
+std::optional<bool> ContentChecker::Remembered(const FileState& a, const FileState& b) const
+{
+    const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
+    const FileState& first = swap ? b : a;
+    const FileState& second = swap ? a : b;
+    const std::lock_guard lock(mutex_);
+    const auto it = answers_.find({first.identity, second.identity});
+    if (it == answers_.end() || !(it->second.a == first) || !(it->second.b == second))
+        return std::nullopt;
+    return it->second.equal;
+}
+
+void ContentChecker::Remember(const FileState& a, const FileState& b, bool equal)
+{
+    const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
+    const FileState& first = swap ? b : a;
+    const FileState& second = swap ? a : b;
+    const std::lock_guard lock(mutex_);
+    answers_[{first.identity, second.identity}] = {first, second, equal};
+}
+
+} // namespace snapsift

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace snapsift {
+
+class FileTable;
+class Progress;
+
+// Copies of one name and one size that a check compares: table rows, the
+// newest first. A row is asked about when automatic selection would pick it
+// by name and size alone.
+struct CopyGroup {
+    std::vector<int> rows;
+    std::vector<std::uint8_t> asked;        // one flag per entry of `rows`
+    // Filled by the check, one per entry of `rows`.
+    enum Answer : std::uint8_t { kDiffers, kSameAsNewer, kUnreadable };
+    std::vector<std::uint8_t> answers;
+};
+
+// Compares the contents of files a search found. Every file is opened without
+// following a link and used only while it is still the file of its row (same
+// device and inode, same size); two rows of one file are equal without
+// reading. Groups are compared in parallel on a few threads: first the first
+// and last 64 KiB, then everything in large sequential reads. Answers are
+// remembered for as long as both files keep their identity, size and
+// modification time.
+class ContentChecker final {
+public:
+    ContentChecker() = default;
+    ContentChecker(const ContentChecker&) = delete;
+    ContentChecker& operator=(const ContentChecker&) = delete;
+
+    // Fills `answers` of every group: whether each asked row's bytes equal
+    // those of a row created later, or its file could not be read as found. `progress` gets the KiB read of the
+    // KiB to read, on the calling thread. Returns false when a stop was
+    // requested before the end: the groups' answers are then incomplete.
+    bool Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress);
+
+    // What an earlier check found of rows `a` and `b`, looked up without
+    // reading: empty when they were not compared or either file changed since.
+    std::optional<bool> KnownEqual(const FileTable& table, int a, int b) const;
+
+    // From any thread: the running check (or the next one) ends soon.
+    void RequestStop() { stop_.store(true); }
+    // Before a check that a stop requested earlier must not end.
+    void ResetStop() { stop_.store(false); }
+    bool StopRequested() const { return stop_.load(); }
+
+    // Called on a worker thread after each read, with the bytes read; tests
+    // use it to act at a known point of a check.
+    std::function<void(std::uint64_t bytes)> afterRead;
+
+    // Bytes read by this checker so far.
+    std::uint64_t BytesRead() const { return bytesRead_.load(); }
+
+    // The state of a file as a remembered answer depends on it.
+    struct FileState {
+        FileIdentity identity;
+        std::uint64_t size = 0;
+        std::int64_t mtimeNs = 0;
+        std::int64_t ctimeNs = 0;
+        friend bool operator==(const FileState&, const FileState&) = default;
+    };
+
+private:
+    struct PairKey {
+        FileIdentity a, b;
+        friend bool operator==(const PairKey&, const PairKey&) = default;
+    };
+    struct PairHash {
+        std::size_t operator()(const PairKey& k) const
+        {
+            return std::hash<std::uint64_t>()(k.a.inode * 1000003u ^ k.b.inode ^ (k.a.device << 7) ^ k.b.device);
+        }
+    };
+    struct Answer {
+        FileState a, b;
+        bool equal = false;
+    };
+    class Run;
+
+    std::optional<bool> Remembered(const FileState& a, const FileState& b) const;
+    void Remember(const FileState& a, const FileState& b, bool equal);
+
+    std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> bytesRead_{0};
+    mutable std::mutex mutex_;
+    std::unordered_map<PairKey, Answer, PairHash> answers_;
+};
+
+} // namespace snapsift

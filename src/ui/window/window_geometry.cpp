@@ -1,0 +1,105 @@
+#include "ui/window/window_geometry.h"
+
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScreen>
+#include <QSettings>
+#include <QStringList>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace snapsift {
+
+void EdgeLayout::Add(QWidget* widget, const QRect& base, int follow)
+{
+    widget->setGeometry(base);
+    entries_.push_back({widget, base, follow});
+}
+
+void EdgeLayout::Apply(QSize base, QSize size) const
+{
+    const int dx = std::max(0, size.width() - base.width());
+    const int dy = std::max(0, size.height() - base.height());
+    for (const Entry& e : entries_) {
+        QRect r = e.base;
+        if (e.follow & kFollowRight)
+            r.translate(dx, 0);
+        if (e.follow & kFollowBottom)
+            r.translate(0, dy);
+        if (e.follow & kGrowWidth)
+            r.setWidth(r.width() + dx);
+        if (e.follow & kGrowHeight)
+            r.setHeight(r.height() + dy);
+        e.widget->setGeometry(r);
+    }
+}
+
+WindowMemory ReadWindowMemory()
+{
+    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+    settings.beginGroup(QStringLiteral("window"));
+    WindowMemory memory;
+    const QVariant position = settings.value(QStringLiteral("position"));
+    memory.hasPosition = position.canConvert<QPoint>();
+    memory.position = position.toPoint();
+    memory.size = settings.value(QStringLiteral("size")).toSize();
+    memory.hasGeometry = memory.size.isValid() && !memory.size.isEmpty();
+    memory.maximized = settings.value(QStringLiteral("maximized"), false).toBool();
+    for (const QString& width : settings.value(QStringLiteral("columns")).toString().split(QLatin1Char(','))) {
+        bool ok = false;
+        const int value = width.toInt(&ok);
+        if (!ok || value <= 0 || value > 100000) {
+            memory.columns.clear();
+            break;
+        }
+        memory.columns.push_back(value);
+    }
+    return memory;
+}
+
+void WriteWindowMemory(const WindowMemory& memory)
+{
+    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+    settings.beginGroup(QStringLiteral("window"));
+    if (memory.hasGeometry) {
+        settings.setValue(QStringLiteral("size"), memory.size);
+        if (memory.hasPosition)
+            settings.setValue(QStringLiteral("position"), memory.position);
+    }
+    settings.setValue(QStringLiteral("maximized"), memory.maximized);
+    QStringList widths;
+    for (int width : memory.columns)
+        widths << QString::number(width);
+    settings.setValue(QStringLiteral("columns"), widths.join(QLatin1Char(',')));
+}
+
+WindowMemory CurrentWindowMemory(const QWidget& window, const QHeaderView& header)
+{
+    WindowMemory memory;
+    memory.maximized = window.isMaximized();
+    // Maximised, the window fills the screen; the place to come back to is
+    // the one it had before, its frame as wide as now.
+    const QRect normal = memory.maximized ? window.normalGeometry() : window.geometry();
+    memory.size = normal.size();
+    memory.position = normal.topLeft() - (window.geometry().topLeft() - window.frameGeometry().topLeft());
+    memory.hasGeometry = normal.isValid();
+    memory.hasPosition = memory.hasGeometry;
+    for (int column = 0; column < header.count(); ++column)
+        memory.columns.push_back(header.sectionSize(column));
+    return memory;
+}
+
+bool TopEdgeOnAScreen(const QRect& area)
+{
+    const QPoint left = area.topLeft();
+    const QPoint right = area.topLeft() + QPoint(std::min(area.width(), 100) - 1, 0);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect available = screen->availableGeometry();
+        if (available.contains(left) && available.contains(right))
+            return true;
+    }
+    return false;
+}
+
+} // namespace snapsift

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+
+#include <vector>
+
+class QHeaderView;
+class QWidget;
+
+namespace snapsift {
+
+// Which way a control follows the window's edges when the window grows
+// beyond the size it opens at. A control with no flag keeps its place
+// relative to the top left corner.
+enum EdgeFollow : int {
+    kFollowNone = 0,
+    kFollowRight = 1,   // keeps its distance to the right edge
+    kFollowBottom = 2,  // keeps its distance to the bottom edge
+    kGrowWidth = 4,     // keeps its left place and grows with the window's width
+    kGrowHeight = 8,    // keeps its top place and grows with the window's height
+};
+
+// The controls of a window laid out for one size, and how each follows the
+// window when it is larger.
+class EdgeLayout final {
+public:
+    void Add(QWidget* widget, const QRect& base, int follow);
+    // Places every control for a window of `size`; `base` is the size the
+    // rectangles were made for.
+    void Apply(QSize base, QSize size) const;
+
+private:
+    struct Entry {
+        QWidget* widget;
+        QRect base;
+        int follow;
+    };
+    std::vector<Entry> entries_;
+};
+
+// What the main window remembers between runs, in the "window" group of the
+// program's settings file.
+struct WindowMemory {
+    bool hasGeometry = false;  // a size, and a place unless hasPosition is false
+    bool hasPosition = false;
+    // When not maximised: where the window's frame stands and the size of
+    // the window within it.
+    QPoint position;
+    QSize size;
+    bool maximized = false;
+    std::vector<int> columns;  // the result list's column widths, left to right
+};
+
+WindowMemory ReadWindowMemory();
+void WriteWindowMemory(const WindowMemory& memory);
+// The window's present state and its list's column widths.
+WindowMemory CurrentWindowMemory(const QWidget& window, const QHeaderView& header);
+
+// Whether the top edge of a window's area lies on one of the screens, so
+// that the window can be seen and grabbed there.
+bool TopEdgeOnAScreen(const QRect& area);
+
+} // namespace snapsift

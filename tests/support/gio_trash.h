@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/shell.h"
+
+#include <string>
+
+namespace snapsift {
+
+// GIO's own move to the trash (g_file_trash) of the file at `path`: the
+// reference that the program's own trash entries are compared with, and a
+// way to fill a trash the way a file manager does.
+ShellResult MoveToTrash(const std::string& path);
+
+} // namespace snapsift
