@@ -11,7 +11,10 @@
 # JPEG with a cold thumbnail cache against the same decode in the window's
 # own process, the tooltip after a restart from the thumbnail cache, the
 # longest stretch without repainting while previews decode, and the window's
-# own peak memory meanwhile.
+# own peak memory meanwhile. Where installed, fd (with a stat of every match)
+# and bfs run beside find, cold and warm; under Xvfb, the times from Esc to
+# the stopped search, from 終了 mid-search to the process's end, and from the
+# idle window's close box to the process's end, on the 200k tree.
 #
 #   bash bench/run.sh            the table for 50,000 and 200,000 files
 #   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
@@ -75,6 +78,22 @@ run_find() {
   find "$1" -type f \( -iname '*.jpg' -o -iname '*.bmp' -o -iname '*.gif' -o -iname '*.png' \) \
     -printf '%f\t%s\t%T@\t%p\n'
 }
+# The fastest walkers users know, doing what the report does: fd with a stat
+# of every match (--changed-before), at its own thread count and at 32; bfs
+# with find's predicates and output.
+have_fd=0; command -v fdfind > /dev/null && have_fd=1
+have_bfs=0; command -v bfs > /dev/null && have_bfs=1
+fd_args=(--changed-before 2100-01-01 --type f --hidden --no-ignore --extension jpg --extension bmp --extension gif
+         --extension png)
+run_fd()   { fdfind "${fd_args[@]}" . "$1"; }
+run_fd32() { fdfind -j32 "${fd_args[@]}" . "$1"; }
+run_bfs() {
+  bfs "$1" -type f \( -iname '*.jpg' -o -iname '*.bmp' -o -iname '*.gif' -o -iname '*.png' \) \
+    -printf '%f\t%s\t%T@\t%p\n'
+}
+walkers=()
+[ "$have_fd" -eq 1 ] && walkers+=(fd fd32)
+[ "$have_bfs" -eq 1 ] && walkers+=(bfs)
 run_report()     { "$bin/snapsift" --report "${types[@]}" "$1"; }
 run_duplicates() { "$bin/snapsift" --report --duplicates "${types[@]}" "$1"; }
 run_autoselect() { "$bin/snapsift" --report --auto-select "${types[@]}" "$1"; }
@@ -103,6 +122,7 @@ measure() {
   local name=$1
   local tree=$root/$name/tree out=$root/$name/results work
   local -a find_s report_s dup_s auto_s win_s winauto_s windel_s coldfind_s coldreport_s
+  local -A walker_s=() coldwalker_s=()
 
   # Warm the cache and check that both searches agree on what they find.
   local rows find_rows text_bytes
@@ -123,6 +143,10 @@ measure() {
       coldfind_s+=("$(seconds_of run_find "$tree")")
       drop_caches
       coldreport_s+=("$(seconds_of run_report "$tree")")
+      for w in "${walkers[@]}"; do
+        drop_caches
+        coldwalker_s[$w]+="$(seconds_of "run_$w" "$tree") "
+      done
     done
     run_report "$tree" > /dev/null  # warm again
   fi
@@ -131,6 +155,9 @@ measure() {
     report_s+=("$(seconds_of run_report "$tree")")
     dup_s+=("$(seconds_of run_duplicates "$tree")")
     auto_s+=("$(seconds_of run_autoselect "$tree")")
+    for w in "${walkers[@]}"; do
+      walker_s[$w]+="$(seconds_of "run_$w" "$tree") "
+    done
   done
   local report_kib=0 kib
   for kind in "" --duplicates --auto-select; do
@@ -172,6 +199,12 @@ measure() {
       echo "cold_find=$(median "${coldfind_s[@]}")"
       echo "cold_report=$(median "${coldreport_s[@]}")"
     fi
+    for w in "${walkers[@]}"; do
+      # shellcheck disable=SC2086
+      [ "$cold" -eq 1 ] && echo "cold_$w=$(median ${coldwalker_s[$w]})"
+      # shellcheck disable=SC2086
+      echo "$w=$(median ${walker_s[$w]})"
+    done
     echo "find=$(median "${find_s[@]}")"
     echo "report=$(median "${report_s[@]}")"
     echo "duplicates=$(median "${dup_s[@]}")"
@@ -340,6 +373,44 @@ print_content_table() {
     }' "$root/content/results"
 }
 
+# How a search and the window end, on a real window under Xvfb: Esc 300 ms
+# into the search until the stopped search's message shows; 終了 300 ms into
+# the search until the process has ended; the idle window's close box after
+# a whole search until the process has ended. Appends to $root/NAME/results.
+measure_ends() {
+  local name=$1 tree=$root/$1/tree work kind
+  command -v xvfb-run > /dev/null || { echo "no xvfb-run: the end times are skipped" >&2; return; }
+  local -a escape_ms=() quit_ms=() close_ms=()
+  mkdir -p "$root/work"
+  for ((r = 0; r < runs; r++)); do
+    for kind in escape quit close-idle; do
+      work=$root/work/$name-end-$kind-$r-$$-$RANDOM
+      xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
+        "$1" --tree "$2" --work "$3" --end "$4" > "$3.out" 2>/dev/null
+        echo "ended_at=$EPOCHREALTIME" >> "$3.out"' _ "$bin/window_bench" "$tree" "$work" "$kind"
+      local a b
+      case $kind in
+        escape) a=$(value_of escape_to_stopped_ms "$work.out"); if [ -n "$a" ]; then escape_ms+=("$a"); fi ;;
+        quit|close-idle)
+          a=$(value_of "${kind%-idle}_pressed_at" "$work.out"); b=$(value_of ended_at "$work.out")
+          if [ -n "$a" ]; then
+            b=$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.1f", (b - a) * 1000 }')
+            if [ "$kind" = quit ]; then quit_ms+=("$b"); else close_ms+=("$b"); fi
+          fi ;;
+      esac
+      if [ -z "$a" ]; then
+        echo "window_bench --end $kind failed on $tree (a search shorter than 300 ms?)" >&2
+      fi
+    done
+  done
+  rm -rf "$root/work"
+  {
+    if [ ${#escape_ms[@]} -gt 0 ]; then echo "escape_ms=$(median "${escape_ms[@]}")"; fi
+    if [ ${#quit_ms[@]} -gt 0 ]; then echo "quit_ms=$(median "${quit_ms[@]}")"; fi
+    if [ ${#close_ms[@]} -gt 0 ]; then echo "close_ms=$(median "${close_ms[@]}")"; fi
+  } >> "$root/$name/results"
+}
+
 print_table() {
   local a=$root/50k/results b=$root/200k/results c=$root/samename/results
   awk -F= -v runs="$runs" '
@@ -361,6 +432,26 @@ print_table() {
       x = v[1, key] / v[1, base]; y = v[2, key] / v[2, base]
       row(label, sprintf("%.2f", x), sprintf("%.2f", y), "", "≤ " limit, short(y, limit, ""))
     }
+    # A ratio to another walker, shown when that walker was measured.
+    function walker(label, key, base) {
+      if (!((1, base) in v) || !((1, key) in v))
+        return
+      row(label, sprintf("%.2f", v[1, key] / v[1, base]), sprintf("%.2f", v[2, key] / v[2, base]), "", "", "")
+    }
+    # The other walkers against find, and Snapsift against each of them.
+    function walkers(label, key) {
+      walker(label "fd with a stat of each match ÷ find", key "fd", key "find")
+      walker(label "fd -j32 with a stat of each match ÷ find", key "fd32", key "find")
+      walker(label "bfs ÷ find", key "bfs", key "find")
+      walker(label "`--report` ÷ fd", key "report", key "fd")
+      walker(label "`--report` ÷ fd -j32", key "report", key "fd32")
+      walker(label "`--report` ÷ bfs", key "report", key "bfs")
+    }
+    function ended(label, key, limit) {
+      if (!((2, key) in v))
+        return
+      row(label, "", v[2, key], "", "≤ " limit " ms", short(v[2, key], limit, " ms"))
+    }
     function memory(label, key,   x, y, lx, ly) {
       x = v[1, key] / 1024; y = v[2, key] / 1024
       lx = v[1, "text_bytes"] / 1048576 + 48; ly = v[2, "text_bytes"] / 1048576 + 48
@@ -375,13 +466,15 @@ print_table() {
         row("cold cache: find (s)", sprintf("%.3f", v[1, "cold_find"]), sprintf("%.3f", v[2, "cold_find"]),
             sprintf("%.2f", v[2, "cold_find"] / v[1, "cold_find"]), "", "")
         timed("cold cache: `--report` (s)", "cold_report", "growth ≤ 4.5", 1)
-        ratio("cold cache: `--report` ÷ find", "cold_report", "cold_find", 0.5)
+        ratio("cold cache: `--report` ÷ find", "cold_report", "cold_find", 0.45)
+        walkers("cold cache: ", "cold_")
       } else {
         row("cold cache (needs root to drop the page cache)", "skipped", "skipped", "", "", "")
       }
       row("find (s)", sprintf("%.3f", v[1, "find"]), sprintf("%.3f", v[2, "find"]), sprintf("%.2f", v[2, "find"] / v[1, "find"]), "", "")
       timed("`--report` (s)", "report", "growth ≤ 4.5", 1)
-      ratio("`--report` ÷ find", "report", "find", 0.75)
+      ratio("`--report` ÷ find", "report", "find", 0.6)
+      walkers("", "")
       timed("`--duplicates` (s)", "duplicates", "growth ≤ 4.5", 1)
       ratio("`--duplicates` ÷ `--report`", "duplicates", "report", 1.2)
       timed("`--auto-select` (s)", "autoselect", "growth ≤ 4.5", 1)
@@ -393,6 +486,9 @@ print_table() {
       timed("window delete 1,000 files incl. log (s)", "window_delete", "≥ 5,000 files/s", 1000 / v[2, "window_delete"] >= 5000)
       row("… files per second", sprintf("%.0f", 1000 / v[1, "window_delete"]), sprintf("%.0f", 1000 / v[2, "window_delete"]), "", "", "")
       row("window search: longest stretch without repainting (ms)", v[1, "window_freeze_ms"], v[2, "window_freeze_ms"], "", "≤ 100 ms", short(v[2, "window_freeze_ms"], 100, " ms"))
+      ended("Esc during a search to the stopped list, Xvfb (ms)", "escape_ms", 100)
+      ended("終了 during a search to the process ended, Xvfb (ms)", "quit_ms", 500)
+      ended("idle window: close box to the process ended, Xvfb (ms)", "close_ms", 300)
       s2 = v[3, "same_name_delete_2000"]; s20 = v[3, "same_name_delete_20000"]
       row("window delete 2,000 files of one name incl. log (s)", "", sprintf("%.3f", s2), "", "≥ 3,000 files/s",
           met(2000 / s2 >= 3000))
@@ -438,6 +534,7 @@ make_tree_once 200k 200000 20000
 [ "$cold" -eq 1 ] || echo "not root: the cold-cache rows are skipped (they drop the page cache)" >&2
 measure 50k
 measure 200k
+measure_ends 200k
 measure_same_name
 measure_content
 measure_previews

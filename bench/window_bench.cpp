@@ -5,6 +5,14 @@
 // files are put back afterwards, so the tree can be measured again.
 //
 //   window_bench --tree DIR --work DIR [--delete N] [--other EXT] [--mark FILE]
+//   window_bench --tree DIR --work DIR --end escape|quit|close-idle [--after-ms N]
+//
+// With --end it times how a search or the window ends instead: Esc pressed N
+// ms into the search (default 300) until the stopped search's message shows
+// (escape_to_stopped_ms); 終了 pressed N ms into the search (quit_pressed_at,
+// a CLOCK_REALTIME time, printed at once: the caller times the process's
+// end); the close box of the idle window after a whole search
+// (close_pressed_at, likewise).
 //
 // The desktop folder is made the parent of DIR, so DIR is one of the target
 // tree's first items, as a user would find it. Prints key=value lines.
@@ -13,12 +21,16 @@
 #include "ui/window/messenger.h"
 #include "ui/preview/preview_helper.h"
 #include "ui/window/snapsift_dlg.h"
+#include "ui/window_texts.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QItemSelection>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTest>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeView>
@@ -27,6 +39,7 @@
 #include <dirent.h>
 #include <glib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,11 +71,15 @@ class AutoOkMessenger final : public snapsift::Messenger {
 public:
     snapsift::MessageAnswer Show(const snapsift::MessageRequest& request) override
     {
+        if (shown.empty())
+            firstShown = Clock::now();
         shown.push_back(request);
         return snapsift::MessageAnswer::Ok;
     }
     std::vector<snapsift::MessageRequest> shown;
+    Clock::time_point firstShown;
 };
+
 
 void Flush()
 {
@@ -129,6 +146,53 @@ long VmHwmKiB()
     return -1;
 }
 
+// Now on the wall clock, in seconds, for another process to compare with.
+void PrintWallClock(const char* key)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::printf("%s=%lld.%06ld\n", key, static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
+    std::fflush(stdout);
+}
+
+// Times how a search or the window ends (see --end above); never returns.
+[[noreturn]] void TimeTheEnd(snapsift::CSnapsiftDlg& window, AutoOkMessenger& messenger, const std::string& end,
+                             int afterMs)
+{
+    if (end == "close-idle") {
+        window.OnSearch();
+        Flush();
+        QTimer::singleShot(0, &window, [&window] {
+            PrintWallClock("close_pressed_at");
+            window.close();
+        });
+        window.exec();
+        snapsift::EndProgram(0);
+    }
+    Clock::time_point pressed;
+    QTimer::singleShot(afterMs, &window, [&] {
+        pressed = Clock::now();
+        if (end == "escape") {
+            for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+                QCoreApplication::postEvent(&window, new QKeyEvent(type, Qt::Key_Escape, Qt::NoModifier));
+        } else {
+            PrintWallClock("quit_pressed_at");
+            QTest::mouseClick(window.m_quitButton, Qt::LeftButton);
+        }
+    });
+    window.OnSearch();
+    if (end == "quit") {
+        if (!window.isVisible())
+            snapsift::EndProgram(0);
+        Fail("the window stayed open after 終了");
+    }
+    if (messenger.shown.size() != 1 || messenger.shown[0].text != snapsift::kSearchStoppedText)
+        Fail("the search ended before Esc, or showed no message; try a smaller --after-ms");
+    std::printf("escape_to_stopped_ms=%.1f\n", Seconds(pressed, messenger.firstShown) * 1000);
+    std::printf("rows_when_stopped=%d\n", window.Results().list.GetItemCount());
+    snapsift::EndProgram(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -136,8 +200,8 @@ int main(int argc, char** argv)
     // The window's preview helpers are this program started again.
     if (snapsift::IsPreviewHelperCall(argc, argv))
         return snapsift::RunPreviewHelper();
-    std::string tree, work, other = "png", mark;
-    int deleteCount = 1000;
+    std::string tree, work, other = "png", mark, end;
+    int deleteCount = 1000, afterMs = 300;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--tree") tree = argv[i + 1];
@@ -145,6 +209,8 @@ int main(int argc, char** argv)
         else if (a == "--delete") deleteCount = std::atoi(argv[i + 1]);
         else if (a == "--other") other = argv[i + 1];
         else if (a == "--mark") mark = argv[i + 1];
+        else if (a == "--end") end = argv[i + 1];
+        else if (a == "--after-ms") afterMs = std::atoi(argv[i + 1]);
         else Fail("unknown option " + a);
     }
     if (tree.empty() || work.empty() || tree[0] != '/' || work[0] != '/')
@@ -200,6 +266,9 @@ int main(int argc, char** argv)
     const long baseKiB = VmHwmKiB();
     if (!mark.empty())
         std::ofstream(mark) << "searching\n";
+
+    if (!end.empty())
+        TimeTheEnd(window, messenger, end, afterMs);
 
     const snapsift::ResultView& results = window.Results();
     watch.Start();

@@ -194,30 +194,41 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
 INSTANTIATE_TEST_SUITE_P(Trees, HostileTreeTest, ::testing::ValuesIn(HostileCases()),
                          [](const ::testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
-// --- The tree changes after it is listed, before its files are looked at --
+FileIdentity IdentityOf(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return {};
+    return {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), st.st_ino};
+}
 
-// Runs `change` when the search has listed every folder and is about to look
-// at their files (the second range it sets is the one of its passes).
-class ChangeBeforePasses final : public Progress {
+// --- The tree changes while the walk is under way ---------------------------
+
+// Runs `change` once, on the worker, right before the search opens the
+// folder `before` (relative to the target); for the searches in its scope.
+class ChangeBeforeOpening final {
 public:
-    explicit ChangeBeforePasses(std::function<void()> change) : change_(std::move(change)) {}
-    void SetRange(int, int) override
+    ChangeBeforeOpening(std::string before, std::function<void()> change, bool holdNoFolder)
     {
-        if (++ranges_ == 2)
-            change_();
+        ScanHooks hooks;
+        hooks.holdNoFolder = holdNoFolder;
+        hooks.beforeOpening = [before = std::move(before), change = std::move(change),
+                               done = std::make_shared<std::atomic<bool>>(false)](const std::string& relative) {
+            if (relative == before && !done->exchange(true))
+                change();
+        };
+        SetScanHooks(std::move(hooks));
     }
-    void DeltaPos(int) override {}
-    void SetPos(int) override {}
-
-private:
-    std::function<void()> change_;
-    int ranges_ = 0;
+    ~ChangeBeforeOpening() { SetScanHooks({}); }
+    ChangeBeforeOpening(const ChangeBeforeOpening&) = delete;
+    ChangeBeforeOpening& operator=(const ChangeBeforeOpening&) = delete;
 };
 
 struct ListingChange {
     const char* name;
+    const char* before;  // the folder about to be opened when the change comes
     void (*change)(const std::string& root, const std::string& outside);
-    std::vector<std::string> rows;  // what the search must find afterwards
+    std::vector<std::string> rows;  // what the search must find
     bool asUser = false;            // change and search as a user that permissions bind
 };
 
@@ -227,53 +238,78 @@ void Replace(const std::string& folder, const std::string& link)
     ASSERT_EQ(symlink(link.c_str(), folder.c_str()), 0);
 }
 
+// A row describes its file as its folder's listing found it: a change after
+// a folder was listed leaves its rows alone, a change before takes effect.
 const ListingChange kListingChanges[] = {
-    {"nothing", [](const std::string&, const std::string&) {}, {"a/b/x.jpg", "a/gone.jpg", "c/y.jpg", "keep.jpg"}},
-    {"file_removed", [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
+    {"nothing", "a", [](const std::string&, const std::string&) {}, {"a/b/x.jpg", "a/gone.jpg", "c/y.jpg", "keep.jpg"}},
+    {"file_removed", "a", [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
      {"a/b/x.jpg", "c/y.jpg", "keep.jpg"}},
-    {"file_became_fifo",
+    {"file_removed_after_listing", "a/b",
+     [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
+     {"a/b/x.jpg", "a/gone.jpg", "c/y.jpg", "keep.jpg"}},
+    {"file_became_fifo", "c",
      [](const std::string& root, const std::string&) {
          unlink((root + "/c/y.jpg").c_str());
          mkfifo((root + "/c/y.jpg").c_str(), 0644);
      },
      {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
-    {"folder_removed", [](const std::string& root, const std::string&) { RemoveTree(root + "/c"); },
+    {"folder_removed", "c", [](const std::string& root, const std::string&) { RemoveTree(root + "/c"); },
      {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
-    {"folder_became_link",
+    {"folder_became_link", "c",
      [](const std::string& root, const std::string& outside) { Replace(root + "/c", outside + "/c"); },
      {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
-    {"parent_became_link",
+    {"parent_became_link", "a/b",
      [](const std::string& root, const std::string& outside) { Replace(root + "/a", outside + "/a"); },
-     {"c/y.jpg", "keep.jpg"}},
-    {"folder_became_unreadable",
+     {"a/gone.jpg", "c/y.jpg", "keep.jpg"}},
+    {"folder_became_unreadable", "a/b",
      [](const std::string& root, const std::string&) { chmod((root + "/a/b").c_str(), 0); },
      {"a/gone.jpg", "c/y.jpg", "keep.jpg"}, true},
 };
 
 class ListingChangeTest : public ::testing::TestWithParam<ListingChange> {};
 
-TEST_P(ListingChangeTest, RowsDescribeOnlyWhatIsStillInTheTree)
+// With one thread and with many; with each folder opened from its open
+// parent and from the target: a folder that has become a link is not
+// entered, and nothing below it is listed.
+TEST_P(ListingChangeTest, RowsDescribeWhatTheListingFound)
 {
-    const TempDir root;
-    const TempDir outside;
-    for (const char* file : {"keep.jpg", "a/gone.jpg", "a/b/x.jpg", "c/y.jpg"}) {
-        root.MakeFile(file, 3);
-        outside.MakeFile(file, 3);
+    for (const int threadCount : {1, 8}) {
+        for (const bool holdNoFolder : {false, true}) {
+            SCOPED_TRACE(std::to_string(threadCount) + " threads" + (holdNoFolder ? ", opened from the target" : ""));
+            const TempDir root;
+            const TempDir outside;
+            for (const char* file : {"keep.jpg", "a/gone.jpg", "a/b/x.jpg", "c/y.jpg"}) {
+                root.MakeFile(file, 3);
+                outside.MakeFile(file, 3);
+            }
+            outside.MakeFile("a/b/planted.jpg", 3);
+            outside.MakeFile("c/deeper/planted.jpg", 3);
+            std::optional<WithoutPermissionOverride> asUser;
+            if (GetParam().asUser) {
+                asUser.emplace();
+                chmod(root.MakeFolder("probe").c_str(), 0);
+                if (CanReadFolder(root / "probe"))
+                    GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
+            }
+            ResultView view;
+            NullProgress progress;
+            {
+                const ScanThreads threads(threadCount);
+                const ChangeBeforeOpening change(
+                    GetParam().before, [&] { GetParam().change(root.Path(), outside.Path()); }, holdNoFolder);
+                Search(view, root.Path(), progress);
+            }
+            EXPECT_EQ(RelativeRows(view.table, root.Path()), Sorted(GetParam().rows));
+            for (const std::string& path : testing::TablePaths(view.table))
+                EXPECT_EQ(path.find("planted"), std::string::npos) << path;
+            for (int k = 0; k < view.table.RowCount(); ++k) {
+                const std::string path = view.table.Path(k);
+                const FileIdentity outsideId = IdentityOf(outside / path.substr(root.Path().size() + 1));
+                EXPECT_FALSE(outsideId.Known() && outsideId == view.table.Identity(k))
+                    << path << " is a file outside the target";
+            }
+        }
     }
-    outside.MakeFile("a/b/planted.jpg", 3);
-    std::optional<WithoutPermissionOverride> asUser;
-    if (GetParam().asUser) {
-        asUser.emplace();
-        chmod(root.MakeFolder("probe").c_str(), 0);
-        if (CanReadFolder(root / "probe"))
-            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
-    }
-    ResultView view;
-    ChangeBeforePasses progress([&] { GetParam().change(root.Path(), outside.Path()); });
-    Search(view, root.Path(), progress);
-    EXPECT_EQ(RelativeRows(view.table, root.Path()), Sorted(GetParam().rows));
-    for (const std::string& path : testing::TablePaths(view.table))
-        EXPECT_EQ(path.find(outside.Path()), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ListingChangeTest, ::testing::ValuesIn(kListingChanges),
@@ -281,13 +317,6 @@ INSTANTIATE_TEST_SUITE_P(Changes, ListingChangeTest, ::testing::ValuesIn(kListin
 
 // --- The tree changes while the walk runs ----------------------------------
 
-FileIdentity IdentityOf(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0)
-        return {};
-    return {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), st.st_ino};
-}
 
 // Another thread moves folders away, puts links to a look-alike tree outside
 // in their place and puts them back, adds and removes files, over and over,

@@ -405,6 +405,29 @@ void BuildTrashFolders(HostileTree& t)
     t.trashes = {t.root + "/.Trash/" + uid + "/files", t.root + "/.Trash-" + uid + "/files"};
 }
 
+// Other users' homes searched from above, each trash holding a newer copy of
+// a live picture: no ".local/share/Trash" is searched, so the live copies are
+// not picked. Folders named like a trash elsewhere are plain folders.
+void BuildOtherHomes(HostileTree& t)
+{
+    for (const char* live : {"homes/taro/Pictures/p.jpg", "homes/taro/Pictures/v.jpg", "homes/hanako/q.jpg", "homes/jiro/share/Trash/r.jpg",
+                                    "homes/jiro/.local/Trash/s.jpg", "homes/jiro/local/share/Trash/u.jpg"})
+        MakeFileAt(t.root, live, 5);
+    WaitForNewerSecond(t.root);
+    for (const char* trashed :
+         {"homes/taro/.local/share/Trash/files/p.jpg", "homes/taro/.local/share/Trash/files/v.jpg",
+          "homes/taro/.local/share/Trash/files/deep/er/p.jpg",
+          "homes/hanako/.local/share/Trash/files/q.jpg", "homes/hanako/.local/share/Trash/expunged/q.jpg"})
+        MakeFileAt(t.root, trashed, 5);
+    MakeFileAt(t.root, "homes/jiro/.local/share/Trash-old/p.jpg", 5);
+    MakeFileAt(t.root, "homes/jiro/.local/share/trash/q.jpg", 5);
+    t.rows = {"homes/taro/Pictures/p.jpg",     "homes/taro/Pictures/v.jpg", "homes/hanako/q.jpg",
+              "homes/jiro/share/Trash/r.jpg",  "homes/jiro/.local/Trash/s.jpg",
+              "homes/jiro/local/share/Trash/u.jpg", "homes/jiro/.local/share/Trash-old/p.jpg",
+              "homes/jiro/.local/share/trash/q.jpg"};
+    t.autoSelected = {"homes/taro/Pictures/p.jpg", "homes/hanako/q.jpg"};
+}
+
 } // namespace
 
 // --- Process set-up -------------------------------------------------------
@@ -506,6 +529,7 @@ const std::vector<HostileCase>& HostileCases()
         {"odd_names", &BuildOddNames},  {"long_paths", &BuildLongPaths},     {"deep_nesting", &BuildDeepNesting},
         {"wide_folder", &BuildWideFolder}, {"sparse_files", &BuildSparseFiles}, {"unreadable", &BuildUnreadable},
         {"far_times", &BuildFarTimes},  {"trash_folders", &BuildTrashFolders},
+        {"other_homes", &BuildOtherHomes},
     };
     return cases;
 }

@@ -2,12 +2,18 @@
 
 #include "scan/file_table.h"
 #include "scan/folder_scan.h"
+#include "scan/parallel_walk.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -392,6 +398,67 @@ TEST_F(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
     EXPECT_EQ(progress.ops, Concat({{"range 0 2", "delta 2", "delta 3", "delta 3", "pos 0", "range 0 3"},
                                     Repeat("delta 1", 4),
                                     {"pos 0"}}));
+}
+
+// --- How many folders are read at once ----------------------------------------
+
+// One thread while items keep the processor; more may work once items wait
+// (a sleep gives up the processor, as a read from a cold disk does). The
+// results come in order either way.
+TEST(OrderedWorkTest, ReadsInFlightGrowOnlyWhileItemsWait)
+{
+    constexpr int kItems = 40;
+    for (const bool waiting : {false, true}) {
+        SCOPED_TRACE(waiting ? "items that wait" : "items that keep the processor");
+        OrderedWork<int, int> work(ReadsInFlight{1, 4}, 64, [waiting](int& item) {
+            if (waiting)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            volatile int sum = 0;
+            for (int k = 0; k < 1000; ++k)
+                sum = sum + k;
+            return item * 10;
+        });
+        for (int item = 0; item < kItems; ++item)
+            work.Add(item);
+        for (int item = 0; item < kItems; ++item)
+            EXPECT_EQ(work.Next(), std::optional<int>(item * 10));
+        if (waiting)
+            EXPECT_GE(work.MostAllowed(), 2u);
+        else
+            EXPECT_EQ(work.MostAllowed(), 1u);
+    }
+}
+
+// Lets an item wait until released.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+};
+
+// A stop answers at once, without the result of an item still in work; the
+// abandoned pool ends on its own once that item is done.
+TEST(OrderedWorkTest, StopDoesNotWaitForAnUnfinishedItem)
+{
+    auto held = std::make_shared<Gate>();
+    std::stop_source stop;
+    {
+        OrderedWork<int, int> work(ReadsInFlight{2, 2}, 8, [held](int& item) {
+            if (item == 0) {  // waits until let go below
+                std::unique_lock lock(held->mutex);
+                held->changed.wait(lock, [&] { return held->open; });
+            }
+            return item;
+        });
+        work.Add(0);
+        work.Add(1);
+        stop.request_stop();
+        EXPECT_EQ(work.Next(stop.get_token()), std::nullopt);
+        work.Abandon();
+    }
+    const std::lock_guard lock(held->mutex);
+    held->open = true;  // lets item 0 end
+    held->changed.notify_all();
 }
 
 } // namespace

@@ -35,6 +35,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QHelpEvent>
+#include <QCloseEvent>
 #include <QImageWriter>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -79,6 +80,9 @@
 #include <fcntl.h>
 #include <cstring>
 #include <cstdlib>
+#include <semaphore>
+#include <condition_variable>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1881,6 +1885,131 @@ TEST_F(WindowTest, InputGivenDuringASearchIsThrownAway)
     // Afterwards the window takes input again.
     QTest::mouseClick(dlg->m_checkBmp, Qt::LeftButton);
     EXPECT_TRUE(dlg->m_checkBmp->isChecked());
+}
+
+// Holds the search's first listing below its target until released, after
+// posting `request` to the window: the request comes while the search is
+// under way, and the listing is still unfinished when the window answers it.
+class HeldListing final {
+public:
+    explicit HeldListing(std::function<void()> request) : state_(std::make_shared<State>())
+    {
+        ScanHooks hooks;
+        hooks.beforeOpening = [state = state_, request = std::move(request)](const std::string&) {
+            std::unique_lock lock(state->mutex);
+            if (!state->posted) {
+                state->posted = true;
+                // Made on the window's thread, as input is; it reaches the
+                // window while this listing is held.
+                QMetaObject::invokeMethod(qApp, request, Qt::QueuedConnection);
+            }
+            ++state->holding;
+            state->released.wait(lock, [&] { return state->release; });
+            --state->holding;
+        };
+        SetScanHooks(std::move(hooks));
+    }
+    ~HeldListing()
+    {
+        SetScanHooks({});
+        const std::lock_guard lock(state_->mutex);
+        state_->release = true;
+        state_->released.notify_all();
+    }
+    HeldListing(const HeldListing&) = delete;
+    HeldListing& operator=(const HeldListing&) = delete;
+
+    // Listings held at this moment.
+    int Holding() const
+    {
+        const std::lock_guard lock(state_->mutex);
+        return state_->holding;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool posted = false;
+        bool release = false;
+        int holding = 0;
+    };
+    std::shared_ptr<State> state_;
+};
+
+struct SearchRequest {
+    const char* name;
+    void (*post)(CSnapsiftDlg& dlg);
+    bool endsProgram;  // else: the search stops and the window stays
+};
+
+const SearchRequest kSearchRequests[] = {
+    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
+    {"quit_button", [](CSnapsiftDlg& dlg) { PostClick(dlg.m_quitButton); }, true},
+    {"quit_button_by_key", [](CSnapsiftDlg& dlg) { PostKey(dlg.m_quitButton, Qt::Key_Space); }, true},
+    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
+};
+
+class SearchRequestTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {
+protected:
+    // A target with a file of its own and two subfolders with more.
+    void SearchHeld(const TempDir& tree)
+    {
+        tree.MakeFile("keep.jpg");
+        tree.MakeFile("a/x.jpg");
+        tree.MakeFile("b/deep/y.jpg");
+        Open();
+        Show();
+        QTreeWidgetItem* target = DesktopChild(BaseName(tree.Path()));
+        ASSERT_NE(target, nullptr);
+        Search(target);
+    }
+};
+
+// Esc stops the search at once, whatever listing is unfinished: the list
+// shows what was found so far and one message says it is incomplete. 終了
+// and the close box close the window at once, mid-search too; the program
+// then ends (see the test below). Other input stays thrown away.
+TEST_P(SearchRequestTest, ComesThroughWhileAListingIsUnfinished)
+{
+    TempDir tree(g_desktop);
+    const HeldListing held([this] { GetParam().post(*dlg); });
+    SearchHeld(tree);
+    EXPECT_GE(held.Holding(), 1) << "the search waited for the unfinished listing";
+    if (GetParam().endsProgram) {
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(dlg->result(), QDialog::Rejected);
+        EXPECT_TRUE(messenger.shown.empty());
+        return;
+    }
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(Names(), QStringList{"keep.jpg"});
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, kSearchStoppedText);
+    EXPECT_EQ(messenger.shown[0].caption, kInformationCaption);
+    EXPECT_TRUE(dlg->m_clearButton->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, SearchRequestTest, ::testing::ValuesIn(kSearchRequests),
+                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+
+// 終了 mid-search ends the process, with a listing that never finishes.
+TEST_F(WindowTest, QuitMidSearchEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            TempDir tree(g_desktop);
+            tree.MakeFile("a/x.jpg");
+            const HeldListing held([this] { PostClick(dlg->m_quitButton); });
+            Open();
+            Show();
+            Search(DesktopChild(BaseName(tree.Path())));
+            if (!dlg->isVisible())
+                EndProgram(0);
+            std::_Exit(1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(WindowTest, ControlsWithoutTextHaveAccessibleNames)

@@ -10,6 +10,7 @@ packages=(
   fonts-noto-cjk fonts-ipafont-gothic fonts-symbola
   libgtest-dev googletest
   xvfb xauth
+  fd-find bfs
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db

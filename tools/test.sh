@@ -17,10 +17,11 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_SANITIZE_THREAD=ON \
   -DSNAPSIFT_BUILD_GUI=OFF -DSNAPSIFT_BUILD_BENCH=OFF -DSNAPSIFT_WERROR=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target test_hostile snapsift
+cmake --build build-tsan -j "$jobs" --target test_hostile test_scan snapsift
 echo "== folder walk under ThreadSanitizer"
 TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 \
   build-tsan/bin/test_hostile --gtest_filter='HostileChanges.*:Trees/HostileTreeTest.*:Changes/*'
+TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 build-tsan/bin/test_scan --gtest_filter='OrderedWorkTest.*'
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"

@@ -24,7 +24,7 @@ int CSnapsiftApp::InitInstance(int& argc, char** argv)
     CSnapsiftDlg window;
     QApplication::setWindowIcon(window.windowIcon());
     window.exec();
-    return 0;
+    EndProgram(0);
 }
 
 } // namespace snapsift

@@ -36,6 +36,11 @@ FolderHandle OpenFolder(const std::string& path, bool followLastLink = true);
 // Opens the folder `name` inside `parent` without following a link.
 FolderHandle OpenSubfolder(const FolderHandle& parent, const std::string& name);
 
+// Opens the folder at `relative` (no ".", "..", or leading slash) below `top`
+// without following a link anywhere on the way and without leaving `top`:
+// a folder on the way that has become a link is not entered. Any length.
+FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relative);
+
 struct FolderId {
     dev_t device = 0;
     ino_t inode = 0;

@@ -1,6 +1,7 @@
 #include "scan/folder_scan.h"
 
 #include "platform/file_system.h"
+#include "platform/memory.h"
 #include "platform/progress.h"
 #include "platform/shell.h"
 #include "scan/file_table.h"
@@ -14,6 +15,8 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
+#include <mutex>
+#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 #include <string_view>
@@ -43,19 +46,19 @@ std::uint8_t MatchTypes(std::string_view name, const void* context)
     return mask;
 }
 
-// The files of a folder that match a ticked type, kept from the listing to
-// the last pass: their names one after another, each ended by a NUL (no file
-// name holds one), and what MatchTypes said of each, in the same order. A
-// tenth of the memory of a listing entry per file.
+// The files of a folder that match a ticked type, with their facts as the
+// listing found them, kept until the pass that adds them: their names one
+// after another, each ended by a NUL (no file name holds one), and what
+// MatchTypes said of each and its facts, in the same order.
 struct ListedFiles {
     std::string names;
     std::vector<std::uint8_t> tags;
+    std::vector<FileFacts> facts;
 };
 
-// A folder of the scan list with the names in it that match a ticked type.
+// A folder of the scan list with the files in it that match a ticked type.
 struct ScanEntry {
     std::string path;
-    int parent = -1;             // index in the scan list; -1 for the target
     FolderId id;
     std::uint8_t types = 0;      // every tag of `files` together; fixed once collected
     ListedFiles files;
@@ -64,9 +67,10 @@ struct ScanEntry {
 // A folder to list, with everything a worker needs to list it.
 struct FolderJob {
     std::string path;
-    std::size_t nameOffset = 0;  // where the folder's own name starts in `path`
-    FolderId id;                 // what its parent's listing said it is
-    bool crossesDevice = false;  // on another file system than its parent
+    std::size_t relativeOffset = 0;  // where the path below the target starts in `path`
+    std::size_t nameOffset = 0;      // where the folder's own name starts in `path`
+    FolderId id;                     // what its parent's listing said it is
+    bool crossesDevice = false;      // on another file system than its parent
     std::shared_ptr<const FolderHandle> parent;  // the parent, still open, when at hand
 };
 
@@ -75,19 +79,26 @@ struct FolderListing {
     ListedFiles files;
     std::vector<std::pair<std::string, FolderId>> subfolders;  // in listing order
     std::shared_ptr<const FolderHandle> handle;  // kept open for its subfolders, when at hand
-    bool complete = true;  // false: the folder could not be read to its end
 };
 
 // Folders kept open so that their subfolders need not be opened from the top:
 // a deep tree costs one step per level, not one walk from the top per folder.
-// Wide levels fall back to opening by path once this many are held.
+// Wide levels fall back to opening from the target once this many are held.
 constexpr int kMaxHeldFolders = 256;
 
-FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types)
+std::mutex g_hooksMutex;
+ScanHooks g_hooks;
+
+// Lists an open folder and takes the facts of each file of a ticked type
+// while the folder is open. A file gone or turned into something else
+// between the listing and its facts is left out.
+FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types, bool* readable = nullptr)
 {
     std::vector<ListedEntry> listed;
+    const bool ok = ListFolder(handle, listed, &MatchTypes, &types);
+    if (readable)
+        *readable = ok;
     FolderListing out;
-    out.complete = ListFolder(handle, listed, &MatchTypes, &types);
     std::size_t nameBytes = 0, fileCount = 0;
     for (const ListedEntry& e : listed) {
         if (e.kind == EntryKind::RegularFile) {
@@ -97,14 +108,19 @@ FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& ty
     }
     out.files.names.reserve(nameBytes);
     out.files.tags.reserve(fileCount);
+    out.files.facts.reserve(fileCount);
     out.subfolders.reserve(listed.size() - fileCount);
     for (ListedEntry& e : listed) {
-        if (e.kind == EntryKind::RegularFile) {
-            out.files.names.append(e.name.c_str(), e.name.size() + 1);
-            out.files.tags.push_back(e.tag);
-        } else {
+        if (e.kind != EntryKind::RegularFile) {
             out.subfolders.emplace_back(std::move(e.name), e.id);
+            continue;
         }
+        const auto facts = StatRegularFile(handle.Fd(), e.name.c_str());
+        if (!facts)
+            continue;  // gone, or no longer a regular file
+        out.files.names.append(e.name.c_str(), e.name.size() + 1);
+        out.files.tags.push_back(e.tag);
+        out.files.facts.push_back(*facts);
     }
     return out;
 }
@@ -117,14 +133,75 @@ std::uint8_t TypesOf(const ListedFiles& files)
     return types;
 }
 
+// What the workers share with each other, and with nobody else: the pool may
+// outlive the search that stopped it, and everything it reads with it.
+struct WalkContext {
+    TypePatterns types;
+    FolderHandle target;  // open for the whole walk, for folders whose parent is not held
+    ScanHooks hooks;
+    std::atomic<int> held{0};
+};
+
+// Keeps a folder open for its subfolders while few enough are held.
+std::shared_ptr<const FolderHandle> Hold(const std::shared_ptr<WalkContext>& context, FolderHandle handle)
+{
+    if (context->hooks.holdNoFolder || context->held.fetch_add(1) >= kMaxHeldFolders) {
+        if (!context->hooks.holdNoFolder)
+            context->held.fetch_sub(1);
+        return nullptr;
+    }
+    return std::shared_ptr<const FolderHandle>(new FolderHandle(std::move(handle)),
+                                               [context](const FolderHandle* h) {
+                                                   delete h;
+                                                   context->held.fetch_sub(1);
+                                               });
+}
+
+// Runs on a worker: opens and lists one collected folder. The folder is
+// opened from its parent's open descriptor, or from the target, and never
+// through a link: a folder that became a link after its parent was listed is
+// not entered, nor is one that something else has replaced.
+FolderListing ListCollected(const std::shared_ptr<WalkContext>& context, FolderJob& job)
+{
+    const std::string relative = job.path.substr(job.relativeOffset);
+    if (context->hooks.beforeOpening)
+        context->hooks.beforeOpening(relative);
+    FolderHandle handle;
+    if (job.parent && job.parent->IsOpen())
+        handle = OpenSubfolder(*job.parent, job.path.substr(job.nameOffset));
+    else
+        handle = OpenFolderBeneath(context->target, relative);
+    job.parent.reset();  // the parent closes once its last subfolder is open
+    if (!handle.IsOpen() || IdentifyFolder(handle) != job.id)
+        return {};  // gone, or something else stands under its name since it was listed
+    if (job.crossesDevice && IsPseudoFileSystem(handle))
+        return {};
+    FolderListing listing = ListFolderFiles(handle, context->types);
+    if (!listing.subfolders.empty())
+        listing.handle = Hold(context, std::move(handle));
+    return listing;
+}
+
 class Collector final {
 public:
-    Collector(const std::string& target, const TypePatterns& types, Progress& progress, unsigned threads)
-        : target_(target), types_(types), progress_(progress), threads_(threads)
+    Collector(const std::string& target, const TypePatterns& types, Progress& progress, ReadsInFlight reads,
+              std::stop_token stop, std::atomic<bool>* walking)
+        : target_(target), progress_(progress), reads_(reads), stop_(std::move(stop)), walking_(walking),
+          context_(std::make_shared<WalkContext>())
     {
+        context_->types = types;
+        {
+            const std::lock_guard lock(g_hooksMutex);
+            context_->hooks = g_hooks;
+        }
         if (const auto id = IdentifyFolder(OpenFolder(UserTrashFolder())))
             userTrash_ = *id;
+        relativeOffset_ = target_ == "/" ? 1 : target_.size() + 1;
     }
+
+    // Why the target could not be opened or read, or 0.
+    int TargetError() const { return targetError_; }
+    bool Stopped() const { return stopped_; }
 
     // Lists the target and, breadth-first, every folder below it. Returns the
     // scan list with the target stored last.
@@ -133,6 +210,7 @@ public:
     // takes their listings in scan-list order and alone decides which
     // subfolders are new, so the list, the folders left out as reached twice
     // and the progress steps are those of listing one folder after another.
+    // Once stopped, the list ends with the last folder whose listing was taken.
     std::vector<ScanEntry> CollectSubfolders()
     {
         ScanEntry root;
@@ -149,38 +227,46 @@ public:
                     rootDevice_ = id->device;
                     visited_.insert(*id);
                 }
+                bool readable = true;
                 errno = 0;
-                rootListing = ListFolderFiles(rootHandle, types_);
-                if (!rootListing.complete)
+                rootListing = ListFolderFiles(rootHandle, context_->types, &readable);
+                if (!readable)
                     targetError_ = errno != 0 ? errno : EIO;
-                rootListing.handle = Hold(std::move(rootHandle));
+                context_->target = FolderHandle(fcntl(rootHandle.Fd(), F_DUPFD_CLOEXEC, 0));
+                rootListing.handle = Hold(context_, std::move(rootHandle));
             }
         }
-        OrderedWork<FolderJob, FolderListing> work(threads_, 4 * std::size_t{threads_},
-                                                   [this](FolderJob& job) { return ListCollected(job); });
+        OrderedWork<FolderJob, FolderListing> work(
+            reads_, 4 * std::size_t{reads_.most},
+            [context = context_](FolderJob& job) { return ListCollected(context, job); });
+        if (walking_)
+            *walking_ = true;
         root.files = std::move(rootListing.files);
         root.types = TypesOf(root.files);
-        AddSubfolders(work, -1, target_, rootDevice_, rootListing);
+        AddSubfolders(work, target_, rootDevice_, rootListing);
         rootListing = FolderListing();
         const int n = static_cast<int>(list_.size());
         progress_.SetRange(0, n);
-        for (std::size_t i = 0; n > 0 && i < list_.size(); ++i) {
-            FolderListing listing = work.Next();
+        std::size_t i = 0;
+        for (; n > 0 && i < list_.size(); ++i) {
+            std::optional<FolderListing> listing = work.Next(stop_);
+            if (!listing) {
+                stopped_ = true;
+                work.Abandon();
+                break;
+            }
             ScanEntry& entry = list_[i];
-            entry.files = std::move(listing.files);
+            entry.files = std::move(listing->files);
             entry.types = TypesOf(entry.files);
             const std::string path = entry.path;  // list_ grows below
-            AddSubfolders(work, static_cast<int>(i), path, entry.id.device, listing);
+            AddSubfolders(work, path, entry.id.device, *listing);
             progress_.DeltaPos(ClampToInt(list_.size()));
         }
+        list_.resize(i);  // folders not listed yet, once stopped, add nothing
         progress_.SetPos(0);
         list_.push_back(std::move(root));
         return std::move(list_);
     }
-
-    // 0 when the target was opened and listed; else why not. Known once
-    // CollectSubfolders has run.
-    int TargetError() const { return targetError_; }
 
 private:
     static int ClampToInt(std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); }
@@ -209,8 +295,8 @@ private:
 
     // Appends the subfolders of a listed folder that are reached here first,
     // in listing order, and hands each to the workers.
-    void AddSubfolders(OrderedWork<FolderJob, FolderListing>& work, int index, const std::string& path,
-                       dev_t device, const FolderListing& listing)
+    void AddSubfolders(OrderedWork<FolderJob, FolderListing>& work, const std::string& path, dev_t device,
+                       const FolderListing& listing)
     {
         ParentTop parentTop;
         for (const auto& [name, id] : listing.subfolders) {
@@ -220,10 +306,10 @@ private:
                 continue;
             ScanEntry sub;
             sub.path = JoinPath(path, name);
-            sub.parent = index;
             sub.id = id;
             FolderJob job;
             job.path = sub.path;
+            job.relativeOffset = relativeOffset_;
             job.nameOffset = sub.path.size() - name.size();
             job.id = id;
             job.crossesDevice = id.device != device;
@@ -239,14 +325,19 @@ private:
         bool top = false;
     };
 
-    // A trash holds no live copies: the user's own trash, and ".Trash" and
-    // ".Trash-UID" (any user's) at the top of a disk. Decided here, in
-    // breadth-first order, for a subfolder reached for the first time; what
-    // is left out is left out with everything below it.
+    // A trash holds no live copies: the user's own trash, any user's
+    // ".local/share/Trash" in the searched tree, and ".Trash" and ".Trash-UID"
+    // (any user's) at the top of a disk. Decided here, in breadth-first order,
+    // for a subfolder reached for the first time; what is left out is left
+    // out with everything below it.
     bool IsTrash(const std::string& parentPath, const FolderListing& parent, ParentTop& parentTop,
                  const std::string& name, const FolderId& id) const
     {
         if (userTrash_ && id == *userTrash_)
+            return true;
+        constexpr std::string_view kDataFolder = "/.local/share";
+        if (name == "Trash" && parentPath.size() >= kDataFolder.size() &&
+            std::string_view(parentPath).substr(parentPath.size() - kDataFolder.size()) == kDataFolder)
             return true;
         if (!IsTopTrashName(name))
             return false;
@@ -258,90 +349,28 @@ private:
         return parentTop.top;
     }
 
-    // Runs on a worker: opens and lists one collected folder.
-    FolderListing ListCollected(FolderJob& job)
-    {
-        FolderHandle handle;
-        if (job.parent && job.parent->IsOpen())
-            handle = OpenSubfolder(*job.parent, job.path.substr(job.nameOffset));
-        else
-            handle = OpenFolder(job.path, false);
-        job.parent.reset();  // the parent closes once its last subfolder is open
-        if (handle.IsOpen() && IdentifyFolder(handle) != job.id)
-            return {};  // something else stands under its name since it was listed
-        if (!handle.IsOpen() || (job.crossesDevice && IsPseudoFileSystem(handle)))
-            return {};
-        FolderListing listing = ListFolderFiles(handle, types_);
-        if (!listing.subfolders.empty())
-            listing.handle = Hold(std::move(handle));
-        return listing;
-    }
-
-    // Keeps a folder open for its subfolders while few enough are held.
-    std::shared_ptr<const FolderHandle> Hold(FolderHandle handle)
-    {
-        if (held_.fetch_add(1) >= kMaxHeldFolders) {
-            held_.fetch_sub(1);
-            return nullptr;
-        }
-        return std::shared_ptr<const FolderHandle>(new FolderHandle(std::move(handle)), [this](const FolderHandle* h) {
-            delete h;
-            held_.fetch_sub(1);
-        });
-    }
-
     const std::string& target_;
-    const TypePatterns& types_;
-    int targetError_ = 0;
     Progress& progress_;
-    const unsigned threads_;
-    std::atomic<int> held_{0};
+    const ReadsInFlight reads_;
+    const std::stop_token stop_;
+    std::atomic<bool>* const walking_;
+    std::shared_ptr<WalkContext> context_;
+    std::size_t relativeOffset_ = 0;
     std::vector<ScanEntry> list_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
     dev_t rootDevice_ = 0;
     std::optional<FolderId> userTrash_;
+    int targetError_ = 0;
+    bool stopped_ = false;
 };
-
-// One folder of one pass.
-struct PassJob {
-    const ScanEntry* entry = nullptr;
-    int type = 0;
-    bool isTarget = false;
-};
-
-// The files of one folder that one pass adds, in listing order.
-using PassFiles = std::vector<std::pair<std::string, FileFacts>>;
-
-// Runs on a worker: the name and facts of every file of the job's type in its
-// folder, as it is now, in listing order. Reads nothing of a folder without
-// files of that type, whose names the calling thread may already have let go.
-PassFiles FindPassFiles(const PassJob& job)
-{
-    const ScanEntry& entry = *job.entry;
-    const std::uint8_t bit = static_cast<std::uint8_t>(1u << job.type);
-    PassFiles found;
-    if ((entry.types & bit) == 0)
-        return found;
-    // The folder that was listed, not whatever its path leads to now: a link
-    // put in place of it or of a folder above it leads elsewhere.
-    const FolderHandle handle = OpenFolder(entry.path, job.isTarget);
-    if (!handle.IsOpen() || IdentifyFolder(handle) != entry.id)
-        return found;  // gone or replaced since it was listed
-    const char* next = entry.files.names.c_str();
-    for (const std::uint8_t tag : entry.files.tags) {
-        const std::string_view name(next);  // up to its NUL
-        next += name.size() + 1;
-        if ((tag & bit) == 0)
-            continue;
-        const auto facts = StatRegularFile(handle.Fd(), name.data());
-        if (!facts)
-            continue;  // gone, or no longer a regular file
-        found.emplace_back(std::string(name), *facts);
-    }
-    return found;
-}
 
 } // namespace
+
+void SetScanHooks(ScanHooks hooks)
+{
+    const std::lock_guard lock(g_hooksMutex);
+    g_hooks = std::move(hooks);
+}
 
 bool AnyTypeTicked(const SearchOptions& options)
 {
@@ -357,7 +386,8 @@ SearchRefusal CheckSearchOptions(const SearchOptions& options)
     return SearchRefusal::None;
 }
 
-ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress)
+ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress,
+                       std::stop_token stop, std::atomic<bool>* walking)
 {
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
         return ScanOutcome{refusal, 0, {}, 0};
@@ -373,17 +403,16 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     // path shown, checked, logged and handed to the trash names one file. A
     // target that cannot be resolved safely is searched as an empty one.
     errno = 0;
-    const std::optional<std::string> canonical = CanonicalFolderPath(target);
-    const int resolveError = canonical ? 0 : (errno != 0 ? errno : ENOENT);
-    const std::string canonicalTarget = canonical.value_or(std::string());
-    const unsigned threads = ScanThreadCount();
-    Collector collector(canonicalTarget, types, progress, threads);
+    const std::optional<std::string> resolved = CanonicalFolderPath(target);
+    const int resolveError = errno != 0 ? errno : ENOENT;
+    const std::string canonicalTarget = resolved.value_or(std::string());
+    Collector collector(canonicalTarget, types, progress, ScanReadsInFlight(), stop, walking);
     std::vector<ScanEntry> scanList = collector.CollectSubfolders();
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
     table.ClearFileTable();
     // Every listed file of a ticked type, once per type it matches: as many
-    // rows as the passes can add, unless files went away since.
+    // rows as the passes add.
     std::size_t listedRows = 0, listedNameBytes = 0;
     for (const ScanEntry& entry : scanList) {
         const char* next = entry.files.names.c_str();
@@ -396,50 +425,61 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     }
     table.Reserve(listedRows, listedNameBytes);
     progress.SetRange(0, static_cast<int>(std::min<long long>(j * ticked, INT_MAX)));
-    {
-        // Workers look at the files of the folders ahead; the rows are added
-        // here, folder by folder in pass order.
-        const std::size_t window = 64 * std::size_t{threads};
-        OrderedWork<PassJob, PassFiles> work(threads, window, &FindPassFiles);
-        std::vector<int> passTypes;
-        for (int type = 0; type < kTypeCount; ++type) {
-            if (types.ticked[type])
-                passTypes.push_back(type);
-        }
-        // Job k: the pass k / (J + 1), the folder J - k % (J + 1).
-        const std::size_t perPass = static_cast<std::size_t>(j) + 1;
-        const std::size_t jobCount = perPass * passTypes.size();
-        const auto jobAt = [&](std::size_t k) {
-            const long long index = j - static_cast<long long>(k % perPass);
-            return PassJob{&scanList[index], passTypes[k / perPass], index == j};
-        };
-        // Each folder enters the table's folder list once, with its first row.
-        constexpr std::uint32_t kNotInTable = UINT32_MAX;
-        std::vector<std::uint32_t> tableFolder(scanList.size(), kNotInTable);
-        std::size_t added = 0;
-        for (std::size_t next = 0; next < jobCount; ++next) {
-            for (; added < jobCount && added < next + 2 * window; ++added)
-                work.Add(jobAt(added));
-            PassFiles found = work.Next();
-            const int type = passTypes[next / perPass];
-            const auto index = static_cast<std::size_t>(j - static_cast<long long>(next % perPass));
-            ScanEntry& entry = scanList[index];
-            if (!found.empty() && tableFolder[index] == kNotInTable)
-                tableFolder[index] = table.AddFolder(entry.path);
-            for (auto& [name, facts] : found)
-                table.AddFoundFile(tableFolder[index], name, facts);
+    // The passes only put the listed files in order: each type in turn, each
+    // visiting the target first and then the other folders from the last
+    // collected to the first. Each folder enters the table's folder list
+    // once, with its first row.
+    constexpr std::uint32_t kNotInTable = UINT32_MAX;
+    std::vector<std::uint32_t> tableFolder(scanList.size(), kNotInTable);
+    // Stopped while listing, the passes still put what was listed in order;
+    // stopped later, they end where they are.
+    const bool stoppedWhileListing = collector.Stopped();
+    constexpr std::size_t kReturnEvery = std::size_t{16} << 20;
+    std::size_t freedBytes = 0;
+    bool stopped = stoppedWhileListing;
+    for (int type = 0; type < kTypeCount && (stoppedWhileListing || !stopped); ++type) {
+        if (!types.ticked[type])
+            continue;
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << type);
+        for (long long index = j; index >= 0; --index) {
+            if (!stoppedWhileListing && stop.stop_requested()) {
+                stopped = true;
+                break;
+            }
+            ScanEntry& entry = scanList[static_cast<std::size_t>(index)];
+            if ((entry.types & bit) != 0) {
+                const char* next = entry.files.names.c_str();
+                for (std::size_t k = 0; k < entry.files.tags.size(); ++k) {
+                    const std::string_view name(next);  // up to its NUL
+                    next += name.size() + 1;
+                    if ((entry.files.tags[k] & bit) == 0)
+                        continue;
+                    if (tableFolder[index] == kNotInTable)
+                        tableFolder[index] = table.AddFolder(entry.path);
+                    table.AddFoundFile(tableFolder[index], name, entry.files.facts[k]);
+                }
+            }
             // A listing no later pass needs gives its memory back now, while
-            // the table is still growing. No worker reads it again: later
-            // passes skip a folder without files of their type.
-            if ((entry.types >> (type + 1)) == 0)
+            // the table is still growing: to the system, every few MiB, as
+            // the table's room comes from elsewhere.
+            if ((entry.types >> (type + 1)) == 0 && entry.files.names.capacity() > 0) {
+                freedBytes += entry.files.names.capacity() + entry.files.tags.capacity() +
+                              entry.files.facts.capacity() * sizeof(FileFacts);
                 entry.files = ListedFiles();
+                if (freedBytes >= kReturnEvery) {
+                    ReturnFreeMemory();
+                    freedBytes = 0;
+                }
+            }
             progress.DeltaPos(1);
         }
     }
     std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
     progress.SetPos(0);
-    return ScanOutcome{SearchRefusal::None, table.RowCount(), canonicalTarget,
-                       resolveError != 0 ? resolveError : collector.TargetError()};
+    ScanOutcome outcome{SearchRefusal::None, table.RowCount(), canonicalTarget,
+                        resolved ? collector.TargetError() : resolveError};
+    outcome.stopped = stopped;
+    return outcome;
 }
 
 } // namespace snapsift

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <stop_token>
 #include <string>
 
 namespace snapsift {
@@ -41,6 +44,7 @@ struct ScanOutcome {
     // 0 when the target could be opened and listed; else why not (an errno
     // value), and the search found nothing.
     int targetError = 0;
+    bool stopped = false;  // stopped before its end: the rows are those found so far
 };
 
 // Searches `target` and every folder below it for files of the ticked types
@@ -49,11 +53,35 @@ struct ScanOutcome {
 // of breadth-first order. The target is first resolved to its canonical path
 // (no ".", "..", or link in it), from which every row's folder is built. Links
 // are never followed, a folder reached twice is searched once, and kernel file
-// systems and trash folders (the user's own, and ".Trash" and ".Trash-UID" at
-// the top of a disk) are never entered. A folder below the target that
-// cannot be read adds nothing and is not reported. Leaves the progress bar at 0. Shows nothing
-// and may run on any thread: `progress` is called on the calling one.
+// systems and trash folders (the user's own, any ".local/share/Trash" below
+// the target, and ".Trash" and ".Trash-UID" at the top of a disk) are never
+// entered. A folder below the target that cannot be read adds nothing and is
+// not reported.
+// Leaves the progress bar at 0. Shows nothing and may run on any thread:
+// `progress` is called on the calling one.
+//
+// Each folder is listed once, by a pool of threads, and each matching file's
+// facts are taken then: a row describes the file as it was when its folder
+// was listed. Every folder below the target is opened from its parent (or
+// from the target) without following a link, so a folder that has become a
+// link meanwhile is not entered.
+//
+// Once `stop` is requested the search ends soon with the rows of the folders
+// listed so far; a listing still under way is not waited for. `walking`, when
+// given, becomes true once the target itself has been read: from then on the
+// calling thread waits on no disk, and a stop is answered at once.
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
-                       Progress& progress);
+                       Progress& progress, std::stop_token stop = {}, std::atomic<bool>* walking = nullptr);
+
+// For tests: what a search calls on the way. Set before a search starts;
+// each search takes a copy.
+struct ScanHooks {
+    // On a worker thread, right before the folder at `relative` (below the
+    // target, without a leading slash) is opened.
+    std::function<void(const std::string& relative)> beforeOpening;
+    // Keep no folder open for its subfolders: each is opened from the target.
+    bool holdNoFolder = false;
+};
+void SetScanHooks(ScanHooks hooks);
 
 } // namespace snapsift

@@ -3,20 +3,41 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <sys/resource.h>
+#include <sys/time.h>
 
 namespace snapsift {
 
-unsigned ScanThreadCount()
+ReadsInFlight ScanReadsInFlight()
 {
+    constexpr unsigned kMostReads = 32;
     const unsigned byCores = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+    const ReadsInFlight adaptive{byCores, std::max(byCores, kMostReads)};
     const char* text = std::getenv("SNAPSIFT_SCAN_THREADS");
     if (text == nullptr || *text == '\0')
-        return byCores;
+        return adaptive;
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     if (*end != '\0' || value < 1 || value > 64)
-        return byCores;
-    return static_cast<unsigned>(value);
+        return adaptive;
+    return ReadsInFlight{static_cast<unsigned>(value), static_cast<unsigned>(value)};
+}
+
+ThreadUse CurrentThreadUse()
+{
+    rusage use{};
+    if (getrusage(RUSAGE_THREAD, &use) != 0)
+        return {};
+    const auto micros = [](const timeval& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    return ThreadUse{micros(use.ru_utime) + micros(use.ru_stime), use.ru_nvcsw};
+}
+
+bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after)
+{
+    constexpr std::chrono::nanoseconds kLeast = std::chrono::microseconds(500);
+    const std::chrono::nanoseconds processor = after.processor - before.processor;
+    const std::chrono::nanoseconds off = wall - processor;
+    return after.waits > before.waits && off > kLeast && off > processor;
 }
 
 } // namespace snapsift

@@ -1,24 +1,50 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <ctime>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace snapsift {
 
-// How many threads a search lists folders and looks at files with: the
-// SNAPSIFT_SCAN_THREADS environment variable (1 to 64) when set, else one per
-// processor core, at least 2 and at most 8. More threads than cores made a
-// warm search slower (the kernel's locks on the folders' entries are then
-// fought over) and a cold one no faster on the disks measured.
-unsigned ScanThreadCount();
+// How many folders a search reads at once: `usual` while listings come from
+// the cache, up to `most` while they wait on the disk.
+struct ReadsInFlight {
+    unsigned usual = 2;
+    unsigned most = 2;
+};
+
+// One thread per processor core (at least 2, at most 8) while the cache
+// answers: more threads than cores made a warm search slower, as the kernel's
+// locks on the folders' entries are then fought over. Up to 32 while the
+// listings wait on the disk: a disk answers many requests at once about as
+// fast as one. The SNAPSIFT_SCAN_THREADS environment variable (1 to 64) fixes
+// both to its value.
+ReadsInFlight ScanReadsInFlight();
+
+// What the calling thread has used so far: its processor time and how often
+// it gave up the processor to wait for something (the disk, mostly).
+struct ThreadUse {
+    std::chrono::nanoseconds processor{0};
+    long waits = 0;
+};
+ThreadUse CurrentThreadUse();
+
+// Whether an item waited on the disk: its thread gave up the processor to
+// wait during it, and spent more time off the processor than on it, and
+// more than half a millisecond. A thread the scheduler merely set aside on a
+// busy machine did not wait of its own accord.
+bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after);
 
 // Runs `work` on items handed in one by one, on a pool of threads, and hands
 // the results back on the calling thread in the order the items came in.
@@ -26,29 +52,41 @@ unsigned ScanThreadCount();
 // bounds the memory that finished results hold. Items may be added while
 // results are taken: a breadth-first walk adds the subfolders it finds.
 //
+// The pool starts with `reads.usual` threads. Each item that waited on the
+// disk lets one more thread work, up to `reads.most`; each that did not lets
+// one fewer, down to `reads.usual` again.
+//
 // `work` runs on the worker threads only and must not touch what the calling
-// thread changes meanwhile; everything it needs travels in its item.
+// thread changes meanwhile; everything it needs travels in its item or is
+// owned by the function itself, as an abandoned pool outlives its owner.
 template <class Item, class Result>
 class OrderedWork final {
 public:
-    OrderedWork(unsigned threads, std::size_t window, std::function<Result(Item&)> work)
-        : work_(std::move(work)), window_(window < 1 ? 1 : window), threadCount_(threads < 1 ? 1 : threads)
+    OrderedWork(ReadsInFlight reads, std::size_t window, std::function<Result(Item&)> work)
+        : state_(std::make_shared<State>(reads, window, std::move(work)))
     {
-        threads_.reserve(threadCount_);
-        for (unsigned t = 0; t < threadCount_; ++t)
-            threads_.emplace_back([this](std::stop_token stop) { Serve(stop); });
+        const std::lock_guard lock(state_->mutex);
+        for (unsigned t = 0; t < state_->usual; ++t)
+            Spawn(*state_);
     }
 
+    // Joins the threads, unless the pool was abandoned: they then end on
+    // their own once their items are done, and the pool's state with them.
     ~OrderedWork()
     {
-        for (std::jthread& thread : threads_)
-            thread.request_stop();
+        std::vector<std::thread> threads;
         {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
+            const std::lock_guard lock(state_->mutex);
+            state_->stopping = true;
+            threads.swap(state_->threads);
         }
-        workReady_.notify_all();
-        threads_.clear();  // joins
+        state_->workReady.notify_all();
+        for (std::thread& thread : threads) {
+            if (abandoned_)
+                thread.detach();
+            else
+                thread.join();
+        }
     }
 
     OrderedWork(const OrderedWork&) = delete;
@@ -57,96 +95,160 @@ public:
     // Adds the next item.
     void Add(Item item)
     {
+        State& s = *state_;
         bool wake;
         {
-            const std::lock_guard lock(mutex_);
-            pending_.push_back(std::move(item));
-            results_.emplace_back();
-            wake = idleWorkers_ > 0 && MayStart();
+            const std::lock_guard lock(s.mutex);
+            s.pending.push_back(std::move(item));
+            s.results.emplace_back();
+            wake = s.idleWorkers > 0 && s.MayStart();
         }
         if (wake)
-            workReady_.notify_one();
+            s.workReady.notify_one();
     }
 
     // The result of the oldest item whose result has not been taken yet;
-    // waits for it. There must be such an item.
-    Result Next()
+    // waits for it, unless `stop` is requested first: then it is empty. There
+    // must be such an item.
+    std::optional<Result> Next(const std::stop_token& stop = {})
     {
-        std::unique_lock lock(mutex_);
-        if (!results_.front().has_value()) {
-            consumerWaiting_ = true;
-            resultReady_.wait(lock, [this] { return results_.front().has_value(); });
-            consumerWaiting_ = false;
+        State& s = *state_;
+        std::unique_lock lock(s.mutex);
+        if (!s.results.front().has_value()) {
+            s.consumerWaiting = true;
+            s.resultReady.wait(lock, stop, [&s] { return s.results.front().has_value(); });
+            s.consumerWaiting = false;
+            if (!s.results.front().has_value())
+                return std::nullopt;
         }
-        Result result = std::move(*results_.front());
-        results_.pop_front();
-        ++taken_;
+        Result result = std::move(*s.results.front());
+        s.results.pop_front();
+        ++s.taken;
         // The window moved on by one: an idle worker may start one more.
-        const bool wake = idleWorkers_ > 0 && MayStart();
+        const bool wake = s.idleWorkers > 0 && s.MayStart();
         lock.unlock();
         if (wake)
-            workReady_.notify_one();
+            s.workReady.notify_one();
         return result;
     }
 
+    // The most threads that were let work at once so far.
+    unsigned MostAllowed() const
+    {
+        const std::lock_guard lock(state_->mutex);
+        return state_->mostAllowed;
+    }
+
+    // Lets the pool end without waiting for the items in its threads' hands:
+    // a listing stuck on a slow disk must not hold up the one who stopped it.
+    void Abandon() { abandoned_ = true; }
+
 private:
-    // Under the lock: whether an added item may start within the window.
-    bool MayStart() const { return !pending_.empty() && started_ < taken_ + window_; }
+    struct State : std::enable_shared_from_this<State> {
+        State(ReadsInFlight reads, std::size_t windowSize, std::function<Result(Item&)> f)
+            : work(std::move(f)), window(windowSize < 1 ? 1 : windowSize), usual(std::max(reads.usual, 1u)),
+              most(std::max(reads.most, std::max(reads.usual, 1u))), limit(usual)
+        {
+            threads.reserve(most);
+        }
+        // Under the lock: whether an added item may start within the window.
+        bool MayStart() const { return !pending.empty() && started < taken + window; }
+        bool MayWork() const { return MayStart() && working < limit; }
+
+        std::function<Result(Item&)> work;
+        const std::size_t window;
+        const unsigned usual;
+        const unsigned most;
+        mutable std::mutex mutex;
+        std::condition_variable workReady;
+        std::condition_variable_any resultReady;
+        std::deque<Item> pending;                  // added, not yet started
+        std::deque<std::optional<Result>> results;  // one per item not yet taken, oldest first
+        std::size_t started = 0;                   // items handed to a worker so far
+        std::size_t taken = 0;                     // results taken so far
+        unsigned limit;                            // threads that may work at once now
+        unsigned mostAllowed = limit;              // the highest limit so far
+        unsigned working = 0;                      // threads working on a share
+        unsigned idleWorkers = 0;                  // workers waiting for an item to start
+        bool consumerWaiting = false;              // Next() waits for the oldest result
+        bool stopping = false;
+        std::vector<std::thread> threads;
+    };
+
+    // Under the lock.
+    static void Spawn(State& s)
+    {
+        s.threads.emplace_back([state = s.shared_from_this()] { Serve(*state); });
+    }
 
     // Each worker takes a share of the items that may start and hands back
     // their results together, so the lock is taken, and a sleeping thread
     // woken, once per share rather than once per item: on a warm cache an
     // item is a few system calls, no more than the hand-over would cost.
-    void Serve(const std::stop_token& stop)
+    // While items wait on the disk, a share is one item, so that as many
+    // reads are in flight as threads work.
+    static void Serve(State& s)
     {
         constexpr std::size_t kMostPerShare = 16;
         std::vector<std::pair<std::size_t, Item>> share;
         std::vector<Result> done;
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(s.mutex);
         for (;;) {
-            if (!stopping_ && !MayStart()) {
-                ++idleWorkers_;
-                workReady_.wait(lock, [this] { return stopping_ || MayStart(); });
-                --idleWorkers_;
+            if (!s.stopping && !s.MayWork()) {
+                ++s.idleWorkers;
+                s.workReady.wait(lock, [&s] { return s.stopping || s.MayWork(); });
+                --s.idleWorkers;
             }
-            if (stopping_ || stop.stop_requested())
+            if (s.stopping)
                 return;
-            const std::size_t room = std::min(pending_.size(), taken_ + window_ - started_);
-            const std::size_t count = std::clamp<std::size_t>(room / (2 * std::size_t{threadCount_}), 1, kMostPerShare);
+            const std::size_t room = std::min(s.pending.size(), s.taken + s.window - s.started);
+            const std::size_t count =
+                s.limit > s.usual ? 1 : std::clamp<std::size_t>(room / (2 * std::size_t{s.limit}), 1, kMostPerShare);
             for (std::size_t k = 0; k < count; ++k) {
-                share.emplace_back(started_++, std::move(pending_.front()));
-                pending_.pop_front();
+                share.emplace_back(s.started++, std::move(s.pending.front()));
+                s.pending.pop_front();
             }
+            ++s.working;
             lock.unlock();
-            for (auto& [index, item] : share)
-                done.push_back(work_(item));
+            unsigned fast = 0;
+            for (auto& [index, item] : share) {
+                const auto wallStart = std::chrono::steady_clock::now();
+                const ThreadUse before = CurrentThreadUse();
+                done.push_back(s.work(item));
+                if (!WaitedOnDisk(std::chrono::steady_clock::now() - wallStart, before, CurrentThreadUse())) {
+                    ++fast;
+                    continue;
+                }
+                // At once, not after the share: the rest of it may wait too.
+                lock.lock();
+                if (!s.stopping && s.limit < s.most) {
+                    s.mostAllowed = std::max(s.mostAllowed, ++s.limit);
+                    if (s.idleWorkers > 0)
+                        s.workReady.notify_one();
+                    else if (s.threads.size() < s.limit && s.MayStart())
+                        Spawn(s);
+                }
+                lock.unlock();
+            }
             lock.lock();
+            --s.working;
+            s.limit = std::max(s.usual, s.limit - std::min(s.limit, fast));
             bool oldestReady = false;
             for (std::size_t k = 0; k < share.size(); ++k) {
-                results_[share[k].first - taken_] = std::move(done[k]);
-                oldestReady = oldestReady || share[k].first == taken_;
+                s.results[share[k].first - s.taken] = std::move(done[k]);
+                oldestReady = oldestReady || share[k].first == s.taken;
             }
             share.clear();
             done.clear();
-            if (oldestReady && consumerWaiting_)
-                resultReady_.notify_one();
+            if (oldestReady && s.consumerWaiting)
+                s.resultReady.notify_one();
+            if (s.idleWorkers > 0 && s.MayWork())
+                s.workReady.notify_one();
         }
     }
 
-    std::function<Result(Item&)> work_;
-    const std::size_t window_;
-    const unsigned threadCount_;
-    std::mutex mutex_;
-    std::condition_variable workReady_;
-    std::condition_variable resultReady_;
-    std::deque<Item> pending_;                  // added, not yet started
-    std::deque<std::optional<Result>> results_;  // one per item not yet taken, oldest first
-    std::size_t started_ = 0;                   // items handed to a worker so far
-    std::size_t taken_ = 0;                     // results taken so far
-    unsigned idleWorkers_ = 0;                  // workers waiting for an item to start
-    bool consumerWaiting_ = false;              // Next() waits for the oldest result
-    bool stopping_ = false;
-    std::vector<std::jthread> threads_;         // last: joined before the rest goes
+    std::shared_ptr<State> state_;
+    bool abandoned_ = false;
 };
 
 } // namespace snapsift

@@ -17,6 +17,9 @@ const char* const kNeedOtherExtensionText =
     "その他拡張子に文字列を指定してください。\n"
     "\u3000\u3000\u3000\u3000例\uff1a png, jpeg, txt, html 等";
 const char* const kNeedFileTypeText = "検索したいファイル形式を選択してください";
+const char* const kSearchStoppedText =
+    "検索を中止しました。\n"
+    "一覧は中止までに見つかったファイルだけで、すべてではありません。";
 
 const char* const kNothingSelectedText = "削除アイテムが選択されていません";
 const char* const kOverflowNoteText = "等の選択されたファイル(他は DeleteLog.log 参照)\n";

@@ -29,6 +29,8 @@ std::string TargetRefusalText(TargetRefusal refusal);
 std::string SearchRefusalText(SearchRefusal refusal);
 // The extension box holds more than `limit` bytes.
 std::string ExtensionTooLongText(int limit);
+// Esc stopped the search: the list holds what was found until then.
+extern const char* const kSearchStoppedText;
 
 // The deletion.
 extern const char* const kNothingSelectedText;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
 
@@ -41,6 +42,36 @@ BusyWindow::BusyWindow(QWidget* window, std::function<void()> onEscape)
     QCoreApplication::instance()->installEventFilter(this);
 }
 
+void BusyWindow::TakeRequests(QWidget* quit, std::function<void(Request)> handler)
+{
+    quit_ = quit;
+    handler_ = std::move(handler);
+}
+
+bool BusyWindow::IsQuitButtonPressed(QObject* watched, QEvent* event) const
+{
+    if (quit_ == nullptr || watched != quit_ || !quit_->isEnabled())
+        return false;
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        return mouse->button() == Qt::LeftButton && quit_->rect().contains(mouse->position().toPoint());
+    }
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        return key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter;
+    }
+    return false;
+}
+
+void BusyWindow::Quit()
+{
+    // The handler closes the window, which sends a close event of its own:
+    // that one goes through.
+    quitting_ = true;
+    const auto handler = handler_;
+    handler(Request::Quit);
+}
+
 BusyWindow::~BusyWindow()
 {
     // Input that waited for the command, in Qt's queues or the window
@@ -51,6 +82,13 @@ BusyWindow::~BusyWindow()
 
 bool BusyWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (handler_ && !quitting_ && event->type() == QEvent::Close &&
+        (watched == window_ || (window_->windowHandle() != nullptr && watched == window_->windowHandle()))) {
+        // The close box: the window closes once the search is let go.
+        event->ignore();
+        Quit();
+        return true;
+    }
     if (!IsUserInput(event->type()))
         return false;
     bool ours = false;
@@ -60,8 +98,17 @@ bool BusyWindow::eventFilter(QObject* watched, QEvent* event)
         ours = static_cast<QWindow*>(watched) == window_->windowHandle();
     if (!ours)
         return false;
-    if (onEscape_ && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+    if (handler_) {
+        if (IsQuitButtonPressed(watched, event)) {
+            Quit();
+        } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+                   static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+            handler_(Request::StopSearch);
+        }
+    } else if (onEscape_ && event->type() == QEvent::KeyPress &&
+               static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         onEscape_();
+    }
     // An accepted override keeps a key from reaching the window's shortcuts.
     if (event->type() == QEvent::ShortcutOverride)
         event->accept();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <optional>
 #include <thread>
 
 namespace snapsift {
@@ -98,30 +99,88 @@ void ProgressRelay::ShowOn(QProgressBar* bar)
     bar->setValue(static_cast<int>(position));
 }
 
-void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput)
-{
+struct BesideWindow::Shared {
+    std::function<void(Progress&, std::stop_token)> work;
     ProgressRelay relay;
+    std::stop_source stop;
     std::mutex mutex;
     std::condition_variable ended;
     bool done = false;
-    std::jthread worker([&] {
-        work(relay);
-        const std::lock_guard lock(mutex);
-        done = true;
-        ended.notify_one();
+    bool abandoned = false;
+};
+
+BesideWindow::BesideWindow(std::function<void(Progress&, std::stop_token)> work, bool takeInput)
+    : shared_(std::make_shared<Shared>()), takeInput_(takeInput)
+{
+    shared_->work = std::move(work);
+    thread_ = std::thread([shared = shared_] {
+        shared->work(shared->relay, shared->stop.get_token());
+        const std::lock_guard lock(shared->mutex);
+        shared->done = true;
+        shared->ended.notify_all();
     });
+}
+
+BesideWindow::~BesideWindow()
+{
+    if (ended_)
+        thread_.join();
+    else
+        thread_.detach();  // stuck on a slow disk, perhaps: it ends on its own
+}
+
+void BesideWindow::Stop()
+{
+    shared_->stop.request_stop();
+}
+
+void BesideWindow::Abandon()
+{
+    const std::lock_guard lock(shared_->mutex);
+    shared_->abandoned = true;
+    shared_->ended.notify_all();
+}
+
+bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop)
+{
+    // How long a stopped work that waits on something outside (a slow disk)
+    // may take to let go before it is left to end alone; what it found by
+    // then is lost with it.
+    constexpr auto kStopGrace = std::chrono::milliseconds(60);
+    std::optional<std::chrono::steady_clock::time_point> stoppedAt;
     for (;;) {
-        relay.ShowOn(bar);
-        QCoreApplication::processEvents(takeInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-        std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::milliseconds(kRepaintMilliseconds / 2), [&] { return done; }))
+        shared_->relay.ShowOn(bar);
+        QCoreApplication::processEvents(takeInput_ ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+        if (!stoppedAt && shared_->stop.stop_requested())
+            stoppedAt = std::chrono::steady_clock::now();
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->ended.wait_for(lock, std::chrono::milliseconds(kRepaintMilliseconds / 2),
+                                    [this] { return shared_->done || shared_->abandoned; }))
+            break;
+        if (stoppedAt && !answersStop.load() && std::chrono::steady_clock::now() - *stoppedAt > kStopGrace)
+            shared_->abandoned = true;
+        if (shared_->abandoned)
             break;
     }
-    worker.join();
+    {
+        const std::lock_guard lock(shared_->mutex);
+        ended_ = shared_->done;
+    }
+    if (!ended_)
+        return false;
     // The bar's last state, and whatever else waits to be painted, is shown
     // before the caller goes on.
-    relay.ShowOn(bar);
+    shared_->relay.ShowOn(bar);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    return true;
+}
+
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput)
+{
+    // Never stopped, so never left to end alone: `work` may use what lives here.
+    BesideWindow beside([&work](Progress& progress, std::stop_token) { work(progress); }, takeInput);
+    const std::atomic<bool> answersStop{true};
+    beside.Wait(bar, answersStop);
 }
 
 } // namespace snapsift

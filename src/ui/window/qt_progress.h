@@ -4,8 +4,12 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <stop_token>
+#include <thread>
 
 class QProgressBar;
 
@@ -49,6 +53,39 @@ private:
     long long upper_ = 100;
     long long position_ = 0;
     bool rangeChanged_ = false;
+};
+
+// Work that runs on a thread of its own, driving a progress relay, while the
+// window's thread only paints the window and shows the progress on its bar.
+// Input reaches the window meanwhile, for a BusyWindow to throw away or to
+// turn into a stop. Whatever the work touches must be its own (held by its
+// function): a stopped work that does not end soon is left to end alone.
+class BesideWindow final {
+public:
+    // Without `takeInput`, user input waits in the queues meanwhile.
+    explicit BesideWindow(std::function<void(Progress&, std::stop_token)> work, bool takeInput = true);
+    // Joins the thread if the work has ended, else lets it end on its own.
+    ~BesideWindow();
+    BesideWindow(const BesideWindow&) = delete;
+    BesideWindow& operator=(const BesideWindow&) = delete;
+
+    // Paints the window and shows the progress on `bar` until the work has
+    // ended (true), or until it was abandoned (false): it was stopped while
+    // `answersStop` was false and that did not change within a moment, or
+    // Abandon() was called. `answersStop` says when the work answers a stop
+    // at once, waiting on nothing outside.
+    bool Wait(QProgressBar* bar, const std::atomic<bool>& answersStop);
+    // Asks the work to end soon.
+    void Stop();
+    // Makes Wait return at once, without the work's end.
+    void Abandon();
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+    std::thread thread_;
+    bool takeInput_;
+    bool ended_ = false;
 };
 
 // Runs `work` on a thread of its own, driving `progress`, while this thread

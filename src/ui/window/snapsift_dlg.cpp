@@ -20,6 +20,9 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace snapsift {
 
 
@@ -202,6 +205,12 @@ void CSnapsiftDlg::OnVersion()
 QTreeWidgetItem* CSnapsiftDlg::TreeItemOfNode(int node) const
 {
     return node >= 0 && node < static_cast<int>(treeItems_.size()) ? treeItems_[node] : nullptr;
+}
+
+void EndProgram(int status)
+{
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 } // namespace snapsift

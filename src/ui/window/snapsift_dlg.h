@@ -28,6 +28,7 @@ class QTreeWidgetItem;
 
 namespace snapsift {
 
+class BusyWindow;
 class DialogUnits;
 class DuplicateComboBox;
 class Messenger;
@@ -134,7 +135,9 @@ private:
     void ShowProtection(const std::vector<int>& nodes);
     std::string NodeFolder(int node) const;
     void AddTreeEntries(QMenu& menu, QPoint globalPos);
-    void RunSearch(const std::string& target, const SearchOptions& options);
+    // `busy`, when given, takes Esc (stop the search) and the quit button and
+    // close box (end the program) while the search runs.
+    void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
     // A message box with the search's caption and icon.
@@ -190,5 +193,9 @@ public:
     QProgressBar* m_progress = nullptr;
 };
 
+// Ends the process once the window has closed: what it holds (the rows, the
+// previews' threads, a search left running on a slow disk) goes with the
+// process at once, neither freed piece by piece nor waited for.
+[[noreturn]] void EndProgram(int status);
 
 } // namespace snapsift

@@ -20,6 +20,9 @@
 #include "ui/window_texts.h"
 
 #include <QItemSelection>
+
+#include <atomic>
+#include <memory>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -92,7 +95,7 @@ void CSnapsiftDlg::PushSelection()
 
 void CSnapsiftDlg::OnSearch()
 {
-    const BusyWindow busy(this);
+    BusyWindow busy(this);
     QTreeWidgetItem* item = m_folderTree->selectedItems().value(0);
     const int node = item ? item->data(0, Qt::UserRole).toInt() : -1;
     const TargetChoice target = m_targets.OnSearch(node);
@@ -105,10 +108,10 @@ void CSnapsiftDlg::OnSearch()
     // An extension that is too long has been refused with its own message.
     if (!UpdateData(true))
         return;
-    RunSearch(target.path, m_options);
+    RunSearch(target.path, m_options, &busy);
 }
 
-void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options)
+void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy)
 {
     searchTarget_.clear();
     searchedFolder_.clear();
@@ -117,21 +120,57 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
         return;
     }
     // The search, including putting the rows in name order, runs beside the
-    // window into a view of its own; this thread meanwhile only paints and
-    // advances the bar. The window shows nothing of the view until the
-    // search has ended and it has taken the view over.
-    ResultView found;
-    ScanOutcome outcome;
-    RunBesideWindow(m_progress, [&](Progress& progress) {
-        outcome = ScanFolder(target, options, found.table, progress);
-        found.FillResultView();
+    // window into a view of its own; this thread meanwhile only paints,
+    // advances the bar and hears Esc, the quit button and the close box. The
+    // window shows nothing of the view until the search has ended and it has
+    // taken the view over. A search left to end alone owns all it touches.
+    struct Search {
+        ResultView found;
+        std::string target;
+        SearchOptions options;
+        ScanOutcome outcome;
+        std::atomic<bool> walking{false};  // past the target: a stop is answered at once
+    };
+    const auto search = std::make_shared<Search>();
+    search->target = target;
+    search->options = options;
+    BesideWindow beside([search](Progress& progress, std::stop_token stop) {
+        search->outcome =
+            ScanFolder(search->target, search->options, search->found.table, progress, stop, &search->walking);
+        search->found.FillResultView();
     });
-    m_view = std::move(found);
+    bool quit = false;
+    if (busy) {
+        busy->TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
+            beside.Stop();
+            if (request == BusyWindow::Request::Quit) {
+                quit = true;
+                beside.Abandon();
+                done(QDialog::Rejected);  // the program ends as soon as this command returns
+            }
+        });
+    }
+    const bool ended = beside.Wait(m_progress, search->walking);
+    if (busy) {
+        // 終了 or the close box pressed as the search ended still ends the program.
+        busy->TakeRequests(m_quitButton, [this](BusyWindow::Request request) {
+            if (request == BusyWindow::Request::Quit)
+                done(QDialog::Rejected);
+        });
+    }
+    if (quit)
+        return;  // nothing more is shown: the program ends
+    if (ended)
+        m_view = std::move(search->found);
+    // else: stopped on a disk that did not let go; the list stays empty
     ReturnFreeMemory();  // what the walk's threads held, before the window needs more
     MirrorResults();
     searchTarget_ = target;
-    searchedFolder_ = std::move(outcome.canonicalTarget);
+    if (ended)
+        searchedFolder_ = std::move(search->outcome.canonicalTarget);
     searchOptions_ = options;
+    if (!ended || search->outcome.stopped)
+        ShowInformation(kSearchStoppedText);
 }
 
 void CSnapsiftDlg::ShowInformation(const std::string& text)
