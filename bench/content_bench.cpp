@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The content check of automatic selection, measured:
 //   content_bench --make DIR    writes 64 pairs of 8 MiB copies (1 GiB) under DIR
 //   content_bench --check DIR   one check of those pairs with a fresh checker

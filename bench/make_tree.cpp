@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds a synthetic picture collection for the benchmark: a folder tree of a
 // given size and depth holding small (sparse) files of the four searched
 // types and of other types, with a share of repeated names. The same seed

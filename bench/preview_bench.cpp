@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times picture previews in the window: a 24-megapixel JPEG (two copies of
 // one name) and a few small ones, warm page cache. Measures, for the first
 // tooltip with a cold thumbnail cache, how long it took against decoding the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Measures Snapsift on synthetic picture trees and prints a markdown table:
 # report mode against find with a cold cache (run as root: the page cache is
 # dropped before each run of either) and a warm one, the duplicate and

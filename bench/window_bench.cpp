@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the window's own handlers on a bench tree, without a display
 // (QT_QPA_PLATFORM=offscreen) or under a virtual one: search and fill, the
 // automatic selection over every row, and the deletion of N selected files to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes to the mount table parser and the drive list built
 // from it. Neither may crash, hang or read out of bounds, and every drive
 // offered must satisfy the list's own rules.

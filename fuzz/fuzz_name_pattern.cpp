@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary name/pattern pairs to the pattern matcher and checks it
 // against a plain recursive matcher on short inputs.
 #include "scan/name_pattern.h"

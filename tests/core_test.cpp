@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file table, the texts made of its facts, the name order and the name patterns.
 
 #include "platform/name_order.h"

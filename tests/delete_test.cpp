@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delete command end to end: real folders searched by the real scan, a
 // real trash under a temporary XDG_DATA_HOME, and the deletion log on disk.
 #include "delete/delete_selected.h"

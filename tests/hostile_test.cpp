@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile trees through the core and the report mode: the search completes,
 // the rows are right, automatic selection follows its rule, and a deletion
 // moves only what was confirmed and still matches its row, whatever happens

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hostile_trees.h"
 
 #include "ui/window_texts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Hostile folder trees and the harness around them, shared by the core and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile trees through the window, offscreen: the buttons search, select and
 // delete as in the core, and every button does what it should in every state.
 #include "delete/delete_selected.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build into a fresh prefix, checks what lands where, and starts
 # the installed program once. Run with -DBUILD_DIR=... -DPREFIX=... -P.
 foreach(var BUILD_DIR PREFIX)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Licence lines: every source file that git tracks starts with
 # "SPDX-License-Identifier: MIT" in its language's comment, after a #! line
 # where there is one.

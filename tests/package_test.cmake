@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Builds the Debian package from the build folder and checks what Debian's
 # tools check: the licence in the machine-readable format, the changelog and
 # the manual page compressed where Debian keeps them, a Maintainer with an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line, and the real program searching without a window.
 
 #include "app/report_mode.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The result view, the duplicate-name combo box and the automatic selection.
 
 #include "review/content_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shortcuts that keep big searches fast give the same answers as the
 // plain rules: automatic selection, the list order, the date text and the
 // type patterns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The folder scan on real temporary trees.
 
 #include "scan/file_table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The drives offered in the target tree (mount table, kinds, skip rules) and
 // the tree itself: building, expanding and the search command.
 #include "platform/mounts.h"

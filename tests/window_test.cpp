@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window, the About box and the Qt message box, run with the real
 // widgets on the offscreen platform. The desktop folder, the trash and the
 // deletion log live in a temporary tree made before anything reads them.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang and runs each for a bounded time.
 # Usage: bash tools/fuzz.sh [seconds per target, default 60]
 set -euo pipefail

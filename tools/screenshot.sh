@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the screenshot of the main window with found files that software
 # centres show: data/screenshots/main-window.png. Starts the built program on
 # a virtual display (Xvfb) with a home of its own, which holds a small picture

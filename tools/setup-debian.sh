@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what Snapsift needs to build, run and test on Debian 12.
 # Runs apt-get as root (through sudo when not root); installs only what is missing.
 set -euo pipefail

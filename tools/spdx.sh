@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Puts the licence line "SPDX-License-Identifier: MIT" at the top of every
 # source file that git tracks: C++ sources and headers (// comment), CMake
 # files and shell scripts (# comment). A script's #! line stays first and the

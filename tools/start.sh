@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets everything up, builds Snapsift into build-start/ and starts its window.
 # build-start/ is this script's own: a build/ made by tools/test.sh or by hand,
 # with whatever CMake generator, is left alone.

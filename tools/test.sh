@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets everything up, then builds and runs every test twice: once under
 # AddressSanitizer and UndefinedBehaviorSanitizer and once in the normal
 # build, which comes last so that ctest's count closes the output. Between

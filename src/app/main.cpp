@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/report_mode.h"
 #include "app/restore_mode.h"
 #include "version.h"

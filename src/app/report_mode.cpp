@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/report_mode.h"
 
 #include "platform/progress.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/restore_mode.h"
 
 #include "delete/restore_last.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/snapsift_app.h"
 
 #include "ui/app_resources.h"

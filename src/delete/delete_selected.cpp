@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "delete/delete_selected.h"
 
 #include "delete/deletion_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "delete/deletion_log.h"
 
 #include "platform/local_time.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "delete/restore_last.h"
 
 #include "platform/file_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/desktop.h"
 
 #include <glib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/name_order.h"
 
 #include <algorithm>

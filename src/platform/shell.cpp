@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/shell.h"
 
 #include <gio/gio.h>

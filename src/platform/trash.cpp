@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/trash.h"
 
 #include "platform/local_time.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/trash_folders.h"
 
 #include "platform/file_system.h"

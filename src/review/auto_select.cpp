@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/progress.h"
 #include "review/result_view.h"
 

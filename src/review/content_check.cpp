@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "review/content_check.h"
 
 #include "platform/progress.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "review/duplicate_combo.h"
 
 #include "platform/name_order.h"

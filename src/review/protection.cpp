@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "review/protection.h"
 
 #include "platform/file_system.h"

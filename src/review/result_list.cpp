@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "review/result_list.h"
 
 #include "platform/name_order.h"

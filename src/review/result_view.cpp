@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "review/result_view.h"
 
 #include <numeric>

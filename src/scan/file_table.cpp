@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/file_table.h"
 
 #include <cassert>

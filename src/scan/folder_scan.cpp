@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/folder_scan.h"
 
 #include "platform/file_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/name_pattern.h"
 
 namespace snapsift {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scan/parallel_walk.h"
 
 #include <algorithm>

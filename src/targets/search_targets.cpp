@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "targets/search_targets.h"
 
 #include "platform/file_system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/delete_conversation.h"
 
 #include "review/protection.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/fact_texts.h"
 
 #include "platform/local_time.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The texts made of the facts the core returns: file sizes and dates, the

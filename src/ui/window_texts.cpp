@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window_texts.h"
 
 #include "delete/delete_selected.h"

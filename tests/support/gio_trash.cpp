@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/gio_trash.h"
 
 #include <gio/gio.h>

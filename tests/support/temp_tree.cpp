@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/temp_tree.h"
 
 #include "platform/file_system.h"

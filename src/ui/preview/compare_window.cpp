@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/preview/compare_window.h"
 
 #include "review/content_check.h"

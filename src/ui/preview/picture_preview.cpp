@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/preview/picture_preview.h"
 
 #include "ui/preview/preview_helper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/preview/preview_helper.h"
 
 #include "ui/preview/thumbnail_cache.h"

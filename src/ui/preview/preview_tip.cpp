@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/preview/preview_tip.h"
 
 #include "ui/preview/picture_preview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/preview/result_previews.h"
 
 #include "review/result_view.h"

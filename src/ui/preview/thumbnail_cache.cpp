@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/preview/thumbnail_cache.h"
 
 #include "platform/trash_folders.h"

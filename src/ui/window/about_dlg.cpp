@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/about_dlg.h"
 
 #include "ui/app_resources.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/busy_window.h"
 
 #include <QCoreApplication>

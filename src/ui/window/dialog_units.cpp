@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/dialog_units.h"
 
 #include <QFontInfo>

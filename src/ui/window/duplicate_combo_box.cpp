@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/duplicate_combo_box.h"
 
 #include "review/duplicate_combo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/help_page.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/qt_messenger.h"
 
 #include "ui/display_text.h"

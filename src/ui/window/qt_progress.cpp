@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/qt_progress.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/result_model.h"
 
 #include "review/result_view.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/snapsift_dlg.h"
 
 #include "platform/desktop.h"

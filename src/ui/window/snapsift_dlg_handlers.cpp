@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's command handlers: each hands its work to the core and then
 // mirrors what changed into the controls.
 #include "ui/window/snapsift_dlg.h"

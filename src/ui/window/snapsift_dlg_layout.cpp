@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window's construction: its controls, where they stand, and which
 // handler each one runs. The handlers themselves are in snapsift_dlg_handlers.cpp.
 #include "ui/window/snapsift_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Protected folders in the window: the tree's menu entry, the lock on the
 // tree's nodes, and the list of folders kept between runs.
 #include "ui/window/snapsift_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Undoing the last deletion from the window: confirm, put the files back,
 // show what is below the search target again and say what stayed in the trash.
 #include "ui/window/snapsift_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/window/window_geometry.h"
 
 #include <QGuiApplication>
