@@ -322,6 +322,8 @@ int main(int argc, char** argv)
         }
         window.m_resultList->selectionModel()->select(pick, QItemSelectionModel::ClearAndSelect);
         const int before = table.RowCount();
+        // What automatic selection said (copies whose contents differ) is not the deletion's.
+        messenger.shown.clear();
         watch.Start();
         const auto deleteStart = Clock::now();
         window.OnDeleteSelected();
