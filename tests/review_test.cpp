@@ -702,6 +702,41 @@ TEST_F(ReviewTest, SparseCopiesAreComparedByTheirDataAndHoles)
     }
 }
 
+// Many copies of one name and size with different bytes: each file's ends are
+// read once, not every pair compared, and the one true copy is still found.
+TEST_F(ReviewTest, ManyDifferentCopiesCostOneReadOfTheirEnds)
+{
+    testing::TempDir tmp;
+    constexpr int kOthers = 20;
+    std::string oldest;
+    std::vector<std::string> paths;
+    for (int i = 0; i <= kOthers + 1; ++i) {
+        std::string bytes = Bytes(kBig, 'A');
+        if (i > 0 && i <= kOthers)
+            bytes[100 + static_cast<std::size_t>(i)] ^= 0x5a;
+        const std::string folder = "f" + std::to_string(i);
+        paths.push_back(tmp.WriteFile(folder + "/x.bmp", bytes));
+        // The first is the oldest, the last the newest: both hold the common bytes.
+        testing::AddFoundFile(view.table, {"x.bmp", tmp / folder, kBig, kT1 + i, StatRegularFile(paths.back())->identity});
+    }
+    view.FillResultView();
+    ContentChecker checker;
+    testing::RecordingProgress progress;
+    const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+    EXPECT_EQ(SelectedPaths(view), (std::set<std::string>{paths.front()}));
+    EXPECT_EQ(outcome.differing, kOthers);
+    EXPECT_LT(checker.BytesRead(), 3 * kBig * paths.size());
+    // The side-by-side window's answer for two copies with different ends.
+    int first = -1, other = -1;
+    for (int row = 0; row < view.table.RowCount(); ++row) {
+        if (view.table.Path(row) == paths.front())
+            first = row;
+        if (view.table.Path(row) == paths[1])
+            other = row;
+    }
+    EXPECT_EQ(checker.KnownEqual(view.table, first, other), std::optional<bool>(false));
+}
+
 TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
 {
     testing::TempDir tmp;

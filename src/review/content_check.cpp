@@ -16,6 +16,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <thread>
 #include <tuple>
 
@@ -25,6 +28,9 @@ namespace {
 constexpr std::size_t kEndBytes = 64 * 1024;       // compared first, at each end
 constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
 constexpr unsigned kMaxThreads = 4;
+// Groups up to this size compare each copy with one of each content met
+// before it; larger ones first sort their copies by the digest of their ends.
+constexpr std::size_t kPairwiseAtMost = 8;
 
 // A time as one number, only ever compared for equality: it wraps for
 // times beyond the year 2262 rather than overflow.
@@ -173,12 +179,71 @@ private:
             groupCounted += add;
             counted_ += add;
         };
+        std::vector<std::size_t> all(group.rows.size());
+        for (std::size_t i = 0; i < all.size(); ++i)
+            all[i] = i;
+        if (all.size() <= kPairwiseAtMost) {
+            CompareWithin(group, all, a, b, count);
+        } else {
+            // Copies whose first and last 64 KiB differ cannot hold the same
+            // bytes: a group of many different files costs one read of each
+            // file's ends, and only copies with equal ends are compared whole.
+            std::unordered_map<std::size_t, std::vector<std::size_t>> byEnds;
+            for (std::size_t i = 0; i < all.size() && !checker_.StopRequested(); ++i) {
+                if (const auto digest = EndsDigest(group.rows[i], a, count))
+                    byEnds[*digest].push_back(i);
+                else
+                    group.answers[i] = CopyGroup::kUnreadable;
+            }
+            for (const auto& [digest, members] : byEnds) {
+                if (members.size() > 1)
+                    CompareWithin(group, members, a, b, count);
+            }
+        }
+        count(groupBytes);
+    }
+
+    // The digest of the first and last 64 KiB of the file of `row`, or
+    // nothing when it cannot be read as the search found it.
+    template <typename Count>
+    std::optional<std::size_t> EndsDigest(int row, std::vector<char>& buffer, Count& count)
+    {
+        const OpenCopy copy(table_, row);
+        if (!copy.IsOpen())
+            return std::nullopt;
+        if (const auto known = checker_.RememberedEnds(copy.State()))
+            return known;
+        const std::uint64_t size = copy.State().size;
+        const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(kEndBytes, size));
+        const std::uint64_t tailStart = std::max<std::uint64_t>(head, size > kEndBytes ? size - kEndBytes : 0);
+        const auto tail = static_cast<std::size_t>(size - tailStart);
+        if (!ReadExactly(copy.Fd(), buffer.data(), head, 0) ||
+            !ReadExactly(copy.Fd(), buffer.data() + head, tail, tailStart))
+            return std::nullopt;
+        checker_.bytesRead_ += head + tail;
+        count(head + tail);
+        if (checker_.afterRead)
+            checker_.afterRead(head + tail);
+        const std::size_t digest = std::hash<std::string_view>()(std::string_view(buffer.data(), head + tail));
+        if (copy.Unchanged())
+            checker_.RememberEnds(copy.State(), digest);
+        return digest;
+    }
+
+    // Among the copies `members` of `group` (newest first), every copy is
+    // compared with one copy of each content met before it.
+    template <typename Count>
+    void CompareWithin(CopyGroup& group, const std::vector<std::size_t>& members, std::vector<char>& a,
+                       std::vector<char>& b, Count& count)
+    {
         struct Content {
             std::unique_ptr<OpenCopy> first;
             std::int64_t time = 0;
         };
         std::vector<Content> contents;
-        for (std::size_t i = 0; i < group.rows.size() && !checker_.StopRequested(); ++i) {
+        for (std::size_t i : members) {
+            if (checker_.StopRequested())
+                return;
             const int row = group.rows[i];
             auto copy = std::make_unique<OpenCopy>(table_, row);
             if (!copy->IsOpen()) {
@@ -198,7 +263,6 @@ private:
             if (!matched)
                 contents.push_back({std::move(copy), time});
         }
-        count(groupBytes);
     }
 
     template <typename Count>
@@ -317,7 +381,26 @@ std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, in
         return std::nullopt;
     if (x.State().identity == y.State().identity)
         return true;
+    const auto xEnds = RememberedEnds(x.State());
+    const auto yEnds = RememberedEnds(y.State());
+    if (xEnds && yEnds && *xEnds != *yEnds)
+        return false;
     return Remembered(x.State(), y.State());
+}
+
+std::optional<std::size_t> ContentChecker::RememberedEnds(const FileState& file) const
+{
+    const std::lock_guard lock(mutex_);
+    const auto it = ends_.find(file.identity);
+    if (it == ends_.end() || !(it->second.state == file))
+        return std::nullopt;
+    return it->second.digest;
+}
+
+void ContentChecker::RememberEnds(const FileState& file, std::size_t digest)
+{
+    const std::lock_guard lock(mutex_);
+    ends_[file.identity] = {file, digest};
 }
 
 std::optional<bool> ContentChecker::Remembered(const FileState& a, const FileState& b) const

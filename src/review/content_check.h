@@ -87,15 +87,29 @@ private:
         FileState a, b;
         bool equal = false;
     };
+    struct IdentityHash {
+        std::size_t operator()(const FileIdentity& id) const
+        {
+            return std::hash<std::uint64_t>()(id.inode * 1000003u ^ id.device);
+        }
+    };
+    // A digest of a file's first and last 64 KiB, while the file stays as it was.
+    struct Ends {
+        FileState state;
+        std::size_t digest = 0;
+    };
     class Run;
 
     std::optional<bool> Remembered(const FileState& a, const FileState& b) const;
     void Remember(const FileState& a, const FileState& b, bool equal);
+    std::optional<std::size_t> RememberedEnds(const FileState& file) const;
+    void RememberEnds(const FileState& file, std::size_t digest);
 
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> bytesRead_{0};
     mutable std::mutex mutex_;
     std::unordered_map<PairKey, Answer, PairHash> answers_;
+    std::unordered_map<FileIdentity, Ends, IdentityHash> ends_;
 };
 
 } // namespace snapsift
