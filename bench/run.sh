@@ -400,7 +400,7 @@ measure_ends() {
           fi ;;
       esac
       if [ -z "$a" ]; then
-        echo "window_bench --end $kind failed on $tree (a search shorter than 300 ms?)" >&2
+        echo "window_bench --end $kind failed on $tree (a search shorter than 100 ms?)" >&2
       fi
     done
   done

@@ -9,7 +9,7 @@
 //   window_bench --tree DIR --work DIR --end escape|quit|close-idle [--after-ms N]
 //
 // With --end it times how a search or the window ends instead: Esc pressed N
-// ms into the search (default 300) until the stopped search's message shows
+// ms into the search (default 100) until the stopped search's message shows
 // (escape_to_stopped_ms); 終了 pressed N ms into the search (quit_pressed_at,
 // a CLOCK_REALTIME time, printed at once: the caller times the process's
 // end); the close box of the idle window after a whole search
@@ -202,7 +202,7 @@ int main(int argc, char** argv)
     if (snapsift::IsPreviewHelperCall(argc, argv))
         return snapsift::RunPreviewHelper();
     std::string tree, work, other = "png", mark, end;
-    int deleteCount = 1000, afterMs = 300;
+    int deleteCount = 1000, afterMs = 100;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--tree") tree = argv[i + 1];

@@ -154,7 +154,8 @@ public:
 
     void Work()
     {
-        std::vector<char> a(kChunkBytes), b(kChunkBytes);
+        // Room for both ends at first; a whole comparison makes it a chunk.
+        std::vector<char> a(2 * kEndBytes), b(2 * kEndBytes);
         for (;;) {
             const std::size_t i = next_.fetch_add(1);
             if (i >= groups_.size() || checker_.StopRequested())
@@ -289,6 +290,10 @@ private:
         auto part = [&](std::uint64_t offset, std::size_t length) -> std::optional<bool> {
             if (checker_.StopRequested())
                 return std::nullopt;
+            if (a.size() < length) {
+                a.resize(length);
+                b.resize(length);
+            }
             if (!ReadExactly(x.Fd(), a.data(), length, offset) || !ReadExactly(y.Fd(), b.data(), length, offset))
                 return std::nullopt;
             checker_.bytesRead_ += 2 * length;
