@@ -1524,16 +1524,22 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
     QTest::mousePress(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
     QTest::mouseRelease(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
     EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
+    PreviewTip& tip = dlg->Previews().Tip();
     for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
-        bool menuSeen = false;
-        WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen](QWidget* popup) {
+        // A preview showing when the menu opens goes away: it would cover the entries.
+        HoverRow(*dlg, RowOfPath(*dlg, newScan));
+        EXPECT_TRUE(tip.isVisible());
+        bool menuSeen = false, tipShown = true;
+        WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen, &tipShown, &tip](QWidget* popup) {
             auto* menu = qobject_cast<QMenu*>(popup);
             menuSeen = menu && menu->actions().value(0)->text() == Q(kCompareMenuText);
+            tipShown = tip.isVisible();
             popup->close();
         });
         dlg->m_resultList->setFocus(Qt::OtherFocusReason);
         QTest::keyClick(dlg->m_resultList, key, modifiers);
         EXPECT_TRUE(menuSeen) << key;
+        EXPECT_FALSE(tipShown) << key;
     }
     EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
 

@@ -107,6 +107,7 @@ void ResultPreviews::AddListEntries(QMenu& menu, QPoint globalPos, bool byKeyboa
     const int row = RowAt(globalPos, byKeyboard);
     if (row == -2)
         return;  // not on the list
+    tip_->Dismiss();  // the menu opens where the picture would cover it
     QAction* compare = menu.addAction(QString::fromUtf8(kCompareMenuText));
     compare->setEnabled(row >= 0 && row < view_.list.GetItemCount());
     connect(compare, &QAction::triggered, this, [this, row] { OpenCompareWindow(row); });
