@@ -708,13 +708,13 @@ TEST_F(ReviewTest, ManyDifferentCopiesCostOneReadOfTheirEnds)
 {
     testing::TempDir tmp;
     constexpr int kOthers = 20;
-    std::string oldest;
     std::vector<std::string> paths;
     for (int i = 0; i <= kOthers + 1; ++i) {
         std::string bytes = Bytes(kBig, 'A');
         if (i > 0 && i <= kOthers)
             bytes[100 + static_cast<std::size_t>(i)] ^= 0x5a;
-        const std::string folder = "f" + std::to_string(i);
+        std::string folder = "f";  // appended: GCC 12's Release build warns falsely on "…" + string&&
+        folder += std::to_string(i);
         paths.push_back(tmp.WriteFile(folder + "/x.bmp", bytes));
         // The first is the oldest, the last the newest: both hold the common bytes.
         testing::AddFoundFile(view.table, {"x.bmp", tmp / folder, kBig, kT1 + i, StatRegularFile(paths.back())->identity});

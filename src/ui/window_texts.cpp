@@ -163,11 +163,17 @@ std::string LogFailureText(LogOutcome outcome)
 
 std::string LogNotWrittenText(const DeleteOutcome& outcome)
 {
-    std::string text = kLogWriteFailedText;
-    text += "\n" + std::string(kDeletionLogName) + ": " + LogFailureText(outcome.log);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "…" + string&&.
     const std::string fallback = FallbackDeletionLogPath();
-    text += "\n" + (fallback.empty() ? std::string("~/.local/state/snapsift/DeleteLog.log") : fallback) + ": " +
-            LogFailureText(outcome.fallbackLog);
+    std::string text = kLogWriteFailedText;
+    text += '\n';
+    text += kDeletionLogName;
+    text += ": ";
+    text += LogFailureText(outcome.log);
+    text += '\n';
+    text += fallback.empty() ? std::string("~/.local/state/snapsift/DeleteLog.log") : fallback;
+    text += ": ";
+    text += LogFailureText(outcome.fallbackLog);
     return text;
 }
 
