@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "delete/deletion_log.h"
 
+#include "platform/file_system.h"
 #include "platform/local_time.h"
 
 #include <glib.h>
@@ -29,23 +30,6 @@ void AppendLine(std::string& out, const std::string& line)
             out.push_back(c);
     }
     out += "\r\n";
-}
-
-bool WriteAll(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // A write beyond the file-size limit raises SIGXFSZ, which ends the process by

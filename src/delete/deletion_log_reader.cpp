@@ -2,6 +2,7 @@
 #include "delete/deletion_log_reader.h"
 
 #include "delete/deletion_log.h"
+#include "platform/file_system.h"
 #include "platform/local_time.h"
 
 #include <cerrno>
@@ -17,23 +18,6 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 constexpr std::uint64_t kBlockLimit = std::uint64_t{1} << 30;  // far beyond any real deletion
-
-bool ReadAt(int fd, char* into, std::size_t size, std::uint64_t offset)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = pread(fd, into + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;  // shorter than it said
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Where the last line that is exactly the block heading starts in the file
 // `fd` of `size` bytes, looking back one chunk at a time.

@@ -118,4 +118,13 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // enters (proc, sysfs, devtmpfs and the like).
 bool IsPseudoFileSystem(const FolderHandle& folder);
 
+// Writes all `size` bytes to `fd`, going on after interruptions and short
+// writes; false when the system refuses or writes nothing.
+bool WriteAll(int fd, const void* data, std::size_t size);
+inline bool WriteAll(int fd, std::string_view data) { return WriteAll(fd, data.data(), data.size()); }
+
+// Reads exactly `size` bytes at `offset` of `fd`; false on an error, or on
+// a file shorter than that (errno EIO).
+bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset);
+
 } // namespace snapsift

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/trash.h"
 
+#include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/shell.h"
 
@@ -35,20 +36,6 @@ std::string NumberedName(const std::string& base, unsigned n)
     if (dot == std::string::npos)
         return base + "." + std::to_string(n);
     return base.substr(0, dot) + "." + std::to_string(n) + base.substr(dot);
-}
-
-bool WriteAll(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Makes the folder `name` in `parent` (mode 0700) unless it is there, and

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "review/content_check.h"
 
+#include "platform/file_system.h"
 #include "platform/progress.h"
 #include "scan/file_table.h"
 
@@ -118,22 +119,6 @@ std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t
     return std::max(next, offset);
 }
 
-// Reads exactly `length` bytes at `offset`; false on an error or a short file.
-bool ReadExactly(int fd, char* buffer, std::size_t length, std::uint64_t offset)
-{
-    while (length > 0) {
-        const ssize_t got = pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        buffer += got;
-        length -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
-}
-
 } // namespace
 
 // One call of Check: the groups, the threads that take them one by one, and
@@ -218,8 +203,8 @@ private:
         const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(kEndBytes, size));
         const std::uint64_t tailStart = std::max<std::uint64_t>(head, size > kEndBytes ? size - kEndBytes : 0);
         const auto tail = static_cast<std::size_t>(size - tailStart);
-        if (!ReadExactly(copy.Fd(), buffer.data(), head, 0) ||
-            !ReadExactly(copy.Fd(), buffer.data() + head, tail, tailStart))
+        if (!ReadAt(copy.Fd(), buffer.data(), head, 0) ||
+            !ReadAt(copy.Fd(), buffer.data() + head, tail, tailStart))
             return std::nullopt;
         checker_.bytesRead_ += head + tail;
         count(head + tail);
@@ -294,7 +279,7 @@ private:
                 a.resize(length);
                 b.resize(length);
             }
-            if (!ReadExactly(x.Fd(), a.data(), length, offset) || !ReadExactly(y.Fd(), b.data(), length, offset))
+            if (!ReadAt(x.Fd(), a.data(), length, offset) || !ReadAt(y.Fd(), b.data(), length, offset))
                 return std::nullopt;
             checker_.bytesRead_ += 2 * length;
             count(2 * length);

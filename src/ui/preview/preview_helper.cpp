@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/preview/preview_helper.h"
 
+#include "platform/file_system.h"
 #include "ui/preview/thumbnail_cache.h"
 
 #include <QBuffer>
@@ -36,21 +37,6 @@ bool ReadAll(int fd, void* data, std::size_t size)
             return false;
         at += got;
         size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const void* data, std::size_t size)
-{
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, at, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        at += wrote;
-        size -= static_cast<std::size_t>(wrote);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/preview/thumbnail_cache.h"
 
+#include "platform/file_system.h"
 #include "platform/trash_folders.h"
 
 #include <QBuffer>
@@ -92,20 +93,6 @@ bool MakeFolder(const std::string& path)
     return false;
 }
 
-bool WriteAll(int fd, const QByteArray& bytes)
-{
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        done += wrote;
-    }
-    return true;
-}
-
 // Writes `bytes` as `folder`/`name` under a temporary name first, so that a
 // reader sees the whole file or none. The file has no name at all until it
 // is whole, where the file system allows: a helper killed while writing (the
@@ -117,7 +104,7 @@ bool WriteAtomically(const std::string& folder, const std::string& name, const Q
     if (fd >= 0) {
         const std::string temp = folder + "/." + name + '.' + std::to_string(::getpid());
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        const bool linked = WriteAll(fd, bytes) && ::fchmod(fd, 0600) == 0 &&
+        const bool linked = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, 0600) == 0 &&
                             ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
         ::close(fd);
         if (linked) {
@@ -131,7 +118,7 @@ bool WriteAtomically(const std::string& folder, const std::string& name, const Q
     fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
     if (fd < 0)
         return false;
-    const bool written = WriteAll(fd, bytes) && ::fchmod(fd, 0600) == 0;
+    const bool written = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, 0600) == 0;
     const bool closed = ::close(fd) == 0;
     if (written && closed && ::rename(temp.c_str(), target.c_str()) == 0)
         return true;
