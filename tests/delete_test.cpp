@@ -730,6 +730,7 @@ struct LogFault {
     // `undo` to run afterwards.
     std::string (*arrange)(const std::string& log, std::vector<std::function<void()>>& undo, std::string& skip);
 };
+void PrintTo(const LogFault& c, std::ostream* out) { *out << c.name; }
 
 const LogFault kLogFaults[] = {
     {"Locked", "他のプログラムが使用中でした",
@@ -887,6 +888,7 @@ struct RestoreScene {
     // Checks what the scene needs beyond the entries, after both undos.
     void (*after)(RestoreBench& bench) = nullptr;
 };
+void PrintTo(const RestoreScene& c, std::ostream* out) { *out << c.name; }
 
 class RestoreBench {
 public:

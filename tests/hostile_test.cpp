@@ -232,6 +232,7 @@ struct ListingChange {
     std::vector<std::string> rows;  // what the search must find
     bool asUser = false;            // change and search as a user that permissions bind
 };
+void PrintTo(const ListingChange& c, std::ostream* out) { *out << c.name; }
 
 void Replace(const std::string& folder, const std::string& link)
 {
@@ -433,6 +434,7 @@ struct DeletionFault {
     const char* reason = nullptr;  // what the user is told after each path that stays
     bool fallback = false;  // the block goes to the fallback log, and one message says so
 };
+void PrintTo(const DeletionFault& c, std::ostream* out) { *out << c.name; }
 
 std::string FallbackLog()
 {

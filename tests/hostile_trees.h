@@ -104,6 +104,7 @@ struct HostileCase {
     const char* name;
     void (*build)(HostileTree& tree);
 };
+inline void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
 
 // Links, bind mounts, special files, odd names, long paths, deep and wide
 // trees, a sparse file, unreadable folders and far-off times.

@@ -119,6 +119,7 @@ struct DuplicateCase {
     Strings names;       // in table order
     Strings duplicates;  // offered, in combo order
 };
+void PrintTo(const DuplicateCase& c, std::ostream* out) { *out << c.label; }
 
 class DuplicateNames : public ReviewTest, public ::testing::WithParamInterface<DuplicateCase> {};
 
@@ -387,6 +388,7 @@ struct AutoCase {
     std::set<int> selected;  // table rows
     const char* zone = nullptr;  // the time zone the list shows its dates in, when not the usual one
 };
+void PrintTo(const AutoCase& c, std::ostream* out) { *out << c.label; }
 
 class AutoSelect : public ReviewTest, public ::testing::WithParamInterface<AutoCase> {
 protected:
@@ -515,6 +517,7 @@ struct VerifyCase {
     Twist twist = Twist::None;
     int unreadable = 0;
 };
+void PrintTo(const VerifyCase& c, std::ostream* out) { *out << c.label; }
 
 std::string Bytes(std::uint64_t size, char variant)
 {

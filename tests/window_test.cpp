@@ -1949,6 +1949,7 @@ struct SearchRequest {
     void (*post)(CSnapsiftDlg& dlg);
     bool endsProgram;  // else: the search stops and the window stays
 };
+void PrintTo(const SearchRequest& c, std::ostream* out) { *out << c.name; }
 
 const SearchRequest kSearchRequests[] = {
     {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
