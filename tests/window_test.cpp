@@ -2159,9 +2159,16 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
 
     // The 確認 box and the undo question: every line as written, none broken
     // inside, the name with its mark.
+    // A path wider than any box breaks at its slashes, however long the
+    // temporary folder's own path is.
+    std::string wide = folder.Path();
+    for (int part = 0; part < 6; ++part)
+        wide += "/" + std::string(60, static_cast<char>('a' + part));
+    wide += "/IMG_0001.JPG";
     QtMessenger boxes(dlg.get());
     for (const std::string& text :
-         {DeleteConfirmationText({big, lf}), RestoreQuestionText(3), std::string(kNeedOtherExtensionText),
+         {DeleteConfirmationText({big, lf}), DeleteConfirmationText({wide}), RestoreQuestionText(3),
+          std::string(kNeedOtherExtensionText),
           NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}}})}) {
         QStringList lines;
         int labelWidth = 0;

@@ -30,21 +30,36 @@ int WidestText(const QWidget* owner)
     return std::max(200, boxWidth - 120);
 }
 
-// Each line of `text` that is wider than `widest` broken after its last 、 or
-// 。 that keeps the part before within `widest`; a line without one stays
-// as it is.
-QString BreakAtPunctuation(const QString& text, const QFontMetrics& metrics, int widest)
+// Where a line wider than `widest` breaks: after its last 、 or 。 that keeps
+// the part before within `widest`; failing that (a long path), after its last
+// "/" that does; failing that, after the last character that fits. Zero when
+// not even one character fits.
+qsizetype BreakPoint(const QString& line, const QFontMetrics& metrics, int widest)
+{
+    qsizetype punctuation = -1, slash = -1, fits = 0;
+    for (qsizetype i = 0; i + 1 < line.size(); ++i) {
+        if (metrics.horizontalAdvance(line.left(i + 1)) > widest)
+            break;
+        fits = i + 1;
+        if (line[i] == QChar(0x3001) || line[i] == QChar(0x3002))
+            punctuation = i + 1;
+        else if (line[i] == QLatin1Char('/') && i > 0)
+            slash = i + 1;
+    }
+    if (punctuation > 0)
+        return punctuation;
+    return slash > 0 ? slash : fits;
+}
+
+// Each line of `text` that is wider than `widest` broken where BreakPoint
+// says, so that every line fits.
+QString BreakLongLines(const QString& text, const QFontMetrics& metrics, int widest)
 {
     QStringList lines;
     for (QString rest : text.split(QLatin1Char('\n'))) {
         while (metrics.horizontalAdvance(rest) > widest) {
-            qsizetype cut = -1;
-            for (qsizetype i = 0; i + 1 < rest.size(); ++i) {
-                if ((rest[i] == QChar(0x3001) || rest[i] == QChar(0x3002)) &&
-                    metrics.horizontalAdvance(rest.left(i + 1)) <= widest)
-                    cut = i + 1;
-            }
-            if (cut < 0)
+            const qsizetype cut = BreakPoint(rest, metrics, widest);
+            if (cut <= 0)
                 break;
             lines << rest.left(cut);
             rest = rest.mid(cut);
@@ -61,11 +76,12 @@ MessageAnswer QtMessenger::Show(const MessageRequest& request)
     QMessageBox box(owner_);
     box.setWindowTitle(DisplayText(request.caption));
     box.setTextFormat(Qt::PlainText);
-    // Lines break only where the text says so: the box is as wide as its
-    // longest line where the screen allows, and longer lines break at 、 and 。.
+    // Lines break where the text says so: the box is as wide as its longest
+    // line where the screen allows; longer lines break at 、 and 。, a path
+    // at a "/".
     const QFontMetrics metrics(box.font());
     const int widest = WidestText(owner_);
-    const QString text = BreakAtPunctuation(DisplayText(request.text), metrics, widest);
+    const QString text = BreakLongLines(DisplayText(request.text), metrics, widest);
     box.setText(text);
     int longest = 0;
     for (const QString& line : text.split(QLatin1Char('\n')))
