@@ -7,9 +7,11 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bash tools/setup-debian.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSNAPSIFT_FUZZ=ON -DSNAPSIFT_SANITIZE=ON -DSNAPSIFT_BUILD_GUI=OFF -DSNAPSIFT_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_mountinfo fuzz_name_pattern
-for target in mountinfo name_pattern; do
+  -DSNAPSIFT_FUZZ=ON -DSNAPSIFT_SANITIZE=ON -DSNAPSIFT_BUILD_GUI=OFF -DSNAPSIFT_BUILD_TESTS=OFF \
+  -DSNAPSIFT_BUILD_BENCH=OFF >/dev/null
+targets=(mountinfo name_pattern deletion_log)
+cmake --build build-fuzz --target "${targets[@]/#/fuzz_}"
+for target in "${targets[@]}"; do
   work=$(mktemp -d)
   cp fuzz/corpus/$target/* "$work"/
   echo "== fuzz_$target for ${seconds}s"

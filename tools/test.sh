@@ -4,7 +4,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer and once in the normal
 # build, which comes last so that ctest's count closes the output. Between
 # them a build without the window runs the tests of the threaded folder walk
-# under ThreadSanitizer (a few minutes).
+# under ThreadSanitizer (a few minutes), and every fuzz target runs for 20 s.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup-debian.sh
@@ -23,6 +23,10 @@ echo "== folder walk under ThreadSanitizer"
 TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 \
   build-tsan/bin/test_hostile --gtest_filter='HostileChanges.*:Trees/HostileTreeTest.*:Changes/*'
 TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 build-tsan/bin/test_scan --gtest_filter='OrderedWorkTest.*'
+
+# Every libFuzzer target for a short fixed time under the sanitizers; a
+# finding ends the run.
+bash tools/fuzz.sh 20
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
