@@ -8,18 +8,9 @@
 #include <sys/stat.h>
 
 #include <string_view>
-#include <unordered_map>
 
 namespace snapsift {
 namespace {
-
-// `path` is `folder` or lies below it, as text.
-bool IsAtOrBelow(std::string_view path, std::string_view folder)
-{
-    if (folder == "/")
-        return !path.empty() && path[0] == '/';
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
 
 // The path with a trailing slash removed (but "/" kept).
 std::string Trimmed(std::string path)
@@ -27,6 +18,24 @@ std::string Trimmed(std::string path)
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path;
+}
+
+// The folder above `path` ("/" above "/x"); empty above "/" and for a
+// path without a slash.
+std::string_view Parent(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || path == "/")
+        return {};
+    return slash == 0 ? std::string_view("/") : path.substr(0, slash);
+}
+
+// A place as one text: device and path, for a set of places.
+std::string PlaceKey(const FilePlace& device, std::string_view path)
+{
+    std::string key = std::to_string(device.major) + ":" + std::to_string(device.minor) + ":";
+    key += path;
+    return key;
 }
 
 } // namespace
@@ -72,32 +81,78 @@ bool ProtectedFolders::IsProtected(const std::string& path) const
     return Find(path) >= 0;
 }
 
+void ProtectedFolders::AddKept(const std::string& path, const std::string& written)
+{
+    Folder folder;
+    folder.path = Trimmed(path);
+    folder.written = written;
+    for (const Folder& f : folders_) {
+        if (f.path == folder.path && f.written == folder.written)
+            return;
+    }
+    folders_.push_back(std::move(folder));
+}
+
+bool ProtectedFolders::NamesProtected(const std::string& path) const
+{
+    const std::string wanted = Trimmed(path);
+    for (const Folder& f : folders_) {
+        if (f.path == wanted)
+            return true;
+    }
+    return false;
+}
+
 bool ProtectedFolders::Covers(const std::string& folderPath) const
 {
     if (folders_.empty())
         return false;
     const std::string given = Trimmed(folderPath);
+    ProtectionRule rule(*this, ReadMountTable());
+    if (rule.Covers(given))
+        return true;
     const auto canonical = CanonicalFolderPath(given);
-    for (const Folder& f : folders_) {
-        if (IsAtOrBelow(given, f.path) || (canonical && IsAtOrBelow(*canonical, f.path)))
+    return canonical && rule.Covers(*canonical);
+}
+
+ProtectionRule::ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts)
+    : mounts_(std::move(mounts))
+{
+    for (const ProtectedFolders::Folder& f : folders.Folders()) {
+        if (f.path.empty() || f.path[0] != '/')
+            continue;
+        paths_.insert(f.path);
+        if (const auto place = mounts_.PlaceOf(f.path))
+            places_.insert(PlaceKey(*place, place->path));
+    }
+}
+
+bool ProtectionRule::Covers(const std::string& folderPath)
+{
+    if (paths_.empty())
+        return false;
+    auto [it, added] = decided_.try_emplace(folderPath, false);
+    if (added)
+        it->second = Decide(Trimmed(folderPath));
+    return it->second;
+}
+
+bool ProtectionRule::Decide(const std::string& folderPath) const
+{
+    // The path as seen, and each folder above it.
+    for (std::string_view up = folderPath; !up.empty(); up = Parent(up)) {
+        if (paths_.count(std::string(up)))
             return true;
     }
-    // The same folder reached another way (a bind mount, a path that could
-    // not be resolved): look at the identity of every folder on the way up.
-    std::string up = canonical ? *canonical : given;
-    for (;;) {
-        struct stat st {};
-        if (stat(up.c_str(), &st) == 0) {
-            for (const Folder& f : folders_) {
-                if (f.identified && f.device == st.st_dev && f.inode == st.st_ino)
-                    return true;
-            }
-        }
-        const std::size_t slash = up.rfind('/');
-        if (slash == std::string::npos || up == "/")
-            return false;
-        up = slash == 0 ? std::string("/") : up.substr(0, slash);
+    // Its place in its own file system, and each folder above that.
+    const auto place = mounts_.PlaceOf(folderPath);
+    if (!place || places_.empty())
+        return false;
+    for (std::string_view up = place->path; !up.empty(); up = Parent(up)) {
+        if (places_.count(PlaceKey(*place, up)))
+            return true;
     }
+    return false;
 }
 
 std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<int>& rows,
@@ -106,13 +161,9 @@ std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<i
     std::vector<int> under;
     if (folders.Empty())
         return under;
-    std::unordered_map<std::string, bool> byFolder;
+    ProtectionRule rule(folders, ReadMountTable());
     for (int row : rows) {
-        const std::string& folder = table.Folder(row);
-        auto [it, added] = byFolder.try_emplace(folder, false);
-        if (added)
-            it->second = folders.Covers(folder);
-        if (it->second)
+        if (rule.Covers(table.Folder(row)))
             under.push_back(row);
     }
     return under;

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/mounts.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace snapsift {
@@ -13,8 +17,10 @@ class FileTable;
 class ResultView;
 
 // Folders whose files are never chosen for deletion, nor deleted. A folder
-// is known by its canonical path and by its device and inode, so that a
-// link, a bind mount or a ".." that leads into it still finds it protected.
+// is known by its canonical path, by its device and inode, and by its place
+// in its own file system, so that a link, a bind mount (either way round),
+// a second mount of its device or a ".." that leads into it still finds it
+// protected.
 class ProtectedFolders final {
 public:
     struct Folder {
@@ -22,16 +28,27 @@ public:
         bool identified = false;
         dev_t device = 0;
         ino_t inode = 0;
+        // Non-empty when the folder was kept as written because its written
+        // form could not be read as a path; `path` then holds the best reading.
+        std::string written;
     };
 
     // Protects the folder at `path`. False when it is not an existing folder
     // (it is then protected by its path alone, for when it comes back).
     bool Add(const std::string& path);
+    // Protects a folder by a path kept earlier in its canonical form, without
+    // looking at the disk. `written`: see Folder.
+    void AddKept(const std::string& path, const std::string& written = {});
     // Ends the protection of the folder at `path`, found by path or identity.
     void Remove(const std::string& path);
     // True when the folder at `path` is itself protected.
     bool IsProtected(const std::string& path) const;
+    // True when `path` names a protected folder by its text alone (as given
+    // or canonical), without looking at the disk.
+    bool NamesProtected(const std::string& path) const;
     // True when the folder at `folderPath`, or one above it, is protected.
+    // Resolves the path first; ProtectionRule decides canonical paths
+    // without touching the disk.
     bool Covers(const std::string& folderPath) const;
 
     bool Empty() const { return folders_.empty(); }
@@ -40,6 +57,26 @@ public:
 private:
     int Find(const std::string& path) const;
     std::vector<Folder> folders_;
+};
+
+// The one rule of protection, folder by folder: a folder is covered when its
+// path as seen lies at or below a protected folder's path, or when its place
+// in its own file system lies at or below a protected folder's place. The
+// places come from the mount table given; nothing else is read, and each
+// folder is decided once per rule.
+class ProtectionRule final {
+public:
+    ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts);
+    // `folderPath`: absolute and canonical, as the scan's folder paths are.
+    bool Covers(const std::string& folderPath);
+    bool Empty() const { return paths_.empty(); }
+
+private:
+    bool Decide(const std::string& folderPath) const;
+    MountLocator mounts_;
+    std::unordered_set<std::string> paths_;   // the protected folders' paths
+    std::unordered_set<std::string> places_;  // their places, as PlaceKey gives them
+    std::unordered_map<std::string, bool> decided_;
 };
 
 // Of the table rows `rows`, those whose files lie under a protected folder,
