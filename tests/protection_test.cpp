@@ -169,6 +169,7 @@ struct Scene {
     std::string skip;
     std::vector<std::string> mounts;
     std::string loop;
+    bool freeGoes = true;  // the free copy can go to a trash there
     TempDir outside;
 
     explicit Scene(const std::string& sceneName) : name(sceneName), target(SetUpIsolatedHome().desktop + "/" + name)
@@ -256,6 +257,47 @@ void DeviceMountedTwice(Scene& s)
     s.Finish();
 }
 
+// A btrfs subvolume mounted on its own at TARGET (subvol=@pics) and the whole
+// file system at OUTSIDE/top, with OUTSIDE/top/@pics/keep protected. Files in
+// a subvolume have a device number of their own, not the mount's.
+void BtrfsSubvolumeMountedAlone(Scene& s)
+{
+    const std::string image = s.outside / "btrfs.img";
+    if (std::system(("truncate -s 160M " + image + " && mkfs.btrfs -q -f " + image + " >/dev/null 2>&1").c_str()) != 0) {
+        s.skip = "mkfs.btrfs failed: no btrfs image can be made here";
+        return;
+    }
+    s.loop = CommandOutput("losetup -f --show " + image + " 2>/dev/null");
+    if (s.loop.empty()) {
+        s.skip = "no loop device could be set up";
+        return;
+    }
+    const std::string top = s.outside.MakeFolder("top");
+    if (mount(s.loop.c_str(), top.c_str(), "btrfs", 0, nullptr) != 0) {
+        s.skip = "mounting btrfs refused";
+        return;
+    }
+    s.mounts.push_back(top);
+    if (std::system(("btrfs -q subvolume create " + top + "/@pics >/dev/null").c_str()) != 0) {
+        s.skip = "btrfs subvolume create failed";
+        return;
+    }
+    s.protectedFolder = top + "/@pics/keep";
+    MakeFileAt(top, "@pics/keep/a.jpg", 7);
+    Require(mkdir(s.target.c_str(), 0755) == 0, "mkdir");
+    if (mount(s.loop.c_str(), s.target.c_str(), "btrfs", 0, "subvol=@pics") != 0) {
+        s.skip = "mounting a btrfs subvolume refused";
+        return;
+    }
+    s.mounts.push_back(s.target);
+    s.kept = s.target + "/keep/a.jpg";
+    s.free = s.target + "/free/a.jpg";
+    // GIO takes a subvolume mounted alone for a system mount (it matches
+    // mounts by device number), so the trash refuses it; not this test's point.
+    s.freeGoes = false;
+    s.Finish();
+}
+
 struct SceneCase {
     const char* name;
     Builder build;
@@ -265,6 +307,7 @@ const SceneCase kScenes[] = {
     {"protected_above_the_source", ProtectedAboveTheSource},
     {"subfolder_bound_elsewhere", SubfolderBoundElsewhere},
     {"device_mounted_twice", DeviceMountedTwice},
+    {"btrfs_subvolume_mounted_alone", BtrfsSubvolumeMountedAlone},
 };
 
 void PrintTo(const SceneCase& c, std::ostream* os)
@@ -408,7 +451,9 @@ TEST_P(ProtectedMountTest, WindowNeitherPicksNorMovesTheProtectedCopy)
     ASSERT_FALSE(w.messenger.shown.empty());
     EXPECT_EQ(w.messenger.shown[0].text.rfind(ProtectedNotMovedText({s.kept}), 0), 0u) << w.messenger.shown[0].text;
     EXPECT_TRUE(IdOf(s.kept).has_value());
-    EXPECT_FALSE(IdOf(s.free).has_value());
+    if (s.freeGoes) {
+        EXPECT_FALSE(IdOf(s.free).has_value()) << w.messenger.shown.back().text;
+    }
     WriteSettings("");
 }
 
