@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <string_view>
+#include <unordered_map>
 
 namespace snapsift {
 namespace {
@@ -30,12 +31,9 @@ std::string_view Parent(std::string_view path)
     return slash == 0 ? std::string_view("/") : path.substr(0, slash);
 }
 
-// A place as one text: device and path, for a set of places.
-std::string PlaceKey(const FilePlace& device, std::string_view path)
+std::uint64_t DeviceKey(const FilePlace& place)
 {
-    std::string key = std::to_string(device.major) + ":" + std::to_string(device.minor) + ":";
-    key += path;
-    return key;
+    return (static_cast<std::uint64_t>(place.major) << 32) | place.minor;
 }
 
 } // namespace
@@ -123,7 +121,7 @@ ProtectionRule::ProtectionRule(const ProtectedFolders& folders, std::vector<Moun
             continue;
         paths_.insert(f.path);
         if (const auto place = mounts_.PlaceOf(f.path))
-            places_.insert(PlaceKey(*place, place->path));
+            places_[DeviceKey(*place)].insert(place->path);
     }
 }
 
@@ -141,15 +139,18 @@ bool ProtectionRule::Decide(const std::string& folderPath) const
 {
     // The path as seen, and each folder above it.
     for (std::string_view up = folderPath; !up.empty(); up = Parent(up)) {
-        if (paths_.count(std::string(up)))
+        if (paths_.find(up) != paths_.end())
             return true;
     }
     // Its place in its own file system, and each folder above that.
     const auto place = mounts_.PlaceOf(folderPath);
-    if (!place || places_.empty())
+    if (!place)
+        return false;
+    const auto device = places_.find(DeviceKey(*place));
+    if (device == places_.end())
         return false;
     for (std::string_view up = place->path; !up.empty(); up = Parent(up)) {
-        if (places_.count(PlaceKey(*place, up)))
+        if (device->second.find(up) != device->second.end())
             return true;
     }
     return false;
@@ -162,8 +163,20 @@ std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<i
     if (folders.Empty())
         return under;
     ProtectionRule rule(folders, ReadMountTable());
+    // The table keeps each folder's path once: its address stands for it.
+    std::unordered_map<const std::string*, bool> byFolder;
+    const std::string* last = nullptr;
+    bool lastCovered = false;
     for (int row : rows) {
-        if (rule.Covers(table.Folder(row)))
+        const std::string* folder = &table.Folder(row);
+        if (folder != last) {
+            auto [it, added] = byFolder.try_emplace(folder, false);
+            if (added)
+                it->second = rule.Covers(*folder);
+            last = folder;
+            lastCovered = it->second;
+        }
+        if (lastCovered)
             under.push_back(row);
     }
     return under;

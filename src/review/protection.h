@@ -6,7 +6,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -72,10 +74,18 @@ public:
     bool Empty() const { return paths_.empty(); }
 
 private:
+    // Texts looked up by a view of them, without a copy.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
     bool Decide(const std::string& folderPath) const;
     MountLocator mounts_;
-    std::unordered_set<std::string> paths_;   // the protected folders' paths
-    std::unordered_set<std::string> places_;  // their places, as PlaceKey gives them
+    TextSet paths_;  // the protected folders' paths
+    // Their places: per device (major, minor), the paths in that file system.
+    std::unordered_map<std::uint64_t, TextSet> places_;
     std::unordered_map<std::string, bool> decided_;
 };
 
