@@ -4,8 +4,11 @@
 // however each was reached.
 #include "platform/mounts.h"
 #include "review/protection.h"
+#include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -124,6 +127,34 @@ TEST(MountLocatorTest, PlaceIsTheMountsRootJoinedWithThePathBelowItsMountPoint)
     EXPECT_EQ(mounts.PlaceOf("/home/u/usb/x"), (FilePlace{8, 9, "/x"}));
     EXPECT_EQ(mounts.PlaceOf("relative/x"), std::nullopt);
     EXPECT_EQ(MountLocator({}).PlaceOf("/x"), std::nullopt);
+}
+
+// The tree asks by text alone: a folder is known by its canonical path and
+// by the text it was protected by, and protecting it again under another
+// name adds no second entry but makes that name known too.
+TEST(ProtectedFoldersNamesTest, KnownByCanonicalPathAndByTheNameItWasGiven)
+{
+    testing::TempDir tmp;
+    tmp.MakeFolder("real");
+    ASSERT_EQ(symlink((tmp / "real").c_str(), (tmp / "link").c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "real").c_str(), (tmp / "other").c_str()), 0);
+    ProtectedFolders folders;
+    ASSERT_TRUE(folders.Add(tmp / "link"));
+    EXPECT_TRUE(folders.NamesProtected(tmp / "link/"));
+    EXPECT_TRUE(folders.NamesProtected(tmp / "real"));
+    EXPECT_FALSE(folders.NamesProtected(tmp / "other"));  // not asked by that name yet
+    EXPECT_TRUE(folders.IsProtected(tmp / "other"));       // though it is the same folder
+    folders.Add(tmp / "other");
+    EXPECT_EQ(folders.Folders().size(), 1u);
+    EXPECT_TRUE(folders.NamesProtected(tmp / "other"));
+    // Kept from an earlier run: by its text, without the disk.
+    folders.AddKept("/nowhere/kept/");
+    folders.AddKept("/nowhere/kept");
+    EXPECT_EQ(folders.Folders().size(), 2u);
+    EXPECT_TRUE(folders.NamesProtected("/nowhere/kept"));
+    EXPECT_TRUE(folders.Covers("/nowhere/kept/below"));
+    folders.Remove(tmp / "other");
+    EXPECT_FALSE(folders.NamesProtected(tmp / "real"));
 }
 
 } // namespace

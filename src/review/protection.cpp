@@ -49,7 +49,12 @@ bool ProtectedFolders::Add(const std::string& path)
         folder.device = st.st_dev;
         folder.inode = st.st_ino;
     }
-    if (Find(path) < 0)
+    // Also known by the text it was given by, so that a view showing that
+    // text knows it protected without looking at the disk.
+    folder.given = Trimmed(path);
+    if (const int known = Find(path); known >= 0)
+        folders_[static_cast<std::size_t>(known)].given = folder.given;
+    else
         folders_.push_back(folder);
     return folder.identified;
 }
@@ -66,9 +71,11 @@ int ProtectedFolders::Find(const std::string& path) const
     const std::string wanted = Trimmed(canonical ? *canonical : path);
     struct stat st {};
     const bool identified = stat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const std::string given = Trimmed(path);
     for (std::size_t i = 0; i < folders_.size(); ++i) {
         const Folder& f = folders_[i];
-        if (f.path == wanted || (identified && f.identified && f.device == st.st_dev && f.inode == st.st_ino))
+        const bool sameFolder = identified && f.identified && f.device == st.st_dev && f.inode == st.st_ino;
+        if (f.path == wanted || f.given == given || sameFolder)
             return static_cast<int>(i);
     }
     return -1;
@@ -95,7 +102,7 @@ bool ProtectedFolders::NamesProtected(const std::string& path) const
 {
     const std::string wanted = Trimmed(path);
     for (const Folder& f : folders_) {
-        if (f.path == wanted)
+        if (f.path == wanted || f.given == wanted)
             return true;
     }
     return false;

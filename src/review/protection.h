@@ -27,6 +27,7 @@ class ProtectedFolders final {
 public:
     struct Folder {
         std::string path;  // canonical, or as given when it cannot be resolved
+        std::string given;  // the text Add was given, when this run added it
         bool identified = false;
         dev_t device = 0;
         ino_t inode = 0;

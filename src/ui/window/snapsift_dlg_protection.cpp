@@ -107,8 +107,10 @@ void CSnapsiftDlg::SaveProtection() const
 
 bool CSnapsiftDlg::NodeProtected(const std::string& folder) const
 {
-    // The text first; the folder's identity only when that does not tell.
-    return !protection_.Empty() && (protection_.NamesProtected(folder) || protection_.IsProtected(folder));
+    // By the text alone: the tree is drawn without waiting on any disk. A
+    // node reached through a link and protected in an earlier run shows no
+    // lock, though its files are protected all the same.
+    return protection_.NamesProtected(folder);
 }
 
 void CSnapsiftDlg::ShowProtection(const std::vector<int>& nodes)
@@ -127,6 +129,8 @@ void CSnapsiftDlg::OnToggleProtection(int node)
     const std::string folder = NodeFolder(node);
     if (folder.empty())
         return;
+    // As the menu said: a folder protected under another name becomes known
+    // by this one too.
     if (NodeProtected(folder))
         protection_.Remove(folder);
     else
