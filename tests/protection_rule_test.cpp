@@ -4,6 +4,7 @@
 // however each was reached.
 #include "platform/mounts.h"
 #include "review/protection.h"
+#include "scan/file_table.h"
 #include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,14 @@ TEST(ProtectedFoldersNamesTest, KnownByCanonicalPathAndByTheNameItWasGiven)
     EXPECT_TRUE(folders.Covers("/nowhere/kept/below"));
     folders.Remove(tmp / "other");
     EXPECT_FALSE(folders.NamesProtected(tmp / "real"));
+
+    // Kept as written with a link in it: the table's canonical folders below
+    // its target are protected all the same.
+    folders.AddKept(tmp / "link");
+    FileTable table;
+    for (const std::string& folder : {tmp / "real/sub", tmp.Path()})
+        table.AddFoundFile(table.AddFolder(folder), "a.jpg", FileFacts{1, 1, {}});
+    EXPECT_EQ(ProtectedRowFlags(table, folders), (std::vector<std::uint8_t>{1, 0}));
 }
 
 } // namespace

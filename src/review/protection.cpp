@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include <string_view>
 #include <unordered_map>
 
@@ -120,16 +122,29 @@ bool ProtectedFolders::Covers(const std::string& folderPath) const
     return canonical && rule.Covers(*canonical);
 }
 
-ProtectionRule::ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts)
+ProtectionRule::ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts, bool resolveKept)
     : mounts_(std::move(mounts))
 {
     for (const ProtectedFolders::Folder& f : folders.Folders()) {
-        if (f.path.empty() || f.path[0] != '/')
-            continue;
-        paths_.insert(f.path);
-        if (const auto place = mounts_.PlaceOf(f.path))
-            places_[DeviceKey(*place)].insert(place->path);
+        Protect(f.path);
+        // A path kept from the settings may have been written with a link in
+        // it: protected as written and as the kernel resolves it.
+        if (resolveKept && !f.identified && !f.path.empty()) {
+            if (char* resolved = realpath(f.path.c_str(), nullptr)) {
+                Protect(resolved);
+                std::free(resolved);
+            }
+        }
     }
+}
+
+void ProtectionRule::Protect(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return;
+    paths_.insert(path);
+    if (const auto place = mounts_.PlaceOf(path))
+        places_[DeviceKey(*place)].insert(place->path);
 }
 
 bool ProtectionRule::Covers(const std::string& folderPath)
@@ -169,7 +184,7 @@ std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<i
     std::vector<int> under;
     if (folders.Empty())
         return under;
-    ProtectionRule rule(folders, ReadMountTable());
+    ProtectionRule rule(folders, ReadMountTable(), true);
     // The table keeps each folder's path once: its address stands for it.
     std::unordered_map<const std::string*, bool> byFolder;
     const std::string* last = nullptr;

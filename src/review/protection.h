@@ -66,10 +66,12 @@ private:
 // path as seen lies at or below a protected folder's path, or when its place
 // in its own file system lies at or below a protected folder's place. The
 // places come from the mount table given; nothing else is read, and each
-// folder is decided once per rule.
+// folder is decided once per rule. With `resolveKept`, each protected folder
+// kept from an earlier run is also resolved once (a realpath), for a path
+// written with a link in it; nothing else touches a disk.
 class ProtectionRule final {
 public:
-    ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts);
+    ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts, bool resolveKept = false);
     // `folderPath`: absolute and canonical, as the scan's folder paths are.
     bool Covers(const std::string& folderPath);
     bool Empty() const { return paths_.empty(); }
@@ -83,6 +85,7 @@ private:
     using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
     bool Decide(const std::string& folderPath) const;
+    void Protect(const std::string& path);
     MountLocator mounts_;
     TextSet paths_;  // the protected folders' paths
     // Their places: per device (major, minor), the paths in that file system.
