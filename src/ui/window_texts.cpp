@@ -348,7 +348,8 @@ const char* const kOnlyProtectedText = "選択したファイルはすべて保�
 
 std::string ProtectionCutText(std::size_t kept)
 {
-    return "保護するフォルダの設定が多すぎるため、最初の " + std::to_string(kept) + " 件だけを読み、残りは無視しました";
+    return "保護するフォルダの設定が多すぎるため、最初の " + std::to_string(kept) +
+           " 件だけを読み、残りは無視しました";
 }
 
 std::string BrokenProtectionText(const std::string& written)

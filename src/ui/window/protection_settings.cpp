@@ -86,7 +86,8 @@ Unescaped Unescape(std::string_view v)
     }
     out.unclosed = quoted;
     // Spaces outside quotes at the ends are no part of the value.
-    while (!out.units.empty() && out.units.back().raw && (out.units.back().value == ' ' || out.units.back().value == '\t'))
+    const auto blank = [](const Unit& unit) { return unit.raw && (unit.value == ' ' || unit.value == '\t'); };
+    while (!out.units.empty() && blank(out.units.back()))
         out.units.pop_back();
     return out;
 }

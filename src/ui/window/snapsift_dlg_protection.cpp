@@ -96,8 +96,9 @@ void CSnapsiftDlg::SaveProtection() const
     for (const ProtectedFolders::Folder& folder : protection_.Folders()) {
         settings->setArrayIndex(i++);
         // A broken entry as the text it was written as; a path as its bytes.
+        const auto size = static_cast<qsizetype>(folder.written.size());
         if (!folder.written.empty())
-            settings->setValue(kPathKey, QString::fromUtf8(folder.written.data(), static_cast<qsizetype>(folder.written.size())));
+            settings->setValue(kPathKey, QString::fromUtf8(folder.written.data(), size));
         else
             settings->setValue(kPathKey, QByteArray::fromStdString(folder.path));
     }
