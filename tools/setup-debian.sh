@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
   xdotool imagemagick
+  e2fsprogs btrfs-progs mount
 )
 
 missing=()

@@ -50,6 +50,20 @@ std::vector<std::string_view> SplitFields(std::string_view line)
     return fields;
 }
 
+bool ParseNumber(std::string_view field, unsigned& value)
+{
+    if (field.empty() || field.size() > 9)
+        return false;
+    unsigned long n = 0;
+    for (char ch : field) {
+        if (ch < '0' || ch > '9')
+            return false;
+        n = n * 10 + static_cast<unsigned long>(ch - '0');
+    }
+    value = static_cast<unsigned>(n);
+    return true;
+}
+
 bool ParseDevice(std::string_view field, unsigned& major, unsigned& minor)
 {
     const std::size_t colon = field.find(':');
@@ -153,7 +167,87 @@ bool IsBlockDevice(const std::string& sysRoot, unsigned major, unsigned minor)
     return access(link.c_str(), F_OK) == 0;
 }
 
+// True when the mount point `mountPoint` is `path` or a folder above it.
+bool Shows(std::string_view mountPoint, std::string_view path)
+{
+    return mountPoint == path || IsAbove(mountPoint, path);
+}
+
 } // namespace
+
+MountLocator::MountLocator(std::vector<MountEntry> mounts)
+    : mounts_(std::move(mounts)), children_(mounts_.size())
+{
+    std::vector<std::pair<unsigned, std::size_t>> byId;
+    for (std::size_t i = 0; i < mounts_.size(); ++i)
+        byId.emplace_back(mounts_[i].id, i);
+    std::sort(byId.begin(), byId.end());
+    for (std::size_t i = 0; i < mounts_.size(); ++i) {
+        const MountEntry& m = mounts_[i];
+        const auto parent = std::lower_bound(byId.begin(), byId.end(), std::make_pair(m.parent, std::size_t{0}));
+        if (parent != byId.end() && parent->first == m.parent && m.parent != m.id)
+            children_[parent->second].push_back(i);
+        else
+            roots_.push_back(i);
+    }
+}
+
+const MountEntry* MountLocator::MountOf(const std::string& path) const
+{
+    // The root: the last top mount at "/", as the kernel's lookup starts there.
+    const MountEntry* current = nullptr;
+    std::size_t at = 0;
+    for (std::size_t i : roots_) {
+        if (mounts_[i].mountPoint == "/") {
+            current = &mounts_[i];
+            at = i;
+        }
+    }
+    if (current == nullptr) {
+        // A table without its tree: the deepest mount point above the path,
+        // the later of equals.
+        for (const MountEntry& m : mounts_) {
+            if (Shows(m.mountPoint, path) && (!current || m.mountPoint.size() >= current->mountPoint.size()))
+                current = &m;
+        }
+        return current;
+    }
+    // Down the mounts stacked on it: the lookup crosses the first mount met on
+    // the way, that is the one nearest the top; of mounts at one point, the
+    // later one is on top.
+    for (;;) {
+        const MountEntry* next = nullptr;
+        std::size_t nextAt = 0;
+        for (std::size_t c : children_[at]) {
+            const MountEntry& child = mounts_[c];
+            if (Shows(child.mountPoint, path) && (!next || child.mountPoint.size() <= next->mountPoint.size())) {
+                next = &child;
+                nextAt = c;
+            }
+        }
+        if (next == nullptr)
+            return current;
+        current = next;
+        at = nextAt;
+    }
+}
+
+std::optional<FilePlace> MountLocator::PlaceOf(const std::string& path) const
+{
+    if (path.empty() || path[0] != '/')
+        return std::nullopt;
+    const MountEntry* m = MountOf(path);
+    if (m == nullptr)
+        return std::nullopt;
+    const std::string_view below =
+        m->mountPoint == "/" ? std::string_view(path) : std::string_view(path).substr(m->mountPoint.size());
+    FilePlace place{m->major, m->minor, m->root};
+    if (place.path == "/" || place.path.empty())
+        place.path = below.empty() ? std::string("/") : std::string(below);
+    else
+        place.path += below == "/" ? std::string_view() : below;
+    return place;
+}
 
 std::vector<MountEntry> ParseMountInfo(std::string_view text)
 {
@@ -168,7 +262,7 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text)
         if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3)
             continue;
         MountEntry m;
-        if (!ParseDevice(f[2], m.major, m.minor))
+        if (!ParseDevice(f[2], m.major, m.minor) || !ParseNumber(f[0], m.id) || !ParseNumber(f[1], m.parent))
             continue;
         m.root = Unescape(f[3]);
         m.mountPoint = Unescape(f[4]);

@@ -19,6 +19,8 @@ struct MountEntry {
     std::string mountPoint;
     std::string fsType;
     std::string source;
+    unsigned id = 0;      // the mount's own number
+    unsigned parent = 0;  // the number of the mount it was mounted on
 };
 
 // Parses mountinfo text. Lines that do not have the expected fields are
@@ -34,6 +36,34 @@ bool IsPseudoFileSystemType(std::string_view fsType);
 
 // The file-system type mounted with device number `device`, from the mount table.
 std::optional<std::string> FileSystemTypeOfDevice(dev_t device);
+
+// Where a folder lies in its own file system: the device of the mount that
+// shows it and its path from that file system's root. Two paths with one
+// place name the same folder, however each was reached (a bind mount, a
+// second mount of the device, a btrfs subvolume mounted on its own).
+struct FilePlace {
+    unsigned major = 0;
+    unsigned minor = 0;
+    std::string path;  // from the file system's root, "/" for the root itself
+    bool operator==(const FilePlace&) const = default;
+};
+
+// Finds the mount that shows a path, as the kernel's lookup crosses mounts:
+// from the root mount down through the mounts stacked on it. Works on the
+// text alone; the path must be absolute and canonical (no link, "." or
+// ".."), as the scan's folder paths are.
+class MountLocator final {
+public:
+    explicit MountLocator(std::vector<MountEntry> mounts);
+    // The place of `path`; empty for a relative path or an empty table.
+    std::optional<FilePlace> PlaceOf(const std::string& path) const;
+
+private:
+    const MountEntry* MountOf(const std::string& path) const;
+    std::vector<MountEntry> mounts_;
+    std::vector<std::vector<std::size_t>> children_;  // per mount, those mounted on it
+    std::vector<std::size_t> roots_;                 // mounts whose parent is not in the table
+};
 
 // What sort of disk a drive is on.
 enum class DriveKind : std::uint8_t {

@@ -7,19 +7,13 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include <string_view>
 #include <unordered_map>
 
 namespace snapsift {
 namespace {
-
-// `path` is `folder` or lies below it, as text.
-bool IsAtOrBelow(std::string_view path, std::string_view folder)
-{
-    if (folder == "/")
-        return !path.empty() && path[0] == '/';
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
 
 // The path with a trailing slash removed (but "/" kept).
 std::string Trimmed(std::string path)
@@ -27,6 +21,21 @@ std::string Trimmed(std::string path)
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path;
+}
+
+// The folder above `path` ("/" above "/x"); empty above "/" and for a
+// path without a slash.
+std::string_view Parent(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || path == "/")
+        return {};
+    return slash == 0 ? std::string_view("/") : path.substr(0, slash);
+}
+
+std::uint64_t DeviceKey(const FilePlace& place)
+{
+    return (static_cast<std::uint64_t>(place.major) << 32) | place.minor;
 }
 
 } // namespace
@@ -42,7 +51,12 @@ bool ProtectedFolders::Add(const std::string& path)
         folder.device = st.st_dev;
         folder.inode = st.st_ino;
     }
-    if (Find(path) < 0)
+    // Also known by the text it was given by, so that a view showing that
+    // text knows it protected without looking at the disk.
+    folder.given = Trimmed(path);
+    if (const int known = Find(path); known >= 0)
+        folders_[static_cast<std::size_t>(known)].given = folder.given;
+    else
         folders_.push_back(folder);
     return folder.identified;
 }
@@ -59,9 +73,11 @@ int ProtectedFolders::Find(const std::string& path) const
     const std::string wanted = Trimmed(canonical ? *canonical : path);
     struct stat st {};
     const bool identified = stat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const std::string given = Trimmed(path);
     for (std::size_t i = 0; i < folders_.size(); ++i) {
         const Folder& f = folders_[i];
-        if (f.path == wanted || (identified && f.identified && f.device == st.st_dev && f.inode == st.st_ino))
+        const bool sameFolder = identified && f.identified && f.device == st.st_dev && f.inode == st.st_ino;
+        if (f.path == wanted || f.given == given || sameFolder)
             return static_cast<int>(i);
     }
     return -1;
@@ -72,32 +88,94 @@ bool ProtectedFolders::IsProtected(const std::string& path) const
     return Find(path) >= 0;
 }
 
+void ProtectedFolders::AddKept(const std::string& path, const std::string& written)
+{
+    Folder folder;
+    folder.path = Trimmed(path);
+    folder.written = written;
+    for (const Folder& f : folders_) {
+        if (f.path == folder.path && f.written == folder.written)
+            return;
+    }
+    folders_.push_back(std::move(folder));
+}
+
+bool ProtectedFolders::NamesProtected(const std::string& path) const
+{
+    const std::string wanted = Trimmed(path);
+    for (const Folder& f : folders_) {
+        if (f.path == wanted || f.given == wanted)
+            return true;
+    }
+    return false;
+}
+
 bool ProtectedFolders::Covers(const std::string& folderPath) const
 {
     if (folders_.empty())
         return false;
     const std::string given = Trimmed(folderPath);
+    ProtectionRule rule(*this, ReadMountTable());
+    if (rule.Covers(given))
+        return true;
     const auto canonical = CanonicalFolderPath(given);
-    for (const Folder& f : folders_) {
-        if (IsAtOrBelow(given, f.path) || (canonical && IsAtOrBelow(*canonical, f.path)))
-            return true;
-    }
-    // The same folder reached another way (a bind mount, a path that could
-    // not be resolved): look at the identity of every folder on the way up.
-    std::string up = canonical ? *canonical : given;
-    for (;;) {
-        struct stat st {};
-        if (stat(up.c_str(), &st) == 0) {
-            for (const Folder& f : folders_) {
-                if (f.identified && f.device == st.st_dev && f.inode == st.st_ino)
-                    return true;
+    return canonical && rule.Covers(*canonical);
+}
+
+ProtectionRule::ProtectionRule(const ProtectedFolders& folders, std::vector<MountEntry> mounts, bool resolveKept)
+    : mounts_(std::move(mounts))
+{
+    for (const ProtectedFolders::Folder& f : folders.Folders()) {
+        Protect(f.path);
+        // A path kept from the settings may have been written with a link in
+        // it: protected as written and as the kernel resolves it.
+        if (resolveKept && !f.identified && !f.path.empty()) {
+            if (char* resolved = realpath(f.path.c_str(), nullptr)) {
+                Protect(resolved);
+                std::free(resolved);
             }
         }
-        const std::size_t slash = up.rfind('/');
-        if (slash == std::string::npos || up == "/")
-            return false;
-        up = slash == 0 ? std::string("/") : up.substr(0, slash);
     }
+}
+
+void ProtectionRule::Protect(const std::string& path)
+{
+    if (path.empty() || path[0] != '/')
+        return;
+    paths_.insert(path);
+    if (const auto place = mounts_.PlaceOf(path))
+        places_[DeviceKey(*place)].insert(place->path);
+}
+
+bool ProtectionRule::Covers(const std::string& folderPath)
+{
+    if (paths_.empty())
+        return false;
+    auto [it, added] = decided_.try_emplace(folderPath, false);
+    if (added)
+        it->second = Decide(Trimmed(folderPath));
+    return it->second;
+}
+
+bool ProtectionRule::Decide(const std::string& folderPath) const
+{
+    // The path as seen, and each folder above it.
+    for (std::string_view up = folderPath; !up.empty(); up = Parent(up)) {
+        if (paths_.find(up) != paths_.end())
+            return true;
+    }
+    // Its place in its own file system, and each folder above that.
+    const auto place = mounts_.PlaceOf(folderPath);
+    if (!place)
+        return false;
+    const auto device = places_.find(DeviceKey(*place));
+    if (device == places_.end())
+        return false;
+    for (std::string_view up = place->path; !up.empty(); up = Parent(up)) {
+        if (device->second.find(up) != device->second.end())
+            return true;
+    }
+    return false;
 }
 
 std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<int>& rows,
@@ -106,13 +184,21 @@ std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<i
     std::vector<int> under;
     if (folders.Empty())
         return under;
-    std::unordered_map<std::string, bool> byFolder;
+    ProtectionRule rule(folders, ReadMountTable(), true);
+    // The table keeps each folder's path once: its address stands for it.
+    std::unordered_map<const std::string*, bool> byFolder;
+    const std::string* last = nullptr;
+    bool lastCovered = false;
     for (int row : rows) {
-        const std::string& folder = table.Folder(row);
-        auto [it, added] = byFolder.try_emplace(folder, false);
-        if (added)
-            it->second = folders.Covers(folder);
-        if (it->second)
+        const std::string* folder = &table.Folder(row);
+        if (folder != last) {
+            auto [it, added] = byFolder.try_emplace(folder, false);
+            if (added)
+                it->second = rule.Covers(*folder);
+            last = folder;
+            lastCovered = it->second;
+        }
+        if (lastCovered)
             under.push_back(row);
     }
     return under;

@@ -346,6 +346,17 @@ const char* const kProtectMenuText = "このフォルダを保護する(&K)";
 const char* const kUnprotectMenuText = "保護を解除する(&K)";
 const char* const kOnlyProtectedText = "選択したファイルはすべて保護されたフォルダにあるため、削除できません";
 
+std::string ProtectionCutText(std::size_t kept)
+{
+    return "保護するフォルダの設定が多すぎるため、最初の " + std::to_string(kept) +
+           " 件だけを読み、残りは無視しました";
+}
+
+std::string BrokenProtectionText(const std::string& written)
+{
+    return "読めない保護フォルダの設定 (そのまま保持): " + written;
+}
+
 std::string ProtectedNotMovedText(const std::vector<std::string>& paths)
 {
     std::string text = "保護されたフォルダにあるため、次のファイルは移動しません:\n";

@@ -6,6 +6,7 @@
 
 #include "delete/restore_last.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,5 +149,10 @@ extern const char* const kUnprotectMenuText;  // "保護を解除する(&K)"
 // lie under a protected folder; the first 15.
 std::string ProtectedNotMovedText(const std::vector<std::string>& paths);
 extern const char* const kOnlyProtectedText;  // every selected file lies under a protected folder
+// The settings name more protected folders than are read: the first `kept` are.
+std::string ProtectionCutText(std::size_t kept);
+// A disabled entry of the tree's menu: a protected folder whose settings entry
+// is no path as written; it is kept and still protects what it names.
+std::string BrokenProtectionText(const std::string& written);
 
 } // namespace snapsift

@@ -72,6 +72,7 @@ void CSnapsiftDlg::OnInitDialog()
         ShowProtection(m_targets.nodes[root].children);
     m_resultList->viewport()->installEventFilter(this);
     m_resultList->installEventFilter(this);
+    m_folderTree->viewport()->installEventFilter(this);
     m_folderTree->setFocus(Qt::OtherFocusReason);
 }
 
@@ -161,7 +162,9 @@ bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
 {
     // A right-click on the list opens its menu for the row under the pointer
     // and leaves the selection (often the automatic one) as it was.
-    if (watched == m_resultList->viewport() &&
+    // So does a right-click on the tree: it opens the tree's menu for the
+    // folder under the pointer and leaves the search target as it was.
+    if ((watched == m_resultList->viewport() || watched == m_folderTree->viewport()) &&
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
         return true;

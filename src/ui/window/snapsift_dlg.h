@@ -134,6 +134,8 @@ private:
     void LoadProtection();
     void SaveProtection() const;
     void ShowProtection(const std::vector<int>& nodes);
+    bool NodeProtected(const std::string& folder) const;
+    void AddBrokenProtectionEntries(QMenu& menu) const;
     std::string NodeFolder(int node) const;
     void AddTreeEntries(QMenu& menu, QPoint globalPos);
     // `busy`, when given, takes Esc (stop the search) and the quit button and

@@ -190,11 +190,12 @@ void CSnapsiftDlg::OnAutoSelect()
     // Esc stops the content check; nothing is selected then.
     contentChecker_.ResetStop();
     const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
-    const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
     AutoSelectOutcome outcome;
     RunBesideWindow(
         m_progress,
         [&](Progress& progress) {
+            // Protection is decided beside the window too, once per folder.
+            const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
             outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
         },
         true);

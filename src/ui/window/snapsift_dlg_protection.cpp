@@ -3,6 +3,8 @@
 // tree's nodes, and the list of folders kept between runs.
 #include "ui/window/snapsift_dlg.h"
 
+#include "ui/window/protection_settings.h"
+#include "ui/window/settings_file.h"
 #include "ui/window_texts.h"
 
 #include <QAction>
@@ -10,7 +12,11 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSettings>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace snapsift {
 namespace {
@@ -55,32 +61,57 @@ std::string CSnapsiftDlg::NodeFolder(int node) const
 
 void CSnapsiftDlg::LoadProtection()
 {
-    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
-    settings.beginGroup(kProtectionGroup);
-    const int count = settings.beginReadArray(kFoldersArray);
-    for (int i = 0; i < count; ++i) {
-        settings.setArrayIndex(i);
-        const QByteArray path = settings.value(kPathKey).toByteArray();
-        if (!path.isEmpty())
-            protection_.Add(path.toStdString());
+    // Read from the file's text within fixed bounds, without looking at any
+    // protected folder's disk: the paths were kept in their canonical form.
+    const std::optional<std::string> text = ReadSettingsFile();
+    if (!text) {
+        std::fprintf(stderr, "snapsift: %s is not a regular file of a sensible size; settings not read\n",
+                     SettingsFilePath().c_str());
+        return;
     }
-    settings.endArray();
-    settings.endGroup();
+    const ProtectionSettings read = ReadProtectionSettings(*text);
+    bool broken = false;
+    for (const KeptFolder& folder : read.folders) {
+        protection_.AddKept(folder.path, folder.written);
+        broken = broken || !folder.written.empty();
+    }
+    if (read.cut) {
+        std::fprintf(stderr, "snapsift: only the first %zu protected folders were read\n", kMaxProtectedFolders);
+        QTimer::singleShot(0, this, [this] { ShowInformation(ProtectionCutText(kMaxProtectedFolders)); });
+    } else if (broken) {
+        // Kept in a form that any later write of the settings keeps as it is.
+        SaveProtection();
+    }
 }
 
 void CSnapsiftDlg::SaveProtection() const
 {
-    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
-    settings.beginGroup(kProtectionGroup);
-    settings.remove(QString());
-    settings.beginWriteArray(kFoldersArray);
+    const std::unique_ptr<QSettings> settings = OpenSettings();
+    if (!settings)
+        return;
+    settings->beginGroup(kProtectionGroup);
+    settings->remove(QString());
+    settings->beginWriteArray(kFoldersArray);
     int i = 0;
     for (const ProtectedFolders::Folder& folder : protection_.Folders()) {
-        settings.setArrayIndex(i++);
-        settings.setValue(kPathKey, QByteArray::fromStdString(folder.path));
+        settings->setArrayIndex(i++);
+        // A broken entry as the text it was written as; a path as its bytes.
+        const auto size = static_cast<qsizetype>(folder.written.size());
+        if (!folder.written.empty())
+            settings->setValue(kPathKey, QString::fromUtf8(folder.written.data(), size));
+        else
+            settings->setValue(kPathKey, QByteArray::fromStdString(folder.path));
     }
-    settings.endArray();
-    settings.endGroup();
+    settings->endArray();
+    settings->endGroup();
+}
+
+bool CSnapsiftDlg::NodeProtected(const std::string& folder) const
+{
+    // By the text alone: the tree is drawn without waiting on any disk. A
+    // node reached through a link and protected in an earlier run shows no
+    // lock, though its files are protected all the same.
+    return protection_.NamesProtected(folder);
 }
 
 void CSnapsiftDlg::ShowProtection(const std::vector<int>& nodes)
@@ -90,7 +121,7 @@ void CSnapsiftDlg::ShowProtection(const std::vector<int>& nodes)
         const std::string folder = NodeFolder(node);
         if (!item || folder.empty())
             continue;
-        item->setIcon(0, !protection_.Empty() && protection_.IsProtected(folder) ? LockIcon() : QIcon());
+        item->setIcon(0, NodeProtected(folder) ? LockIcon() : QIcon());
     }
 }
 
@@ -99,7 +130,9 @@ void CSnapsiftDlg::OnToggleProtection(int node)
     const std::string folder = NodeFolder(node);
     if (folder.empty())
         return;
-    if (protection_.IsProtected(folder))
+    // As the menu said: a folder protected under another name becomes known
+    // by this one too.
+    if (NodeProtected(folder))
         protection_.Remove(folder);
     else
         protection_.Add(folder);
@@ -122,10 +155,29 @@ void CSnapsiftDlg::AddTreeEntries(QMenu& menu, QPoint globalPos)
     const std::string folder = NodeFolder(node);
     if (folder.empty())
         return;
-    const bool isProtected = protection_.IsProtected(folder);
+    const bool isProtected = NodeProtected(folder);
     QAction* action = menu.addAction(QString::fromUtf8(isProtected ? kUnprotectMenuText : kProtectMenuText));
     connect(action, &QAction::triggered, this, [this, node] { OnToggleProtection(node); });
+    AddBrokenProtectionEntries(menu);
     menu.addSeparator();
+}
+
+void CSnapsiftDlg::AddBrokenProtectionEntries(QMenu& menu) const
+{
+    // Entries of the settings that are no path as written: shown, never
+    // dropped; each still protects the folder of its best reading.
+    constexpr int kShown = 10;
+    int shown = 0;
+    for (const ProtectedFolders::Folder& folder : protection_.Folders()) {
+        if (folder.written.empty())
+            continue;
+        if (shown++ == kShown) {
+            menu.addAction(QStringLiteral("…"))->setEnabled(false);
+            break;
+        }
+        const QString text = QString::fromUtf8(BrokenProtectionText(folder.written));
+        menu.addAction(text)->setEnabled(false);
+    }
 }
 
 } // namespace snapsift

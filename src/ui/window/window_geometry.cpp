@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/window/window_geometry.h"
 
+#include "ui/window/settings_file.h"
+
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
@@ -38,9 +40,12 @@ void EdgeLayout::Apply(QSize base, QSize size) const
 
 WindowMemory ReadWindowMemory()
 {
-    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
-    settings.beginGroup(QStringLiteral("window"));
     WindowMemory memory;
+    const std::unique_ptr<QSettings> opened = OpenSettings();
+    if (!opened)
+        return memory;  // as at a first start
+    QSettings& settings = *opened;
+    settings.beginGroup(QStringLiteral("window"));
     const QVariant position = settings.value(QStringLiteral("position"));
     memory.hasPosition = position.canConvert<QPoint>();
     memory.position = position.toPoint();
@@ -61,7 +66,10 @@ WindowMemory ReadWindowMemory()
 
 void WriteWindowMemory(const WindowMemory& memory)
 {
-    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+    const std::unique_ptr<QSettings> opened = OpenSettings();
+    if (!opened)
+        return;
+    QSettings& settings = *opened;
     settings.beginGroup(QStringLiteral("window"));
     if (memory.hasGeometry) {
         settings.setValue(QStringLiteral("size"), memory.size);
