@@ -35,9 +35,10 @@ struct CopyGroup {
 // device and inode, same size); two rows of one file are equal without
 // reading. Groups are compared in parallel on a few threads: first the first
 // and last 64 KiB; then two copies with equal ends are compared whole, and
-// more than two are each read once for a digest of all their bytes, copies of
-// equal digests then confirmed byte for byte. So a check costs about one read
-// of each copy however many copies differ only in the middle, and keeps a few
+// of more than two each is read once, compared with the newest as it goes and
+// hashed whole; those that differ from the newest are compared byte for byte
+// only with copies of an equal digest. So a check costs about one read of
+// each copy however many copies differ only in the middle, and keeps a few
 // files open at once whatever the number of copies. Answers are remembered
 // for as long as the files keep their identity, size and modification time.
 class ContentChecker final {

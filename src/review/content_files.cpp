@@ -134,12 +134,4 @@ std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t
     return std::max(next, offset);
 }
 
-bool HoleThroughout(int fd, std::uint64_t offset, std::uint64_t end)
-{
-    const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
-    if (data < 0)
-        return errno == ENXIO;
-    return static_cast<std::uint64_t>(data) >= end;
-}
-
 } // namespace snapsift::content

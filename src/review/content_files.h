@@ -60,8 +60,5 @@ OpenBudget BudgetFor(unsigned threads);
 // that does not say where its holes are counts as data everywhere.
 std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t end);
 
-// True when the file has no data in [offset, end): it reads as zeros there.
-bool HoleThroughout(int fd, std::uint64_t offset, std::uint64_t end);
-
 } // namespace content
 } // namespace snapsift

@@ -53,8 +53,7 @@ ContentChecker::Run::Copy ContentChecker::Run::Open(int row, bool mayWait)
 
 // Every entry is opened once, one at a time; two entries of one file are the
 // same without reading. Of more than two copies the ends are read next, and
-// only copies of equal ends are compared further: a pair whole, more by
-// digest.
+// only copies of equal ends are compared further.
 void ContentChecker::Run::CheckGroup(CopyGroup& group, std::vector<char>& a, std::vector<char>& b)
 {
     const std::size_t n = group.rows.size();
@@ -99,7 +98,7 @@ void ContentChecker::Run::CheckGroup(CopyGroup& group, std::vector<char>& a, std
         if (members.size() == 2)
             ComparePair(pass, members[0], members[1]);
         else if (members.size() > 2)
-            CompareByDigest(pass, members);
+            CompareMany(pass, members);
     }
     Answer(pass);
     Count(pass, pass.bytes);
@@ -223,159 +222,156 @@ Verdict ContentChecker::Run::Compare(Pass& pass, const OpenCopy& x, const OpenCo
     return Verdict::kEqual;
 }
 
-// Copies of equal ends, more than two: each is read once for a digest of all
-// its bytes, and only copies of equal digests are compared, byte for byte.
-void ContentChecker::Run::CompareByDigest(Pass& pass, const std::vector<std::size_t>& members)
+// Copies of equal ends, more than two, newest first: each is read once,
+// compared with the newest while its bytes are alike and hashed whole as it
+// goes. Those that differ are then sorted by their digests, and only copies
+// of equal digests are compared with each other, byte for byte.
+void ContentChecker::Run::CompareMany(Pass& pass, const std::vector<std::size_t>& members)
 {
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> byWhole;
-    for (std::size_t i : members) {
-        if (checker_.StopRequested())
-            return;
-        if (const auto digest = WholeDigest(pass, i))
-            byWhole[*digest].push_back(i);
-    }
+    Digested byWhole;
+    Sweep(pass, members.front(), {members.begin() + 1, members.end()}, &byWhole, nullptr);
     for (auto& [digest, same] : byWhole) {
         if (same.size() > 1)
             Confirm(pass, std::move(same));
     }
 }
 
-std::optional<std::uint64_t> ContentChecker::Run::WholeDigest(Pass& pass, std::size_t i)
-{
-    const Copy copy = Open(pass.group.rows[i], true);
-    if (!copy->IsOpen()) {
-        Unreadable(pass, i, copy->Error());
-        return std::nullopt;
-    }
-    if (copy->State() != *pass.states[i])
-        return std::nullopt;  // changed since its ends were read: like no other copy
-    if (const auto known = checker_.RememberedWhole(copy->State()))
-        return known;
-    const std::uint64_t size = copy->State().size;
-    posix_fadvise(copy->Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    std::uint64_t digest = size;
-    for (std::uint64_t offset = 0; offset < size;) {
-        if (checker_.StopRequested())
-            return std::nullopt;
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, size - offset));
-        if (pass.a.size() < length) {
-            pass.a.resize(length);
-            pass.b.resize(length);
-        }
-        if (content::HoleThroughout(copy->Fd(), offset, offset + length)) {
-            std::memset(pass.a.data(), 0, length);  // a hole: the zeros it reads as, without reading
-            Count(pass, length);
-        } else if (!Read(pass, copy->Fd(), pass.a.data(), length, offset)) {
-            ReadFailed(pass, i, *copy, errno);
-            return std::nullopt;
-        }
-        digest = Mix(digest, std::hash<std::string_view>()(std::string_view(pass.a.data(), length)));
-        offset += length;
-    }
-    if (!copy->Unchanged())
-        return std::nullopt;
-    checker_.RememberWhole(copy->State(), digest);
-    return digest;
-}
-
 // Copies of equal digests, the newest first: each is compared with the
-// newest, a few at a time, reading the newest once for all of them. Those
-// that differ (digests alike by chance) are compared again among themselves.
+// newest. Those that differ (digests alike by chance) are compared again
+// among themselves.
 void ContentChecker::Run::Confirm(Pass& pass, std::vector<std::size_t> pending)
 {
     while (pending.size() > 1 && !checker_.StopRequested()) {
-        const std::size_t rep = pending.front();
         std::vector<std::size_t> left;
-        const Copy r = Open(pass.group.rows[rep], true);
-        if (!r->IsOpen() || r->State() != *pass.states[rep]) {
-            if (!r->IsOpen())
-                Unreadable(pass, rep, r->Error());
-            pending.erase(pending.begin());
-            continue;
-        }
-        std::size_t k = 1;
-        while (k < pending.size() && !checker_.StopRequested()) {
-            std::vector<std::pair<std::size_t, Copy>> batch;
-            while (k < pending.size() && batch.size() < batchMost_) {
-                const std::size_t m = pending[k];
-                if (const auto known = checker_.Remembered(r->State(), *pass.states[m])) {
-                    if (*known)
-                        Join(pass, rep, m);
-                    else
-                        left.push_back(m);
-                    ++k;
-                    continue;
-                }
-                Copy copy = Open(pass.group.rows[m], batch.empty());
-                if (!copy->IsOpen() && content::TooManyOpen(copy->Error()) && !batch.empty())
-                    break;  // no room for more: these first, the rest with fewer open
-                ++k;
-                if (!copy->IsOpen())
-                    Unreadable(pass, m, copy->Error());
-                else if (copy->State() == *pass.states[m])
-                    batch.emplace_back(m, std::move(copy));
-            }
-            if (!batch.empty() && !CompareBatch(pass, rep, *r, batch, left)) {
-                left.insert(left.end(), pending.begin() + static_cast<std::ptrdiff_t>(k), pending.end());
-                break;
-            }
-        }
+        Sweep(pass, pending.front(), {pending.begin() + 1, pending.end()}, nullptr, &left);
         pending = std::move(left);
     }
 }
 
-// Compares every copy of `batch` with `r`, the file of entry `rep`, chunk by
-// chunk. The equal ones join `rep`, the others go to `left`. False when `r`
-// itself could not be read or the check was stopped.
-bool ContentChecker::Run::CompareBatch(Pass& pass, std::size_t rep, const OpenCopy& r,
-                                       std::vector<std::pair<std::size_t, Copy>>& batch,
-                                       std::vector<std::size_t>& left)
+// Compares the copies `rest` with the copy of entry `rep`, a few held open at
+// a time, reading `rep` once for each few. Those alike join `rep`. The others
+// go, with `byWhole`, by the digest of all their bytes, for which each is read
+// to its end; without it, to `left`.
+void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<std::size_t>& rest, Digested* byWhole,
+                                std::vector<std::size_t>* left)
 {
-    const std::uint64_t size = r.State().size;
-    std::vector<std::uint8_t> alike(batch.size(), 1);
-    std::size_t alikeCount = batch.size();
-    for (std::uint64_t offset = 0; offset < size && alikeCount > 0;) {
+    const Copy r = Open(pass.group.rows[rep], true);
+    const OpenCopy* with = nullptr;
+    if (!r->IsOpen())
+        Unreadable(pass, rep, r->Error());
+    else if (r->State() == *pass.states[rep])
+        with = r.get();
+    std::size_t k = 0;
+    while (k < rest.size() && !checker_.StopRequested()) {
+        if (!with && !byWhole) {
+            left->insert(left->end(), rest.begin() + static_cast<std::ptrdiff_t>(k), rest.end());
+            return;  // nothing to compare with: they wait for another
+        }
+        std::vector<Member> batch;
+        while (k < rest.size() && batch.size() < batchMost_) {
+            const std::size_t m = rest[k];
+            const FileState& state = *pass.states[m];
+            const auto known = with ? checker_.Remembered(with->State(), state) : std::nullopt;
+            if (known && *known) {
+                Join(pass, rep, m);
+                ++k;
+                continue;
+            }
+            if (known || !with) {  // not the same as `rep`: only its digest is wanted
+                if (!byWhole) {
+                    left->push_back(m);
+                    ++k;
+                    continue;
+                }
+                if (const auto digest = checker_.RememberedWhole(state)) {
+                    (*byWhole)[*digest].push_back(m);
+                    ++k;
+                    continue;
+                }
+            }
+            Copy copy = Open(pass.group.rows[m], batch.empty());
+            if (!copy->IsOpen() && content::TooManyOpen(copy->Error()) && !batch.empty())
+                break;  // no room for more: these first, the rest with fewer open
+            ++k;
+            if (!copy->IsOpen())
+                Unreadable(pass, m, copy->Error());
+            else if (copy->State() == state)  // else changed since its ends were read: like no other copy
+                batch.push_back({m, std::move(copy), with && !known, false, false, state.size});
+        }
+        if (batch.empty())
+            continue;
+        ReadBatch(pass, rep, with, batch, byWhole != nullptr);
         if (checker_.StopRequested())
-            return false;
+            return;
+        for (Member& member : batch)
+            Settle(pass, rep, with, member, byWhole, left);
+    }
+}
+
+// Reads the copies of `batch` chunk by chunk, comparing each chunk of those
+// still alike with `with`'s (the copy of entry `rep`); with `hash` every copy
+// is read to its end and each chunk goes into its digest. When `with` cannot
+// be read it becomes null and the copies are only hashed.
+void ContentChecker::Run::ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*& with, std::vector<Member>& batch,
+                                    bool hash)
+{
+    const std::uint64_t size = batch.front().copy->State().size;
+    for (const Member& member : batch)
+        posix_fadvise(member.copy->Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    for (std::uint64_t offset = 0; offset < size && !checker_.StopRequested();) {
+        const auto alike = [&with](const Member& m) { return with && m.compare && !m.differs && !m.failed; };
+        const bool comparing = std::any_of(batch.begin(), batch.end(), alike);
+        if (!comparing && !(hash && std::any_of(batch.begin(), batch.end(), [](const Member& m) { return !m.failed; })))
+            return;
         const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, size - offset));
         if (pass.a.size() < length) {
             pass.a.resize(length);
             pass.b.resize(length);
         }
-        if (!Read(pass, r.Fd(), pass.a.data(), length, offset)) {
-            ReadFailed(pass, rep, r, errno);
-            for (std::size_t t = 0; t < batch.size(); ++t) {
-                if (alike[t])
-                    left.push_back(batch[t].first);
-            }
-            return false;
+        if (comparing && !Read(pass, with->Fd(), pass.a.data(), length, offset)) {
+            ReadFailed(pass, rep, *with, errno);
+            with = nullptr;
+            continue;  // the same chunk again, only for the digests
         }
-        for (std::size_t t = 0; t < batch.size(); ++t) {
-            if (!alike[t])
+        for (Member& member : batch) {
+            const bool compare = comparing && alike(member);
+            if (member.failed || (!hash && !compare))
                 continue;
-            const auto& [m, copy] = batch[t];
-            if (!Read(pass, copy->Fd(), pass.b.data(), length, offset)) {
-                ReadFailed(pass, m, *copy, errno);
-                alike[t] = 0;
-                --alikeCount;
-            } else if (std::memcmp(pass.a.data(), pass.b.data(), length) != 0) {
-                if (copy->Unchanged() && r.Unchanged())
-                    checker_.Remember(r.State(), copy->State(), false);
-                left.push_back(m);
-                alike[t] = 0;
-                --alikeCount;
+            if (!Read(pass, member.copy->Fd(), pass.b.data(), length, offset)) {
+                ReadFailed(pass, member.entry, *member.copy, errno);
+                member.failed = true;
+                continue;
             }
+            if (hash)
+                member.digest = Mix(member.digest, std::hash<std::string_view>()(std::string_view(pass.b.data(), length)));
+            if (compare && std::memcmp(pass.a.data(), pass.b.data(), length) != 0)
+                member.differs = true;
         }
         offset += length;
     }
-    for (std::size_t t = 0; t < batch.size(); ++t) {
-        const auto& [m, copy] = batch[t];
-        if (alike[t] && r.Unchanged() && copy->Unchanged()) {
-            checker_.Remember(r.State(), copy->State(), true);
-            Join(pass, rep, m);
-        }
+}
+
+// What one copy of a batch turned out to be: the same as `rep`, different
+// from it, or only hashed.
+void ContentChecker::Run::Settle(Pass& pass, std::size_t rep, const OpenCopy* with, Member& member, Digested* byWhole,
+                                 std::vector<std::size_t>* left)
+{
+    if (member.failed)
+        return;  // unreadable, or changed while read: like no other copy
+    const bool unchanged = member.copy->Unchanged();
+    if (with && member.compare && unchanged && with->Unchanged()) {
+        checker_.Remember(with->State(), member.copy->State(), !member.differs);
+        if (!member.differs)
+            return Join(pass, rep, member.entry);
     }
-    return true;
+    if (!unchanged)
+        return;
+    if (byWhole) {
+        checker_.RememberWhole(member.copy->State(), member.digest);
+        (*byWhole)[member.digest].push_back(member.entry);
+    } else {
+        left->push_back(member.entry);
+    }
 }
 
 } // namespace snapsift

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -122,11 +123,23 @@ private:
     std::optional<std::size_t> EndsDigest(Pass& pass, std::size_t i, const OpenCopy& copy);
     void ComparePair(Pass& pass, std::size_t i, std::size_t j);
     content::Verdict Compare(Pass& pass, const OpenCopy& x, const OpenCopy& y, const OpenCopy*& failed, int& error);
-    void CompareByDigest(Pass& pass, const std::vector<std::size_t>& members);
-    std::optional<std::uint64_t> WholeDigest(Pass& pass, std::size_t i);
+    // One copy read beside the copy it is compared with.
+    struct Member {
+        std::size_t entry = 0;
+        Copy copy;
+        bool compare = false;  // compared with the other copy, not only hashed
+        bool differs = false;  // a chunk differed from the other copy's
+        bool failed = false;   // could not be read to its end as it was
+        std::uint64_t digest = 0;
+    };
+    using Digested = std::unordered_map<std::uint64_t, std::vector<std::size_t>>;
+    void CompareMany(Pass& pass, const std::vector<std::size_t>& members);
     void Confirm(Pass& pass, std::vector<std::size_t> pending);
-    bool CompareBatch(Pass& pass, std::size_t rep, const OpenCopy& r, std::vector<std::pair<std::size_t, Copy>>& batch,
-                      std::vector<std::size_t>& left);
+    void Sweep(Pass& pass, std::size_t rep, const std::vector<std::size_t>& rest, Digested* byWhole,
+               std::vector<std::size_t>* left);
+    void ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*& with, std::vector<Member>& batch, bool hash);
+    void Settle(Pass& pass, std::size_t rep, const OpenCopy* with, Member& member, Digested* byWhole,
+                std::vector<std::size_t>* left);
     void Answer(Pass& pass);
 
     ContentChecker& checker_;
