@@ -141,6 +141,21 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     EXPECT_EQ(outcome.differing, older - static_cast<int>(expected.size()));
     EXPECT_EQ(outcome.unreadable, 0);
     EXPECT_LE(checker.BytesRead(), 3 * kSize * n);
+    // The bar, when a copy was to be compared: the KiB of the copies, never
+    // back, full at the check's end.
+    if (older > 0) {
+        const std::string range = "range 0 " + std::to_string((n * kSize + 1023) / 1024);
+        ASSERT_FALSE(progress.ops.empty());
+        EXPECT_EQ(progress.ops.front(), range);
+        long last = 0;
+        std::size_t op = 1;
+        for (; op < progress.ops.size() && progress.ops[op].rfind("pos ", 0) == 0; ++op) {
+            const long pos = std::stol(progress.ops[op].substr(4));
+            EXPECT_GE(pos, last) << op;
+            last = pos;
+        }
+        EXPECT_EQ(static_cast<std::uint64_t>(last), n * kSize / 1024);  // every whole KiB
+    }
 
     const std::uint64_t read = checker.BytesRead();
     EXPECT_EQ(OnAutoSelect(copies.view, progress, {&checker, nullptr}).differing, outcome.differing);

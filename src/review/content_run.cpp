@@ -328,7 +328,7 @@ void ContentChecker::Run::ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*
             pass.a.resize(length);
             pass.b.resize(length);
         }
-        if (comparing && !Read(pass, with->Fd(), pass.a.data(), length, offset)) {
+        if (comparing && !Read(pass, with->Fd(), pass.a.data(), length, offset, false)) {
             ReadFailed(pass, rep, *with, errno);
             with = nullptr;
             continue;  // the same chunk again, only for the digests
@@ -337,7 +337,7 @@ void ContentChecker::Run::ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*
             const bool compare = comparing && alike(member);
             if (member.failed || (!hash && !compare))
                 continue;
-            if (!Read(pass, member.copy->Fd(), pass.b.data(), length, offset)) {
+            if (!Read(pass, member.copy->Fd(), pass.b.data(), length, offset, hash)) {
                 ReadFailed(pass, member.entry, *member.copy, errno);
                 member.failed = true;
                 continue;

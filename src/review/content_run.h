@@ -85,14 +85,18 @@ private:
         counted_ += add;
     }
 
-    bool Read(Pass& pass, int fd, char* into, std::size_t length, std::uint64_t offset)
+    // Reads, and shows on the bar unless `shown` is false: bytes read again
+    // (the copy others are compared with, a second look at a copy) are not
+    // shown, so that the bar follows the copies' bytes, which is its range.
+    bool Read(Pass& pass, int fd, char* into, std::size_t length, std::uint64_t offset, bool shown = true)
     {
         if (length == 0)
             return true;
         if (!ReadAt(fd, into, length, offset))
             return false;
         checker_.bytesRead_ += length;
-        Count(pass, length);
+        if (shown)
+            Count(pass, length);
         if (checker_.afterRead)
             checker_.afterRead(length);
         return true;
