@@ -354,7 +354,7 @@ measure_content() {
 # Copies of one name and 1 MiB whose first and last 64 KiB are alike and
 # whose middles differ (scans with white margins), 100 and 400 of them, each
 # checked under `ulimit -n 256`, warm: the check must stay linear, keep few
-# files open and leave no copy unread. Writes $root/content/margins.
+# files open and leave no copy unread. Writes $root/content/margins.results.
 measure_margins() {
   local dir=$root/content
   mkdir -p "$dir/margins"
@@ -378,7 +378,7 @@ measure_margins() {
     echo "margins_400=$(median "${s400[@]}")"
     echo "margins_400_bytes=$(value_of margins_bytes "$dir/margins400.out")"
     echo "margins_unread=$unread"
-  } > "$dir/margins"
+  } > "$dir/margins.results"
 }
 
 print_margins_rows() {
@@ -393,7 +393,7 @@ print_margins_rows() {
       ok = r <= 4.5 && v["margins_unread"] == 0
       row("400 ÷ 100, no copy left unread", sprintf("%.2f%s", r, v["margins_unread"] == 0 ? "" : ", copies left unread"),
           "≤ 4.5", ok ? "met" : "**missed**")
-    }' "$root/content/margins"
+    }' "$root/content/margins.results"
 }
 
 print_content_table() {
