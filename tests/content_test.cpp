@@ -255,6 +255,59 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a copy counted as unreadable; 2: a wrong selection; 1x: set-up";
 }
 
+// A copy that opens but reads shorter than its size says (a kernel attribute
+// file, 4096 bytes by its size): an input/output error, so the copy counts as
+// unreadable, with that reason, not as a copy whose bytes differ. Alone with
+// one newer copy, and among more (read by its ends first).
+TEST(ContentCheckTest, CopyThatFailsToReadIsUnreadableNotDifferent)
+{
+    std::string found;
+    for (const char* path : {"/sys/kernel/uevent_seqnum", "/sys/kernel/profiling", "/sys/power/state"}) {
+        const auto facts = StatRegularFile(path);
+        char bytes[4096];
+        const int fd = facts && facts->size == sizeof bytes ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+        const ssize_t got = fd >= 0 ? pread(fd, bytes, sizeof bytes, 0) : -1;
+        if (fd >= 0)
+            close(fd);
+        if (got >= 0 && got < static_cast<ssize_t>(sizeof bytes)) {
+            found = path;
+            break;
+        }
+    }
+    if (found.empty())
+        GTEST_SKIP() << "no kernel attribute file here reads shorter than its size";
+    const std::string folder = found.substr(0, found.rfind('/')), name = found.substr(found.rfind('/') + 1);
+    for (int copies : {2, 3}) {
+        SCOPED_TRACE(copies);
+        testing::TempDir tmp;
+        ResultView view;
+        testing::AddFoundFile(view.table, {name, folder, 4096, kT0, StatRegularFile(found)->identity});
+        std::set<std::string> expected;
+        for (int i = 1; i < copies; ++i) {
+            const std::string path = tmp.WriteFile("d" + std::to_string(i) + "/" + name, std::string(4096, 'x'));
+            testing::AddFoundFile(view.table, {name, tmp / ("d" + std::to_string(i)), 4096, kT0 + i,
+                                               StatRegularFile(path)->identity});
+            if (i + 1 < copies)
+                expected.insert(path);
+        }
+        view.FillResultView();
+        ContentChecker checker;
+        testing::RecordingProgress progress;
+        const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+        EXPECT_EQ(outcome.unreadable, 1);
+        EXPECT_EQ(outcome.differing, 0);
+        ASSERT_EQ(outcome.unread.size(), 1u);
+        EXPECT_EQ(outcome.unread[0].row, 0);
+        EXPECT_EQ(outcome.unread[0].error, EIO);
+        std::set<std::string> selected;
+        for (int j = 0; j < view.list.GetItemCount(); ++j) {
+            if (view.list.IsSelected(j))
+                selected.insert(view.table.Path(view.list.TableRow(j)));
+        }
+        EXPECT_EQ(selected, expected);
+    }
+}
+
 // ---- The real program in report mode ----------------------------------------
 
 struct Ran {
