@@ -4,6 +4,12 @@
 //   content_bench --check DIR   one check of those pairs with a fresh checker
 //   content_bench --rows N      automatic selection of N rows with nothing to
 //                               compare, by name and size and with the check
+//   content_bench --margins DIR N
+//                               N copies of one name and 1 MiB under DIR/N
+//                               (written once) whose first and last 64 KiB
+//                               are alike and whose middles differ, as scans
+//                               with white margins do; every fourth copy has
+//                               an equal newer one. One check of them.
 // Prints key=value lines.
 #include "platform/file_system.h"
 #include "platform/progress.h"
@@ -115,6 +121,63 @@ int Rows(int rows)
     return 0;
 }
 
+constexpr std::size_t kMarginBytes = 1u << 20;
+
+// The bytes of margin copy `i`: common ends, a middle of its own, except that
+// every fourth copy holds the bytes of the next.
+std::vector<char> MarginCopy(int i)
+{
+    std::mt19937_64 random(7);
+    std::vector<char> bytes(kMarginBytes);
+    for (std::size_t k = 0; k < bytes.size(); k += 8) {
+        const std::uint64_t x = random();
+        std::memcpy(&bytes[k], &x, 8);
+    }
+    const std::uint32_t id = static_cast<std::uint32_t>(i % 4 == 0 ? i + 1 : i);
+    for (std::size_t at = 64 * 1024; at + 4 <= bytes.size() - 64 * 1024; at += 4096)
+        std::memcpy(&bytes[at], &id, 4);
+    return bytes;
+}
+
+int Margins(const std::string& dir, int copies)
+{
+    const std::string top = dir + "/" + std::to_string(copies);
+    mkdir(dir.c_str(), 0755);
+    mkdir(top.c_str(), 0755);
+    snapsift::ResultView view;
+    for (int i = 0; i < copies; ++i) {
+        const std::string folder = top + "/" + std::to_string(i);
+        const std::string path = folder + "/scan.bmp";
+        if (!snapsift::StatRegularFile(path)) {
+            mkdir(folder.c_str(), 0755);
+            const std::vector<char> bytes = MarginCopy(i);
+            std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
+        auto facts = snapsift::StatRegularFile(path);
+        if (!facts || facts->size != kMarginBytes) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            return 1;
+        }
+        facts->creationTime = 1000 + i;  // the later copy of an equal pair is newer
+        view.table.AddFoundFile(view.table.AddFolder(folder), "scan.bmp", *facts);
+    }
+    view.FillResultView();
+    snapsift::ContentChecker checker;
+    snapsift::NullProgress progress;
+    const auto start = Clock::now();
+    const snapsift::AutoSelectOutcome outcome = snapsift::OnAutoSelect(view, progress, {&checker, nullptr});
+    const auto end = Clock::now();
+    const int expected = (copies + 2) / 4;  // each fourth copy but a last one
+    std::printf("margins_s=%.6f\nmargins_bytes=%llu\nmargins_unread=%d\nmargins_selected=%d\n", Seconds(start, end),
+                static_cast<unsigned long long>(checker.BytesRead()), outcome.unreadable, view.list.SelectedCount());
+    if (outcome.unreadable != 0 || view.list.SelectedCount() != expected) {
+        std::fprintf(stderr, "%d copies unread, %d selected of %d\n", outcome.unreadable, view.list.SelectedCount(),
+                     expected);
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,6 +189,8 @@ int main(int argc, char** argv)
         return Check(argv[2]);
     if (mode == "--rows")
         return Rows(std::stoi(argv[2]));
-    std::fprintf(stderr, "usage: content_bench --make DIR | --check DIR | --rows N\n");
+    if (mode == "--margins" && argc > 3)
+        return Margins(argv[2], std::stoi(argv[3]));
+    std::fprintf(stderr, "usage: content_bench --make DIR | --check DIR | --rows N | --margins DIR N\n");
     return 2;
 }

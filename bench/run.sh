@@ -7,8 +7,8 @@
 # (search and fill, automatic selection, deletion to a private trash, and the
 # deletion of 2,000 files of one name) and peak memory against the size of
 # the table's texts; the content check of automatic selection (1 GiB of
-# copies, warm and cold against cat, and 200,000 rows with nothing to
-# compare); then the picture previews: the first tooltip of a 24-megapixel
+# copies, warm and cold against cat, 200,000 rows with nothing to compare,
+# and 100 against 400 copies whose ends are alike under ulimit -n 256); then the picture previews: the first tooltip of a 24-megapixel
 # JPEG with a cold thumbnail cache against the same decode in the window's
 # own process, the tooltip after a restart from the thumbnail cache, the
 # longest stretch without repainting while previews decode, and the window's
@@ -20,6 +20,8 @@
 #   bash bench/run.sh            the table for 50,000 and 200,000 files
 #   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
 #                                with two screenshots of the advancing bar
+#   bash bench/run.sh --margins  only the rows of 100 and 400 copies with equal
+#                                ends under ulimit -n 256
 #
 # SNAPSIFT_BENCH_DIR   where the trees go (default /tmp/snapsift-bench); kept
 #                      between runs and regenerated only when their recipe changes
@@ -349,6 +351,51 @@ measure_content() {
   } > "$dir/results"
 }
 
+# Copies of one name and 1 MiB whose first and last 64 KiB are alike and
+# whose middles differ (scans with white margins), 100 and 400 of them, each
+# checked under `ulimit -n 256`, warm: the check must stay linear, keep few
+# files open and leave no copy unread. Writes $root/content/margins.results.
+measure_margins() {
+  local dir=$root/content
+  mkdir -p "$dir/margins"
+  local -a s100 s400
+  local unread=0 n r
+  for n in 100 400; do
+    (ulimit -n 256 && exec "$bin/content_bench" --margins "$dir/margins" "$n") > /dev/null || unread=1  # written once
+  done
+  cat "$dir"/margins/*/*/scan.bmp > /dev/null
+  for ((r = 0; r < runs; r++)); do
+    for n in 100 400; do
+      (ulimit -n 256 && exec "$bin/content_bench" --margins "$dir/margins" "$n") > "$dir/margins$n.out" || unread=1
+      local t
+      t=$(value_of margins_s "$dir/margins$n.out")
+      if [ "$n" = 100 ]; then s100+=("$t"); else s400+=("$t"); fi
+      [ "$(value_of margins_unread "$dir/margins$n.out")" = 0 ] || unread=1
+    done
+  done
+  {
+    echo "margins_100=$(median "${s100[@]}")"
+    echo "margins_400=$(median "${s400[@]}")"
+    echo "margins_400_bytes=$(value_of margins_bytes "$dir/margins400.out")"
+    echo "margins_unread=$unread"
+  } > "$dir/margins.results"
+}
+
+print_margins_rows() {
+  awk -F= '
+    { v[$1] = $2 }
+    function row(label, value, target, verdict) { printf "| %s | %s | %s | %s |\n", label, value, target, verdict }
+    END {
+      row("100 copies of 1 MiB, equal ends, ulimit -n 256 (s)", sprintf("%.3f", v["margins_100"]), "", "")
+      row("400 such copies (s)", sprintf("%.3f", v["margins_400"]), "", "")
+      row("… bytes read ÷ bytes of the copies", sprintf("%.2f", v["margins_400_bytes"] / (400 * 1048576)), "", "")
+      r = v["margins_400"] / v["margins_100"]
+      ok = r <= 4.5 && v["margins_unread"] == 0
+      row("400 ÷ 100, no copy left unread", sprintf("%.2f%s", r, v["margins_unread"] == 0 ? "" : ", copies left unread"),
+          "≤ 4.5", ok ? "met" : "**missed**")
+    }' "$root/content/margins.results"
+}
+
 print_content_table() {
   awk -F= '
     { v[$1] = $2 }
@@ -372,6 +419,7 @@ print_content_table() {
       r = v["rows_checked_s"] / v["rows_by_name_s"]
       row("… with the check (s)", sprintf("%.4f", v["rows_checked_s"]), "no slower", r <= 1.1 ? "met" : "**missed**")
     }' "$root/content/results"
+  print_margins_rows
 }
 
 # How a search and the window end, on a real window under Xvfb: Esc 300 ms
@@ -530,6 +578,13 @@ if [ "$mode" = --alive ]; then
   alive
   exit 0
 fi
+if [ "$mode" = --margins ]; then
+  measure_margins
+  echo "| content check (median) | value | target | |"
+  echo "|---|---:|---|---|"
+  print_margins_rows
+  exit 0
+fi
 make_tree_once 50k 50000 5000
 make_tree_once 200k 200000 20000
 [ "$cold" -eq 1 ] || echo "not root: the cold-cache rows are skipped (they drop the page cache)" >&2
@@ -538,6 +593,7 @@ measure 200k
 measure_ends 200k
 measure_same_name
 measure_content
+measure_margins
 measure_previews
 echo
 echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the build: $load"

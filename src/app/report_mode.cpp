@@ -72,7 +72,9 @@ std::string UsageText()
            "  --report        print one line per found file: name, size, date, path (TAB-separated)\n"
            "  --duplicates    print the names that occur more than once instead\n"
            "  --auto-select   print the paths automatic selection picks instead: older\n"
-           "                  copies of the same name and size whose bytes equal a newer copy\n"
+           "                  copies of the same name and size whose bytes equal a newer copy;\n"
+           "                  a copy that cannot be read is not picked and is named on\n"
+           "                  standard error\n"
            "  --by-name-and-size  with --auto-select: pick by name, size and date alone,\n"
            "                  without comparing contents\n"
            "  --protect DIR   never pick a file in DIR or below it (repeatable)\n"
@@ -242,7 +244,10 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         AutoSelectOptions how;
         how.checker = line.byNameAndSize ? nullptr : &checker;
         how.protectedRows = &protectedRows;
-        OnAutoSelect(view, progress, how);
+        // A copy that could not be compared stays unpicked, and is named.
+        for (const AutoSelectOutcome::Unread& unread : OnAutoSelect(view, progress, how).unread)
+            std::fprintf(err, "snapsift: left unpicked, cannot compare %s: %s\n", table.Path(unread.row).c_str(),
+                         unread.error != 0 ? std::strerror(unread.error) : "changed since the search");
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
             if (view.list.IsSelected(j))
                 output.PutLine(table.Path(view.list.TableRow(j)));

@@ -72,17 +72,26 @@ bool VerifyPicks(const ResultView& view, std::size_t slotCount, const std::vecto
         return false;
     }
     std::vector<std::uint8_t> same(slotOfRow.size());
+    std::vector<int> error(slotOfRow.size());
     for (const CopyGroup& group : groups) {
-        for (std::size_t i = 0; i < group.rows.size(); ++i)
+        for (std::size_t i = 0; i < group.rows.size(); ++i) {
             same[static_cast<std::size_t>(group.rows[i])] = group.answers[i];
+            error[static_cast<std::size_t>(group.rows[i])] = group.errors[i];
+        }
     }
     for (std::size_t j = 0; j < pick.size(); ++j) {
         if (!pick[j])
             continue;
-        const std::uint8_t answer = same[static_cast<std::size_t>(view.list.TableRow(static_cast<int>(j)))];
-        if (answer != CopyGroup::kSameAsNewer) {
-            pick[j] = 0;
-            ++(answer == CopyGroup::kUnreadable ? outcome.unreadable : outcome.differing);
+        const int k = view.list.TableRow(static_cast<int>(j));
+        const std::uint8_t answer = same[static_cast<std::size_t>(k)];
+        if (answer == CopyGroup::kSameAsNewer)
+            continue;
+        pick[j] = 0;
+        if (answer == CopyGroup::kUnreadable) {
+            ++outcome.unreadable;
+            outcome.unread.push_back({k, error[static_cast<std::size_t>(k)]});
+        } else {
+            ++outcome.differing;
         }
     }
     return true;

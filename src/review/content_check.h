@@ -25,15 +25,22 @@ struct CopyGroup {
     // Filled by the check, one per entry of `rows`.
     enum Answer : std::uint8_t { kDiffers, kSameAsNewer, kUnreadable };
     std::vector<std::uint8_t> answers;
+    // For a kUnreadable answer: the errno, or 0 when the file went or changed
+    // since the search.
+    std::vector<int> errors;
 };
 
 // Compares the contents of files a search found. Every file is opened without
 // following a link and used only while it is still the file of its row (same
 // device and inode, same size); two rows of one file are equal without
 // reading. Groups are compared in parallel on a few threads: first the first
-// and last 64 KiB, then everything in large sequential reads. Answers are
-// remembered for as long as both files keep their identity, size and
-// modification time.
+// and last 64 KiB; then two copies with equal ends are compared whole, and
+// of more than two each is read once, compared with the newest as it goes and
+// hashed whole; those that differ from the newest are compared byte for byte
+// only with copies of an equal digest. So a check costs about one read of
+// each copy however many copies differ only in the middle, and keeps a few
+// files open at once whatever the number of copies. Answers are remembered
+// for as long as the files keep their identity, size and modification time.
 class ContentChecker final {
 public:
     ContentChecker() = default;
@@ -93,10 +100,12 @@ private:
             return std::hash<std::uint64_t>()(id.inode * 1000003u ^ id.device);
         }
     };
-    // A digest of a file's first and last 64 KiB, while the file stays as it was.
-    struct Ends {
+    // Digests of a file's first and last 64 KiB and of all its bytes, while
+    // the file stays as it was.
+    struct Digests {
         FileState state;
-        std::size_t digest = 0;
+        std::optional<std::size_t> ends;
+        std::optional<std::uint64_t> whole;
     };
     class Run;
 
@@ -104,12 +113,14 @@ private:
     void Remember(const FileState& a, const FileState& b, bool equal);
     std::optional<std::size_t> RememberedEnds(const FileState& file) const;
     void RememberEnds(const FileState& file, std::size_t digest);
+    std::optional<std::uint64_t> RememberedWhole(const FileState& file) const;
+    void RememberWhole(const FileState& file, std::uint64_t digest);
 
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> bytesRead_{0};
     mutable std::mutex mutex_;
     std::unordered_map<PairKey, Answer, PairHash> answers_;
-    std::unordered_map<FileIdentity, Ends, IdentityHash> ends_;
+    std::unordered_map<FileIdentity, Digests, IdentityHash> digests_;
 };
 
 } // namespace snapsift

@@ -5,6 +5,8 @@
 #include "review/result_list.h"
 #include "scan/file_table.h"
 
+#include <vector>
+
 namespace snapsift {
 
 class Progress;
@@ -59,6 +61,13 @@ struct AutoSelectOutcome {
     bool stopped = false;  // the content check was stopped: nothing changed
     int differing = 0;     // rows left unpicked because their bytes differ from every later copy
     int unreadable = 0;    // rows left unpicked because their file is gone, changed or unreadable
+    // Those rows' table rows, each with why: an errno, or 0 for a file that
+    // went or changed since the search.
+    struct Unread {
+        int row = 0;
+        int error = 0;
+    };
+    std::vector<Unread> unread;
     int protectedRows = 0;  // listed rows left unpicked because they lie under a protected folder
 };
 

@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: MIT
+#include "review/content_files.h"
+
+#include "platform/file_system.h"
+#include "scan/file_table.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <string>
+
+namespace snapsift::content {
+namespace {
+
+// Each comparing thread holds at most this many files open at once.
+constexpr unsigned kMostPerThread = 16;
+// Assumed open already when /proc does not say.
+constexpr std::uint64_t kAssumedInUse = 64;
+
+// A time as one number, only ever compared for equality: it wraps for
+// times beyond the year 2262 rather than overflow.
+std::int64_t Nanoseconds(const struct timespec& t)
+{
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(t.tv_sec) * 1000000000u +
+                                     static_cast<std::uint64_t>(t.tv_nsec));
+}
+
+// The files this process has open now, or nothing when /proc cannot say.
+std::optional<std::uint64_t> FilesOpenNow()
+{
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return std::nullopt;
+    std::uint64_t count = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.')
+            ++count;
+    }
+    closedir(dir);
+    return count > 0 ? count - 1 : 0;  // not the listing's own
+}
+
+} // namespace
+
+std::optional<ContentChecker::FileState> StateOf(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    ContentChecker::FileState state;
+    state.identity = {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    state.size = static_cast<std::uint64_t>(st.st_size);
+    state.mtimeNs = Nanoseconds(st.st_mtim);
+    state.ctimeNs = Nanoseconds(st.st_ctim);
+    return state;
+}
+
+OpenCopy::OpenCopy(const FileTable& table, int row)
+{
+    const std::string path = table.Path(row);
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    errno = 0;
+    if (path.size() < PATH_MAX) {
+        fd_ = open(path.c_str(), kFlags);
+    } else {
+        const FolderHandle folder = OpenFolder(table.Folder(row));
+        if (folder.IsOpen())
+            fd_ = openat(folder.Fd(), std::string(table.Name(row)).c_str(), kFlags);
+    }
+    if (fd_ < 0) {
+        error_ = errno != 0 ? errno : ENOENT;
+        return;
+    }
+    const auto state = StateOf(fd_);
+    const FileIdentity& expected = table.Identity(row);
+    if (!state || state->size != table.Size(row) || (expected.Known() && state->identity != expected)) {
+        close(fd_);
+        fd_ = -1;
+        error_ = kChanged;
+        return;
+    }
+    state_ = *state;
+}
+
+OpenCopy::~OpenCopy()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool OpenCopy::Unchanged() const
+{
+    const auto now = StateOf(fd_);
+    return now && *now == state_;
+}
+
+bool TooManyOpen(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
+OpenBudget BudgetFor(unsigned threads)
+{
+    struct rlimit limit {};
+    std::uint64_t soft = std::uint64_t{1} << 20;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        soft = limit.rlim_cur;
+    const std::uint64_t inUse = FilesOpenNow().value_or(kAssumedInUse);
+    // A quarter of what is left; the rest stays for everything else.
+    const std::uint64_t total = (soft > inUse ? soft - inUse : 0) / 4;
+    OpenBudget budget;
+    budget.threads = static_cast<unsigned>(std::clamp<std::uint64_t>(total / 2, 1, std::max(1u, threads)));
+    budget.perThread = static_cast<unsigned>(std::clamp<std::uint64_t>(total / budget.threads, 2, kMostPerThread));
+    return budget;
+}
+
+std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t end)
+{
+    std::uint64_t next = end;
+    for (const int fd : {x, y}) {
+        const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+        if (data < 0 && errno != ENXIO)
+            return offset;
+        if (data >= 0)
+            next = std::min(next, static_cast<std::uint64_t>(data));
+    }
+    return std::max(next, offset);
+}
+
+} // namespace snapsift::content

@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "review/content_check.h"
+#include "review/content_files.h"
+#include "scan/file_table.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace snapsift {
+
+namespace content {
+
+constexpr std::size_t kEndBytes = 64 * 1024;          // compared first, at each end
+constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
+
+enum class Verdict { kEqual, kDiffer, kStopped, kFailed };
+
+} // namespace content
+
+// One call of Check: the groups, the threads that take them one by one, and
+// the bytes read against the bytes to read.
+class ContentChecker::Run final {
+public:
+    Run(ContentChecker& checker, const FileTable& table, std::vector<CopyGroup>& groups, unsigned openPerThread)
+        : checker_(checker), table_(table), groups_(groups),
+          batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
+    {
+        for (const CopyGroup& group : groups_) {
+            for (int row : group.rows)
+                toRead_ += table_.Size(row);
+        }
+    }
+
+    std::uint64_t ToRead() const { return toRead_; }
+    std::uint64_t Counted() const { return counted_.load(); }
+
+    void Work()
+    {
+        // Room for both ends at first; a whole comparison makes it a chunk.
+        std::vector<char> a(2 * content::kEndBytes), b(2 * content::kEndBytes);
+        for (;;) {
+            const std::size_t i = next_.fetch_add(1);
+            if (i >= groups_.size() || checker_.StopRequested())
+                return;
+            CheckGroup(groups_[i], a, b);
+        }
+    }
+
+private:
+    using OpenCopy = content::OpenCopy;
+    using Copy = std::unique_ptr<OpenCopy>;
+    // One group being checked: each entry's file as first opened (nothing
+    // once it proved unreadable), and which entries hold the same bytes, as
+    // a forest of entries whose roots stand for one content each.
+    struct Pass {
+        CopyGroup& group;
+        std::vector<char>& a;
+        std::vector<char>& b;
+        std::uint64_t bytes = 0;
+        std::uint64_t counted = 0;
+        std::vector<std::optional<FileState>> states;
+        std::vector<std::size_t> parent;
+    };
+
+    static std::size_t Root(Pass& pass, std::size_t i)
+    {
+        while (pass.parent[i] != i)
+            i = pass.parent[i] = pass.parent[pass.parent[i]];
+        return i;
+    }
+    static void Join(Pass& pass, std::size_t i, std::size_t j) { pass.parent[Root(pass, j)] = Root(pass, i); }
+
+    void Count(Pass& pass, std::uint64_t bytes)
+    {
+        const std::uint64_t add = std::min(bytes, pass.bytes - pass.counted);
+        pass.counted += add;
+        counted_ += add;
+    }
+
+    // Reads, and shows on the bar unless `shown` is false: bytes read again
+    // (the copy others are compared with, a second look at a copy) are not
+    // shown, so that the bar follows the copies' bytes, which is its range.
+    bool Read(Pass& pass, int fd, char* into, std::size_t length, std::uint64_t offset, bool shown = true)
+    {
+        if (length == 0)
+            return true;
+        if (!ReadAt(fd, into, length, offset))
+            return false;
+        checker_.bytesRead_ += length;
+        if (shown)
+            Count(pass, length);
+        if (checker_.afterRead)
+            checker_.afterRead(length);
+        return true;
+    }
+
+    // The file of `row`. While the process has too many files open, waits
+    // for room when `mayWait` (the caller holds at most one other file), and
+    // otherwise leaves it to the caller to go on with fewer.
+    Copy Open(int row, bool mayWait);
+
+    static void Unreadable(Pass& pass, std::size_t i, int error)
+    {
+        pass.group.answers[i] = CopyGroup::kUnreadable;
+        pass.group.errors[i] = error == content::kChanged ? 0 : error;
+        pass.states[i].reset();
+    }
+
+    // After a read of `copy` failed with `error`: a file that changed while
+    // it was read is simply not the same as another; one that did not, could
+    // not be read.
+    static void ReadFailed(Pass& pass, std::size_t i, const OpenCopy& copy, int error)
+    {
+        if (copy.Unchanged())
+            Unreadable(pass, i, error);
+    }
+
+    void CheckGroup(CopyGroup& group, std::vector<char>& a, std::vector<char>& b);
+    std::optional<std::size_t> EndsDigest(Pass& pass, std::size_t i, const OpenCopy& copy);
+    void ComparePair(Pass& pass, std::size_t i, std::size_t j);
+    content::Verdict Compare(Pass& pass, const OpenCopy& x, const OpenCopy& y, const OpenCopy*& failed, int& error);
+    // One copy read beside the copy it is compared with.
+    struct Member {
+        std::size_t entry = 0;
+        Copy copy;
+        bool compare = false;  // compared with the other copy, not only hashed
+        bool differs = false;  // a chunk differed from the other copy's
+        bool failed = false;   // could not be read to its end as it was
+        std::uint64_t digest = 0;
+    };
+    using Digested = std::unordered_map<std::uint64_t, std::vector<std::size_t>>;
+    void CompareMany(Pass& pass, const std::vector<std::size_t>& members);
+    void Confirm(Pass& pass, std::vector<std::size_t> pending);
+    void Sweep(Pass& pass, std::size_t rep, const std::vector<std::size_t>& rest, Digested* byWhole,
+               std::vector<std::size_t>* left);
+    void ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*& with, std::vector<Member>& batch, bool hash);
+    void Settle(Pass& pass, std::size_t rep, const OpenCopy* with, Member& member, Digested* byWhole,
+                std::vector<std::size_t>* left);
+    void Answer(Pass& pass);
+
+    ContentChecker& checker_;
+    const FileTable& table_;
+    std::vector<CopyGroup>& groups_;
+    const std::size_t batchMost_;  // copies held open beside the one they are compared with
+    std::uint64_t toRead_ = 0;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::uint64_t> counted_{0};
+};
+
+} // namespace snapsift
