@@ -66,6 +66,7 @@ void CSnapsiftDlg::OnInitDialog()
     m_options.m_bJpeg = true;
     UpdateData(false);
     MirrorResults();
+    LoadPictureTypes();
     LoadProtection();
     ShowProtection(m_targets.Roots());
     for (int root : m_targets.Roots())
@@ -139,6 +140,10 @@ void CSnapsiftDlg::resizeEvent(QResizeEvent* event)
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    if (OffersTypeEntries(*event)) {
+        AddTypeEntries(menu);
+        menu.addSeparator();
+    }
     if (event->reason() != QContextMenuEvent::Keyboard || m_folderTree->hasFocus()) {
         QPoint at = event->globalPos();
         if (event->reason() == QContextMenuEvent::Keyboard) {

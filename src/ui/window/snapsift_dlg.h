@@ -19,6 +19,7 @@
 #include <string>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
@@ -89,6 +90,10 @@ public:
     ContentChecker& Checker() { return contentChecker_; }
     const ProtectedFolders& Protection() const { return protection_; }
 
+    // Opens the dialog of further picture types; what is chosen there is
+    // searched from the next search on and remembered.
+    void OnChoosePictureTypes();
+
     // Protects the folder of tree node `node`, or ends its protection, and
     // remembers the protected folders for the next start.
     void OnToggleProtection(int node);
@@ -136,6 +141,13 @@ private:
     void ShowProtection(const std::vector<int>& nodes);
     std::string NodeFolder(int node) const;
     void AddTreeEntries(QMenu& menu, QPoint globalPos);
+    // The further picture types (snapsift_dlg_types.cpp).
+    void PlaceTypeControls(bool withLine);
+    void LoadPictureTypes();
+    void ShowChosenTypes();
+    void AddTypeEntries(QMenu& menu);
+    bool OffersTypeEntries(const QContextMenuEvent& event) const;
+    void ConnectTypeControls();
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
@@ -192,6 +204,9 @@ public:
     QPushButton* m_quitButton = nullptr;
     QPushButton* m_clearButton = nullptr;
     QProgressBar* m_progress = nullptr;
+    // The line under the extension box while picture types are chosen; made
+    // the first time one is.
+    QLabel* typesLine_ = nullptr;
 };
 
 // Ends the process once the window has closed: what it holds (the rows, the

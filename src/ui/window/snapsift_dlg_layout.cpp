@@ -131,21 +131,16 @@ void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_folderTree->setFrameShape(QFrame::StyledPanel);
     m_folderTree->setFrameShadow(QFrame::Sunken);
-    Place(edges_, du, m_folderTree, 10, 15, 90, 89, kGrowHeight);
     // 3 to 7: the types and the extension box.
     m_checkJpeg = new QCheckBox(QString::fromUtf8(kJpegCheckText), this);
-    Place(edges_, du, m_checkJpeg, 10, 106, 63, 8, kFollowBottom);
     m_checkBmp = new QCheckBox(QString::fromUtf8(kBmpCheckText), this);
-    Place(edges_, du, m_checkBmp, 10, 115, 77, 10, kFollowBottom);
     m_checkGif = new QCheckBox(QString::fromUtf8(kGifCheckText), this);
-    Place(edges_, du, m_checkGif, 10, 126, 60, 8, kFollowBottom);
     m_checkOther = new QCheckBox(QString::fromUtf8(kOtherCheckText), this);
-    Place(edges_, du, m_checkOther, 10, 136, 53, 8, kFollowBottom);
     m_otherExt = new QLineEdit(this);
     m_otherExt->setValidator(new WidthLimitValidator(kOtherExtLimit, m_otherExt));
     m_otherExt->setEnabled(false);
     m_otherExt->setAccessibleName(QString::fromUtf8(kOtherExtensionNameText));
-    Place(edges_, du, m_otherExt, 71, 134, 30, 12, kFollowBottom);
+    PlaceTypeControls(false);
 }
 
 void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
@@ -243,6 +238,7 @@ void CSnapsiftDlg::ConnectControls()
     connect(m_duplicateCombo, &DuplicateComboBox::aboutToShowPopup, this, &CSnapsiftDlg::OnDuplicateDropDown);
     connect(m_checkOther, &QCheckBox::clicked, this, &CSnapsiftDlg::OnOtherExtToggle);
     connect(m_versionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnVersion);
+    ConnectTypeControls();
     connect(m_quitButton, &QPushButton::clicked, this, &CSnapsiftDlg::reject);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, &CSnapsiftDlg::OnHelp);

@@ -15,6 +15,12 @@ namespace snapsift {
 void EdgeLayout::Add(QWidget* widget, const QRect& base, int follow)
 {
     widget->setGeometry(base);
+    for (Entry& e : entries_) {
+        if (e.widget == widget) {
+            e = {widget, base, follow};
+            return;
+        }
+    }
     entries_.push_back({widget, base, follow});
 }
 
