@@ -206,7 +206,7 @@ public:
     QProgressBar* m_progress = nullptr;
     // The line under the extension box while picture types are chosen; made
     // the first time one is.
-    QLabel* typesLine_ = nullptr;
+    QLabel* m_typesLine = nullptr;
 };
 
 // Ends the process once the window has closed: what it holds (the rows, the

@@ -31,8 +31,8 @@ void CSnapsiftDlg::PlaceTypeControls(bool withLine)
     edges_.Add(m_checkGif, du.Rect(10, 126 - up, 60, 8), kFollowBottom);
     edges_.Add(m_checkOther, du.Rect(10, 136 - up, 53, 8), kFollowBottom);
     edges_.Add(m_otherExt, du.Rect(71, 134 - up, 30, 12), kFollowBottom);
-    if (typesLine_)
-        edges_.Add(typesLine_, du.Rect(10, 138, 91, 9), kFollowBottom);
+    if (m_typesLine)
+        edges_.Add(m_typesLine, du.Rect(10, 138, 91, 9), kFollowBottom);
 }
 
 void CSnapsiftDlg::LoadPictureTypes()
@@ -45,22 +45,22 @@ void CSnapsiftDlg::ShowChosenTypes()
 {
     const PictureKinds kinds = m_options.pictureKinds;
     // Until a type is chosen the window has no line at all: as it always was.
-    if (kinds.Empty() && !typesLine_)
+    if (kinds.Empty() && !m_typesLine)
         return;
-    if (!typesLine_) {
-        typesLine_ = new QLabel(this);
-        typesLine_->setTextFormat(Qt::PlainText);
-        typesLine_->setAccessibleName(QString::fromUtf8(kPictureTypesTitleText));
+    if (!m_typesLine) {
+        m_typesLine = new QLabel(this);
+        m_typesLine->setTextFormat(Qt::PlainText);
+        m_typesLine->setAccessibleName(QString::fromUtf8(kPictureTypesTitleText));
     }
     const QString tip = QString::fromStdString(ChosenTypesTipText(kinds));
     for (QWidget* w : {static_cast<QWidget*>(m_checkOther), static_cast<QWidget*>(m_otherExt),
-                       static_cast<QWidget*>(typesLine_)})
+                       static_cast<QWidget*>(m_typesLine)})
         w->setToolTip(tip);
     PlaceTypeControls(!kinds.Empty());
     edges_.Apply(baseSize_, size());
     const QString line = QString::fromStdString(ChosenTypesLineText(kinds));
-    typesLine_->setText(typesLine_->fontMetrics().elidedText(line, Qt::ElideRight, typesLine_->width()));
-    typesLine_->setVisible(!kinds.Empty());
+    m_typesLine->setText(m_typesLine->fontMetrics().elidedText(line, Qt::ElideRight, m_typesLine->width()));
+    m_typesLine->setVisible(!kinds.Empty());
 }
 
 void CSnapsiftDlg::OnChoosePictureTypes()
@@ -85,7 +85,7 @@ bool CSnapsiftDlg::OffersTypeEntries(const QContextMenuEvent& event) const
         return m_checkOther->hasFocus();
     const QPoint at = mapFromGlobal(event.globalPos());
     for (const QWidget* w : {static_cast<const QWidget*>(m_checkOther), static_cast<const QWidget*>(m_otherExt),
-                             static_cast<const QWidget*>(typesLine_)}) {
+                             static_cast<const QWidget*>(m_typesLine)}) {
         if (w && w->isVisible() && w->geometry().contains(at))
             return true;
     }
