@@ -2281,6 +2281,68 @@ INSTANTIATE_TEST_SUITE_P(DebianJapaneseFonts, WindowFontTest, ::testing::Values(
                              return std::string(info.index == 0 ? "Noto" : "IPA");
                          });
 
+// The columns that tell copies apart: the name column fits the names shown
+// (within two fifths of the list), the path column takes what the window
+// grows by, and a width the user sets stays theirs, also in the next run.
+TEST_F(WindowTest, NameColumnFitsThePathColumnGrowsAndTheUsersWidthStays)
+{
+    TempDir folder(g_desktop);
+    const std::string camera = "IMG_20240815_123456_HDR.jpg";
+    for (const char* copy : {"2023/DCIM/100CANON/", "backup/DCIM/100CANON/"}) {
+        folder.MakeFile(std::string(copy) + camera, 1);
+        folder.MakeFile(std::string(copy) + "a.jpg", 1);
+    }
+    folder.MakeFile(std::string(200, 'n') + ".jpg", 1);
+    Open();
+    Show();
+    QHeaderView* header = dlg->m_resultList->header();
+    EXPECT_EQ(header->sectionSize(0), 100);
+    EXPECT_EQ(header->sectionSize(3), 400);
+    auto bound = [this] {
+        return std::max(100, std::min(dlg->m_resultList->viewport()->width() * 2 / 5, DialogUnits(dlg->font()).X(160)));
+    };
+    auto nameRow = [this](const std::string& name) { return static_cast<int>(Names().indexOf(Q(name.c_str()))); };
+
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Names().size(), 5);
+    // The longest name is held to the bound; at the base size the camera
+    // name may be too.
+    EXPECT_EQ(header->sectionSize(0), bound());
+    EXPECT_FALSE(CellWhole(nameRow(std::string(200, 'n') + ".jpg"), 0));
+
+    // A wider window: the path column takes the width (the columns fill the
+    // list), the camera name shows whole, the longest name is still held to
+    // the bound.
+    const int pathBefore = header->sectionSize(3);
+    dlg->resize(dlg->BaseSize() + QSize(700, 0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(header->sectionSize(0), bound());
+    EXPECT_TRUE(CellWhole(nameRow(camera), 0));
+    EXPECT_GT(header->sectionSize(3), pathBefore);
+    EXPECT_EQ(header->length(), dlg->m_resultList->viewport()->width());
+
+    // Without the long name, the column fits the camera name exactly.
+    dlg->m_duplicateCombo->setCurrentIndex(static_cast<int>(ComboEntries().indexOf(Q(camera.c_str()))));
+    dlg->OnDuplicateChosen(dlg->m_duplicateCombo->currentIndex());
+    ASSERT_EQ(Names().size(), 2);
+    EXPECT_TRUE(CellWhole(0, 0));
+    EXPECT_LT(header->sectionSize(0), bound());
+    EXPECT_GT(header->sectionSize(0), 100);
+
+    // The user's own width stays through searches and into the next run.
+    header->resizeSection(0, 90);
+    Search(DesktopChild(BaseName(folder.Path())));
+    EXPECT_EQ(header->sectionSize(0), 90);
+    dlg->reject();
+    Open();
+    Show();
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(0), 90);
+    Search(DesktopChild(BaseName(folder.Path())));
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(0), 90);
+    dlg.reset();
+    ForgetWindow();
+}
+
 // The further picture types: chosen from the menu of the other-extension box,
 // searched after the four, said under the box and in its tooltip, and
 // remembered; with none chosen the window is the first start's again.

@@ -111,6 +111,7 @@ void CSnapsiftDlg::RestoreWindow()
     // Without remembered values the window opens as it always has: at its
     // own size, centred, with the columns as made.
     const WindowMemory memory = ReadWindowMemory();
+    ownNameWidth_ = memory.ownNameWidth && memory.columns.size() == kResultColumnCount;
     SetResultColumnWidths(memory.columns);
     if (memory.hasGeometry) {
         QSize size = memory.size.expandedTo(baseSize_);
@@ -127,7 +128,9 @@ void CSnapsiftDlg::RestoreWindow()
 
 void CSnapsiftDlg::done(int result)
 {
-    WriteWindowMemory(CurrentWindowMemory(*this, *m_resultList->header()));
+    WindowMemory memory = CurrentWindowMemory(*this, *m_resultList->header());
+    memory.ownNameWidth = ownNameWidth_;
+    WriteWindowMemory(memory);
     QDialog::done(result);
 }
 
@@ -135,6 +138,8 @@ void CSnapsiftDlg::resizeEvent(QResizeEvent* event)
 {
     edges_.Apply(baseSize_, size());
     QDialog::resizeEvent(event);
+    if (m_resultList)
+        FitNameColumn(false);
 }
 
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)

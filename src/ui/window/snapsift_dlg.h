@@ -122,10 +122,33 @@ private:
     void CreateFrames(const DialogUnits& du);
     void SetTabOrder();
     void ConnectControls();
+    // The result list's columns (snapsift_dlg_columns.cpp).
     void SetResultColumnWidths(const std::vector<int>& remembered);
     void FitValueColumns();
+    // Fits the name column to the list's width, and with `remeasure` first to
+    // the names now shown.
+    void FitNameColumn(bool remeasure);
+    void ConnectColumns();
     int SizeColumnNeed() const;
     int DateColumnNeed() const;
+    int NameColumnNeed() const;
+    static constexpr int kNameColumnWidth = 100;  // as made, and the least the fitting gives it
+    static constexpr int kMostNameColumnUnits = 160;  // the most it gives it, in dialog units
+    // While set, a column resized is the window's doing, not the user's.
+    class ColumnsFitting final {
+    public:
+        explicit ColumnsFitting(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+        ~ColumnsFitting() { flag_ = old_; }
+        ColumnsFitting(const ColumnsFitting&) = delete;
+        ColumnsFitting& operator=(const ColumnsFitting&) = delete;
+
+    private:
+        bool& flag_;
+        bool old_;
+    };
+    bool fittingColumns_ = false;
+    bool ownNameWidth_ = false;  // the user set the name column's width (now or in an earlier run)
+    int nameColumnNeed_ = kNameColumnWidth;  // what the names shown need
     void RestoreWindow();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);

@@ -190,7 +190,6 @@ void CSnapsiftDlg::CreateResultList()
     m_resultList->setSortingEnabled(false);
     m_resultList->header()->setSectionsClickable(false);
     m_resultList->header()->setSectionsMovable(false);
-    m_resultList->header()->setStretchLastSection(false);
     m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The selection stays as visible without the focus as with it.
     QPalette palette = m_resultList->palette();
@@ -239,83 +238,10 @@ void CSnapsiftDlg::ConnectControls()
     connect(m_checkOther, &QCheckBox::clicked, this, &CSnapsiftDlg::OnOtherExtToggle);
     connect(m_versionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnVersion);
     ConnectTypeControls();
+    ConnectColumns();
     connect(m_quitButton, &QPushButton::clicked, this, &CSnapsiftDlg::reject);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, &CSnapsiftDlg::OnHelp);
-}
-
-namespace {
-
-// The width a list cell needs to show the widest of `texts` whole, in the
-// list's own font.
-int CellWidth(const QTreeView& list, const QStringList& texts)
-{
-    QStyleOptionViewItem cell;
-    cell.initFrom(&list);
-    cell.font = list.font();
-    cell.fontMetrics = QFontMetrics(cell.font);
-    cell.features = QStyleOptionViewItem::HasDisplay;
-    int width = 0;
-    for (const QString& text : texts) {
-        cell.text = text;
-        width = std::max(width, list.style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, &list).width());
-    }
-    return width;
-}
-
-// A text of every digit in turn, made by `shape`: the widest digit decides.
-QStringList EveryDigit(const std::function<QString(const QString& digit)>& shape)
-{
-    QStringList texts;
-    for (char digit = '0'; digit <= '9'; ++digit)
-        texts << shape(QString(QLatin1Char{digit}));
-    return texts;
-}
-
-} // namespace
-
-int CSnapsiftDlg::SizeColumnNeed() const
-{
-    // Ten digits at the least (every size up to 2147483647 and beyond), and
-    // as many as the largest listed size has.
-    std::uint64_t largest = 0;
-    for (int row = 0; row < m_view.list.GetItemCount(); ++row)
-        largest = std::max(largest, m_view.table.Size(m_view.list.TableRow(row)));
-    const int digits = std::max<int>(10, static_cast<int>(std::to_string(largest).size()));
-    return CellWidth(*m_resultList, EveryDigit([digits](const QString& d) {
-        return DisplayText(SizeText(0)).replace(QLatin1Char('0'), d.repeated(digits));
-    }));
-}
-
-int CSnapsiftDlg::DateColumnNeed() const
-{
-    return CellWidth(*m_resultList, EveryDigit([](const QString& d) {
-        QString text = DisplayText(DateText(0));
-        for (QChar& c : text) {
-            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                c = d.at(0);
-        }
-        return text;
-    }));
-}
-
-void CSnapsiftDlg::SetResultColumnWidths(const std::vector<int>& remembered)
-{
-    // Pixels, as the columns were made: name, size, date, path; or as the
-    // user left them. Size and date, which automatic selection compares, are
-    // never narrower than their texts.
-    static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
-    const bool useRemembered = remembered.size() == std::size(kWidths);
-    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column)
-        m_resultList->header()->resizeSection(column, useRemembered ? remembered[column] : kWidths[column]);
-    FitValueColumns();
-}
-
-void CSnapsiftDlg::FitValueColumns()
-{
-    QHeaderView* header = m_resultList->header();
-    header->resizeSection(kSizeColumn, std::max(header->sectionSize(kSizeColumn), SizeColumnNeed()));
-    header->resizeSection(kDateColumn, std::max(header->sectionSize(kDateColumn), DateColumnNeed()));
 }
 
 } // namespace snapsift

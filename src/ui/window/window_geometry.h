@@ -52,6 +52,7 @@ struct WindowMemory {
     QSize size;
     bool maximized = false;
     std::vector<int> columns;  // the result list's column widths, left to right
+    bool ownNameWidth = false;  // the name column's width is the user's, not fitted to the names
 };
 
 WindowMemory ReadWindowMemory();
