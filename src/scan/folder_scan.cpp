@@ -37,7 +37,7 @@ struct Pass {
 };
 
 // At most this many passes: the four, every picture type and the further extensions.
-constexpr std::size_t kMostPasses = 4 + 8 + kMostMoreExtensions;
+constexpr std::size_t kMostPasses = 4 + kPictureKindCount + kMostMoreExtensions;
 static_assert(kMostPasses <= 32, "a file's tag has a bit per pass");
 
 struct TypePatterns {

@@ -38,7 +38,7 @@ constexpr bool RowsInKindOrder()
     }
     return true;
 }
-static_assert(RowsInKindOrder());
+static_assert(RowsInKindOrder() && kTypes.size() == kPictureKindCount);
 
 bool SameIgnoringCase(std::string_view a, std::string_view b)
 {

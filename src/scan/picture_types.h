@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -14,6 +15,7 @@ namespace snapsift {
 // extension, each by its file name endings. Their passes follow the four
 // others, in this order.
 enum class PictureKind : std::uint8_t { Png, WebP, Heif, Avif, Tiff, JpegXl, Raw, JpegOther };
+constexpr std::size_t kPictureKindCount = 8;
 
 struct PictureType {
     PictureKind kind;
