@@ -169,6 +169,8 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 
 bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    if (OpenTypeMenuByKey(watched, event))
+        return true;
     // A right-click on the list opens its menu for the row under the pointer
     // and leaves the selection (often the automatic one) as it was.
     if (watched == m_resultList->viewport() &&

@@ -171,6 +171,10 @@ private:
     void AddTypeEntries(QMenu& menu);
     bool OffersTypeEntries(const QContextMenuEvent& event) const;
     void ConnectTypeControls();
+    void ShowExtensionBoxMenu(QPoint pos);
+    // Opens the menu of the other-extension box or its check box for the menu
+    // key or Shift+F10 pressed there; false for every other event.
+    bool OpenTypeMenuByKey(QObject* watched, QEvent* event);
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);

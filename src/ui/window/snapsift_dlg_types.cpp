@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -92,16 +93,40 @@ bool CSnapsiftDlg::OffersTypeEntries(const QContextMenuEvent& event) const
     return false;
 }
 
-void CSnapsiftDlg::ConnectTypeControls()
+void CSnapsiftDlg::ShowExtensionBoxMenu(QPoint pos)
 {
     // The box's own menu (undo, copy, paste and the rest), and the entry.
+    const std::unique_ptr<QMenu> menu(m_otherExt->createStandardContextMenu());
+    menu->addSeparator();
+    AddTypeEntries(*menu);
+    menu->exec(m_otherExt->mapToGlobal(pos));
+}
+
+bool CSnapsiftDlg::OpenTypeMenuByKey(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || (watched != m_checkOther && watched != m_otherExt))
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Menu && !(key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier))
+        return false;
+    if (watched == m_otherExt) {
+        ShowExtensionBoxMenu(m_otherExt->rect().center());
+        return true;
+    }
+    const QPoint at = m_checkOther->rect().center();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, mapFromGlobal(m_checkOther->mapToGlobal(at)),
+                                m_checkOther->mapToGlobal(at));
+    contextMenuEvent(&menuEvent);
+    return true;
+}
+
+void CSnapsiftDlg::ConnectTypeControls()
+{
     m_otherExt->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_otherExt, &QLineEdit::customContextMenuRequested, this, [this](const QPoint& pos) {
-        const std::unique_ptr<QMenu> menu(m_otherExt->createStandardContextMenu());
-        menu->addSeparator();
-        AddTypeEntries(*menu);
-        menu->exec(m_otherExt->mapToGlobal(pos));
-    });
+    connect(m_otherExt, &QLineEdit::customContextMenuRequested, this, &CSnapsiftDlg::ShowExtensionBoxMenu);
+    // The menu key and Shift+F10 open the menus as a right-click does.
+    m_checkOther->installEventFilter(this);
+    m_otherExt->installEventFilter(this);
 }
 
 } // namespace snapsift
