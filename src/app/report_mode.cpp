@@ -78,13 +78,51 @@ void AddExtension(SearchOptions& options, const std::string& extension)
     options.moreExtensions.push_back(extension);
 }
 
-// The names --types takes, for the message that refuses another.
-std::string KnownTypeNames()
+// Why a --types list is refused: `why`, then the names --types knows.
+std::string TypesRefusal(std::string why)
 {
-    std::string names;
-    for (const PictureType& type : PictureTypes())
-        names += (names.empty() ? "" : ", ") + std::string(type.name);
-    return names;
+    why += " (known: ";
+    for (const PictureType& type : PictureTypes()) {
+        why += type.name;
+        why += type.kind == PictureTypes().back().kind ? ")" : ", ";
+    }
+    return why;
+}
+
+// Adds the types of a --types list; why it is refused, or empty.
+std::string AddPictureTypes(SearchOptions& options, std::string_view list)
+{
+    std::vector<std::string> unknown;
+    const PictureKinds kinds = ParsePictureKindNames(list, &unknown);
+    if (!unknown.empty() && unknown.front().empty())
+        return TypesRefusal("--types holds an empty name");
+    if (!unknown.empty()) {
+        std::string why = "unknown picture type '";
+        why += unknown.front();
+        why += '\'';
+        return TypesRefusal(std::move(why));
+    }
+    for (const PictureKind kind : kinds.InOrder())
+        options.pictureKinds.Add(kind);
+    return {};
+}
+
+// Adds the extension of an --other: the first is the typed extension, the
+// others are searched after the picture types. Why it is refused, or empty.
+std::string AddOtherExtension(SearchOptions& options, const std::string& extension)
+{
+    if (!options.m_bOther) {
+        options.m_bOther = true;
+        options.m_strOtherExt = extension;
+        return {};
+    }
+    AddExtension(options, extension);
+    if (options.moreExtensions.size() <= kMostMoreExtensions)
+        return {};
+    std::string why = "--other can name at most ";
+    why += std::to_string(kMostMoreExtensions + 1);
+    why += " extensions";
+    return why;
 }
 
 } // namespace
@@ -219,26 +257,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             options.m_bBmp = true;
         } else if (a == "--gif") {
             options.m_bGif = true;
-        } else if (a == "--other") {
+        } else if (a == "--other" || a == "--types") {
             if (i + 1 >= args.size())
-                return bad("--other needs an extension");
-            if (!options.m_bOther) {
-                options.m_bOther = true;
-                options.m_strOtherExt = args[++i];
-            } else {
-                AddExtension(options, args[++i]);
-                if (options.moreExtensions.size() > kMostMoreExtensions)
-                    return bad("--other can name at most " + std::to_string(kMostMoreExtensions + 1) + " extensions");
-            }
-        } else if (a == "--types") {
-            if (i + 1 >= args.size())
-                return bad("--types needs a list of picture types: " + KnownTypeNames());
-            std::vector<std::string> unknown;
-            const PictureKinds kinds = ParsePictureKindNames(args[++i], &unknown);
-            if (!unknown.empty())
-                return bad("unknown picture type '" + unknown.front() + "' (known: " + KnownTypeNames() + ")");
-            for (const PictureKind kind : kinds.InOrder())
-                options.pictureKinds.Add(kind);
+                return bad(a == "--other" ? std::string("--other needs an extension")
+                                          : TypesRefusal("--types needs a list of picture types"));
+            const std::string refusal =
+                a == "--other" ? AddOtherExtension(options, args[++i]) : AddPictureTypes(options, args[++i]);
+            if (!refusal.empty())
+                return bad(refusal);
         } else if (a.size() > 1 && a[0] == '-') {
             return bad("unknown option: " + a);
         } else if (line.folder.empty()) {

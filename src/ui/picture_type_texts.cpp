@@ -28,7 +28,8 @@ const char* PictureTypeTitle(PictureKind kind)
 
 std::string PictureTypeLabel(PictureKind kind)
 {
-    std::string label = std::string(PictureTypeTitle(kind)) + " ( ";
+    std::string label = PictureTypeTitle(kind);
+    label += " ( ";
     bool first = true;
     for (const std::string_view extension : PictureTypeOf(kind).extensions) {
         if (!first)
@@ -36,7 +37,8 @@ std::string PictureTypeLabel(PictureKind kind)
         label += extension;
         first = false;
     }
-    return label + " )";
+    label += " )";
+    return label;
 }
 
 const char* const kChoosePictureTypesMenuText = "画像の種類を選ぶ…";
@@ -46,8 +48,10 @@ const char* const kPictureTypesNoteText = "JPEG、BMP、GIF とその他拡張�
 std::string ChosenTypesLineText(PictureKinds kinds)
 {
     std::string line;
-    for (const PictureKind kind : kinds.InOrder())
-        line += (line.empty() ? "＋ " : ", ") + std::string(PictureTypeTitle(kind));
+    for (const PictureKind kind : kinds.InOrder()) {
+        line += line.empty() ? "＋ " : ", ";
+        line += PictureTypeTitle(kind);
+    }
     return line;
 }
 
@@ -56,8 +60,10 @@ std::string ChosenTypesTipText(PictureKinds kinds)
     if (kinds.Empty())
         return {};
     std::string tip = "ほかに検索する画像の種類:";
-    for (const PictureKind kind : kinds.InOrder())
-        tip += "\n" + PictureTypeLabel(kind);
+    for (const PictureKind kind : kinds.InOrder()) {
+        tip += '\n';
+        tip += PictureTypeLabel(kind);
+    }
     return tip;
 }
 

@@ -99,7 +99,6 @@ void CSnapsiftDlg::FitValueColumns()
     header->resizeSection(kDateColumn, std::max(header->sectionSize(kDateColumn), DateColumnNeed()));
 }
 
-
 int CSnapsiftDlg::NameColumnNeed() const
 {
     // Measuring every name of a large list takes long: the names that look

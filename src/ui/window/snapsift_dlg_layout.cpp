@@ -9,8 +9,6 @@
 #include "ui/window/result_model.h"
 #include "ui/window/window_geometry.h"
 #include "ui/preview/result_previews.h"
-#include "ui/display_text.h"
-#include "ui/fact_texts.h"
 #include "ui/window_texts.h"
 
 #include <QCheckBox>
@@ -21,14 +19,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QValidator>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 
 namespace snapsift {
