@@ -156,8 +156,11 @@ TEST(CommandLineTest, MoreTypesAndExtensions)
     }
     // At most 17 extensions.
     Strings many = {"--report"};
-    for (int i = 0; i < 18; ++i)
-        many.insert(many.end(), {"--other", "x" + std::to_string(i)});
+    for (int i = 0; i < 18; ++i) {
+        std::string extension(1, 'x');
+        extension += std::to_string(i);
+        many.insert(many.end(), {"--other", extension});
+    }
     many.push_back("F");
     EXPECT_EQ(ParseCommandLine(many).mode, Mode::BadUsage);
     many.erase(many.end() - 3, many.end() - 1);
