@@ -14,6 +14,7 @@
 #include "review/result_view.h"
 #include "scan/file_table.h"
 #include "scan/folder_scan.h"
+#include "scan/picture_types.h"
 #include "ui/delete_conversation.h"
 #include "ui/window_texts.h"
 #include "support/table_rows.h"
@@ -187,6 +188,27 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     const ProgramRun whole = RunProgram({binary, "--report", "--null", t.root}, kReportSeconds, asUserToo);
     EXPECT_EQ(whole.status, 0) << whole.err;
     EXPECT_TRUE(whole.out == ReportOf(view.table, true)) << "the report's NUL-ended rows differ from the search's";
+
+    // Every further picture type chosen as well: its passes come after
+    // JPEG's, alike with one thread and eight, and as the report gives them.
+    SearchOptions all = JpegOnly();
+    for (const PictureType& type : PictureTypes())
+        all.pictureKinds.Add(type.kind);
+    FileTable allSingle, allParallel;
+    RecordingProgress allSingleSteps, allParallelSteps;
+    {
+        const Watchdog watchdog("searching every type in " + t.root.substr(0, 200), 300);
+        const ScanThreads one(1);
+        ScanFolder(t.root, all, allSingle, allSingleSteps);
+        const ScanThreads eight(8);
+        ScanFolder(t.root, all, allParallel, allParallelSteps);
+    }
+    EXPECT_TRUE(ReportOf(allParallel) == ReportOf(allSingle)) << "one thread and eight found other rows";
+    EXPECT_EQ(allParallelSteps.ops, allSingleSteps.ops);
+    const ProgramRun typed = RunProgram({binary, "--report", "--jpeg", "--types", PictureKindNames(all.pictureKinds), t.root},
+                                        kReportSeconds, asUserToo);
+    EXPECT_EQ(typed.status, 0) << typed.err;
+    EXPECT_TRUE(typed.out == ReportOf(allSingle)) << "the report's rows differ from the search's";
 
     std::vector<std::string> duplicates;
     for (const ComboEntry& entry : view.combo.Entries()) {
