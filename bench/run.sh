@@ -99,6 +99,8 @@ walkers=()
 [ "$have_bfs" -eq 1 ] && walkers+=(bfs)
 run_report()     { "$bin/snapsift" --report "${types[@]}" "$1"; }
 run_duplicates() { "$bin/snapsift" --report --duplicates "${types[@]}" "$1"; }
+# The same search with every further picture type chosen as well.
+run_alltypes()   { "$bin/snapsift" --report "${types[@]}" --types png,webp,heic,avif,tiff,jxl,raw,jpeg "$1"; }
 run_autoselect() { "$bin/snapsift" --report --auto-select "${types[@]}" "$1"; }
 run_window() {
   QT_QPA_PLATFORM=offscreen "$bin/window_bench" --tree "$1" --work "$2" --delete 1000 --other png 2>/dev/null
@@ -124,7 +126,7 @@ value_of() { sed -n "s/^$1=//p" "$2"; }
 measure() {
   local name=$1
   local tree=$root/$name/tree out=$root/$name/results work
-  local -a find_s report_s dup_s auto_s win_s winauto_s windel_s coldfind_s coldreport_s
+  local -a find_s report_s alltypes_s dup_s auto_s win_s winauto_s windel_s coldfind_s coldreport_s
   local -A walker_s=() coldwalker_s=()
 
   # Warm the cache and check that both searches agree on what they find.
@@ -156,6 +158,7 @@ measure() {
   for ((r = 0; r < runs; r++)); do
     find_s+=("$(seconds_of run_find "$tree")")
     report_s+=("$(seconds_of run_report "$tree")")
+    alltypes_s+=("$(seconds_of run_alltypes "$tree")")
     dup_s+=("$(seconds_of run_duplicates "$tree")")
     auto_s+=("$(seconds_of run_autoselect "$tree")")
     for w in "${walkers[@]}"; do
@@ -210,6 +213,7 @@ measure() {
     done
     echo "find=$(median "${find_s[@]}")"
     echo "report=$(median "${report_s[@]}")"
+    echo "alltypes=$(median "${alltypes_s[@]}")"
     echo "duplicates=$(median "${dup_s[@]}")"
     echo "autoselect=$(median "${auto_s[@]}")"
     echo "window=$(median "${win_s[@]}")"
@@ -524,6 +528,7 @@ print_table() {
       timed("`--report` (s)", "report", "growth ≤ 4.5", 1)
       ratio("`--report` ÷ find", "report", "find", 0.6)
       walkers("", "")
+      ratio("`--report` with every picture type chosen ÷ `--report`", "alltypes", "report", 1.1)
       timed("`--duplicates` (s)", "duplicates", "growth ≤ 4.5", 1)
       ratio("`--duplicates` ÷ `--report`", "duplicates", "report", 1.2)
       timed("`--auto-select` (s)", "autoselect", "growth ≤ 4.5", 1)

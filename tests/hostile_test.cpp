@@ -12,7 +12,9 @@
 #include "platform/shell.h"
 #include "support/gio_trash.h"
 #include "review/result_view.h"
+#include "scan/file_table.h"
 #include "scan/folder_scan.h"
+#include "scan/picture_types.h"
 #include "ui/delete_conversation.h"
 #include "ui/window_texts.h"
 #include "support/table_rows.h"
@@ -78,11 +80,30 @@ void Search(ResultView& view, const std::string& target, Progress& progress)
     view.FillResultView();
 }
 
-std::string ReportOf(const FileTable& table)
+// A name or path as the report writes it without --null: the log's escapes
+// and TAB as %09.
+std::string Escaped(std::string_view bytes)
+{
+    std::string out;
+    for (const char c : bytes) {
+        const char* escape = c == '%' ? "%25" : c == '\t' ? "%09" : c == '\r' ? "%0D" : c == '\n' ? "%0A" : nullptr;
+        out += escape ? std::string(escape) : std::string(1, c);
+    }
+    return out;
+}
+
+// The report's rows of the table; with `null`, NUL-ended and the fields whole.
+std::string ReportOf(const FileTable& table, bool null = false)
 {
     std::string text;
-    for (int k = 0; k < table.RowCount(); ++k)
-        text += testing::RowLine(table, k) + '\n';
+    for (int k = 0; k < table.RowCount(); ++k) {
+        if (null) {
+            text += testing::RowLine(table, k) + '\0';
+            continue;
+        }
+        text += Escaped(table.Name(k)) + '\t' + SizeText(table.Size(k)) + '\t' + DateText(table.CreationTime(k)) +
+                '\t' + Escaped(table.Path(k)) + '\n';
+    }
     return text;
 }
 
@@ -100,11 +121,12 @@ void SelectPaths(ResultView& view, const std::vector<std::string>& paths)
     }
 }
 
+// Records as the report writes them without --null.
 std::string Lines(const std::vector<std::string>& lines)
 {
     std::string text;
     for (const std::string& line : lines)
-        text += line + '\n';
+        text += Escaped(line) + '\n';
     return text;
 }
 
@@ -163,6 +185,30 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     EXPECT_FALSE(rows.timedOut);
     EXPECT_EQ(rows.status, 0) << rows.err;
     EXPECT_TRUE(rows.out == ReportOf(view.table)) << "the report's rows differ from the search's";
+    const ProgramRun whole = RunProgram({binary, "--report", "--null", t.root}, kReportSeconds, asUserToo);
+    EXPECT_EQ(whole.status, 0) << whole.err;
+    EXPECT_TRUE(whole.out == ReportOf(view.table, true)) << "the report's NUL-ended rows differ from the search's";
+
+    // Every further picture type chosen as well: its passes come after
+    // JPEG's, alike with one thread and eight, and as the report gives them.
+    SearchOptions all = JpegOnly();
+    for (const PictureType& type : PictureTypes())
+        all.pictureKinds.Add(type.kind);
+    FileTable allSingle, allParallel;
+    RecordingProgress allSingleSteps, allParallelSteps;
+    {
+        const Watchdog watchdog("searching every type in " + t.root.substr(0, 200), 300);
+        const ScanThreads one(1);
+        ScanFolder(t.root, all, allSingle, allSingleSteps);
+        const ScanThreads eight(8);
+        ScanFolder(t.root, all, allParallel, allParallelSteps);
+    }
+    EXPECT_TRUE(ReportOf(allParallel) == ReportOf(allSingle)) << "one thread and eight found other rows";
+    EXPECT_EQ(allParallelSteps.ops, allSingleSteps.ops);
+    const ProgramRun typed = RunProgram({binary, "--report", "--jpeg", "--types", PictureKindNames(all.pictureKinds), t.root},
+                                        kReportSeconds, asUserToo);
+    EXPECT_EQ(typed.status, 0) << typed.err;
+    EXPECT_TRUE(typed.out == ReportOf(allSingle)) << "the report's rows differ from the search's";
 
     std::vector<std::string> duplicates;
     for (const ComboEntry& entry : view.combo.Entries()) {
@@ -787,6 +833,37 @@ TEST(HostileHome, TheTrashInsideTheSearchedHomeIsNotSearched)
         const ProgramRun report = RunProgram({SNAPSIFT_BINARY, "--report", "--auto-select", target}, kReportSeconds);
         EXPECT_EQ(report.status, 0) << report.err;
         EXPECT_EQ(report.out, "");
+    }
+}
+
+// The user's thumbnail store inside the searched home, named through the
+// link HOME is, and a shared store of a picture folder: neither is searched,
+// by the core or the report, nor when it is the target or holds it.
+TEST(HostileHome, TheThumbnailStoresInsideTheSearchedHomeAreNotSearched)
+{
+    const IsolatedHome& home = SetUpIsolatedHome();
+    const TempDir pictures(home.home);
+    const std::string live = pictures.MakeFile("p.png", 7);
+    const std::string store = home.home + "/var/cache/thumbnails";
+    for (const char* thumbnail : {"normal/0123.png", "large/4567.png", "fail/snapsift-1.0/89ab.png"})
+        MakeFileAt(home.home, std::string("var/cache/thumbnails/") + thumbnail, 7);
+    pictures.MakeFile(".sh_thumbnails/normal/p.png", 7);
+
+    SearchOptions png;
+    png.pictureKinds.Add(PictureKind::Png);
+    for (const std::string& target : {home.home, home.homeLink, store, store + "/normal", home.cacheHome}) {
+        SCOPED_TRACE(target);
+        const bool holdsLive = target == home.home || target == home.homeLink;
+        FileTable table;
+        NullProgress progress;
+        EXPECT_EQ(ScanFolder(target, png, table, progress).refusal, SearchRefusal::None);
+        EXPECT_EQ(testing::TablePaths(table), holdsLive ? std::vector<std::string>{live} : std::vector<std::string>{});
+        for (const char* option : {"--types", "--other"}) {
+            const ProgramRun report = RunProgram({SNAPSIFT_BINARY, "--report", option, "png", target}, kReportSeconds);
+            EXPECT_EQ(report.status, 0) << report.err;
+            EXPECT_EQ(report.out.find("thumbnails"), std::string::npos) << option << "\n" << report.out;
+            EXPECT_EQ(report.out.find(live) != std::string::npos, holdsLive) << option;
+        }
     }
 }
 

@@ -458,6 +458,8 @@ const IsolatedHome& SetUpIsolatedHome()
         SetEnv("XDG_CONFIG_HOME", base / "config");
         h.stateHome = top + "/state";
         SetEnv("XDG_STATE_HOME", h.stateHome);
+        h.cacheHome = h.homeLink + "/var/cache";  // not where its name alone would give it away
+        SetEnv("XDG_CACHE_HOME", h.cacheHome);
         const std::string runtime = base.MakeFolder("runtime");
         chmod(runtime.c_str(), 0700);
         SetEnv("XDG_RUNTIME_DIR", runtime);

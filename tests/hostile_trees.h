@@ -35,9 +35,10 @@ struct IsolatedHome {
     std::string decoyDesktop;  // "$HOME/../Shared" with ".." removed as text: another folder
     std::string trashFiles;    // the home trash's "files" folder
     std::string stateHome;     // XDG_STATE_HOME, where the fallback deletion log goes
+    std::string cacheHome;     // XDG_CACHE_HOME as set: "var/cache" in the home, named through HOME's link
 };
 
-// Sets HOME, XDG_DATA_HOME and XDG_CONFIG_HOME (with a user-dirs.dirs naming
+// Sets HOME, XDG_DATA_HOME, XDG_CACHE_HOME and XDG_CONFIG_HOME (with a user-dirs.dirs naming
 // the desktop) to fresh temporary folders. Call first thing in main, before
 // anything reads them through GLib. Removed when the process ends.
 const IsolatedHome& SetUpIsolatedHome();

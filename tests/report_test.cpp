@@ -7,6 +7,7 @@
 #include "platform/shell.h"
 #include "support/gio_trash.h"
 #include "scan/file_table.h"
+#include "scan/picture_types.h"
 #include "support/temp_tree.h"
 #include "ui/fact_texts.h"
 
@@ -105,6 +106,82 @@ TEST(CommandLineTest, Parsing)
     }
 }
 
+// --other may be repeated and --types names picture types; each extension
+// and type is searched once however often it is named, and an unknown type
+// is refused.
+TEST(CommandLineTest, MoreTypesAndExtensions)
+{
+    struct Case {
+        Strings args;
+        bool ok;
+        std::string other = "";      // the first --other
+        Strings more = {};           // the further ones
+        std::string kinds = "";      // the picture types, as PictureKindNames gives them
+    };
+    const std::vector<Case> cases = {
+        {{"--other", "heic", "--other", "png"}, true, "heic", {"png"}},
+        {{"--other", "heic", "--other", "HEIC", "--other", "png", "--other", "heic", "--other", "Png"}, true, "heic",
+         {"png"}},
+        {{"--other", "", "--other", "png"}, true, "", {"png"}},
+        {{"--other", "png", "--other", ""}, true, "png", {""}},
+        {{"--types", "raw,png"}, true, "", {}, "png,raw"},
+        {{"--types", "png", "--types", "PNG,heic,png"}, true, "", {}, "png,heic"},
+        {{"--types", "png", "--other", "png"}, true, "png", {}, "png"},
+        {{"--types", "bogus"}, false},
+        {{"--types", "png,,heic"}, false},
+        {{"--types", ""}, false},
+        {{"--types", "heif"}, false},
+        {{"--types"}, false},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& a : c.args)
+            joined += "[" + a + "]";
+        SCOPED_TRACE(joined);
+        Strings args = {"--report"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("F");
+        const CommandLine line = ParseCommandLine(args);
+        ASSERT_EQ(line.mode, c.ok ? Mode::Report : Mode::BadUsage) << line.error;
+        if (!c.ok) {
+            EXPECT_NE(line.error.find("png, webp, heic, avif, tiff, jxl, raw, jpeg"), std::string::npos) << line.error;
+            continue;
+        }
+        EXPECT_EQ(line.options.m_bOther, std::find(c.args.begin(), c.args.end(), "--other") != c.args.end());
+        EXPECT_EQ(line.options.m_strOtherExt, c.other);
+        EXPECT_EQ(line.options.moreExtensions, c.more);
+        EXPECT_EQ(PictureKindNames(line.options.pictureKinds), c.kinds);
+        // Picture types alone are a type option: JPEG is not added.
+        EXPECT_FALSE(line.options.m_bJpeg);
+    }
+    // At most 17 extensions.
+    Strings many = {"--report"};
+    for (int i = 0; i < 18; ++i) {
+        std::string extension(1, 'x');
+        extension += std::to_string(i);
+        many.insert(many.end(), {"--other", extension});
+    }
+    many.push_back("F");
+    EXPECT_EQ(ParseCommandLine(many).mode, Mode::BadUsage);
+    many.erase(many.end() - 3, many.end() - 1);
+    EXPECT_EQ(ParseCommandLine(many).mode, Mode::Report);
+}
+
+TEST(ReportFieldTest, ControlBytesAndPercentAreEscapedAsTheLogDoes)
+{
+    const std::pair<std::string, std::string> fields[] = {
+        {"plain.jpg", "plain.jpg"},
+        {"tab\there.jpg", "tab%09here.jpg"},
+        {"cr\rlf\n.jpg", "cr%0Dlf%0A.jpg"},
+        {"100%.jpg", "100%25.jpg"},
+        {"lit%0Aeral.jpg", "lit%250Aeral.jpg"},
+        {std::string("\x82\xa0\x01\x7f", 4), std::string("\x82\xa0\x01\x7f", 4)},
+        {"", ""},
+    };
+    for (const auto& [bytes, written] : fields)
+        EXPECT_EQ(ReportField(bytes), written) << bytes;
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
@@ -166,14 +243,23 @@ protected:
         return run;
     }
 
-    // The line the report gives for a file: name, size, date, path.
-    static std::string Line(const std::string& path)
+    // The line the report gives for a file: name, size, date, path; with
+    // `escaped`, the name and path as a report without --null writes them.
+    static std::string Line(const std::string& path, bool escaped = false)
     {
         struct statx sx {};
         EXPECT_EQ(statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx), 0);
         const std::int64_t created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
-        return path.substr(path.rfind('/') + 1) + "\t" + SizeText(sx.stx_size) + "\t" + DateText(created) + "\t" +
-               path + "\n";
+        auto field = [escaped](const std::string& bytes) {
+            std::string out;
+            for (const char c : bytes) {
+                const char* code = c == '%' ? "%25" : c == '\t' ? "%09" : c == '\r' ? "%0D" : c == '\n' ? "%0A" : "";
+                out += escaped && *code ? std::string(code) : std::string(1, c);
+            }
+            return out;
+        };
+        return field(path.substr(path.rfind('/') + 1)) + "\t" + SizeText(sx.stx_size) + "\t" + DateText(created) +
+               "\t" + field(path) + "\n";
     }
 
     // Whether the file system keeps the creation time of both files, which
@@ -334,6 +420,53 @@ TEST_F(ReportTest, NullEndsEachRecordWithNul)
     EXPECT_EQ(run.out, older + std::string(1, '\0'));
 }
 
+// Repeated --other and --types: every type found, pass by pass, each once.
+TEST_F(ReportTest, MoreTypesComeAfterTheFourInPassOrder)
+{
+    for (const char* name : {"T/a.heic", "T/b.png", "T/c.jpg", "T/d.CR2", "T/s/e.png", "T/s/f.heif", "T/g.txt"})
+        tmp.MakeFile(name, 1);
+    Outcome run = Snapsift({"--report", "--jpeg", "--other", "heic", "--other", "png", tmp / "T"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Line(tmp / "T/c.jpg") + Line(tmp / "T/a.heic") + Line(tmp / "T/b.png") + Line(tmp / "T/s/e.png"));
+
+    run = Snapsift({"--report", "--types", "raw,heic", "--other", "txt", "--types", "heic", tmp / "T"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Line(tmp / "T/g.txt") + Line(tmp / "T/a.heic") + Line(tmp / "T/s/f.heif") + Line(tmp / "T/d.CR2"));
+
+    run = Snapsift({"--report", "--types", "png,gif", tmp / "T"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("snapsift: unknown picture type 'gif'", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+}
+
+// Without --null a record is one line and TABs separate its fields alone;
+// with --null the fields are written whole.
+TEST_F(ReportTest, FieldsHoldingTabsAndLineEndsAreEscapedWithoutNull)
+{
+    const std::string older = tmp.WriteFile("T/tab\t100%.jpg", "same");
+    testing::WaitForNewerSecond(tmp / "T");
+    const std::string newer = tmp.WriteFile("T/s\rx/tab\t100%.jpg", "same");
+    const std::string escapedName = "tab%09100%25.jpg";
+    Outcome run = Snapsift({"--report", tmp / "T"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, Line(older, true) + Line(newer, true));
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\t'), 6);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2);
+    EXPECT_NE(run.out.find("/T/s%0Dx/" + escapedName + "\n"), std::string::npos) << run.out;
+
+    run = Snapsift({"--report", "--null", tmp / "T"});
+    const std::string line = Line(older), newerLine = Line(newer);
+    EXPECT_EQ(run.out, line.substr(0, line.size() - 1) + '\0' + newerLine.substr(0, newerLine.size() - 1) + '\0');
+
+    run = Snapsift({"--duplicates", tmp / "T"});
+    EXPECT_EQ(run.out, escapedName + "\n");
+    if (!BothHaveBirthTimes(older, newer))
+        GTEST_SKIP() << "this file system keeps no birth time";
+    run = Snapsift({"--auto-select", tmp / "T"});
+    EXPECT_EQ(run.out, tmp / ("T/" + escapedName) + "\n");
+}
+
 TEST_F(ReportTest, RefusalsGiveOneLineOnStandardErrorAndStatusTwo)
 {
     tmp.MakeFile("T/a.jpg", 1);
@@ -440,7 +573,7 @@ TEST_F(ReportTest, HelpAndVersion)
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, UsageText());
 
-    for (const char* option : {"--null", "--version"})
+    for (const char* option : {"--null", "--version", "--types", "--other"})
         EXPECT_NE(run.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
 
     run = Snapsift({"--version"});

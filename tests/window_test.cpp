@@ -13,6 +13,8 @@
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 #include "ui/window/about_dlg.h"
+#include "ui/picture_type_texts.h"
+#include "ui/window/picture_types_dlg.h"
 #include "ui/window/dialog_units.h"
 #include "ui/preview/compare_window.h"
 #include "ui/display_text.h"
@@ -2286,6 +2288,191 @@ INSTANTIATE_TEST_SUITE_P(DebianJapaneseFonts, WindowFontTest, ::testing::Values(
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.index == 0 ? "Noto" : "IPA");
                          });
+
+// The columns that tell copies apart: the name column fits the names shown
+// (within two fifths of the list), the path column takes what the window
+// grows by, and a width the user sets stays theirs, also in the next run.
+TEST_F(WindowTest, NameColumnFitsThePathColumnGrowsAndTheUsersWidthStays)
+{
+    TempDir folder(g_desktop);
+    const std::string camera = "IMG_20240815_123456_HDR.jpg";
+    for (const char* copy : {"2023/DCIM/100CANON/", "backup/DCIM/100CANON/"}) {
+        folder.MakeFile(std::string(copy) + camera, 1);
+        folder.MakeFile(std::string(copy) + "a.jpg", 1);
+    }
+    folder.MakeFile(std::string(200, 'n') + ".jpg", 1);
+    Open();
+    Show();
+    QHeaderView* header = dlg->m_resultList->header();
+    EXPECT_EQ(header->sectionSize(0), 100);
+    EXPECT_EQ(header->sectionSize(3), 400);
+    auto bound = [this] {
+        return std::max(100, std::min(dlg->m_resultList->viewport()->width() * 2 / 5, DialogUnits(dlg->font()).X(160)));
+    };
+    auto nameRow = [this](const std::string& name) { return static_cast<int>(Names().indexOf(Q(name.c_str()))); };
+
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Names().size(), 5);
+    // The longest name is held to the bound; at the base size the camera
+    // name may be too.
+    EXPECT_EQ(header->sectionSize(0), bound());
+    EXPECT_FALSE(CellWhole(nameRow(std::string(200, 'n') + ".jpg"), 0));
+
+    // A wider window: the path column takes the width (the columns fill the
+    // list), the camera name shows whole, the longest name is still held to
+    // the bound.
+    const int pathBefore = header->sectionSize(3);
+    dlg->resize(dlg->BaseSize() + QSize(700, 0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(header->sectionSize(0), bound());
+    EXPECT_TRUE(CellWhole(nameRow(camera), 0));
+    EXPECT_GT(header->sectionSize(3), pathBefore);
+    EXPECT_EQ(header->length(), dlg->m_resultList->viewport()->width());
+
+    // Without the long name, the column fits the camera name exactly.
+    dlg->m_duplicateCombo->setCurrentIndex(static_cast<int>(ComboEntries().indexOf(Q(camera.c_str()))));
+    dlg->OnDuplicateChosen(dlg->m_duplicateCombo->currentIndex());
+    ASSERT_EQ(Names().size(), 2);
+    EXPECT_TRUE(CellWhole(0, 0));
+    EXPECT_LT(header->sectionSize(0), bound());
+    EXPECT_GT(header->sectionSize(0), 100);
+
+    // The user's own width stays through searches and into the next run.
+    header->resizeSection(0, 90);
+    Search(DesktopChild(BaseName(folder.Path())));
+    EXPECT_EQ(header->sectionSize(0), 90);
+    dlg->reject();
+    Open();
+    Show();
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(0), 90);
+    Search(DesktopChild(BaseName(folder.Path())));
+    EXPECT_EQ(dlg->m_resultList->header()->sectionSize(0), 90);
+    dlg.reset();
+    ForgetWindow();
+}
+
+// The further picture types: chosen from the menu of the other-extension box,
+// searched after the four, said under the box and in its tooltip, and
+// remembered; with none chosen the window is the first start's again.
+TEST_F(WindowTest, ChosenPictureTypesAreSearchedShownAndRemembered)
+{
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).remove(QStringLiteral("types"));
+    TempDir folder(g_desktop);
+    folder.MakeFile("x.png", 1);
+    folder.MakeFile("s/y.CR2", 1);
+    folder.MakeFile("z.jpg", 1);
+    folder.MakeFile("w.heic", 1);
+    Open();
+    Show();
+    auto typeControls = [this] {
+        return std::vector<QWidget*>{dlg->m_folderTree, dlg->m_checkJpeg, dlg->m_checkBmp,
+                                     dlg->m_checkGif,   dlg->m_checkOther, dlg->m_otherExt};
+    };
+    std::vector<QRect> firstPlaces;
+    for (QWidget* w : typeControls())
+        firstPlaces.push_back(w->geometry());
+    EXPECT_EQ(dlg->m_typesLine, nullptr);
+    EXPECT_TRUE(dlg->m_otherExt->toolTip().isEmpty());
+
+    // A right-click on the check box offers the entry first; it opens the
+    // dialog, where PNG and RAW are ticked.
+    auto choose = [this](std::function<void(PictureTypesDlg*)> tick) {
+        bool menuSeen = false, dialogSeen = false;
+        WhenOpen([] { return QApplication::activePopupWidget(); }, [&](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            menuSeen = menu && !menu->actions().isEmpty() &&
+                       menu->actions().front()->text() == Q(kChoosePictureTypesMenuText);
+            WhenModalOpens([&](QWidget* modal) {
+                auto* types = qobject_cast<PictureTypesDlg*>(modal);
+                dialogSeen = types != nullptr;
+                if (!types) {
+                    modal->close();
+                    return;
+                }
+                tick(types);
+                types->m_buttons->button(QDialogButtonBox::Ok)->click();
+            });
+            if (menuSeen)
+                menu->actions().front()->trigger();
+            popup->close();
+        });
+        const QPoint at = dlg->m_checkOther->geometry().center();
+        QTest::mouseClick(dlg->windowHandle(), Qt::RightButton, {}, at);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialogSeen || (!menuSeen && !QApplication::activePopupWidget()); },
+                                    60000));
+        EXPECT_TRUE(menuSeen);
+        EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 60000));
+    };
+    choose([](PictureTypesDlg* types) {
+        EXPECT_EQ(types->windowTitle(), Q(kPictureTypesTitleText));
+        EXPECT_EQ(types->CheckOf(PictureKind::Raw)->text(),
+                  Q("RAW ( cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw )"));
+        EXPECT_TRUE(CutTexts(types).empty());
+        types->CheckOf(PictureKind::Png)->setChecked(true);
+        types->CheckOf(PictureKind::Raw)->setChecked(true);
+    });
+    ASSERT_NE(dlg->m_typesLine, nullptr);
+    EXPECT_TRUE(dlg->m_typesLine->isVisible());
+    EXPECT_EQ(dlg->m_typesLine->text(), Q("＋ PNG, RAW"));
+    for (QWidget* w : Widgets{dlg->m_checkOther, dlg->m_otherExt, dlg->m_typesLine})
+        EXPECT_EQ(w->toolTip(), Q("ほかに検索する画像の種類:\nPNG ( png )\nRAW ( cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw )"));
+    // The line stands under the box, inside the frame, and overlaps nothing.
+    const QRect line = dlg->m_typesLine->geometry();
+    EXPECT_GE(line.top(), dlg->m_otherExt->geometry().bottom());
+    EXPECT_LT(line.bottom(), firstPlaces.back().bottom() + DialogUnits(dlg->font()).Y(3));
+    for (QWidget* w : Widgets{dlg->m_folderTree, dlg->m_checkJpeg, dlg->m_checkBmp, dlg->m_checkGif,
+                              dlg->m_checkOther, dlg->m_otherExt, dlg->m_progress})
+        EXPECT_FALSE(w->geometry().intersects(line)) << w->metaObject()->className();
+    EXPECT_TRUE(CutTexts(dlg.get()).empty());
+    EXPECT_EQ(QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).value(QStringLiteral("types/chosen")),
+              QVariant(QStringLiteral("png,raw")));
+
+    // JPEG first, then PNG, then RAW; HEIC is not chosen.
+    Search(DesktopChild(BaseName(folder.Path())));
+    EXPECT_TRUE(messenger.shown.empty());
+    std::vector<std::string> rows;
+    for (int k = 0; k < dlg->Results().table.RowCount(); ++k)
+        rows.emplace_back(dlg->Results().table.Name(k));
+    EXPECT_EQ(rows, (std::vector<std::string>{"z.jpg", "x.png", "y.CR2"}));
+    // Chosen types alone make a search: no message that no type is ticked.
+    dlg->m_checkJpeg->setChecked(false);
+    Search(DesktopChild(BaseName(folder.Path())));
+    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_EQ(dlg->Results().table.RowCount(), 2);
+    dlg.reset();
+
+    // Remembered; the settings file's unknown names are left out.
+    Open();
+    Show();
+    ASSERT_NE(dlg->m_typesLine, nullptr);
+    EXPECT_EQ(dlg->m_typesLine->text(), Q("＋ PNG, RAW"));
+    choose([](PictureTypesDlg* types) {
+        EXPECT_TRUE(types->CheckOf(PictureKind::Png)->isChecked());
+        EXPECT_TRUE(types->CheckOf(PictureKind::Raw)->isChecked());
+        EXPECT_FALSE(types->CheckOf(PictureKind::Heif)->isChecked());
+        types->CheckOf(PictureKind::Png)->setChecked(false);
+        types->CheckOf(PictureKind::Raw)->setChecked(false);
+    });
+    // None chosen: the line goes, every control is back in its first place.
+    EXPECT_FALSE(dlg->m_typesLine->isVisible());
+    EXPECT_TRUE(dlg->m_otherExt->toolTip().isEmpty());
+    std::vector<QRect> places;
+    for (QWidget* w : typeControls())
+        places.push_back(w->geometry());
+    EXPECT_EQ(places, firstPlaces);
+    EXPECT_FALSE(QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).contains(QStringLiteral("types/chosen")));
+    dlg.reset();
+
+    for (const auto& [stored, shown] : {std::pair{QString("bogus,heic,HEIC"), "＋ HEIC/HEIF"},
+                                        std::pair{QString(2000, QLatin1Char('x')) + ",png", ""}}) {
+        QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).setValue(QStringLiteral("types/chosen"), stored);
+        Open();
+        Show();
+        EXPECT_EQ(dlg->m_typesLine ? dlg->m_typesLine->text() : QString(), Q(shown));
+        dlg.reset();
+    }
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).remove(QStringLiteral("types"));
+}
 
 // Names as shown: each control character its mark, every other byte kept;
 // and the extension box's measure.

@@ -6,8 +6,10 @@
 #include "review/protection.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
+#include "scan/picture_types.h"
 #include "ui/fact_texts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -57,12 +59,103 @@ private:
     int error_ = 0;
 };
 
+// Whether two extensions match the same names: equal but for the case of ASCII letters.
+bool SameExtension(std::string_view a, std::string_view b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// A further --other: searched once, however often it is given.
+void AddExtension(SearchOptions& options, const std::string& extension)
+{
+    if (options.m_bOther && SameExtension(options.m_strOtherExt, extension))
+        return;
+    for (const std::string& earlier : options.moreExtensions) {
+        if (SameExtension(earlier, extension))
+            return;
+    }
+    options.moreExtensions.push_back(extension);
+}
+
+// Why a --types list is refused: `why`, then the names --types knows.
+std::string TypesRefusal(std::string why)
+{
+    why += " (known: ";
+    for (const PictureType& type : PictureTypes()) {
+        why += type.name;
+        why += type.kind == PictureTypes().back().kind ? ")" : ", ";
+    }
+    return why;
+}
+
+// Adds the types of a --types list; why it is refused, or empty.
+std::string AddPictureTypes(SearchOptions& options, std::string_view list)
+{
+    std::vector<std::string> unknown;
+    const PictureKinds kinds = ParsePictureKindNames(list, &unknown);
+    if (!unknown.empty() && unknown.front().empty())
+        return TypesRefusal("--types holds an empty name");
+    if (!unknown.empty()) {
+        std::string why = "unknown picture type '";
+        why += unknown.front();
+        why += '\'';
+        return TypesRefusal(std::move(why));
+    }
+    for (const PictureKind kind : kinds.InOrder())
+        options.pictureKinds.Add(kind);
+    return {};
+}
+
+// Adds the extension of an --other: the first is the typed extension, the
+// others are searched after the picture types. Why it is refused, or empty.
+std::string AddOtherExtension(SearchOptions& options, const std::string& extension)
+{
+    if (!options.m_bOther) {
+        options.m_bOther = true;
+        options.m_strOtherExt = extension;
+        return {};
+    }
+    AddExtension(options, extension);
+    if (options.moreExtensions.size() <= kMostMoreExtensions)
+        return {};
+    std::string why = "--other can name at most ";
+    why += std::to_string(kMostMoreExtensions + 1);
+    why += " extensions";
+    return why;
+}
+
 } // namespace
+
+std::string ReportField(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        switch (c) {
+        case '%':
+            out += "%25";
+            break;
+        case '\t':
+            out += "%09";
+            break;
+        case '\r':
+            out += "%0D";
+            break;
+        case '\n':
+            out += "%0A";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+    return out;
+}
 
 std::string UsageText()
 {
     return "Usage: snapsift                 open the window\n"
-           "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]\n"
+           "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]... [--types LIST]\n"
            "                [--duplicates | --auto-select [--by-name-and-size]]\n"
            "                [--protect DIR]... [--null] FOLDER\n"
            "       snapsift --restore-last [--log FILE]\n"
@@ -79,9 +172,22 @@ std::string UsageText()
            "                  without comparing contents\n"
            "  --protect DIR   never pick a file in DIR or below it (repeatable)\n"
            "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
-           "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file)\n"
-           "  --null          end each line with a NUL character instead of a line end,\n"
-           "                  so that a name holding a line end stays one record\n"
+           "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file);\n"
+           "                  repeatable, up to 17 extensions, each searched once\n"
+           "  --types LIST    also search for these picture types (comma-separated, repeatable):\n"
+           "                  png (png), webp (webp), heic (heic, heif), avif (avif),\n"
+           "                  tiff (tif, tiff), jxl (jxl),\n"
+           "                  raw (cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw),\n"
+           "                  jpeg (jpeg, jpe, jfif); an unknown name is refused\n"
+           "  --null          end each record with a NUL character instead of a line end,\n"
+           "                  so that a name holding a line end stays one record; the\n"
+           "                  fields are then written whole, as they are, TAB-separated\n"
+           "\n"
+           "Rows come type by type: JPEG, BMP, GIF, the first --other, the --types in\n"
+           "the order above, then the further --other extensions. Without --null, a TAB,\n"
+           "CR, LF or % inside a name or path is written as %09, %0D, %0A or %25, as the\n"
+           "deletion log writes them, so that each record is one line and TABs separate\n"
+           "its fields alone.\n"
            "\n"
            "  --restore-last  put the files of the last deletion back where they were:\n"
            "                  reads the last block of DeleteLog.log in the current folder\n"
@@ -90,7 +196,7 @@ std::string UsageText()
            "                  prints one line per file and a count\n"
            "  --help          show this text\n"
            "  --version       show the name and the full version\n"
-           "Trash folders are never searched.\n"
+           "Trash folders and thumbnail stores are never searched.\n"
            "\n"
            "Exit status:\n"
            "  0  the report was written in full; with --restore-last, every file was restored\n"
@@ -153,11 +259,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             options.m_bBmp = true;
         } else if (a == "--gif") {
             options.m_bGif = true;
-        } else if (a == "--other") {
+        } else if (a == "--other" || a == "--types") {
             if (i + 1 >= args.size())
-                return bad("--other needs an extension");
-            options.m_bOther = true;
-            options.m_strOtherExt = args[++i];
+                return bad(a == "--other" ? std::string("--other needs an extension")
+                                          : TypesRefusal("--types needs a list of picture types"));
+            const std::string refusal =
+                a == "--other" ? AddOtherExtension(options, args[++i]) : AddPictureTypes(options, args[++i]);
+            if (!refusal.empty())
+                return bad(refusal);
         } else if (a.size() > 1 && a[0] == '-') {
             return bad("unknown option: " + a);
         } else if (line.folder.empty()) {
@@ -217,17 +326,20 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
 
     const FileTable& table = view.table;
     ReportOutput output(out, line.null ? '\0' : '\n');
+    // With --null a record ends with NUL and its fields are taken whole;
+    // otherwise each field is one line's worth.
+    const auto field = [&line](std::string_view bytes) { return line.null ? std::string(bytes) : ReportField(bytes); };
     errno = 0;
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
         for (int k = 0; k < table.RowCount(); ++k) {
-            std::string row(table.Name(k));
+            std::string row = field(table.Name(k));
             row += '\t';
             row += SizeText(table.Size(k));
             row += '\t';
             row += DateText(table.CreationTime(k));
             row += '\t';
-            row += table.Path(k);
+            row += field(table.Path(k));
             output.PutLine(row);
         }
         break;
@@ -235,7 +347,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         // The names the combo box offers after a search.
         for (const ComboEntry& entry : view.combo.Entries()) {
             if (entry.kind == ComboEntryKind::Name)
-                output.PutLine(entry.name);
+                output.PutLine(field(entry.name));
         }
         break;
     case CommandLine::ReportKind::AutoSelect: {
@@ -250,7 +362,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
                          unread.error != 0 ? std::strerror(unread.error) : "changed since the search");
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
             if (view.list.IsSelected(j))
-                output.PutLine(table.Path(view.list.TableRow(j)));
+                output.PutLine(field(table.Path(view.list.TableRow(j))));
         }
         break;
     }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace snapsift {
@@ -25,6 +26,10 @@ struct CommandLine {
 };
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// A name or path as a report without --null writes it: %, TAB, CR and LF
+// as %25, %09, %0D and %0A, every other byte as it is.
+std::string ReportField(std::string_view bytes);
 
 // The usage text that --help prints.
 std::string UsageText();

@@ -212,7 +212,7 @@ bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, F
                 e.id = haveStat ? FolderId{st.st_dev, st.st_ino} : FolderId{};
                 entries.push_back(std::move(e));
             } else if (type == DT_REG) {
-                const std::uint8_t tag = filter ? filter(d->d_name, filterContext) : 1;
+                const std::uint32_t tag = filter ? filter(d->d_name, filterContext) : 1;
                 if (tag == 0)
                     continue;
                 ListedEntry e;

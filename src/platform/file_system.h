@@ -64,13 +64,13 @@ enum class EntryKind : std::uint8_t { Folder, RegularFile };
 struct ListedEntry {
     std::string name;
     EntryKind kind = EntryKind::RegularFile;
-    std::uint8_t tag = 0;  // what the file filter said of it; 0 for folders
+    std::uint32_t tag = 0;  // what the file filter said of it; 0 for folders
     FolderId id;           // folders only
 };
 
 // Decides which regular files a listing keeps: returns 0 to drop the name,
 // any other value to keep it with that tag.
-using FileFilter = std::uint8_t (*)(std::string_view name, const void* context);
+using FileFilter = std::uint32_t (*)(std::string_view name, const void* context);
 
 // Lists `folder`: every subfolder (no "." or "..", no links) and the regular
 // files that `filter` keeps (all of them when `filter` is null), sorted in name

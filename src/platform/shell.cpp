@@ -24,6 +24,11 @@ std::string UserTrashFolder()
     return std::string(g_get_user_data_dir()) + "/Trash";
 }
 
+std::string UserThumbnailFolder()
+{
+    return std::string(g_get_user_cache_dir()) + "/thumbnails";
+}
+
 ShellResult OpenWithDefaultProgram(const std::string& path)
 {
     GError* error = nullptr;

@@ -14,6 +14,10 @@ struct ShellResult {
 // "~/.local/share/Trash"), where files of the home's disk go.
 std::string UserTrashFolder();
 
+// The user's own thumbnail store ("$XDG_CACHE_HOME/thumbnails", by default
+// "~/.cache/thumbnails"), as the Thumbnail Managing Standard places it.
+std::string UserThumbnailFolder();
+
 // Opens the file at `path` (raw bytes) with the desktop's default program for
 // it. No shell is involved. Fails when no program is registered.
 ShellResult OpenWithDefaultProgram(const std::string& path);

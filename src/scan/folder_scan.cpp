@@ -4,10 +4,10 @@
 #include "platform/file_system.h"
 #include "platform/memory.h"
 #include "platform/progress.h"
-#include "platform/shell.h"
 #include "scan/file_table.h"
 #include "scan/name_pattern.h"
 #include "scan/parallel_walk.h"
+#include "scan/skipped_folders.h"
 
 #include <algorithm>
 #include <array>
@@ -19,6 +19,7 @@
 #include <mutex>
 #include <fcntl.h>
 #include <optional>
+#include <span>
 #include <unistd.h>
 #include <string_view>
 #include <unordered_set>
@@ -28,21 +29,44 @@ namespace snapsift {
 
 namespace {
 
-constexpr int kTypeCount = 4;  // JPEG, BMP, GIF, other: the order of the passes
-
-// The patterns of the ticked types; bit t of a file's tag says it matches type t.
-struct TypePatterns {
-    std::array<std::string, kTypeCount> pattern;
-    std::array<bool, kTypeCount> ticked{};
+// One pass: the files it adds, by a pattern ("*.jpg") or by the endings of a
+// picture type. Bit p of a file's tag says it belongs to pass p.
+struct Pass {
+    std::string pattern;
+    std::span<const std::string_view> extensions;  // used when not empty; lower case, no dot
 };
 
-std::uint8_t MatchTypes(std::string_view name, const void* context)
+// At most this many passes: the four, every picture type and the further extensions.
+constexpr std::size_t kMostPasses = 4 + kPictureKindCount + kMostMoreExtensions;
+static_assert(kMostPasses <= 32, "a file's tag has a bit per pass");
+
+struct TypePatterns {
+    std::vector<Pass> passes;  // the ticked ones, in pass order
+};
+
+// Whether the name's ending after its last dot is one of `extensions`,
+// letters compared without case.
+bool EndsWithOneOf(std::string_view name, std::span<const std::string_view> extensions)
+{
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    const std::string_view ending = name.substr(dot + 1);
+    for (const std::string_view extension : extensions) {
+        if (extension.size() == ending.size() && MatchesNamePattern(ending, extension))
+            return true;
+    }
+    return false;
+}
+
+std::uint32_t MatchTypes(std::string_view name, const void* context)
 {
     const auto& types = *static_cast<const TypePatterns*>(context);
-    std::uint8_t mask = 0;
-    for (int t = 0; t < kTypeCount; ++t) {
-        if (types.ticked[t] && MatchesNamePattern(name, types.pattern[t]))
-            mask |= static_cast<std::uint8_t>(1u << t);
+    std::uint32_t mask = 0;
+    for (std::size_t p = 0; p < types.passes.size(); ++p) {
+        const Pass& pass = types.passes[p];
+        if (pass.extensions.empty() ? MatchesNamePattern(name, pass.pattern) : EndsWithOneOf(name, pass.extensions))
+            mask |= std::uint32_t{1} << p;
     }
     return mask;
 }
@@ -53,7 +77,7 @@ std::uint8_t MatchTypes(std::string_view name, const void* context)
 // MatchTypes said of each and its facts, in the same order.
 struct ListedFiles {
     std::string names;
-    std::vector<std::uint8_t> tags;
+    std::vector<std::uint32_t> tags;
     std::vector<FileFacts> facts;
 };
 
@@ -61,7 +85,7 @@ struct ListedFiles {
 struct ScanEntry {
     std::string path;
     FolderId id;
-    std::uint8_t types = 0;      // every tag of `files` together; fixed once collected
+    std::uint32_t types = 0;     // every tag of `files` together; fixed once collected
     ListedFiles files;
 };
 
@@ -126,10 +150,10 @@ FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& ty
     return out;
 }
 
-std::uint8_t TypesOf(const ListedFiles& files)
+std::uint32_t TypesOf(const ListedFiles& files)
 {
-    std::uint8_t types = 0;
-    for (const std::uint8_t tag : files.tags)
+    std::uint32_t types = 0;
+    for (const std::uint32_t tag : files.tags)
         types |= tag;
     return types;
 }
@@ -188,15 +212,13 @@ public:
     Collector(const std::string& target, const TypePatterns& types, Progress& progress, ReadsInFlight reads,
               std::stop_token stop, std::atomic<bool>* walking)
         : target_(target), progress_(progress), reads_(reads), stop_(std::move(stop)), walking_(walking),
-          context_(std::make_shared<WalkContext>())
+          context_(std::make_shared<WalkContext>()), skipped_(SkippedFolders::ForThisUser())
     {
         context_->types = types;
         {
             const std::lock_guard lock(g_hooksMutex);
             context_->hooks = g_hooks;
         }
-        if (const auto id = IdentifyFolder(OpenFolder(UserTrashFolder())))
-            userTrash_ = *id;
         relativeOffset_ = target_ == "/" ? 1 : target_.size() + 1;
     }
 
@@ -222,7 +244,8 @@ public:
             FolderHandle rootHandle = OpenFolder(target_);
             if (!rootHandle.IsOpen())
                 targetError_ = errno != 0 ? errno : ENOENT;
-            if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle) && !IsTrashTarget(rootHandle)) {
+            if (rootHandle.IsOpen() && !IsPseudoFileSystem(rootHandle) &&
+                !skipped_.SkipsTarget(target_, rootHandle)) {
                 if (const auto id = IdentifyFolder(rootHandle)) {
                     root.id = *id;
                     rootDevice_ = id->device;
@@ -272,38 +295,19 @@ public:
 private:
     static int ClampToInt(std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); }
 
-    static bool IsTopTrashName(std::string_view name)
-    {
-        if (name == ".Trash")
-            return true;
-        constexpr std::string_view kPrefix = ".Trash-";
-        if (name.size() <= kPrefix.size() || name.substr(0, kPrefix.size()) != kPrefix)
-            return false;
-        return name.find_first_not_of("0123456789", kPrefix.size()) == std::string_view::npos;
-    }
-
-    bool IsTrashTarget(const FolderHandle& target) const
-    {
-        const auto id = IdentifyFolder(target);
-        if (id && userTrash_ && *id == *userTrash_)
-            return true;
-        const std::size_t slash = target_.rfind('/');
-        if (slash == std::string::npos || !IsTopTrashName(std::string_view(target_).substr(slash + 1)))
-            return false;
-        const FolderHandle parent = OpenFolder(slash == 0 ? std::string("/") : target_.substr(0, slash));
-        return IsMountTop(parent);
-    }
-
     // Appends the subfolders of a listed folder that are reached here first,
     // in listing order, and hands each to the workers.
     void AddSubfolders(OrderedWork<FolderJob, FolderListing>& work, const std::string& path, dev_t device,
                        const FolderListing& listing)
     {
-        ParentTop parentTop;
+        SkippedFolders::ParentTop parentTop;
         for (const auto& [name, id] : listing.subfolders) {
             if (!visited_.insert(id).second)
                 continue;  // already reached another way
-            if (IsTrash(path, listing, parentTop, name, id))
+            // Decided here, in breadth-first order, for a subfolder reached
+            // for the first time; what is left out is left out with
+            // everything below it.
+            if (skipped_.Skips(path, listing.handle.get(), parentTop, name, id))
                 continue;
             ScanEntry sub;
             sub.path = JoinPath(path, name);
@@ -320,36 +324,6 @@ private:
         }
     }
 
-    // Whether a folder's parent is the top of a disk, found out once per parent.
-    struct ParentTop {
-        bool known = false;
-        bool top = false;
-    };
-
-    // A trash holds no live copies: the user's own trash, any user's
-    // ".local/share/Trash" in the searched tree, and ".Trash" and ".Trash-UID"
-    // (any user's) at the top of a disk. Decided here, in breadth-first order,
-    // for a subfolder reached for the first time; what is left out is left
-    // out with everything below it.
-    bool IsTrash(const std::string& parentPath, const FolderListing& parent, ParentTop& parentTop,
-                 const std::string& name, const FolderId& id) const
-    {
-        if (userTrash_ && id == *userTrash_)
-            return true;
-        constexpr std::string_view kDataFolder = "/.local/share";
-        if (name == "Trash" && parentPath.size() >= kDataFolder.size() &&
-            std::string_view(parentPath).substr(parentPath.size() - kDataFolder.size()) == kDataFolder)
-            return true;
-        if (!IsTopTrashName(name))
-            return false;
-        if (!parentTop.known) {
-            parentTop.top = parent.handle && parent.handle->IsOpen() ? IsMountTop(*parent.handle)
-                                                                     : IsMountTop(OpenFolder(parentPath, false));
-            parentTop.known = true;
-        }
-        return parentTop.top;
-    }
-
     const std::string& target_;
     Progress& progress_;
     const ReadsInFlight reads_;
@@ -360,7 +334,7 @@ private:
     std::vector<ScanEntry> list_;
     std::unordered_set<FolderId, FolderIdHash> visited_;
     dev_t rootDevice_ = 0;
-    std::optional<FolderId> userTrash_;
+    const SkippedFolders skipped_;
     int targetError_ = 0;
     bool stopped_ = false;
 };
@@ -375,30 +349,60 @@ void SetScanHooks(ScanHooks hooks)
 
 bool AnyTypeTicked(const SearchOptions& options)
 {
-    return options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther;
+    return options.m_bJpeg || options.m_bBmp || options.m_bGif || options.m_bOther || !options.pictureKinds.Empty() ||
+           !options.moreExtensions.empty();
 }
 
 SearchRefusal CheckSearchOptions(const SearchOptions& options)
 {
     if (options.m_bOther && options.m_strOtherExt.empty())
         return SearchRefusal::NeedOtherExtension;
+    for (const std::string& extension : options.moreExtensions) {
+        if (extension.empty())
+            return SearchRefusal::NeedOtherExtension;
+    }
     if (!AnyTypeTicked(options))
         return SearchRefusal::NeedFileType;
     return SearchRefusal::None;
 }
+
+namespace {
+
+// A typed extension's pattern. An extension of stars alone matches every
+// file, also one without a dot, as "*.*" does where the search comes from.
+std::string ExtensionPattern(const std::string& extension)
+{
+    return extension.find_first_not_of('*') == std::string::npos ? std::string("*") : "*." + extension;
+}
+
+// The passes of the ticked and chosen types, in pass order.
+TypePatterns PassesOf(const SearchOptions& options)
+{
+    TypePatterns types;
+    const std::pair<bool, std::string> four[] = {{options.m_bJpeg, "*.jpg"},
+                                                 {options.m_bBmp, "*.bmp"},
+                                                 {options.m_bGif, "*.gif"},
+                                                 {options.m_bOther, ExtensionPattern(options.m_strOtherExt)}};
+    for (const auto& [ticked, pattern] : four) {
+        if (ticked)
+            types.passes.push_back({pattern, {}});
+    }
+    for (const PictureKind kind : options.pictureKinds.InOrder())
+        types.passes.push_back({{}, PictureTypeOf(kind).extensions});
+    for (std::size_t i = 0; i < options.moreExtensions.size() && i < kMostMoreExtensions; ++i)
+        types.passes.push_back({ExtensionPattern(options.moreExtensions[i]), {}});
+    return types;
+}
+
+} // namespace
 
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress,
                        std::stop_token stop, std::atomic<bool>* walking)
 {
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
         return ScanOutcome{refusal, 0, {}, 0};
-    TypePatterns types;
-    // An extension of stars alone matches every file, also one without a dot,
-    // as "*.*" does where the search comes from.
-    const bool everyFile = options.m_strOtherExt.find_first_not_of('*') == std::string::npos;
-    types.pattern = {"*.jpg", "*.bmp", "*.gif", everyFile ? std::string("*") : "*." + options.m_strOtherExt};
-    types.ticked = {options.m_bJpeg, options.m_bBmp, options.m_bGif, options.m_bOther};
-    const int ticked = static_cast<int>(std::count(types.ticked.begin(), types.ticked.end(), true));
+    const TypePatterns types = PassesOf(options);
+    const int ticked = static_cast<int>(types.passes.size());
 
     // Every row's path starts with the target's canonical path, so that the
     // path shown, checked, logged and handed to the trash names one file. A
@@ -417,7 +421,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     std::size_t listedRows = 0, listedNameBytes = 0;
     for (const ScanEntry& entry : scanList) {
         const char* next = entry.files.names.c_str();
-        for (const std::uint8_t tag : entry.files.tags) {
+        for (const std::uint32_t tag : entry.files.tags) {
             const std::size_t length = std::char_traits<char>::length(next);
             listedRows += static_cast<std::size_t>(std::popcount(tag));
             listedNameBytes += length * static_cast<std::size_t>(std::popcount(tag));
@@ -438,10 +442,8 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     constexpr std::size_t kReturnEvery = std::size_t{16} << 20;
     std::size_t freedBytes = 0;
     bool stopped = stoppedWhileListing;
-    for (int type = 0; type < kTypeCount && (stoppedWhileListing || !stopped); ++type) {
-        if (!types.ticked[type])
-            continue;
-        const std::uint8_t bit = static_cast<std::uint8_t>(1u << type);
+    for (int pass = 0; pass < ticked && (stoppedWhileListing || !stopped); ++pass) {
+        const std::uint32_t bit = std::uint32_t{1} << pass;
         for (long long index = j; index >= 0; --index) {
             if (!stoppedWhileListing && stop.stop_requested()) {
                 stopped = true;
@@ -463,7 +465,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
             // A listing no later pass needs gives its memory back now, while
             // the table is still growing: to the system, every few MiB, as
             // the table's room comes from elsewhere.
-            if ((entry.types >> (type + 1)) == 0 && entry.files.names.capacity() > 0) {
+            if ((std::uint64_t{entry.types} >> (pass + 1)) == 0 && entry.files.names.capacity() > 0) {
                 freedBytes += entry.files.names.capacity() + entry.files.tags.capacity() +
                               entry.files.facts.capacity() * sizeof(FileFacts);
                 entry.files = ListedFiles();

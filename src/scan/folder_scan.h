@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "scan/picture_types.h"
+
 #include <atomic>
 #include <functional>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace snapsift {
 
@@ -13,14 +16,20 @@ class Progress;
 
 // The ticked file types and the typed extension (without a dot): the one
 // shape the window's data exchange and the command line both fill, and the
-// search reads.
+// search reads. The chosen picture types and further extensions are searched
+// after the four, in that order; with none, the search is that of the four.
 struct SearchOptions {
     bool m_bJpeg = false;
     bool m_bBmp = false;
     bool m_bGif = false;
     bool m_bOther = false;
     std::string m_strOtherExt;
+    PictureKinds pictureKinds;                // in the order of PictureTypes()
+    std::vector<std::string> moreExtensions;  // further typed extensions, in the order given
 };
+
+// How many further extensions a search takes; those beyond are not searched.
+constexpr std::size_t kMostMoreExtensions = 16;
 
 // Why a search with these options does not start.
 enum class SearchRefusal {
@@ -29,7 +38,7 @@ enum class SearchRefusal {
     NeedFileType,        // no file type ticked
 };
 
-// Whether any of the four types is ticked.
+// Whether any type is ticked or chosen.
 bool AnyTypeTicked(const SearchOptions& options);
 
 // Whether ScanFolder searches with these options, and if not, why.
@@ -49,15 +58,15 @@ struct ScanOutcome {
 };
 
 // Searches `target` and every folder below it for files of the ticked types
-// and refills `table`: pass by pass in type order (JPEG, BMP, GIF, other),
-// each pass visiting the target first and then its subfolders in the reverse
-// of breadth-first order. The target is first resolved to its canonical path
+// and refills `table`: pass by pass in type order (JPEG, BMP, GIF, other,
+// then the chosen picture types and the further extensions), each pass
+// visiting the target first and then its subfolders in the reverse of
+// breadth-first order. The target is first resolved to its canonical path
 // (no ".", "..", or link in it), from which every row's folder is built. Links
 // are never followed, a folder reached twice is searched once, and kernel file
-// systems and trash folders (the user's own, any ".local/share/Trash" below
-// the target, and ".Trash" and ".Trash-UID" at the top of a disk) are never
-// entered. A folder below the target that cannot be read adds nothing and is
-// not reported.
+// systems, trash folders and thumbnail stores (see skipped_folders.h) are
+// never entered. A folder below the target that cannot be read adds nothing
+// and is not reported.
 // Leaves the progress bar at 0. Shows nothing and may run on any thread:
 // `progress` is called on the calling one.
 //

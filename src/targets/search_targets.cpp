@@ -7,7 +7,7 @@ namespace snapsift {
 
 namespace {
 
-std::uint8_t NoFiles(std::string_view, const void*)
+std::uint32_t NoFiles(std::string_view, const void*)
 {
     return 0;
 }

@@ -66,6 +66,7 @@ void CSnapsiftDlg::OnInitDialog()
     m_options.m_bJpeg = true;
     UpdateData(false);
     MirrorResults();
+    LoadPictureTypes();
     LoadProtection();
     ShowProtection(m_targets.Roots());
     for (int root : m_targets.Roots())
@@ -111,6 +112,7 @@ void CSnapsiftDlg::RestoreWindow()
     // Without remembered values the window opens as it always has: at its
     // own size, centred, with the columns as made.
     const WindowMemory memory = ReadWindowMemory();
+    ownNameWidth_ = memory.ownNameWidth && memory.columns.size() == kResultColumnCount;
     SetResultColumnWidths(memory.columns);
     if (memory.hasGeometry) {
         QSize size = memory.size.expandedTo(baseSize_);
@@ -127,7 +129,9 @@ void CSnapsiftDlg::RestoreWindow()
 
 void CSnapsiftDlg::done(int result)
 {
-    WriteWindowMemory(CurrentWindowMemory(*this, *m_resultList->header()));
+    WindowMemory memory = CurrentWindowMemory(*this, *m_resultList->header());
+    memory.ownNameWidth = ownNameWidth_;
+    WriteWindowMemory(memory);
     QDialog::done(result);
 }
 
@@ -135,11 +139,17 @@ void CSnapsiftDlg::resizeEvent(QResizeEvent* event)
 {
     edges_.Apply(baseSize_, size());
     QDialog::resizeEvent(event);
+    if (m_resultList)
+        FitNameColumn(false);
 }
 
 void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
+    if (OffersTypeEntries(*event)) {
+        AddTypeEntries(menu);
+        menu.addSeparator();
+    }
     if (event->reason() != QContextMenuEvent::Keyboard || m_folderTree->hasFocus()) {
         QPoint at = event->globalPos();
         if (event->reason() == QContextMenuEvent::Keyboard) {
@@ -160,6 +170,8 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
 
 bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    if (OpenTypeMenuByKey(watched, event))
+        return true;
     // A right-click on the list opens its menu for the row under the pointer
     // and leaves the selection (often the automatic one) as it was.
     // So does a right-click on the tree: it opens the tree's menu for the

@@ -19,6 +19,7 @@
 #include <string>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
@@ -89,6 +90,10 @@ public:
     ContentChecker& Checker() { return contentChecker_; }
     const ProtectedFolders& Protection() const { return protection_; }
 
+    // Opens the dialog of further picture types; what is chosen there is
+    // searched from the next search on and remembered.
+    void OnChoosePictureTypes();
+
     // Protects the folder of tree node `node`, or ends its protection, and
     // remembers the protected folders for the next start.
     void OnToggleProtection(int node);
@@ -117,10 +122,33 @@ private:
     void CreateFrames(const DialogUnits& du);
     void SetTabOrder();
     void ConnectControls();
+    // The result list's columns (snapsift_dlg_columns.cpp).
     void SetResultColumnWidths(const std::vector<int>& remembered);
     void FitValueColumns();
+    // Fits the name column to the list's width, and with `remeasure` first to
+    // the names now shown.
+    void FitNameColumn(bool remeasure);
+    void ConnectColumns();
     int SizeColumnNeed() const;
     int DateColumnNeed() const;
+    int NameColumnNeed() const;
+    static constexpr int kNameColumnWidth = 100;  // as made, and the least the fitting gives it
+    static constexpr int kMostNameColumnUnits = 160;  // the most it gives it, in dialog units
+    // While set, a column resized is the window's doing, not the user's.
+    class ColumnsFitting final {
+    public:
+        explicit ColumnsFitting(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
+        ~ColumnsFitting() { flag_ = old_; }
+        ColumnsFitting(const ColumnsFitting&) = delete;
+        ColumnsFitting& operator=(const ColumnsFitting&) = delete;
+
+    private:
+        bool& flag_;
+        bool old_;
+    };
+    bool fittingColumns_ = false;
+    bool ownNameWidth_ = false;  // the user set the name column's width (now or in an earlier run)
+    int nameColumnNeed_ = kNameColumnWidth;  // what the names shown need
     void RestoreWindow();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
@@ -138,6 +166,17 @@ private:
     void AddBrokenProtectionEntries(QMenu& menu) const;
     std::string NodeFolder(int node) const;
     void AddTreeEntries(QMenu& menu, QPoint globalPos);
+    // The further picture types (snapsift_dlg_types.cpp).
+    void PlaceTypeControls(bool withLine);
+    void LoadPictureTypes();
+    void ShowChosenTypes();
+    void AddTypeEntries(QMenu& menu);
+    bool OffersTypeEntries(const QContextMenuEvent& event) const;
+    void ConnectTypeControls();
+    void ShowExtensionBoxMenu(QPoint pos);
+    // Opens the menu of the other-extension box or its check box for the menu
+    // key or Shift+F10 pressed there; false for every other event.
+    bool OpenTypeMenuByKey(QObject* watched, QEvent* event);
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
@@ -194,6 +233,9 @@ public:
     QPushButton* m_quitButton = nullptr;
     QPushButton* m_clearButton = nullptr;
     QProgressBar* m_progress = nullptr;
+    // The line under the extension box while picture types are chosen; made
+    // the first time one is.
+    QLabel* m_typesLine = nullptr;
 };
 
 // Ends the process once the window has closed: what it holds (the rows, the

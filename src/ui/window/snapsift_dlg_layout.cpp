@@ -9,8 +9,6 @@
 #include "ui/window/result_model.h"
 #include "ui/window/window_geometry.h"
 #include "ui/preview/result_previews.h"
-#include "ui/display_text.h"
-#include "ui/fact_texts.h"
 #include "ui/window_texts.h"
 
 #include <QCheckBox>
@@ -21,14 +19,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
-#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QValidator>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 
 namespace snapsift {
@@ -131,21 +126,16 @@ void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_folderTree->setFrameShape(QFrame::StyledPanel);
     m_folderTree->setFrameShadow(QFrame::Sunken);
-    Place(edges_, du, m_folderTree, 10, 15, 90, 89, kGrowHeight);
     // 3 to 7: the types and the extension box.
     m_checkJpeg = new QCheckBox(QString::fromUtf8(kJpegCheckText), this);
-    Place(edges_, du, m_checkJpeg, 10, 106, 63, 8, kFollowBottom);
     m_checkBmp = new QCheckBox(QString::fromUtf8(kBmpCheckText), this);
-    Place(edges_, du, m_checkBmp, 10, 115, 77, 10, kFollowBottom);
     m_checkGif = new QCheckBox(QString::fromUtf8(kGifCheckText), this);
-    Place(edges_, du, m_checkGif, 10, 126, 60, 8, kFollowBottom);
     m_checkOther = new QCheckBox(QString::fromUtf8(kOtherCheckText), this);
-    Place(edges_, du, m_checkOther, 10, 136, 53, 8, kFollowBottom);
     m_otherExt = new QLineEdit(this);
     m_otherExt->setValidator(new WidthLimitValidator(kOtherExtLimit, m_otherExt));
     m_otherExt->setEnabled(false);
     m_otherExt->setAccessibleName(QString::fromUtf8(kOtherExtensionNameText));
-    Place(edges_, du, m_otherExt, 71, 134, 30, 12, kFollowBottom);
+    PlaceTypeControls(false);
 }
 
 void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
@@ -195,7 +185,6 @@ void CSnapsiftDlg::CreateResultList()
     m_resultList->setSortingEnabled(false);
     m_resultList->header()->setSectionsClickable(false);
     m_resultList->header()->setSectionsMovable(false);
-    m_resultList->header()->setStretchLastSection(false);
     m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The selection stays as visible without the focus as with it.
     QPalette palette = m_resultList->palette();
@@ -243,83 +232,11 @@ void CSnapsiftDlg::ConnectControls()
     connect(m_duplicateCombo, &DuplicateComboBox::aboutToShowPopup, this, &CSnapsiftDlg::OnDuplicateDropDown);
     connect(m_checkOther, &QCheckBox::clicked, this, &CSnapsiftDlg::OnOtherExtToggle);
     connect(m_versionButton, &QPushButton::clicked, this, &CSnapsiftDlg::OnVersion);
+    ConnectTypeControls();
+    ConnectColumns();
     connect(m_quitButton, &QPushButton::clicked, this, &CSnapsiftDlg::reject);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, &CSnapsiftDlg::OnHelp);
-}
-
-namespace {
-
-// The width a list cell needs to show the widest of `texts` whole, in the
-// list's own font.
-int CellWidth(const QTreeView& list, const QStringList& texts)
-{
-    QStyleOptionViewItem cell;
-    cell.initFrom(&list);
-    cell.font = list.font();
-    cell.fontMetrics = QFontMetrics(cell.font);
-    cell.features = QStyleOptionViewItem::HasDisplay;
-    int width = 0;
-    for (const QString& text : texts) {
-        cell.text = text;
-        width = std::max(width, list.style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, {}, &list).width());
-    }
-    return width;
-}
-
-// A text of every digit in turn, made by `shape`: the widest digit decides.
-QStringList EveryDigit(const std::function<QString(const QString& digit)>& shape)
-{
-    QStringList texts;
-    for (char digit = '0'; digit <= '9'; ++digit)
-        texts << shape(QString(QLatin1Char{digit}));
-    return texts;
-}
-
-} // namespace
-
-int CSnapsiftDlg::SizeColumnNeed() const
-{
-    // Ten digits at the least (every size up to 2147483647 and beyond), and
-    // as many as the largest listed size has.
-    std::uint64_t largest = 0;
-    for (int row = 0; row < m_view.list.GetItemCount(); ++row)
-        largest = std::max(largest, m_view.table.Size(m_view.list.TableRow(row)));
-    const int digits = std::max<int>(10, static_cast<int>(std::to_string(largest).size()));
-    return CellWidth(*m_resultList, EveryDigit([digits](const QString& d) {
-        return DisplayText(SizeText(0)).replace(QLatin1Char('0'), d.repeated(digits));
-    }));
-}
-
-int CSnapsiftDlg::DateColumnNeed() const
-{
-    return CellWidth(*m_resultList, EveryDigit([](const QString& d) {
-        QString text = DisplayText(DateText(0));
-        for (QChar& c : text) {
-            if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-                c = d.at(0);
-        }
-        return text;
-    }));
-}
-
-void CSnapsiftDlg::SetResultColumnWidths(const std::vector<int>& remembered)
-{
-    // Pixels, as the columns were made: name, size, date, path; or as the
-    // user left them. Size and date, which automatic selection compares, are
-    // never narrower than their texts.
-    static constexpr int kWidths[kResultColumnCount] = {100, 70, 140, 400};
-    const bool useRemembered = remembered.size() == std::size(kWidths);
-    for (int column = 0; column < static_cast<int>(std::size(kWidths)); ++column)
-        m_resultList->header()->resizeSection(column, useRemembered ? remembered[column] : kWidths[column]);
-    FitValueColumns();
-}
-
-void CSnapsiftDlg::FitValueColumns()
-{
-    QHeaderView* header = m_resultList->header();
-    header->resizeSection(kSizeColumn, std::max(header->sectionSize(kSizeColumn), SizeColumnNeed()));
-    header->resizeSection(kDateColumn, std::max(header->sectionSize(kDateColumn), DateColumnNeed()));
 }
 
 } // namespace snapsift

@@ -17,6 +17,12 @@ namespace snapsift {
 void EdgeLayout::Add(QWidget* widget, const QRect& base, int follow)
 {
     widget->setGeometry(base);
+    for (Entry& e : entries_) {
+        if (e.widget == widget) {
+            e = {widget, base, follow};
+            return;
+        }
+    }
     entries_.push_back({widget, base, follow});
 }
 
@@ -52,6 +58,7 @@ WindowMemory ReadWindowMemory()
     memory.size = settings.value(QStringLiteral("size")).toSize();
     memory.hasGeometry = memory.size.isValid() && !memory.size.isEmpty();
     memory.maximized = settings.value(QStringLiteral("maximized"), false).toBool();
+    memory.ownNameWidth = settings.value(QStringLiteral("ownNameWidth"), false).toBool();
     for (const QString& width : settings.value(QStringLiteral("columns")).toString().split(QLatin1Char(','))) {
         bool ok = false;
         const int value = width.toInt(&ok);
@@ -77,6 +84,7 @@ void WriteWindowMemory(const WindowMemory& memory)
             settings.setValue(QStringLiteral("position"), memory.position);
     }
     settings.setValue(QStringLiteral("maximized"), memory.maximized);
+    settings.setValue(QStringLiteral("ownNameWidth"), memory.ownNameWidth);
     QStringList widths;
     for (int width : memory.columns)
         widths << QString::number(width);

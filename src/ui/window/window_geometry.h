@@ -26,6 +26,7 @@ enum EdgeFollow : int {
 // window when it is larger.
 class EdgeLayout final {
 public:
+    // Adds a control, or places one added before anew.
     void Add(QWidget* widget, const QRect& base, int follow);
     // Places every control for a window of `size`; `base` is the size the
     // rectangles were made for.
@@ -51,6 +52,7 @@ struct WindowMemory {
     QSize size;
     bool maximized = false;
     std::vector<int> columns;  // the result list's column widths, left to right
+    bool ownNameWidth = false;  // the name column's width is the user's, not fitted to the names
 };
 
 WindowMemory ReadWindowMemory();
