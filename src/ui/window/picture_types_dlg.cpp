@@ -3,12 +3,15 @@
 
 #include "ui/picture_type_texts.h"
 #include "ui/window/dialog_units.h"
+#include "ui/window/settings_file.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QSettings>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace snapsift {
 namespace {
@@ -61,8 +64,10 @@ QCheckBox* PictureTypesDlg::CheckOf(PictureKind kind) const
 
 PictureKinds ReadChosenPictureTypes()
 {
-    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
-    const QByteArray names = settings.value(kTypesGroup + QLatin1Char('/') + kChosenKey).toByteArray();
+    const std::unique_ptr<QSettings> settings = OpenSettings();
+    if (!settings)
+        return {};
+    const QByteArray names = settings->value(kTypesGroup + QLatin1Char('/') + kChosenKey).toByteArray();
     if (names.size() > kMostChosenBytes)
         return {};
     return ParsePictureKindNames(names.toStdString());
@@ -70,12 +75,14 @@ PictureKinds ReadChosenPictureTypes()
 
 void WriteChosenPictureTypes(PictureKinds kinds)
 {
-    QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
-    settings.beginGroup(kTypesGroup);
+    const std::unique_ptr<QSettings> settings = OpenSettings();
+    if (!settings)
+        return;  // a settings file that is not a plain file is left as it is
+    settings->beginGroup(kTypesGroup);
     if (kinds.Empty())
-        settings.remove(kChosenKey);
+        settings->remove(kChosenKey);
     else
-        settings.setValue(kChosenKey, QString::fromStdString(PictureKindNames(kinds)));
+        settings->setValue(kChosenKey, QString::fromStdString(PictureKindNames(kinds)));
 }
 
 } // namespace snapsift
