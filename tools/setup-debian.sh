@@ -16,6 +16,8 @@ packages=(
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
   xdotool imagemagick
+  fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
+  trash-cli libglib2.0-bin strace
 )
 
 missing=()
