@@ -17,7 +17,7 @@ packages=(
   dpkg-dev appstream lintian man-db
   xdotool imagemagick
   fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
-  trash-cli libglib2.0-bin strace
+  trash-cli libglib2.0-bin strace gvfs dbus
 )
 
 missing=()
