@@ -2161,7 +2161,7 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
     QtMessenger boxes(dlg.get());
     for (const std::string& text :
          {DeleteConfirmationText({big, lf}), RestoreQuestionText(3), std::string(kNeedOtherExtensionText),
-          NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}}})}) {
+          NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}, {}}})}) {
         QStringList lines;
         int labelWidth = 0;
         QFontMetrics metrics(dlg->font());
