@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 namespace snapsift::testing {
 namespace {
@@ -137,7 +138,7 @@ const std::vector<FieldSetUp> kSetUps = {
 
 } // namespace
 
-FieldDisk::FieldDisk(const FieldSetUp& setUp)
+FieldDisk::FieldDisk(const FieldSetUp& setUp, std::string mountAt) : mountAt_(std::move(mountAt))
 {
     if (!MountRefusal().empty()) {
         skip = "cannot mount here: " + MountRefusal();
@@ -150,6 +151,8 @@ FieldDisk::~FieldDisk()
 {
     for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it)
         umount2(it->c_str(), MNT_DETACH);
+    if (!mountAt_.empty())
+        rmdir(mountAt_.c_str());
     for (const std::string& loop : loops_)
         Run("losetup -d " + loop);
 }
@@ -185,6 +188,10 @@ std::string FieldDisk::Image(const std::string& name, int megabytes)
 
 std::string FieldDisk::MountPoint()
 {
+    if (!mountAt_.empty()) {
+        mkdir(mountAt_.c_str(), 0755);
+        return mountAt_;
+    }
     return scratch_.MakeFolder("mnt");
 }
 

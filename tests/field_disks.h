@@ -26,7 +26,8 @@ struct FieldSetUp {
 
 class FieldDisk final {
 public:
-    explicit FieldDisk(const FieldSetUp& setUp);
+    // Mounted at `mountAt` (made when missing), or in a scratch folder.
+    explicit FieldDisk(const FieldSetUp& setUp, std::string mountAt = {});
     ~FieldDisk();
     FieldDisk(const FieldDisk&) = delete;
     FieldDisk& operator=(const FieldDisk&) = delete;
@@ -50,6 +51,7 @@ public:
 
 private:
     TempDir scratch_;
+    std::string mountAt_;
     std::vector<std::string> mounts_;
     std::vector<std::string> loops_;
 };
