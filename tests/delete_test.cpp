@@ -1020,6 +1020,18 @@ const RestoreScene kRestoreScenes[] = {
          EXPECT_FALSE(Exists(b.Base() + "/elsewhere/a.jpg"));
          EXPECT_FALSE(Exists(b.Base() + "/elsewhere/sub"));
      }},
+    {"FileWhereAFolderWasIsNotCalledALink", false,
+     [](RestoreBench& b) {
+         const std::string a = b.File("album/a.jpg"), c = b.File("kept/c.jpg");
+         b.Trash(a);
+         b.Trash(c);
+         rmdir((b.Base() + "/album").c_str());
+         b.File("album", "a file now");
+         rmdir((b.Base() + "/kept").c_str());
+         symlink("../elsewhere", (b.Base() + "/kept").c_str());
+         b.Log(kBlockStart, {a, c});
+         return std::vector<RestoreStatus>{RestoreStatus::FileInPath, RestoreStatus::LinkInPath};
+     }},
     {"PlantedEntriesAreNotTrusted", false, PlantedEntries},
     {"MountTrashPlantedEntriesAreNotTrusted", true, PlantedEntries},
     {"FullUndoRecreatesFoldersAndOddNames", false,

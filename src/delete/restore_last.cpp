@@ -187,9 +187,14 @@ FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
                 fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
             }
             if (fd < 0) {
-                const bool link = errno == ELOOP || errno == ENOTDIR;
-                result.status = link ? RestoreStatus::LinkInPath : RestoreStatus::Failed;
-                result.error = path.substr(0, end) + (link ? std::string() : ": " + std::string(std::strerror(errno)));
+                const int error = errno;
+                struct stat st {};
+                const bool other = (error == ELOOP || error == ENOTDIR) &&
+                                   fstatat(folder.Fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+                result.status = !other ? RestoreStatus::Failed
+                                : S_ISLNK(st.st_mode) ? RestoreStatus::LinkInPath
+                                                      : RestoreStatus::FileInPath;
+                result.error = path.substr(0, end) + (other ? std::string() : ": " + std::string(std::strerror(error)));
                 return {};
             }
             folder = FolderHandle(fd);

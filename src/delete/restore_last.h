@@ -21,12 +21,13 @@ enum class RestoreStatus {
     LinkInPath,      // a link stands where a folder of the original path was; the entry stays
     EntryChanged,    // the entry is no longer the file that was moved; left alone
     Failed,          // the system refused (see `error`); the entry stays in the trash
+    FileInPath,      // a file (not a folder, not a link) stands where a folder of the original path was
 };
 
 struct RestoreResult {
     std::string path;  // the original path, as logged
     RestoreStatus status = RestoreStatus::NotFound;
-    std::string error;  // the system's words, for Failed; the link's path, for LinkInPath
+    std::string error;  // the system's words, for Failed; the link's or file's path, for LinkInPath and FileInPath
     std::string trashEntry;  // the entry chosen, where there was one
 };
 

@@ -137,6 +137,8 @@ std::string RestoreReasonText(const RestoreResult& r)
         return "元の場所のフォルダーがリンクに置き換えられています: " + r.error;
     case RestoreStatus::EntryChanged:
         return "ごみ箱の項目が削除したときのファイルではありません";
+    case RestoreStatus::FileInPath:
+        return "元の場所のフォルダーがファイルに置き換えられています: " + r.error;
     case RestoreStatus::Failed:
         return "移動できません: " + r.error;
     }
