@@ -45,6 +45,7 @@ std::string MakeExt4(FieldDisk& d)
     d.MountedAt(mnt);
     d.top = mnt;
     d.trash = mnt + "/.Trash-" + Uid();
+    d.image = image;
     return {};
 }
 

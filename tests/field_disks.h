@@ -48,6 +48,7 @@ public:
     std::string top;    // the folder the pictures go below (the mount, or a subvolume)
     std::string trash;  // the trash folder the program must use for them
     std::string skip;   // why the set-up cannot be made here
+    std::string image;  // the image file the disk was made in
 
 private:
     TempDir scratch_;

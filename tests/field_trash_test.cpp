@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -320,6 +321,63 @@ TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
     for (int i = 1; i <= kFiles; ++i) {
         const std::string info = ReadFile(disk.trash + "/info/IMG_000" + std::to_string(i) + ".JPG.trashinfo");
         EXPECT_NE(info.find("\nDeletionDate="), std::string::npos) << info;
+    }
+}
+
+// The names in a folder of an ext4 image, as debugfs lists them.
+std::vector<std::string> ImageFolder(const std::string& image, const std::string& folder)
+{
+    const ProgramRun run = RunProgram({"/usr/sbin/debugfs", "-R", "ls -p " + folder, image}, 60);
+    std::vector<std::string> names;
+    std::istringstream in(run.out);
+    static const std::regex kEntry(R"re(^/\d+/\d+/\d+/\d+/([^/]+)/)re");
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, kEntry) && m[1] != "." && m[1] != "..")
+            names.push_back(m[1]);
+    }
+    return names;
+}
+
+// A crash right after the moves, as the disk holds it: once the file system
+// has committed its journal (which an fsync of any other file forces), a copy
+// of the image shows every moved file with its whole .trashinfo.
+TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
+{
+    if (access("/usr/sbin/debugfs", X_OK) != 0)
+        GTEST_SKIP() << "debugfs (e2fsprogs) is not installed";
+    FieldDisk disk(testing::FieldSetUpNamed("ext4_own_trash"));
+    if (!disk.skip.empty())
+        GTEST_SKIP() << disk.skip;
+    constexpr int kFiles = 5;
+    for (int i = 1; i <= kFiles; ++i) {
+        for (const char* folder : {"/a/IMG_000", "/b/IMG_000"})
+            WriteFileMakingFolders(disk.top + folder + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
+    }
+    ASSERT_EQ(FieldDisk::Run("sync -f " + disk.top), "");  // the pictures are on the disk before the deletion
+    const TempDir work;
+    RecordingMessenger messenger;
+    const DeleteOutcome outcome = DeleteEverything(disk.top, work / "DeleteLog.log", messenger);
+    ASSERT_EQ(outcome.moved, 2 * kFiles);
+    // Another program flushes a file of its own: the journal with the moves is committed.
+    WriteFileMakingFolders(disk.top + "/other.txt", "another program's");
+    const int fd = open((disk.top + "/other.txt").c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fsync(fd), 0);
+    close(fd);
+    const std::string copy = work / "copy.img";
+    ASSERT_EQ(FieldDisk::Run("cp --sparse=always '" + disk.image + "' '" + copy + "'"), "");
+
+    // e2fsck replays the journal as a mount after the crash would.
+    ASSERT_EQ(FieldDisk::Run("e2fsck -fy '" + copy + "' >/dev/null; test $? -le 1"), "");
+    const std::string trash = "/.Trash-" + Uid();
+    const std::vector<std::string> files = ImageFolder(copy, trash + "/files");
+    ASSERT_EQ(files.size(), 2u * kFiles) << "the moves did not reach the copy: nothing was tested";
+    for (const std::string& name : files) {
+        const ProgramRun info = RunProgram({"/usr/sbin/debugfs", "-R", "cat " + trash + "/info/" + name + ".trashinfo",
+                                            copy}, 60);
+        EXPECT_EQ(info.out.rfind("[Trash Info]\nPath=", 0), 0u) << name << ": " << info.out;
+        EXPECT_NE(info.out.find("\nDeletionDate="), std::string::npos) << name;
     }
 }
 
