@@ -233,16 +233,18 @@ TEST(HomeTrashTest, LinkIsRefusedByItsOwnName)
 // --- Crash safety: each entry lasts before its file moves -------------------
 
 struct TraceLine {
-    std::string call;  // "fsync", "mkdirat" or "renameat2"
-    std::string folder;  // fsync: what was flushed; the others: the first folder
-    std::string name;    // mkdirat and renameat2: the name in it
+    std::string call;    // "fsync", "syncfs", "create" (a .trashinfo), "mkdirat" or "renameat2"
+    std::string folder;  // fsync, syncfs: what was flushed; the others: the first folder
+    std::string name;    // create, mkdirat and renameat2: the name in it
     std::string toFolder, toName;  // renameat2
 };
 
 // The successful calls of a strace -y log that the order is made of.
 std::vector<TraceLine> ReadTrace(const std::string& text)
 {
-    static const std::regex kFsync(R"re(\bfsync\(\d+<([^>]+)>\)\s+=\s+0)re");
+    static const std::regex kFlush(R"re(\b(fsync|syncfs)\(\d+<([^>]+)>\)\s+=\s+0)re");
+    static const std::regex kCreate(
+        R"re(\bopenat\(\d+<([^>]+)>, "([^"]+\.trashinfo)", O_WRONLY\|O_CREAT\|O_EXCL[^)]*\)\s+=\s+\d)re");
     static const std::regex kMkdirat(R"re(\bmkdirat\(\d+<([^>]+)>, "([^"]+)", 0700\)\s+=\s+0)re");
     static const std::regex kRename(
         R"re(\brenameat2\(\d+<([^>]+)>, "([^"]+)", \d+<([^>]+)>, "([^"]+)", RENAME_NOREPLACE\)\s+=\s+0)re");
@@ -250,8 +252,10 @@ std::vector<TraceLine> ReadTrace(const std::string& text)
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         std::smatch m;
-        if (std::regex_search(line, m, kFsync))
-            lines.push_back({"fsync", m[1], {}, {}, {}});
+        if (std::regex_search(line, m, kFlush))
+            lines.push_back({m[1], m[2], {}, {}, {}});
+        else if (std::regex_search(line, m, kCreate))
+            lines.push_back({"create", m[1], m[2], {}, {}});
         else if (std::regex_search(line, m, kMkdirat))
             lines.push_back({"mkdirat", m[1], m[2], {}, {}});
         else if (std::regex_search(line, m, kRename))
@@ -260,14 +264,26 @@ std::vector<TraceLine> ReadTrace(const std::string& text)
     return lines;
 }
 
-// The index of the first fsync of `path` in [from, to), or `to`.
-std::size_t FlushOf(const std::vector<TraceLine>& lines, const std::string& path, std::size_t from, std::size_t to)
+// The index of the first `call` of `path` in [from, to), or `to`.
+std::size_t Find(const std::vector<TraceLine>& lines, const std::string& call, const std::string& path,
+                 std::size_t from, std::size_t to)
 {
     for (std::size_t i = from; i < to; ++i) {
-        if (lines[i].call == "fsync" && lines[i].folder == path)
+        if (lines[i].call == call && (call == "syncfs" ? lines[i].folder.rfind(path, 0) == 0 : lines[i].folder == path))
             return i;
     }
     return to;
+}
+
+// True when what was written at `created` is on the disk by `before`: the
+// whole file system synced, or the file and then its folder flushed.
+bool Flushed(const std::vector<TraceLine>& lines, const std::string& top, const std::string& file,
+             const std::string& folder, std::size_t created, std::size_t before)
+{
+    if (Find(lines, "syncfs", top, created, before) < before)
+        return true;
+    const std::size_t data = Find(lines, "fsync", file, created, before);
+    return data < before && Find(lines, "fsync", folder, data, before) < before;
 }
 
 TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
@@ -286,25 +302,32 @@ TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const ProgramRun run = RunProgram({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-qq", "-y",
-                                       "-e", "trace=fsync,fdatasync,mkdirat,renameat2", "-o", work / "trace",
+                                       "-e", "trace=openat,fsync,fdatasync,syncfs,mkdirat,renameat2", "-o", work / "trace",
                                        self, "--delete-below", disk.top + "/DCIM", work / "DeleteLog.log"},
                                       120);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     const std::vector<TraceLine> lines = ReadTrace(ReadFile(work / "trace"));
 
-    std::size_t firstMove = lines.size(), moves = 0, infoFlushes = 0;
+    std::size_t firstMove = lines.size(), moves = 0, flushes = 0;
+    const std::string info = disk.trash + "/info";
     for (std::size_t r = 0; r < lines.size(); ++r) {
-        if (lines[r].call == "fsync" && lines[r].folder == disk.trash + "/info")
-            ++infoFlushes;
+        if ((lines[r].call == "fsync" && lines[r].folder == info) ||
+            (lines[r].call == "syncfs" && lines[r].folder.rfind(disk.top, 0) == 0))
+            ++flushes;
         if (lines[r].call != "renameat2" || lines[r].toFolder != disk.trash + "/files")
             continue;
         ++moves;
         firstMove = std::min(firstMove, r);
-        // The entry's .trashinfo, then the folder that names it, before the move.
-        const std::size_t info = FlushOf(lines, disk.trash + "/info/" + lines[r].toName + ".trashinfo", 0, r);
-        EXPECT_LT(info, r) << lines[r].toName << ": its .trashinfo is not flushed before the move";
-        EXPECT_LT(FlushOf(lines, disk.trash + "/info", info, r), r)
-            << lines[r].toName << ": info/ is not flushed after its .trashinfo and before the move";
+        // The entry's .trashinfo, and the folder that names it, are on the disk before the move.
+        const std::string name = lines[r].toName + ".trashinfo";
+        std::size_t created = r;
+        for (std::size_t c = 0; c < r; ++c) {
+            if (lines[c].call == "create" && lines[c].folder == info && lines[c].name == name)
+                created = c;
+        }
+        ASSERT_LT(created, r) << name << " was not made before the move";
+        EXPECT_TRUE(Flushed(lines, disk.top, info + "/" + name, info, created, r))
+            << name << ": not flushed, with info/, before the move";
     }
     EXPECT_EQ(moves, 2u * kFiles);
     // Every folder the trash made is flushed into its parent before a move.
@@ -313,11 +336,12 @@ TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
         if (lines[m].call != "mkdirat")
             continue;
         ++made;
-        EXPECT_LT(FlushOf(lines, lines[m].folder, m + 1, firstMove), firstMove) << lines[m].folder << "/" << lines[m].name;
+        EXPECT_LT(Find(lines, "fsync", lines[m].folder, m + 1, firstMove), firstMove)
+            << lines[m].folder << "/" << lines[m].name;
     }
     EXPECT_EQ(made, 3u) << ".Trash-UID, files/ and info/";
-    // The entries are flushed in batches, not a folder flush per file.
-    EXPECT_LT(infoFlushes, 2u * kFiles);
+    // The entries are flushed in batches, not once per file.
+    EXPECT_LT(flushes, 2u * kFiles);
     for (int i = 1; i <= kFiles; ++i) {
         const std::string info = ReadFile(disk.trash + "/info/IMG_000" + std::to_string(i) + ".JPG.trashinfo");
         EXPECT_NE(info.find("\nDeletionDate="), std::string::npos) << info;
