@@ -51,10 +51,7 @@ bool IsSystemInternalMount(const std::string& path)
 // used (the last made first).
 class MadeFolders final {
 public:
-    void Add(int parent, std::string name, std::string path)
-    {
-        made_.push_back({FolderHandle(dup(parent)), std::move(name), std::move(path)});
-    }
+    void Add(int parent, std::string name) { made_.push_back({FolderHandle(dup(parent)), std::move(name)}); }
     void RemoveAll()
     {
         for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
@@ -68,7 +65,6 @@ private:
     struct Made {
         FolderHandle parent;
         std::string name;
-        std::string path;
     };
     std::vector<Made> made_;
 };
@@ -87,7 +83,7 @@ FolderHandle OpenTrashPart(int parent, const std::string& name, const std::strin
     int fd = openat(parent, name.c_str(), kFolderFlags);
     if (fd < 0 && errno == ENOENT) {
         if (mkdirat(parent, name.c_str(), 0700) == 0) {
-            made.Add(parent, name, path);
+            made.Add(parent, name);
             fsync(parent);  // the new folder lasts before anything lands in it
         } else if (errno != EEXIST) {
             refusal = Refusal(TrashProblem::SystemError, path, errno);
