@@ -181,7 +181,9 @@ FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
             if (fd < 0 && errno == ENOENT) {
                 if (mkdirat(folder.Fd(), part.c_str(), 0777) != 0 && errno != EEXIST) {
                     result.status = RestoreStatus::Failed;
-                    result.error = path.substr(0, end) + ": " + std::strerror(errno);
+                    result.errorNumber = errno;
+                    result.failedAt = path.substr(0, end);
+                    result.error = result.failedAt + ": " + std::strerror(result.errorNumber);
                     return {};
                 }
                 fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
@@ -195,6 +197,10 @@ FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
                                 : S_ISLNK(st.st_mode) ? RestoreStatus::LinkInPath
                                                       : RestoreStatus::FileInPath;
                 result.error = path.substr(0, end) + (other ? std::string() : ": " + std::string(std::strerror(error)));
+                if (!other) {
+                    result.failedAt = path.substr(0, end);
+                    result.errorNumber = error;
+                }
                 return {};
             }
             folder = FolderHandle(fd);
@@ -254,6 +260,8 @@ RestoreResult RestoreEntry(const std::string& path, const TrashEntryPlace& place
     case MoveStatus::Failed:
         result.status = RestoreStatus::Failed;
         result.error = std::strerror(moved.error);
+        result.failedAt = path;
+        result.errorNumber = moved.error;
         return result;
     }
     unlinkat(info.Fd(), infoName.c_str(), 0);

@@ -29,6 +29,8 @@ struct RestoreResult {
     RestoreStatus status = RestoreStatus::NotFound;
     std::string error;  // the system's words, for Failed; the link's or file's path, for LinkInPath and FileInPath
     std::string trashEntry;  // the entry chosen, where there was one
+    std::string failedAt;    // Failed: what the system refused to make or move
+    int errorNumber = 0;     // Failed: its errno, for words of the reader's language
 };
 
 // Puts the files of one logged deletion back where they were. For each path

@@ -71,6 +71,8 @@ std::string SystemErrorText(int error)
         return "ディスクの読み書きに失敗しました";
     case ENOENT:
         return "見つかりません";
+    case EXDEV:
+        return "別のファイルシステムには移せません";
     case EMFILE:
     case ENFILE:
     case ENOMEM:
@@ -140,6 +142,8 @@ std::string RestoreReasonText(const RestoreResult& r)
     case RestoreStatus::FileInPath:
         return "元の場所のフォルダーがファイルに置き換えられています: " + r.error;
     case RestoreStatus::Failed:
+        if (r.errorNumber != 0)
+            return "移動できません: " + r.failedAt + ": " + SystemErrorText(r.errorNumber);
         return "移動できません: " + r.error;
     }
     return {};
