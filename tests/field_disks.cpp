@@ -3,6 +3,14 @@
 
 #include "hostile_trees.h"
 
+#include "platform/local_time.h"
+#include "platform/progress.h"
+#include "review/result_view.h"
+#include "scan/folder_scan.h"
+#include "ui/delete_conversation.h"
+
+#include <gtest/gtest.h>
+
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -228,6 +236,19 @@ const FieldSetUp& FieldSetUpNamed(const std::string& name)
             return s;
     }
     throw std::runtime_error("no field set-up " + name);
+}
+
+DeleteOutcome DeleteEverything(const std::string& folder, const std::string& log, RecordingMessenger& messenger)
+{
+    ResultView view;
+    SearchOptions options;
+    options.m_bJpeg = true;
+    NullProgress progress;
+    EXPECT_EQ(ScanFolder(folder, options, view.table, progress).refusal, SearchRefusal::None);
+    view.FillResultView();  // lists every row
+    for (int j = 0; j < view.list.GetItemCount(); ++j)
+        view.list.SetSelected(j, true);
+    return DeleteWithConfirmation(view, messenger, progress, log, CurrentTime());
 }
 
 void WriteFileMakingFolders(const std::string& path, const std::string& content)

@@ -6,6 +6,7 @@
 // with a trash of each kind. Made inside the test's own mount namespace; each
 // is detached and removed when it ends.
 
+#include "delete/delete_selected.h"
 #include "support/temp_tree.h"
 
 #include <string>
@@ -62,6 +63,10 @@ const std::vector<FieldSetUp>& FieldSetUps();
 // One set-up by its name; also "exfat_fuse_open", a card mounted as exfat-fuse
 // does by default: every folder open to every user.
 const FieldSetUp& FieldSetUpNamed(const std::string& name);
+
+// Searches `folder` and deletes every JPEG file found, as the window's
+// delete button does once confirmed. `messenger` records what was said.
+DeleteOutcome DeleteEverything(const std::string& folder, const std::string& log, RecordingMessenger& messenger);
 
 // Writes `content` to `path`, making its folders.
 void WriteFileMakingFolders(const std::string& path, const std::string& content);
