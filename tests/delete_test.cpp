@@ -1022,6 +1022,18 @@ const RestoreScene kRestoreScenes[] = {
          EXPECT_FALSE(Exists(b.Base() + "/elsewhere/a.jpg"));
          EXPECT_FALSE(Exists(b.Base() + "/elsewhere/sub"));
      }},
+    {"FileWhereAFolderWasIsNotCalledALink", false,
+     [](RestoreBench& b) {
+         const std::string a = b.File("album/a.jpg"), c = b.File("kept/c.jpg");
+         b.Trash(a);
+         b.Trash(c);
+         rmdir((b.Base() + "/album").c_str());
+         b.File("album", "a file now");
+         rmdir((b.Base() + "/kept").c_str());
+         symlink("../elsewhere", (b.Base() + "/kept").c_str());
+         b.Log(kBlockStart, {a, c});
+         return std::vector<RestoreStatus>{RestoreStatus::FileInPath, RestoreStatus::LinkInPath};
+     }},
     {"PlantedEntriesAreNotTrusted", false, PlantedEntries},
     {"MountTrashPlantedEntriesAreNotTrusted", true, PlantedEntries},
     {"FullUndoRecreatesFoldersAndOddNames", false,
@@ -1250,6 +1262,34 @@ TEST(RestoreTimeTest, BlockInTheRepeatedHourMatchesBothReadings)
 // (the moment of deletion aside, which each takes from the clock), in the home
 // trash and in a mount's own trash; and GLib's own reading of it finds the
 // original path.
+// The folder a file came from is now the top of another file system: the
+// undo cannot move it there, and the window says so in its own words.
+TEST(RestoreWordsTest, RefusalOfTheSystemIsSaidInJapanese)
+{
+    if (!g_mountRefusal.empty())
+        GTEST_SKIP() << "no mount of our own: " << g_mountRefusal;
+    RemoveTree(TrashDir());
+    TempDir folder;
+    const std::string x = folder.WriteFile("album/x.jpg", "x");
+    ASSERT_TRUE(MoveToTrash(x).ok);
+    const std::string log = folder / "DeleteLog.log";
+    ASSERT_EQ(AppendDeletionLog(CurrentTime() - 60, {x}, log), LogOutcome::Written);
+    ASSERT_EQ(mount("tmpfs", (folder / "album").c_str(), "tmpfs", 0, "mode=0755"), 0);
+
+    LoggedDeletion deletion;
+    ASSERT_EQ(ReadLastDeletion(log, deletion), LogReadOutcome::Read);
+    RecordingProgress progress;
+    const std::vector<RestoreResult> results = RestoreDeletion(deletion, progress);
+    umount2((folder / "album").c_str(), MNT_DETACH);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].status, RestoreStatus::Failed);
+    EXPECT_EQ(results[0].errorNumber, EXDEV);
+    const std::string text = RestoreSummaryText(results);
+    EXPECT_NE(text.find(x + " (移動できません: " + x + ": 別のファイルシステムには移せません)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("cross-device"), std::string::npos) << text;
+    EXPECT_EQ(Trashed().count(x), 1u) << "the entry stays in the trash";
+}
+
 TEST(TrashInfoTest, EntriesAreWhatGioWritesForTheSamePath)
 {
     RemoveTree(TrashDir());

@@ -2171,7 +2171,7 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
     for (const std::string& text :
          {DeleteConfirmationText({big, lf}), DeleteConfirmationText({wide}), RestoreQuestionText(3),
           std::string(kNeedOtherExtensionText),
-          NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}}})}) {
+          NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}, {}}})}) {
         QStringList lines;
         int labelWidth = 0;
         QFontMetrics metrics(dlg->font());

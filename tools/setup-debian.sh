@@ -17,6 +17,8 @@ packages=(
   dpkg-dev appstream lintian man-db
   xdotool imagemagick
   e2fsprogs btrfs-progs mount
+  fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
+  trash-cli libglib2.0-bin strace gvfs dbus
 )
 
 missing=()

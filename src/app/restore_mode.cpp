@@ -25,6 +25,8 @@ std::string Reason(const RestoreResult& r)
         return "the trash entry " + r.trashEntry + " has a malformed .trashinfo";
     case RestoreStatus::LinkInPath:
         return "a link stands in the way at " + r.error;
+    case RestoreStatus::FileInPath:
+        return "a file stands where the folder " + r.error + " was";
     case RestoreStatus::EntryChanged:
         return "the trash entry " + r.trashEntry + " is not the file that was deleted";
     case RestoreStatus::Failed:

@@ -76,16 +76,18 @@ DeleteOutcome DeleteConfirmed(ResultView& view, const std::vector<int>& listRows
     std::unordered_set<std::string_view> moved;
     TrashWriter trash;
     trash.hooks = hooks;
+    trash.Expect(fullList);
     for (std::size_t s = 0; s < listRows.size(); ++s) {
         const int row = view.list.TableRow(listRows[s]);
         const std::string& path = fullList[s];
         bool gone = moved.count(path) != 0;  // the same file selected twice
-        NotMoved why{path, NotMovedReason::Refused, {}, {}};
+        NotMoved why{path, NotMovedReason::Refused, {}, {}, {}};
         if (!gone) {
             const FileFacts confirmed{table.Size(row), table.CreationTime(row), table.Identity(row)};
             const TrashOutcome result = trash.Move(path, confirmed);
             gone = result.status == TrashStatus::Moved;
             why.error = result.error;
+            why.refusal = result.refusal;
             switch (result.status) {
             case TrashStatus::Moved:
                 moved.insert(path);

@@ -20,7 +20,7 @@ class ResultView;
 enum class NotMovedReason {
     Changed,         // no longer the file the search found there
     Gone,            // nothing under its path any more
-    Refused,         // no trash takes it, or the system refused; `error` says why
+    Refused,         // no trash takes it, or the system refused; `refusal` says what stands in the way
     ChangedInTrash,  // another file was moved in its place and could not go back: it is at `trashEntry`
 };
 
@@ -29,6 +29,7 @@ struct NotMoved {
     NotMovedReason reason = NotMovedReason::Changed;
     std::string error;
     std::string trashEntry;  // ChangedInTrash
+    TrashRefusal refusal;    // Refused
 };
 
 // A file this deletion moved, and where it went.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "delete/restore_last.h"
 
+#include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
@@ -180,15 +181,26 @@ FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
             if (fd < 0 && errno == ENOENT) {
                 if (mkdirat(folder.Fd(), part.c_str(), 0777) != 0 && errno != EEXIST) {
                     result.status = RestoreStatus::Failed;
-                    result.error = path.substr(0, end) + ": " + std::strerror(errno);
+                    result.errorNumber = errno;
+                    result.failedAt = path.substr(0, end);
+                    result.error = result.failedAt + ": " + std::strerror(result.errorNumber);
                     return {};
                 }
                 fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
             }
             if (fd < 0) {
-                const bool link = errno == ELOOP || errno == ENOTDIR;
-                result.status = link ? RestoreStatus::LinkInPath : RestoreStatus::Failed;
-                result.error = path.substr(0, end) + (link ? std::string() : ": " + std::string(std::strerror(errno)));
+                const int error = errno;
+                struct stat st {};
+                const bool other = (error == ELOOP || error == ENOTDIR) &&
+                                   fstatat(folder.Fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+                result.status = !other ? RestoreStatus::Failed
+                                : S_ISLNK(st.st_mode) ? RestoreStatus::LinkInPath
+                                                      : RestoreStatus::FileInPath;
+                result.error = path.substr(0, end) + (other ? std::string() : ": " + std::string(std::strerror(error)));
+                if (!other) {
+                    result.failedAt = path.substr(0, end);
+                    result.errorNumber = error;
+                }
                 return {};
             }
             folder = FolderHandle(fd);
@@ -196,39 +208,6 @@ FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
         start = end + 1;
     }
     return folder;
-}
-
-// Moves entry `name` of `files` to `base` in `parent` unless something is there.
-RestoreStatus MoveBackWithoutReplacing(int files, const std::string& name, int parent, const std::string& base,
-                                       std::string& error)
-{
-    if (renameat2(files, name.c_str(), parent, base.c_str(), RENAME_NOREPLACE) == 0)
-        return RestoreStatus::Restored;
-    if (errno == EEXIST)
-        return RestoreStatus::Occupied;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        error = std::strerror(errno);
-        return RestoreStatus::Failed;
-    }
-    // The file system cannot rename without replacing: a second name, then
-    // the trash's name goes.
-    if (linkat(files, name.c_str(), parent, base.c_str(), 0) != 0) {
-        if (errno == EEXIST)
-            return RestoreStatus::Occupied;
-        error = std::strerror(errno);
-        return RestoreStatus::Failed;
-    }
-    if (unlinkat(files, name.c_str(), 0) != 0) {
-        error = std::strerror(errno);
-        unlinkat(parent, base.c_str(), 0);
-        return RestoreStatus::Failed;
-    }
-    return RestoreStatus::Restored;
-}
-
-bool SameFile(const FileFacts& a, const FileFacts& b)
-{
-    return a.identity == b.identity && a.size == b.size && a.creationTime == b.creationTime;
 }
 
 // Puts the trash entry back at `path`. With `expected`, only while the entry
@@ -257,7 +236,7 @@ RestoreResult RestoreEntry(const std::string& path, const TrashEntryPlace& place
     }
     const auto before = StatRegularFile(files.Fd(), place.name.c_str());
     if (!before || st.st_uid != getuid() || infoStat.st_uid != getuid() || !S_ISREG(infoStat.st_mode) ||
-        (expected && !SameFile(*before, *expected))) {
+        (expected && !SameFileAfterMove(*expected, *before))) {
         result.status = RestoreStatus::EntryChanged;
         return result;
     }
@@ -265,16 +244,25 @@ RestoreResult RestoreEntry(const std::string& path, const TrashEntryPlace& place
     if (!parent.IsOpen())
         return result;
     const std::string base = path.substr(path.rfind('/') + 1);
-    result.status = MoveBackWithoutReplacing(files.Fd(), place.name, parent.Fd(), base, result.error);
-    if (result.status != RestoreStatus::Restored)
+    // What comes back must be what was looked at; else it returns to the trash.
+    const MoveResult moved = MoveAndProve(files.Fd(), place.name, parent.Fd(), base, *before);
+    switch (moved.status) {
+    case MoveStatus::Moved:
+        result.status = RestoreStatus::Restored;
+        break;
+    case MoveStatus::Occupied:
+        result.status = RestoreStatus::Occupied;
         return result;
-    // What came back must be what was looked at; else it returns to the trash.
-    const auto after = StatRegularFile(parent.Fd(), base.c_str());
-    if (!after || !SameFile(*after, *before)) {
-        if (renameat2(parent.Fd(), base.c_str(), files.Fd(), place.name.c_str(), RENAME_NOREPLACE) == 0) {
-            result.status = RestoreStatus::EntryChanged;
-            return result;
-        }
+    case MoveStatus::NotTheFile:
+    case MoveStatus::NotTheFileStuck:
+        result.status = RestoreStatus::EntryChanged;
+        return result;
+    case MoveStatus::Failed:
+        result.status = RestoreStatus::Failed;
+        result.error = std::strerror(moved.error);
+        result.failedAt = path;
+        result.errorNumber = moved.error;
+        return result;
     }
     unlinkat(info.Fd(), infoName.c_str(), 0);
     return result;

@@ -21,13 +21,16 @@ enum class RestoreStatus {
     LinkInPath,      // a link stands where a folder of the original path was; the entry stays
     EntryChanged,    // the entry is no longer the file that was moved; left alone
     Failed,          // the system refused (see `error`); the entry stays in the trash
+    FileInPath,      // a file (not a folder, not a link) stands where a folder of the original path was
 };
 
 struct RestoreResult {
     std::string path;  // the original path, as logged
     RestoreStatus status = RestoreStatus::NotFound;
-    std::string error;  // the system's words, for Failed; the link's path, for LinkInPath
+    std::string error;  // the system's words, for Failed; the link's or file's path, for LinkInPath and FileInPath
     std::string trashEntry;  // the entry chosen, where there was one
+    std::string failedAt;    // Failed: what the system refused to make or move
+    int errorNumber = 0;     // Failed: its errno, for words of the reader's language
 };
 
 // Puts the files of one logged deletion back where they were. For each path

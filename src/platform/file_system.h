@@ -92,6 +92,7 @@ struct FileFacts {
     std::uint64_t size = 0;
     std::int64_t creationTime = 0;  // seconds since 1970-01-01 UTC
     FileIdentity identity{};
+    bool birthTime = false;  // creationTime is the file system's birth time (not the modification time)
 };
 
 // The facts of a regular file, looked at without following a link: the birth

@@ -1,20 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include "platform/trash.h"
 
+#include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
-#include "platform/shell.h"
 
-#include <gio/gunixmounts.h>
 #include <glib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <map>
 
 namespace snapsift {
 namespace {
@@ -38,41 +41,37 @@ std::string NumberedName(const std::string& base, unsigned n)
     return base.substr(0, dot) + "." + std::to_string(n) + base.substr(dot);
 }
 
-// Makes the folder `name` in `parent` (mode 0700) unless it is there, and
-// opens it without following a link.
-FolderHandle MakeAndOpen(int parent, const char* name, int& error)
+// English words for what stands in the way, for logs and the command line.
+std::string RefusalWords(const TrashRefusal& r)
 {
-    if (mkdirat(parent, name, 0700) != 0 && errno != EEXIST) {
-        error = errno;
+    switch (r.problem) {
+    case TrashProblem::None:
         return {};
+    case TrashProblem::SystemFileSystem:
+        return r.where + ": the system's own file system keeps no trash";
+    case TrashProblem::Link:
+        return r.where + ": a symbolic link, not a folder";
+    case TrashProblem::NotAFolder:
+        return r.where + ": not a folder";
+    case TrashProblem::NotOwned:
+        return r.where + ": belongs to another user";
+    case TrashProblem::OthersMayWrite:
+        return r.where + ": other users may write to it";
+    case TrashProblem::OtherFileSystem:
+    case TrashProblem::SystemError:
+        return r.where + ": " + Errno(r.error);
     }
-    const int fd = openat(parent, name, kFolderFlags);
-    error = fd < 0 ? errno : 0;
-    return FolderHandle(fd);
+    return {};
 }
 
-bool IsOwnFolder(int fd)
-{
-    struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
-}
+// A .trashinfo written but not yet flushed.
+struct PendingClaim {
+    std::string path;
+    std::string name;
+};
 
-// True when GIO counts the mount holding `path` as the system's own
-// (/dev/shm, /run, /boot and the like), where it keeps no trash.
-bool IsSystemInternalMount(const std::string& path)
-{
-    GUnixMountEntry* mount = g_unix_mount_for(path.c_str(), nullptr);
-    if (!mount)
-        return false;
-    const bool internal = g_unix_mount_is_system_internal(mount);
-    g_unix_mount_free(mount);
-    return internal;
-}
-
-bool SameFile(const FileFacts& a, const FileFacts& b)
-{
-    return a.identity == b.identity && a.size == b.size && a.creationTime == b.creationTime;
-}
+constexpr std::size_t kClaimBatch = 1000;
+constexpr unsigned long kFuseMagic = 0x65735546;
 
 } // namespace
 
@@ -131,16 +130,25 @@ FolderHandle OpenFolderWithoutLinks(const std::string& path)
 // One trash folder, open, with the numbers already used for each name during
 // this deletion.
 struct TrashWriter::Target {
-    std::string refusal;   // why no trash takes files of this file system; empty when one does
-    std::string folder;    // the trash folder
-    std::string top;       // the mount's top for Path=; empty in the home trash (absolute paths)
-    FolderHandle files;
-    FolderHandle info;
+    WritableTrash trash;
     std::unordered_map<std::string, unsigned> lastNumber;
 };
 
 TrashWriter::TrashWriter() = default;
-TrashWriter::~TrashWriter() = default;
+
+TrashWriter::~TrashWriter()
+{
+    for (const auto& [path, claims] : claims_) {
+        for (const Claim& claim : claims)
+            DropClaim(claim);
+    }
+}
+
+void TrashWriter::Expect(std::vector<std::string> paths)
+{
+    upcoming_ = std::move(paths);
+    nextUpcoming_ = 0;
+}
 
 FolderHandle& TrashWriter::ParentOf(const std::string& folder)
 {
@@ -157,93 +165,196 @@ FolderHandle& TrashWriter::ParentOf(const std::string& folder)
 TrashWriter::Target& TrashWriter::TargetFor(const std::string& parentPath, dev_t device)
 {
     auto& slot = targets_[device];
-    if (slot)
-        return *slot;
-    slot = std::make_unique<Target>();
-    Target& t = *slot;
-    auto openParts = [&t](FolderHandle trash, const std::string& folder) {
-        int error = 0;
-        t.files = MakeAndOpen(trash.Fd(), "files", error);
-        if (t.files.IsOpen())
-            t.info = MakeAndOpen(trash.Fd(), "info", error);
-        if (!t.files.IsOpen() || !t.info.IsOpen())
-            t.refusal = folder + ": " + Errno(error);
-        t.folder = folder;
-    };
+    if (!slot) {
+        slot = std::make_unique<Target>();
+        slot->trash = OpenWritableTrash(parentPath, device);
+    }
+    return *slot;
+}
 
-    // The home trash, for files of its own file system.
-    const std::string home = UserTrashFolder();
-    if (g_mkdir_with_parents(home.c_str(), 0700) == 0) {
-        FolderHandle trash(open(home.c_str(), kFolderFlags));
-        struct stat st {};
-        if (trash.IsOpen() && fstat(trash.Fd(), &st) == 0 && st.st_dev == device) {
-            openParts(std::move(trash), home);
-            return t;
+namespace {
+
+// The folder part and the name part of an absolute path; false when it has none.
+bool SplitPath(const std::string& path, std::string& folder, std::string& base)
+{
+    const std::size_t slash = path.rfind('/');
+    if (path.empty() || path[0] != '/' || slash == std::string::npos || slash + 1 == path.size())
+        return false;
+    folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+    base = path.substr(slash + 1);
+    return true;
+}
+
+// Path= of a file in a trash: relative to the mount's top, or absolute.
+std::string OriginalPath(const std::string& path, const WritableTrash& trash)
+{
+    if (trash.top.empty())
+        return path;
+    return path.substr(trash.top == "/" ? 1 : trash.top.size() + 1);
+}
+
+// Claims a free name for `path` in `info` by creating its .trashinfo, and
+// writes it. False, with errno, when it cannot.
+bool WriteClaim(int info, const std::string& base, const std::string& original, unsigned& last, std::string& name)
+{
+    for (unsigned n = last + 1;; ++n) {
+        name = NumberedName(base, n);
+        const std::string infoName = name + ".trashinfo";
+        const int fd = openat(info, infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return false;
+        last = n;
+        const bool written = WriteAll(fd, TrashInfoText(original, CurrentTime()));
+        int error = errno;
+        if (close(fd) != 0 && written)
+            error = errno;
+        else if (written)
+            return true;
+        unlinkat(info, infoName.c_str(), 0);
+        errno = error;
+        return false;
+    }
+}
+
+// Runs `step` on each claim's .trashinfo, opened for reading; drops the claims
+// it fails for.
+template <typename Step>
+void EachInfo(int info, std::vector<PendingClaim>& claims, Step step)
+{
+    std::vector<PendingClaim> kept;
+    for (PendingClaim& p : claims) {
+        const std::string infoName = p.name + ".trashinfo";
+        const int fd = openat(info, infoName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        bool ok = fd >= 0 && step(fd);
+        const int error = errno;
+        if (fd >= 0 && close(fd) != 0)
+            ok = false;
+        if (ok) {
+            kept.push_back(std::move(p));
+        } else {
+            unlinkat(info, infoName.c_str(), 0);
+            errno = error;
         }
     }
+    claims = std::move(kept);
+}
 
-    // Otherwise the trash at the top of the file's mount: the highest folder
-    // above it on the same device.
-    std::string top = parentPath;
-    for (;;) {
-        if (top == "/")
-            break;
-        const std::size_t slash = top.rfind('/');
-        const std::string up = slash == 0 ? std::string("/") : top.substr(0, slash);
-        struct stat st {};
-        if (lstat(up.c_str(), &st) != 0 || st.st_dev != device)
-            break;
-        top = up;
+// True when the folder lies on a FUSE file system, whose daemon learns of a
+// flush only through fsync.
+bool OnFuse(int fd)
+{
+    struct statfs fs {};
+    return fstatfs(fd, &fs) == 0 && static_cast<unsigned long>(fs.f_type) == kFuseMagic;
+}
+
+// Flushes the written claims of one trash. Several at once: the file system
+// with one syncfs, which writes every file's data and commits the folder that
+// names them with a single flush of the disk (an fsync per file costs one
+// each). Otherwise, and where that fails: each file's data, started together
+// and then waited for, then the info/ folder. Returns the claims that lasted;
+// errno tells why the others did not.
+std::vector<PendingClaim> FlushClaims(int info, std::vector<PendingClaim> pending)
+{
+    if (pending.size() > 1 && !OnFuse(info) && syncfs(info) == 0)
+        return pending;
+    EachInfo(info, pending, [](int fd) {
+        sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // only a head start for the fsync below
+        return true;
+    });
+    EachInfo(info, pending, [](int fd) { return fsync(fd) == 0; });
+    if (!pending.empty() && fsync(info) != 0) {
+        const int error = errno;
+        for (const PendingClaim& p : pending)
+            unlinkat(info, (p.name + ".trashinfo").c_str(), 0);
+        pending.clear();
+        errno = error;
     }
-    if (IsSystemInternalMount(top)) {
-        t.refusal = top + ": the system's own file system keeps no trash";
-        return t;
+    return pending;
+}
+
+} // namespace
+
+void TrashWriter::ClaimBatch(const std::vector<std::string>& paths)
+{
+    std::map<Target*, std::vector<PendingClaim>> pending;
+    std::string lastFolder;
+    Target* lastTarget = nullptr;
+    for (const std::string& path : paths) {
+        std::string folder, base;
+        if (!SplitPath(path, folder, base))
+            continue;
+        if (folder != lastFolder) {
+            lastFolder = folder;
+            lastTarget = nullptr;
+            const FolderHandle parent = OpenFolderWithoutLinks(folder);
+            struct stat st {};
+            if (parent.IsOpen() && fstat(parent.Fd(), &st) == 0)
+                lastTarget = &TargetFor(folder, st.st_dev);
+        }
+        if (!lastTarget || lastTarget->trash.refusal.Refused())
+            continue;
+        WritableTrash& trash = lastTarget->trash;
+        PendingClaim claim{path, {}};
+        if (WriteClaim(trash.info.Fd(), base, OriginalPath(path, trash), lastTarget->lastNumber[base], claim.name))
+            pending[lastTarget].push_back(std::move(claim));
     }
-    const FolderHandle topFolder = OpenFolderWithoutLinks(top);
-    if (!topFolder.IsOpen()) {
-        t.refusal = top + ": " + Errno(errno);
-        return t;
+    for (auto& [target, claims] : pending) {
+        for (PendingClaim& p : FlushClaims(target->trash.info.Fd(), std::move(claims)))
+            claims_[p.path].push_back(Claim{target, std::move(p.name)});
     }
-    const std::string uid = std::to_string(getuid());
-    t.top = top;
-    struct stat shared {};
-    if (fstatat(topFolder.Fd(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(shared.st_mode) &&
-        (shared.st_mode & S_ISVTX) != 0) {
-        const FolderHandle sharedFolder(openat(topFolder.Fd(), ".Trash", kFolderFlags));
-        int error = 0;
-        FolderHandle own = sharedFolder.IsOpen() ? MakeAndOpen(sharedFolder.Fd(), uid.c_str(), error) : FolderHandle();
-        if (own.IsOpen() && IsOwnFolder(own.Fd())) {
-            openParts(std::move(own), JoinPath(JoinPath(top, ".Trash"), uid));
-            if (t.refusal.empty())
-                return t;
+}
+
+bool TrashWriter::TakeClaim(const std::string& path, Target& target, Claim& claim)
+{
+    const auto it = claims_.find(path);
+    if (it == claims_.end())
+        return false;
+    for (auto c = it->second.begin(); c != it->second.end(); ++c) {
+        if (c->target == &target) {
+            claim = std::move(*c);
+            it->second.erase(c);
+            if (it->second.empty())
+                claims_.erase(it);
+            return true;
         }
     }
-    t.refusal.clear();
-    const std::string name = ".Trash-" + uid;
-    int error = 0;
-    FolderHandle own = MakeAndOpen(topFolder.Fd(), name.c_str(), error);
-    if (!own.IsOpen()) {
-        t.refusal = JoinPath(top, name) + ": " + Errno(error);
-        return t;
+    return false;
+}
+
+bool TrashWriter::ClaimOne(const std::string& path, Target& target, Claim& claim, TrashOutcome& out)
+{
+    const WritableTrash& trash = target.trash;
+    const std::string base = path.substr(path.rfind('/') + 1);
+    std::vector<PendingClaim> one(1, PendingClaim{path, {}});
+    if (WriteClaim(trash.info.Fd(), base, OriginalPath(path, trash), target.lastNumber[base], one[0].name))
+        one = FlushClaims(trash.info.Fd(), std::move(one));
+    else
+        one.clear();
+    if (one.empty()) {
+        out.status = TrashStatus::Failed;
+        out.refusal = TrashRefusal{TrashProblem::SystemError, JoinPath(trash.folder, "info"), errno};
+        out.error = RefusalWords(out.refusal);
+        return false;
     }
-    if (!IsOwnFolder(own.Fd())) {
-        t.refusal = JoinPath(top, name) + ": not a folder of this user's";
-        return t;
-    }
-    openParts(std::move(own), JoinPath(top, name));
-    return t;
+    claim = Claim{&target, std::move(one[0].name)};
+    return true;
+}
+
+void TrashWriter::DropClaim(const Claim& claim)
+{
+    unlinkat(claim.target->trash.info.Fd(), (claim.name + ".trashinfo").c_str(), 0);
 }
 
 TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirmed)
 {
     TrashOutcome out;
-    const std::size_t slash = path.rfind('/');
-    if (path.empty() || path[0] != '/' || slash == std::string::npos || slash + 1 == path.size()) {
+    std::string folderPath, base;
+    if (!SplitPath(path, folderPath, base)) {
         out.status = TrashStatus::Gone;
         return out;
     }
-    const std::string folderPath = slash == 0 ? std::string("/") : path.substr(0, slash);
-    const std::string base = path.substr(slash + 1);
     FolderHandle& parent = ParentOf(folderPath);
     if (!parent.IsOpen()) {
         out.status = errno == ENOENT ? TrashStatus::Gone : TrashStatus::Changed;
@@ -265,83 +376,69 @@ TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirm
     struct stat folderStat {};
     if (fstat(parent.Fd(), &folderStat) != 0) {
         out.status = TrashStatus::Failed;
-        out.error = Errno(errno);
+        out.refusal = TrashRefusal{TrashProblem::SystemError, folderPath, errno};
+        out.error = RefusalWords(out.refusal);
         return out;
     }
     Target& target = TargetFor(folderPath, folderStat.st_dev);
-    if (!target.refusal.empty()) {
+    if (target.trash.refusal.Refused()) {
         out.status = TrashStatus::NoTrash;
-        out.error = target.refusal;
+        out.refusal = target.trash.refusal;
+        out.error = RefusalWords(out.refusal);
         return out;
     }
-    const std::string original = target.top.empty() ? path : path.substr(target.top == "/" ? 1 : target.top.size() + 1);
 
-    // Claim a free name with its .trashinfo, then move the file under it.
-    unsigned& last = target.lastNumber[base];
-    bool hookRun = false;
-    for (unsigned n = last + 1;; ++n) {
-        const std::string name = NumberedName(base, n);
-        const std::string infoName = name + ".trashinfo";
-        const int fd = openat(target.info.Fd(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            out.status = TrashStatus::Failed;
-            out.error = JoinPath(JoinPath(target.folder, "info"), infoName) + ": " + Errno(errno);
+    // Its .trashinfo, claimed and flushed ahead (with the batch it came in,
+    // or now); then the move, and the proof that the confirmed file moved.
+    Claim claim;
+    if (!TakeClaim(path, target, claim)) {
+        if (nextUpcoming_ < upcoming_.size()) {
+            const std::size_t end = std::min(upcoming_.size(), nextUpcoming_ + kClaimBatch);
+            const std::vector<std::string> batch(upcoming_.begin() + static_cast<std::ptrdiff_t>(nextUpcoming_),
+                                                 upcoming_.begin() + static_cast<std::ptrdiff_t>(end));
+            nextUpcoming_ = end;
+            ClaimBatch(batch);
+        }
+        if (!TakeClaim(path, target, claim) && !ClaimOne(path, target, claim, out))
             return out;
-        }
-        const bool written = WriteAll(fd, TrashInfoText(original, CurrentTime()));
-        const int writeError = errno;
-        if (close(fd) != 0 || !written) {
-            unlinkat(target.info.Fd(), infoName.c_str(), 0);
-            out.status = TrashStatus::Failed;
-            out.error = JoinPath(JoinPath(target.folder, "info"), infoName) + ": " + Errno(written ? errno : writeError);
-            return out;
-        }
-        last = n;
-        if (hooks.beforeMove && !hookRun) {
-            hookRun = true;
-            hooks.beforeMove(path);
-        }
-        int moved = renameat2(parent.Fd(), base.c_str(), target.files.Fd(), name.c_str(), RENAME_NOREPLACE);
-        if (moved != 0 && errno == EINVAL) {
-            // A file system that cannot refuse to replace: look first.
-            struct stat st {};
-            if (fstatat(target.files.Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-                errno = EEXIST;
-            else
-                moved = renameat(parent.Fd(), base.c_str(), target.files.Fd(), name.c_str());
-        }
-        if (moved != 0) {
-            const int error = errno;
-            unlinkat(target.info.Fd(), infoName.c_str(), 0);
-            if (error == EEXIST)
-                continue;  // an entry without its .trashinfo holds the name
-            out.status = error == ENOENT ? TrashStatus::Gone : error == EXDEV ? TrashStatus::NoTrash : TrashStatus::Failed;
-            out.error = error == EXDEV ? target.folder + ": " + Errno(error) : Errno(error);
-            return out;
-        }
-
-        if (hooks.afterMove)
-            hooks.afterMove(path);
-        // The proof: what now stands in the trash is the file that was checked.
-        out.entry = TrashEntryPlace{target.folder, name};
-        const auto now = StatRegularFile(target.files.Fd(), name.c_str());
-        if (now && SameFile(*now, *checked)) {
+    }
+    if (hooks.beforeMove)
+        hooks.beforeMove(path);
+    const std::function<void()> afterRename = hooks.afterMove ? [&] { hooks.afterMove(path); } : std::function<void()>();
+    for (;;) {
+        const MoveResult moved =
+            MoveAndProve(parent.Fd(), base, target.trash.files.Fd(), claim.name, *checked, afterRename);
+        switch (moved.status) {
+        case MoveStatus::Moved:
             out.status = TrashStatus::Moved;
-            out.moved = *now;
+            out.entry = TrashEntryPlace{target.trash.folder, claim.name};
+            out.moved = moved.moved;
             return out;
-        }
-        if (renameat2(target.files.Fd(), name.c_str(), parent.Fd(), base.c_str(), RENAME_NOREPLACE) == 0) {
-            unlinkat(target.info.Fd(), infoName.c_str(), 0);
+        case MoveStatus::Occupied:
+            // An entry without its .trashinfo holds the name: another one.
+            DropClaim(claim);
+            if (!ClaimOne(path, target, claim, out))
+                return out;
+            continue;
+        case MoveStatus::NotTheFile:
+            DropClaim(claim);
             out.status = TrashStatus::Changed;
-            out.entry = {};
+            return out;
+        case MoveStatus::NotTheFileStuck:
+            out.status = TrashStatus::ChangedInTrash;
+            out.entry = TrashEntryPlace{target.trash.folder, claim.name};
+            out.error = Errno(moved.error);
+            return out;
+        case MoveStatus::Failed:
+            DropClaim(claim);
+            out.status = moved.error == ENOENT ? TrashStatus::Gone
+                         : moved.error == EXDEV ? TrashStatus::NoTrash
+                                                : TrashStatus::Failed;
+            out.refusal = moved.error == EXDEV ? TrashRefusal{TrashProblem::OtherFileSystem, target.trash.folder, EXDEV}
+                                               : TrashRefusal{TrashProblem::SystemError, path, moved.error};
+            out.error = RefusalWords(out.refusal);
             return out;
         }
-        out.status = TrashStatus::ChangedInTrash;
-        out.error = Errno(errno);
-        return out;
     }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/trash_folders.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <sys/types.h>
 #include <unordered_map>
+#include <vector>
 
 namespace snapsift {
 
@@ -28,13 +30,14 @@ enum class TrashStatus {
     Changed,          // not the confirmed file (before the move, or after it and put back)
     Gone,             // nothing under its path any more
     ChangedInTrash,   // something else was moved and could not go back: it stays in `entry`
-    NoTrash,          // no trash can take it here; `error` says why
-    Failed,           // the system refused; `error` holds its words
+    NoTrash,          // no trash can take it here; `refusal` says why
+    Failed,           // the system refused; `refusal` says where, `error` holds its words
 };
 
 struct TrashOutcome {
     TrashStatus status = TrashStatus::Failed;
-    std::string error;
+    TrashRefusal refusal;  // NoTrash and Failed: what stands in the way
+    std::string error;     // the same in English words, for logs and the command line
     TrashEntryPlace entry;  // Moved and ChangedInTrash
     FileFacts moved{};      // what went to the trash (Moved)
 };
@@ -56,7 +59,12 @@ struct TrashHooks {
 // or .Trash-$uid (made 0700, the user's own). Never across file systems, never
 // a copy, never a delete. An entry's name is claimed by creating its
 // .trashinfo with O_EXCL; the file is moved from the folder that was checked,
-// by descriptor, and the moved entry is checked again afterwards.
+// by descriptor, and the moved entry is checked again afterwards. Every
+// .trashinfo, and every folder the trash makes, is flushed to the disk before
+// the move that depends on it, so that after a crash each moved file still has
+// its entry; the .trashinfo files of the paths announced with Expect are
+// written and flushed in batches ahead of their moves. Claimed entries that no
+// file took are removed when the writer ends.
 class TrashWriter final {
 public:
     TrashWriter();
@@ -69,18 +77,33 @@ public:
     // link anywhere in the path makes it Changed.
     TrashOutcome Move(const std::string& path, const FileFacts& confirmed);
 
+    // The absolute paths that Move will be given next, in order (a path not
+    // announced is claimed on its own when it comes).
+    void Expect(std::vector<std::string> paths);
+
     // For tests: what runs between the check and the move, and between the
     // move and the proof, given the path.
     TrashHooks hooks;
 
 private:
     struct Target;
+    struct Claim {
+        Target* target = nullptr;
+        std::string name;  // of the entry in files/; info/ holds name + ".trashinfo"
+    };
     Target& TargetFor(const std::string& parentPath, dev_t device);
     FolderHandle& ParentOf(const std::string& folder);
+    void ClaimBatch(const std::vector<std::string>& paths);
+    bool TakeClaim(const std::string& path, Target& target, Claim& claim);
+    bool ClaimOne(const std::string& path, Target& target, Claim& claim, TrashOutcome& out);
+    void DropClaim(const Claim& claim);
 
     std::map<dev_t, std::unique_ptr<Target>> targets_;
     std::string cachedFolder_;
     FolderHandle cachedParent_;
+    std::vector<std::string> upcoming_;
+    std::size_t nextUpcoming_ = 0;
+    std::unordered_map<std::string, std::vector<Claim>> claims_;  // by path, in claiming order
 };
 
 // Opens the folder at the absolute `path` without following a link anywhere

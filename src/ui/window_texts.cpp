@@ -7,6 +7,8 @@
 #include "targets/search_targets.h"
 #include "version.h"
 
+#include <cerrno>
+
 namespace snapsift {
 
 const char* const kInformationCaption = "情報";
@@ -50,6 +52,61 @@ std::string MoreText(std::size_t count)
     return "他 " + std::to_string(count - kPathsShown) + " 件\n";
 }
 
+// The system's refusal in Japanese: the usual ones in words, the rest by number.
+std::string SystemErrorText(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "書き込む権限がありません";
+    case EROFS:
+        return "読み取り専用のファイルシステムです";
+    case ENOSPC:
+        return "ディスクに空きがありません";
+    case EDQUOT:
+        return "ディスクの使用量が上限に達しています";
+    case ENAMETOOLONG:
+        return "名前が長すぎます";
+    case EIO:
+        return "ディスクの読み書きに失敗しました";
+    case ENOENT:
+        return "見つかりません";
+    case EXDEV:
+        return "別のファイルシステムには移せません";
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+        return "システムの資源が足りません";
+    default:
+        return "システムのエラー (番号 " + std::to_string(error) + ")";
+    }
+}
+
+// What stands in the way of the trash, in Japanese, after the place it names.
+std::string TrashRefusalText(const TrashRefusal& r)
+{
+    const std::string where = r.where + ": ";
+    switch (r.problem) {
+    case TrashProblem::None:
+        return {};
+    case TrashProblem::SystemFileSystem:
+        return where + "システム用のファイルシステムにはごみ箱がありません";
+    case TrashProblem::Link:
+        return where + "フォルダーではなくシンボリックリンクです";
+    case TrashProblem::NotAFolder:
+        return where + "フォルダーではなくファイルです";
+    case TrashProblem::NotOwned:
+        return where + "別のユーザーのフォルダーです";
+    case TrashProblem::OthersMayWrite:
+        return where + "他のユーザーも書き込めるフォルダーです";
+    case TrashProblem::OtherFileSystem:
+        return where + "ファイルとは別のファイルシステムにあります";
+    case TrashProblem::SystemError:
+        return where + SystemErrorText(r.error);
+    }
+    return {};
+}
+
 std::string NotMovedReasonText(const NotMoved& file)
 {
     switch (file.reason) {
@@ -58,7 +115,7 @@ std::string NotMovedReasonText(const NotMoved& file)
     case NotMovedReason::Gone:
         return kGoneReasonText;
     case NotMovedReason::Refused:
-        return kRefusedReasonText + file.error;
+        return kRefusedReasonText + (file.refusal.Refused() ? TrashRefusalText(file.refusal) : file.error);
     case NotMovedReason::ChangedInTrash:
         return kChangedInTrashReasonText + file.trashEntry;
     }
@@ -82,7 +139,11 @@ std::string RestoreReasonText(const RestoreResult& r)
         return "元の場所のフォルダーがリンクに置き換えられています: " + r.error;
     case RestoreStatus::EntryChanged:
         return "ごみ箱の項目が削除したときのファイルではありません";
+    case RestoreStatus::FileInPath:
+        return "元の場所のフォルダーがファイルに置き換えられています: " + r.error;
     case RestoreStatus::Failed:
+        if (r.errorNumber != 0)
+            return "移動できません: " + r.failedAt + ": " + SystemErrorText(r.errorNumber);
         return "移動できません: " + r.error;
     }
     return {};
