@@ -34,6 +34,10 @@ const char* const kRefusedReasonText = "ごみ箱が受け付けませんでし�
 const char* const kChangedInTrashReasonText =
     "検索の後で別のファイルに置き換えられていました。そのファイルは元の場所に戻せなかったため、ごみ箱に残っています: ";
 
+const char* const kRecordNotBegunText = "削除の記録を書き込めませんでした。\nファイルは移動していません。";
+const char* const kBlockLostText =
+    "削除ログ(DeleteLog.log)を書き込めませんでした。\n移動したファイルは次の削除の記録に残っています (snapsift --history)。";
+const char* const kRecordNotFinishedText = "削除の記録を仕上げられませんでした。途中の記録が残っています。";
 const char* const kRestoreUnreadableText = "削除ログ(DeleteLog.log)から直前の削除を読めませんでした。";
 const char* const kDeletionLogName = "DeleteLog.log";
 
@@ -84,6 +88,8 @@ std::string RestoreReasonText(const RestoreResult& r)
         return "ごみ箱の項目が削除したときのファイルではありません";
     case RestoreStatus::Failed:
         return "移動できません: " + r.error;
+    case RestoreStatus::Ambiguous:
+        return "ごみ箱に同じ場所から削除された項目が複数あり、どれがこの削除のものか決められません";
     }
     return {};
 }
@@ -187,9 +193,16 @@ std::string DeleteReportText(const DeleteOutcome& outcome)
 {
     if (outcome.NotLogged())
         return LogNotWrittenText(outcome);
+    if (outcome.stop == DeleteStop::NoRecord)
+        return std::string(kRecordNotBegunText) + "\n" + VisibleControls(outcome.recordError);
     std::string text;
-    if (outcome.LoggedElsewhere())
+    if (outcome.BlockLost())
+        text = std::string(kBlockLostText) + "\n" + VisibleControls(outcome.recordId);
+    else if (outcome.LoggedElsewhere())
         text = LogElsewhereText(outcome);
+    if (outcome.moved > 0 && !outcome.recordError.empty())
+        text += (text.empty() ? "" : "\n\n") + std::string(kRecordNotFinishedText) + "\n" +
+                VisibleControls(outcome.recordError);
     if (!outcome.notMoved.empty())
         text += (text.empty() ? "" : "\n\n") + NotMovedMessageText(outcome.notMoved);
     return text;

@@ -39,6 +39,9 @@ extern const char* const kOverflowNoteText;
 extern const char* const kConfirmQuestionText;
 extern const char* const kLogWriteFailedText;
 extern const char* const kNotMovedText;
+extern const char* const kRecordNotBegunText;     // no record could be begun: nothing moved
+extern const char* const kBlockLostText;          // files moved, but no log took the block
+extern const char* const kRecordNotFinishedText;  // the record stays as its journal
 // Why a file was not moved, in parentheses after its path.
 extern const char* const kChangedReasonText;  // no longer the file the search found
 extern const char* const kGoneReasonText;     // nothing under its path any more

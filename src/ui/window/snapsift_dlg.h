@@ -164,6 +164,7 @@ private:
         std::int64_t startTime = 0;
         std::vector<std::string> loggedPaths;
         std::vector<TrashedFile> files;
+        std::string recordId;  // its record; empty when none could be finished
     };
     std::optional<LastDeletion> lastDeletion_;
     ContentChecker contentChecker_;  // remembers what it compared while the window lives

@@ -21,20 +21,25 @@ void CSnapsiftDlg::OnRestoreLast()
         return;
     const LastDeletion& last = *lastDeletion_;
     // Only while this window's deletion is still the last record of its log.
-    LoggedDeletion deletion;
-    if (ReadLastDeletion(last.logPath, deletion) != LogReadOutcome::Read) {
+    LastLoggedDeletion logged;
+    if (ReadLastLoggedDeletion(last.logPath, logged) != LogReadOutcome::Read) {
         ShowConfirm(kRestoreUnreadableText, false);
         return;
     }
-    if (deletion.paths != last.loggedPaths || last.startTime < deletion.startTime ||
-        last.startTime > deletion.startTimeLatest) {
+    // The record of the log's last block, where one is kept; else the block itself.
+    const LoggedDeletion& deletion = logged.block;
+    const bool ours = logged.record ? logged.record->id == last.recordId
+                                    : deletion.paths == last.loggedPaths && last.startTime >= deletion.startTime &&
+                                          last.startTime <= deletion.startTimeLatest;
+    if (!ours) {
         ShowConfirm(RestoreNotThisDeletionText(last.logPath), false);
         return;
     }
-    if (ShowConfirm(RestoreQuestionText(last.files.size()), true) != MessageAnswer::Ok)
+    const std::vector<TrashedFile>& files = logged.record ? logged.record->files : last.files;
+    if (ShowConfirm(RestoreQuestionText(files.size()), true) != MessageAnswer::Ok)
         return;
 
-    const std::vector<RestoreResult> results = RestoreTrashed(last.files, *progressDriver_);
+    const std::vector<RestoreResult> results = RestoreTrashed(files, *progressDriver_);
     for (const RestoreResult& r : results) {
         if (r.status == RestoreStatus::Restored && LiesBelowSearchTarget(r.path)) {
             SearchAgainKeepingChoice();
