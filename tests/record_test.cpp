@@ -11,10 +11,13 @@
 #include "platform/progress.h"
 #include "support/gio_trash.h"
 #include "support/temp_tree.h"
+#include "ui/window_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <glib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,6 +30,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace snapsift {
 namespace {
@@ -413,6 +418,84 @@ TEST_F(RecordTest, NoRecordMeansNothingMoves)
     EXPECT_EQ(outcome.moved, 0);
     EXPECT_TRUE(Exists(x.path));
     EXPECT_EQ(ReadFile(log_), "");
+}
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// The real program with `args`, in this process's environment.
+ProgramRun Snapsift(const std::vector<std::string>& args)
+{
+    TempDir io;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (io / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv = {const_cast<char*>(SNAPSIFT_BINARY)};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ProgramRun run;
+    const int spawned = posix_spawn(&pid, SNAPSIFT_BINARY, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    run.out = ReadFile(io / "out");
+    run.err = ReadFile(io / "err");
+    return run;
+}
+
+// --history lists each recorded deletion with what is still in the trash;
+// --restore ID puts back one whole deletion, whichever it is. Names holding
+// a line end stay on one line, or keep their bytes with --null.
+TEST_F(RecordTest, HistoryAndRestoreOfOneWholeDeletion)
+{
+    const ConfirmedFile lf = Pic("line\nfeed.jpg"), b = Pic("b.jpg"), c = Pic("c.jpg");
+    const std::int64_t start = 1735657198;  // 2024-12-31 23:59:58 in Tokyo
+    const DeleteOutcome first = Delete({lf, b}, start);
+    const DeleteOutcome second = Delete({c}, start + 60);
+    ASSERT_EQ(first.moved + second.moved, 3);
+    const auto line = [&](const DeleteOutcome& o, const char* when, int moved, int inTrash) {
+        return o.recordId + "\t" + when + "\t" + std::to_string(moved) + " moved\t" + std::to_string(inTrash) +
+               " in the trash\t" + log_;
+    };
+
+    ProgramRun run = Snapsift({"--history"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, line(first, "2024-12-31 23:59:58", 2, 2) + "\n" + line(second, "2025-01-01 00:00:58", 1, 1) +
+                           "\n");
+
+    run = Snapsift({"--restore", first.recordId});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "restored: " + VisibleControls(lf.path) + "\nrestored: " + b.path + "\n2 of 2 files restored\n");
+    EXPECT_NE(run.out.find("line\u240afeed.jpg"), std::string::npos);
+    EXPECT_TRUE(Exists(lf.path));
+    EXPECT_FALSE(Exists(c.path));
+
+    run = Snapsift({"--history", "--null"});
+    EXPECT_EQ(run.out, line(first, "2024-12-31 23:59:58", 2, 0) + '\0' + line(second, "2025-01-01 00:00:58", 1, 1) +
+                           '\0');
+    run = Snapsift({"--restore", first.recordId, "--null"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\0')), "not restored: " + lf.path + ": not found in the trash");
+
+    // The last block is the second deletion's.
+    run = Snapsift({"--restore-last", "--log", log_});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "restored: " + c.path + "\n1 of 1 files restored\n");
+
+    for (const std::string& bad : {std::string("20000101T000000Z"), std::string("../records")}) {
+        run = Snapsift({"--restore", bad});
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
 }
 
 } // namespace
