@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <glib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,10 +42,14 @@ using testing::RemoveTree;
 using testing::SetEnv;
 using testing::TempDir;
 
+// Why this process cannot mount file systems of its own; empty when it can.
+std::string g_mountRefusal = "not tried";
+
 class RecordEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        g_mountRefusal = testing::EnterPrivateMountNamespace();
         home_ = std::make_unique<TempDir>();
         SetEnv("HOME", home_->Path());
         SetEnv("XDG_DATA_HOME", home_->MakeFolder("data"));
@@ -496,6 +501,37 @@ TEST_F(RecordTest, HistoryAndRestoreOfOneWholeDeletion)
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
     }
+}
+
+// A btrfs image with a subvolume: files in the subvolume go to its own
+// .Trash-UID, which is not at a mount point and which no list of mounts
+// names. The record finds them all the same.
+TEST_F(RecordTest, SubvolumeTrashIsFoundThroughTheRecord)
+{
+    if (!g_mountRefusal.empty())
+        GTEST_SKIP() << "no mount of our own: " << g_mountRefusal;
+    TempDir folder;
+    const std::string image = folder / "btrfs.img", top = folder.MakeFolder("top");
+    const std::string make = "PATH=\"$PATH:/sbin:/usr/sbin\"; truncate -s 256M '" + image + "' && mkfs.btrfs -q -f '" +
+                             image + "' >/dev/null 2>&1 && mount -o loop '" + image + "' '" + top +
+                             "' 2>/dev/null && btrfs -q subvolume create '" + top + "/sub' >/dev/null";
+    if (std::system(make.c_str()) != 0) {
+        umount2(top.c_str(), MNT_DETACH);
+        GTEST_SKIP() << "mkfs.btrfs, mount -o loop or btrfs subvolume create failed";
+    }
+    const std::string path = top + "/sub/DCIM/100CANON/IMG_0001.JPG";
+    ASSERT_EQ(g_mkdir_with_parents((top + "/sub/DCIM/100CANON").c_str(), 0755), 0);
+    std::ofstream(path, std::ios::binary) << "a picture in a subvolume";
+    const auto facts = StatRegularFile(path);
+    ASSERT_TRUE(facts);
+    const DeleteOutcome outcome = Delete({{path, *facts}});
+    ASSERT_EQ(outcome.moved, 1) << (outcome.notMoved.empty() ? "" : outcome.notMoved[0].error);
+    EXPECT_EQ(outcome.movedFiles[0].entry.folder, top + "/sub/.Trash-" + std::to_string(getuid()));
+
+    const std::vector<RestoreResult> results = RestoreLast();
+    EXPECT_EQ(Statuses(results), std::vector<RestoreStatus>{RestoreStatus::Restored});
+    EXPECT_EQ(ReadFile(path), "a picture in a subvolume");
+    umount2(top.c_str(), MNT_DETACH);
 }
 
 } // namespace
