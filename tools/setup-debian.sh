@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
   xdotool imagemagick
+  libglib2.0-bin trash-cli btrfs-progs
 )
 
 missing=()
