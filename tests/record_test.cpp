@@ -534,5 +534,63 @@ TEST_F(RecordTest, SubvolumeTrashIsFoundThroughTheRecord)
     umount2(top.c_str(), MNT_DETACH);
 }
 
+// Records are read as untrusted: a link, another user's file or an entry
+// name that leaves its folder is not taken, and an entry that is not the
+// file that was moved (two entries swapped) stays in the trash.
+TEST_F(RecordTest, PlantedAndAlteredRecordsAreNotTrusted)
+{
+    const ConfirmedFile a = Pic("a.jpg", "a's"), b = Pic("b.jpg", "b's");
+    const DeleteOutcome outcome = Delete({a, b});
+    ASSERT_EQ(outcome.moved, 2);
+    const std::string folder = RecordsFolder();
+    const std::string record = folder + "/" + outcome.recordId + ".record";
+    const std::string text = ReadFile(record);
+
+    // The two entries swapped: each file would land at the other's path.
+    std::string swapped = text;
+    const std::string entryA = "Entry=a.jpg\n", entryB = "Entry=b.jpg\n";
+    ASSERT_NE(swapped.find(entryA), std::string::npos) << text;
+    swapped.replace(swapped.find(entryA), entryA.size(), "Entry=b.jpX\n");
+    swapped.replace(swapped.find(entryB), entryB.size(), entryA);
+    swapped.replace(swapped.find("Entry=b.jpX\n"), entryA.size(), entryB);
+    std::ofstream(record, std::ios::binary | std::ios::trunc) << swapped;
+    const auto altered = LoadRecord(folder, outcome.recordId);
+    ASSERT_TRUE(altered);
+    NullProgress progress;
+    EXPECT_EQ(Statuses(RestoreTrashed(altered->files, progress)),
+              std::vector<RestoreStatus>(2, RestoreStatus::EntryChanged));
+    EXPECT_FALSE(Exists(a.path));
+    EXPECT_FALSE(Exists(b.path));
+
+    // An entry name that climbs out of files/ is dropped.
+    std::string climbing = text;
+    climbing.replace(climbing.find(entryA), entryA.size(), "Entry=..%2F..%2Fa.jpg\n");
+    std::ofstream(record, std::ios::binary | std::ios::trunc) << climbing;
+    const auto dropped = LoadRecord(folder, outcome.recordId);
+    ASSERT_TRUE(dropped);
+    ASSERT_EQ(dropped->files.size(), 1u);
+    EXPECT_EQ(dropped->files[0].path, b.path);
+
+    // Another user's record, and a link in a record's place, are not read.
+    std::ofstream(record, std::ios::binary | std::ios::trunc) << text;
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(record.c_str(), 4242, 4242), 0);
+        EXPECT_FALSE(LoadRecord(folder, outcome.recordId));
+        ASSERT_EQ(chown(record.c_str(), 0, 0), 0);
+    }
+    const std::string aside = tree_.WriteFile("aside.record", text);
+    ASSERT_EQ(symlink(aside.c_str(), (folder + "/20000101T000000Z.record").c_str()), 0);
+    EXPECT_FALSE(LoadRecord(folder, "20000101T000000Z"));
+    EXPECT_EQ(ListRecordIds(folder), std::vector<std::string>{outcome.recordId});
+
+    // The record as written still puts both back.
+    const auto intact = LoadRecord(folder, outcome.recordId);
+    ASSERT_TRUE(intact);
+    EXPECT_EQ(Statuses(RestoreTrashed(intact->files, progress)),
+              std::vector<RestoreStatus>(2, RestoreStatus::Restored));
+    EXPECT_EQ(ReadFile(a.path), "a's");
+    EXPECT_EQ(ReadFile(b.path), "b's");
+}
+
 } // namespace
 } // namespace snapsift
