@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <unordered_map>
+
 namespace snapsift {
 namespace {
 
@@ -86,7 +88,9 @@ bool WriteNewFile(const FolderHandle& folder, const std::string& name, const std
 // identity in every trash its file system can have, the home trash and
 // .Trash-UID or .Trash/UID in each folder above it (a mount's top, or a
 // btrfs subvolume's).
-std::optional<TrashedFile> FindByIdentity(const std::string& path, const FileFacts& facts)
+using TrashListings = std::unordered_map<std::string, std::vector<ListedEntry>>;  // files/ of each trash, once
+
+std::optional<TrashedFile> FindByIdentity(const std::string& path, const FileFacts& facts, TrashListings& listings)
 {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)
@@ -105,10 +109,12 @@ std::optional<TrashedFile> FindByIdentity(const std::string& path, const FileFac
     }
     for (const std::string& trash : trashes) {
         const FolderHandle files = OpenFolder(JoinPath(trash, "files"), false);
-        std::vector<ListedEntry> listed;
-        if (!files.IsOpen() || !ListFolder(files, listed))
+        if (!files.IsOpen())
             continue;
-        for (const ListedEntry& e : listed) {
+        const auto [at, fresh] = listings.try_emplace(trash);
+        if (fresh)
+            ListFolder(files, at->second);
+        for (const ListedEntry& e : at->second) {
             // Entry names of this file's name: "p.jpg", "p.2.jpg", …
             const bool ofName = e.name == base || (e.name.size() > stem.size() + rest.size() &&
                                                    e.name.compare(0, stem.size() + 1, stem + ".") == 0 &&
@@ -150,6 +156,7 @@ std::optional<TrashedFile> ReadEntry(const KeyFile& keys, const std::string& gro
 std::vector<TrashedFile> ReadFiles(const KeyFile& keys, bool journal)
 {
     std::vector<TrashedFile> files;
+    TrashListings listings;
     for (std::size_t n = 1;; ++n) {
         const std::string group = FileGroup(n);
         const auto path = keys.GetPath("Path", group.c_str());
@@ -170,7 +177,7 @@ std::vector<TrashedFile> ReadFiles(const KeyFile& keys, bool journal)
         facts.identity.device = keys.GetUint("Device", group.c_str());
         facts.identity.inode = keys.GetUint("Inode", group.c_str());
         facts.size = keys.GetUint("Size", group.c_str());
-        if (auto found = FindByIdentity(*path, facts)) {
+        if (auto found = FindByIdentity(*path, facts, listings)) {
             found->path = *path;
             files.push_back(std::move(*found));
         }
@@ -318,25 +325,6 @@ std::optional<TrashedFile> RecordedFacts(const std::string& path)
     return file;
 }
 
-std::vector<std::string> ListRecordIds(const std::string& folder)
-{
-    std::vector<std::string> ids;
-    const FolderHandle dir = OpenFolder(folder, false);
-    std::vector<ListedEntry> listed;
-    if (!dir.IsOpen() || !ListFolder(dir, listed))
-        return ids;
-    for (const ListedEntry& e : listed) {
-        for (const std::string_view suffix : {kRecordSuffix, kJournalSuffix}) {
-            if (e.kind == EntryKind::RegularFile && e.name.size() > suffix.size() &&
-                e.name.compare(e.name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                ids.push_back(e.name.substr(0, e.name.size() - suffix.size()));
-        }
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
-}
-
 std::optional<DeletionRecord> LoadRecord(const std::string& folder, const std::string& id)
 {
     if (!IsPlainName(id))
@@ -360,45 +348,19 @@ std::optional<DeletionRecord> LoadRecord(const std::string& folder, const std::s
     return std::nullopt;
 }
 
-TrashedState StateOf(const TrashedFile& file)
+std::optional<DeletionRecord> LoadRecordHeading(const std::string& folder, const std::string& id)
 {
-    const auto same = [&file](const std::optional<FileFacts>& now) {
-        return now && now->identity == file.facts.identity && now->size == file.facts.size;
-    };
-    struct stat info {};
-    if (same(StatRegularFile(file.entry.FilePath())) && lstat(file.entry.InfoPath().c_str(), &info) == 0)
-        return TrashedState::InTrash;
-    return same(StatRegularFile(file.path)) ? TrashedState::Restored : TrashedState::Gone;
-}
-
-std::optional<DeletionRecord> RecordOfBlock(const std::string& folder, const std::string& logPath,
-                                            const LoggedDeletion& block)
-{
-    struct stat log {};
-    if (lstat(logPath.c_str(), &log) != 0)
-        return std::nullopt;
     const FolderHandle dir = OpenFolder(folder, false);
-    if (!dir.IsOpen())
+    if (!IsPlainName(id) || !dir.IsOpen())
         return std::nullopt;
-    const std::vector<std::string> ids = ListRecordIds(folder);
-    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-        // The heading alone first: most records are of other blocks.
-        DeletionRecord header;
+    for (const std::string_view suffix : {kRecordSuffix, kJournalSuffix}) {
         KeyFile keys;
-        if (!(keys.LoadOwnFile(dir, *it + std::string(kRecordSuffix), false, true) ||
-              keys.LoadOwnFile(dir, *it + std::string(kJournalSuffix), true, true)) ||
-            !ReadHeader(keys, header) || !header.logged || header.startText != block.startText ||
-            header.log.device != static_cast<std::uint64_t>(log.st_dev) ||
-            header.log.inode != static_cast<std::uint64_t>(log.st_ino))
-            continue;
-        auto record = LoadRecord(folder, *it);
-        if (!record || record->files.size() != block.paths.size())
-            continue;
-        bool same = true;
-        for (std::size_t i = 0; same && i < block.paths.size(); ++i)
-            same = record->files[i].path == block.paths[i];
-        if (same)
-            return record;
+        DeletionRecord record;
+        if (keys.LoadOwnFile(dir, id + std::string(suffix), suffix == kJournalSuffix, true)) {
+            record.id = id;
+            record.complete = suffix == kRecordSuffix;
+            return ReadHeader(keys, record) ? std::optional<DeletionRecord>(record) : std::nullopt;
+        }
     }
     return std::nullopt;
 }

@@ -104,6 +104,9 @@ std::vector<std::string> ListRecordIds(const std::string& folder);
 // bounded size, is read.
 std::optional<DeletionRecord> LoadRecord(const std::string& folder, const std::string& id);
 
+// The same without its files: the log and the time alone, read cheaply.
+std::optional<DeletionRecord> LoadRecordHeading(const std::string& folder, const std::string& id);
+
 // Where one recorded file is now.
 enum class TrashedState {
     InTrash,   // its entry is still the file that was moved
