@@ -124,17 +124,11 @@ int RunRestoreRecord(const std::string& id, std::FILE* out, std::FILE* err, Reco
 int RunHistory(std::FILE* out, std::FILE* err, RecordEnd end)
 {
     RecordOutput output(out, end);
-    const std::string folder = RecordsFolder();
-    for (const std::string& id : ListRecordIds(folder)) {
-        const auto record = LoadRecord(folder, id);
-        if (!record)
-            continue;
-        std::size_t inTrash = 0;
-        for (const TrashedFile& file : record->files)
-            inTrash += StateOf(file) == TrashedState::InTrash ? 1 : 0;
-        std::string line = output.Name(id) + '\t' + FormatLocalTime(record->startTime, "%Y-%m-%d %H:%M:%S") + '\t' +
-                           std::to_string(record->files.size()) + " moved\t" + std::to_string(inTrash) +
-                           " in the trash\t" + output.Name(record->log.path);
+    for (const RecordedDeletion& deletion : LoadHistory(RecordsFolder())) {
+        const DeletionRecord* record = &deletion.record;
+        std::string line = output.Name(record->id) + '\t' + FormatLocalTime(record->startTime, "%Y-%m-%d %H:%M:%S") +
+                           '\t' + std::to_string(record->files.size()) + " moved\t" +
+                           std::to_string(deletion.InTrash()) + " in the trash\t" + output.Name(record->log.path);
         if (!record->logged)
             line += "\tnot logged";
         if (!record->complete)

@@ -46,6 +46,26 @@ TrashedState StateOf(const TrashedFile& file)
     return same(StatRegularFile(file.path)) ? TrashedState::Restored : TrashedState::Gone;
 }
 
+std::size_t RecordedDeletion::InTrash() const
+{
+    return static_cast<std::size_t>(std::count(states.begin(), states.end(), TrashedState::InTrash));
+}
+
+std::vector<RecordedDeletion> LoadHistory(const std::string& folder)
+{
+    std::vector<RecordedDeletion> history;
+    for (const std::string& id : ListRecordIds(folder)) {
+        auto record = LoadRecord(folder, id);
+        if (!record)
+            continue;
+        RecordedDeletion deletion{std::move(*record), {}};
+        for (const TrashedFile& file : deletion.record.files)
+            deletion.states.push_back(StateOf(file));
+        history.push_back(std::move(deletion));
+    }
+    return history;
+}
+
 std::optional<DeletionRecord> RecordOfBlock(const std::string& folder, const std::string& logPath,
                                             const LoggedDeletion& block)
 {

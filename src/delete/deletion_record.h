@@ -115,6 +115,14 @@ enum class TrashedState {
 };
 TrashedState StateOf(const TrashedFile& file);
 
+// Every recorded deletion with the state of each of its files, oldest first.
+struct RecordedDeletion {
+    DeletionRecord record;
+    std::vector<TrashedState> states;  // one per file
+    std::size_t InTrash() const;
+};
+std::vector<RecordedDeletion> LoadHistory(const std::string& folder);
+
 // The record of the last block of the log at `logPath`: the newest record
 // whose log is that file, whose time is the block's as written, and whose
 // files are the block's paths.

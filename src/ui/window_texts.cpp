@@ -43,6 +43,15 @@ const char* const kDeletionLogName = "DeleteLog.log";
 
 const char* const kAboutMenuText = "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)...";
 const char* const kRestoreLastMenuText = "直前の削除を元に戻す(&U)";
+const char* const kHistoryMenuText = "削除の履歴(&H)…";
+const char* const kHistoryTitleText = "削除の履歴";
+const char* const kHistoryWhenHeadingText = "削除した日時 / ファイル";
+const char* const kHistoryStateHeadingText = "状態";
+const char* const kHistoryLogHeadingText = "削除ログ";
+const char* const kHistoryRestoreButtonText = "元に戻す(&R)";
+const char* const kHistoryCloseButtonText = "閉じる";
+const char* const kHistoryEmptyText = "記録された削除はありません";
+const char* const kHistoryNothingChosenText = "選んだファイルは、どれもごみ箱にありません。";
 const char* const kWindowTitleText = "Snapsift Ver" SNAPSIFT_SHORT_VERSION;
 
 namespace {
@@ -218,6 +227,29 @@ std::string RestoreQuestionText(std::size_t fileCount)
 {
     return "直前の削除でごみ箱に移動した " + std::to_string(fileCount) +
            " 個のファイルを元の場所に戻します。よろしいですか？";
+}
+
+std::string HistoryCountText(std::size_t moved, std::size_t inTrash)
+{
+    return std::to_string(moved) + " 個中 " + std::to_string(inTrash) + " 個がごみ箱にあります";
+}
+
+std::string TrashedStateText(TrashedState state)
+{
+    switch (state) {
+    case TrashedState::InTrash:
+        return "ごみ箱にあります";
+    case TrashedState::Restored:
+        return "元に戻しました";
+    case TrashedState::Gone:
+        return "ごみ箱にありません";
+    }
+    return {};
+}
+
+std::string HistoryRestoreQuestionText(std::size_t fileCount)
+{
+    return "選んだ " + std::to_string(fileCount) + " 個のファイルを元の場所に戻します。よろしいですか？";
 }
 
 std::string RestoreSummaryText(const std::vector<RestoreResult>& results)

@@ -77,6 +77,9 @@ public:
     void OnHelp();
     // Puts the files of the last logged deletion back, after a confirmation.
     void OnRestoreLast();
+    // Opens the window listing the recorded deletions, from which they or their
+    // files can be put back; the list shows the restored files again.
+    void OnHistory();
     // Whether a deletion in this window has moved a file, which enables OnRestoreLast.
     bool CanRestoreLast() const { return lastDeletion_.has_value(); }
 

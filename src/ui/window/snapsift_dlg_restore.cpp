@@ -6,6 +6,7 @@
 #include "delete/delete_selected.h"
 #include "delete/restore_last.h"
 #include "platform/file_system.h"
+#include "ui/window/history_dlg.h"
 #include "ui/window/messenger.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window_texts.h"
@@ -47,6 +48,19 @@ void CSnapsiftDlg::OnRestoreLast()
         }
     }
     ShowConfirm(RestoreSummaryText(results), false);
+}
+
+void CSnapsiftDlg::OnHistory()
+{
+    HistoryDlg history(
+        *messenger_, [this](const std::function<void(Progress&)>& work) { RunBesideWindow(m_progress, work); }, this);
+    history.exec();
+    for (const RestoreResult& r : history.Results()) {
+        if (r.status == RestoreStatus::Restored && LiesBelowSearchTarget(r.path)) {
+            SearchAgainKeepingChoice();
+            break;
+        }
+    }
 }
 
 bool CSnapsiftDlg::LiesBelowSearchTarget(const std::string& path) const
