@@ -68,7 +68,7 @@ public:
     // it ended before.
     LogOutcome Append(std::int64_t startTime, const std::vector<std::string>& paths);
     bool IsOpen() const { return fd_ >= 0; }
-    // The open log's device and inode, as stat gives them.
+    // The open log's device (major << 32 | minor, as FileIdentity has it) and inode.
     bool Identify(std::uint64_t& device, std::uint64_t& inode) const;
     const std::string& Path() const { return path_; }
     void Close();
