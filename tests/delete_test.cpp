@@ -3,6 +3,7 @@
 // real trash under a temporary XDG_DATA_HOME, and the deletion log on disk.
 #include "delete/delete_selected.h"
 #include "delete/deletion_log.h"
+#include "delete/deletion_record.h"
 #include "delete/restore_last.h"
 #include "platform/shell.h"
 #include "support/gio_trash.h"
@@ -550,6 +551,28 @@ TEST_F(DeleteTest, LogWriteFailureMovesNothing)
     EXPECT_TRUE(progress_.ops.empty());
 }
 
+// The deletion's record cannot be begun (a file stands where its folder
+// goes): nothing moves, no block is written, and the message says why.
+TEST_F(DeleteTest, RecordThatCannotBeBegunMovesNothing)
+{
+    const std::string a = Pic("a/x.jpg");
+    Pic("b/x.jpg");
+    Scan();
+    Select({a});
+    const std::string records = RecordsFolder();
+    RemoveTree(records);
+    ASSERT_EQ(g_mkdir_with_parents(records.substr(0, records.rfind('/')).c_str(), 0700), 0);
+    std::ofstream(records) << "in the way";
+    Delete();
+    unlink(records.c_str());
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    const std::string& text = messenger_.shown[1].text;
+    EXPECT_EQ(text.rfind(std::string(kRecordNotBegunText) + "\n" + records, 0), 0u) << text;
+    EXPECT_TRUE(Exists(a));
+    EXPECT_EQ(ReadFile(log_), "");
+    EXPECT_EQ(view_.table.RowCount(), 2);
+}
+
 TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
 {
     struct stat st {};
@@ -1087,6 +1110,16 @@ const RestoreScene kRestoreScenes[] = {
          RestoreBench::SetDeletionDate(b.Trash(z), "2000-01-01T08:59:59+18:00");
          b.Log(kBlockStart, {x, y, z});
          return std::vector<RestoreStatus>{RestoreStatus::Restored, RestoreStatus::Restored, RestoreStatus::NotFound};
+     }},
+    {"InfoChangedAfterTheYear2262", false,
+     [](RestoreBench& b) {
+         // Nanoseconds of such a time overflow 64 bits; the entry still counts.
+         const std::string x = b.File("x.jpg");
+         const std::string info = b.Trash(x);
+         const struct timespec times[2] = {{10413792000, 0}, {10413792000, 0}};  // 2300-01-01
+         EXPECT_EQ(utimensat(AT_FDCWD, info.c_str(), times, 0), 0);
+         b.Log(kBlockStart, {x});
+         return std::vector<RestoreStatus>{RestoreStatus::Restored};
      }},
     {"DeletedBeforeTheBlockStarted", false,
      [](RestoreBench& b) {
