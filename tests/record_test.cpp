@@ -337,10 +337,18 @@ TEST_F(RecordTest, ChangeOfTimeZoneBetweenDeletionAndUndo)
 {
     const ConfirmedFile x = Pic("x.jpg"), y = Pic("deep/y.jpg");
     ASSERT_EQ(Delete({x, y}).moved, 2);
-    const TimeZone utc("UTC");
-    EXPECT_EQ(Statuses(RestoreLast()), std::vector<RestoreStatus>(2, RestoreStatus::Restored));
+    {
+        const TimeZone utc("UTC");
+        EXPECT_EQ(Statuses(RestoreLast()), std::vector<RestoreStatus>(2, RestoreStatus::Restored));
+    }
     EXPECT_TRUE(Exists(x.path));
     EXPECT_TRUE(Exists(y.path));
+
+    // Without the record the dates of the block and of the trash move alike.
+    ASSERT_EQ(Delete({Pic("x.jpg"), Pic("deep/y.jpg")}).moved, 2);
+    RemoveTree(RecordsFolder());
+    const TimeZone utc("UTC");
+    EXPECT_EQ(Statuses(RestoreLast()), std::vector<RestoreStatus>(2, RestoreStatus::Restored));
 }
 
 // A deletion killed at any point leaves its journal, flushed before the

@@ -34,8 +34,9 @@ struct TrashEntry {
     std::int64_t infoChanged = 0;  // nanoseconds, to order entries of one second
 };
 
-// A minute's grace for clocks that differ a little.
-constexpr std::int64_t kFutureGrace = 60;
+// A local date without a zone, read after the zone has changed, can lie up to
+// 14 hours ahead (UTC-12 to UTC+14 and back), and clocks differ a little.
+constexpr std::int64_t kFutureGrace = 14 * 3600 + 60;
 
 // What the trash holds for one logged path.
 struct Candidates {

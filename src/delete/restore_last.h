@@ -40,12 +40,12 @@ struct RestoreResult {
 // time, under either reading of a repeated hour (a date with a zone is read
 // in it); when more than one does, none is taken (Ambiguous). Only entries
 // whose file and .trashinfo belong to the user and whose date is not later
-// than a minute from now count. A file goes back only when nothing is at its
-// path (never overwriting) and only through real folders: its folders are
-// opened from "/" without following a link, and missing ones are made
-// there. The .trashinfo is removed only once the file is back. Nothing else
-// is changed. One result per logged path, in order; the bar moves one step per
-// path and ends at 0.
+// than 14 hours and a minute from now (a change of zone since) count. A file
+// goes back only when nothing is at its path (never overwriting) and only
+// through real folders: its folders are opened from "/" without following a
+// link, and missing ones are made there. The .trashinfo is removed only once
+// the file is back. Nothing else is changed. One result per logged path, in
+// order; the bar moves one step per path and ends at 0.
 std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progress& progress);
 
 // Puts exactly these entries back, each only while it is still the file that
