@@ -3,6 +3,7 @@
 // real trash under a temporary XDG_DATA_HOME, and the deletion log on disk.
 #include "delete/delete_selected.h"
 #include "delete/deletion_log.h"
+#include "delete/deletion_record.h"
 #include "delete/restore_last.h"
 #include "platform/shell.h"
 #include "support/gio_trash.h"
@@ -28,6 +29,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
@@ -283,7 +285,7 @@ protected:
     void Delete(std::int64_t (*clock)() = SteppingClock, const std::string& logPath = "")
     {
         outcome_ = DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath, clock(),
-                                          hooks_);
+                                          hooks_, nullptr, patience_);
     }
 
     void ExpectMessage(std::size_t index, const std::string& text, MessageButtons buttons) const
@@ -315,6 +317,7 @@ protected:
     RecordingProgress progress_;
     DeleteOutcome outcome_;
     TrashHooks hooks_;  // what another process does around each move
+    std::chrono::milliseconds patience_ = std::chrono::milliseconds(200);  // for a locked log
 };
 
 TEST_F(DeleteTest, MovesToTrashLogsAndRebuildsTheList)
@@ -548,6 +551,28 @@ TEST_F(DeleteTest, LogWriteFailureMovesNothing)
     EXPECT_TRUE(progress_.ops.empty());
 }
 
+// The deletion's record cannot be begun (a file stands where its folder
+// goes): nothing moves, no block is written, and the message says why.
+TEST_F(DeleteTest, RecordThatCannotBeBegunMovesNothing)
+{
+    const std::string a = Pic("a/x.jpg");
+    Pic("b/x.jpg");
+    Scan();
+    Select({a});
+    const std::string records = RecordsFolder();
+    RemoveTree(records);
+    ASSERT_EQ(g_mkdir_with_parents(records.substr(0, records.rfind('/')).c_str(), 0700), 0);
+    std::ofstream(records) << "in the way";
+    Delete();
+    unlink(records.c_str());
+    ASSERT_EQ(messenger_.shown.size(), 2u);
+    const std::string& text = messenger_.shown[1].text;
+    EXPECT_EQ(text.rfind(std::string(kRecordNotBegunText) + "\n" + records, 0), 0u) << text;
+    EXPECT_TRUE(Exists(a));
+    EXPECT_EQ(ReadFile(log_), "");
+    EXPECT_EQ(view_.table.RowCount(), 2);
+}
+
 TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
 {
     struct stat st {};
@@ -570,7 +595,9 @@ TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
     EXPECT_TRUE(Exists(a));
     EXPECT_EQ(view_.table.RowCount(), 2);
     EXPECT_EQ(SortedListPaths(), (std::vector<std::string>{a, b}));
-    EXPECT_EQ(ReadFile(log_), Block(kStartText, {a}));
+    // Nothing moved: no block and no record.
+    EXPECT_EQ(ReadFile(log_), "");
+    EXPECT_TRUE(outcome_.recordId.empty());
     ASSERT_FALSE(progress_.ops.empty());
     EXPECT_EQ(progress_.ops.back(), "pos 0");
 }
@@ -819,11 +846,8 @@ TEST_P(LogFaultTest, BlockGoesToTheFallbackLogAndTheUndoTakesThisDeletionsFiles)
     EXPECT_EQ(last.paths, std::vector<std::string>{now});
 
     // The undo of this deletion: its own file comes back, the earlier one stays.
-    std::vector<TrashedFile> files;
-    for (const MovedFile& file : outcome_.movedFiles)
-        files.push_back({file.path, file.entry, file.facts});
     RecordingProgress progress;
-    const std::vector<RestoreResult> results = RestoreTrashed(files, progress);
+    const std::vector<RestoreResult> results = RestoreTrashed(outcome_.movedFiles, progress);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].status, RestoreStatus::Restored);
     EXPECT_TRUE(Exists(now));
@@ -1076,9 +1100,10 @@ const RestoreScene kRestoreScenes[] = {
          b.Log(kBlockStart, {last});
          return std::vector<RestoreStatus>{RestoreStatus::Restored};
      }},
-    {"TrashedTwiceTheLatestComesBack", false,
+    {"TrashedTwiceInTheBlockIsAmbiguous", false,
      [](RestoreBench& b) {
-         // The first copy carries the later date: the date decides, not the order.
+         // Two copies dated in the block: either may be another program's, so
+         // neither comes back; the one dated before the block does not count.
          const std::string x = b.File("x.jpg", "first");
          const std::string first = b.Trash(x);
          RestoreBench::SetDeletionDate(first, kInBlockLate);
@@ -1086,12 +1111,30 @@ const RestoreScene kRestoreScenes[] = {
          RestoreBench::SetDeletionDate(b.Trash(x), kInBlockEarly);
          b.File("x.jpg", "third");
          RestoreBench::SetDeletionDate(b.Trash(x), kBeforeBlock);
-         b.ComesBack(x, first);
+         b.Log(kBlockStart, {x});
+         return std::vector<RestoreStatus>{RestoreStatus::Ambiguous};
+     }},
+    {"DatedWithAZoneIsReadInIt", false,
+     [](RestoreBench& b) {
+         // The block starts at 1999-12-31 15:00:00 UTC. Each date, read as
+         // Tokyo time, would give the other answer.
+         const std::string x = b.File("x.jpg"), y = b.File("y.jpg"), z = b.File("z.jpg");
+         RestoreBench::SetDeletionDate(b.Trash(x), "1999-12-31T15:00:00Z");
+         RestoreBench::SetDeletionDate(b.Trash(y), "1999-12-31T23:59:59+00:00");
+         RestoreBench::SetDeletionDate(b.Trash(z), "2000-01-01T08:59:59+18:00");
+         b.Log(kBlockStart, {x, y, z});
+         return std::vector<RestoreStatus>{RestoreStatus::Restored, RestoreStatus::Restored, RestoreStatus::NotFound};
+     }},
+    {"InfoChangedAfterTheYear2262", false,
+     [](RestoreBench& b) {
+         // Nanoseconds of such a time overflow 64 bits; the entry still counts.
+         const std::string x = b.File("x.jpg");
+         const std::string info = b.Trash(x);
+         const struct timespec times[2] = {{10413792000, 0}, {10413792000, 0}};  // 2300-01-01
+         EXPECT_EQ(utimensat(AT_FDCWD, info.c_str(), times, 0), 0);
          b.Log(kBlockStart, {x});
          return std::vector<RestoreStatus>{RestoreStatus::Restored};
-     },
-     // The earlier copy of the block is found next, and its place is taken.
-     {RestoreStatus::Occupied}},
+     }},
     {"DeletedBeforeTheBlockStarted", false,
      [](RestoreBench& b) {
          const std::string x = b.File("x.jpg");
@@ -1128,9 +1171,8 @@ const RestoreScene kRestoreScenes[] = {
          b.Trash(y);
          b.File("y.jpg", "newcomer");
          b.Log(kBlockStart, {x, y});
-         return std::vector<RestoreStatus>{RestoreStatus::Restored, RestoreStatus::Occupied};
-     },
-     {RestoreStatus::Occupied, RestoreStatus::Occupied}},
+         return std::vector<RestoreStatus>{RestoreStatus::Ambiguous, RestoreStatus::Occupied};
+     }},
 };
 
 class RestoreTest : public ::testing::TestWithParam<RestoreScene> {

@@ -56,7 +56,18 @@ TEST(CommandLineTest, Parsing)
         {{"--report", "F", "--null"}, Mode::Report, Kind::Rows, "j", "", "F"},
         {{"--null"}, Mode::BadUsage},
         {{"--null", "F"}, Mode::BadUsage},
-        {{"--restore-last", "--null"}, Mode::BadUsage},
+        {{"--restore-last", "--null"}, Mode::RestoreLast},
+        {{"--history"}, Mode::History},
+        {{"--null", "--history"}, Mode::History},
+        {{"--restore", "20261208T013510Z"}, Mode::RestoreRecord},
+        {{"--restore", "20261208T013510Z", "--null"}, Mode::RestoreRecord},
+        {{"--restore"}, Mode::BadUsage},
+        {{"--restore", ""}, Mode::BadUsage},
+        {{"--history", "--restore-last"}, Mode::BadUsage},
+        {{"--restore", "X", "--history"}, Mode::BadUsage},
+        {{"--history", "F"}, Mode::BadUsage},
+        {{"--history", "--log", "L"}, Mode::BadUsage},
+        {{"--restore", "X", "--jpeg"}, Mode::BadUsage},
         {{"--report", "--bogus", "F"}, Mode::BadUsage},
         {{"--report"}, Mode::BadUsage},
         {{"--report", "F", "G"}, Mode::BadUsage},
@@ -88,7 +99,14 @@ TEST(CommandLineTest, Parsing)
             EXPECT_FALSE(line.error.empty());
         }
         if (c.mode == Mode::RestoreLast) {
-            EXPECT_EQ(line.logPath, c.args.size() > 1 ? "L" : "DeleteLog.log");
+            const bool log = std::find(c.args.begin(), c.args.end(), "--log") != c.args.end();
+            EXPECT_EQ(line.logPath, log ? "L" : "DeleteLog.log");
+        }
+        if (c.mode == Mode::RestoreRecord) {
+            EXPECT_EQ(line.recordId, "20261208T013510Z");
+        }
+        if (c.mode != Mode::BadUsage && c.mode != Mode::Report) {
+            EXPECT_EQ(line.null, std::find(c.args.begin(), c.args.end(), "--null") != c.args.end());
         }
         if (c.mode != Mode::Report)
             continue;

@@ -22,6 +22,7 @@
 #include "ui/app_resources.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/help_page.h"
+#include "ui/window/history_dlg.h"
 #include "ui/preview/picture_preview.h"
 #include "ui/preview/preview_helper.h"
 #include "ui/preview/preview_tip.h"
@@ -766,6 +767,81 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     EXPECT_EQ(Paths(), pathsBefore);
 }
 
+// The history window lists the recorded deletions newest first, each with
+// its files and their state; it puts back a whole deletion or chosen files,
+// sums up each restore, and the list shows what came back.
+TEST_F(WindowTest, HistoryWindowPutsBackWholeDeletionsOrChosenFiles)
+{
+    TempDir flow(g_desktop);
+    for (const char* folder : {"a", "b", "c", "d"})
+        flow.MakeFile(std::string(folder) + "/dup.jpg", 7);
+    unlink(g_logPath.c_str());
+    snapsift::testing::RemoveTree(snapsift::RecordsFolder());
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(flow.Path())));
+    dlg->OnDuplicateChosen(1);  // dup.jpg
+    const QStringList pathsBefore = Paths();
+    ASSERT_EQ(pathsBefore.size(), 4);
+    const auto deleteRows = [this](int first, int last) {
+        dlg->m_resultList->selectionModel()->select(
+            QItemSelection(dlg->m_resultList->model()->index(first, 0), dlg->m_resultList->model()->index(last, 3)),
+            QItemSelectionModel::ClearAndSelect);
+        dlg->OnDeleteSelected();
+    };
+    deleteRows(0, 0);  // the older deletion: one file
+    deleteRows(0, 1);  // the newer one: two files
+    ASSERT_EQ(Paths().size(), 1);
+    messenger.shown.clear();
+    messenger.answers = {};
+
+    bool seen = false;
+    WhenModalOpens([&](QWidget* modal) {
+        auto* history = qobject_cast<HistoryDlg*>(modal);
+        if (!history) {
+            ADD_FAILURE() << "the modal window is not the history";
+            modal->close();
+            return;
+        }
+        seen = true;
+        EXPECT_EQ(history->windowTitle(), Q("削除の履歴"));
+        QTreeWidget* list = history->m_list;
+        ASSERT_EQ(list->topLevelItemCount(), 2);
+        QTreeWidgetItem* newer = list->topLevelItem(0);
+        QTreeWidgetItem* older = list->topLevelItem(1);
+        EXPECT_EQ(newer->childCount(), 2);
+        EXPECT_EQ(older->childCount(), 1);
+        EXPECT_EQ(newer->text(1), Q("2 個中 2 個がごみ箱にあります"));
+        EXPECT_EQ(older->child(0)->text(1), Q("ごみ箱にあります"));
+        EXPECT_EQ(older->text(2), Q(g_logPath.c_str()));
+
+        // One file of the newer deletion, then the whole older one.
+        newer->child(1)->setSelected(true);
+        history->OnRestore();
+        ASSERT_EQ(messenger.shown.size(), 2u);
+        EXPECT_EQ(messenger.shown[0].text, "選んだ 1 個のファイルを元の場所に戻します。よろしいですか？");
+        EXPECT_EQ(messenger.shown[1].text, "1 個のファイルを元の場所に戻しました。");
+        newer = list->topLevelItem(0);
+        EXPECT_EQ(newer->text(1), Q("2 個中 1 個がごみ箱にあります"));
+        EXPECT_EQ(newer->child(1)->text(1), Q("元に戻しました"));
+        list->topLevelItem(1)->setSelected(true);
+        history->OnRestore();
+        ASSERT_EQ(messenger.shown.size(), 4u);
+        EXPECT_EQ(messenger.shown[3].text, "1 個のファイルを元の場所に戻しました。");
+
+        // A file no longer in the trash is not tried again.
+        list->topLevelItem(1)->setSelected(true);
+        history->OnRestore();
+        ASSERT_EQ(messenger.shown.size(), 5u);
+        EXPECT_EQ(messenger.shown[4].text, "選んだファイルは、どれもごみ箱にありません。");
+        history->m_closeButton->click();
+    });
+    dlg->OnHistory();
+    EXPECT_TRUE(seen);
+    // The search ran again: the restored files have their rows back.
+    EXPECT_EQ(Paths().size(), 3);
+}
+
 // The log cannot take the block (a folder stands under its name): the block
 // goes to the fallback log and one message says where. The undo then puts back
 // this window's own file, not the one deleted on purpose before; once another
@@ -1015,11 +1091,14 @@ TEST_F(WindowTest, AboutBoxFromTheVersionButtonAndTheContextMenu)
                      return;
                  }
                  menuSeen = true;
-                 EXPECT_EQ(menu->actions().size(), 2);
+                 EXPECT_EQ(menu->actions().size(), 3);
                  EXPECT_EQ(menu->actions().value(0)->text(), Q(kAboutMenuText));
                  // Undo waits for a deletion that moved a file in this run.
                  EXPECT_EQ(menu->actions().value(1)->text(), Q(kRestoreLastMenuText));
                  EXPECT_FALSE(menu->actions().value(1)->isEnabled());
+                 // The history is there at any time.
+                 EXPECT_EQ(menu->actions().value(2)->text(), Q(kHistoryMenuText));
+                 EXPECT_TRUE(menu->actions().value(2)->isEnabled());
                  WhenModalOpens([this](QWidget* modal) { CheckAndCloseAboutBox(modal, opened); });
                  QTest::keyClick(menu, Qt::Key_A);
              });
@@ -1433,11 +1512,12 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
         }
         menuSeen = true;
         const QList<QAction*> actions = menu->actions();
-        ASSERT_EQ(actions.size(), 4);
+        ASSERT_EQ(actions.size(), 5);
         EXPECT_EQ(actions.value(0)->text(), Q(kCompareMenuText));
         EXPECT_TRUE(actions.value(1)->isSeparator());
         EXPECT_EQ(actions.value(2)->text(), Q(kAboutMenuText));
         EXPECT_EQ(actions.value(3)->text(), Q(kRestoreLastMenuText));
+        EXPECT_EQ(actions.value(4)->text(), Q(kHistoryMenuText));
         QTest::keyClick(menu, Qt::Key_P);
     });
     const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(rowB, 0)).center();

@@ -19,6 +19,7 @@ packages=(
   e2fsprogs btrfs-progs mount
   fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
   trash-cli libglib2.0-bin strace gvfs dbus
+  libglib2.0-bin trash-cli btrfs-progs
 )
 
 missing=()

@@ -28,6 +28,11 @@ bool HasDisplay()
     return false;
 }
 
+snapsift::RecordEnd RecordEndOf(const snapsift::CommandLine& line)
+{
+    return line.null ? snapsift::RecordEnd::Null : snapsift::RecordEnd::Line;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -60,7 +65,11 @@ int main(int argc, char** argv)
         return snapsift::RunReport(line, stdout, stderr);
     }
     case CommandLine::Mode::RestoreLast:
-        return snapsift::RunRestoreLast(line.logPath, stdout, stderr);
+        return snapsift::RunRestoreLast(line.logPath, stdout, stderr, RecordEndOf(line));
+    case CommandLine::Mode::RestoreRecord:
+        return snapsift::RunRestoreRecord(line.recordId, stdout, stderr, RecordEndOf(line));
+    case CommandLine::Mode::History:
+        return snapsift::RunHistory(stdout, stderr, RecordEndOf(line));
     case CommandLine::Mode::Window:
         break;
     }

@@ -158,7 +158,9 @@ std::string UsageText()
            "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]... [--types LIST]\n"
            "                [--duplicates | --auto-select [--by-name-and-size]]\n"
            "                [--protect DIR]... [--null] FOLDER\n"
-           "       snapsift --restore-last [--log FILE]\n"
+           "       snapsift --restore-last [--log FILE] [--null]\n"
+           "       snapsift --history [--null]\n"
+           "       snapsift --restore ID [--null]\n"
            "\n"
            "Report mode searches FOLDER and every folder below it without a window.\n"
            "With no type option it looks for JPEG files only.\n"
@@ -191,20 +193,30 @@ std::string UsageText()
            "\n"
            "  --restore-last  put the files of the last deletion back where they were:\n"
            "                  reads the last block of DeleteLog.log in the current folder\n"
-           "                  (--log FILE names another log), finds each file's entry in\n"
-           "                  the trash and moves it back when nothing is at its path;\n"
+           "                  (--log FILE names another log), takes the entries that the\n"
+           "                  deletion's record names (without a record: the one entry of\n"
+           "                  each path dated in the block's time; two make it ambiguous)\n"
+           "                  and moves each back when nothing is at its path;\n"
            "                  prints one line per file and a count\n"
+           "  --history       list every recorded deletion, oldest first: its ID, time,\n"
+           "                  files moved, files still in the trash and log (TAB-separated)\n"
+           "  --restore ID    put back every file of the recorded deletion ID\n"
+           "                  Records are kept in $XDG_STATE_HOME/snapsift/records\n"
+           "                  (~/.local/state/snapsift/records). Their output shows control\n"
+           "                  characters in names as symbols (CR as \u240d, LF as \u240a);\n"
+           "                  with --null names keep their bytes and records end with NUL\n"
            "  --help          show this text\n"
            "  --version       show the name and the full version\n"
            "Trash folders and thumbnail stores are never searched.\n"
            "\n"
            "Exit status:\n"
-           "  0  the report was written in full; with --restore-last, every file was restored\n"
+           "  0  the report was written in full; with --restore-last or --restore,\n"
+           "     every file was restored\n"
            "  1  the window cannot be opened (no display, or a build without it);\n"
-           "     with --restore-last, some files were not restored\n"
+           "     with --restore-last or --restore, some files were not restored\n"
            "  2  bad usage, a refused option, a folder that cannot be searched,\n"
            "     a report that cannot be written (full disk, closed output),\n"
-           "     or a log that cannot be read or holds no deletion\n";
+           "     a log that cannot be read or holds no deletion, or no such record\n";
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
@@ -214,6 +226,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     bool report = false;
     bool restore = false;
     bool log = false;
+    bool history = false;
     auto bad = [&line](std::string why) {
         line.mode = CommandLine::Mode::BadUsage;
         line.error = std::move(why);
@@ -231,6 +244,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
         }
         if (a == "--restore-last") {
             restore = true;
+        } else if (a == "--history") {
+            history = true;
+        } else if (a == "--restore") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return bad("--restore needs an ID (see --history)");
+            line.recordId = args[++i];
         } else if (a == "--log") {
             if (i + 1 >= args.size() || args[i + 1].empty())
                 return bad("--log needs a FILE");
@@ -275,14 +294,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
             return bad("only one folder can be searched: " + a);
         }
     }
-    if (line.null && !report)
-        return bad("--null needs --report");
-    if (restore || log) {
-        if (!restore)
-            return bad("--log needs --restore-last");
-        if (report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty())
-            return bad("--restore-last takes no folder and no search option");
-        line.mode = CommandLine::Mode::RestoreLast;
+    const bool searching =
+        report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty();
+    const int undoModes = (restore ? 1 : 0) + (history ? 1 : 0) + (line.recordId.empty() ? 0 : 1);
+    if (undoModes > 1)
+        return bad("--restore-last, --restore and --history exclude each other");
+    if (line.null && !report && undoModes == 0)
+        return bad("--null needs --report, --restore-last, --restore or --history");
+    if (log && !restore)
+        return bad("--log needs --restore-last");
+    if (undoModes == 1) {
+        if (searching)
+            return bad(std::string(restore ? "--restore-last" : history ? "--history" : "--restore") +
+                       " takes no folder and no search option");
+        line.mode = restore   ? CommandLine::Mode::RestoreLast
+                    : history ? CommandLine::Mode::History
+                              : CommandLine::Mode::RestoreRecord;
         return line;
     }
     if (!report) {

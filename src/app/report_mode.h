@@ -12,7 +12,7 @@ namespace snapsift {
 
 // What the command line asks for.
 struct CommandLine {
-    enum class Mode { Window, Report, RestoreLast, Help, Version, BadUsage };
+    enum class Mode { Window, Report, RestoreLast, RestoreRecord, History, Help, Version, BadUsage };
     enum class ReportKind { Rows, Duplicates, AutoSelect };
     Mode mode = Mode::Window;
     ReportKind report = ReportKind::Rows;
@@ -22,6 +22,7 @@ struct CommandLine {
     std::vector<std::string> protect;  // --protect DIR, in the order given
     bool null = false;  // records end with NUL instead of a line end
     std::string logPath = "DeleteLog.log";  // for RestoreLast
+    std::string recordId;  // for RestoreRecord
     std::string error;  // for BadUsage
 };
 

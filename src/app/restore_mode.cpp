@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "app/restore_mode.h"
 
+#include "delete/deletion_record.h"
 #include "delete/restore_last.h"
+#include "platform/local_time.h"
 #include "platform/progress.h"
+#include "ui/window_texts.h"
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace snapsift {
 namespace {
@@ -31,22 +35,66 @@ std::string Reason(const RestoreResult& r)
         return "the trash entry " + r.trashEntry + " is not the file that was deleted";
     case RestoreStatus::Failed:
         return r.error;
+    case RestoreStatus::Ambiguous:
+        return "more than one trash entry of this path fits the deletion's time";
     }
     return {};
 }
 
-// Writes one line; false once a write has failed.
-bool PutLine(std::FILE* out, const std::string& text)
+// The mode's standard output. Remembers the first failed write.
+class RecordOutput final {
+public:
+    RecordOutput(std::FILE* out, RecordEnd end) : out_(out), end_(end) {}
+    // A name as this output shows it.
+    std::string Name(const std::string& bytes) const { return end_ == RecordEnd::Null ? bytes : VisibleControls(bytes); }
+    void Put(const std::string& text)
+    {
+        if (error_ != 0)
+            return;
+        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() ||
+            std::fputc(end_ == RecordEnd::Null ? '\0' : '\n', out_) == EOF)
+            error_ = errno != 0 ? errno : EIO;
+    }
+    // 0 when everything reached the output, else the error number.
+    int Finish()
+    {
+        if (error_ == 0 && (std::fflush(out_) != 0 || std::ferror(out_)))
+            error_ = errno != 0 ? errno : EIO;
+        return error_;
+    }
+
+private:
+    std::FILE* out_;
+    RecordEnd end_;
+    int error_ = 0;
+};
+
+int PrintResults(const std::vector<RestoreResult>& results, std::FILE* out, std::FILE* err, RecordEnd end)
 {
-    return std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fputc('\n', out) != EOF;
+    RecordOutput output(out, end);
+    std::size_t restored = 0;
+    for (const RestoreResult& r : results) {
+        if (r.status == RestoreStatus::Restored) {
+            ++restored;
+            output.Put("restored: " + output.Name(r.path));
+        } else {
+            output.Put("not restored: " + output.Name(r.path) + ": " + output.Name(Reason(r)));
+        }
+    }
+    output.Put(std::to_string(restored) + " of " + std::to_string(results.size()) + " files restored");
+    if (const int error = output.Finish(); error != 0) {
+        std::fprintf(err, "snapsift: cannot write the restore report: %s\n", std::strerror(error));
+        return 2;
+    }
+    return restored == results.size() ? 0 : 1;
 }
 
 } // namespace
 
-int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err)
+int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err, RecordEnd end)
 {
-    LoggedDeletion deletion;
-    switch (ReadLastDeletion(logPath, deletion)) {
+    LastLoggedDeletion last;
+    switch (ReadLastLoggedDeletion(logPath, last)) {
     case LogReadOutcome::Read:
         break;
     case LogReadOutcome::NotReadable:
@@ -60,35 +108,40 @@ int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err)
         std::fprintf(err, "snapsift: the last deletion in %s has no readable start time\n", logPath.c_str());
         return 2;
     }
-
     NullProgress progress;
-    std::size_t restored = 0;
-    bool written = true;
-    int error = 0;
-    const auto put = [&](const std::string& line) {
-        if (written && !PutLine(out, line)) {
-            written = false;
-            error = errno;
-        }
-    };
-    for (const RestoreResult& r : RestoreDeletion(deletion, progress)) {
-        if (r.status == RestoreStatus::Restored) {
-            ++restored;
-            put("restored: " + r.path);
-        } else {
-            put("not restored: " + r.path + ": " + Reason(r));
-        }
-    }
-    put(std::to_string(restored) + " of " + std::to_string(deletion.paths.size()) + " files restored");
-    if (written && (std::fflush(out) != 0 || std::ferror(out))) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        std::fprintf(err, "snapsift: cannot write the restore report: %s\n", std::strerror(error != 0 ? error : EIO));
+    return PrintResults(RestoreLastLogged(last, progress), out, err, end);
+}
+
+int RunRestoreRecord(const std::string& id, std::FILE* out, std::FILE* err, RecordEnd end)
+{
+    const auto record = LoadRecord(RecordsFolder(), id);
+    if (!record) {
+        std::fprintf(err, "snapsift: no recorded deletion %s (see snapsift --history)\n", VisibleControls(id).c_str());
         return 2;
     }
-    return restored == deletion.paths.size() ? 0 : 1;
+    NullProgress progress;
+    return PrintResults(RestoreTrashed(record->files, progress), out, err, end);
+}
+
+int RunHistory(std::FILE* out, std::FILE* err, RecordEnd end)
+{
+    RecordOutput output(out, end);
+    for (const RecordedDeletion& deletion : LoadHistory(RecordsFolder())) {
+        const DeletionRecord* record = &deletion.record;
+        std::string line = output.Name(record->id) + '\t' + FormatLocalTime(record->startTime, "%Y-%m-%d %H:%M:%S") +
+                           '\t' + std::to_string(record->files.size()) + " moved\t" +
+                           std::to_string(deletion.InTrash()) + " in the trash\t" + output.Name(record->log.path);
+        if (!record->logged)
+            line += "\tnot logged";
+        if (!record->complete)
+            line += "\tinterrupted";
+        output.Put(line);
+    }
+    if (const int error = output.Finish(); error != 0) {
+        std::fprintf(err, "snapsift: cannot write the history: %s\n", std::strerror(error));
+        return 2;
+    }
+    return 0;
 }
 
 } // namespace snapsift

@@ -6,11 +6,26 @@
 
 namespace snapsift {
 
+// How the restore and history modes end their records: a line end, where
+// control characters in names are shown as their symbols (␍ ␊ …) so that a
+// record stays on one line, or NUL, with the names' bytes as they are.
+enum class RecordEnd { Line, Null };
+
 // Puts the files of the last block of the log at `logPath` back where they
-// were and prints one line per path to `out` and a count; problems with the
-// log go to `err`. Returns the exit status: 0 when every file was restored,
-// 1 when some were not, 2 when the log cannot be read or holds no block, or
-// when the report cannot be written (one line on `err` says so).
-int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err);
+// were (the entries its record names, where it has one) and prints one line
+// per path to `out` and a count; problems with the log go to `err`. Returns
+// the exit status: 0 when every file was restored, 1 when some were not, 2
+// when the log cannot be read or holds no block, or when the report cannot
+// be written (one line on `err` says so).
+int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err, RecordEnd end = RecordEnd::Line);
+
+// Puts back every file of the recorded deletion `id`; prints and returns as
+// RunRestoreLast (2 when there is no such record).
+int RunRestoreRecord(const std::string& id, std::FILE* out, std::FILE* err, RecordEnd end = RecordEnd::Line);
+
+// Lists every recorded deletion, oldest first, one record each: its ID, its
+// local time, how many files it moved, how many are still in the trash and
+// its log, separated by TABs. Returns 0, or 2 when the list cannot be written.
+int RunHistory(std::FILE* out, std::FILE* err, RecordEnd end = RecordEnd::Line);
 
 } // namespace snapsift

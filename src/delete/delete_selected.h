@@ -2,9 +2,11 @@
 #pragma once
 
 #include "delete/deletion_log.h"
+#include "delete/deletion_record.h"
 #include "platform/file_system.h"
 #include "platform/trash.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,50 +34,62 @@ struct NotMoved {
     TrashRefusal refusal;    // Refused
 };
 
-// A file this deletion moved, and where it went.
-struct MovedFile {
-    std::string path;
-    TrashEntryPlace entry;
-    FileFacts facts;  // of the file now in the trash
+// Why a deletion moved nothing at all.
+enum class DeleteStop {
+    None,      // it ran
+    NoLog,     // neither log could be opened, locked and written
+    NoRecord,  // the record could not be begun (`recordError` says why)
 };
 
 // What a deletion did.
 struct DeleteOutcome {
     bool confirmed = false;   // the user confirmed and the command ran
+    DeleteStop stop = DeleteStop::None;
     LogOutcome log = LogOutcome::Written;  // of the log asked for
     LogOutcome fallbackLog = LogOutcome::Written;  // of the fallback log, where it was tried
     std::string logPath;      // where the block went; empty when it went nowhere
     std::int64_t startTime = 0;
-    std::vector<std::string> confirmedPaths;  // the block's paths
+    std::vector<std::string> confirmedPaths;  // in the order confirmed
     int moved = 0;                  // files now in the trash
-    std::vector<MovedFile> movedFiles;  // in the order confirmed
+    std::vector<TrashedFile> movedFiles;  // in the order confirmed: the block's paths
     std::vector<NotMoved> notMoved;  // in the order confirmed
+    std::string recordId;     // the record of this deletion; empty when nothing moved
+    std::string recordError;  // why the record could not be begun or finished
     // The block is in the fallback log (the asked-for one gave `log`).
     bool LoggedElsewhere() const { return !logPath.empty() && log != LogOutcome::Written; }
     // Neither log took the block: nothing was moved.
-    bool NotLogged() const { return confirmed && logPath.empty(); }
+    bool NotLogged() const { return confirmed && stop == DeleteStop::NoLog; }
+    // Files moved, but no log took the block after the moves: the record alone names them.
+    bool BlockLost() const { return moved > 0 && logPath.empty(); }
 };
 
 // The rows selected in the result list, in list order.
 std::vector<int> SelectedListRows(const ResultList& list);
 // The paths of list rows `listRows`, in that order: what the user confirms.
 std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows);
+// The files of list rows `listRows` with the facts their table rows hold.
+std::vector<ConfirmedFile> ConfirmedFiles(const ResultView& view, const std::vector<int>& listRows);
 
-// Deletes the files of the confirmed list rows (as SelectedListRows gave them):
-// appends one block naming their paths to the log at `logPath`, stamped
-// `startTime`, moves each file to the trash, drops the rows of the moved files
-// and rebuilds the list for the current choice. A file is moved only when it
-// is still the regular file its row describes (the very file the search found
-// there, with the same size and creation second), checked before the move
-// and again in the trash; what is not moved keeps its row and is returned
-// with its reason. When the log cannot be opened, locked or written, the
-// block goes to the fallback log (FallbackDeletionLogPath) and the files are
-// moved; when neither log takes it, nothing is moved and nothing changes.
+// Deletes the confirmed files. Before anything moves, the log at `logPath`
+// is opened and locked and shown to take the block (else the fallback log,
+// FallbackDeletionLogPath, is), and the deletion's record is begun; when
+// neither log or no record can be written, nothing is moved. Then each file
+// goes to the trash when it is still the regular file the search found there
+// (identity, size and creation second), checked before the move and again in
+// the trash; what is not moved is returned with its reason. Then one block,
+// stamped `startTime`, naming only the moved files, is appended to the log,
+// and the record is finished. A deletion that moves nothing writes neither.
 // Nothing is ever deleted outright. While another process writes a log,
-// waits for it, calling `progress.WhileWaiting()`. `hooks`, for tests,
-// run around each file's move.
-DeleteOutcome DeleteConfirmed(ResultView& view, const std::vector<int>& listRows, Progress& progress,
-                              const std::string& logPath, std::int64_t startTime,
-                              const TrashHooks& hooks = {});
+// waits up to `patience` for it, calling `progress.WhileWaiting()`. `hooks`,
+// for tests, run around each file's move. The view is not touched: see
+// RemoveMovedRows.
+DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress,
+                              const std::string& logPath, std::int64_t startTime, const TrashHooks& hooks = {},
+                              std::chrono::milliseconds patience = kLogLockPatience);
+
+// Applies a deletion to the view: for each confirmed path that was moved, the
+// lowest table row that still carries it goes; then the list is rebuilt for
+// the current choice.
+void RemoveMovedRows(ResultView& view, const DeleteOutcome& outcome);
 
 } // namespace snapsift

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace snapsift {
@@ -71,7 +72,7 @@ bool LockWithin(int fd, const std::function<void()>& whileWaiting, std::chrono::
 
 } // namespace
 
-std::string FallbackDeletionLogPath()
+std::string StateFolder()
 {
     const char* state = std::getenv("XDG_STATE_HOME");
     std::string folder;
@@ -83,7 +84,18 @@ std::string FallbackDeletionLogPath()
             return {};
         folder = std::string(home) + "/.local/state";
     }
-    return folder + "/snapsift/DeleteLog.log";
+    return folder + "/snapsift";
+}
+
+std::string FallbackDeletionLogPath()
+{
+    const std::string folder = StateFolder();
+    return folder.empty() ? std::string() : folder + "/DeleteLog.log";
+}
+
+std::string DeletionLogTimeText(std::int64_t startTime)
+{
+    return FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒");
 }
 
 bool MakeFallbackLogFolder(const std::string& logPath)
@@ -98,7 +110,7 @@ std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::stri
 {
     std::string block(kDeletionLogHeading);
     block += "\r\n";
-    const std::string when = FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒");
+    const std::string when = DeletionLogTimeText(startTime);
     if (!when.empty()) {
         block += when;
         block += kDeletionLogStartSuffix;
@@ -109,10 +121,33 @@ std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::stri
     return block;
 }
 
-LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
-                             const std::string& logPath, const std::function<void()>& whileWaiting,
-                             std::chrono::milliseconds patience)
+OpenDeletionLog::~OpenDeletionLog()
 {
+    Close();
+}
+
+bool OpenDeletionLog::Identify(std::uint64_t& device, std::uint64_t& inode) const
+{
+    struct stat st {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0)
+        return false;
+    device = (std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev);  // as FileIdentity gives a device
+    inode = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+void OpenDeletionLog::Close()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+}
+
+LogOutcome OpenDeletionLog::Open(const std::string& logPath, std::int64_t startTime,
+                                 const std::vector<std::string>& paths, const std::function<void()>& whileWaiting,
+                                 std::chrono::milliseconds patience)
+{
+    Close();
     // O_NONBLOCK keeps a FIFO planted under the log's name from hanging the open.
     const int fd = open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
@@ -122,23 +157,45 @@ LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::stri
         close(fd);
         return LogOutcome::NotOpened;
     }
-    if (!LockWithin(fd, whileWaiting, patience) ||
-        fstat(fd, &st) != 0) {  // the length once the lock is ours: another writer may have added a block
+    if (!LockWithin(fd, whileWaiting, patience)) {
         const bool locked = errno == EWOULDBLOCK;
         close(fd);
         return locked ? LogOutcome::Locked : LogOutcome::NotOpened;
     }
+    fd_ = fd;
+    path_ = logPath;
+    // The block is written after the moves; that it fits is proved before them.
+    LogOutcome probe = fstat(fd_, &st) == 0 ? Append(startTime, paths) : LogOutcome::NotOpened;
+    if (probe == LogOutcome::Written && (ftruncate(fd_, st.st_size) != 0 || fsync(fd_) != 0))
+        probe = LogOutcome::WriteFailed;
+    if (probe != LogOutcome::Written)
+        Close();
+    return probe;
+}
+
+LogOutcome OpenDeletionLog::Append(std::int64_t startTime, const std::vector<std::string>& paths)
+{
+    struct stat st {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0)  // the length once the lock is ours: another writer may have added a block
+        return LogOutcome::NotOpened;
     const IgnoreFileSizeSignal guard;
     const std::string block = DeletionLogBlock(startTime, paths);
-    LogOutcome outcome = LogOutcome::Written;
-    if (!WriteAll(fd, block) || fsync(fd) != 0) {
+    if (!WriteAll(fd_, block) || fsync(fd_) != 0) {
         // Leave no half block behind: the log ends where it ended before.
-        if (ftruncate(fd, st.st_size) == 0)
-            fsync(fd);
-        outcome = LogOutcome::WriteFailed;
+        if (ftruncate(fd_, st.st_size) == 0)
+            fsync(fd_);
+        return LogOutcome::WriteFailed;
     }
-    close(fd);
-    return outcome;
+    return LogOutcome::Written;
+}
+
+LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
+                             const std::string& logPath, const std::function<void()>& whileWaiting,
+                             std::chrono::milliseconds patience)
+{
+    OpenDeletionLog log;
+    const LogOutcome opened = log.Open(logPath, startTime, paths, whileWaiting, patience);
+    return opened == LogOutcome::Written ? log.Append(startTime, paths) : opened;
 }
 
 } // namespace snapsift

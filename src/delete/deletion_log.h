@@ -35,14 +35,51 @@ bool MakeFallbackLogFolder(const std::string& logPath);
 // as it is, so each line names exactly one path.
 std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths);
 
+// The start time as the block's second line gives it (without the suffix):
+// local time, "%Y年%m月%d日 %H時%M分%S秒". Empty when it has no local form.
+std::string DeletionLogTimeText(std::int64_t startTime);
+
+// The folder of Snapsift's own state: $XDG_STATE_HOME/snapsift (by default
+// ~/.local/state/snapsift). Empty when no home is known.
+std::string StateFolder();
+
 // How long a deletion waits for the log while another one is writing it.
 constexpr std::chrono::milliseconds kLogLockPatience{10000};
 
-// Appends the block to the log at `logPath` (created when missing, never
-// truncated, never reached through a link) and flushes it to disk. While
-// another process holds the log's lock, it tries again every few
-// milliseconds, calling `whileWaiting` between tries, for up to `patience`;
-// a lock still held then gives Locked.
+// A deletion log held open and locked from before the first move until the
+// block is written: another deletion that writes the same log waits.
+class OpenDeletionLog final {
+public:
+    OpenDeletionLog() = default;
+    ~OpenDeletionLog();
+    OpenDeletionLog(const OpenDeletionLog&) = delete;
+    OpenDeletionLog& operator=(const OpenDeletionLog&) = delete;
+
+    // Opens the log at `logPath` (created when missing, never truncated, never
+    // reached through a link) and takes its lock. While another process holds
+    // the lock, tries again every few milliseconds, calling `whileWaiting`
+    // between tries, for up to `patience`; a lock still held then gives Locked.
+    // Then proves that a block naming `paths` fits: writes it and takes it
+    // away again (WriteFailed when it does not fit).
+    LogOutcome Open(const std::string& logPath, std::int64_t startTime, const std::vector<std::string>& paths,
+                    const std::function<void()>& whileWaiting = {},
+                    std::chrono::milliseconds patience = kLogLockPatience);
+    // Appends the block and flushes it to disk. On failure the log ends where
+    // it ended before.
+    LogOutcome Append(std::int64_t startTime, const std::vector<std::string>& paths);
+    bool IsOpen() const { return fd_ >= 0; }
+    // The open log's device (major << 32 | minor, as FileIdentity has it) and inode.
+    bool Identify(std::uint64_t& device, std::uint64_t& inode) const;
+    const std::string& Path() const { return path_; }
+    void Close();
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+// Opens, locks and appends the block at once (OpenDeletionLog::Open, then
+// Append).
 LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
                              const std::string& logPath, const std::function<void()>& whileWaiting = {},
                              std::chrono::milliseconds patience = kLogLockPatience);

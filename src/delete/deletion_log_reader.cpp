@@ -71,6 +71,7 @@ bool ParseStartLine(std::string_view line, LoggedDeletion& deletion)
         return false;
     deletion.startTime = t->earliest;
     deletion.startTimeLatest = t->latest;
+    deletion.startText = when;
     return true;
 }
 

@@ -18,6 +18,7 @@ struct LoggedDeletion {
     // goes back it names two moments: the earliest and the latest.
     std::int64_t startTime = 0;
     std::int64_t startTimeLatest = 0;
+    std::string startText;  // line 2 as written, without its suffix
     std::vector<std::string> paths;  // decoded, in the order logged
 };
 

@@ -9,7 +9,9 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -33,12 +35,14 @@ struct TrashEntry {
     std::int64_t infoChanged = 0;  // nanoseconds, to order entries of one second
 };
 
-// A minute's grace for clocks that differ a little.
-constexpr std::int64_t kFutureGrace = 60;
+// A local date without a zone, read after the zone has changed, can lie up to
+// 14 hours ahead (UTC-12 to UTC+14 and back), and clocks differ a little.
+constexpr std::int64_t kFutureGrace = 14 * 3600 + 60;
 
 // What the trash holds for one logged path.
 struct Candidates {
-    std::optional<TrashEntry> latest;  // deleted at or after the start, the latest
+    std::optional<TrashEntry> fitting;  // deleted at or after the start
+    int fits = 0;                       // how many entries do
     std::optional<TrashEntry> malformed;  // an entry of this path whose date cannot be read
 };
 
@@ -72,15 +76,36 @@ std::optional<std::string> KeyValue(GKeyFile* file, const char* key)
 }
 
 // DeletionDate, "YYYY-MM-DDThh:mm:ss" in local time: both moments it names
-// in an hour that repeats.
+// in an hour that repeats. A date that names its zone ("Z", "+09:00") names
+// one moment.
 std::optional<LocalReadings> ParseDeletionDate(const std::string& text)
 {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = -1;
-    if (text.size() != 19 ||
+    if (text.size() < 19 ||
         std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
         consumed != 19)
         return std::nullopt;
-    return LocalTimeReadings(y, mo, d, h, mi, s);
+    if (text.size() == 19)
+        return LocalTimeReadings(y, mo, d, h, mi, s);
+    GTimeZone* zone = g_time_zone_new_identifier(text.c_str() + 19);
+    if (!zone)
+        return std::nullopt;
+    GDateTime* when = g_date_time_new(zone, y, mo, d, h, mi, s);
+    g_time_zone_unref(zone);
+    if (!when)
+        return std::nullopt;
+    const std::int64_t t = g_date_time_to_unix(when);
+    g_date_time_unref(when);
+    return LocalReadings{t, t};
+}
+
+// Nanoseconds since 1970, saturated far beyond any real date.
+std::int64_t Nanoseconds(const struct timespec& t)
+{
+    constexpr std::int64_t kGiga = 1000000000;
+    constexpr std::int64_t kLimit = INT64_MAX / kGiga - 1;
+    const std::int64_t seconds = std::clamp<std::int64_t>(t.tv_sec, -kLimit, kLimit);
+    return seconds * kGiga + t.tv_nsec;
 }
 
 // The original paths an entry's Path= can stand for: itself when absolute,
@@ -147,7 +172,7 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
             const auto date = KeyValue(keys.get(), "DeletionDate");
             return date ? ParseDeletionDate(*date) : std::nullopt;
         }();
-        entry.infoChanged = static_cast<std::int64_t>(infoStat.st_mtim.tv_sec) * 1000000000 + infoStat.st_mtim.tv_nsec;
+        entry.infoChanged = Nanoseconds(infoStat.st_mtim);
         if (deleted && deleted->earliest > now + kFutureGrace)
             continue;  // dated in the future: no deletion of ours
         for (const std::string& original : OriginalPaths(*escaped, trash)) {
@@ -160,8 +185,9 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
                     c.malformed = entry;
             } else if (deleted->latest >= startTime) {
                 entry.deleted = deleted->latest;
-                if (!c.latest || Later(entry, *c.latest))
-                    c.latest = entry;
+                ++c.fits;
+                if (!c.fitting || Later(entry, *c.fitting))
+                    c.fitting = entry;
             }
         }
     }
@@ -270,15 +296,19 @@ RestoreResult RestoreEntry(const std::string& path, const TrashEntryPlace& place
 
 RestoreResult RestoreOne(const std::string& path, const Candidates& found)
 {
-    if (!found.latest) {
+    if (!found.fitting || found.fits > 1) {
+        // Two entries that fit the block's time cannot be told apart: another
+        // program's file is never put back in this deletion's name.
         RestoreResult result;
         result.path = path;
-        result.status = found.malformed ? RestoreStatus::BadTrashInfo : RestoreStatus::NotFound;
-        if (found.malformed)
+        result.status = found.fitting       ? RestoreStatus::Ambiguous
+                        : found.malformed ? RestoreStatus::BadTrashInfo
+                                          : RestoreStatus::NotFound;
+        if (!found.fitting && found.malformed)
             result.trashEntry = JoinPath(JoinPath(found.malformed->folder, "files"), found.malformed->name);
         return result;
     }
-    return RestoreEntry(path, TrashEntryPlace{found.latest->folder, found.latest->name}, nullptr);
+    return RestoreEntry(path, TrashEntryPlace{found.fitting->folder, found.fitting->name}, nullptr);
 }
 
 } // namespace
@@ -314,6 +344,19 @@ std::vector<RestoreResult> RestoreTrashed(const std::vector<TrashedFile>& files,
     }
     progress.SetPos(0);
     return results;
+}
+
+LogReadOutcome ReadLastLoggedDeletion(const std::string& logPath, LastLoggedDeletion& last)
+{
+    const LogReadOutcome read = ReadLastDeletion(logPath, last.block);
+    if (read == LogReadOutcome::Read)
+        last.record = RecordOfBlock(RecordsFolder(), logPath, last.block);
+    return read;
+}
+
+std::vector<RestoreResult> RestoreLastLogged(const LastLoggedDeletion& last, Progress& progress)
+{
+    return last.record ? RestoreTrashed(last.record->files, progress) : RestoreDeletion(last.block, progress);
 }
 
 } // namespace snapsift

@@ -2,9 +2,11 @@
 #pragma once
 
 #include "delete/deletion_log_reader.h"
+#include "delete/deletion_record.h"
 #include "platform/file_system.h"
 #include "platform/trash.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@ enum class RestoreStatus {
     EntryChanged,    // the entry is no longer the file that was moved; left alone
     Failed,          // the system refused (see `error`); the entry stays in the trash
     FileInPath,      // a file (not a folder, not a link) stands where a folder of the original path was
+    Ambiguous,       // more than one entry of this path fits the block's time; none is taken
 };
 
 struct RestoreResult {
@@ -33,29 +36,36 @@ struct RestoreResult {
     int errorNumber = 0;     // Failed: its errno, for words of the reader's language
 };
 
-// Puts the files of one logged deletion back where they were. For each path
-// the entry taken is, over every trash folder of the user (ListTrashFolders),
-// the one whose .trashinfo names that original path with a deletion date no
-// earlier than the deletion's start time, the latest when several do. Only
-// entries whose file and .trashinfo belong to the user and whose date is not
-// later than a minute from now count. A file goes back only when nothing is at
-// its path (never overwriting) and only through real folders: its folders
-// are opened from "/" without following a link, and missing ones are made
-// there. The .trashinfo is removed only once the file is back. Nothing else
-// is changed. One result per logged path, in order; the bar moves one step per
-// path and ends at 0.
+// Puts the files of one logged deletion back where they were, for a block
+// that has no record. For each path the entry taken is, over every trash
+// folder of the user (ListTrashFolders), the one whose .trashinfo names that
+// original path with a deletion date no earlier than the deletion's start
+// time, under either reading of a repeated hour (a date with a zone is read
+// in it); when more than one does, none is taken (Ambiguous). Only entries
+// whose file and .trashinfo belong to the user and whose date is not later
+// than 14 hours and a minute from now (a change of zone since) count. A file
+// goes back only when nothing is at its path (never overwriting) and only
+// through real folders: its folders are opened from "/" without following a
+// link, and missing ones are made there. The .trashinfo is removed only once
+// the file is back. Nothing else is changed. One result per logged path, in
+// order; the bar moves one step per path and ends at 0.
 std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progress& progress);
-
-// A file one deletion moved: its original path, its entry and what it was.
-struct TrashedFile {
-    std::string path;
-    TrashEntryPlace entry;
-    FileFacts facts;
-};
 
 // Puts exactly these entries back, each only while it is still the file that
 // was moved (same identity, size and creation second) and its .trashinfo is
-// there and the user's; otherwise as RestoreDeletion.
+// there and the user's, and checked again once back; otherwise as
+// RestoreDeletion.
 std::vector<RestoreResult> RestoreTrashed(const std::vector<TrashedFile>& files, Progress& progress);
+
+// The last block of a log and the record of that deletion, where one is kept.
+struct LastLoggedDeletion {
+    LoggedDeletion block;
+    std::optional<DeletionRecord> record;
+};
+LogReadOutcome ReadLastLoggedDeletion(const std::string& logPath, LastLoggedDeletion& last);
+
+// Undoes the last deletion of a log: the entries of its record, else by the
+// rule of RestoreDeletion.
+std::vector<RestoreResult> RestoreLastLogged(const LastLoggedDeletion& last, Progress& progress);
 
 } // namespace snapsift

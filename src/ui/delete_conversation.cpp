@@ -10,7 +10,8 @@ namespace snapsift {
 
 DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Progress& progress,
                                      const std::string& logPath, std::int64_t startTime,
-                                     const TrashHooks& hooks, const ProtectedFolders* protection)
+                                     const TrashHooks& hooks, const ProtectedFolders* protection,
+                                     std::chrono::milliseconds patience)
 {
     const auto tell = [&messenger](const std::string& text) {
         messenger.Show({text, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
@@ -33,7 +34,10 @@ DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Pro
         question = ProtectedNotMovedText(split.protectedPaths) + "\n" + question;
     if (messenger.Show({question, kConfirmCaption, MessageButtons::OkCancel, MessageIcon::None}) != MessageAnswer::Ok)
         return {};
-    DeleteOutcome outcome = DeleteConfirmed(view, split.movable, progress, logPath, startTime, hooks);
+    DeleteOutcome outcome = DeleteConfirmed(ConfirmedFiles(view, split.movable), progress, logPath, startTime, hooks,
+                                            patience);
+    if (outcome.stop == DeleteStop::None)
+        RemoveMovedRows(view, outcome);
     if (const std::string report = DeleteReportText(outcome); !report.empty())
         tell(report);
     return outcome;

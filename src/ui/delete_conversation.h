@@ -3,6 +3,7 @@
 
 #include "delete/delete_selected.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,6 +24,7 @@ class ResultView;
 // The window and the tests both run the deletion through this.
 DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Progress& progress,
                                      const std::string& logPath, std::int64_t startTime,
-                                     const TrashHooks& hooks = {}, const ProtectedFolders* protection = nullptr);
+                                     const TrashHooks& hooks = {}, const ProtectedFolders* protection = nullptr,
+                                     std::chrono::milliseconds patience = kLogLockPatience);
 
 } // namespace snapsift

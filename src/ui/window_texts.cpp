@@ -36,11 +36,24 @@ const char* const kRefusedReasonText = "ごみ箱が受け付けませんでし�
 const char* const kChangedInTrashReasonText =
     "検索の後で別のファイルに置き換えられていました。そのファイルは元の場所に戻せなかったため、ごみ箱に残っています: ";
 
+const char* const kRecordNotBegunText = "削除の記録を書き込めませんでした。\nファイルは移動していません。";
+const char* const kBlockLostText =
+    "削除ログ(DeleteLog.log)を書き込めませんでした。\n移動したファイルは次の削除の記録に残っています (snapsift --history)。";
+const char* const kRecordNotFinishedText = "削除の記録を仕上げられませんでした。途中の記録が残っています。";
 const char* const kRestoreUnreadableText = "削除ログ(DeleteLog.log)から直前の削除を読めませんでした。";
 const char* const kDeletionLogName = "DeleteLog.log";
 
 const char* const kAboutMenuText = "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)...";
 const char* const kRestoreLastMenuText = "直前の削除を元に戻す(&U)";
+const char* const kHistoryMenuText = "削除の履歴(&H)…";
+const char* const kHistoryTitleText = "削除の履歴";
+const char* const kHistoryWhenHeadingText = "削除した日時 / ファイル";
+const char* const kHistoryStateHeadingText = "状態";
+const char* const kHistoryLogHeadingText = "削除ログ";
+const char* const kHistoryRestoreButtonText = "元に戻す(&R)";
+const char* const kHistoryCloseButtonText = "閉じる";
+const char* const kHistoryEmptyText = "記録された削除はありません";
+const char* const kHistoryNothingChosenText = "選んだファイルは、どれもごみ箱にありません。";
 const char* const kWindowTitleText = "Snapsift Ver" SNAPSIFT_SHORT_VERSION;
 
 namespace {
@@ -145,6 +158,8 @@ std::string RestoreReasonText(const RestoreResult& r)
         if (r.errorNumber != 0)
             return "移動できません: " + r.failedAt + ": " + SystemErrorText(r.errorNumber);
         return "移動できません: " + r.error;
+    case RestoreStatus::Ambiguous:
+        return "ごみ箱に同じ場所から削除された項目が複数あり、どれがこの削除のものか決められません";
     }
     return {};
 }
@@ -248,9 +263,16 @@ std::string DeleteReportText(const DeleteOutcome& outcome)
 {
     if (outcome.NotLogged())
         return LogNotWrittenText(outcome);
+    if (outcome.stop == DeleteStop::NoRecord)
+        return std::string(kRecordNotBegunText) + "\n" + VisibleControls(outcome.recordError);
     std::string text;
-    if (outcome.LoggedElsewhere())
+    if (outcome.BlockLost())
+        text = std::string(kBlockLostText) + "\n" + VisibleControls(outcome.recordId);
+    else if (outcome.LoggedElsewhere())
         text = LogElsewhereText(outcome);
+    if (outcome.moved > 0 && !outcome.recordError.empty())
+        text += (text.empty() ? "" : "\n\n") + std::string(kRecordNotFinishedText) + "\n" +
+                VisibleControls(outcome.recordError);
     if (!outcome.notMoved.empty())
         text += (text.empty() ? "" : "\n\n") + NotMovedMessageText(outcome.notMoved);
     return text;
@@ -266,6 +288,29 @@ std::string RestoreQuestionText(std::size_t fileCount)
 {
     return "直前の削除でごみ箱に移動した " + std::to_string(fileCount) +
            " 個のファイルを元の場所に戻します。よろしいですか？";
+}
+
+std::string HistoryCountText(std::size_t moved, std::size_t inTrash)
+{
+    return std::to_string(moved) + " 個中 " + std::to_string(inTrash) + " 個がごみ箱にあります";
+}
+
+std::string TrashedStateText(TrashedState state)
+{
+    switch (state) {
+    case TrashedState::InTrash:
+        return "ごみ箱にあります";
+    case TrashedState::Restored:
+        return "元に戻しました";
+    case TrashedState::Gone:
+        return "ごみ箱にありません";
+    }
+    return {};
+}
+
+std::string HistoryRestoreQuestionText(std::size_t fileCount)
+{
+    return "選んだ " + std::to_string(fileCount) + " 個のファイルを元の場所に戻します。よろしいですか？";
 }
 
 std::string RestoreSummaryText(const std::vector<RestoreResult>& results)

@@ -40,6 +40,9 @@ extern const char* const kOverflowNoteText;
 extern const char* const kConfirmQuestionText;
 extern const char* const kLogWriteFailedText;
 extern const char* const kNotMovedText;
+extern const char* const kRecordNotBegunText;     // no record could be begun: nothing moved
+extern const char* const kBlockLostText;          // files moved, but no log took the block
+extern const char* const kRecordNotFinishedText;  // the record stays as its journal
 // Why a file was not moved, in parentheses after its path.
 extern const char* const kChangedReasonText;  // no longer the file the search found
 extern const char* const kGoneReasonText;     // nothing under its path any more
@@ -82,6 +85,23 @@ std::string HelpNotOpenedText(const std::string& path, bool noProgram);
 // Menus and the rest.
 extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
 extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻す(&U)"
+extern const char* const kHistoryMenuText;      // "削除の履歴(&H)…"
+
+// The window listing the recorded deletions.
+extern const char* const kHistoryTitleText;         // "削除の履歴"
+extern const char* const kHistoryWhenHeadingText;   // first column: the deletion's time, or a file's path
+extern const char* const kHistoryStateHeadingText;
+extern const char* const kHistoryLogHeadingText;
+extern const char* const kHistoryRestoreButtonText;  // "元に戻す(&R)"
+extern const char* const kHistoryCloseButtonText;    // "閉じる"
+extern const char* const kHistoryEmptyText;          // no deletion is recorded
+extern const char* const kHistoryNothingChosenText;  // nothing chosen is in the trash
+// How many of a deletion's files are still in the trash.
+std::string HistoryCountText(std::size_t moved, std::size_t inTrash);
+// Where one recorded file is now.
+std::string TrashedStateText(TrashedState state);
+// The question before putting back `fileCount` chosen files.
+std::string HistoryRestoreQuestionText(std::size_t fileCount);
 extern const char* const kWindowTitleText;  // "Snapsift Ver1.0": the title and the version button
 // The result list's column headings, by ResultColumn.
 const char* ResultColumnHeading(int column);

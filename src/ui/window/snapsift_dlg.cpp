@@ -165,6 +165,8 @@ void CSnapsiftDlg::contextMenuEvent(QContextMenuEvent* event)
     QAction* restore = menu.addAction(QString::fromUtf8(kRestoreLastMenuText));
     restore->setEnabled(CanRestoreLast());
     connect(restore, &QAction::triggered, this, &CSnapsiftDlg::OnRestoreLast);
+    QAction* history = menu.addAction(QString::fromUtf8(kHistoryMenuText));
+    connect(history, &QAction::triggered, this, &CSnapsiftDlg::OnHistory);
     menu.exec(event->globalPos());
 }
 

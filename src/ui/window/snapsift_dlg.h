@@ -78,6 +78,9 @@ public:
     void OnHelp();
     // Puts the files of the last logged deletion back, after a confirmation.
     void OnRestoreLast();
+    // Opens the window listing the recorded deletions, from which they or their
+    // files can be put back; the list shows the restored files again.
+    void OnHistory();
     // Whether a deletion in this window has moved a file, which enables OnRestoreLast.
     bool CanRestoreLast() const { return lastDeletion_.has_value(); }
 
@@ -205,6 +208,7 @@ private:
         std::int64_t startTime = 0;
         std::vector<std::string> loggedPaths;
         std::vector<TrashedFile> files;
+        std::string recordId;  // its record; empty when none could be finished
     };
     std::optional<LastDeletion> lastDeletion_;
     ContentChecker contentChecker_;  // remembers what it compared while the window lives

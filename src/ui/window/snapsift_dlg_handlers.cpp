@@ -223,9 +223,10 @@ void CSnapsiftDlg::OnDeleteSelected()
         LastDeletion last;
         last.logPath = outcome.logPath;
         last.startTime = outcome.startTime;
-        last.loggedPaths = outcome.confirmedPaths;
-        for (const MovedFile& file : outcome.movedFiles)
-            last.files.push_back({file.path, file.entry, file.facts});
+        last.recordId = outcome.recordId;
+        last.files = outcome.movedFiles;
+        for (const TrashedFile& file : outcome.movedFiles)
+            last.loggedPaths.push_back(file.path);
         lastDeletion_ = std::move(last);
     }
     if (outcome.moved > 0 || ListedTableRows() != rowsBefore)

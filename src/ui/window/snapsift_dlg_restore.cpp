@@ -6,6 +6,7 @@
 #include "delete/delete_selected.h"
 #include "delete/restore_last.h"
 #include "platform/file_system.h"
+#include "ui/window/history_dlg.h"
 #include "ui/window/messenger.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window_texts.h"
@@ -21,20 +22,25 @@ void CSnapsiftDlg::OnRestoreLast()
         return;
     const LastDeletion& last = *lastDeletion_;
     // Only while this window's deletion is still the last record of its log.
-    LoggedDeletion deletion;
-    if (ReadLastDeletion(last.logPath, deletion) != LogReadOutcome::Read) {
+    LastLoggedDeletion logged;
+    if (ReadLastLoggedDeletion(last.logPath, logged) != LogReadOutcome::Read) {
         ShowConfirm(kRestoreUnreadableText, false);
         return;
     }
-    if (deletion.paths != last.loggedPaths || last.startTime < deletion.startTime ||
-        last.startTime > deletion.startTimeLatest) {
+    // The record of the log's last block, where one is kept; else the block itself.
+    const LoggedDeletion& deletion = logged.block;
+    const bool ours = logged.record ? logged.record->id == last.recordId
+                                    : deletion.paths == last.loggedPaths && last.startTime >= deletion.startTime &&
+                                          last.startTime <= deletion.startTimeLatest;
+    if (!ours) {
         ShowConfirm(RestoreNotThisDeletionText(last.logPath), false);
         return;
     }
-    if (ShowConfirm(RestoreQuestionText(last.files.size()), true) != MessageAnswer::Ok)
+    const std::vector<TrashedFile>& files = logged.record ? logged.record->files : last.files;
+    if (ShowConfirm(RestoreQuestionText(files.size()), true) != MessageAnswer::Ok)
         return;
 
-    const std::vector<RestoreResult> results = RestoreTrashed(last.files, *progressDriver_);
+    const std::vector<RestoreResult> results = RestoreTrashed(files, *progressDriver_);
     for (const RestoreResult& r : results) {
         if (r.status == RestoreStatus::Restored && LiesBelowSearchTarget(r.path)) {
             SearchAgainKeepingChoice();
@@ -42,6 +48,19 @@ void CSnapsiftDlg::OnRestoreLast()
         }
     }
     ShowConfirm(RestoreSummaryText(results), false);
+}
+
+void CSnapsiftDlg::OnHistory()
+{
+    HistoryDlg history(
+        *messenger_, [this](const std::function<void(Progress&)>& work) { RunBesideWindow(m_progress, work); }, this);
+    history.exec();
+    for (const RestoreResult& r : history.Results()) {
+        if (r.status == RestoreStatus::Restored && LiesBelowSearchTarget(r.path)) {
+            SearchAgainKeepingChoice();
+            break;
+        }
+    }
 }
 
 bool CSnapsiftDlg::LiesBelowSearchTarget(const std::string& path) const
