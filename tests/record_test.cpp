@@ -215,6 +215,20 @@ TEST_F(RecordTest, RecordNamesEveryMovedFileAndOnlyThose)
     }
 }
 
+// Records made within one second are numbered; they are listed in the order
+// they were made also past the ninth, so the newest of equal blocks is found.
+TEST(RecordIdsTest, AreListedInTheOrderTheyWereMade)
+{
+    const TempDir folder;
+    std::vector<std::string> made = {"20261208T013509Z"};
+    for (int n = 1; n <= 12; ++n)
+        made.push_back("20261208T013510Z" + (n == 1 ? std::string() : "-" + std::to_string(n)));
+    made.push_back("20261208T013511Z");
+    for (const std::string& id : made)
+        folder.WriteFile(id + ".record", "");
+    EXPECT_EQ(ListRecordIds(folder.Path()), made);
+}
+
 // A deletion that moves nothing leaves neither a block nor a record, so the
 // deletion before it can still be undone.
 TEST_F(RecordTest, DeletionThatMovesNothingLeavesNoTrace)

@@ -6,6 +6,9 @@
 #include "platform/file_system.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -31,7 +34,18 @@ std::vector<std::string> ListRecordIds(const std::string& folder)
                 ids.push_back(e.name.substr(0, e.name.size() - suffix.size()));
         }
     }
-    std::sort(ids.begin(), ids.end());
+    // In the order they were made: by time, then by the number a record
+    // made in the same second as another takes ("…Z", "…Z-2", …, "…Z-10").
+    const auto order = [](const std::string& id) -> std::pair<std::string, std::uint64_t> {
+        const std::size_t dash = id.rfind('-');
+        if (dash != std::string::npos && dash + 1 < id.size() &&
+            id.find_first_not_of("0123456789", dash + 1) == std::string::npos && id.size() - dash - 1 <= 9)
+            return {id.substr(0, dash), std::stoull(id.substr(dash + 1))};
+        return {id, 1};
+    };
+    std::sort(ids.begin(), ids.end(), [&order](const std::string& a, const std::string& b) {
+        return order(a) < order(b) || (order(a) == order(b) && a < b);
+    });
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;
 }
