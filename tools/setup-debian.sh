@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libglib2.0-dev libgl-dev
-  qt6-translations-l10n
+  qt6-translations-l10n qt6-wayland qt6-image-formats-plugins
+  libheif-dev libraw-dev libwebp-dev libtiff-dev libjxl-dev libexiv2-dev
   fonts-noto-cjk fonts-ipafont-gothic fonts-symbola
   libgtest-dev googletest
   xvfb xauth
@@ -16,6 +17,7 @@ packages=(
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
   xdotool imagemagick
+  libheif-examples webp libtiff-tools libjxl-tools libqt6svg6
 )
 
 missing=()

@@ -365,6 +365,7 @@ void PreviewLoader::OnReadable(Helper& helper)
             preview.pixelSize = QSize(reply.pixelWidth, reply.pixelHeight);
             preview.format = QByteArray(reply.format, static_cast<qsizetype>(strnlen(reply.format, sizeof reply.format)));
             preview.fromThumbnail = reply.fromThumbnail != 0;
+            preview.facts = reply.facts;  // shown through FactsText, which bounds each field
             if (reply.kind == ReplyKind::Picture) {
                 QImage image(reply.imageWidth, reply.imageHeight, QImage::Format_ARGB32_Premultiplied);
                 const qsizetype row = static_cast<qsizetype>(reply.imageWidth) * 4;

@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "ui/preview/decode/picture_decode.h"
 
+#include "platform/file_system.h"
+#include "ui/preview/decode/decoders.h"
 #include "ui/preview/decode/file_reading.h"
-#include "ui/preview/decode/header_checks.h"
 #include "ui/preview/thumbnail_cache.h"
 #include "ui/window_texts.h"
 
-#include <QFile>
 #include <QImageReader>
+#include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,13 +23,6 @@
 namespace snapsift {
 
 namespace {
-
-// Pictures whose header claims more pixels than this are not decoded even
-// where the decoder could scale them down while reading.
-constexpr qint64 kMaxPreviewPixels = 400'000'000;
-// Nor progressive JPEGs whose coefficients would take more than half of what
-// a decoding helper may use (kPreviewHelperMemoryBytes).
-constexpr std::uint64_t kMaxJpegCoefficientBytes = 512ULL * 1024 * 1024;
 
 PreviewFailure OpenFailure(int error)
 {
@@ -44,15 +41,56 @@ PreviewFailure OpenFailure(int error)
 }
 
 
+// Opens the file at `path` for reading without following a link in its last
+// part and without waiting on a FIFO or a device; a path longer than the
+// kernel takes in one call is opened from its folder, as the walk does.
+int OpenPicture(const std::string& path)
+{
+    // O_NONBLOCK: opening a FIFO or a device neither waits for a writer nor
+    // wakes the hardware; only a regular file is read after fstat.
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    if (path.size() < PATH_MAX)
+        return ::open(path.c_str(), kFlags);
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    const FolderHandle folder = OpenFolder(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (!folder.IsOpen())
+        return -1;
+    return ::openat(folder.Fd(), path.c_str() + slash + 1, kFlags);
+}
+
+// The types whose EXIF exiv2 reads from the file itself.
+bool HasFileExif(PictureType type)
+{
+    return type == PictureType::Jpeg || type == PictureType::Png || type == PictureType::Tiff ||
+           type == PictureType::Raw;
+}
+
+PicturePreview FromThumbnail(KeptThumbnail kept, int fd, const FileVersion& version)
+{
+    PicturePreview preview;
+    preview.image = std::move(kept.image);
+    preview.pixelSize = kept.original;
+    const DecoderEntry* entry = FindDecoderByMimeType(kept.mimeType);
+    preview.format = entry->format;
+    // A thumbnail that another program made says nothing of the picture's
+    // facts: those come from the file's EXIF, never its pixels.
+    preview.facts = kept.factsKnown || !HasFileExif(entry->type) ? kept.facts : ReadFileFacts(fd);
+    preview.version = version;
+    preview.fromThumbnail = true;
+    return preview;
+}
+
 // Opens `path` and reports what it is. `*unchanged` becomes true, and nothing
 // is decoded, when the file is the version `known`.
 PicturePreview Load(const std::string& path, QSize box, const FileVersion* known, bool* unchanged,
                     const ThumbnailCache* thumbnails)
 {
     *unchanged = false;
-    // O_NONBLOCK: opening a FIFO or a device neither waits for a writer nor
-    // wakes the hardware; only a regular file is read after fstat.
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const FileDescriptor fd(OpenPicture(path));
     if (fd.Get() < 0) {
         const int error = errno;
         *unchanged = known && *known == FileVersion{};
@@ -85,50 +123,33 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     // Regular file reads do not honour O_NONBLOCK; clear it anyway so the
     // decoder never sees EAGAIN.
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    // A valid thumbnail names the file's version by its facts alone: the
+    // picture is not read at all.
+    if (cached) {
+        KeptThumbnail kept = thumbnails->FindWhole(path, version, box);
+        if (!kept.image.isNull() && FindDecoderByMimeType(kept.mimeType))
+            return FromThumbnail(std::move(kept), fd.Get(), version);
+    }
 
-    QFile device;
-    if (!device.open(fd.Get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+    unsigned char head[kSniffBytes] = {};
+    const std::size_t headBytes = std::min<std::size_t>(sizeof head, static_cast<std::size_t>(st.st_size));
+    if (!ReadAt(fd.Get(), head, headBytes, 0))
         return Failed(PreviewFailure::CannotOpen, version);
-    QImageReader reader(&device);
-    reader.setAutoTransform(true);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format().toUpper();
-    if (format.isEmpty())
+    const PictureType sniffed = SniffPictureType(head, headBytes);
+    const DecoderEntry* entry = FindDecoder(sniffed);
+    if (!entry)
         return fail(PreviewFailure::NotPicture);
-    const QSize stored = reader.size();
-    if (stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() > kMaxPreviewPixels)
-        return fail(PreviewFailure::TooLarge);
-    if (format == "JPEG" && JpegCoefficientBytes(fd.Get()) > kMaxJpegCoefficientBytes)
-        return fail(PreviewFailure::TooLarge);
-    const bool turned = (reader.transformation() & QImageIOHandler::TransformationRotate90) != 0;
-    const QSize shown = turned ? stored.transposed() : stored;
-    const bool shrink = stored.isValid() && (stored.width() > box.width() || stored.height() > box.height());
-
-    QImage image;
-    bool fromThumbnail = false;
-    if (cached && stored.isValid()) {
-        image = thumbnails->Find(path, version, shrink ? shown.scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1}) : shown);
-        fromThumbnail = !image.isNull();
-    }
-    if (!fromThumbnail) {
-        if (shrink)
-            reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-        if (!reader.read(&image) || image.isNull()) {
-            const bool tooLarge = stored.isValid() && static_cast<qint64>(stored.width()) * stored.height() * 4 >
-                                                          static_cast<qint64>(QImageReader::allocationLimit()) << 20;
-            return fail(tooLarge ? PreviewFailure::TooLarge : PreviewFailure::Broken);
-        }
-    }
-    if ((format == "JPEG" && !JpegIsWhole(fd.Get())) ||
-        (format == "BMP" && !BmpIsWhole(fd.Get(), static_cast<std::uint64_t>(st.st_size))))
-        return fail(PreviewFailure::Broken);
+    Decoded decoded = entry->decode({fd.Get(), static_cast<std::uint64_t>(st.st_size), box, sniffed});
+    if (decoded.failure != PreviewFailure::None || decoded.image.isNull())
+        return fail(decoded.failure == PreviewFailure::None ? PreviewFailure::Broken : decoded.failure);
+    const PictureType type = decoded.type != PictureType::Unknown ? decoded.type : sniffed;
 
     PicturePreview preview;
-    preview.image = std::move(image);
-    preview.format = format == "JPG" ? QByteArray("JPEG") : format;
-    preview.pixelSize = stored.isValid() ? shown : preview.image.size();
+    preview.image = std::move(decoded.image);
+    preview.format = FindDecoder(type) ? FindDecoder(type)->format : entry->format;
+    preview.pixelSize = decoded.pixelSize.isValid() ? decoded.pixelSize : preview.image.size();
+    preview.facts = decoded.haveFacts || !HasFileExif(type) ? decoded.facts : ReadFileFacts(fd.Get());
     preview.version = version;
-    preview.fromThumbnail = fromThumbnail;
     return preview;
 }
 
@@ -188,6 +209,21 @@ QString PreviewText(const PicturePreview& preview)
         .arg(QString::fromLatin1(preview.format));
 }
 
+QString FactsText(const PicturePreview& preview)
+{
+    QStringList lines;
+    const auto text = [](const char* field, std::size_t size) {
+        return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, size)));
+    };
+    const QString time = text(preview.facts.captureTime, sizeof preview.facts.captureTime);
+    const QString camera = text(preview.facts.camera, sizeof preview.facts.camera);
+    if (!time.isEmpty())
+        lines.append(QString::fromUtf8(kCaptureTimeText).arg(time));
+    if (!camera.isEmpty())
+        lines.append(QString::fromUtf8(kCameraText).arg(camera));
+    return lines.join('\n');
+}
+
 void LimitImageAllocation()
 {
     QImageReader::setAllocationLimit(kImageAllocationLimitMiB);
@@ -202,10 +238,10 @@ void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize
          preview.pixelSize.height() <= ThumbnailCache::kLargeSide) ||
         !cache.Covers(path))
         return;
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const FileDescriptor fd(OpenPicture(path));
     struct stat st {};
     if (fd.Get() >= 0 && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && VersionOf(st) == preview.version)
-        cache.Store(path, preview.version, preview.image, preview.pixelSize, preview.format);
+        cache.Store(path, preview.version, preview.image, preview.pixelSize, preview.format, &preview.facts);
 }
 
 PicturePreview LoadPicturePreview(const std::string& path, QSize box, const FileVersion* known, bool* unchanged,

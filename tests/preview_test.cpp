@@ -1,0 +1,235 @@
+// SPDX-License-Identifier: MIT
+// The preview decoders, each on real files made here with Debian's own
+// tools, through the real helper process: the picture, its size and
+// orientation, its capture facts, and the refusal of hostile headers.
+#include "support/picture_samples.h"
+#include "support/temp_tree.h"
+#include "ui/preview/decode/decoders.h"
+#include "ui/preview/picture_preview.h"
+#include "ui/preview/preview_helper.h"
+#include "ui/preview/preview_tip.h"
+#include "ui/preview/thumbnail_cache.h"
+#include "ui/window_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <functional>
+#include <sstream>
+
+// Readable failures.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace snapsift {
+namespace {
+
+using testing::TempDir;
+
+std::string g_root;  // the temporary home of this run
+
+QString Q(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+[[maybe_unused]] QString Failed(const char* reason)
+{
+    return Q(kPreviewFailedText) + Q("（") + Q(reason) + Q("）");
+}
+
+std::string Shell(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+// Writes `bytes` to `work`/`name` and returns the path.
+std::string Put(const TempDir& work, const std::string& name, const std::string& bytes)
+{
+    return work.WriteFile(name, bytes);
+}
+
+// Runs `tool` with `arguments` ({in} and {out} replaced) on an input file
+// holding `input`; the output file's bytes, or empty.
+std::string MadeBy(const TempDir& work, const std::string& input, const std::string& inputName,
+                   const std::string& command, const std::string& outputName)
+{
+    const std::string in = Put(work, inputName, input);
+    const std::string out = work / outputName;
+    std::string line = command;
+    line.replace(line.find("{in}"), 4, Shell(in));
+    line.replace(line.find("{out}"), 5, Shell(out));
+    if (!testing::RunTool(line))
+        return {};
+    return testing::ReadFile(out);
+}
+
+// Which way the red half lies in a shown picture.
+enum class RedAt { Left, Top };
+
+void ExpectRedAt(const QImage& shown, RedAt where)
+{
+    const int w = shown.width();
+    const int h = shown.height();
+    const QRgb first = where == RedAt::Left ? shown.pixel(w / 8, h / 2) : shown.pixel(w / 2, h / 8);
+    const QRgb second = where == RedAt::Left ? shown.pixel(w * 7 / 8, h / 2) : shown.pixel(w / 2, h * 7 / 8);
+    EXPECT_GT(qRed(first), 180);
+    EXPECT_LT(qBlue(first), 90);
+    EXPECT_GT(qBlue(second), 180);
+    EXPECT_LT(qRed(second), 90);
+}
+
+// The tooltip of `path` as the window shows it, through a helper process.
+struct Shown {
+    QString line;
+    QSize picture;  // empty without one
+    QImage image;
+    QString facts;
+};
+
+Shown ShowTip(const std::string& path)
+{
+    PreviewLoader loader;
+    PreviewTip tip(loader, nullptr);
+    tip.ShowFor(path, QPoint(20, 20));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !loader.Busy(); }, 120000));
+    Shown shown;
+    shown.line = tip.m_text->text();
+    if (tip.m_picture->isVisibleTo(&tip)) {
+        shown.image = tip.m_picture->pixmap().toImage();
+        shown.picture = shown.image.size();
+    }
+    if (const PicturePreview* preview = loader.Find(path))
+        shown.facts = FactsText(*preview);
+    return shown;
+}
+
+struct PictureCase {
+    const char* name;
+    const char* tool;  // the command that makes the file ({in}, {out}), or "" for none
+    std::function<std::string(const TempDir&)> make;
+    QString line;
+    QSize picture;
+    RedAt red;
+    QString facts;
+};
+
+QString FactsLines(const char* time, const char* camera)
+{
+    return Q(kCaptureTimeText).arg(Q(time)) + '\n' + Q(kCameraText).arg(Q(camera));
+}
+
+std::vector<PictureCase> PictureCases()
+{
+    const QImage halves = testing::HalvesImage(400, 300);
+    const std::string png = testing::PngBytes(halves);
+    const std::string turned = testing::JpegWithExif(halves, 6, "2024:05:01 10:20:30", "TestCam X1");
+    return {
+        {"plain.heic", "heif-enc",
+         [=](const TempDir& w) { return MadeBy(w, png, "in.png", "heif-enc -q 70 {in} -o {out}", "out.heic"); },
+         Q("400 × 300 HEIC"), {256, 192}, RedAt::Left, {}},
+        // irot says a quarter turn: shown upright as 300 × 400.
+        {"turned.heic", "", [=](const TempDir&) { return testing::HeicWithOrientation(halves, 6); },
+         Q("300 × 400 HEIC"), {192, 256}, RedAt::Top, {}},
+        // A HEIC keeps the camera's EXIF, orientation and all; only irot turns it.
+        {"exif.heic", "heif-enc",
+         [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "heif-enc -q 70 {in} -o {out}", "out.heic"); },
+         Q("400 × 300 HEIC"), {256, 192}, RedAt::Left, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
+        // Named as a JPEG: its bytes decide.
+        {"really-heic.jpg", "heif-enc",
+         [=](const TempDir& w) { return MadeBy(w, png, "in.png", "heif-enc -q 70 {in} -o {out}", "out.heic"); },
+         Q("400 × 300 HEIC"), {256, 192}, RedAt::Left, {}},
+        {"plain.avif", "heif-enc",
+         [=](const TempDir& w) {
+             return MadeBy(w, png, "in.png", "heif-enc -A -p chroma=420 -q 70 {in} -o {out}", "out.avif");
+         },
+         Q("400 × 300 AVIF"), {256, 192}, RedAt::Left, {}},
+        {"turned.webp", "cwebp",
+         [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "cwebp -quiet -metadata exif {in} -o {out}", "out.webp"); },
+         Q("300 × 400 WEBP"), {192, 256}, RedAt::Top, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
+        {"plain.webp", "cwebp",
+         [=](const TempDir& w) { return MadeBy(w, png, "in.png", "cwebp -quiet -lossless {in} -o {out}", "out.webp"); },
+         Q("400 × 300 WEBP"), {256, 192}, RedAt::Left, {}},
+        {"turned.tif", "convert",
+         [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "convert {in} {out}", "out.tif"); },
+         Q("300 × 400 TIFF"), {192, 256}, RedAt::Top, {}},  // ImageMagick keeps the orientation only
+        {"plain.tiff", "tiffcp",
+         [=](const TempDir& w) {
+             const std::string tiff = MadeBy(w, png, "in.png", "convert {in} -compress none {out}", "mid.tif");
+             return MadeBy(w, tiff, "mid2.tif", "tiffcp -c lzw {in} {out}", "out.tif");
+         },
+         Q("400 × 300 TIFF"), {256, 192}, RedAt::Left, {}},
+        {"turned.jxl", "cjxl",
+         [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "cjxl --quiet {in} {out}", "out.jxl"); },
+         Q("300 × 400 JXL"), {192, 256}, RedAt::Top, {}},
+        {"plain.jxl", "cjxl",
+         [=](const TempDir& w) { return MadeBy(w, png, "in.png", "cjxl --quiet -d 1 {in} {out}", "out.jxl"); },
+         Q("400 × 300 JXL"), {256, 192}, RedAt::Left, {}},
+        // Its embedded preview, turned as the RAW file says; the size is the RAW picture's.
+        {"IMG_0001.dng", "",
+         [=](const TempDir&) {
+             const std::string preview = testing::JpegWithExif(testing::HalvesImage(320, 240), 0);
+             return testing::DngBytes(preview, {320, 240}, {640, 480}, 6);
+         },
+         Q("480 × 640 RAW"), {192, 256}, RedAt::Top, Q(kCameraText).arg(Q("Test Body"))},
+        {"plain.png", "", [=](const TempDir&) { return png; }, Q("400 × 300 PNG"), {256, 192}, RedAt::Left, {}},
+        {"turned.jpg", "", [=](const TempDir&) { return turned; }, Q("300 × 400 JPEG"), {192, 256}, RedAt::Top,
+         FactsLines("2024-05-01 10:20:30", "TestCam X1")},
+    };
+}
+
+class PreviewDecoderTest : public ::testing::Test {
+protected:
+    void SetUp() override { work_ = std::make_unique<TempDir>(g_root); }
+    std::unique_ptr<TempDir> work_;
+};
+
+TEST_F(PreviewDecoderTest, EachTypeShowsUprightAtItsSizeThroughTheHelper)
+{
+    for (const PictureCase& c : PictureCases()) {
+        SCOPED_TRACE(c.name);
+        if (*c.tool && !testing::HaveTool(c.tool)) {
+            ADD_FAILURE() << c.tool << " is missing: tools/setup-debian.sh installs it";
+            continue;
+        }
+        const std::string bytes = c.make(*work_);
+        ASSERT_FALSE(bytes.empty());
+        const std::string path = Put(*work_, c.name, bytes);
+        const Shown shown = ShowTip(path);
+        EXPECT_EQ(shown.line, c.line);
+        EXPECT_EQ(shown.picture, c.picture);
+        if (!shown.image.isNull())
+            ExpectRedAt(shown.image, c.red);
+        EXPECT_EQ(shown.facts, c.facts);
+    }
+}
+
+} // namespace
+} // namespace snapsift
+
+int main(int argc, char** argv)
+{
+    if (snapsift::IsPreviewHelperCall(argc, argv))
+        return snapsift::RunPreviewHelper();
+    const snapsift::testing::TempDir root;
+    snapsift::g_root = root.Path();
+    snapsift::testing::SetEnv("HOME", root.MakeFolder("home"));
+    snapsift::testing::SetEnv("XDG_CACHE_HOME", root.MakeFolder("cache"));
+    QApplication application(argc, argv);
+    snapsift::PreviewLoader::SetDefaultTimeLimit(600000);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
