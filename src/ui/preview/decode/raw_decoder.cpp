@@ -79,7 +79,11 @@ bool DecodeRawPreview(const DecodeRequest& request, Decoded* decoded)
         *decoded = Decoded::Failure(PreviewFailure::NotPicture);  // a RAW file without a preview
         return true;
     }
-    if (thumbnail.tlength > kMaxPreviewBytes || thumbnail.tlength > request.size ||
+    if (thumbnail.tlength > request.size) {
+        *decoded = Decoded::Failure(PreviewFailure::Broken);  // a preview longer than the file
+        return true;
+    }
+    if (thumbnail.tlength > kMaxPreviewBytes ||
         static_cast<qint64>(thumbnail.twidth) * thumbnail.theight > kMaxPreviewPixels) {
         *decoded = Decoded::Failure(PreviewFailure::TooLarge);
         return true;
