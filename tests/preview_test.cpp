@@ -320,6 +320,169 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         std::printf("note: no SVG reader here, so Qt would not have drawn blue.bmp either\n");
 }
 
+long long BytesReadSoFar()
+{
+    std::istringstream io(testing::ReadFile("/proc/self/io"));
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:")
+            return value;
+    }
+    return -1;
+}
+
+QImage Noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            line[x] = qRgb(x < width / 2 ? 200 : 20, static_cast<int>(seed >> 24), 60);
+        }
+    }
+    return image;
+}
+
+// A thumbnail as another program would have written it.
+void PutForeignThumbnail(const ThumbnailCache& cache, const std::string& path, const QImage& picture,
+                         QSize original)
+{
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    QImage thumbnail = picture.scaled(original.scaled(256, 256, Qt::KeepAspectRatio));
+    thumbnail.setText("Thumb::URI", QString::fromStdString(ThumbnailCache::Uri(path)));
+    thumbnail.setText("Thumb::MTime", QString::number(st.st_mtime));
+    thumbnail.setText("Thumb::Size", QString::number(st.st_size));
+    thumbnail.setText("Thumb::Mimetype", "image/jpeg");
+    thumbnail.setText("Thumb::Image::Width", QString::number(original.width()));
+    thumbnail.setText("Thumb::Image::Height", QString::number(original.height()));
+    thumbnail.setText("Software", "GNOME::ThumbnailFactory");
+    const std::string large = cache.Root() + "/large/" + ThumbnailCache::FileName(path);
+    ASSERT_TRUE(thumbnail.save(QString::fromStdString(large), "png"));
+}
+
+TEST_F(PreviewDecoderTest, AValidThumbnailMeansNoReadOfThePicture)
+{
+    const QImage noise = Noise(2400, 1800);
+    const std::string path =
+        Put(*work_, "IMG_0003.JPG", testing::JpegWithExif(noise, 0, "2023:12:24 18:00:05", "Phone 9"));
+    const long long fileBytes = static_cast<long long>(testing::ReadFile(path).size());
+    ASSERT_GT(fileBytes, 2'000'000);
+    const ThumbnailCache cache;
+    const PicturePreview first = LoadPicturePreview(path, {256, 256}, nullptr, nullptr, &cache);
+    ASSERT_TRUE(first.Ok());
+    EXPECT_FALSE(first.fromThumbnail);
+    KeepThumbnail(path, first, {256, 256}, cache);
+
+    const long long before = BytesReadSoFar();
+    const PicturePreview again = LoadPicturePreview(path, {256, 256}, nullptr, nullptr, &cache);
+    const long long read = BytesReadSoFar() - before;
+    EXPECT_TRUE(again.fromThumbnail);
+    EXPECT_EQ(PreviewText(again), Q("2400 × 1800 JPEG"));
+    EXPECT_EQ(again.image.size(), QSize(256, 192));
+    EXPECT_EQ(FactsText(again), FactsLines("2023-12-24 18:00:05", "Phone 9"));
+    // The thumbnail and the /proc file that counts: nothing of the picture.
+    EXPECT_LT(read, 300'000) << "of a file of " << fileBytes << " bytes";
+    std::printf("read with a valid thumbnail: %lld bytes (its PNG), of a picture of %lld bytes\n", read, fileBytes);
+
+    // One made by another program says nothing of the capture: that much
+    // (the EXIF at the front) is read from the file.
+    PutForeignThumbnail(cache, path, noise, {2400, 1800});
+    const long long start = BytesReadSoFar();
+    const PicturePreview foreign = LoadPicturePreview(path, {256, 256}, nullptr, nullptr, &cache);
+    EXPECT_LT(BytesReadSoFar() - start, fileBytes / 2);
+    EXPECT_TRUE(foreign.fromThumbnail);
+    EXPECT_EQ(FactsText(foreign), FactsLines("2023-12-24 18:00:05", "Phone 9"));
+
+    // The side-by-side window's line under the picture has them too; the tooltip's does not.
+    QLabel picture;
+    QLabel text;
+    ShowPreviewIn(&picture, &text, &again, true);
+    EXPECT_EQ(text.text(), Q("2400 × 1800 JPEG\n") + FactsLines("2023-12-24 18:00:05", "Phone 9"));
+    ShowPreviewIn(&picture, &text, &again);
+    EXPECT_EQ(text.text(), Q("2400 × 1800 JPEG"));
+}
+
+// A failure entry as the given helper would have left it: `formats` empty
+// for one that recorded none.
+void PutFailure(const ThumbnailCache& cache, const std::string& path, PreviewFailure failure,
+                const QString& formats)
+{
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    QImage dot(1, 1, QImage::Format_ARGB32);
+    dot.fill(Qt::transparent);
+    dot.setText("Thumb::URI", QString::fromStdString(ThumbnailCache::Uri(path)));
+    dot.setText("Thumb::MTime", QString::number(st.st_mtime));
+    dot.setText("Thumb::Size", QString::number(st.st_size));
+    dot.setText("X-Snapsift::Failure", QString::number(static_cast<int>(failure)));
+    if (!formats.isEmpty())
+        dot.setText("X-Snapsift::Formats", formats);
+    dot.setText("Software", "Snapsift 1.0");
+    const std::string folder = cache.Root() + "/fail/snapsift-1.0";
+    ASSERT_TRUE(testing::RunTool("mkdir -p " + Shell(folder)));
+    ASSERT_TRUE(dot.save(QString::fromStdString(folder + "/" + ThumbnailCache::FileName(path)), "png"));
+}
+
+TEST_F(PreviewDecoderTest, AFailureRecordedByAnOlderHelperIsTriedAgain)
+{
+    const std::string png = testing::PngBytes(testing::HalvesImage(400, 300));
+    const std::string heic = Put(*work_, "IMG_0004.HEIC", MadeBy(*work_, png, "in.png", "heif-enc {in} -o {out}", "o.heic"));
+    const ThumbnailCache cache;
+    struct Case {
+        QString formats;  // what the helper that failed could decode
+        bool honoured;
+    };
+    const QString ours = QString::fromLatin1(DecodableFormats());
+    for (const Case& c : {Case{"", false}, Case{"BMP,GIF,JPEG,PNG", false}, Case{ours, true},
+                          Case{ours + ",ZZZ", true}}) {
+        SCOPED_TRACE(c.formats.toStdString());
+        PutFailure(cache, heic, PreviewFailure::NotPicture, c.formats);
+        struct stat st {};
+        ASSERT_EQ(stat(heic.c_str(), &st), 0);
+        const FileVersion version{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                                  static_cast<std::uint64_t>(st.st_size),
+                                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+        EXPECT_EQ(cache.FindFailure(heic, version), c.honoured ? PreviewFailure::NotPicture : PreviewFailure::None);
+        EXPECT_EQ(ShowTip(heic).line, c.honoured ? Failed(kNotPictureReasonText) : Q("400 × 300 HEIC"));
+    }
+    // What this helper records names its own formats.
+    const std::string junk = Put(*work_, "junk.heic", "not a picture at all");
+    EXPECT_EQ(ShowTip(junk).line, Failed(kNotPictureReasonText));
+    const QImage entry(QString::fromStdString(cache.Root() + "/fail/snapsift-1.0/" + ThumbnailCache::FileName(junk)));
+    EXPECT_EQ(entry.text("X-Snapsift::Formats"), ours);
+    EXPECT_TRUE(ours.contains("HEIC") && ours.contains("RAW") && ours.contains("JPEG"));
+}
+
+TEST_F(PreviewDecoderTest, APathLongerThanTheKernelTakesIsOpenedPieceByPiece)
+{
+    const std::string webp =
+        MadeBy(*work_, testing::PngBytes(testing::HalvesImage(400, 300)), "in.png", "cwebp -quiet {in} -o {out}", "o.webp");
+    ASSERT_FALSE(webp.empty());
+    std::string path = work_->Path();
+    int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string part(200, 'd');
+    while (path.size() < PATH_MAX + 200) {
+        ASSERT_EQ(::mkdirat(folder, part.c_str(), 0700), 0);
+        const int next = ::openat(folder, part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(folder);
+        folder = next;
+        ASSERT_GE(folder, 0);
+        path += "/" + part;
+    }
+    const int file = ::openat(folder, "deep.webp", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ::close(folder);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, webp.data(), webp.size()), static_cast<ssize_t>(webp.size()));
+    ::close(file);
+    const Shown shown = ShowTip(path + "/deep.webp");
+    EXPECT_EQ(shown.line, Q("400 × 300 WEBP"));
+    EXPECT_EQ(shown.picture, QSize(256, 192));
+}
+
 } // namespace
 } // namespace snapsift
 
