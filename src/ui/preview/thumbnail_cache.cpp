@@ -239,26 +239,6 @@ std::string ThumbnailCache::FileName(const std::string& path)
     return std::string(md5.get()) + ".png";
 }
 
-QImage ThumbnailCache::Find(const std::string& path, const FileVersion& version, QSize wanted) const
-{
-    const std::string name = FileName(path);
-    if (name.empty())
-        return {};
-    const std::string uri = Uri(path);
-    for (const auto& [folder, side] : {std::pair{"large", kLargeSide}, std::pair{"normal", kNormalSide}}) {
-        if (wanted.width() > side + 1 || wanted.height() > side + 1)
-            continue;  // too small to show the picture as well as decoding would
-        QImage thumbnail = ReadThumbnail(root_ + '/' + folder + '/' + name);
-        if (!Names(thumbnail, uri, version) || thumbnail.width() < wanted.width() - 1 ||
-            thumbnail.height() < wanted.height() - 1)
-            continue;
-        if (thumbnail.width() > wanted.width() + 1 || thumbnail.height() > wanted.height() + 1)
-            thumbnail = thumbnail.scaled(wanted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        return thumbnail;
-    }
-    return {};
-}
-
 KeptThumbnail ThumbnailCache::FindWhole(const std::string& path, const FileVersion& version, QSize box) const
 {
     const std::string name = FileName(path);

@@ -35,9 +35,6 @@ public:
     // False for files that must not get thumbnails: those under the cache
     // itself and those in a trash folder.
     bool Covers(const std::string& path) const;
-    // A valid thumbnail of `path` at `version` that shows the picture at
-    // least at `wanted` (the picture's fitted size); null when there is none.
-    QImage Find(const std::string& path, const FileVersion& version, QSize wanted) const;
     // A valid thumbnail of `path` at `version` that names the picture's own
     // size and type and shows it fitted to `box`: everything a preview needs,
     // from the cache alone, without reading the picture.
