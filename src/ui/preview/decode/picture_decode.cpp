@@ -84,6 +84,31 @@ PicturePreview FromThumbnail(KeptThumbnail kept, int fd, const FileVersion& vers
     return preview;
 }
 
+// Decodes the open file as the type its first bytes say, when that is one
+// of the decoders' types; a preview without a version.
+PicturePreview Decode(int fd, std::uint64_t size, QSize box)
+{
+    unsigned char head[kSniffBytes] = {};
+    const std::size_t headBytes = std::min<std::size_t>(sizeof head, static_cast<std::size_t>(size));
+    if (!ReadAt(fd, head, headBytes, 0))
+        return Failed(PreviewFailure::CannotOpen);
+    const PictureType sniffed = SniffPictureType(head, headBytes);
+    const DecoderEntry* entry = FindDecoder(sniffed);
+    if (!entry)
+        return Failed(PreviewFailure::NotPicture);
+    Decoded decoded = entry->decode({fd, size, box, sniffed});
+    if (decoded.failure != PreviewFailure::None || decoded.image.isNull())
+        return Failed(decoded.failure == PreviewFailure::None ? PreviewFailure::Broken : decoded.failure);
+    const PictureType type = decoded.type != PictureType::Unknown ? decoded.type : sniffed;
+
+    PicturePreview preview;
+    preview.image = std::move(decoded.image);
+    preview.format = FindDecoder(type) ? FindDecoder(type)->format : entry->format;
+    preview.pixelSize = decoded.pixelSize.isValid() ? decoded.pixelSize : preview.image.size();
+    preview.facts = decoded.haveFacts || !HasFileExif(type) ? decoded.facts : ReadFileFacts(fd);
+    return preview;
+}
+
 // Opens `path` and reports what it is. `*unchanged` becomes true, and nothing
 // is decoded, when the file is the version `known`.
 PicturePreview Load(const std::string& path, QSize box, const FileVersion* known, bool* unchanged,
@@ -131,25 +156,10 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
             return FromThumbnail(std::move(kept), fd.Get(), version);
     }
 
-    unsigned char head[kSniffBytes] = {};
-    const std::size_t headBytes = std::min<std::size_t>(sizeof head, static_cast<std::size_t>(st.st_size));
-    if (!ReadAt(fd.Get(), head, headBytes, 0))
-        return Failed(PreviewFailure::CannotOpen, version);
-    const PictureType sniffed = SniffPictureType(head, headBytes);
-    const DecoderEntry* entry = FindDecoder(sniffed);
-    if (!entry)
-        return fail(PreviewFailure::NotPicture);
-    Decoded decoded = entry->decode({fd.Get(), static_cast<std::uint64_t>(st.st_size), box, sniffed});
-    if (decoded.failure != PreviewFailure::None || decoded.image.isNull())
-        return fail(decoded.failure == PreviewFailure::None ? PreviewFailure::Broken : decoded.failure);
-    const PictureType type = decoded.type != PictureType::Unknown ? decoded.type : sniffed;
-
-    PicturePreview preview;
-    preview.image = std::move(decoded.image);
-    preview.format = FindDecoder(type) ? FindDecoder(type)->format : entry->format;
-    preview.pixelSize = decoded.pixelSize.isValid() ? decoded.pixelSize : preview.image.size();
-    preview.facts = decoded.haveFacts || !HasFileExif(type) ? decoded.facts : ReadFileFacts(fd.Get());
+    PicturePreview preview = Decode(fd.Get(), static_cast<std::uint64_t>(st.st_size), box);
     preview.version = version;
+    if (!preview.Ok() && preview.failure != PreviewFailure::CannotOpen)
+        return fail(preview.failure);
     return preview;
 }
 
