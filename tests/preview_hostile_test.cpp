@@ -45,8 +45,12 @@ struct HostileCase {
 TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
 {
     const std::string png = testing::PngBytes(testing::HalvesImage(400, 300));
-    const auto heic = [png](const TempDir& w) { return MadeBy(w, png, "in.png", "heif-enc -q 50 {in} -o {out}", "o.heic"); };
-    const auto webp = [png](const TempDir& w) { return MadeBy(w, png, "in.png", "cwebp -quiet {in} -o {out}", "o.webp"); };
+    const auto heic = [png](const TempDir& w) {
+        return MadeBy(w, png, "in.png", "heif-enc -q 50 {in} -o {out}", "o.heic");
+    };
+    const auto webp = [png](const TempDir& w) {
+        return MadeBy(w, png, "in.png", "cwebp -quiet {in} -o {out}", "o.webp");
+    };
     const auto jxl = [png](const TempDir& w) { return MadeBy(w, png, "in.png", "cjxl --quiet {in} {out}", "o.jxl"); };
     const std::string preview = testing::JpegWithExif(testing::HalvesImage(320, 240), 0);
     const std::string blue = Put(*work_, "blue.bmp", [] {
@@ -105,7 +109,12 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         // An SVG named .jpg that draws another file, or waits on a FIFO: no decoder sees it.
         {"drawing.jpg", [&](const TempDir&) { return svg(blue); }, kNotPictureReasonText},
         {"waiting.jpg", [&](const TempDir&) { return svg(fifo); }, kNotPictureReasonText},
-        {"boxes.heic", [](const TempDir&) { return std::string("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24) + std::string(4000, 'x'); }, broken},
+        // Boxes that name HEIC, and nothing after them.
+        {"boxes.heic",
+         [](const TempDir&) {
+             return std::string("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24) + std::string(4000, 'x');
+         },
+         broken},
     };
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -75,10 +75,21 @@ std::vector<PictureCase> PictureCases()
          },
          Q("400 × 300 AVIF"), {256, 192}, RedAt::Left, {}},
         {"turned.webp", "cwebp",
-         [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "cwebp -quiet -metadata exif {in} -o {out}", "out.webp"); },
+         [=](const TempDir& w) {
+             return MadeBy(w, turned, "in.jpg", "cwebp -quiet -metadata exif {in} -o {out}", "out.webp");
+         },
          Q("300 × 400 WEBP"), {192, 256}, RedAt::Top, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
         {"plain.webp", "cwebp",
          [=](const TempDir& w) { return MadeBy(w, png, "in.png", "cwebp -quiet -lossless {in} -o {out}", "out.webp"); },
+         Q("400 × 300 WEBP"), {256, 192}, RedAt::Left, {}},
+        // An animation (its second frame the negative) shows its first frame.
+        {"anim.webp", "img2webp",
+         [=](const TempDir& w) {
+             return MadeBy(w, png, "in.png",
+                           "sh -c 'convert \"$0\" -negate \"$0.2.png\" && "
+                           "img2webp -d 100 \"$0\" \"$0.2.png\" -o \"$1\"' {in} {out}",
+                           "out.webp");
+         },
          Q("400 × 300 WEBP"), {256, 192}, RedAt::Left, {}},
         {"turned.tif", "convert",
          [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "convert {in} {out}", "out.tif"); },
@@ -240,7 +251,8 @@ void PutFailure(const ThumbnailCache& cache, const std::string& path, PreviewFai
 TEST_F(PreviewDecoderTest, AFailureRecordedByAnOlderHelperIsTriedAgain)
 {
     const std::string png = testing::PngBytes(testing::HalvesImage(400, 300));
-    const std::string heic = Put(*work_, "IMG_0004.HEIC", MadeBy(*work_, png, "in.png", "heif-enc {in} -o {out}", "o.heic"));
+    const std::string heic =
+        Put(*work_, "IMG_0004.HEIC", MadeBy(*work_, png, "in.png", "heif-enc {in} -o {out}", "o.heic"));
     const ThumbnailCache cache;
     struct Case {
         QString formats;  // what the helper that failed could decode
@@ -270,7 +282,8 @@ TEST_F(PreviewDecoderTest, AFailureRecordedByAnOlderHelperIsTriedAgain)
 TEST_F(PreviewDecoderTest, APathLongerThanTheKernelTakesIsOpenedPieceByPiece)
 {
     const std::string webp =
-        MadeBy(*work_, testing::PngBytes(testing::HalvesImage(400, 300)), "in.png", "cwebp -quiet {in} -o {out}", "o.webp");
+        MadeBy(*work_, testing::PngBytes(testing::HalvesImage(400, 300)), "in.png", "cwebp -quiet {in} -o {out}",
+               "o.webp");
     ASSERT_FALSE(webp.empty());
     std::string path = work_->Path();
     int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -268,8 +268,9 @@ KeptThumbnail ThumbnailCache::FindWhole(const std::string& path, const FileVersi
         PutField(thumbnail.text(QString::fromLatin1(kCaptureTimeKey)), kept.facts.captureTime,
                  sizeof kept.facts.captureTime);
         PutField(thumbnail.text(QString::fromLatin1(kCameraKey)), kept.facts.camera, sizeof kept.facts.camera);
-        kept.image = thumbnail.size() == wanted ? thumbnail
-                                                : thumbnail.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        kept.image = thumbnail.size() == wanted
+                         ? thumbnail
+                         : thumbnail.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         return kept;
     }
     return {};

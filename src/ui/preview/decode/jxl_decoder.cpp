@@ -61,7 +61,8 @@ Decoded DecodeJpegXl(const DecodeRequest& request)
         return Decoded::Failure(PreviewFailure::Broken);
     Decoded decoded;
     const QSize fitted = FittedStoredSize(whole.size(), 1, request.box);
-    decoded.image = whole.size() == fitted ? whole : whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    decoded.image =
+        whole.size() == fitted ? whole : whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     decoded.pixelSize = whole.size();
     return decoded;
 }
