@@ -66,7 +66,7 @@ int OpenPicture(const std::string& path)
 bool HasFileExif(PictureType type)
 {
     return type == PictureType::Jpeg || type == PictureType::Png || type == PictureType::Tiff ||
-           type == PictureType::Raw;
+           type == PictureType::WebP || type == PictureType::Raw;
 }
 
 PicturePreview FromThumbnail(KeptThumbnail kept, int fd, const FileVersion& version)
