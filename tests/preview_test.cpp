@@ -102,7 +102,7 @@ std::vector<PictureCase> PictureCases()
          Q("400 × 300 TIFF"), {256, 192}, RedAt::Left, {}},
         {"turned.jxl", "cjxl",
          [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "cjxl --quiet {in} {out}", "out.jxl"); },
-         Q("300 × 400 JXL"), {192, 256}, RedAt::Top, {}},
+         Q("300 × 400 JXL"), {192, 256}, RedAt::Top, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
         {"plain.jxl", "cjxl",
          [=](const TempDir& w) { return MadeBy(w, png, "in.png", "cjxl --quiet -d 1 {in} {out}", "out.jxl"); },
          Q("400 × 300 JXL"), {256, 192}, RedAt::Left, {}},
