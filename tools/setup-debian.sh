@@ -7,7 +7,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libglib2.0-dev libgl-dev
-  qt6-translations-l10n
+  qt6-translations-l10n qt6-wayland qt6-image-formats-plugins
+  libheif-dev libraw-dev libwebp-dev libtiff-dev libjxl-dev libexiv2-dev
   fonts-noto-cjk fonts-ipafont-gothic fonts-symbola
   libgtest-dev googletest
   xvfb xauth
@@ -20,6 +21,7 @@ packages=(
   fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
   trash-cli libglib2.0-bin strace gvfs dbus
   libglib2.0-bin trash-cli btrfs-progs
+  libheif-examples webp libtiff-tools libjxl-tools libqt6svg6
 )
 
 missing=()

@@ -434,6 +434,8 @@ const char* const kCompareNoneText = "一覧にこの名前のファイルはあ
 const char* const kCompareOpenTipText = "ダブルクリックで開きます";
 const char* const kCompareSameText = "内容が同じ";
 const char* const kCompareDifferentText = "内容が異なる";
+const char* const kCaptureTimeText = "撮影日時 %1";
+const char* const kCameraText = "カメラ %1";
 
 std::string LeftUnselectedText(int differing, int unreadable)
 {

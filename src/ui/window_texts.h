@@ -157,6 +157,8 @@ extern const char* const kCompareNoneText;    // no file in the list has the nam
 extern const char* const kCompareOpenTipText;
 extern const char* const kCompareSameText;       // "内容が同じ": the bytes equal the newest copy's
 extern const char* const kCompareDifferentText;  // "内容が異なる"
+extern const char* const kCaptureTimeText;  // "%1": when the picture was taken, as its EXIF says
+extern const char* const kCameraText;       // "%1": the camera's model, as its EXIF says
 
 // Verified automatic selection and protected folders.
 // After automatic selection: how many copies were left unselected because

@@ -153,7 +153,7 @@ void CompareWindow::Rebuild()
         layout->addWidget(card.mark);
         layout->addStretch(1);
         rowLayout_->addWidget(card.frame);
-        ShowPreviewIn(card.picture, card.pictureText, loader_.Find(card.path));
+        ShowPreviewIn(card.picture, card.pictureText, loader_.Find(card.path), true);
         card.picture->show();  // keeps its place while loading
         loader_.Request(card.path);
         cards_.push_back(std::move(card));
@@ -214,7 +214,7 @@ void CompareWindow::OnReady(const QByteArray& path)
     const std::string bytes = path.toStdString();
     for (Card& card : cards_) {
         if (card.path == bytes) {
-            ShowPreviewIn(card.picture, card.pictureText, loader_.Find(bytes));
+            ShowPreviewIn(card.picture, card.pictureText, loader_.Find(bytes), true);
             card.picture->show();
         }
     }

@@ -48,6 +48,14 @@ enum class PreviewFailure : std::int32_t {
     TookTooLong,
 };
 
+// What a picture says of where it came from; each text is empty when the
+// picture does not say. Both are plain ASCII and always end in a NUL.
+struct PictureFacts {
+    char captureTime[20] = {};  // EXIF DateTimeOriginal, as "2024-05-01 10:20:30"
+    char camera[44] = {};       // EXIF Model
+    bool operator==(const PictureFacts&) const = default;
+};
+
 // What a preview shows: the picture scaled to fit, or why there is none.
 struct PicturePreview {
     QImage image;         // null when the file cannot be previewed
@@ -56,6 +64,7 @@ struct PicturePreview {
     PreviewFailure failure = PreviewFailure::None;
     FileVersion version;  // what was read; zero when the file could not be opened
     bool fromThumbnail = false;  // the picture came from the desktop's thumbnail cache
+    PictureFacts facts;
 
     bool Ok() const { return !image.isNull(); }
 };
@@ -63,6 +72,9 @@ struct PicturePreview {
 // The line under a picture: "4000 × 3000 JPEG", or the "cannot preview"
 // words with the reason.
 QString PreviewText(const PicturePreview& preview);
+// The capture time and camera, one line each, as far as the picture gives
+// them; empty when it gives neither.
+QString FactsText(const PicturePreview& preview);
 
 // Sets Qt's image allocation limit for the whole process, so that no file,
 // however its header lies, makes a decoder allocate more.

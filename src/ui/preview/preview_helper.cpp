@@ -77,6 +77,7 @@ Reply ReplyFor(const PicturePreview& preview, bool unchanged)
     reply.pixelWidth = preview.pixelSize.width();
     reply.pixelHeight = preview.pixelSize.height();
     reply.fromThumbnail = preview.fromThumbnail ? 1 : 0;
+    reply.facts = preview.facts;
     std::strncpy(reply.format, preview.format.constData(), sizeof reply.format - 1);
     if (preview.Ok()) {
         reply.imageWidth = preview.image.width();

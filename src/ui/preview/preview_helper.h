@@ -58,6 +58,7 @@ struct Reply {
     std::uint32_t fromThumbnail = 0;
     char format[16] = {};
     FileVersion version;
+    PictureFacts facts;
 };
 
 static_assert(std::is_trivially_copyable_v<Request> && std::is_trivially_copyable_v<Reply>);

@@ -13,7 +13,7 @@
 
 namespace snapsift {
 
-void ShowPreviewIn(QLabel* picture, QLabel* text, const PicturePreview* preview)
+void ShowPreviewIn(QLabel* picture, QLabel* text, const PicturePreview* preview, bool withFacts)
 {
     if (preview && preview->Ok()) {
         picture->setPixmap(QPixmap::fromImage(preview->image));
@@ -22,7 +22,11 @@ void ShowPreviewIn(QLabel* picture, QLabel* text, const PicturePreview* preview)
         picture->clear();
         picture->hide();
     }
-    text->setText(preview ? PreviewText(*preview) : QString::fromUtf8(kPreviewLoadingText));
+    QString line = preview ? PreviewText(*preview) : QString::fromUtf8(kPreviewLoadingText);
+    const QString facts = preview && withFacts ? FactsText(*preview) : QString();
+    if (!facts.isEmpty())
+        line += '\n' + facts;
+    text->setText(line);
 }
 
 PreviewTip::PreviewTip(PreviewLoader& loader, QWidget* parent)

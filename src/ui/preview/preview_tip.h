@@ -41,6 +41,7 @@ private:
 
 // The picture and its line as a label pair shows them; used by the tooltip
 // and the side-by-side window. A null preview shows the "loading" line.
-void ShowPreviewIn(QLabel* picture, QLabel* text, const PicturePreview* preview);
+// `withFacts` adds the capture time and camera under it, where known.
+void ShowPreviewIn(QLabel* picture, QLabel* text, const PicturePreview* preview, bool withFacts = false);
 
 } // namespace snapsift

@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/trash_folders.h"
+#include "ui/preview/decode/decoders.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace snapsift {
@@ -26,6 +28,10 @@ namespace {
 
 constexpr const char* kFailFolder = "fail/snapsift-1.0";
 constexpr const char* kFailureKey = "X-Snapsift::Failure";
+constexpr const char* kFormatsKey = "X-Snapsift::Formats";  // what the helper that failed could decode
+constexpr const char* kCaptureTimeKey = "X-Snapsift::DateTimeOriginal";
+constexpr const char* kCameraKey = "X-Snapsift::Model";
+constexpr const char* kSoftware = "Snapsift 1.0";
 constexpr qint64 kMaxThumbnailBytes = 4 * 1024 * 1024;
 constexpr int kMaxThumbnailSide = 1024;
 
@@ -159,6 +165,38 @@ bool Names(const QImage& thumbnail, const std::string& uri, const FileVersion& v
     return size.isEmpty() || size.toULongLong() == version.size;
 }
 
+// Copies a thumbnail's text into a fixed field, printable ASCII only.
+void PutField(const QString& text, char* field, std::size_t size)
+{
+    const QByteArray bytes = text.toLatin1();
+    std::size_t used = 0;
+    for (const char c : bytes) {
+        if (used + 1 >= size)
+            break;
+        field[used++] = (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+}
+
+// Every format this helper decodes is among those listed in `recorded`.
+bool CoversOurFormats(const QString& recorded)
+{
+    const QStringList theirs = recorded.split(',');
+    for (const DecoderEntry& entry : Decoders()) {
+        if (!theirs.contains(QString::fromLatin1(entry.format)))
+            return false;
+    }
+    return true;
+}
+
+QByteArray MimeTypeOf(const QByteArray& format)
+{
+    for (const DecoderEntry& entry : Decoders()) {
+        if (format == entry.format)
+            return entry.mimeType;
+    }
+    return "image/" + format.toLower();
+}
+
 std::string Canonical(const std::string& path)
 {
     char resolved[PATH_MAX];
@@ -201,22 +239,39 @@ std::string ThumbnailCache::FileName(const std::string& path)
     return std::string(md5.get()) + ".png";
 }
 
-QImage ThumbnailCache::Find(const std::string& path, const FileVersion& version, QSize wanted) const
+KeptThumbnail ThumbnailCache::FindWhole(const std::string& path, const FileVersion& version, QSize box) const
 {
     const std::string name = FileName(path);
     if (name.empty())
         return {};
     const std::string uri = Uri(path);
     for (const auto& [folder, side] : {std::pair{"large", kLargeSide}, std::pair{"normal", kNormalSide}}) {
-        if (wanted.width() > side + 1 || wanted.height() > side + 1)
-            continue;  // too small to show the picture as well as decoding would
         QImage thumbnail = ReadThumbnail(root_ + '/' + folder + '/' + name);
-        if (!Names(thumbnail, uri, version) || thumbnail.width() < wanted.width() - 1 ||
-            thumbnail.height() < wanted.height() - 1)
+        if (!Names(thumbnail, uri, version))
             continue;
-        if (thumbnail.width() > wanted.width() + 1 || thumbnail.height() > wanted.height() + 1)
-            thumbnail = thumbnail.scaled(wanted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        return thumbnail;
+        const QSize original(thumbnail.text(QStringLiteral("Thumb::Image::Width")).toInt(),
+                             thumbnail.text(QStringLiteral("Thumb::Image::Height")).toInt());
+        if (original.width() <= 0 || original.height() <= 0)
+            continue;
+        const bool shrink = original.width() > box.width() || original.height() > box.height();
+        const QSize wanted = shrink ? original.scaled(box, Qt::KeepAspectRatio).expandedTo({1, 1}) : original;
+        // Large enough to show the picture as well as decoding would, and of
+        // its shape (one pixel either way for the rounding).
+        if (wanted.width() > side + 1 || wanted.height() > side + 1 ||
+            std::abs(thumbnail.width() - wanted.width()) > 1 + thumbnail.width() / 64 ||
+            std::abs(thumbnail.height() - wanted.height()) > 1 + thumbnail.height() / 64)
+            continue;
+        KeptThumbnail kept;
+        kept.original = original;
+        kept.mimeType = thumbnail.text(QStringLiteral("Thumb::Mimetype")).toLatin1();
+        kept.factsKnown = thumbnail.text(QStringLiteral("Software")) == QString::fromLatin1(kSoftware);
+        PutField(thumbnail.text(QString::fromLatin1(kCaptureTimeKey)), kept.facts.captureTime,
+                 sizeof kept.facts.captureTime);
+        PutField(thumbnail.text(QString::fromLatin1(kCameraKey)), kept.facts.camera, sizeof kept.facts.camera);
+        kept.image = thumbnail.size() == wanted
+                         ? thumbnail
+                         : thumbnail.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return kept;
     }
     return {};
 }
@@ -227,7 +282,7 @@ PreviewFailure ThumbnailCache::FindFailure(const std::string& path, const FileVe
     if (name.empty())
         return PreviewFailure::None;
     const QImage entry = ReadThumbnail(root_ + '/' + kFailFolder + '/' + name);
-    if (!Names(entry, Uri(path), version))
+    if (!Names(entry, Uri(path), version) || !CoversOurFormats(entry.text(QString::fromLatin1(kFormatsKey))))
         return PreviewFailure::None;
     const int code = entry.text(QString::fromLatin1(kFailureKey)).toInt();
     for (const PreviewFailure kept : {PreviewFailure::NotPicture, PreviewFailure::TooLarge, PreviewFailure::Broken}) {
@@ -238,19 +293,26 @@ PreviewFailure ThumbnailCache::FindFailure(const std::string& path, const FileVe
 }
 
 bool ThumbnailCache::Store(const std::string& path, const FileVersion& version, const QImage& thumbnail,
-                           QSize original, const QByteArray& format) const
+                           QSize original, const QByteArray& format, const PictureFacts* facts) const
 {
     const std::string name = FileName(path);
     if (name.empty() || !MakeFolder(root_) || !MakeFolder(root_ + "/large"))
         return false;
-    const QByteArray png = PngWithKeys(
-        thumbnail, {{"Thumb::URI", QByteArray::fromStdString(Uri(path))},
-                    {"Thumb::MTime", QByteArray::number(static_cast<qint64>(MTimeSeconds(version)))},
-                    {"Thumb::Size", QByteArray::number(static_cast<qulonglong>(version.size))},
-                    {"Thumb::Mimetype", "image/" + format.toLower()},
-                    {"Thumb::Image::Width", QByteArray::number(original.width())},
-                    {"Thumb::Image::Height", QByteArray::number(original.height())},
-                    {"Software", "Snapsift 1.0"}});
+    std::vector<std::pair<QByteArray, QByteArray>> keys = {
+        {"Thumb::URI", QByteArray::fromStdString(Uri(path))},
+        {"Thumb::MTime", QByteArray::number(static_cast<qint64>(MTimeSeconds(version)))},
+        {"Thumb::Size", QByteArray::number(static_cast<qulonglong>(version.size))},
+        {"Thumb::Mimetype", MimeTypeOf(format)},
+        {"Thumb::Image::Width", QByteArray::number(original.width())},
+        {"Thumb::Image::Height", QByteArray::number(original.height())},
+        {"Software", kSoftware}};
+    if (facts && facts->captureTime[0])
+        keys.emplace_back(kCaptureTimeKey, QByteArray(facts->captureTime, static_cast<qsizetype>(
+                                                          strnlen(facts->captureTime, sizeof facts->captureTime))));
+    if (facts && facts->camera[0])
+        keys.emplace_back(kCameraKey, QByteArray(facts->camera, static_cast<qsizetype>(
+                                                             strnlen(facts->camera, sizeof facts->camera))));
+    const QByteArray png = PngWithKeys(thumbnail, keys);
     return !png.isEmpty() && WriteAtomically(root_ + "/large", name, png);
 }
 
@@ -266,7 +328,8 @@ bool ThumbnailCache::StoreFailure(const std::string& path, const FileVersion& ve
                           {"Thumb::MTime", QByteArray::number(static_cast<qint64>(MTimeSeconds(version)))},
                           {"Thumb::Size", QByteArray::number(static_cast<qulonglong>(version.size))},
                           {kFailureKey, QByteArray::number(static_cast<int>(failure))},
-                          {"Software", "Snapsift 1.0"}});
+                          {kFormatsKey, DecodableFormats()},
+                          {"Software", kSoftware}});
     return !png.isEmpty() && WriteAtomically(root_ + '/' + kFailFolder, name, png);
 }
 

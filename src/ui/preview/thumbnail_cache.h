@@ -12,6 +12,15 @@
 
 namespace snapsift {
 
+// A thumbnail that stands for the picture, with what it says of it.
+struct KeptThumbnail {
+    QImage image;          // null when there is none
+    QSize original;        // the picture's own size (Thumb::Image::Width, Height)
+    QByteArray mimeType;   // Thumb::Mimetype
+    PictureFacts facts;
+    bool factsKnown = false;  // made by this program, which records the facts
+};
+
 // The desktop's thumbnail cache, shared with the file managers by the
 // Thumbnail Managing Standard: $XDG_CACHE_HOME/thumbnails/{large,normal}/
 // MD5-of-the-file-URI.png, each naming the file (Thumb::URI) and the
@@ -26,14 +35,16 @@ public:
     // False for files that must not get thumbnails: those under the cache
     // itself and those in a trash folder.
     bool Covers(const std::string& path) const;
-    // A valid thumbnail of `path` at `version` that shows the picture at
-    // least at `wanted` (the picture's fitted size); null when there is none.
-    QImage Find(const std::string& path, const FileVersion& version, QSize wanted) const;
-    // The failure recorded for `path` at `version`, or None.
+    // A valid thumbnail of `path` at `version` that names the picture's own
+    // size and type and shows it fitted to `box`: everything a preview needs,
+    // from the cache alone, without reading the picture.
+    KeptThumbnail FindWhole(const std::string& path, const FileVersion& version, QSize box) const;
+    // The failure recorded for `path` at `version`, or None. A failure
+    // recorded by a helper that knew fewer formats than this one counts as none.
     PreviewFailure FindFailure(const std::string& path, const FileVersion& version) const;
     // Writes the "large" thumbnail of `path`: a temporary name, then a rename.
     bool Store(const std::string& path, const FileVersion& version, const QImage& thumbnail, QSize original,
-               const QByteArray& format) const;
+               const QByteArray& format, const PictureFacts* facts = nullptr) const;
     bool StoreFailure(const std::string& path, const FileVersion& version, PreviewFailure failure) const;
 
     // The file name a thumbnail of `path` has in each size folder ("" when

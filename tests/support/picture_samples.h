@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+#include <string>
+
+namespace snapsift::testing {
+
+// A picture whose left half is red and right half blue: turned a quarter
+// clockwise, red is on top.
+QImage HalvesImage(int width, int height);
+
+// The picture as JPEG, with an EXIF block holding the orientation (when not
+// 0) and the capture time and camera model (when not empty).
+std::string JpegWithExif(const QImage& image, int orientation, const std::string& captureTime = {},
+                         const std::string& model = {});
+std::string PngBytes(const QImage& image);
+
+// Runs a command through the shell; true when it ended with status 0.
+bool RunTool(const std::string& command);
+// True when the program is on PATH.
+bool HaveTool(const char* program);
+
+// A HEIC of the picture whose irot/imir properties say `orientation` (an
+// EXIF value), made with libheif's own encoder.
+std::string HeicWithOrientation(const QImage& image, int orientation);
+
+// A DNG as a camera writes one: a TIFF with DNGVersion whose first IFD is the
+// embedded JPEG preview `previewJpeg` of `preview` pixels, turned by
+// `orientation`, and whose SubIFD holds `raw` pixels of uncompressed CFA data.
+std::string DngBytes(const std::string& previewJpeg, QSize preview, QSize raw, int orientation);
+
+// A progressive JPEG of side × side pixels holding only its first scan: a
+// few megabytes that ask for a coefficient buffer of side² × 6 bytes.
+std::string ProgressiveDcOnlyJpeg(int side);
+
+} // namespace snapsift::testing
