@@ -319,6 +319,7 @@ const char* const kNotPictureReasonText = "画像ではないか、対応して�
 const char* const kTooLargeReasonText = "画像が大きすぎます";
 const char* const kBrokenReasonText = "壊れているか、途中で切れています";
 const char* const kTookTooLongReasonText = "読み込みに時間がかかりすぎます";
+const char* const kHelpersStuckReasonText = "前の読み込みが応答しないため、今は読み込めません";
 const char* const kCompareMenuText = "同じ名前のファイルを並べて表示(&P)";
 const char* const kCompareMarkedText = "削除候補に選択中";
 const char* const kCompareTitleText = "並べて表示 - ";

@@ -126,6 +126,7 @@ extern const char* const kNotPictureReasonText;
 extern const char* const kTooLargeReasonText;
 extern const char* const kBrokenReasonText;
 extern const char* const kTookTooLongReasonText;  // the decoding helper ran past its time
+extern const char* const kHelpersStuckReasonText;  // earlier helpers are stuck on a disk that does not answer
 // The window showing the files of one name side by side.
 extern const char* const kCompareMenuText;    // "同じ名前のファイルを並べて表示(&P)"
 extern const char* const kCompareMarkedText;  // "削除候補に選択中"
