@@ -1547,12 +1547,15 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
     dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldScan));
     CompareWindow* compare = dlg->Previews().Compare();
     ASSERT_NE(compare, nullptr);
+    // The copies are opened beside the window; the marks follow.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !compare->OpeningCopies(); }, 30000));
     for (int card = 0; card < compare->CardCount(); ++card) {
         const QString text = compare->CardText(card);
         EXPECT_EQ(text.contains(Q(kCompareDifferentText)), compare->CardPath(card) == oldScan) << text.toStdString();
         EXPECT_FALSE(text.contains(Q(kCompareSameText)));
     }
     dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldSame));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !compare->OpeningCopies(); }, 30000));
     for (int card = 0; card < compare->CardCount(); ++card)
         EXPECT_EQ(compare->CardText(card).contains(Q(kCompareSameText)), compare->CardPath(card) == oldSame);
     compare->close();

@@ -57,23 +57,22 @@ std::optional<ContentChecker::FileState> StateOf(int fd)
 // One row's file, opened without following a link in its last part.
 class OpenCopy final {
 public:
-    OpenCopy(const FileTable& table, int row)
+    OpenCopy(const FileTable& table, int row) : OpenCopy(ContentChecker::PlaceOf(table, row)) {}
+    explicit OpenCopy(const ContentChecker::CopyPlace& place)
     {
-        const std::string path = table.Path(row);
         constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-        if (path.size() < PATH_MAX) {
-            fd_ = open(path.c_str(), kFlags);
+        if (place.path.size() < PATH_MAX) {
+            fd_ = open(place.path.c_str(), kFlags);
         } else {
-            const FolderHandle folder = OpenFolder(table.Folder(row));
+            const FolderHandle folder = OpenFolder(place.folder);
             if (folder.IsOpen())
-                fd_ = openat(folder.Fd(), std::string(table.Name(row)).c_str(), kFlags);
+                fd_ = openat(folder.Fd(), place.name.c_str(), kFlags);
         }
         if (fd_ < 0)
             return;
         const auto state = StateOf(fd_);
         // Only the file the search found under that name, at the size it had.
-        const FileIdentity& expected = table.Identity(row);
-        if (!state || state->size != table.Size(row) || (expected.Known() && state->identity != expected)) {
+        if (!state || state->size != place.size || (place.identity.Known() && state->identity != place.identity)) {
             close(fd_);
             fd_ = -1;
             return;
@@ -369,13 +368,31 @@ std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, in
     const OpenCopy y(table, b);
     if (!x.IsOpen() || !y.IsOpen())
         return std::nullopt;
-    if (x.State().identity == y.State().identity)
+    return KnownEqual(x.State(), y.State());
+}
+
+ContentChecker::CopyPlace ContentChecker::PlaceOf(const FileTable& table, int row)
+{
+    return {table.Path(row), table.Folder(row), std::string(table.Name(row)), table.Size(row), table.Identity(row)};
+}
+
+std::optional<ContentChecker::FileState> ContentChecker::StateOfCopy(const CopyPlace& place)
+{
+    const OpenCopy copy(place);
+    if (!copy.IsOpen())
+        return std::nullopt;
+    return copy.State();
+}
+
+std::optional<bool> ContentChecker::KnownEqual(const FileState& x, const FileState& y) const
+{
+    if (x.identity == y.identity)
         return true;
-    const auto xEnds = RememberedEnds(x.State());
-    const auto yEnds = RememberedEnds(y.State());
+    const auto xEnds = RememberedEnds(x);
+    const auto yEnds = RememberedEnds(y);
     if (xEnds && yEnds && *xEnds != *yEnds)
         return false;
-    return Remembered(x.State(), y.State());
+    return Remembered(x, y);
 }
 
 std::optional<std::size_t> ContentChecker::RememberedEnds(const FileState& file) const
