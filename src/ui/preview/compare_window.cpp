@@ -145,9 +145,6 @@ void CompareWindow::Rebuild()
         card.listRow = row;
         card.tableRow = tableRow;
         card.path = view_.table.Path(tableRow);
-        card.details = ShownText(view_.table.Folder(tableRow)) + '\n' +
-                       DisplayText(SizeText(view_.table.Size(tableRow))) + '\n' +
-                       DisplayText(DateText(view_.table.CreationTime(tableRow)));
         cards_.push_back(std::move(card));
     }
     const int count = CardCount();
@@ -221,7 +218,7 @@ void CompareWindow::Build(int index)
     w->picture->installEventFilter(this);
     w->pictureText = WrappingLabel(w->frame);
     w->details = WrappingLabel(w->frame);
-    w->details->setText(card.details);
+    w->details->setText(Details(card));
     w->mark = WrappingLabel(w->frame);
     w->content = WrappingLabel(w->frame);
     w->content->setText(card.content);
@@ -338,7 +335,15 @@ QString CompareWindow::CardText(int card) const
     const Card& c = cards_.at(card);
     const QString picture = c.widgets ? c.widgets->pictureText->text() : PictureLine(loader_.Find(c.path));
     const QString mark = CardMarked(card) ? QString::fromUtf8(kCompareMarkedText) : QString();
-    return picture + '\n' + c.details + '\n' + c.content + '\n' + mark;
+    return picture + '\n' + Details(c) + '\n' + c.content + '\n' + mark;
+}
+
+QString CompareWindow::Details(const Card& card) const
+{
+    // Made when asked for: thousands of cards would hold the window up.
+    const FileTable& table = view_.table;
+    return ShownText(table.Folder(card.tableRow)) + '\n' + DisplayText(SizeText(table.Size(card.tableRow))) + '\n' +
+           DisplayText(DateText(table.CreationTime(card.tableRow)));
 }
 
 int CompareWindow::BuiltCards() const

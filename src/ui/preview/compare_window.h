@@ -85,7 +85,6 @@ private:
         int listRow = -1;
         int tableRow = -1;
         std::string path;
-        QString details;
         QString content;
         bool asked = false;  // its picture was asked for since the window showed the name
         std::unique_ptr<Widgets> widgets;
@@ -101,6 +100,7 @@ private:
     void AskForPictures();
     void ShowPicture(Card& card);
     void ShowMark(Card& card);
+    QString Details(const Card& card) const;
     void UpdateMarks();
     void OnReady(const QByteArray& path);
     void OnHelperFreed();
