@@ -137,7 +137,7 @@ TEST(ManyCopies, SideBySideWindowKeepsToTheCardsInView)
                 mostAsked = std::max(mostAsked, compare->PicturesAsked());
                 return compare->PicturesAsked() == 0 && !loader.Busy() && !compare->OpeningCopies();
             },
-            std::getenv("COPIES") ? 10000 : 120000) ||
+            std::getenv("COPIES") ? 10000 : 300000) ||
                (std::printf("asked %d busy %d opening %d\n", compare->PicturesAsked(), int(loader.Busy()),
                             int(compare->OpeningCopies())),
                 false);

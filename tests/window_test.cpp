@@ -28,6 +28,7 @@
 #include "ui/preview/thumbnail_cache.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/snapsift_dlg.h"
+#include "ui/window/file_opener.h"
 #include "ui/window_texts.h"
 
 #include <QAbstractItemView>
@@ -293,14 +294,22 @@ protected:
     void SetUp() override { ForgetWindow(); }
     void TearDown() override { dlg.reset(); }
 
-    void Open(const QString& fontFamily = {}, Messenger* useMessenger = nullptr)
+    // With `launch`, files open through the window's own opener, which
+    // calls it beside the window in place of the desktop.
+    void Open(const QString& fontFamily = {}, Messenger* useMessenger = nullptr,
+              std::function<ShellResult(const std::string&)> launch = {})
     {
-        dlg = std::make_unique<CSnapsiftDlg>(WindowServices{
+        WindowServices services{
             useMessenger ? useMessenger : &messenger, [this](const std::string& path) { opened.push_back(path); },
             g_logPath, fontFamily, [this](const std::string& path) {
                 opened.push_back(path);
                 return helpAnswer;
-            }});
+            }, {}};
+        if (launch) {
+            services.openFile = nullptr;
+            services.launchFile = std::move(launch);
+        }
+        dlg = std::make_unique<CSnapsiftDlg>(std::move(services));
     }
 
     void Show()
@@ -1804,6 +1813,127 @@ TEST_F(WindowTest, APictureThatNeverOpensHoldsNeitherTheNextNorTheEnd)
     // The window ends while the open still waits: nothing waits for it.
     dlg.reset();
     close(fan);
+}
+
+// Opening a listed file: by a double-click or by Enter on the current row,
+// beside the window, and a message with the reason when it does not open.
+TEST_F(WindowTest, OpeningAFileRunsBesideTheWindowAndSaysWhyNot)
+{
+    struct Case {
+        const char* name;
+        ShellResult result;
+        bool byEnter;
+        std::string message;  // empty: none
+    };
+    TempDir folder(g_desktop);
+    const std::string file = folder.WriteFile("pic.jpg", "not really a picture");
+    ShellResult none;
+    none.noProgram = true;
+    none.error = "No application is registered as handling this file";
+    ShellResult gone;
+    gone.error = "Error when getting information for file: No such file or directory";
+    const Case cases[] = {
+        {"opened_by_double_click", ShellResult{true, ""}, false, ""},
+        {"opened_by_enter", ShellResult{true, ""}, true, ""},
+        {"no_program", none, false, FileNotOpenedText(file, true, "")},
+        {"no_program_by_enter", none, true, FileNotOpenedText(file, true, "")},
+        {"failed", gone, false, FileNotOpenedText(file, false, gone.error)},
+    };
+    // Outlive every case: a launch thread may still be returning.
+    std::mutex mutex;
+    std::vector<std::string> launched;
+    std::thread::id launchThread;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            const std::lock_guard lock(mutex);
+            launched.clear();
+        }
+        Open({}, nullptr, [&, result = c.result](const std::string& path) {
+            const std::lock_guard lock(mutex);
+            launched.push_back(path);
+            launchThread = std::this_thread::get_id();
+            return result;
+        });
+        Show();
+        Search(DesktopChild(BaseName(folder.Path())));
+        ASSERT_EQ(Paths(), QStringList{QString::fromStdString(file)});
+        const QModelIndex index = dlg->m_resultList->model()->index(0, 0);
+        dlg->m_resultList->setFocus();
+        dlg->m_resultList->setCurrentIndex(index);
+        messenger.shown.clear();
+        if (c.byEnter)
+            QTest::keyClick(dlg->m_resultList, Qt::Key_Return);
+        else
+            DoubleClick(dlg->m_resultList->viewport(), dlg->m_resultList->visualRect(index).center());
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            const std::lock_guard lock(mutex);
+            return !launched.empty();
+        }, 60000));
+        // The report comes from a timer of the window's thread.
+        if (!c.message.empty())
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !messenger.shown.empty(); }, 60000));
+        else
+            QTest::qWait(3 * FileOpener::kPollMs);
+        {
+            const std::lock_guard lock(mutex);
+            EXPECT_EQ(launched, std::vector<std::string>{file});
+            EXPECT_NE(launchThread, std::this_thread::get_id()) << "opened on the window's thread";
+        }
+        if (c.message.empty()) {
+            EXPECT_TRUE(messenger.shown.empty());
+        } else if (!messenger.shown.empty()) {
+            EXPECT_EQ(messenger.shown.front().text, c.message);
+            EXPECT_EQ(messenger.shown.front().caption, kInformationCaption);
+            EXPECT_EQ(messenger.shown.front().icon, MessageIcon::Information);
+        }
+        EXPECT_TRUE(opened.empty());
+        dlg.reset();
+    }
+}
+
+// An open that never returns (the file's disk does not answer) holds neither
+// the window nor later opens beyond the limit, which are refused with the reason.
+TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
+{
+    TempDir folder(g_desktop);
+    const std::string file = folder.WriteFile("pic.jpg", "x");
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    int started = 0, finished = 0;
+    Open({}, nullptr, [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        ++started;
+        released.wait(lock, [&] { return release; });
+        ++finished;
+        return ShellResult{true, ""};
+    });
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Paths().size(), 1);
+    dlg->m_resultList->setFocus();
+    dlg->m_resultList->setCurrentIndex(dlg->m_resultList->model()->index(0, 0));
+    for (int i = 0; i < FileOpener::kMaxOpens + 1; ++i)
+        QTest::keyClick(dlg->m_resultList, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::lock_guard lock(mutex);
+        return started == FileOpener::kMaxOpens;
+    }, 60000));
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown.front().text, FileOpenBusyText(file));
+    {
+        const std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::lock_guard lock(mutex);
+        return finished == FileOpener::kMaxOpens;
+    }, 60000));
+    QTest::qWait(3 * FileOpener::kPollMs);
+    EXPECT_EQ(messenger.shown.size(), 1u);  // the opens that returned said nothing
+    dlg.reset();
 }
 
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)

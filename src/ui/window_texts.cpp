@@ -273,6 +273,21 @@ std::string HelpNotOpenedText(const std::string& path, bool noProgram)
            "\nファイル: " + VisibleControls(path);
 }
 
+std::string FileNotOpenedText(const std::string& path, bool noProgram, const std::string& error)
+{
+    std::string text = std::string(noProgram ? "このファイルを開くプログラムが登録されていません。"
+                                             : "ファイルを開けませんでした。") +
+                       "\nファイル: " + VisibleControls(path);
+    if (!noProgram && !error.empty())
+        text += "\n" + VisibleControls(error);
+    return text;
+}
+
+std::string FileOpenBusyText(const std::string& path)
+{
+    return "前に開いたファイルがまだ応答しないため、開けません。\nファイル: " + VisibleControls(path);
+}
+
 const char* ResultColumnHeading(int column)
 {
     static const char* const kHeadings[kResultColumnCount] = {"ファイル名", "サイズ", "作成年月日", "パス"};

@@ -77,6 +77,11 @@ int ExtensionWidth(std::string_view utf8);
 // The help page could not be opened: `noProgram` when the desktop has no
 // program for it, otherwise the file is missing; names the page's full path.
 std::string HelpNotOpenedText(const std::string& path, bool noProgram);
+// A listed file could not be opened: no program is registered for it, or
+// the desktop failed with `error` (its own words). Names the file's path.
+std::string FileNotOpenedText(const std::string& path, bool noProgram, const std::string& error);
+// A file is not opened because earlier opens have not returned.
+std::string FileOpenBusyText(const std::string& path);
 
 // Menus and the rest.
 extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."

@@ -7,6 +7,7 @@
 #include "ui/app_resources.h"
 #include "ui/preview/result_previews.h"
 #include "ui/window/about_dlg.h"
+#include "ui/window/file_opener.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/result_model.h"
@@ -35,8 +36,16 @@ CSnapsiftDlg::CSnapsiftDlg(WindowServices services, QWidget* parent) : QDialog(p
         ownMessenger_ = std::make_unique<QtMessenger>(this);
         messenger_ = ownMessenger_.get();
     }
-    if (!services_.openFile)
-        services_.openFile = [](const std::string& path) { OpenWithDefaultProgram(path); };
+    if (!services_.openFile) {
+        std::function<ShellResult(const std::string&)> launch = services_.launchFile;
+        if (!launch)
+            launch = [](const std::string& path) { return OpenWithDefaultProgram(path); };
+        opener_ = new FileOpener(
+            std::move(launch),
+            [this](const std::string& path, const ShellResult& result, bool busy) { ReportOpen(path, result, busy); },
+            this);
+        services_.openFile = [opener = opener_](const std::string& path) { opener->Start(path); };
+    }
     if (!services_.openHelp)
         services_.openHelp = [](const std::string& path) { return OpenWithDefaultProgram(path); };
     CreateControls();
@@ -165,6 +174,15 @@ bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
         return true;
+    // Enter on the list opens the current row's file, as a double-click does.
+    if (watched == m_resultList && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            OnResultDblClk();
+            return true;
+        }
+    }
     // The menu key and Shift+F10 open it for the current row.
     const bool menuKey = event->type() == QEvent::KeyPress &&
                          (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||

@@ -32,6 +32,7 @@ namespace snapsift {
 class BusyWindow;
 class DialogUnits;
 class DuplicateComboBox;
+class FileOpener;
 class Messenger;
 enum class MessageAnswer;
 class QtProgress;
@@ -47,6 +48,9 @@ struct WindowServices {
     QString fontFamily;  // empty: the usual Japanese Gothic face
     // Opens the help page; null: the desktop's default program.
     std::function<ShellResult(const std::string& path)> openHelp;
+    // How the desktop's default program is started when openFile is null,
+    // beside the window; null: the real one.
+    std::function<ShellResult(const std::string& path)> launchFile;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -145,6 +149,8 @@ private:
     void ShowInformation(const std::string& text);
     // A message box with the deletion's caption, OK alone or OK and Cancel.
     MessageAnswer ShowConfirm(const std::string& text, bool withCancel);
+    // Says why a listed file was not opened; nothing when it was.
+    void ReportOpen(const std::string& path, const ShellResult& result, bool busy);
 
     ResultView m_view;
     SearchTargets m_targets;
@@ -156,6 +162,7 @@ private:
     std::unique_ptr<QtProgress> progressDriver_;
     ResultModel* resultModel_ = nullptr;
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
+    FileOpener* opener_ = nullptr;  // null when the services open files themselves
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
     // The window's own last deletion that moved files: the undo puts back
     // exactly these, while its block is still the last one of its log.
