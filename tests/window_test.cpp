@@ -59,6 +59,8 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTextLayout>
+#include <QFontInfo>
+#include <QGuiApplication>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -74,6 +76,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -764,12 +767,11 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     EXPECT_EQ(ComboEntries(), comboBefore);
     EXPECT_EQ(dlg->m_progress->value(), dlg->m_progress->minimum());
 
-    // Once more: both are reported, nothing moves.
+    // Done: the entry is disabled, and nothing more is put back or said.
+    EXPECT_FALSE(dlg->CanRestoreLast());
     messenger.shown.clear();
     dlg->OnRestoreLast();
-    ASSERT_EQ(messenger.shown.size(), 2u);
-    EXPECT_EQ(messenger.shown[1].text, "0 個のファイルを元の場所に戻しました。\n次のファイルは元に戻せませんでした。\n" +
-                                           gone0 + " (ごみ箱にありません)\n" + gone1 + " (ごみ箱にありません)\n");
+    EXPECT_TRUE(messenger.shown.empty());
     EXPECT_EQ(Paths(), pathsBefore);
 }
 
@@ -810,6 +812,21 @@ TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
     EXPECT_EQ(messenger.shown[1].text,
               "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + fallback);
 
+    // While another deletion's block is the last one, the undo says so and
+    // moves nothing.
+    const std::string fallbackBefore = ReadFile(fallback);
+    ASSERT_EQ(AppendDeletionLog(CurrentTime(), {"/elsewhere/x.jpg"}, fallback), LogOutcome::Written);
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, RestoreNotThisDeletionText(fallback));
+    EXPECT_FALSE(Exists(b));
+    EXPECT_TRUE(dlg->CanRestoreLast());
+    {
+        std::ofstream rewrite(fallback, std::ios::binary | std::ios::trunc);
+        rewrite << fallbackBefore;
+    }
+
     messenger.shown.clear();
     dlg->OnRestoreLast();
     ASSERT_EQ(messenger.shown.size(), 2u);
@@ -817,15 +834,7 @@ TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
     EXPECT_EQ(messenger.shown[1].text, "1 個のファイルを元の場所に戻しました。");
     EXPECT_TRUE(Exists(b));
     EXPECT_FALSE(Exists(a));
-
-    // Another deletion wrote the last block meanwhile.
-    ASSERT_EQ(AppendDeletionLog(CurrentTime(), {"/elsewhere/x.jpg"}, fallback), LogOutcome::Written);
-    messenger.shown.clear();
-    dlg->OnRestoreLast();
-    ASSERT_EQ(messenger.shown.size(), 1u);
-    EXPECT_EQ(messenger.shown[0].text, RestoreNotThisDeletionText(fallback));
-    EXPECT_TRUE(Exists(b));
-    EXPECT_FALSE(Exists(a));
+    EXPECT_FALSE(dlg->CanRestoreLast());
 }
 
 TEST_F(WindowTest, ComboFieldKeepsItsTextWithoutASelectedEntry)
@@ -1934,6 +1943,107 @@ TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
     QTest::qWait(3 * FileOpener::kPollMs);
     EXPECT_EQ(messenger.shown.size(), 1u);  // the opens that returned said nothing
     dlg.reset();
+}
+
+// A right-click within the hover delay: the pending preview never comes up
+// over the menu.
+TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
+{
+    TempDir folder(g_desktop);
+    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
+    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Paths().size(), 2);
+    QWidget* viewport = dlg->m_resultList->viewport();
+    const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(0, 0)).center();
+    QTest::mouseMove(viewport, pos);  // the hover delay starts
+    QMouseEvent move(QEvent::MouseMove, pos, viewport->mapToGlobal(pos), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    PreviewTip& tip = dlg->Previews().Tip();
+    bool menuSeen = false, tipShown = false;
+    WhenOpen([] { return QApplication::activePopupWidget(); }, [&](QWidget* popup) {
+        menuSeen = true;
+        // Well past the delay, with the menu open.
+        QTest::qWait(3 * ResultPreviews::kHoverDelayMs);
+        tipShown = tip.isVisible();
+        popup->close();
+    });
+    QTest::mousePress(viewport, Qt::RightButton, {}, pos);
+    QTest::mouseRelease(viewport, Qt::RightButton, {}, pos);
+    QContextMenuEvent context(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
+    QApplication::sendEvent(viewport, &context);
+    EXPECT_TRUE(menuSeen);
+    EXPECT_FALSE(tipShown);
+    QTest::qWait(2 * ResultPreviews::kHoverDelayMs);
+    EXPECT_FALSE(tip.isVisible());
+}
+
+// What a screen reader reads and which face the other windows take.
+TEST_F(WindowTest, NamesReadOutAndFacesOfTheOtherWindows)
+{
+    TempDir folder(g_desktop);
+    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
+    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    dlg->OnDuplicateChosen(1);
+    ASSERT_EQ(dlg->m_duplicateCombo->currentText(), Q("pic.jpg"));
+    QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(dlg->m_duplicateCombo);
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->text(QAccessible::Name), Q(kDuplicateComboNameText));
+    EXPECT_EQ(combo->text(QAccessible::Value), Q("pic.jpg"));
+    EXPECT_EQ(combo->role(), QAccessible::ComboBox);
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(dlg->m_folderTree);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_NE(tree->tableInterface(), nullptr);
+    EXPECT_EQ(tree->tableInterface()->columnDescription(0), Q(kFolderTreeNameText));
+
+    const QString face = QFontInfo(dlg->font()).family();
+    QMessageBox box(dlg.get());
+    EXPECT_EQ(QFontInfo(box.font()).family(), face);
+    EXPECT_EQ(QFontInfo(dlg->Previews().Tip().font()).family(), face);
+    dlg->Previews().OpenCompareWindow(0);
+    ASSERT_NE(dlg->Previews().Compare(), nullptr);
+    EXPECT_EQ(QFontInfo(dlg->Previews().Compare()->font()).family(), face);
+    dlg->Previews().Compare()->close();
+}
+
+// A remembered place fits the screen again, wherever and however large it was.
+TEST_F(WindowTest, RememberedPlacesAreFittedOntoTheScreen)
+{
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Case {
+        const char* name;
+        QRect area;
+        QRect fitted;
+    };
+    const Case cases[] = {
+        {"inside", {room.left() + 10, room.top() + 10, 200, 100}, {room.left() + 10, room.top() + 10, 200, 100}},
+        {"over_the_right_and_bottom",
+         {room.right() - 50, room.bottom() - 20, 200, 100},
+         {room.right() + 1 - 200, room.bottom() + 1 - 100, 200, 100}},
+        {"larger_than_the_screen",
+         {room.left() + 5, room.top() + 5, room.width() * 3 / 2, room.height() * 3 / 2},
+         room},
+        {"above_and_left", {room.left() - 300, room.top() - 50, 200, 100}, {room.left(), room.top(), 200, 100}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitOnAScreen(c.area), c.fitted) << c.name;
+
+    // Remembered at a smaller scale: its right part would be off the screen.
+    {
+        QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+        settings.beginGroup(QStringLiteral("window"));
+        settings.setValue(QStringLiteral("position"), QPoint(room.right() - 100, room.top() + 10));
+        settings.setValue(QStringLiteral("size"), room.size() * 2 / 3);
+    }
+    Open();
+    const QRect placed(dlg->pos(), dlg->size());
+    EXPECT_TRUE(room.contains(placed)) << placed.x() << "," << placed.y() << " " << placed.width() << "x"
+                                       << placed.height();
 }
 
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)

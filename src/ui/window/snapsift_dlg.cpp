@@ -126,8 +126,10 @@ void CSnapsiftDlg::RestoreWindow()
             size = size.boundedTo(screen->availableGeometry().size()).expandedTo(baseSize_);
         resize(size);
         // A place on a screen no longer there: centred, as at a first start.
+        // One partly off its screen (another scale factor, a smaller
+        // screen) is moved onto it.
         if (memory.hasPosition && TopEdgeOnAScreen(QRect(memory.position, size)))
-            move(memory.position);
+            move(FitOnAScreen(QRect(memory.position, size)).topLeft());
     }
     if (memory.maximized)
         setWindowState(windowState() | Qt::WindowMaximized);

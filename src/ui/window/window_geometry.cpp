@@ -103,4 +103,25 @@ bool TopEdgeOnAScreen(const QRect& area)
     return false;
 }
 
+QRect FitOnAScreen(const QRect& area)
+{
+    const QScreen* best = QGuiApplication::screenAt(area.topLeft());
+    qint64 most = -1;
+    for (const QScreen* screen : best ? QList<QScreen*>() : QGuiApplication::screens()) {
+        const QRect overlap = screen->availableGeometry().intersected(area);
+        const qint64 shared = overlap.isValid() ? qint64(overlap.width()) * overlap.height() : 0;
+        if (shared > most) {
+            most = shared;
+            best = screen;
+        }
+    }
+    if (!best)
+        return area;
+    const QRect room = best->availableGeometry();
+    QRect fitted(area.topLeft(), area.size().boundedTo(room.size()));
+    fitted.moveLeft(std::clamp(fitted.left(), room.left(), room.right() + 1 - fitted.width()));
+    fitted.moveTop(std::clamp(fitted.top(), room.top(), room.bottom() + 1 - fitted.height()));
+    return fitted;
+}
+
 } // namespace snapsift

@@ -62,4 +62,10 @@ WindowMemory CurrentWindowMemory(const QWidget& window, const QHeaderView& heade
 // that the window can be seen and grabbed there.
 bool TopEdgeOnAScreen(const QRect& area);
 
+// `area` (a window's frame's top left and its size) moved, and made smaller
+// where it must, to lie wholly within the free area of the screen that holds
+// its top left corner, or else the screen it overlaps most. A size and place
+// remembered at another scale factor or on a larger screen fit again.
+QRect FitOnAScreen(const QRect& area);
+
 } // namespace snapsift
