@@ -2046,6 +2046,37 @@ TEST_F(WindowTest, RememberedPlacesAreFittedOntoTheScreen)
                                        << placed.height();
 }
 
+// At a fractional scale a framed control's inside begins and ends on whole
+// screen pixels, so that its contents do not cover the frame's right and
+// bottom lines; at whole scales nothing moves.
+TEST(FramedControls, InsideAlignsToWholePixels)
+{
+    struct Case {
+        double scale;
+        QRect area;
+        int frame;
+    };
+    const Case cases[] = {{1.0, {222, 90, 386, 126}, 1}, {2.0, {223, 91, 385, 125}, 1}, {1.5, {222, 90, 386, 126}, 1},
+                          {1.5, {223, 91, 385, 125}, 1}, {1.25, {111, 45, 193, 63}, 2}, {1.75, {-7, 3, 50, 41}, 1}};
+    for (const Case& c : cases) {
+        const QRect fitted = AlignInsideToPixels(c.area, c.frame, c.scale);
+        SCOPED_TRACE(c.scale);
+        if (c.scale == std::round(c.scale)) {
+            EXPECT_EQ(fitted, c.area);
+            continue;
+        }
+        EXPECT_TRUE(c.area.contains(fitted));
+        EXPECT_LT(fitted.left() - c.area.left(), 4);
+        EXPECT_LT(c.area.right() - fitted.right(), 4);
+        EXPECT_LT(c.area.bottom() - fitted.bottom(), 4);
+        for (const int edge : {fitted.left() + c.frame, fitted.left() + fitted.width() - c.frame,
+                               fitted.top() + c.frame, fitted.top() + fitted.height() - c.frame}) {
+            const double device = edge * c.scale;
+            EXPECT_DOUBLE_EQ(device, std::round(device)) << edge;
+        }
+    }
+}
+
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)
 {
     TempDir many(g_desktop);

@@ -40,6 +40,11 @@ private:
     std::vector<Entry> entries_;
 };
 
+// `area` of a control with a frame `frame` wide, made smaller by less than a
+// screen pixel on each side so that the inside of the frame begins and ends
+// on whole screen pixels at `scale` (device pixels per unit).
+QRect AlignInsideToPixels(const QRect& area, int frame, double scale);
+
 // What the main window remembers between runs, in the "window" group of the
 // program's settings file.
 struct WindowMemory {
