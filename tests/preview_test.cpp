@@ -269,13 +269,14 @@ TEST(StalledDisk, HoversKeepTheHelpersWithinTheirLimitAndLeaveNoneBehind)
         GTEST_SKIP() << mount.Refusal();
 
     PreviewLoader loader;
-    loader.SetTimeLimit(300);
     PreviewTip tip(loader, nullptr);
     // One file read while the disk answers: the helpers work.
     tip.ShowFor(mount.Folder() + "/p0.jpg", QPoint(10, 10));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.Busy(); }, 60000));
-    ASSERT_TRUE(loader.Find(mount.Folder() + "/p0.jpg")->Ok());
+    ASSERT_TRUE(loader.Find(mount.Folder() + "/p0.jpg")->Ok()) << tip.m_text->text().toStdString();
 
+    // Helpers that wait on the disk are soon given up from now on.
+    loader.SetTimeLimit(300);
     mount.Stop();
     const auto helpers = [&] {
         int count = 0;
