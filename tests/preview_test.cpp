@@ -31,9 +31,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -186,8 +188,10 @@ TEST(ManyCopies, SideBySideWindowKeepsToTheCardsInView)
 class StalledMount {
 public:
     // A FAT image served by FUSE, holding `files`; empty Refusal() when mounted.
-    explicit StalledMount(const TempDir& root, const std::vector<std::string>& files)
-        : folder_(root.MakeFolder("dead"))
+    // Mounted on `folder`, or on a folder "dead" of `root`; a file's name
+    // may have one folder before it.
+    StalledMount(const TempDir& root, const std::vector<std::string>& files, const std::string& folder = "")
+        : folder_(folder.empty() ? root.MakeFolder("dead") : folder)
     {
         if (!MountRefusal().empty()) {
             refusal_ = "cannot mount: " + MountRefusal();
@@ -200,8 +204,13 @@ public:
         const std::string image = root / "dead.img";
         const std::string picture = root.WriteFile("picture.jpg", SmallJpeg());
         std::string make = "truncate -s 64M '" + image + "' && mkfs.vfat -F 32 '" + image + "' >/dev/null";
-        for (const std::string& name : files)
+        std::set<std::string> folders;
+        for (const std::string& name : files) {
+            const std::size_t slash = name.find('/');
+            if (slash != std::string::npos && folders.insert(name.substr(0, slash)).second)
+                make += " && mmd -i '" + image + "' ::/" + name.substr(0, slash);
             make += " && mcopy -i '" + image + "' '" + picture + "' ::/" + name;
+        }
         if (std::system(make.c_str()) != 0) {
             refusal_ = "could not make a FAT image (truncate, mkfs.vfat and mcopy needed)";
             return;
@@ -233,6 +242,7 @@ public:
             kill(daemon_, SIGTERM);
             waitpid(daemon_, nullptr, 0);
         }
+        rmdir(folder_.c_str());
     }
     const std::string& Refusal() const { return refusal_; }
     const std::string& Folder() const { return folder_; }
@@ -325,6 +335,53 @@ TEST(StalledDisk, HoversKeepTheHelpersWithinTheirLimitAndLeaveNoneBehind)
     for (const auto& [pid, state] : Children())
         EXPECT_NE(state, 'Z') << "zombie " << pid;
     EXPECT_LE(loader.LiveHelpers(), PreviewLoader::kMaxHelpers);
+}
+
+// The side-by-side window of copies on a disk that stops answering: it opens
+// and answers at once, its content marks come once the disk answers again.
+TEST(StalledDisk, SideBySideWindowOpensCopiesBesideTheWindow)
+{
+    const std::string desktop = SetUpIsolatedHome().desktop;
+    const TempDir root;
+    const std::string folder = desktop + "/stalled";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    StalledMount mount(root, {"a/cover.jpg", "b/cover.jpg", "c/cover.jpg"}, folder);
+    if (!mount.Refusal().empty())
+        GTEST_SKIP() << mount.Refusal();
+    {
+        RecordingMessenger messenger;
+        WindowServices services;
+        services.messenger = &messenger;
+        services.openFile = [](const std::string&) {};
+        CSnapsiftDlg dlg(services);
+        dlg.show();
+        QTreeWidgetItem* target = nullptr;
+        for (int i = 0; i < dlg.m_folderTree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* top = dlg.m_folderTree->topLevelItem(i);
+            for (int c = 0; c < top->childCount(); ++c)
+                target = top->child(c)->text(0) == QStringLiteral("stalled") ? top->child(c) : target;
+        }
+        ASSERT_NE(target, nullptr);
+        dlg.m_folderTree->setCurrentItem(target);
+        QTest::mouseClick(dlg.m_searchButton, Qt::LeftButton);
+        ASSERT_EQ(dlg.Results().list.GetItemCount(), 3);
+
+        mount.Stop();
+        {
+            // Nothing here may wait on the disk; a wait ends the run.
+            const Watchdog watchdog("the side-by-side window on a stalled disk", 120);
+            dlg.Previews().OpenCompareWindow(0);
+            CompareWindow* compare = dlg.Previews().Compare();
+            ASSERT_NE(compare, nullptr);
+            EXPECT_EQ(compare->CardCount(), 3);
+            dlg.Previews().ContentChecked();  // as after a check: the marks are looked for again
+            QTest::qWait(500);                // the window's loop runs meanwhile
+            EXPECT_TRUE(compare->OpeningCopies());
+        }
+        mount.Answer();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.Previews().Compare()->OpeningCopies(); }, 60000));
+        dlg.Previews().Compare()->close();
+    }
 }
 
 } // namespace
