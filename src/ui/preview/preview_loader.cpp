@@ -2,6 +2,7 @@
 // The helper processes that decode previews, and the cache of their answers.
 #include "ui/preview/picture_preview.h"
 
+#include "ui/preview/helper_starter.h"
 #include "ui/preview/preview_helper.h"
 
 #include <QElapsedTimer>
@@ -44,115 +45,18 @@ PicturePreview Failed(PreviewFailure failure)
     return preview;
 }
 
-std::string& HelperProgram()
-{
-    // The running executable itself, even if its file was replaced since.
-    static std::string program = "/proc/self/exe";
-    return program;
-}
 
 void SetNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-pid_t SpawnHelper(int socket)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
-    std::string program = HelperProgram();
-    std::string option = kDecodePreviewOption;
-    char* argv[] = {program.data(), option.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : 0;
-}
 
 constexpr qsizetype kMaxReplyBytes =
     static_cast<qsizetype>(sizeof(preview_wire::Reply)) + 4LL * kPreviewSide * kPreviewSide;
 
 } // namespace
 
-// How the start of one helper went: its process id once known.
-struct HelperStart {
-    std::mutex mutex;
-    pid_t pid = -1;          // -1 while starting, 0 when it could not start
-    bool cancelled = false;  // killed before it was known: its starter kills it at once
-};
-
-// Starts helpers on a thread of its own: posix_spawn holds the calling
-// thread until the child has run exec, which a busy machine can make long.
-// The thread lives as long as the loader, so that the helpers' parent-death
-// signal comes when the loader ends.
-class HelperStarter final {
-public:
-    HelperStarter() : thread_([this] { Run(); }) {}
-    ~HelperStarter()
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    HelperStarter(const HelperStarter&) = delete;
-    HelperStarter& operator=(const HelperStarter&) = delete;
-
-    // Starts a helper on `socket` (its end of the connection, closed here).
-    std::shared_ptr<HelperStart> Start(int socket)
-    {
-        auto start = std::make_shared<HelperStart>();
-        {
-            const std::lock_guard lock(mutex_);
-            queue_.emplace_back(socket, start);
-        }
-        wake_.notify_one();
-        return start;
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            std::pair<int, std::shared_ptr<HelperStart>> next;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-                if (queue_.empty())
-                    return;
-                next = std::move(queue_.front());
-                queue_.pop_front();
-                if (stop_) {
-                    ::close(next.first);
-                    const std::lock_guard startLock(next.second->mutex);
-                    next.second->pid = 0;
-                    continue;
-                }
-            }
-            const pid_t pid = SpawnHelper(next.first);
-            ::close(next.first);
-            bool cancelled = false;
-            {
-                const std::lock_guard lock(next.second->mutex);
-                next.second->pid = pid;
-                cancelled = next.second->cancelled;
-            }
-            // The loader reaps it, as any helper it killed.
-            if (cancelled && pid > 0)
-                ::kill(pid, SIGKILL);
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::pair<int, std::shared_ptr<HelperStart>>> queue_;
-    bool stop_ = false;
-    std::thread thread_;  // last: starts when the rest is ready
-};
 
 // One helper process and the connection to it.
 struct PreviewLoader::Helper {
