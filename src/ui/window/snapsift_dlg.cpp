@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTreeView>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -130,9 +131,33 @@ void CSnapsiftDlg::RestoreWindow()
         // screen) is moved onto it.
         if (memory.hasPosition && TopEdgeOnAScreen(QRect(memory.position, size)))
             move(FitOnAScreen(QRect(memory.position, size)).topLeft());
+        fitAfterShow_ = true;
     }
     if (memory.maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CSnapsiftDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!fitAfterShow_)
+        return;
+    fitAfterShow_ = false;
+    // Once the desktop has framed the window, the frame too must fit.
+    QTimer::singleShot(kFrameSettleMs, this, &CSnapsiftDlg::FitFrameOnScreen);
+}
+
+void CSnapsiftDlg::FitFrameOnScreen()
+{
+    if (isMaximized() || !isVisible())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect fitted = FitOnAScreen(frame);
+    if (fitted == frame)
+        return;
+    const QSize decoration = frame.size() - size();
+    resize((fitted.size() - decoration).expandedTo(baseSize_));
+    move(fitted.topLeft());
 }
 
 void CSnapsiftDlg::done(int result)

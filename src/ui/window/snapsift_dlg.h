@@ -101,6 +101,7 @@ public:
     SearchOptions m_options;
 
     static constexpr int kOtherExtLimit = 4;
+    static constexpr int kFrameSettleMs = 200;
 
     // The size the window opens at when it remembers none, and its smallest.
     QSize BaseSize() const { return baseSize_; }
@@ -111,6 +112,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;  // a restored frame is fitted onto its screen
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -126,6 +128,7 @@ private:
     int SizeColumnNeed() const;
     int DateColumnNeed() const;
     void RestoreWindow();
+    void FitFrameOnScreen();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
@@ -155,6 +158,7 @@ private:
     ResultView m_view;
     SearchTargets m_targets;
     QSize baseSize_;
+    bool fitAfterShow_ = false;  // restored: the desktop's frame may take it off its screen
     EdgeLayout edges_;
     WindowServices services_;
     std::unique_ptr<Messenger> ownMessenger_;
