@@ -64,7 +64,8 @@ void CompareWindow::OnProbePoll()
         ApplyProbe();
         probeApplied_ = done;
     }
-    if (probe_->Finished())
+    // By the count applied: the last copy may have come in since.
+    if (done == probe_->Size())
         probePoll_.stop();
 }
 
