@@ -16,14 +16,13 @@ namespace snapsift {
 
 void CompareWindow::UpdateContentMarks()
 {
-    if (probe_ && !probe_->Ended()) {
-        // One probe at a time: a stuck one is not joined by more.
+    // One probe at a time: a stuck one is not joined by more. The next one
+    // starts from the poll, after the window has had its turn: gathering
+    // thousands of copies' places is work of its own.
+    if (probe_ && !probe_->Ended())
         probe_->GiveUp();
-        probeAgain_ = true;
-        probePoll_.start();
-        return;
-    }
-    StartProbe();
+    probeAgain_ = true;
+    probePoll_.start();
 }
 
 void CompareWindow::StartProbe()
@@ -50,13 +49,13 @@ void CompareWindow::StartProbe()
 
 void CompareWindow::OnProbePoll()
 {
-    if (!probe_) {
-        probePoll_.stop();
+    if (probeAgain_) {
+        if (!probe_ || probe_->Ended())
+            StartProbe();
         return;
     }
-    if (probeAgain_) {
-        if (probe_->Ended())
-            StartProbe();
+    if (!probe_) {
+        probePoll_.stop();
         return;
     }
     const std::size_t done = probe_->Done();
