@@ -348,7 +348,8 @@ QString CompareWindow::Details(const Card& card) const
 
 int CompareWindow::BuiltCards() const
 {
-    return static_cast<int>(std::count_if(cards_.begin(), cards_.end(), [](const Card& c) { return c.widgets != nullptr; }));
+    return static_cast<int>(
+        std::count_if(cards_.begin(), cards_.end(), [](const Card& c) { return c.widgets != nullptr; }));
 }
 
 qint64 CompareWindow::PictureBytes() const
@@ -383,8 +384,9 @@ void CompareWindow::ShowMark(Card& card)
     card.widgets->mark->setText(marked ? QString::fromUtf8(kCompareMarkedText) : QString());
     // The frame alone is drawn in the selection colour; its texts keep theirs.
     // Both frames take the same room, so marking a card moves nothing.
-    card.widgets->frame->setStyleSheet(marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
-                                              : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
+    card.widgets->frame->setStyleSheet(
+        marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
+               : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
 }
 
 void CompareWindow::showEvent(QShowEvent* event)

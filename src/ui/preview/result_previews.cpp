@@ -47,8 +47,8 @@ void ResultPreviews::ShowTipAt(QPoint viewportPos)
 {
     const QModelIndex index = list_.indexAt(viewportPos);
     // Never over a menu: a right-click within the hover delay opens one.
-    if (QApplication::activePopupWidget() ||
-        !index.isValid() || index.row() >= view_.list.GetItemCount() || !list_.viewport()->rect().contains(viewportPos)) {
+    if (QApplication::activePopupWidget() || !index.isValid() || index.row() >= view_.list.GetItemCount() ||
+        !list_.viewport()->rect().contains(viewportPos)) {
         tip_->Dismiss();
         return;
     }
