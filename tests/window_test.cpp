@@ -31,6 +31,7 @@
 #include "ui/preview/thumbnail_cache.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/snapsift_dlg.h"
+#include "ui/window/file_opener.h"
 #include "ui/window_texts.h"
 
 #include <QAbstractItemView>
@@ -61,6 +62,8 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTextLayout>
+#include <QFontInfo>
+#include <QGuiApplication>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -76,6 +79,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -296,14 +300,22 @@ protected:
     void SetUp() override { ForgetWindow(); }
     void TearDown() override { dlg.reset(); }
 
-    void Open(const QString& fontFamily = {}, Messenger* useMessenger = nullptr)
+    // With `launch`, files open through the window's own opener, which
+    // calls it beside the window in place of the desktop.
+    void Open(const QString& fontFamily = {}, Messenger* useMessenger = nullptr,
+              std::function<ShellResult(const std::string&)> launch = {})
     {
-        dlg = std::make_unique<CSnapsiftDlg>(WindowServices{
+        WindowServices services{
             useMessenger ? useMessenger : &messenger, [this](const std::string& path) { opened.push_back(path); },
             g_logPath, fontFamily, [this](const std::string& path) {
                 opened.push_back(path);
                 return helpAnswer;
-            }});
+            }, {}};
+        if (launch) {
+            services.openFile = nullptr;
+            services.launchFile = std::move(launch);
+        }
+        dlg = std::make_unique<CSnapsiftDlg>(std::move(services));
     }
 
     void Show()
@@ -758,12 +770,11 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     EXPECT_EQ(ComboEntries(), comboBefore);
     EXPECT_EQ(dlg->m_progress->value(), dlg->m_progress->minimum());
 
-    // Once more: both are reported, nothing moves.
+    // Done: the entry is disabled, and nothing more is put back or said.
+    EXPECT_FALSE(dlg->CanRestoreLast());
     messenger.shown.clear();
     dlg->OnRestoreLast();
-    ASSERT_EQ(messenger.shown.size(), 2u);
-    EXPECT_EQ(messenger.shown[1].text, "0 個のファイルを元の場所に戻しました。\n次のファイルは元に戻せませんでした。\n" +
-                                           gone0 + " (ごみ箱にありません)\n" + gone1 + " (ごみ箱にありません)\n");
+    EXPECT_TRUE(messenger.shown.empty());
     EXPECT_EQ(Paths(), pathsBefore);
 }
 
@@ -879,6 +890,21 @@ TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
     EXPECT_EQ(messenger.shown[1].text,
               "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + fallback);
 
+    // While another deletion's block is the last one, the undo says so and
+    // moves nothing.
+    const std::string fallbackBefore = ReadFile(fallback);
+    ASSERT_EQ(AppendDeletionLog(CurrentTime(), {"/elsewhere/x.jpg"}, fallback), LogOutcome::Written);
+    messenger.shown.clear();
+    dlg->OnRestoreLast();
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown[0].text, RestoreNotThisDeletionText(fallback));
+    EXPECT_FALSE(Exists(b));
+    EXPECT_TRUE(dlg->CanRestoreLast());
+    {
+        std::ofstream rewrite(fallback, std::ios::binary | std::ios::trunc);
+        rewrite << fallbackBefore;
+    }
+
     messenger.shown.clear();
     dlg->OnRestoreLast();
     ASSERT_EQ(messenger.shown.size(), 2u);
@@ -886,15 +912,7 @@ TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
     EXPECT_EQ(messenger.shown[1].text, "1 個のファイルを元の場所に戻しました。");
     EXPECT_TRUE(Exists(b));
     EXPECT_FALSE(Exists(a));
-
-    // Another deletion wrote the last block meanwhile.
-    ASSERT_EQ(AppendDeletionLog(CurrentTime(), {"/elsewhere/x.jpg"}, fallback), LogOutcome::Written);
-    messenger.shown.clear();
-    dlg->OnRestoreLast();
-    ASSERT_EQ(messenger.shown.size(), 1u);
-    EXPECT_EQ(messenger.shown[0].text, RestoreNotThisDeletionText(fallback));
-    EXPECT_TRUE(Exists(b));
-    EXPECT_FALSE(Exists(a));
+    EXPECT_FALSE(dlg->CanRestoreLast());
 }
 
 TEST_F(WindowTest, ComboFieldKeepsItsTextWithoutASelectedEntry)
@@ -1629,12 +1647,15 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
     dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldScan));
     CompareWindow* compare = dlg->Previews().Compare();
     ASSERT_NE(compare, nullptr);
+    // The copies are opened beside the window; the marks follow.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !compare->OpeningCopies(); }, 30000));
     for (int card = 0; card < compare->CardCount(); ++card) {
         const QString text = compare->CardText(card);
         EXPECT_EQ(text.contains(Q(kCompareDifferentText)), compare->CardPath(card) == oldScan) << text.toStdString();
         EXPECT_FALSE(text.contains(Q(kCompareSameText)));
     }
     dlg->Previews().OpenCompareWindow(RowOfPath(*dlg, oldSame));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !compare->OpeningCopies(); }, 30000));
     for (int card = 0; card < compare->CardCount(); ++card)
         EXPECT_EQ(compare->CardText(card).contains(Q(kCompareSameText)), compare->CardPath(card) == oldSame);
     compare->close();
@@ -1883,6 +1904,259 @@ TEST_F(WindowTest, APictureThatNeverOpensHoldsNeitherTheNextNorTheEnd)
     // The window ends while the open still waits: nothing waits for it.
     dlg.reset();
     close(fan);
+}
+
+// Opening a listed file: by a double-click or by Enter on the current row,
+// beside the window, and a message with the reason when it does not open.
+TEST_F(WindowTest, OpeningAFileRunsBesideTheWindowAndSaysWhyNot)
+{
+    struct Case {
+        const char* name;
+        ShellResult result;
+        bool byEnter;
+        std::string message;  // empty: none
+    };
+    TempDir folder(g_desktop);
+    const std::string file = folder.WriteFile("pic.jpg", "not really a picture");
+    ShellResult none;
+    none.noProgram = true;
+    none.error = "No application is registered as handling this file";
+    ShellResult gone;
+    gone.error = "Error when getting information for file: No such file or directory";
+    const Case cases[] = {
+        {"opened_by_double_click", ShellResult{true, ""}, false, ""},
+        {"opened_by_enter", ShellResult{true, ""}, true, ""},
+        {"no_program", none, false, FileNotOpenedText(file, true, "")},
+        {"no_program_by_enter", none, true, FileNotOpenedText(file, true, "")},
+        {"failed", gone, false, FileNotOpenedText(file, false, gone.error)},
+    };
+    // Outlive every case: a launch thread may still be returning.
+    std::mutex mutex;
+    std::vector<std::string> launched;
+    std::thread::id launchThread;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            const std::lock_guard lock(mutex);
+            launched.clear();
+        }
+        Open({}, nullptr, [&, result = c.result](const std::string& path) {
+            const std::lock_guard lock(mutex);
+            launched.push_back(path);
+            launchThread = std::this_thread::get_id();
+            return result;
+        });
+        Show();
+        Search(DesktopChild(BaseName(folder.Path())));
+        ASSERT_EQ(Paths(), QStringList{QString::fromStdString(file)});
+        const QModelIndex index = dlg->m_resultList->model()->index(0, 0);
+        dlg->m_resultList->setFocus();
+        dlg->m_resultList->setCurrentIndex(index);
+        messenger.shown.clear();
+        if (c.byEnter)
+            QTest::keyClick(dlg->m_resultList, Qt::Key_Return);
+        else
+            DoubleClick(dlg->m_resultList->viewport(), dlg->m_resultList->visualRect(index).center());
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            const std::lock_guard lock(mutex);
+            return !launched.empty();
+        }, 60000));
+        // The report comes from a timer of the window's thread.
+        if (!c.message.empty())
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !messenger.shown.empty(); }, 60000));
+        else
+            QTest::qWait(3 * FileOpener::kPollMs);
+        {
+            const std::lock_guard lock(mutex);
+            EXPECT_EQ(launched, std::vector<std::string>{file});
+            EXPECT_NE(launchThread, std::this_thread::get_id()) << "opened on the window's thread";
+        }
+        if (c.message.empty()) {
+            EXPECT_TRUE(messenger.shown.empty());
+        } else if (!messenger.shown.empty()) {
+            EXPECT_EQ(messenger.shown.front().text, c.message);
+            EXPECT_EQ(messenger.shown.front().caption, kInformationCaption);
+            EXPECT_EQ(messenger.shown.front().icon, MessageIcon::Information);
+        }
+        EXPECT_TRUE(opened.empty());
+        dlg.reset();
+    }
+}
+
+// An open that never returns (the file's disk does not answer) holds neither
+// the window nor later opens beyond the limit, which are refused with the reason.
+TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
+{
+    TempDir folder(g_desktop);
+    const std::string file = folder.WriteFile("pic.jpg", "x");
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    int started = 0, finished = 0;
+    Open({}, nullptr, [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        ++started;
+        released.wait(lock, [&] { return release; });
+        ++finished;
+        return ShellResult{true, ""};
+    });
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Paths().size(), 1);
+    dlg->m_resultList->setFocus();
+    dlg->m_resultList->setCurrentIndex(dlg->m_resultList->model()->index(0, 0));
+    for (int i = 0; i < FileOpener::kMaxOpens + 1; ++i)
+        QTest::keyClick(dlg->m_resultList, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::lock_guard lock(mutex);
+        return started == FileOpener::kMaxOpens;
+    }, 60000));
+    ASSERT_EQ(messenger.shown.size(), 1u);
+    EXPECT_EQ(messenger.shown.front().text, FileOpenBusyText(file));
+    {
+        const std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::lock_guard lock(mutex);
+        return finished == FileOpener::kMaxOpens;
+    }, 60000));
+    QTest::qWait(3 * FileOpener::kPollMs);
+    EXPECT_EQ(messenger.shown.size(), 1u);  // the opens that returned said nothing
+    dlg.reset();
+}
+
+// A right-click within the hover delay: the pending preview never comes up
+// over the menu.
+TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
+{
+    TempDir folder(g_desktop);
+    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
+    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(Paths().size(), 2);
+    QWidget* viewport = dlg->m_resultList->viewport();
+    const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(0, 0)).center();
+    QTest::mouseMove(viewport, pos);  // the hover delay starts
+    QMouseEvent move(QEvent::MouseMove, pos, viewport->mapToGlobal(pos), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    PreviewTip& tip = dlg->Previews().Tip();
+    bool menuSeen = false, tipShown = false;
+    WhenOpen([] { return QApplication::activePopupWidget(); }, [&](QWidget* popup) {
+        menuSeen = true;
+        // Well past the delay, with the menu open.
+        QTest::qWait(3 * ResultPreviews::kHoverDelayMs);
+        tipShown = tip.isVisible();
+        popup->close();
+    });
+    QTest::mousePress(viewport, Qt::RightButton, {}, pos);
+    QTest::mouseRelease(viewport, Qt::RightButton, {}, pos);
+    QContextMenuEvent context(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
+    QApplication::sendEvent(viewport, &context);
+    EXPECT_TRUE(menuSeen);
+    EXPECT_FALSE(tipShown);
+    QTest::qWait(2 * ResultPreviews::kHoverDelayMs);
+    EXPECT_FALSE(tip.isVisible());
+}
+
+// What a screen reader reads and which face the other windows take.
+TEST_F(WindowTest, NamesReadOutAndFacesOfTheOtherWindows)
+{
+    TempDir folder(g_desktop);
+    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
+    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    dlg->OnDuplicateChosen(1);
+    ASSERT_EQ(dlg->m_duplicateCombo->currentText(), Q("pic.jpg"));
+    QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(dlg->m_duplicateCombo);
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->text(QAccessible::Name), Q(kDuplicateComboNameText));
+    EXPECT_EQ(combo->text(QAccessible::Value), Q("pic.jpg"));
+    EXPECT_EQ(combo->role(), QAccessible::ComboBox);
+    QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(dlg->m_folderTree);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_NE(tree->tableInterface(), nullptr);
+    EXPECT_EQ(tree->tableInterface()->columnDescription(0), Q(kFolderTreeNameText));
+
+    const QString face = QFontInfo(dlg->font()).family();
+    QMessageBox box(dlg.get());
+    EXPECT_EQ(QFontInfo(box.font()).family(), face);
+    EXPECT_EQ(QFontInfo(dlg->Previews().Tip().font()).family(), face);
+    dlg->Previews().OpenCompareWindow(0);
+    ASSERT_NE(dlg->Previews().Compare(), nullptr);
+    EXPECT_EQ(QFontInfo(dlg->Previews().Compare()->font()).family(), face);
+    dlg->Previews().Compare()->close();
+}
+
+// A remembered place fits the screen again, wherever and however large it was.
+TEST_F(WindowTest, RememberedPlacesAreFittedOntoTheScreen)
+{
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Case {
+        const char* name;
+        QRect area;
+        QRect fitted;
+    };
+    const Case cases[] = {
+        {"inside", {room.left() + 10, room.top() + 10, 200, 100}, {room.left() + 10, room.top() + 10, 200, 100}},
+        {"over_the_right_and_bottom",
+         {room.right() - 50, room.bottom() - 20, 200, 100},
+         {room.right() + 1 - 200, room.bottom() + 1 - 100, 200, 100}},
+        {"larger_than_the_screen",
+         {room.left() + 5, room.top() + 5, room.width() * 3 / 2, room.height() * 3 / 2},
+         room},
+        {"above_and_left", {room.left() - 300, room.top() - 50, 200, 100}, {room.left(), room.top(), 200, 100}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitOnAScreen(c.area), c.fitted) << c.name;
+
+    // Remembered at a smaller scale: its right part would be off the screen.
+    {
+        QSettings settings(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
+        settings.beginGroup(QStringLiteral("window"));
+        settings.setValue(QStringLiteral("position"), QPoint(room.right() - 100, room.top() + 10));
+        settings.setValue(QStringLiteral("size"), room.size() * 2 / 3);
+    }
+    Open();
+    const QRect placed(dlg->pos(), dlg->size());
+    EXPECT_TRUE(room.contains(placed)) << placed.x() << "," << placed.y() << " " << placed.width() << "x"
+                                       << placed.height();
+}
+
+// At a fractional scale a framed control's inside begins and ends on whole
+// screen pixels, so that its contents do not cover the frame's right and
+// bottom lines; at whole scales nothing moves.
+TEST(FramedControls, InsideAlignsToWholePixels)
+{
+    struct Case {
+        double scale;
+        QRect area;
+        int frame;
+    };
+    const Case cases[] = {{1.0, {222, 90, 386, 126}, 1}, {2.0, {223, 91, 385, 125}, 1}, {1.5, {222, 90, 386, 126}, 1},
+                          {1.5, {223, 91, 385, 125}, 1}, {1.25, {111, 45, 193, 63}, 2}, {1.75, {-7, 3, 50, 41}, 1}};
+    for (const Case& c : cases) {
+        const QRect fitted = AlignInsideToPixels(c.area, c.frame, c.scale);
+        SCOPED_TRACE(c.scale);
+        if (c.scale == std::round(c.scale)) {
+            EXPECT_EQ(fitted, c.area);
+            continue;
+        }
+        EXPECT_TRUE(c.area.contains(fitted));
+        EXPECT_LT(fitted.left() - c.area.left(), 4);
+        EXPECT_LT(c.area.right() - fitted.right(), 4);
+        EXPECT_LT(c.area.bottom() - fitted.bottom(), 4);
+        for (const int edge : {fitted.left() + c.frame, fitted.left() + fitted.width() - c.frame,
+                               fitted.top() + c.frame, fitted.top() + fitted.height() - c.frame}) {
+            const double device = edge * c.scale;
+            EXPECT_DOUBLE_EQ(device, std::round(device)) << edge;
+        }
+    }
 }
 
 TEST_F(WindowTest, CancelledDeletionKeepsTheListAsItWas)

@@ -22,6 +22,8 @@ packages=(
   trash-cli libglib2.0-bin strace gvfs dbus
   libglib2.0-bin trash-cli btrfs-progs
   libheif-examples webp libtiff-tools libjxl-tools libqt6svg6
+  xdotool imagemagick openbox
+  fusefat dosfstools mtools
 )
 
 missing=()

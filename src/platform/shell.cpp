@@ -11,6 +11,7 @@ ShellResult FromError(GError* error)
     ShellResult result;
     result.ok = error == nullptr;
     if (error) {
+        result.noProgram = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED);
         result.error = error->message ? error->message : "";
         g_error_free(error);
     }

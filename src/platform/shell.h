@@ -8,6 +8,7 @@ namespace snapsift {
 struct ShellResult {
     bool ok = false;
     std::string error;  // the system's own words when not ok
+    bool noProgram = false;  // not ok because no program is registered for the file
 };
 
 // The user's own trash folder ("$XDG_DATA_HOME/Trash", by default
@@ -19,7 +20,9 @@ std::string UserTrashFolder();
 std::string UserThumbnailFolder();
 
 // Opens the file at `path` (raw bytes) with the desktop's default program for
-// it. No shell is involved. Fails when no program is registered.
+// it. No shell is involved. Fails when no program is registered. Looks at the
+// file to learn its type, so it may wait on the file's disk. Callable from
+// any thread.
 ShellResult OpenWithDefaultProgram(const std::string& path);
 
 } // namespace snapsift

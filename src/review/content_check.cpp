@@ -70,17 +70,35 @@ std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, in
     const content::OpenCopy y(table, b);
     if (!x.IsOpen() || !y.IsOpen())
         return std::nullopt;
-    if (x.State().identity == y.State().identity)
+    return KnownEqual(x.State(), y.State());
+}
+
+ContentChecker::CopyPlace ContentChecker::PlaceOf(const FileTable& table, int row)
+{
+    return {table.Path(row), table.Folder(row), std::string(table.Name(row)), table.Size(row), table.Identity(row)};
+}
+
+std::optional<ContentChecker::FileState> ContentChecker::StateOfCopy(const CopyPlace& place)
+{
+    const content::OpenCopy copy(place);
+    if (!copy.IsOpen())
+        return std::nullopt;
+    return copy.State();
+}
+
+std::optional<bool> ContentChecker::KnownEqual(const FileState& x, const FileState& y) const
+{
+    if (x.identity == y.identity)
         return true;
-    const auto xEnds = RememberedEnds(x.State());
-    const auto yEnds = RememberedEnds(y.State());
+    const auto xEnds = RememberedEnds(x);
+    const auto yEnds = RememberedEnds(y);
     if (xEnds && yEnds && *xEnds != *yEnds)
         return false;
-    const auto xWhole = RememberedWhole(x.State());
-    const auto yWhole = RememberedWhole(y.State());
+    const auto xWhole = RememberedWhole(x);
+    const auto yWhole = RememberedWhole(y);
     if (xWhole && yWhole && *xWhole != *yWhole)
         return false;
-    return Remembered(x.State(), y.State());
+    return Remembered(x, y);
 }
 
 std::optional<std::size_t> ContentChecker::RememberedEnds(const FileState& file) const

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -55,6 +56,7 @@ public:
 
     // What an earlier check found of rows `a` and `b`, looked up without
     // reading: empty when they were not compared or either file changed since.
+    // Opens both files, so it may wait on their disk.
     std::optional<bool> KnownEqual(const FileTable& table, int a, int b) const;
 
     // From any thread: the running check (or the next one) ends soon.
@@ -78,6 +80,22 @@ public:
         std::int64_t ctimeNs = 0;
         friend bool operator==(const FileState&, const FileState&) = default;
     };
+
+    // Where a row's copy lies and what the search found of it, as a copy
+    // that can be carried to another thread.
+    struct CopyPlace {
+        std::string path;
+        std::string folder;
+        std::string name;
+        std::uint64_t size = 0;
+        FileIdentity identity;
+    };
+    static CopyPlace PlaceOf(const FileTable& table, int row);
+    // Opens the copy without following a link and gives its state while it
+    // is still the file found: empty otherwise. May wait on the disk.
+    static std::optional<FileState> StateOfCopy(const CopyPlace& place);
+    // What an earlier check found of two copies in these states, from memory alone.
+    std::optional<bool> KnownEqual(const FileState& a, const FileState& b) const;
 
 private:
     struct PairKey {

@@ -62,25 +62,25 @@ std::optional<ContentChecker::FileState> StateOf(int fd)
     return state;
 }
 
-OpenCopy::OpenCopy(const FileTable& table, int row)
+OpenCopy::OpenCopy(const FileTable& table, int row) : OpenCopy(ContentChecker::PlaceOf(table, row)) {}
+
+OpenCopy::OpenCopy(const ContentChecker::CopyPlace& place)
 {
-    const std::string path = table.Path(row);
     constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     errno = 0;
-    if (path.size() < PATH_MAX) {
-        fd_ = open(path.c_str(), kFlags);
+    if (place.path.size() < PATH_MAX) {
+        fd_ = open(place.path.c_str(), kFlags);
     } else {
-        const FolderHandle folder = OpenFolder(table.Folder(row));
+        const FolderHandle folder = OpenFolder(place.folder);
         if (folder.IsOpen())
-            fd_ = openat(folder.Fd(), std::string(table.Name(row)).c_str(), kFlags);
+            fd_ = openat(folder.Fd(), place.name.c_str(), kFlags);
     }
     if (fd_ < 0) {
         error_ = errno != 0 ? errno : ENOENT;
         return;
     }
     const auto state = StateOf(fd_);
-    const FileIdentity& expected = table.Identity(row);
-    if (!state || state->size != table.Size(row) || (expected.Known() && state->identity != expected)) {
+    if (!state || state->size != place.size || (place.identity.Known() && state->identity != place.identity)) {
         close(fd_);
         fd_ = -1;
         error_ = kChanged;

@@ -24,6 +24,7 @@ std::optional<ContentChecker::FileState> StateOf(int fd);
 class OpenCopy final {
 public:
     OpenCopy(const FileTable& table, int row);
+    explicit OpenCopy(const ContentChecker::CopyPlace& place);
     ~OpenCopy();
     OpenCopy(const OpenCopy&) = delete;
     OpenCopy& operator=(const OpenCopy&) = delete;

@@ -379,6 +379,21 @@ std::string HelpNotOpenedText(const std::string& path, bool noProgram)
            "\nファイル: " + VisibleControls(path);
 }
 
+std::string FileNotOpenedText(const std::string& path, bool noProgram, const std::string& error)
+{
+    std::string text = std::string(noProgram ? "このファイルを開くプログラムが登録されていません。"
+                                             : "ファイルを開けませんでした。") +
+                       "\nファイル: " + VisibleControls(path);
+    if (!noProgram && !error.empty())
+        text += "\n" + VisibleControls(error);
+    return text;
+}
+
+std::string FileOpenBusyText(const std::string& path)
+{
+    return "前に開いたファイルがまだ応答しないため、開けません。\nファイル: " + VisibleControls(path);
+}
+
 const char* ResultColumnHeading(int column)
 {
     static const char* const kHeadings[kResultColumnCount] = {"ファイル名", "サイズ", "作成年月日", "パス"};
@@ -425,6 +440,7 @@ const char* const kNotPictureReasonText = "画像ではないか、対応して�
 const char* const kTooLargeReasonText = "画像が大きすぎます";
 const char* const kBrokenReasonText = "壊れているか、途中で切れています";
 const char* const kTookTooLongReasonText = "読み込みに時間がかかりすぎます";
+const char* const kHelpersStuckReasonText = "前の読み込みが応答しないため、今は読み込めません";
 const char* const kCompareMenuText = "同じ名前のファイルを並べて表示(&P)";
 const char* const kCompareMarkedText = "削除候補に選択中";
 const char* const kCompareTitleText = "並べて表示 - ";

@@ -81,6 +81,11 @@ int ExtensionWidth(std::string_view utf8);
 // The help page could not be opened: `noProgram` when the desktop has no
 // program for it, otherwise the file is missing; names the page's full path.
 std::string HelpNotOpenedText(const std::string& path, bool noProgram);
+// A listed file could not be opened: no program is registered for it, or
+// the desktop failed with `error` (its own words). Names the file's path.
+std::string FileNotOpenedText(const std::string& path, bool noProgram, const std::string& error);
+// A file is not opened because earlier opens have not returned.
+std::string FileOpenBusyText(const std::string& path);
 
 // Menus and the rest.
 extern const char* const kAboutMenuText;        // "ﾊﾞｰｼﾞｮﾝ情報(Snapsift) (&A)..."
@@ -147,6 +152,7 @@ extern const char* const kNotPictureReasonText;
 extern const char* const kTooLargeReasonText;
 extern const char* const kBrokenReasonText;
 extern const char* const kTookTooLongReasonText;  // the decoding helper ran past its time
+extern const char* const kHelpersStuckReasonText;  // earlier helpers are stuck on a disk that does not answer
 // The window showing the files of one name side by side.
 extern const char* const kCompareMenuText;    // "同じ名前のファイルを並べて表示(&P)"
 extern const char* const kCompareMarkedText;  // "削除候補に選択中"

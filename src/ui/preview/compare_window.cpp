@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ui/preview/compare_window.h"
 
-#include "review/content_check.h"
+#include "ui/preview/content_probe.h"
+
 #include "review/result_view.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
@@ -12,13 +13,12 @@
 #include <QAbstractItemModel>
 #include <QEvent>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -37,6 +37,11 @@ QLabel* WrappingLabel(QWidget* parent)
     return label;
 }
 
+QString PictureLine(const PicturePreview* preview)
+{
+    return preview ? PreviewText(*preview) : QString::fromUtf8(kPreviewLoadingText);
+}
+
 } // namespace
 
 CompareWindow::CompareWindow(const ResultView& view, QItemSelectionModel& selection, PreviewLoader& loader,
@@ -52,17 +57,23 @@ CompareWindow::CompareWindow(const ResultView& view, QItemSelectionModel& select
     title_->setFont(bold);
     layout->addWidget(title_);
     scroll_ = new QScrollArea(this);
-    scroll_->setWidgetResizable(true);
+    // The cards stand at places of their own in a row as wide as all of them.
+    scroll_->setWidgetResizable(false);
     row_ = new QWidget(scroll_);
-    rowLayout_ = new QHBoxLayout(row_);
-    rowLayout_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     scroll_->setWidget(row_);
     layout->addWidget(scroll_, 1);
+    scroll_->viewport()->installEventFilter(this);
+    connect(scroll_->horizontalScrollBar(), &QScrollBar::valueChanged, this, &CompareWindow::UpdateView);
 
+    probePoll_.setInterval(kProbePollMs);
+    connect(&probePoll_, &QTimer::timeout, this, &CompareWindow::OnProbePoll);
     connect(&selection_, &QItemSelectionModel::selectionChanged, this, &CompareWindow::UpdateMarks);
     connect(selection_.model(), &QAbstractItemModel::modelReset, this, &CompareWindow::Rebuild);
     connect(&loader_, &PreviewLoader::Ready, this, &CompareWindow::OnReady);
+    connect(&loader_, &PreviewLoader::HelperFreed, this, &CompareWindow::OnHelperFreed);
 }
+
+CompareWindow::~CompareWindow() = default;
 
 void CompareWindow::ShowName(const std::string& name)
 {
@@ -70,6 +81,7 @@ void CompareWindow::ShowName(const std::string& name)
     setWindowTitle(QString::fromUtf8(kCompareTitleText) + ShownText(name));
     Rebuild();
     FitOnScreen(!isVisible());
+    UpdateView();
 }
 
 void CompareWindow::FitOnScreen(bool centre)
@@ -78,7 +90,7 @@ void CompareWindow::FitOnScreen(bool centre)
     // main window and wholly on that screen: centred over the main window
     // when it opens, grown where it stands when a card needs more room.
     layout()->activate();
-    const QSize cards = row_->sizeHint();
+    const QSize cards = row_->size();
     const QMargins margins = layout()->contentsMargins();
     const int frame = 2 * scroll_->frameWidth();
     int width = margins.left() + cards.width() + frame + margins.right();
@@ -121,8 +133,9 @@ void CompareWindow::FitOnScreen(bool centre)
 void CompareWindow::Rebuild()
 {
     for (Card& card : cards_)
-        delete card.frame;
+        Release(card);
     cards_.clear();
+    asked_.clear();
     const ResultList& list = view_.list;
     for (int row = 0; row < list.GetItemCount(); ++row) {
         const int tableRow = list.TableRow(row);
@@ -130,59 +143,180 @@ void CompareWindow::Rebuild()
             continue;
         Card card;
         card.listRow = row;
+        card.tableRow = tableRow;
         card.path = view_.table.Path(tableRow);
-        card.frame = new QFrame(row_);
-        card.frame->setObjectName(QStringLiteral("card"));
-        auto* layout = new QVBoxLayout(card.frame);
-        card.picture = new QLabel(card.frame);
-        card.picture->setFixedSize(kPreviewSide, kPreviewSide);
-        card.picture->setAlignment(Qt::AlignCenter);
-        card.picture->setToolTip(QString::fromUtf8(kCompareOpenTipText));
-        card.picture->installEventFilter(this);
-        card.pictureText = WrappingLabel(card.frame);
-        card.details = WrappingLabel(card.frame);
-        card.details->setText(ShownText(view_.table.Folder(tableRow)) + '\n' +
-                              DisplayText(SizeText(view_.table.Size(tableRow))) + '\n' +
-                              DisplayText(DateText(view_.table.CreationTime(tableRow))));
-        card.mark = WrappingLabel(card.frame);
-        card.content = WrappingLabel(card.frame);
-        layout->addWidget(card.picture);
-        layout->addWidget(card.pictureText);
-        layout->addWidget(card.details);
-        layout->addWidget(card.content);
-        layout->addWidget(card.mark);
-        layout->addStretch(1);
-        rowLayout_->addWidget(card.frame);
-        ShowPreviewIn(card.picture, card.pictureText, loader_.Find(card.path), true);
-        card.picture->show();  // keeps its place while loading
-        loader_.Request(card.path);
         cards_.push_back(std::move(card));
     }
     const int count = CardCount();
     title_->setText(ShownText(name_) + QString::fromUtf8(kCompareCountSeparatorText) +
                     (count ? QString::fromUtf8(kCompareCountText).arg(count) : QString::fromUtf8(kCompareNoneText)));
-    UpdateMarks();
+    // The first card gives every card's width and a first height.
+    cardWidth_ = cardHeight_ = 0;
+    if (count > 0) {
+        Build(0);
+        cardWidth_ = cards_[0].widgets->frame->sizeHint().width();
+        Measure(cards_[0]);
+    }
+    const int pitch = cardWidth_ + kCardGap;
+    row_->resize(count ? 2 * kRowMargin + count * pitch - kCardGap : 0, count ? 2 * kRowMargin + cardHeight_ : 0);
+    if (count > 0)
+        Place(0);
     UpdateContentMarks();
 }
 
-void CompareWindow::UpdateContentMarks()
+std::pair<int, int> CompareWindow::CardsInView() const
 {
-    const FileTable& table = view_.table;
-    for (Card& card : cards_) {
-        const int row = view_.list.TableRow(card.listRow);
-        // The newest copy of the same size (the first of equal ones).
-        int newest = -1;
-        for (const Card& other : cards_) {
-            const int o = view_.list.TableRow(other.listRow);
-            if (table.Size(o) == table.Size(row) && (newest < 0 || table.CreationTime(o) > table.CreationTime(newest)))
-                newest = o;
-        }
-        std::optional<bool> same;
-        if (checker_ && newest != row)
-            same = checker_->KnownEqual(table, row, newest);
-        card.content->setText(!same ? QString()
-                                    : QString::fromUtf8(*same ? kCompareSameText : kCompareDifferentText));
+    const int pitch = std::max(1, cardWidth_ + kCardGap);
+    const int left = scroll_->horizontalScrollBar()->value();
+    const int last = CardCount() - 1;
+    return {std::clamp((left - kRowMargin) / pitch, 0, last),
+            std::clamp((left + scroll_->viewport()->width() - kRowMargin) / pitch, 0, last)};
+}
+
+void CompareWindow::UpdateView()
+{
+    if (cards_.empty())
+        return;
+    const auto [first, last] = CardsInView();
+    const int shown = last - first + 1;
+    // Widgets for the cards in view and one on either side; a card about a
+    // view's width away from it lets its widgets and picture go.
+    for (int i = 0; i < CardCount(); ++i) {
+        if (cards_[i].widgets && (i < first - shown - 1 || i > last + shown + 1))
+            Release(cards_[i]);
     }
+    bool grown = false;
+    for (int i = std::max(0, first - 1); i <= std::min(CardCount() - 1, last + 1); ++i) {
+        if (!cards_[i].widgets) {
+            Build(i);
+            grown = Measure(cards_[i]) || grown;
+            Place(i);
+        }
+    }
+    if (grown) {
+        for (int i = 0; i < CardCount(); ++i) {
+            if (cards_[i].widgets)
+                Place(i);
+        }
+        row_->resize(row_->width(), 2 * kRowMargin + cardHeight_);
+        FitOnScreen(false);
+    }
+    AskForPictures();
+}
+
+void CompareWindow::Build(int index)
+{
+    Card& card = cards_[index];
+    auto w = std::make_unique<Widgets>();
+    w->frame = new QFrame(row_);
+    w->frame->setObjectName(QStringLiteral("card"));
+    auto* layout = new QVBoxLayout(w->frame);
+    w->picture = new QLabel(w->frame);
+    w->picture->setFixedSize(kPreviewSide, kPreviewSide);
+    w->picture->setAlignment(Qt::AlignCenter);
+    w->picture->setToolTip(QString::fromUtf8(kCompareOpenTipText));
+    w->picture->installEventFilter(this);
+    w->pictureText = WrappingLabel(w->frame);
+    w->details = WrappingLabel(w->frame);
+    w->details->setText(Details(card));
+    w->mark = WrappingLabel(w->frame);
+    w->content = WrappingLabel(w->frame);
+    w->content->setText(card.content);
+    layout->addWidget(w->picture);
+    layout->addWidget(w->pictureText);
+    layout->addWidget(w->details);
+    layout->addWidget(w->content);
+    layout->addWidget(w->mark);
+    layout->addStretch(1);
+    card.widgets = std::move(w);
+    ShowPicture(card);
+    ShowMark(card);
+    card.widgets->frame->show();
+}
+
+void CompareWindow::Release(Card& card)
+{
+    if (!card.widgets)
+        return;
+    delete card.widgets->frame;
+    card.widgets.reset();
+}
+
+void CompareWindow::Place(int index)
+{
+    const Card& card = cards_[index];
+    if (card.widgets)
+        card.widgets->frame->setGeometry(kRowMargin + index * (cardWidth_ + kCardGap), kRowMargin, cardWidth_,
+                                         cardHeight_);
+}
+
+bool CompareWindow::Measure(const Card& card)
+{
+    // Every card is as tall as the tallest seen so far: a row of equal cards.
+    QFrame* frame = card.widgets->frame;
+    const int need = frame->hasHeightForWidth() ? frame->heightForWidth(cardWidth_) : frame->sizeHint().height();
+    if (need <= cardHeight_)
+        return false;
+    cardHeight_ = need;
+    return true;
+}
+
+void CompareWindow::ShowPicture(Card& card)
+{
+    const PicturePreview* preview = loader_.Find(card.path);
+    ShowPreviewIn(card.widgets->picture, card.widgets->pictureText, preview, true);
+    card.widgets->picture->show();  // keeps its place while loading
+}
+
+void CompareWindow::AskForPictures()
+{
+    if (!isVisible() || cards_.empty() || asking_)
+        return;
+    asking_ = true;
+    const auto [first, last] = CardsInView();
+    for (int i = first; i <= last && asked_.size() < kPicturesAtOnce; ++i) {
+        Card& card = cards_[i];
+        const QByteArray path = QByteArray::fromStdString(card.path);
+        if (asked_.contains(path) || (card.asked && loader_.Find(card.path)))
+            continue;
+        card.asked = true;
+        asked_.insert(path);
+        loader_.Request(card.path);  // may answer at once
+    }
+    asking_ = false;
+}
+
+void CompareWindow::OnReady(const QByteArray& path)
+{
+    const bool ours = asked_.remove(path);
+    const std::string bytes = path.toStdString();
+    bool grown = false;
+    for (Card& card : cards_) {
+        if (card.widgets && card.path == bytes) {
+            ShowPicture(card);
+            grown = Measure(card) || grown;
+        }
+    }
+    if (grown) {
+        // A picture's line may take more room than the loading text did.
+        for (int i = 0; i < CardCount(); ++i)
+            Place(i);
+        row_->resize(row_->width(), 2 * kRowMargin + cardHeight_);
+        FitOnScreen(false);
+    }
+    if (ours)
+        AskForPictures();
+}
+
+void CompareWindow::OnHelperFreed()
+{
+    // Pictures refused while every helper was stuck are asked for again.
+    for (Card& card : cards_) {
+        const PicturePreview* preview = card.widgets ? loader_.Find(card.path) : nullptr;
+        if (preview && preview->failure == PreviewFailure::HelpersStuck)
+            card.asked = false;
+    }
+    AskForPictures();
 }
 
 bool CompareWindow::CardMarked(int card) const
@@ -190,36 +324,75 @@ bool CompareWindow::CardMarked(int card) const
     return selection_.isRowSelected(cards_.at(card).listRow, QModelIndex());
 }
 
+QLabel* CompareWindow::CardPicture(int card) const
+{
+    const Card& c = cards_.at(card);
+    return c.widgets ? c.widgets->picture : nullptr;
+}
+
 QString CompareWindow::CardText(int card) const
 {
     const Card& c = cards_.at(card);
-    return c.pictureText->text() + '\n' + c.details->text() + '\n' + c.content->text() + '\n' + c.mark->text();
+    const QString picture = c.widgets ? c.widgets->pictureText->text() : PictureLine(loader_.Find(c.path));
+    const QString mark = CardMarked(card) ? QString::fromUtf8(kCompareMarkedText) : QString();
+    return picture + '\n' + Details(c) + '\n' + c.content + '\n' + mark;
+}
+
+QString CompareWindow::Details(const Card& card) const
+{
+    // Made when asked for: thousands of cards would hold the window up.
+    const FileTable& table = view_.table;
+    return ShownText(table.Folder(card.tableRow)) + '\n' + DisplayText(SizeText(table.Size(card.tableRow))) + '\n' +
+           DisplayText(DateText(table.CreationTime(card.tableRow)));
+}
+
+int CompareWindow::BuiltCards() const
+{
+    return static_cast<int>(
+        std::count_if(cards_.begin(), cards_.end(), [](const Card& c) { return c.widgets != nullptr; }));
+}
+
+qint64 CompareWindow::PictureBytes() const
+{
+    qint64 bytes = 0;
+    for (const Card& card : cards_) {
+        if (card.widgets && !card.widgets->picture->pixmap().isNull()) {
+            const QPixmap pixmap = card.widgets->picture->pixmap();
+            bytes += static_cast<qint64>(pixmap.width()) * pixmap.height() * pixmap.depth() / 8;
+        }
+    }
+    return bytes;
+}
+
+void CompareWindow::ScrollToCard(int card)
+{
+    scroll_->horizontalScrollBar()->setValue(kRowMargin + card * (cardWidth_ + kCardGap));
+    UpdateView();
 }
 
 void CompareWindow::UpdateMarks()
 {
     for (int i = 0; i < CardCount(); ++i) {
-        const bool marked = CardMarked(i);
-        Card& card = cards_[i];
-        card.mark->setText(marked ? QString::fromUtf8(kCompareMarkedText) : QString());
-        // The frame alone is drawn in the selection colour; its texts keep theirs.
-        // Both frames take the same room, so marking a card moves nothing.
-        card.frame->setStyleSheet(marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
-                                         : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
+        if (cards_[i].widgets)
+            ShowMark(cards_[i]);
     }
 }
 
-void CompareWindow::OnReady(const QByteArray& path)
+void CompareWindow::ShowMark(Card& card)
 {
-    const std::string bytes = path.toStdString();
-    for (Card& card : cards_) {
-        if (card.path == bytes) {
-            ShowPreviewIn(card.picture, card.pictureText, loader_.Find(bytes), true);
-            card.picture->show();
-        }
-    }
-    // A picture's line may take more room than the loading text did.
-    FitOnScreen(false);
+    const bool marked = selection_.isRowSelected(card.listRow, QModelIndex());
+    card.widgets->mark->setText(marked ? QString::fromUtf8(kCompareMarkedText) : QString());
+    // The frame alone is drawn in the selection colour; its texts keep theirs.
+    // Both frames take the same room, so marking a card moves nothing.
+    card.widgets->frame->setStyleSheet(
+        marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
+               : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
+}
+
+void CompareWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    UpdateView();
 }
 
 void CompareWindow::keyPressEvent(QKeyEvent* event)
@@ -233,9 +406,11 @@ void CompareWindow::keyPressEvent(QKeyEvent* event)
 
 bool CompareWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == scroll_->viewport() && event->type() == QEvent::Resize) {
+        QMetaObject::invokeMethod(this, &CompareWindow::UpdateView, Qt::QueuedConnection);
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
         for (const Card& card : cards_) {
-            if (card.picture == watched) {
+            if (card.widgets && card.widgets->picture == watched) {
                 openFile_(card.path);
                 return true;
             }

@@ -10,10 +10,14 @@
 #include <QSize>
 #include <QString>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+class QTimer;
 
 namespace snapsift {
 
@@ -46,6 +50,7 @@ enum class PreviewFailure : std::int32_t {
     TooLarge,
     Broken,
     TookTooLong,
+    HelpersStuck,  // every helper's place is held by one that could not be killed yet
 };
 
 // What a picture says of where it came from; each text is empty when the
@@ -99,8 +104,9 @@ void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize
 // Makes previews in helper processes (this program started with
 // --decode-preview; see preview_helper.h), at most two at once, and keeps the
 // latest ones in a cache bounded by their bytes. A helper that runs past its
-// time is killed and left behind, never waited for. Lives on the window's
-// thread; its answers arrive there as Ready signals.
+// time is killed and left behind, never waited for; until it has gone it
+// keeps its place among the two, and it is reaped as soon as it ends. Lives
+// on the window's thread; its answers arrive there as Ready signals.
 class PreviewLoader final : public QObject {
     Q_OBJECT
 public:
@@ -134,15 +140,23 @@ public:
     // The helpers running now, and those killed but not yet gone.
     int RunningHelpers() const { return static_cast<int>(helpers_.size()); }
     int AbandonedHelpers() const { return static_cast<int>(abandoned_.size()); }
+    int LiveHelpers() const { return RunningHelpers() + AbandonedHelpers(); }
+    // Killed helpers that have not gone within kStuckAfterMs: the kernel holds them.
+    int StuckHelpers() const;
 
     // The program started as helper: this executable unless set otherwise.
     static void SetHelperProgram(const std::string& program);
 
-    static constexpr int kMaxHelpers = 2;
+    static constexpr int kMaxHelpers = 2;  // running and killed but not gone, together
     static constexpr int kDefaultTimeLimitMs = 5000;
+    static constexpr int kStuckAfterMs = 1000;
+    static constexpr int kReapPollMs = 200;
 
 signals:
     void Ready(const QByteArray& path);
+    // A killed helper has gone: what was refused for want of a helper
+    // (PreviewFailure::HelpersStuck) can be asked for again.
+    void HelperFreed();
 
 private:
     struct Job {
@@ -151,6 +165,7 @@ private:
         FileVersion known;
     };
     struct Helper;
+    struct Abandoned;
 
     void Pump();
     Helper* StartHelper();
@@ -158,12 +173,15 @@ private:
     void OnReadable(Helper& helper);
     void OnTimeout(Helper& helper);
     void Retire(Helper& helper, bool kill);
+    void Watch(Abandoned& abandoned, pid_t pid);
     void Reap();
     void Deliver(const QByteArray& path, const PicturePreview& preview, bool unchanged);
 
     std::unique_ptr<HelperStarter> starter_;
     std::vector<std::unique_ptr<Helper>> helpers_;
-    std::vector<int> abandoned_;                // killed helpers' process ids, reaped when gone
+    std::vector<std::unique_ptr<Abandoned>> abandoned_;  // killed helpers, reaped when gone
+    QTimer* reapPoll_ = nullptr;
+    QTimer* grace_ = nullptr;  // when a killed helper that has not gone counts as stuck
     std::vector<Job> queue_;                    // the newest last
     QCache<QByteArray, PicturePreview> cache_;  // keyed by path, version
     QHash<QByteArray, QByteArray> latestKey_;   // path -> key of its newest preview

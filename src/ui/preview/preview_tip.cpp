@@ -49,6 +49,12 @@ PreviewTip::PreviewTip(PreviewLoader& loader, QWidget* parent)
     layout->addWidget(m_picture, 0, Qt::AlignHCenter);
     layout->addWidget(m_text, 0, Qt::AlignHCenter);
     connect(&loader_, &PreviewLoader::Ready, this, &PreviewTip::OnReady);
+    // Refused while every helper was stuck: asked again once one has gone.
+    connect(&loader_, &PreviewLoader::HelperFreed, this, [this] {
+        const PicturePreview* shown = isVisible() && !path_.empty() ? loader_.Find(path_) : nullptr;
+        if (shown && shown->failure == PreviewFailure::HelpersStuck)
+            loader_.Request(path_);
+    });
 }
 
 void PreviewTip::ShowFor(const std::string& path, QPoint globalPos)

@@ -8,6 +8,7 @@
 #include "ui/window_texts.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -45,7 +46,9 @@ CompareWindow* ResultPreviews::Compare() const
 void ResultPreviews::ShowTipAt(QPoint viewportPos)
 {
     const QModelIndex index = list_.indexAt(viewportPos);
-    if (!index.isValid() || index.row() >= view_.list.GetItemCount() || !list_.viewport()->rect().contains(viewportPos)) {
+    // Never over a menu: a right-click within the hover delay opens one.
+    if (QApplication::activePopupWidget() || !index.isValid() || index.row() >= view_.list.GetItemCount() ||
+        !list_.viewport()->rect().contains(viewportPos)) {
         tip_->Dismiss();
         return;
     }
@@ -72,6 +75,7 @@ bool ResultPreviews::eventFilter(QObject* watched, QEvent* event)
             break;
         }
         case QEvent::Leave:
+        case QEvent::ContextMenu:
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::Wheel:
@@ -107,6 +111,7 @@ void ResultPreviews::AddListEntries(QMenu& menu, QPoint globalPos, bool byKeyboa
     const int row = RowAt(globalPos, byKeyboard);
     if (row == -2)
         return;  // not on the list
+    hover_.stop();
     tip_->Dismiss();  // the menu opens where the picture would cover it
     QAction* compare = menu.addAction(QString::fromUtf8(kCompareMenuText));
     compare->setEnabled(row >= 0 && row < view_.list.GetItemCount());

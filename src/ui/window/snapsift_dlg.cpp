@@ -7,6 +7,7 @@
 #include "ui/app_resources.h"
 #include "ui/preview/result_previews.h"
 #include "ui/window/about_dlg.h"
+#include "ui/window/file_opener.h"
 #include "ui/window/qt_messenger.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/result_model.h"
@@ -19,6 +20,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTreeView>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -35,8 +37,16 @@ CSnapsiftDlg::CSnapsiftDlg(WindowServices services, QWidget* parent) : QDialog(p
         ownMessenger_ = std::make_unique<QtMessenger>(this);
         messenger_ = ownMessenger_.get();
     }
-    if (!services_.openFile)
-        services_.openFile = [](const std::string& path) { OpenWithDefaultProgram(path); };
+    if (!services_.openFile) {
+        std::function<ShellResult(const std::string&)> launch = services_.launchFile;
+        if (!launch)
+            launch = [](const std::string& path) { return OpenWithDefaultProgram(path); };
+        opener_ = new FileOpener(
+            std::move(launch),
+            [this](const std::string& path, const ShellResult& result, bool busy) { ReportOpen(path, result, busy); },
+            this);
+        services_.openFile = [opener = opener_](const std::string& path) { opener->Start(path); };
+    }
     if (!services_.openHelp)
         services_.openHelp = [](const std::string& path) { return OpenWithDefaultProgram(path); };
     CreateControls();
@@ -120,11 +130,37 @@ void CSnapsiftDlg::RestoreWindow()
             size = size.boundedTo(screen->availableGeometry().size()).expandedTo(baseSize_);
         resize(size);
         // A place on a screen no longer there: centred, as at a first start.
+        // One partly off its screen (another scale factor, a smaller
+        // screen) is moved onto it.
         if (memory.hasPosition && TopEdgeOnAScreen(QRect(memory.position, size)))
-            move(memory.position);
+            move(FitOnAScreen(QRect(memory.position, size)).topLeft());
+        fitAfterShow_ = true;
     }
     if (memory.maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void CSnapsiftDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!fitAfterShow_)
+        return;
+    fitAfterShow_ = false;
+    // Once the desktop has framed the window, the frame too must fit.
+    QTimer::singleShot(kFrameSettleMs, this, &CSnapsiftDlg::FitFrameOnScreen);
+}
+
+void CSnapsiftDlg::FitFrameOnScreen()
+{
+    if (isMaximized() || !isVisible())
+        return;
+    const QRect frame = frameGeometry();
+    const QRect fitted = FitOnAScreen(frame);
+    if (fitted == frame)
+        return;
+    const QSize decoration = frame.size() - size();
+    resize((fitted.size() - decoration).expandedTo(baseSize_));
+    move(fitted.topLeft());
 }
 
 void CSnapsiftDlg::done(int result)
@@ -182,6 +218,15 @@ bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
         (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
         return true;
+    // Enter on the list opens the current row's file, as a double-click does.
+    if (watched == m_resultList && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            OnResultDblClk();
+            return true;
+        }
+    }
     // The menu key and Shift+F10 open it for the current row.
     const bool menuKey = event->type() == QEvent::KeyPress &&
                          (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||

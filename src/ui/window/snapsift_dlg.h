@@ -33,6 +33,7 @@ namespace snapsift {
 class BusyWindow;
 class DialogUnits;
 class DuplicateComboBox;
+class FileOpener;
 class Messenger;
 enum class MessageAnswer;
 class QtProgress;
@@ -48,6 +49,9 @@ struct WindowServices {
     QString fontFamily;  // empty: the usual Japanese Gothic face
     // Opens the help page; null: the desktop's default program.
     std::function<ShellResult(const std::string& path)> openHelp;
+    // How the desktop's default program is started when openFile is null,
+    // beside the window; null: the real one.
+    std::function<ShellResult(const std::string& path)> launchFile;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -105,6 +109,7 @@ public:
     SearchOptions m_options;
 
     static constexpr int kOtherExtLimit = 4;
+    static constexpr int kFrameSettleMs = 200;
 
     // The size the window opens at when it remembers none, and its smallest.
     QSize BaseSize() const { return baseSize_; }
@@ -115,6 +120,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;  // a restored frame is fitted onto its screen
 
 private:
     // The window's construction (snapsift_dlg_layout.cpp).
@@ -153,6 +159,7 @@ private:
     bool ownNameWidth_ = false;  // the user set the name column's width (now or in an earlier run)
     int nameColumnNeed_ = kNameColumnWidth;  // what the names shown need
     void RestoreWindow();
+    void FitFrameOnScreen();
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
@@ -189,10 +196,13 @@ private:
     void ShowInformation(const std::string& text);
     // A message box with the deletion's caption, OK alone or OK and Cancel.
     MessageAnswer ShowConfirm(const std::string& text, bool withCancel);
+    // Says why a listed file was not opened; nothing when it was.
+    void ReportOpen(const std::string& path, const ShellResult& result, bool busy);
 
     ResultView m_view;
     SearchTargets m_targets;
     QSize baseSize_;
+    bool fitAfterShow_ = false;  // restored: the desktop's frame may take it off its screen
     EdgeLayout edges_;
     WindowServices services_;
     std::unique_ptr<Messenger> ownMessenger_;
@@ -200,6 +210,7 @@ private:
     std::unique_ptr<QtProgress> progressDriver_;
     ResultModel* resultModel_ = nullptr;
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
+    FileOpener* opener_ = nullptr;  // null when the services open files themselves
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
     // The window's own last deletion that moved files: the undo puts back
     // exactly these, while its block is still the last one of its log.

@@ -282,6 +282,14 @@ void CSnapsiftDlg::OnResultDblClk()
     services_.openFile(m_view.table.Path(m_view.list.TableRow(focused.row())));
 }
 
+void CSnapsiftDlg::ReportOpen(const std::string& path, const ShellResult& result, bool busy)
+{
+    if (busy)
+        ShowInformation(FileOpenBusyText(path));
+    else if (!result.ok)
+        ShowInformation(FileNotOpenedText(path, result.noProgram, result.error));
+}
+
 void CSnapsiftDlg::OnOtherExtToggle()
 {
     UpdateData(true);

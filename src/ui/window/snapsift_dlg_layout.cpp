@@ -11,6 +11,7 @@
 #include "ui/preview/result_previews.h"
 #include "ui/window_texts.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -19,6 +20,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QToolTip>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QValidator>
@@ -94,6 +98,10 @@ QGroupBox* MakeFrame(QWidget* parent, const char* title)
 void CSnapsiftDlg::CreateControls()
 {
     setFont(DialogFont(services_.fontFamily));
+    // Message boxes, tooltips and the other windows take the window's face,
+    // not the desktop's default one.
+    QApplication::setFont(font());
+    QToolTip::setFont(font());
     const DialogUnits du(font());
     setWindowTitle(QString::fromUtf8(kWindowTitleText));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
@@ -121,6 +129,8 @@ void CSnapsiftDlg::CreateTargetControls(const DialogUnits& du)
     // 2: the target tree.
     m_folderTree = new QTreeWidget(this);
     m_folderTree->setHeaderHidden(true);
+    // Read out as the tree's one column, not as its number.
+    m_folderTree->setHeaderLabel(QString::fromUtf8(kFolderTreeNameText));
     m_folderTree->setAccessibleName(QString::fromUtf8(kFolderTreeNameText));
     m_folderTree->setRootIsDecorated(true);
     m_folderTree->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -145,6 +155,7 @@ void CSnapsiftDlg::CreateResultControls(const DialogUnits& du)
     Place(edges_, du, m_searchButton, 144, 5, 76, 13, kFollowRight);
     m_duplicateCombo = new DuplicateComboBox(m_view.combo, this);
     m_duplicateCombo->setAccessibleName(QString::fromUtf8(kDuplicateComboNameText));
+    m_duplicateCombo->lineEdit()->setAccessibleName(QString::fromUtf8(kDuplicateComboNameText));
     Place(edges_, du, m_duplicateCombo, 111, 30, 120, 12);
     // 10 to 12: auto-select, the result list, delete.
     m_autoSelectButton = MakeButton(this, kAutoSelectButtonText);

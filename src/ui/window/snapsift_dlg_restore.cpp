@@ -41,6 +41,7 @@ void CSnapsiftDlg::OnRestoreLast()
         return;
 
     const std::vector<RestoreResult> results = RestoreTrashed(files, *progressDriver_);
+    lastDeletion_.reset();  // done: the entry is disabled until the next deletion
     for (const RestoreResult& r : results) {
         if (r.status == RestoreStatus::Restored && LiesBelowSearchTarget(r.path)) {
             SearchAgainKeepingChoice();

@@ -3,6 +3,7 @@
 
 #include "ui/window/settings_file.h"
 
+#include <QAbstractScrollArea>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 
 namespace snapsift {
 
@@ -24,6 +26,44 @@ void EdgeLayout::Add(QWidget* widget, const QRect& base, int follow)
         }
     }
     entries_.push_back({widget, base, follow});
+}
+
+namespace {
+
+// The smallest q for which `scale` times q is a whole number (a scale of 1.5
+// gives 2, 1.25 gives 4); 1 when there is no small one.
+int ScaleDenominator(double scale)
+{
+    for (int q = 1; q <= 8; ++q) {
+        if (std::abs(scale * q - std::round(scale * q)) < 1e-6)
+            return q;
+    }
+    return 1;
+}
+
+int FloorTo(int value, int q)
+{
+    return (value >= 0 ? value : value - q + 1) / q * q;
+}
+
+} // namespace
+
+QRect AlignInsideToPixels(const QRect& area, int frame, double scale)
+{
+    // At a fractional scale a framed control's inner edge may fall inside a
+    // screen pixel; its contents, rounded outwards, then cover the frame's
+    // right and bottom lines. Moving the inner edges onto whole pixels (the
+    // area shrinks by less than a pixel on each side) keeps the frame whole.
+    const int q = ScaleDenominator(scale);
+    if (q == 1)
+        return area;
+    const int left = FloorTo(area.left() + frame + q - 1, q) - frame;
+    const int top = FloorTo(area.top() + frame + q - 1, q) - frame;
+    const int right = FloorTo(area.left() + area.width() - frame, q) + frame;
+    const int bottom = FloorTo(area.top() + area.height() - frame, q) + frame;
+    if (right <= left || bottom <= top)
+        return area;
+    return QRect(left, top, right - left, bottom - top);
 }
 
 void EdgeLayout::Apply(QSize base, QSize size) const
@@ -40,6 +80,8 @@ void EdgeLayout::Apply(QSize base, QSize size) const
             r.setWidth(r.width() + dx);
         if (e.follow & kGrowHeight)
             r.setHeight(r.height() + dy);
+        if (const auto* framed = qobject_cast<const QAbstractScrollArea*>(e.widget))
+            r = AlignInsideToPixels(r, framed->frameWidth(), e.widget->devicePixelRatioF());
         e.widget->setGeometry(r);
     }
 }
@@ -117,6 +159,27 @@ bool TopEdgeOnAScreen(const QRect& area)
             return true;
     }
     return false;
+}
+
+QRect FitOnAScreen(const QRect& area)
+{
+    const QScreen* best = QGuiApplication::screenAt(area.topLeft());
+    qint64 most = -1;
+    for (const QScreen* screen : best ? QList<QScreen*>() : QGuiApplication::screens()) {
+        const QRect overlap = screen->availableGeometry().intersected(area);
+        const qint64 shared = overlap.isValid() ? qint64(overlap.width()) * overlap.height() : 0;
+        if (shared > most) {
+            most = shared;
+            best = screen;
+        }
+    }
+    if (!best)
+        return area;
+    const QRect room = best->availableGeometry();
+    QRect fitted(area.topLeft(), area.size().boundedTo(room.size()));
+    fitted.moveLeft(std::clamp(fitted.left(), room.left(), room.right() + 1 - fitted.width()));
+    fitted.moveTop(std::clamp(fitted.top(), room.top(), room.bottom() + 1 - fitted.height()));
+    return fitted;
 }
 
 } // namespace snapsift

@@ -41,6 +41,11 @@ private:
     std::vector<Entry> entries_;
 };
 
+// `area` of a control with a frame `frame` wide, made smaller by less than a
+// screen pixel on each side so that the inside of the frame begins and ends
+// on whole screen pixels at `scale` (device pixels per unit).
+QRect AlignInsideToPixels(const QRect& area, int frame, double scale);
+
 // What the main window remembers between runs, in the "window" group of the
 // program's settings file.
 struct WindowMemory {
@@ -63,5 +68,11 @@ WindowMemory CurrentWindowMemory(const QWidget& window, const QHeaderView& heade
 // Whether the top edge of a window's area lies on one of the screens, so
 // that the window can be seen and grabbed there.
 bool TopEdgeOnAScreen(const QRect& area);
+
+// `area` (a window's frame's top left and its size) moved, and made smaller
+// where it must, to lie wholly within the free area of the screen that holds
+// its top left corner, or else the screen it overlaps most. A size and place
+// remembered at another scale factor or on a larger screen fit again.
+QRect FitOnAScreen(const QRect& area);
 
 } // namespace snapsift

@@ -205,6 +205,8 @@ static const char* FailureText(PreviewFailure failure)
         return kBrokenReasonText;
     case PreviewFailure::TookTooLong:
         return kTookTooLongReasonText;
+    case PreviewFailure::HelpersStuck:
+        return kHelpersStuckReasonText;
     }
     return kBrokenReasonText;
 }

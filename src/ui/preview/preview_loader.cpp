@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
+// The helper processes that decode previews, and the cache of their answers.
 #include "ui/preview/picture_preview.h"
 
-#include "ui/preview/decode/picture_decode.h"
+#include "ui/preview/helper_starter.h"
 #include "ui/preview/preview_helper.h"
-#include "ui/preview/thumbnail_cache.h"
-#include "ui/window_texts.h"
 
-#include <QFile>
-#include <QImageReader>
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -15,9 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -26,8 +22,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace snapsift {
@@ -42,120 +38,25 @@ QByteArray CacheKey(const QByteArray& path, const FileVersion& version)
     return key;
 }
 
-} // namespace
-
-namespace {
-
-std::string& HelperProgram()
+PicturePreview Failed(PreviewFailure failure)
 {
-    // The running executable itself, even if its file was replaced since.
-    static std::string program = "/proc/self/exe";
-    return program;
+    PicturePreview preview;
+    preview.failure = failure;
+    return preview;
 }
+
 
 void SetNonBlocking(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-pid_t SpawnHelper(int socket)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
-    std::string program = HelperProgram();
-    std::string option = kDecodePreviewOption;
-    char* argv[] = {program.data(), option.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : 0;
-}
 
 constexpr qsizetype kMaxReplyBytes =
     static_cast<qsizetype>(sizeof(preview_wire::Reply)) + 4LL * kPreviewSide * kPreviewSide;
 
 } // namespace
 
-// How the start of one helper went: its process id once known.
-struct HelperStart {
-    std::mutex mutex;
-    pid_t pid = -1;          // -1 while starting, 0 when it could not start
-    bool cancelled = false;  // killed before it was known: its starter ends it
-};
-
-// Starts helpers on a thread of its own: posix_spawn holds the calling
-// thread until the child has run exec, which a busy machine can make long.
-// The thread lives as long as the loader, so that the helpers' parent-death
-// signal comes when the loader ends.
-class HelperStarter final {
-public:
-    HelperStarter() : thread_([this] { Run(); }) {}
-    ~HelperStarter()
-    {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    HelperStarter(const HelperStarter&) = delete;
-    HelperStarter& operator=(const HelperStarter&) = delete;
-
-    // Starts a helper on `socket` (its end of the connection, closed here).
-    std::shared_ptr<HelperStart> Start(int socket)
-    {
-        auto start = std::make_shared<HelperStart>();
-        {
-            const std::lock_guard lock(mutex_);
-            queue_.emplace_back(socket, start);
-        }
-        wake_.notify_one();
-        return start;
-    }
-
-private:
-    void Run()
-    {
-        for (;;) {
-            std::pair<int, std::shared_ptr<HelperStart>> next;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-                if (queue_.empty())
-                    return;
-                next = std::move(queue_.front());
-                queue_.pop_front();
-                if (stop_) {
-                    ::close(next.first);
-                    const std::lock_guard startLock(next.second->mutex);
-                    next.second->pid = 0;
-                    continue;
-                }
-            }
-            const pid_t pid = SpawnHelper(next.first);
-            ::close(next.first);
-            bool cancelled = false;
-            {
-                const std::lock_guard lock(next.second->mutex);
-                next.second->pid = pid;
-                cancelled = next.second->cancelled;
-            }
-            if (cancelled && pid > 0) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);  // just started: goes at once
-            }
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::pair<int, std::shared_ptr<HelperStart>>> queue_;
-    bool stop_ = false;
-    std::thread thread_;  // last: starts when the rest is ready
-};
 
 // One helper process and the connection to it.
 struct PreviewLoader::Helper {
@@ -190,10 +91,28 @@ void PreviewLoader::SetTimeLimit(int milliseconds)
     }
 }
 
+// A helper that was killed and has not gone yet. It still holds memory and
+// whatever the kernel holds it in, so it counts against the helpers' limit.
+struct PreviewLoader::Abandoned {
+    std::shared_ptr<HelperStart> start;
+    pid_t pid = -1;                       // -1 until its starter knows it
+    int pidfd = -1;                       // readable once the process has ended
+    QSocketNotifier* notifier = nullptr;  // on pidfd; deleted later, as it may be what calls Reap
+    QElapsedTimer since;                  // since it was killed
+};
+
 PreviewLoader::PreviewLoader(QObject* parent)
     : QObject(parent), starter_(std::make_unique<HelperStarter>()), timeLimitMs_(g_defaultTimeLimitMs)
 {
     cache_.setMaxCost(kPreviewCacheBytes);
+    // For helpers whose end no pidfd announces: not yet started when killed,
+    // or a kernel without pidfd_open.
+    reapPoll_ = new QTimer(this);
+    reapPoll_->setInterval(kReapPollMs);
+    connect(reapPoll_, &QTimer::timeout, this, &PreviewLoader::Reap);
+    grace_ = new QTimer(this);
+    grace_->setSingleShot(true);
+    connect(grace_, &QTimer::timeout, this, &PreviewLoader::Pump);
 }
 
 PreviewLoader::~PreviewLoader()
@@ -201,8 +120,28 @@ PreviewLoader::~PreviewLoader()
     // A helper stuck in the kernel goes when it can; the window does not wait.
     while (!helpers_.empty())
         Retire(*helpers_.back(), true);
-    Reap();
-    starter_.reset();
+    starter_.reset();  // every start has ended: each pid is known
+    for (const auto& a : abandoned_) {
+        if (a->notifier)
+            a->notifier->setEnabled(false);
+        if (a->pidfd >= 0)
+            ::close(a->pidfd);
+        pid_t pid = a->pid;
+        if (pid < 0) {
+            const std::lock_guard lock(a->start->mutex);
+            pid = a->start->pid;
+        }
+        // Reaped beside the window whenever the kernel lets it go.
+        if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0)
+            std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    }
+}
+
+int PreviewLoader::StuckHelpers() const
+{
+    return static_cast<int>(std::count_if(abandoned_.begin(), abandoned_.end(), [](const auto& a) {
+        return a->since.elapsed() >= kStuckAfterMs;
+    }));
 }
 
 const PicturePreview* PreviewLoader::Find(const std::string& path) const
@@ -218,6 +157,8 @@ void PreviewLoader::Request(const std::string& path)
         return;
     pending_.insert(pathBytes);
     const PicturePreview* cached = Find(path);
+    if (cached && cached->failure == PreviewFailure::HelpersStuck)
+        cached = nullptr;  // refused for want of a helper, not for the file: asked again
     if (cached && cached->failure == PreviewFailure::TookTooLong) {
         // Not tried again: its helper may still be stuck on it.
         QMetaObject::invokeMethod(
@@ -252,19 +193,35 @@ void PreviewLoader::Pump()
 {
     while (!held_ && !queue_.empty()) {
         Helper* idle = nullptr;
+        bool working = false;
         for (const auto& helper : helpers_) {
             if (!helper->busy)
                 idle = helper.get();
+            working = working || helper->busy;
         }
-        if (!idle && static_cast<int>(helpers_.size()) < kMaxHelpers)
+        const bool room = LiveHelpers() < kMaxHelpers;
+        if (!idle && room)
             idle = StartHelper();
-        if (!idle && !helpers_.empty())
-            return;  // both at work: the next free one takes the newest
+        if (!idle && !room) {
+            // The next free helper takes the newest request. Killed helpers
+            // that have not gone hold their places: requests wait while one
+            // may still go, and are refused with the reason once every place
+            // is held by a helper stuck in the kernel.
+            if (working)
+                return;
+            if (StuckHelpers() < static_cast<int>(abandoned_.size())) {
+                qint64 youngest = kStuckAfterMs;
+                for (const auto& a : abandoned_)
+                    youngest = std::min(youngest, a->since.elapsed());
+                grace_->start(static_cast<int>(std::max<qint64>(1, kStuckAfterMs - youngest)));
+                return;
+            }
+        }
         Job job = std::move(queue_.back());
         queue_.pop_back();
         if (!idle) {
-            // No helper can be started: the file cannot be looked at.
-            Deliver(job.path, Failed(PreviewFailure::CannotOpen), false);
+            // No helper can be started, or none can be had now.
+            Deliver(job.path, Failed(room ? PreviewFailure::CannotOpen : PreviewFailure::HelpersStuck), false);
             continue;
         }
         Send(*idle, std::move(job));
@@ -273,7 +230,6 @@ void PreviewLoader::Pump()
 
 PreviewLoader::Helper* PreviewLoader::StartHelper()
 {
-    Reap();
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
@@ -427,15 +383,71 @@ void PreviewLoader::Retire(Helper& helper, bool kill)
     helper.deadline->disconnect(this);
     helper.deadline->deleteLater();
     ::close(helper.socket);
-    // Reaped now if already gone, or later; never waited for.
-    if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0)
-        abandoned_.push_back(pid);
+    // Reaped now if already gone, or as soon as it ends; never waited for.
+    if (pid != 0 && (pid < 0 || ::waitpid(pid, nullptr, WNOHANG) == 0)) {
+        auto abandoned = std::make_unique<Abandoned>();
+        abandoned->start = helper.start;
+        abandoned->since.start();
+        abandoned_.push_back(std::move(abandoned));
+        if (pid > 0)
+            Watch(*abandoned_.back(), pid);
+        else
+            reapPoll_->start();
+    }
     std::erase_if(helpers_, [&helper](const std::unique_ptr<Helper>& h) { return h.get() == &helper; });
+}
+
+void PreviewLoader::Watch(Abandoned& abandoned, pid_t pid)
+{
+    abandoned.pid = pid;
+    abandoned.pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (abandoned.pidfd < 0) {
+        reapPoll_->start();
+        return;
+    }
+    ::fcntl(abandoned.pidfd, F_SETFD, FD_CLOEXEC);
+    abandoned.notifier = new QSocketNotifier(abandoned.pidfd, QSocketNotifier::Read, this);
+    connect(abandoned.notifier, &QSocketNotifier::activated, this, &PreviewLoader::Reap);
 }
 
 void PreviewLoader::Reap()
 {
-    std::erase_if(abandoned_, [](int pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
+    const std::size_t before = abandoned_.size();
+    bool polled = false;
+    std::erase_if(abandoned_, [this, &polled](const std::unique_ptr<Abandoned>& a) {
+        if (a->pid < 0) {
+            pid_t pid = -1;
+            {
+                const std::lock_guard lock(a->start->mutex);
+                pid = a->start->pid;
+            }
+            if (pid == 0)
+                return true;  // never started
+            if (pid > 0)
+                Watch(*a, pid);
+            polled = polled || a->pidfd < 0;
+            if (pid < 0 || a->pidfd >= 0)
+                return false;  // still starting, or watched from now on
+        }
+        if (::waitpid(a->pid, nullptr, WNOHANG) == 0) {
+            polled = polled || a->pidfd < 0;
+            return false;
+        }
+        if (a->notifier) {
+            a->notifier->setEnabled(false);
+            a->notifier->disconnect(this);
+            a->notifier->deleteLater();
+        }
+        if (a->pidfd >= 0)
+            ::close(a->pidfd);
+        return true;
+    });
+    if (!polled)
+        reapPoll_->stop();
+    if (abandoned_.size() < before) {
+        Pump();
+        emit HelperFreed();
+    }
 }
 
 void PreviewLoader::Deliver(const QByteArray& path, const PicturePreview& preview, bool unchanged)
