@@ -15,7 +15,8 @@ packages=(
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
-  xdotool imagemagick
+  xdotool imagemagick openbox x11-utils
+  fusefat dosfstools fuse3
 )
 
 missing=()

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 #include <string>
 
 class QCheckBox;
@@ -125,6 +127,13 @@ private:
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
+    // Disks that may not answer (snapsift_dlg_targets.cpp).
+    void BuildTargets();
+    void OnDriveAnswered(const std::string& mountPoint, MountPointLook found);
+    void OnListingAnswered(int node, const std::vector<std::string>& names);
+    void AddListedItems(int node, const std::vector<std::string>& names);
+    void ShowNodeText(int node);
+    std::vector<int> AnsweringNodes(const std::vector<int>& nodes) const;
     void PullSelection();
     void PushSelection();
     void MirrorResults();
@@ -157,6 +166,7 @@ private:
     ResultModel* resultModel_ = nullptr;
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
+    std::set<int> listingLate_;  // nodes whose listing did not answer in time and goes on
     // The window's own last deletion that moved files: the undo puts back
     // exactly these, while its block is still the last one of its log.
     struct LastDeletion {

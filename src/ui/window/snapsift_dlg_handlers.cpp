@@ -136,8 +136,9 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
     search->target = target;
     search->options = options;
     BesideWindow beside([search](Progress& progress, std::stop_token stop) {
+        WalkProgress shown(progress);
         search->outcome =
-            ScanFolder(search->target, search->options, search->found.table, progress, stop, &search->walking);
+            ScanFolder(search->target, search->options, search->found.table, shown, stop, &search->walking);
         search->found.FillResultView();
     });
     bool quit = false;
@@ -151,7 +152,14 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
             }
         });
     }
+    // Busy, until the walk has listed its first folder: a target that does
+    // not answer shows as work going on, not as an empty bar.
+    m_progress->setRange(0, 0);
     const bool ended = beside.Wait(m_progress, search->walking);
+    if (!ended) {
+        m_progress->setRange(0, 100);
+        m_progress->setValue(0);
+    }
     if (busy) {
         // 終了 or the close box pressed as the search ended still ends the program.
         busy->TakeRequests(m_quitButton, [this](BusyWindow::Request request) {
@@ -261,15 +269,6 @@ void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
     ListTreeItem(item);
     if (item->childCount() == 0)
         item->setExpanded(false);
-}
-
-void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
-{
-    const std::vector<int> added = m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt());
-    AddTreeItems(added);
-    ShowProtection(added);
-    // Listed: the arrow stays only when there are subfolders.
-    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
 void CSnapsiftDlg::OnResultDblClk()
