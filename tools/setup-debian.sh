@@ -16,7 +16,7 @@ packages=(
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
   xdotool imagemagick openbox x11-utils
-  fusefat dosfstools fuse3
+  fusefat dosfstools mtools fuse3
 )
 
 missing=()

@@ -121,21 +121,92 @@ std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t
 
 } // namespace
 
-// One call of Check: the groups, the threads that take them one by one, and
-// the bytes read against the bytes to read.
+struct ContentChecker::Memory {
+    struct PairKey {
+        FileIdentity a, b;
+        friend bool operator==(const PairKey&, const PairKey&) = default;
+    };
+    struct PairHash {
+        std::size_t operator()(const PairKey& k) const
+        {
+            return std::hash<std::uint64_t>()(k.a.inode * 1000003u ^ k.b.inode ^ (k.a.device << 7) ^ k.b.device);
+        }
+    };
+    struct Answer {
+        FileState a, b;
+        bool equal = false;
+    };
+    struct IdentityHash {
+        std::size_t operator()(const FileIdentity& id) const
+        {
+            return std::hash<std::uint64_t>()(id.inode * 1000003u ^ id.device);
+        }
+    };
+    // A digest of a file's first and last 64 KiB, while the file stays as it was.
+    struct Ends {
+        FileState state;
+        std::size_t digest = 0;
+    };
+
+    std::optional<bool> Remembered(const FileState& a, const FileState& b) const;
+    void Remember(const FileState& a, const FileState& b, bool equal);
+    std::optional<std::size_t> RememberedEnds(const FileState& file) const;
+    void RememberEnds(const FileState& file, std::size_t digest);
+
+    std::atomic<std::uint64_t> bytesRead{0};
+    mutable std::mutex mutex;
+    std::unordered_map<PairKey, Answer, PairHash> answers;
+    std::unordered_map<FileIdentity, Ends, IdentityHash> ends;
+};
+
+// One call of Check: a copy of the rows it compares, the groups, the
+// threads that take them one by one, and the bytes read against the bytes to
+// read. Its threads hold it: a check that was stopped returns without them.
 class ContentChecker::Run final {
 public:
-    Run(ContentChecker& checker, const FileTable& table, std::vector<CopyGroup>& groups)
-        : checker_(checker), table_(table), groups_(groups)
+    Run(std::shared_ptr<Memory> memory, std::shared_ptr<std::atomic<bool>> stop,
+        std::function<void(std::uint64_t)> afterRead, const FileTable& table, const std::vector<CopyGroup>& groups)
+        : memory_(std::move(memory)), stop_(std::move(stop)), afterRead_(std::move(afterRead)), groups_(groups)
     {
-        for (const CopyGroup& group : groups_) {
-            for (int row : group.rows)
-                toRead_ += table_.Size(row);
+        // Only the rows compared, renumbered in the copy.
+        std::unordered_map<std::string_view, std::uint32_t> folders;
+        for (CopyGroup& group : groups_) {
+            for (int& row : group.rows) {
+                toRead_ += table.Size(row);
+                const auto [at, added] = folders.try_emplace(table.Folder(row), 0);
+                if (added)
+                    at->second = table_.AddFolder(table.Folder(row));
+                table_.AddFoundFile(at->second, table.Name(row),
+                                    FileFacts{table.Size(row), table.CreationTime(row), table.Identity(row)});
+                row = table_.RowCount() - 1;
+            }
         }
     }
 
     std::uint64_t ToRead() const { return toRead_; }
     std::uint64_t Counted() const { return counted_.load(); }
+    bool StopRequested() const { return stop_->load(); }
+
+    // Each group's answers, for the caller's groups in the same order.
+    void CopyAnswers(std::vector<CopyGroup>& groups) const
+    {
+        for (std::size_t i = 0; i < groups.size(); ++i)
+            groups[i].answers = groups_[i].answers;
+    }
+
+    // Counts the worker threads in and out; true once all have ended.
+    void Started(unsigned workers) { running_ = workers; }
+    void Ended()
+    {
+        const std::lock_guard lock(endMutex_);
+        --running_;
+        ended_.notify_all();
+    }
+    bool WaitEnded(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(endMutex_);
+        return ended_.wait_for(lock, limit, [this] { return running_ == 0; });
+    }
 
     void Work()
     {
@@ -143,7 +214,7 @@ public:
         std::vector<char> a(2 * kEndBytes), b(2 * kEndBytes);
         for (;;) {
             const std::size_t i = next_.fetch_add(1);
-            if (i >= groups_.size() || checker_.StopRequested())
+            if (i >= groups_.size() || StopRequested())
                 return;
             CheckGroup(groups_[i], a, b);
         }
@@ -175,7 +246,7 @@ private:
             // bytes: a group of many different files costs one read of each
             // file's ends, and only copies with equal ends are compared whole.
             std::unordered_map<std::size_t, std::vector<std::size_t>> byEnds;
-            for (std::size_t i = 0; i < all.size() && !checker_.StopRequested(); ++i) {
+            for (std::size_t i = 0; i < all.size() && !StopRequested(); ++i) {
                 if (const auto digest = EndsDigest(group.rows[i], a, count))
                     byEnds[*digest].push_back(i);
                 else
@@ -197,7 +268,7 @@ private:
         const OpenCopy copy(table_, row);
         if (!copy.IsOpen())
             return std::nullopt;
-        if (const auto known = checker_.RememberedEnds(copy.State()))
+        if (const auto known = memory_->RememberedEnds(copy.State()))
             return known;
         const std::uint64_t size = copy.State().size;
         const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(kEndBytes, size));
@@ -206,13 +277,13 @@ private:
         if (!ReadAt(copy.Fd(), buffer.data(), head, 0) ||
             !ReadAt(copy.Fd(), buffer.data() + head, tail, tailStart))
             return std::nullopt;
-        checker_.bytesRead_ += head + tail;
+        memory_->bytesRead += head + tail;
         count(head + tail);
-        if (checker_.afterRead)
-            checker_.afterRead(head + tail);
+        if (afterRead_)
+            afterRead_(head + tail);
         const std::size_t digest = std::hash<std::string_view>()(std::string_view(buffer.data(), head + tail));
         if (copy.Unchanged())
-            checker_.RememberEnds(copy.State(), digest);
+            memory_->RememberEnds(copy.State(), digest);
         return digest;
     }
 
@@ -228,7 +299,7 @@ private:
         };
         std::vector<Content> contents;
         for (std::size_t i : members) {
-            if (checker_.StopRequested())
+            if (StopRequested())
                 return;
             const int row = group.rows[i];
             auto copy = std::make_unique<OpenCopy>(table_, row);
@@ -256,14 +327,14 @@ private:
     {
         if (x.State().identity == y.State().identity)
             return true;  // one file reached twice
-        if (const auto known = checker_.Remembered(x.State(), y.State()))
+        if (const auto known = memory_->Remembered(x.State(), y.State()))
             return *known;
         const std::optional<bool> equal = Compare(x, y, a, b, count);
         if (!equal)
             return false;  // stopped, or a file changed while it was read: not the same
         if (!x.Unchanged() || !y.Unchanged())
             return false;
-        checker_.Remember(x.State(), y.State(), *equal);
+        memory_->Remember(x.State(), y.State(), *equal);
         return *equal;
     }
 
@@ -273,7 +344,7 @@ private:
     {
         const std::uint64_t size = x.State().size;
         auto part = [&](std::uint64_t offset, std::size_t length) -> std::optional<bool> {
-            if (checker_.StopRequested())
+            if (StopRequested())
                 return std::nullopt;
             if (a.size() < length) {
                 a.resize(length);
@@ -281,10 +352,10 @@ private:
             }
             if (!ReadAt(x.Fd(), a.data(), length, offset) || !ReadAt(y.Fd(), b.data(), length, offset))
                 return std::nullopt;
-            checker_.bytesRead_ += 2 * length;
+            memory_->bytesRead += 2 * length;
             count(2 * length);
-            if (checker_.afterRead)
-                checker_.afterRead(2 * length);
+            if (afterRead_)
+                afterRead_(2 * length);
             return std::memcmp(a.data(), b.data(), length) == 0;
         };
         const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(kEndBytes, size));
@@ -315,13 +386,53 @@ private:
         return true;
     }
 
-    ContentChecker& checker_;
-    const FileTable& table_;
-    std::vector<CopyGroup>& groups_;
+    std::shared_ptr<Memory> memory_;
+    std::shared_ptr<std::atomic<bool>> stop_;
+    std::function<void(std::uint64_t)> afterRead_;
+    FileTable table_;
+    std::vector<CopyGroup> groups_;
+    std::mutex endMutex_;
+    std::condition_variable ended_;
+    unsigned running_ = 0;
     std::uint64_t toRead_ = 0;
     std::atomic<std::size_t> next_{0};
     std::atomic<std::uint64_t> counted_{0};
 };
+
+ContentChecker::ContentChecker() : memory_(std::make_shared<Memory>()), stop_(std::make_shared<std::atomic<bool>>(false))
+{
+}
+
+ContentChecker::~ContentChecker() = default;
+
+std::shared_ptr<std::atomic<bool>> ContentChecker::CurrentStop() const
+{
+    const std::lock_guard lock(stopMutex_);
+    return stop_;
+}
+
+void ContentChecker::RequestStop()
+{
+    CurrentStop()->store(true);
+}
+
+void ContentChecker::ResetStop()
+{
+    const std::lock_guard lock(stopMutex_);
+    // A stopped check keeps its stop: the next one gets a fresh one.
+    if (stop_->load())
+        stop_ = std::make_shared<std::atomic<bool>>(false);
+}
+
+bool ContentChecker::StopRequested() const
+{
+    return CurrentStop()->load();
+}
+
+std::uint64_t ContentChecker::BytesRead() const
+{
+    return memory_->bytesRead.load();
+}
 
 bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress)
 {
@@ -333,34 +444,30 @@ bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& group
     std::sort(groups.begin(), groups.end(), [&table](const CopyGroup& x, const CopyGroup& y) {
         return table.Size(x.rows.front()) * x.rows.size() > table.Size(y.rows.front()) * y.rows.size();
     });
-    Run run(*this, table, groups);
-    const std::uint64_t toReadKiB = (run.ToRead() + 1023) / 1024;
+    const auto run = std::make_shared<Run>(memory_, CurrentStop(), afterRead, table, groups);
+    const std::uint64_t toReadKiB = (run->ToRead() + 1023) / 1024;
     progress.SetRange(0, static_cast<int>(std::min<std::uint64_t>(toReadKiB, INT_MAX)));
 
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const unsigned threads = static_cast<unsigned>(std::min<std::size_t>({kMaxThreads, std::max(2u, cores), groups.size()}));
-    std::mutex mutex;
-    std::condition_variable ended;
-    unsigned running = threads;
-    std::vector<std::jthread> workers;
+    run->Started(threads);
     for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&] {
-            run.Work();
-            const std::lock_guard lock(mutex);
-            --running;
-            ended.notify_one();
-        });
+        std::thread([run] {
+            run->Work();
+            run->Ended();
+        }).detach();
     }
-    // This thread shows the progress until every worker has ended.
-    for (;;) {
-        progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run.Counted() / 1024, INT_MAX)));
-        std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; }))
-            break;
-    }
-    workers.clear();
-    progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run.Counted() / 1024, INT_MAX)));
-    return !StopRequested();
+    // This thread shows the progress until every worker has ended, or until
+    // a stop: then the workers are left to end alone, which a worker waiting
+    // on a read that never returns may never do.
+    bool ended = false;
+    while (!(ended = run->WaitEnded(std::chrono::milliseconds(20))) && !run->StopRequested())
+        progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run->Counted() / 1024, INT_MAX)));
+    if (!ended || run->StopRequested())
+        return false;
+    run->CopyAnswers(groups);
+    progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run->Counted() / 1024, INT_MAX)));
+    return true;
 }
 
 std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, int b) const
@@ -371,47 +478,47 @@ std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, in
         return std::nullopt;
     if (x.State().identity == y.State().identity)
         return true;
-    const auto xEnds = RememberedEnds(x.State());
-    const auto yEnds = RememberedEnds(y.State());
+    const auto xEnds = memory_->RememberedEnds(x.State());
+    const auto yEnds = memory_->RememberedEnds(y.State());
     if (xEnds && yEnds && *xEnds != *yEnds)
         return false;
-    return Remembered(x.State(), y.State());
+    return memory_->Remembered(x.State(), y.State());
 }
 
-std::optional<std::size_t> ContentChecker::RememberedEnds(const FileState& file) const
+std::optional<std::size_t> ContentChecker::Memory::RememberedEnds(const FileState& file) const
 {
-    const std::lock_guard lock(mutex_);
-    const auto it = ends_.find(file.identity);
-    if (it == ends_.end() || !(it->second.state == file))
+    const std::lock_guard lock(mutex);
+    const auto it = ends.find(file.identity);
+    if (it == ends.end() || !(it->second.state == file))
         return std::nullopt;
     return it->second.digest;
 }
 
-void ContentChecker::RememberEnds(const FileState& file, std::size_t digest)
+void ContentChecker::Memory::RememberEnds(const FileState& file, std::size_t digest)
 {
-    const std::lock_guard lock(mutex_);
-    ends_[file.identity] = {file, digest};
+    const std::lock_guard lock(mutex);
+    ends[file.identity] = {file, digest};
 }
 
-std::optional<bool> ContentChecker::Remembered(const FileState& a, const FileState& b) const
+std::optional<bool> ContentChecker::Memory::Remembered(const FileState& a, const FileState& b) const
 {
     const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
     const FileState& first = swap ? b : a;
     const FileState& second = swap ? a : b;
-    const std::lock_guard lock(mutex_);
-    const auto it = answers_.find({first.identity, second.identity});
-    if (it == answers_.end() || !(it->second.a == first) || !(it->second.b == second))
+    const std::lock_guard lock(mutex);
+    const auto it = answers.find({first.identity, second.identity});
+    if (it == answers.end() || !(it->second.a == first) || !(it->second.b == second))
         return std::nullopt;
     return it->second.equal;
 }
 
-void ContentChecker::Remember(const FileState& a, const FileState& b, bool equal)
+void ContentChecker::Memory::Remember(const FileState& a, const FileState& b, bool equal)
 {
     const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
     const FileState& first = swap ? b : a;
     const FileState& second = swap ? a : b;
-    const std::lock_guard lock(mutex_);
-    answers_[{first.identity, second.identity}] = {first, second, equal};
+    const std::lock_guard lock(mutex);
+    answers[{first.identity, second.identity}] = {first, second, equal};
 }
 
 } // namespace snapsift

@@ -195,9 +195,19 @@ MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel
 
 void CSnapsiftDlg::OnAutoSelect()
 {
-    // Esc stops the content check; nothing is selected then.
+    // Esc stops the content check; nothing is selected then. 終了 and the
+    // close box stop it and end the program. A stopped check returns at
+    // once, leaving a read that does not return to end alone.
     contentChecker_.ResetStop();
-    const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
+    BusyWindow busy(this);
+    bool quit = false;
+    busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
+        contentChecker_.RequestStop();
+        if (request == BusyWindow::Request::Quit && !quit) {
+            quit = true;
+            done(QDialog::Rejected);  // the program ends as soon as this command returns
+        }
+    });
     const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
     AutoSelectOutcome outcome;
     RunBesideWindow(
@@ -207,7 +217,7 @@ void CSnapsiftDlg::OnAutoSelect()
         },
         true);
     m_progress->setValue(m_progress->minimum());
-    if (outcome.stopped)
+    if (quit || outcome.stopped)
         return;
     PushSelection();
     previews_->ContentChecked();

@@ -23,7 +23,9 @@
 namespace snapsift {
 namespace {
 
-// How long a disk may take to answer before it shows as not answering.
+// How long a disk may take to answer before it shows as not answering: at
+// start-up, where the window waits to appear, and when a folder is opened.
+constexpr std::chrono::milliseconds kStartAnswerLimit(1000);
 constexpr std::chrono::milliseconds kAnswerLimit(2000);
 
 // Hands `then` to the window's thread, where it runs unless the window has
@@ -53,7 +55,7 @@ void CSnapsiftDlg::BuildTargets()
 {
     // The desktop's folder and listing, and every mount point, are asked
     // for at once; together they take at most the limit.
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerLimit;
+    const auto deadline = std::chrono::steady_clock::now() + kStartAnswerLimit;
     BesideCall<DesktopLook> desktop([] {
         DesktopLook look{DesktopFolder(), {}};
         look.listing = SearchTargets::ListDesktop(look.folder);
@@ -61,7 +63,7 @@ void CSnapsiftDlg::BuildTargets()
     });
     const QPointer<CSnapsiftDlg> self(this);
     const std::vector<Drive> drives =
-        ListDrivesWithin(ReadMountTable(), kAnswerLimit, [self](const std::string& point, MountPointLook found) {
+        ListDrivesWithin(ReadMountTable(), kStartAnswerLimit, [self](const std::string& point, MountPointLook found) {
             OnWindowThread(self, [point, found](CSnapsiftDlg& window) { window.OnDriveAnswered(point, found); });
         });
     desktop.Wait(std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()));
@@ -73,8 +75,11 @@ void CSnapsiftDlg::BuildTargets()
         m_targets.BuildFolderTree(drives, std::string(), std::nullopt);
     treeItems_.assign(m_targets.nodes.size(), nullptr);
     AddTreeItems(m_targets.Roots());
-    for (int root : m_targets.Roots())
+    for (int root : m_targets.Roots()) {
         AddTreeItems(m_targets.nodes[root].children);
+        for (int node : m_targets.nodes[root].children)
+            ShowNodeText(node);
+    }
 }
 
 void CSnapsiftDlg::OnDriveAnswered(const std::string& mountPoint, MountPointLook found)
@@ -107,8 +112,13 @@ std::vector<int> CSnapsiftDlg::AnsweringNodes(const std::vector<int>& nodes) con
 
 void CSnapsiftDlg::ShowNodeText(int node)
 {
-    if (QTreeWidgetItem* item = TreeItemOfNode(node))
-        item->setText(0, ShownText(TargetNodeText(m_targets.nodes[node])));
+    QTreeWidgetItem* item = TreeItemOfNode(node);
+    if (!item)
+        return;
+    const QString text = ShownText(TargetNodeText(m_targets.nodes[node]));
+    item->setText(0, text);
+    // The tree is narrow: the whole text, the mark included, also on hovering.
+    item->setToolTip(0, m_targets.nodes[node].answering ? QString() : text);
 }
 
 void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
