@@ -151,7 +151,8 @@ stop_program() {
 }
 # Whether the result list shows anything: an empty one is one colour.
 list_has_rows() {
-  import -window root -crop $((193 * cw / 315))x$((60 * ch / 155))+$((cx + 112 * cw / 315))+$((cy + 46 * ch / 155)) \
+  # Below the column header, left of the scroll bar.
+  import -window root -crop $((138 * cw / 315))x$((40 * ch / 155))+$((cx + 112 * cw / 315))+$((cy + 56 * ch / 155)) \
     "$work/list.png" 2>/dev/null
   [ "$(convert "$work/list.png" -format '%[fx:standard_deviation>0.01]' info:)" = 1 ]
 }
@@ -176,14 +177,25 @@ end_limit=${SNAPSIFT_FIELD_END_LIMIT_MS:-2000}
 #        answering, a search elsewhere works, 終了 ends the program. -------
 if start_program 3000; then
   echo "window appeared after ${appeared} ms with a dead disk in the mount table"
-  xdotool key Home Right
-  sleep 0.5
+  # The tree is narrow: the whole text of the dead drive shows on hovering
+  # it. Its row is the selected one, found by the selection's colour.
+  select_node "/mnt/field/dead"
+  import -window root "$work/tree.png" 2>/dev/null
+  tx=$((cx + 40 * cw / 315))
+  row=$(convert "$work/tree.png" -crop 1x$((89 * ch / 155))+$tx+$((cy + 15 * ch / 155)) +repage txt:- 2>/dev/null |
+        awk -F'[,:]' 'NR > 1 && /#308CC6|#3DAEE9|#2A82DA/ {print $2; exit}')
+  if [ -n "$row" ]; then
+    xdotool mousemove "$tx" $((cy + 15 * ch / 155 + row + 4))
+    sleep 1.5
+  fi
   shot tree-not-answering
+  xdotool mousemove $((cx + 5)) $((cy + 5))
   select_node "/mnt/field/big"
   click_search
   ok=
   for _ in $(seq 300); do list_has_rows && { ok=1; break; }; sleep 0.1; done
   [ -n "$ok" ] || fail "a search of /mnt/field/big beside the dead disk showed no rows"
+  shot search-beside-dead-disk
   click_quit
   took=$(wait_end 3000) || fail "終了 did not end the program within 3 s"
   echo "終了 (idle, dead disk in the table) ended the program after ${took} ms"
@@ -279,6 +291,23 @@ for how in esc quit; do
     fi
   else
     fail "no window for the content check ($how)"
+  fi
+  stop_program
+done
+
+# --- 6. Opening the dead drive in the tree: the window waits for its
+#        listing at most a moment, and 終了 works meanwhile and after. ------
+for when in during after; do
+  if start_program 3000; then
+    select_node "/mnt/field/dead"
+    xdotool key Right
+    if [ "$when" = during ]; then sleep 0.5; else sleep 3; fi
+    click_quit
+    took=$(wait_end 5000) || fail "終了 $when the dead drive's listing did not end the program within 5 s"
+    echo "終了 $when the dead drive's listing: ended after ${took} ms"
+    [ "$took" -le "$end_limit" ] || fail "終了 $when the dead drive's listing took ${took} ms (limit ${end_limit} ms)"
+  else
+    fail "no window for the dead drive's listing ($when)"
   fi
   stop_program
 done
