@@ -49,6 +49,10 @@ struct WindowServices {
     QString fontFamily;  // empty: the usual Japanese Gothic face
     // Opens the help page; null: the desktop's default program.
     std::function<ShellResult(const std::string& path)> openHelp;
+    // A look at a drive's mount point; null: a stat of it.
+    std::function<MountPointLook(const std::string& mountPoint)> lookAtMountPoint = nullptr;
+    // The subfolders of a tree node's folder; null: the real listing.
+    std::function<std::vector<std::string>(const std::string& path, bool followLastLink)> listSubfolders = nullptr;
 };
 
 // The main window: the target tree and type options at the left, the results

@@ -62,10 +62,12 @@ void CSnapsiftDlg::BuildTargets()
         return look;
     });
     const QPointer<CSnapsiftDlg> self(this);
-    const std::vector<Drive> drives =
-        ListDrivesWithin(ReadMountTable(), kStartAnswerLimit, [self](const std::string& point, MountPointLook found) {
+    const std::vector<Drive> drives = ListDrivesWithin(
+        ReadMountTable(), kStartAnswerLimit,
+        [self](const std::string& point, MountPointLook found) {
             OnWindowThread(self, [point, found](CSnapsiftDlg& window) { window.OnDriveAnswered(point, found); });
-        });
+        },
+        "/sys", services_.lookAtMountPoint ? services_.lookAtMountPoint : &LookAtMountPoint);
     desktop.Wait(std::max(deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()));
     // A desktop that does not answer is left out, as one that cannot be listed.
     const std::optional<DesktopLook> look = desktop.TakeOrGiveUp();
@@ -131,8 +133,9 @@ void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
     }
     if (listingLate_.count(node) != 0)
         return;  // its listing goes on and adds the subfolders when it ends
-    BesideCall<std::vector<std::string>> listing(
-        [folder = *folder] { return ListSubfolderNames(folder.path, folder.followLastLink); });
+    BesideCall<std::vector<std::string>> listing([folder = *folder, list = services_.listSubfolders] {
+        return list ? list(folder.path, folder.followLastLink) : ListSubfolderNames(folder.path, folder.followLastLink);
+    });
     // Meanwhile the window paints; 終了 and the close box end the program,
     // Esc stops waiting, other input is thrown away.
     bool quit = false, stopped = false;
