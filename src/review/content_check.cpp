@@ -460,10 +460,16 @@ bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& group
     // This thread shows the progress until every worker has ended, or until
     // a stop: then the workers are left to end alone, which a worker waiting
     // on a read that never returns may never do.
-    bool ended = false;
-    while (!(ended = run->WaitEnded(std::chrono::milliseconds(20))) && !run->StopRequested())
+    while (!run->WaitEnded(std::chrono::milliseconds(20))) {
         progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run->Counted() / 1024, INT_MAX)));
-    if (!ended || run->StopRequested())
+        if (run->StopRequested()) {
+            // Workers between reads end at once; one that is not is waiting
+            // on its disk, and is let go after a moment.
+            run->WaitEnded(std::chrono::milliseconds(50));
+            return false;
+        }
+    }
+    if (run->StopRequested())
         return false;
     run->CopyAnswers(groups);
     progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run->Counted() / 1024, INT_MAX)));

@@ -61,7 +61,9 @@ public:
     bool StopRequested() const;
 
     // Called on a worker thread after each read, with the bytes read; tests
-    // use it to act at a known point of a check.
+    // use it to act at a known point of a check. A check copies it when it
+    // starts; after a stop, a read that was stuck may still call it once it
+    // returns, after Check has returned.
     std::function<void(std::uint64_t bytes)> afterRead;
 
     // Bytes read by this checker so far.
