@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "review/content_check.h"
 
+#include "review/content_memory.h"
+
 #include "platform/file_system.h"
 #include "platform/progress.h"
 #include "scan/file_table.h"
@@ -121,43 +123,6 @@ std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t
 
 } // namespace
 
-struct ContentChecker::Memory {
-    struct PairKey {
-        FileIdentity a, b;
-        friend bool operator==(const PairKey&, const PairKey&) = default;
-    };
-    struct PairHash {
-        std::size_t operator()(const PairKey& k) const
-        {
-            return std::hash<std::uint64_t>()(k.a.inode * 1000003u ^ k.b.inode ^ (k.a.device << 7) ^ k.b.device);
-        }
-    };
-    struct Answer {
-        FileState a, b;
-        bool equal = false;
-    };
-    struct IdentityHash {
-        std::size_t operator()(const FileIdentity& id) const
-        {
-            return std::hash<std::uint64_t>()(id.inode * 1000003u ^ id.device);
-        }
-    };
-    // A digest of a file's first and last 64 KiB, while the file stays as it was.
-    struct Ends {
-        FileState state;
-        std::size_t digest = 0;
-    };
-
-    std::optional<bool> Remembered(const FileState& a, const FileState& b) const;
-    void Remember(const FileState& a, const FileState& b, bool equal);
-    std::optional<std::size_t> RememberedEnds(const FileState& file) const;
-    void RememberEnds(const FileState& file, std::size_t digest);
-
-    std::atomic<std::uint64_t> bytesRead{0};
-    mutable std::mutex mutex;
-    std::unordered_map<PairKey, Answer, PairHash> answers;
-    std::unordered_map<FileIdentity, Ends, IdentityHash> ends;
-};
 
 // One call of Check: a copy of the rows it compares, the groups, the
 // threads that take them one by one, and the bytes read against the bytes to
@@ -399,41 +364,6 @@ private:
     std::atomic<std::uint64_t> counted_{0};
 };
 
-ContentChecker::ContentChecker() : memory_(std::make_shared<Memory>()), stop_(std::make_shared<std::atomic<bool>>(false))
-{
-}
-
-ContentChecker::~ContentChecker() = default;
-
-std::shared_ptr<std::atomic<bool>> ContentChecker::CurrentStop() const
-{
-    const std::lock_guard lock(stopMutex_);
-    return stop_;
-}
-
-void ContentChecker::RequestStop()
-{
-    CurrentStop()->store(true);
-}
-
-void ContentChecker::ResetStop()
-{
-    const std::lock_guard lock(stopMutex_);
-    // A stopped check keeps its stop: the next one gets a fresh one.
-    if (stop_->load())
-        stop_ = std::make_shared<std::atomic<bool>>(false);
-}
-
-bool ContentChecker::StopRequested() const
-{
-    return CurrentStop()->load();
-}
-
-std::uint64_t ContentChecker::BytesRead() const
-{
-    return memory_->bytesRead.load();
-}
-
 bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress)
 {
     for (CopyGroup& group : groups)
@@ -489,42 +419,6 @@ std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, in
     if (xEnds && yEnds && *xEnds != *yEnds)
         return false;
     return memory_->Remembered(x.State(), y.State());
-}
-
-std::optional<std::size_t> ContentChecker::Memory::RememberedEnds(const FileState& file) const
-{
-    const std::lock_guard lock(mutex);
-    const auto it = ends.find(file.identity);
-    if (it == ends.end() || !(it->second.state == file))
-        return std::nullopt;
-    return it->second.digest;
-}
-
-void ContentChecker::Memory::RememberEnds(const FileState& file, std::size_t digest)
-{
-    const std::lock_guard lock(mutex);
-    ends[file.identity] = {file, digest};
-}
-
-std::optional<bool> ContentChecker::Memory::Remembered(const FileState& a, const FileState& b) const
-{
-    const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
-    const FileState& first = swap ? b : a;
-    const FileState& second = swap ? a : b;
-    const std::lock_guard lock(mutex);
-    const auto it = answers.find({first.identity, second.identity});
-    if (it == answers.end() || !(it->second.a == first) || !(it->second.b == second))
-        return std::nullopt;
-    return it->second.equal;
-}
-
-void ContentChecker::Memory::Remember(const FileState& a, const FileState& b, bool equal)
-{
-    const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
-    const FileState& first = swap ? b : a;
-    const FileState& second = swap ? a : b;
-    const std::lock_guard lock(mutex);
-    answers[{first.identity, second.identity}] = {first, second, equal};
 }
 
 } // namespace snapsift
