@@ -119,8 +119,9 @@ void CSnapsiftDlg::ShowNodeText(int node)
         return;
     const QString text = ShownText(TargetNodeText(m_targets.nodes[node]));
     item->setText(0, text);
-    // The tree is narrow: the whole text, the mark included, also on hovering.
-    item->setToolTip(0, m_targets.nodes[node].answering ? QString() : text);
+    // The tree is narrow: a drive's whole text, and any node's mark, also on hovering.
+    const TargetNode& target = m_targets.nodes[node];
+    item->setToolTip(0, target.kind == TargetNodeKind::Drive || !target.answering ? text : QString());
 }
 
 void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
