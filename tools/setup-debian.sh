@@ -20,6 +20,8 @@ packages=(
   fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
   trash-cli libglib2.0-bin strace gvfs dbus
   libglib2.0-bin trash-cli btrfs-progs
+  xdotool imagemagick openbox x11-utils
+  fusefat dosfstools mtools fuse3
 )
 
 missing=()
