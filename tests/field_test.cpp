@@ -128,7 +128,7 @@ void ExpectInTrash(const DeleteOutcome& outcome, const Card& card, const FieldDi
 {
     ASSERT_EQ(outcome.moved, static_cast<int>(card.deleted.size())) << Reasons(outcome);
     ASSERT_EQ(outcome.movedFiles.size(), card.deleted.size());
-    for (const MovedFile& m : outcome.movedFiles) {
+    for (const TrashedFile& m : outcome.movedFiles) {
         EXPECT_FALSE(Exists(m.path)) << m.path;
         EXPECT_EQ(m.entry.folder, disk.trash);
         EXPECT_EQ(ReadFile(m.entry.FilePath()), card.content.at(m.path));
@@ -140,7 +140,7 @@ void ExpectInTrash(const DeleteOutcome& outcome, const Card& card, const FieldDi
 std::vector<TrashedFile> AsTrashed(const DeleteOutcome& outcome)
 {
     std::vector<TrashedFile> files;
-    for (const MovedFile& m : outcome.movedFiles)
+    for (const TrashedFile& m : outcome.movedFiles)
         files.push_back({m.path, m.entry, m.facts});
     return files;
 }
@@ -165,7 +165,7 @@ TEST_P(FieldTest, DeleteUndoDeleteAndRestoreLast)
     for (const RestoreResult& r : RestoreTrashed(AsTrashed(first), progress))
         EXPECT_EQ(r.status, RestoreStatus::Restored) << r.path << ": " << r.error;
     card.ExpectAllInPlace();
-    for (const MovedFile& m : first.movedFiles) {
+    for (const TrashedFile& m : first.movedFiles) {
         EXPECT_FALSE(Exists(m.entry.FilePath()));
         EXPECT_FALSE(Exists(m.entry.InfoPath()));
     }
@@ -185,7 +185,7 @@ TEST_P(FieldTest, DeleteUndoDeleteAndRestoreLast)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("3 of 3 files restored"), std::string::npos) << run.out << run.err;
     card.ExpectAllInPlace();
-    for (const MovedFile& m : second.movedFiles)
+    for (const TrashedFile& m : second.movedFiles)
         EXPECT_FALSE(Exists(m.entry.InfoPath()));
 }
 

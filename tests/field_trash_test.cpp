@@ -182,7 +182,7 @@ TEST(SharedTrashTest, OpenUserFolderGivesWayToTheOwnTrash)
     RecordingMessenger messenger;
     const DeleteOutcome outcome = DeleteEverything(disk.top, logs / "DeleteLog.log", messenger);
     ASSERT_EQ(outcome.moved, 2);
-    for (const MovedFile& m : outcome.movedFiles)
+    for (const TrashedFile& m : outcome.movedFiles)
         EXPECT_EQ(m.entry.folder, disk.top + "/.Trash-" + Uid());
     EXPECT_FALSE(Exists(disk.trash + "/files"));
     EXPECT_FALSE(Exists(disk.trash + "/info"));
