@@ -8,12 +8,14 @@
 //   window_bench --tree DIR --work DIR [--delete N] [--other EXT] [--mark FILE]
 //   window_bench --tree DIR --work DIR --end escape|quit|close-idle [--after-ms N]
 //
-// With --end it times how a search or the window ends instead: Esc pressed N
-// ms into the search (default 100) until the stopped search's message shows
-// (escape_to_stopped_ms); 終了 pressed N ms into the search (quit_pressed_at,
-// a CLOCK_REALTIME time, printed at once: the caller times the process's
-// end); the close box of the idle window after a whole search
-// (close_pressed_at, likewise).
+// With --end it times how a search or the window ends instead, with Esc and
+// 終了 made by xdotool through the X server (a display is needed), each
+// timed from its arrival in the program: Esc pressed N ms into the search
+// (default 100) until the stopped search's message shows
+// (escape_to_stopped_ms); 終了 clicked N ms into the search (quit_pressed_at,
+// a CLOCK_REALTIME time, printed as the program ends: the caller times the
+// process's end); the close box of the idle window after a whole search
+// (close_pressed_at, printed at once).
 //
 // The desktop folder is made the parent of DIR, so DIR is one of the target
 // tree's first items, as a user would find it. Prints key=value lines.
@@ -24,6 +26,7 @@
 #include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -38,6 +41,7 @@
 #include <QTreeWidget>
 
 #include <dirent.h>
+#include <spawn.h>
 #include <glib.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -47,7 +51,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -156,6 +162,58 @@ void PrintWallClock(const char* key)
     std::fflush(stdout);
 }
 
+// Starts xdotool with `args` and does not wait for it: the window's thread
+// goes on taking events, among them the ones xdotool makes through the X
+// server, as a person's click or key would come.
+void Xdotool(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"xdotool"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "xdotool", nullptr, nullptr, argv.data(), environ) != 0)
+        Fail("xdotool could not be started: the end times need it, and a display");
+}
+
+// When the first key or button press from the X server reached the
+// program: the time a person's Esc or click counts from, whatever xdotool
+// took to start.
+class PressArrival final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        // An xcb event starts with its type: 2 is a key press, 4 a button
+        // press; 35 an extension's event, whose type (bytes 8 and 9) is 4 for
+        // the button press of the input extension that Qt listens to.
+        if (!seen && type == "xcb_generic_event_t") {
+            const auto* bytes = static_cast<const std::uint8_t*>(message);
+            const unsigned kind = bytes[0] & 0x7fu;
+            std::uint16_t extensionKind = 0;
+            std::memcpy(&extensionKind, bytes + 8, sizeof extensionKind);
+            if (kind == 2 || kind == 4 || (kind == 35 && extensionKind == 4)) {
+                seen = true;
+                at = Clock::now();
+                clock_gettime(CLOCK_REALTIME, &wall);
+            }
+        }
+        return false;
+    }
+    bool seen = false;
+    Clock::time_point at;
+    timespec wall{};
+};
+
+// A widget's middle on the screen, in the X server's pixels.
+std::vector<std::string> ScreenMiddle(const QWidget* widget)
+{
+    const QPoint at = widget->mapToGlobal(widget->rect().center());
+    const qreal ratio = widget->devicePixelRatioF();
+    return {std::to_string(static_cast<int>(at.x() * ratio)), std::to_string(static_cast<int>(at.y() * ratio))};
+}
+
 // Times how a search or the window ends (see --end above); never returns.
 [[noreturn]] void TimeTheEnd(snapsift::CSnapsiftDlg& window, AutoOkMessenger& messenger, const std::string& end,
                              int afterMs)
@@ -170,23 +228,40 @@ void PrintWallClock(const char* key)
         window.exec();
         snapsift::EndProgram(0);
     }
+    // Esc and the click come from the X server, made by xdotool; the time
+    // counts from their arrival in the program.
+    if (!QTest::qWaitForWindowExposed(&window, 10000))
+        Fail("the window did not show: the end times need a display");
+    window.activateWindow();
+    static_cast<void>(QTest::qWaitForWindowActive(&window, 10000));  // without a window manager it may not be
+    PressArrival arrival;
+    QCoreApplication::instance()->installNativeEventFilter(&arrival);
     Clock::time_point pressed;
     QTimer::singleShot(afterMs, &window, [&] {
+        std::vector<std::string> args = {"mousemove"};
+        const std::vector<std::string> at = ScreenMiddle(end == "escape" ? static_cast<QWidget*>(&window)
+                                                                         : window.m_quitButton);
+        args.insert(args.end(), at.begin(), at.end());
         pressed = Clock::now();
         if (end == "escape") {
-            for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
-                QCoreApplication::postEvent(&window, new QKeyEvent(type, Qt::Key_Escape, Qt::NoModifier));
+            args.insert(args.end(), {"key", "Escape"});
         } else {
-            PrintWallClock("quit_pressed_at");
-            QTest::mouseClick(window.m_quitButton, Qt::LeftButton);
+            PrintWallClock("xdotool_started_at");
+            args.insert(args.end(), {"click", "1"});
         }
+        Xdotool(args);
     });
     window.OnSearch();
     if (end == "quit") {
-        if (!window.isVisible())
+        if (!window.isVisible() && arrival.seen) {
+            std::printf("quit_pressed_at=%lld.%06ld\n", static_cast<long long>(arrival.wall.tv_sec),
+                        arrival.wall.tv_nsec / 1000);
             snapsift::EndProgram(0);
+        }
         Fail("the window stayed open after 終了");
     }
+    if (arrival.seen)
+        pressed = arrival.at;
     if (messenger.shown.size() != 1 || messenger.shown[0].text != snapsift::kSearchStoppedText)
         Fail("the search ended before Esc, or showed no message; try a smaller --after-ms");
     std::printf("escape_to_stopped_ms=%.1f\n", Seconds(pressed, messenger.firstShown) * 1000);

@@ -21,6 +21,11 @@
 #include <optional>
 #include <tuple>
 #include <set>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <mutex>
+#include <condition_variable>
 #include <string>
 #include <vector>
 
@@ -772,6 +777,60 @@ TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
     EXPECT_EQ(outcome.differing, 1);
     EXPECT_TRUE(SelectedPaths(view).empty());
     EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::optional<bool>(false));
+}
+
+// A stop ends the check at once, also while one of its reads does not
+// return: that read's thread is left to end alone, and neither the checker
+// nor the table it was given is touched by it once the check has returned
+// (both are gone when it goes on here).
+TEST_F(ReviewTest, StoppedCheckReturnsWhileAReadIsHeld)
+{
+    struct Held {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int holding = 0;
+        bool open = false;
+        int left = 0;
+    };
+    const auto held = std::make_shared<Held>();
+    testing::TempDir tmp;
+    {
+        auto found = std::make_unique<ResultView>();
+        const std::string older = tmp.WriteFile("a/x.jpg", Bytes(kBig, 'A'));
+        const std::string newer = tmp.WriteFile("b/x.jpg", Bytes(kBig, 'A'));
+        for (const auto& [folder, time, path] : {std::tuple{"a", kT1, older}, std::tuple{"b", kT2, newer}})
+            testing::AddFoundFile(found->table, {"x.jpg", tmp / folder, kBig, time, StatRegularFile(path)->identity});
+        found->FillResultView();
+        auto checker = std::make_unique<ContentChecker>();
+        checker->afterRead = [held](std::uint64_t) {
+            std::unique_lock lock(held->mutex);
+            ++held->holding;
+            held->changed.notify_all();
+            held->changed.wait(lock, [&] { return held->open; });
+            ++held->left;
+            held->changed.notify_all();
+        };
+        std::thread stopper([&] {
+            std::unique_lock lock(held->mutex);
+            held->changed.wait(lock, [&] { return held->holding > 0; });
+            checker->RequestStop();
+        });
+        testing::RecordingProgress progress;
+        const AutoSelectOutcome outcome = OnAutoSelect(*found, progress, {checker.get(), nullptr});
+        stopper.join();
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_TRUE(SelectedPaths(*found).empty());
+        {
+            const std::lock_guard lock(held->mutex);
+            EXPECT_EQ(held->left, 0) << "the check waited for its held read";
+        }
+        checker.reset();
+        found.reset();
+    }
+    std::unique_lock lock(held->mutex);
+    held->open = true;
+    held->changed.notify_all();
+    EXPECT_TRUE(held->changed.wait_for(lock, std::chrono::minutes(1), [&] { return held->left == held->holding; }));
 }
 
 TEST(ProtectedFoldersTest, CoversTheFolderAndBelowWhicheverWayItIsNamed)

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -176,6 +177,36 @@ TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
     EXPECT_EQ(RelativePaths(), expectedPaths);
     EXPECT_EQ(Names(table), Concat({Repeat("x.jpg", 5), Repeat("y.gif", 5)}));
     EXPECT_EQ(Sizes(table), Concat({Repeat("3byte", 5), Repeat("4byte", 5)}));
+}
+
+// The walk says how far it is after every folder: one more listed each
+// time, of all the folders found so far, until every one is listed.
+TEST_F(ScanTest, WalkTellsFoldersListedOfFoldersKnown)
+{
+    struct Walk final : Progress {
+        void SetRange(int, int) override {}
+        void DeltaPos(int) override {}
+        void SetPos(int) override {}
+        void FolderListed(long long listed, long long known) override { calls.emplace_back(listed, known); }
+        std::vector<std::pair<long long, long long>> calls;
+    };
+    const std::vector<std::pair<const char*, std::vector<std::pair<long long, long long>>>> cases = {
+        {"T", {{1, 1}}},
+        {"T/A", {{1, 2}, {2, 2}}},
+        {"T/A/A1 T/B/B1", {{1, 3}, {2, 4}, {3, 5}, {4, 5}, {5, 5}}},
+    };
+    int tree = 0;
+    for (const auto& [folders, expected] : cases) {
+        SCOPED_TRACE(folders);
+        const std::string root = "W" + std::to_string(tree++);
+        tmp.MakeFile(root + "/x.jpg", 1);
+        std::istringstream words(folders);
+        for (std::string folder; words >> folder;)
+            tmp.MakeFile(root + folder.substr(1) + "/x.jpg", 1);
+        Walk walk;
+        ScanFolder(tmp / root, kJpeg, table, walk);
+        EXPECT_EQ(walk.calls, expected);
+    }
 }
 
 TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)

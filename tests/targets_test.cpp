@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The drives offered in the target tree (mount table, kinds, skip rules) and
 // the tree itself: building, expanding and the search command.
+#include "platform/drive_probe.h"
 #include "platform/mounts.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
@@ -11,6 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -329,6 +336,104 @@ TEST(ListDrives, KeepsRealFileSystemsInMountPointOrder)
     }
 }
 
+// A look at each mount point decides what is offered: a mounted file is no
+// drive, a mount point that gives no answer is offered as not answering,
+// and every other rule stays as it was.
+TEST(ListDrives, LooksAtTheMountPointsThatPassEveryOtherRule)
+{
+    FakeSys sys;
+    FillMachine(sys);
+    const std::string mountinfo = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
+                                  "30 1 0:40 / /mnt/hosts rw - tmpfs tmpfs rw\n"
+                                  "31 1 0:41 / /mnt/nas rw - nfs4 nas:/photo rw\n"
+                                  "32 1 0:42 / /proc rw - proc proc rw\n"
+                                  "33 1 0:43 / /mnt/tmp rw - tmpfs tmpfs rw\n";
+    std::vector<std::string> asked;
+    const auto look = [&asked](const std::string& point) {
+        asked.push_back(point);
+        return point == "/mnt/hosts" ? MountPointLook::File
+                                     : point == "/mnt/nas" ? MountPointLook::NoAnswer : MountPointLook::Folder;
+    };
+    const std::vector<Drive> drives = ListDrives(ParseMountInfo(mountinfo), sys.Root(), look);
+    EXPECT_EQ(asked, (std::vector<std::string>{"/", "/mnt/hosts", "/mnt/nas", "/mnt/tmp"}));
+    EXPECT_EQ(DriveCandidates(ParseMountInfo(mountinfo)), asked);
+    std::vector<std::string> names;
+    for (const Drive& d : drives)
+        names.push_back(TargetNodeText(TargetNode{TargetNodeKind::Drive, d.mountPoint, d.kind, 0, -1, {}, d.answering}));
+    EXPECT_EQ(names, (std::vector<std::string>{"/ (HDD)", "/mnt/nas (NetD) (応答なし)", "/mnt/tmp (RamD)"}));
+}
+
+// Holds the looks at the mount points it is given until it opens.
+class HeldLooks final {
+public:
+    explicit HeldLooks(std::vector<std::string> held) : state_(std::make_shared<State>()) { state_->held = held; }
+    ~HeldLooks() { Open(); }
+    HeldLooks(const HeldLooks&) = delete;
+    HeldLooks& operator=(const HeldLooks&) = delete;
+    std::function<MountPointLook(const std::string&)> Look() const
+    {
+        return [state = state_](const std::string& point) {
+            std::unique_lock lock(state->mutex);
+            if (std::find(state->held.begin(), state->held.end(), point) != state->held.end())
+                state->opened.wait(lock, [&] { return state->open; });
+            return point == "/mnt/file" ? MountPointLook::File : MountPointLook::Folder;
+        };
+    }
+    void Open()
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->open = true;
+        state_->opened.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable opened;
+        std::vector<std::string> held;
+        bool open = false;
+    };
+    std::shared_ptr<State> state_;
+};
+
+// Mount points that do not answer are offered as not answering once the
+// limit has passed; each says what it is when it answers after all. Mount
+// points that answer are never marked.
+TEST(ListDrivesWithin, OffersWhatDoesNotAnswerAsNotAnsweringAndTellsItsLateAnswer)
+{
+    FakeSys sys;
+    FillMachine(sys);
+    const std::string mountinfo = "1 0 8:2 / / rw - ext4 /dev/sda2 rw\n"
+                                  "30 1 0:40 / /mnt/dead rw - fuse.fusefat /dev/fuse rw\n"
+                                  "31 1 0:41 / /mnt/file rw - tmpfs tmpfs rw\n"
+                                  "32 1 0:42 / /mnt/tmp rw - tmpfs tmpfs rw\n";
+    HeldLooks held({"/mnt/dead", "/mnt/file"});
+    std::mutex mutex;
+    std::condition_variable told;
+    std::vector<std::pair<std::string, MountPointLook>> late;
+    const std::vector<Drive> drives = ListDrivesWithin(
+        // Long enough for a loaded machine to look at the ones that answer.
+        ParseMountInfo(mountinfo), std::chrono::seconds(2),
+        [&](const std::string& point, MountPointLook found) {
+            const std::lock_guard lock(mutex);
+            late.emplace_back(point, found);
+            told.notify_all();
+        },
+        sys.Root(), held.Look());
+    std::vector<std::pair<std::string, bool>> offered;
+    for (const Drive& d : drives)
+        offered.emplace_back(d.mountPoint, d.answering);
+    // A look that did not end may be a mounted file: it stays offered until it says so.
+    EXPECT_EQ(offered, (std::vector<std::pair<std::string, bool>>{
+                           {"/", true}, {"/mnt/dead", false}, {"/mnt/file", false}, {"/mnt/tmp", true}}));
+    held.Open();
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(told.wait_for(lock, std::chrono::minutes(1), [&] { return late.size() == 2; }));
+    std::sort(late.begin(), late.end());
+    EXPECT_EQ(late, (std::vector<std::pair<std::string, MountPointLook>>{{"/mnt/dead", MountPointLook::Folder},
+                                                                         {"/mnt/file", MountPointLook::File}}));
+}
+
 // ---------------------------------------------------------------------------
 // SearchTargets
 
@@ -512,6 +617,36 @@ TEST_F(SearchTargetsTest, ExpandOfDrivesAndOddNodes)
     ASSERT_FALSE(underRoot.empty());
     for (int node : underRoot)
         EXPECT_EQ(PathOf(node), "/" + targets.nodes[node].name);
+    ExpectTableConsistent();
+}
+
+// Listed elsewhere, in two steps: the folder to list, then its names. A
+// node that got children meanwhile, or stands for no folder, takes none.
+TEST_F(SearchTargetsTest, ListingInTwoStepsAddsOnceAndOnlyToAFolder)
+{
+    const std::string mount = dir.MakeFolder("mnt");
+    drives = {{mount, DriveKind::Fixed, false}};
+    Build(dir / "no desktop");
+    const int current = targets.Roots()[0];
+    const int drive = targets.nodes[current].children[0];
+    EXPECT_EQ(ChildTexts(current), (std::vector<std::string>{mount + " (HDD) (応答なし)"}));
+    EXPECT_FALSE(targets.FolderToExpand(current));
+    EXPECT_FALSE(targets.FolderToExpand(-1));
+    const std::optional<FolderToList> folder = targets.FolderToExpand(drive);
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->path, mount);
+    EXPECT_TRUE(folder->followLastLink);  // a drive may be reached through a link
+    EXPECT_TRUE(targets.AddListedFolders(current, {"x"}).empty());
+
+    const std::vector<int> added = targets.AddListedFolders(drive, {"a", "b"});
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(PathOf(added[1]), mount + "/b");
+    const std::optional<FolderToList> below = targets.FolderToExpand(added[0]);
+    ASSERT_TRUE(below);
+    EXPECT_FALSE(below->followLastLink);  // folders below a drive never are
+    // A late second listing of the drive adds nothing.
+    EXPECT_TRUE(targets.AddListedFolders(drive, {"a", "b", "c"}).empty());
+    EXPECT_EQ(ChildTexts(drive), (std::vector<std::string>{"a", "b"}));
     ExpectTableConsistent();
 }
 

@@ -68,6 +68,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,7 @@
 #include <sys/stat.h>
 
 #include <thread>
+#include <atomic>
 
 #include <algorithm>
 #include <chrono>
@@ -232,6 +234,20 @@ void PostClick(QWidget* widget)
     }
 }
 
+// A click as the window system delivers it: to the window's own surface at
+// the widget's place, for Qt to hand on to the widget under the pointer.
+void PostSurfaceClick(QWidget* widget)
+{
+    QWidget* top = widget->window();
+    const QPointF at = QPointF(widget->mapTo(top, widget->rect().center()));
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QCoreApplication::postEvent(top->windowHandle(),
+                                    new QMouseEvent(type, at, at, top->mapToGlobal(at), Qt::LeftButton,
+                                                    type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                                    Qt::NoModifier));
+    }
+}
+
 // Typing that QTest's key names do not cover: one key press per character.
 void TypeText(QWidget* widget, const QString& text)
 {
@@ -315,8 +331,14 @@ protected:
             services.openFile = nullptr;
             services.launchFile = std::move(launch);
         }
+        services.lookAtMountPoint = lookAtMountPoint;
+        services.listSubfolders = listSubfolders;
         dlg = std::make_unique<CSnapsiftDlg>(std::move(services));
     }
+
+    // Null: the real ones.
+    std::function<MountPointLook(const std::string&)> lookAtMountPoint;
+    std::function<std::vector<std::string>(const std::string&, bool)> listSubfolders;
 
     void Show()
     {
@@ -1003,6 +1025,130 @@ TEST_F(WindowTest, FilesNamedLikeTheCombosEntriesAreChosenForTheirOwnRows)
     EXPECT_TRUE(messenger.shown.empty());
 }
 
+// Holds whoever waits on it until it opens: a disk that does not answer
+// until then. Shared with the threads it holds, which may outlive a test.
+class Gate final {
+public:
+    void Wait()
+    {
+        std::unique_lock lock(mutex_);
+        opened_.wait(lock, [this] { return open_; });
+    }
+    void Open()
+    {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        opened_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
+
+// Lets the window's thread run until `done`, or a minute at most.
+template <typename Done>
+bool ProcessEventsUntil(Done done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+const QString kNotAnswering = QStringLiteral(" (応答なし)");
+
+// A drive whose mount point does not answer keeps neither the window nor
+// the other drives waiting: it shows as not answering, with the whole text
+// on hovering, and becomes an ordinary drive once it answers.
+TEST_F(WindowTest, ADriveThatDoesNotAnswerShowsSoUntilItAnswers)
+{
+    const auto gate = std::make_shared<Gate>();
+    lookAtMountPoint = [gate](const std::string& point) {
+        if (point == "/")
+            gate->Wait();
+        return LookAtMountPoint(point);
+    };
+    Open();
+    Show();
+    QTreeWidgetItem* current = dlg->m_folderTree->topLevelItem(0);
+    ASSERT_GT(current->childCount(), 0);
+    QTreeWidgetItem* root = current->child(0);
+    EXPECT_TRUE(root->text(0).startsWith(QStringLiteral("/ ("))) << root->text(0).toStdString();
+    EXPECT_TRUE(root->text(0).endsWith(kNotAnswering)) << root->text(0).toStdString();
+    EXPECT_EQ(root->toolTip(0), root->text(0));
+    for (int i = 1; i < current->childCount(); ++i)
+        EXPECT_FALSE(current->child(i)->text(0).endsWith(kNotAnswering)) << current->child(i)->text(0).toStdString();
+    // Searching it is still offered: the search runs beside the window.
+    EXPECT_EQ(dlg->Targets().OnSearch(root->data(0, Qt::UserRole).toInt()).path, "/");
+
+    gate->Open();
+    EXPECT_TRUE(ProcessEventsUntil([root] { return !root->text(0).endsWith(kNotAnswering); }));
+    EXPECT_EQ(root->toolTip(0), root->text(0));
+}
+
+struct ListingRequest {
+    const char* name;
+    void (*post)(CSnapsiftDlg& dlg);
+    bool endsProgram;  // else: the window stops waiting for the listing
+};
+
+class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<ListingRequest> {};
+
+// Opening a folder whose listing does not return: Esc stops waiting for it
+// and the folder shows as not answering until its subfolders come; 終了 and
+// the close box end the program meanwhile.
+TEST_P(HeldFolderListingTest, ComesThroughAndTheSubfoldersComeLater)
+{
+    const auto gate = std::make_shared<Gate>();
+    const auto posted = std::make_shared<std::atomic<bool>>(false);
+    listSubfolders = [this, gate, posted](const std::string& path, bool follow) {
+        if (BaseName(path) == "photos") {
+            if (!posted->exchange(true))
+                QMetaObject::invokeMethod(qApp, [this] { GetParam().post(*dlg); }, Qt::QueuedConnection);
+            gate->Wait();
+        }
+        return ListSubfolderNames(path, follow);
+    };
+    Open();
+    Show();
+    QTreeWidgetItem* photos = DesktopChild("photos");
+    ASSERT_NE(photos, nullptr);
+    dlg->m_folderTree->setCurrentItem(photos);
+    dlg->OnTreeDblClk();
+    EXPECT_TRUE(posted->load());
+    if (GetParam().endsProgram) {
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(dlg->result(), QDialog::Rejected);
+        gate->Open();
+        return;
+    }
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_EQ(photos->text(0), Q("photos") + kNotAnswering);
+    EXPECT_EQ(photos->childCount(), 0);
+    dlg->OnTreeDblClk();  // still listing: not listed twice
+    gate->Open();
+    EXPECT_TRUE(ProcessEventsUntil([photos] { return photos->childCount() > 0; }));
+    EXPECT_EQ(photos->text(0), Q("photos"));
+    EXPECT_TRUE(photos->toolTip(0).isEmpty());
+    ASSERT_EQ(photos->childCount(), 2);
+    EXPECT_EQ(photos->child(0)->text(0), Q("2023"));
+    EXPECT_EQ(photos->child(1)->text(0), Q("2024"));
+    EXPECT_TRUE(messenger.shown.empty());
+}
+
+const ListingRequest kListingRequests[] = {
+    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
+    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
+    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Requests, HeldFolderListingTest, ::testing::ValuesIn(kListingRequests),
+                         [](const ::testing::TestParamInfo<ListingRequest>& info) { return info.param.name; });
+
 TEST_F(WindowTest, DoubleClickOnAFolderListsItsSubfoldersUnderIt)
 {
     Open();
@@ -1667,12 +1813,19 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
     QItemSelectionModel* selection = dlg->m_resultList->selectionModel();
     selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0),
                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    dlg->Checker().afterRead = [this](std::uint64_t) {
-        QCoreApplication::postEvent(dlg.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-        while (!dlg->Checker().StopRequested())
+    // A stopped check does not wait long for its reads: a read that has not
+    // seen the stop when the check returns is let go here, and touches
+    // nothing of the test's once let go.
+    const auto checkReturned = std::make_shared<std::atomic<bool>>(false);
+    dlg->Checker().afterRead = [window = dlg.get(), checker = &dlg->Checker(), checkReturned](std::uint64_t) {
+        if (checkReturned->load())
+            return;
+        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        while (!checkReturned->load() && !checker->StopRequested())
             std::this_thread::yield();
     };
     QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    checkReturned->store(true);
     dlg->Checker().afterRead = nullptr;
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(newScan)});
@@ -2310,6 +2463,22 @@ void PrintTo(const SearchRequest& c, std::ostream* out) { *out << c.name; }
 const SearchRequest kSearchRequests[] = {
     {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
     {"quit_button", [](CSnapsiftDlg& dlg) { PostClick(dlg.m_quitButton); }, true},
+    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
+    // Pressed beside the button and released over it: no click, thrown away.
+    {"release_alone_over_quit",
+     [](CSnapsiftDlg& dlg) {
+         QWidget* top = dlg.window();
+         const QPointF beside = QPointF(dlg.m_searchButton->mapTo(top, dlg.m_searchButton->rect().center()));
+         const QPointF over = QPointF(dlg.m_quitButton->mapTo(top, dlg.m_quitButton->rect().center()));
+         QCoreApplication::postEvent(top->windowHandle(),
+                                     new QMouseEvent(QEvent::MouseButtonPress, beside, beside, top->mapToGlobal(beside),
+                                                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+         QCoreApplication::postEvent(top->windowHandle(),
+                                     new QMouseEvent(QEvent::MouseButtonRelease, over, over, top->mapToGlobal(over),
+                                                     Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
+         PostKey(&dlg, Qt::Key_Escape);
+     },
+     false},
     {"quit_button_by_key", [](CSnapsiftDlg& dlg) { PostKey(dlg.m_quitButton, Qt::Key_Space); }, true},
     {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
 };
@@ -2355,6 +2524,87 @@ TEST_P(SearchRequestTest, ComesThroughWhileAListingIsUnfinished)
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, SearchRequestTest, ::testing::ValuesIn(kSearchRequests),
+                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+
+// A content check whose read does not return until the test ends.
+class HeldRead final {
+public:
+    explicit HeldRead(ContentChecker& checker, std::function<void()> request) : state_(std::make_shared<State>())
+    {
+        checker.afterRead = [state = state_, request = std::move(request)](std::uint64_t) {
+            std::unique_lock lock(state->mutex);
+            if (!state->posted) {
+                state->posted = true;
+                QMetaObject::invokeMethod(qApp, request, Qt::QueuedConnection);
+            }
+            ++state->holding;
+            state->released.wait(lock, [&] { return state->release; });
+            --state->holding;
+        };
+    }
+    ~HeldRead()
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->release = true;
+        state_->released.notify_all();
+    }
+    HeldRead(const HeldRead&) = delete;
+    HeldRead& operator=(const HeldRead&) = delete;
+    int Holding() const
+    {
+        const std::lock_guard lock(state_->mutex);
+        return state_->holding;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool posted = false;
+        bool release = false;
+        int holding = 0;
+    };
+    std::shared_ptr<State> state_;
+};
+
+class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {};
+
+// Esc, 終了 and the close box come through while the content check waits on
+// a read that does not return: the check is given up on, nothing is
+// selected, and no message follows. The held read goes on alone.
+TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
+{
+    TempDir folder(g_desktop);
+    folder.WriteFile("old/same.bmp", "the same picture");
+    snapsift::testing::WaitForNewerSecond(folder.Path());
+    folder.WriteFile("new/same.bmp", "the same picture");
+    Open();
+    Show();
+    dlg->m_checkJpeg->setChecked(false);
+    dlg->m_checkBmp->setChecked(true);
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
+    const FileTable& table = dlg->Results().table;
+    if (table.CreationTime(0) == table.CreationTime(1))
+        GTEST_SKIP() << "this file system keeps no birth time";
+    const HeldRead held(dlg->Checker(), [this] { GetParam().post(*dlg); });
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    EXPECT_EQ(held.Holding(), 1) << "the check returned while its read was held";
+    EXPECT_TRUE(SelectedPaths().isEmpty());
+    EXPECT_TRUE(messenger.shown.empty());
+    EXPECT_EQ(dlg->isVisible(), !GetParam().endsProgram);
+    if (GetParam().endsProgram) {
+        EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    }
+}
+
+const SearchRequest kCheckRequests[] = {
+    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
+    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
+    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Requests, HeldContentCheckTest, ::testing::ValuesIn(kCheckRequests),
                          [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
 
 // 終了 mid-search ends the process, with a listing that never finishes.
@@ -2857,6 +3107,25 @@ TEST(QtProgressTest, AnEmptyRangeShowsAnEmptyBar)
         progress.SetPos(lower);
         EXPECT_EQ(bar.value(), bar.minimum());
     }
+}
+
+// While the walk lists folders, the bar shows the folders listed of those
+// known, and none of the walk's own steps; the walk's last step ends that.
+TEST(WalkProgressTest, ShowsFoldersListedWhileWalkingThenTheSearchsOwnSteps)
+{
+    snapsift::testing::RecordingProgress shown;
+    WalkProgress walk(shown);
+    walk.SetRange(0, 9);  // before the walk: as it comes
+    walk.FolderListed(1, 3);
+    walk.SetRange(0, 2);
+    walk.DeltaPos(2);
+    walk.FolderListed(2, 4);
+    walk.DeltaPos(3);
+    walk.SetPos(0);  // the walk's last step
+    walk.SetRange(0, 3);
+    walk.DeltaPos(1);
+    EXPECT_EQ(shown.ops, (std::vector<std::string>{"range 0 9", "range 0 3", "pos 1", "range 0 4", "pos 2", "pos 0",
+                                                   "range 0 3", "delta 1"}));
 }
 
 TEST(QtTranslationsTest, QtsOwnTextsAreJapanese)

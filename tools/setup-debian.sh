@@ -24,6 +24,8 @@ packages=(
   libheif-examples webp libtiff-tools libjxl-tools libqt6svg6
   xdotool imagemagick openbox
   fusefat dosfstools mtools
+  xdotool imagemagick openbox x11-utils
+  fusefat dosfstools mtools fuse3
 )
 
 missing=()

@@ -104,14 +104,6 @@ bool IsAbove(std::string_view folder, std::string_view path)
     return folder == "/" ? !path.empty() && path[0] == '/' : IsAtOrUnder(path, folder);
 }
 
-// A single file mounted over another (containers mount /etc/hosts and the
-// like this way) is no drive.
-bool IsMountedFile(const std::string& mountPoint)
-{
-    struct stat st {};
-    return stat(mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 bool InSystemPlace(std::string_view mountPoint)
 {
     if (IsAtOrUnder(mountPoint, "/run/media"))
@@ -313,14 +305,18 @@ DriveKind DriveKindOf(const MountEntry& mount, const std::string& sysRoot)
     return DriveKind::Unknown;
 }
 
-std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot)
+namespace {
+
+// The mounts that every rule but the look at the mount point lets through,
+// in mount-point order.
+std::vector<const MountEntry*> Candidates(const std::vector<MountEntry>& mounts)
 {
     std::vector<const MountEntry*> sorted;
     for (const MountEntry& m : mounts)
         sorted.push_back(&m);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const MountEntry* a, const MountEntry* b) { return a->mountPoint < b->mountPoint; });
-    std::vector<const MountEntry*> offered;
+    std::vector<const MountEntry*> candidates;
     for (const MountEntry* m : sorted) {
         if (IsPseudoFileSystemType(m->fsType) || m->fsType == "squashfs" || m->fsType == "erofs")
             continue;
@@ -328,9 +324,45 @@ std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::
             continue;
         if (m->mountPoint.empty() || m->mountPoint[0] != '/' || InSystemPlace(m->mountPoint))
             continue;
-        if (IsMountedFile(m->mountPoint))
+        candidates.push_back(m);
+    }
+    return candidates;
+}
+
+} // namespace
+
+MountPointLook LookAtMountPoint(const std::string& mountPoint)
+{
+    // A single file mounted over another (containers mount /etc/hosts and
+    // the like this way) is no drive.
+    struct stat st {};
+    return stat(mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? MountPointLook::File : MountPointLook::Folder;
+}
+
+std::vector<std::string> DriveCandidates(const std::vector<MountEntry>& mounts)
+{
+    std::vector<std::string> points;
+    for (const MountEntry* m : Candidates(mounts))
+        points.push_back(m->mountPoint);
+    return points;
+}
+
+std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot)
+{
+    return ListDrives(mounts, sysRoot, &LookAtMountPoint);
+}
+
+std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot,
+                              const std::function<MountPointLook(const std::string& mountPoint)>& look)
+{
+    std::vector<const MountEntry*> offered;
+    std::vector<bool> answering;
+    for (const MountEntry* m : Candidates(mounts)) {
+        const MountPointLook found = look(m->mountPoint);
+        if (found == MountPointLook::File)
             continue;
         offered.push_back(m);
+        answering.push_back(found != MountPointLook::NoAnswer);
     }
     // A mount whose folder another offered mount already reaches is left out:
     // a bind mount of a folder (another mount of the device has a root above
@@ -348,7 +380,7 @@ std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::
             reachable = IsAbove(other.root, m.root) || (other.root == m.root && k < i);
         }
         if (!reachable)
-            drives.push_back(Drive{m.mountPoint, DriveKindOf(m, sysRoot)});
+            drives.push_back(Drive{m.mountPoint, DriveKindOf(m, sysRoot), answering[i]});
     }
     return drives;
 }

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,7 @@ enum class DriveKind : std::uint8_t {
 struct Drive {
     std::string mountPoint;
     DriveKind kind = DriveKind::Unknown;
+    bool answering = true;  // false: its mount point was asked about and gave no answer in time
 };
 
 // The kind of a mount. `sysRoot` is where sysfs is found ("/sys"); the
@@ -91,5 +93,24 @@ DriveKind DriveKindOf(const MountEntry& mount, const std::string& sysRoot = "/sy
 // device reaches (a bind mount of a folder, a device mounted twice) are left
 // out. Mounts of one device with unrelated roots (btrfs subvolumes) all stay.
 std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot = "/sys");
+
+// What a look at a mount point found.
+enum class MountPointLook : std::uint8_t {
+    Folder,     // a folder, or nothing that could be looked at: offered
+    File,       // a single mounted file: no drive
+    NoAnswer,   // the look did not end in time: offered as not answering
+};
+
+// The same, with `look` telling what each mount point is instead of a stat
+// of it; `look` is asked only about mount points that pass every other rule.
+std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::string& sysRoot,
+                              const std::function<MountPointLook(const std::string& mountPoint)>& look);
+
+// The mount points ListDrives looks at, in its order.
+std::vector<std::string> DriveCandidates(const std::vector<MountEntry>& mounts);
+
+// A stat of the mount point: Folder or File (never NoAnswer). It can block
+// for as long as the mounted disk does not answer.
+MountPointLook LookAtMountPoint(const std::string& mountPoint);
 
 } // namespace snapsift

@@ -14,6 +14,10 @@ public:
     // Called again and again while a command waits for something outside
     // it (another program's lock), so that a window can paint meanwhile.
     virtual void WhileWaiting() {}
+    // A search's walk has listed `listed` of the `known` folders found so
+    // far, the target being the first. Called besides the steps above, for a
+    // display that shows the walk as it goes.
+    virtual void FolderListed(long long listed, long long known) { static_cast<void>(listed), static_cast<void>(known); }
 };
 
 // For callers without a bar (the report mode).

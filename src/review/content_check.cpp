@@ -2,21 +2,26 @@
 #include "review/content_check.h"
 
 #include "platform/progress.h"
+#include "review/content_memory.h"
 #include "review/content_run.h"
 #include "scan/file_table.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
+#include <memory>
 #include <optional>
 #include <thread>
-#include <tuple>
 
 namespace snapsift {
 namespace {
 
 constexpr unsigned kMaxThreads = 4;
+
+int KiB(std::uint64_t bytes)
+{
+    return static_cast<int>(std::min<std::uint64_t>(bytes / 1024, INT_MAX));
+}
 
 } // namespace
 
@@ -35,33 +40,33 @@ bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& group
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const content::OpenBudget budget = content::BudgetFor(
         static_cast<unsigned>(std::min<std::size_t>({kMaxThreads, std::max(2u, cores), groups.size()})));
-    Run run(*this, table, groups, budget.perThread);
-    const std::uint64_t toReadKiB = (run.ToRead() + 1023) / 1024;
-    progress.SetRange(0, static_cast<int>(std::min<std::uint64_t>(toReadKiB, INT_MAX)));
+    const auto run = std::make_shared<Run>(memory_, CurrentStop(), afterRead, table, groups, budget.perThread);
+    progress.SetRange(0, KiB(run->ToRead() + 1023));
 
-    const unsigned threads = budget.threads;
-    std::mutex mutex;
-    std::condition_variable ended;
-    unsigned running = threads;
-    std::vector<std::jthread> workers;
-    for (unsigned t = 0; t < threads; ++t) {
-        workers.emplace_back([&] {
-            run.Work();
-            const std::lock_guard lock(mutex);
-            --running;
-            ended.notify_one();
-        });
+    run->Started(budget.threads);
+    for (unsigned t = 0; t < budget.threads; ++t) {
+        std::thread([run] {
+            run->Work();
+            run->Ended();
+        }).detach();
     }
-    // This thread shows the progress until every worker has ended.
-    for (;;) {
-        progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run.Counted() / 1024, INT_MAX)));
-        std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; }))
-            break;
+    // This thread shows the progress until every worker has ended, or until
+    // a stop: then the workers are left to end alone, which a worker waiting
+    // on a read that never returns may never do.
+    while (!run->WaitEnded(std::chrono::milliseconds(20))) {
+        progress.SetPos(KiB(run->Counted()));
+        if (run->StopRequested()) {
+            // Workers between reads end at once; one that is not is waiting
+            // on its disk, and is let go after a moment.
+            run->WaitEnded(std::chrono::milliseconds(50));
+            return false;
+        }
     }
-    workers.clear();
-    progress.SetPos(static_cast<int>(std::min<std::uint64_t>(run.Counted() / 1024, INT_MAX)));
-    return !StopRequested();
+    if (run->StopRequested())
+        return false;
+    run->CopyAnswers(groups);
+    progress.SetPos(KiB(run->Counted()));
+    return true;
 }
 
 std::optional<bool> ContentChecker::KnownEqual(const FileTable& table, int a, int b) const
@@ -90,72 +95,15 @@ std::optional<bool> ContentChecker::KnownEqual(const FileState& x, const FileSta
 {
     if (x.identity == y.identity)
         return true;
-    const auto xEnds = RememberedEnds(x);
-    const auto yEnds = RememberedEnds(y);
+    const auto xEnds = memory_->RememberedEnds(x);
+    const auto yEnds = memory_->RememberedEnds(y);
     if (xEnds && yEnds && *xEnds != *yEnds)
         return false;
-    const auto xWhole = RememberedWhole(x);
-    const auto yWhole = RememberedWhole(y);
+    const auto xWhole = memory_->RememberedWhole(x);
+    const auto yWhole = memory_->RememberedWhole(y);
     if (xWhole && yWhole && *xWhole != *yWhole)
         return false;
-    return Remembered(x, y);
-}
-
-std::optional<std::size_t> ContentChecker::RememberedEnds(const FileState& file) const
-{
-    const std::lock_guard lock(mutex_);
-    const auto it = digests_.find(file.identity);
-    if (it == digests_.end() || !(it->second.state == file))
-        return std::nullopt;
-    return it->second.ends;
-}
-
-void ContentChecker::RememberEnds(const FileState& file, std::size_t digest)
-{
-    const std::lock_guard lock(mutex_);
-    Digests& known = digests_[file.identity];
-    if (!(known.state == file))
-        known = {file, std::nullopt, std::nullopt};
-    known.ends = digest;
-}
-
-std::optional<std::uint64_t> ContentChecker::RememberedWhole(const FileState& file) const
-{
-    const std::lock_guard lock(mutex_);
-    const auto it = digests_.find(file.identity);
-    if (it == digests_.end() || !(it->second.state == file))
-        return std::nullopt;
-    return it->second.whole;
-}
-
-void ContentChecker::RememberWhole(const FileState& file, std::uint64_t digest)
-{
-    const std::lock_guard lock(mutex_);
-    Digests& known = digests_[file.identity];
-    if (!(known.state == file))
-        known = {file, std::nullopt, std::nullopt};
-    known.whole = digest;
-}
-
-std::optional<bool> ContentChecker::Remembered(const FileState& a, const FileState& b) const
-{
-    const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
-    const FileState& first = swap ? b : a;
-    const FileState& second = swap ? a : b;
-    const std::lock_guard lock(mutex_);
-    const auto it = answers_.find({first.identity, second.identity});
-    if (it == answers_.end() || !(it->second.a == first) || !(it->second.b == second))
-        return std::nullopt;
-    return it->second.equal;
-}
-
-void ContentChecker::Remember(const FileState& a, const FileState& b, bool equal)
-{
-    const bool swap = std::tie(b.identity.device, b.identity.inode) < std::tie(a.identity.device, a.identity.inode);
-    const FileState& first = swap ? b : a;
-    const FileState& second = swap ? a : b;
-    const std::lock_guard lock(mutex_);
-    answers_[{first.identity, second.identity}] = {first, second, equal};
+    return memory_->Remembered(x, y);
 }
 
 } // namespace snapsift

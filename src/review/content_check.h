@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,7 +45,8 @@ struct CopyGroup {
 // for as long as the files keep their identity, size and modification time.
 class ContentChecker final {
 public:
-    ContentChecker() = default;
+    ContentChecker();
+    ~ContentChecker();
     ContentChecker(const ContentChecker&) = delete;
     ContentChecker& operator=(const ContentChecker&) = delete;
 
@@ -59,18 +61,22 @@ public:
     // Opens both files, so it may wait on their disk.
     std::optional<bool> KnownEqual(const FileTable& table, int a, int b) const;
 
-    // From any thread: the running check (or the next one) ends soon.
-    void RequestStop() { stop_.store(true); }
+    // From any thread: the running check (or the next one) ends soon. A
+    // stopped check returns at once, within a few milliseconds: threads of
+    // it that wait on a disk are left to end alone and own all they use.
+    void RequestStop();
     // Before a check that a stop requested earlier must not end.
-    void ResetStop() { stop_.store(false); }
-    bool StopRequested() const { return stop_.load(); }
+    void ResetStop();
+    bool StopRequested() const;
 
     // Called on a worker thread after each read, with the bytes read; tests
-    // use it to act at a known point of a check.
+    // use it to act at a known point of a check. A check copies it when it
+    // starts; after a stop, a read that was stuck may still call it once it
+    // returns, after Check has returned.
     std::function<void(std::uint64_t bytes)> afterRead;
 
     // Bytes read by this checker so far.
-    std::uint64_t BytesRead() const { return bytesRead_.load(); }
+    std::uint64_t BytesRead() const;
 
     // The state of a file as a remembered answer depends on it.
     struct FileState {
@@ -98,47 +104,18 @@ public:
     std::optional<bool> KnownEqual(const FileState& a, const FileState& b) const;
 
 private:
-    struct PairKey {
-        FileIdentity a, b;
-        friend bool operator==(const PairKey&, const PairKey&) = default;
-    };
-    struct PairHash {
-        std::size_t operator()(const PairKey& k) const
-        {
-            return std::hash<std::uint64_t>()(k.a.inode * 1000003u ^ k.b.inode ^ (k.a.device << 7) ^ k.b.device);
-        }
-    };
-    struct Answer {
-        FileState a, b;
-        bool equal = false;
-    };
-    struct IdentityHash {
-        std::size_t operator()(const FileIdentity& id) const
-        {
-            return std::hash<std::uint64_t>()(id.inode * 1000003u ^ id.device);
-        }
-    };
-    // Digests of a file's first and last 64 KiB and of all its bytes, while
-    // the file stays as it was.
-    struct Digests {
-        FileState state;
-        std::optional<std::size_t> ends;
-        std::optional<std::uint64_t> whole;
-    };
+    struct Memory;
     class Run;
 
-    std::optional<bool> Remembered(const FileState& a, const FileState& b) const;
-    void Remember(const FileState& a, const FileState& b, bool equal);
-    std::optional<std::size_t> RememberedEnds(const FileState& file) const;
-    void RememberEnds(const FileState& file, std::size_t digest);
-    std::optional<std::uint64_t> RememberedWhole(const FileState& file) const;
-    void RememberWhole(const FileState& file, std::uint64_t digest);
+    std::shared_ptr<std::atomic<bool>> CurrentStop() const;
 
-    std::atomic<bool> stop_{false};
-    std::atomic<std::uint64_t> bytesRead_{0};
-    mutable std::mutex mutex_;
-    std::unordered_map<PairKey, Answer, PairHash> answers_;
-    std::unordered_map<FileIdentity, Digests, IdentityHash> digests_;
+    // What the checks found, shared with their threads: a thread left to end
+    // alone (stuck on a disk that does not answer) still has it to write to.
+    std::shared_ptr<Memory> memory_;
+    // The stop of the running check, or the next one. A check keeps its own:
+    // a check given up on stays stopped whatever the next one does.
+    mutable std::mutex stopMutex_;
+    std::shared_ptr<std::atomic<bool>> stop_;
 };
 
 } // namespace snapsift

@@ -43,7 +43,7 @@ ContentChecker::Run::Copy ContentChecker::Run::Open(int row, bool mayWait)
     const auto giveUp = Clock::now() + kLongestWaitForRoom;
     for (;;) {
         auto copy = std::make_unique<OpenCopy>(table_, row);
-        if (copy->IsOpen() || !content::TooManyOpen(copy->Error()) || !mayWait || checker_.StopRequested() ||
+        if (copy->IsOpen() || !content::TooManyOpen(copy->Error()) || !mayWait || StopRequested() ||
             Clock::now() >= giveUp)
             return copy;
         std::this_thread::sleep_for(pause);
@@ -66,10 +66,10 @@ void ContentChecker::Run::CheckGroup(CopyGroup& group, std::vector<char>& a, std
     for (int row : group.rows)
         pass.bytes += table_.Size(row);
     const bool endsFirst = n > 2;
-    std::unordered_map<FileIdentity, std::size_t, IdentityHash> byFile;
+    std::unordered_map<FileIdentity, std::size_t, Memory::IdentityHash> byFile;
     std::unordered_map<std::size_t, std::vector<std::size_t>> byEnds;
     for (std::size_t i = 0; i < n; ++i) {
-        if (checker_.StopRequested())
+        if (StopRequested())
             return;
         const Copy copy = Open(group.rows[i], true);
         if (!copy->IsOpen()) {
@@ -91,7 +91,7 @@ void ContentChecker::Run::CheckGroup(CopyGroup& group, std::vector<char>& a, std
         byEnds[ends].push_back(i);
     }
     for (auto& [ends, members] : byEnds) {
-        if (checker_.StopRequested())
+        if (StopRequested())
             return;
         // Newest first, as the group's rows are.
         std::sort(members.begin(), members.end());
@@ -128,7 +128,7 @@ void ContentChecker::Run::Answer(Pass& pass)
 // cannot be read as the search found it.
 std::optional<std::size_t> ContentChecker::Run::EndsDigest(Pass& pass, std::size_t i, const OpenCopy& copy)
 {
-    if (const auto known = checker_.RememberedEnds(copy.State()))
+    if (const auto known = memory_->RememberedEnds(copy.State()))
         return known;
     const std::uint64_t size = copy.State().size;
     const std::size_t head = static_cast<std::size_t>(std::min<std::uint64_t>(kEndBytes, size));
@@ -141,7 +141,7 @@ std::optional<std::size_t> ContentChecker::Run::EndsDigest(Pass& pass, std::size
     }
     const std::size_t digest = std::hash<std::string_view>()(std::string_view(pass.a.data(), head + tail));
     if (copy.Unchanged())
-        checker_.RememberEnds(copy.State(), digest);
+        memory_->RememberEnds(copy.State(), digest);
     return digest;
 }
 
@@ -155,7 +155,7 @@ void ContentChecker::Run::ComparePair(Pass& pass, std::size_t i, std::size_t j)
         return Unreadable(pass, j, y->Error());
     if (x->State().identity == y->State().identity)
         return Join(pass, i, j);
-    if (const auto known = checker_.Remembered(x->State(), y->State())) {
+    if (const auto known = memory_->Remembered(x->State(), y->State())) {
         if (*known)
             Join(pass, i, j);
         return;
@@ -167,7 +167,7 @@ void ContentChecker::Run::ComparePair(Pass& pass, std::size_t i, std::size_t j)
         return ReadFailed(pass, failed == x.get() ? i : j, *failed, error);
     if (verdict == Verdict::kStopped || !x->Unchanged() || !y->Unchanged())
         return;  // stopped, or a file changed while it was read: not the same
-    checker_.Remember(x->State(), y->State(), verdict == Verdict::kEqual);
+    memory_->Remember(x->State(), y->State(), verdict == Verdict::kEqual);
     if (verdict == Verdict::kEqual)
         Join(pass, i, j);
 }
@@ -179,7 +179,7 @@ Verdict ContentChecker::Run::Compare(Pass& pass, const OpenCopy& x, const OpenCo
 {
     const std::uint64_t size = x.State().size;
     auto part = [&](std::uint64_t offset, std::size_t length) {
-        if (checker_.StopRequested())
+        if (StopRequested())
             return Verdict::kStopped;
         if (pass.a.size() < length) {
             pass.a.resize(length);
@@ -241,7 +241,7 @@ void ContentChecker::Run::CompareMany(Pass& pass, const std::vector<std::size_t>
 // among themselves.
 void ContentChecker::Run::Confirm(Pass& pass, std::vector<std::size_t> pending)
 {
-    while (pending.size() > 1 && !checker_.StopRequested()) {
+    while (pending.size() > 1 && !StopRequested()) {
         std::vector<std::size_t> left;
         Sweep(pass, pending.front(), {pending.begin() + 1, pending.end()}, nullptr, &left);
         pending = std::move(left);
@@ -262,7 +262,7 @@ void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<s
     else if (r->State() == *pass.states[rep])
         with = r.get();
     std::size_t k = 0;
-    while (k < rest.size() && !checker_.StopRequested()) {
+    while (k < rest.size() && !StopRequested()) {
         if (!with && !byWhole) {
             left->insert(left->end(), rest.begin() + static_cast<std::ptrdiff_t>(k), rest.end());
             return;  // nothing to compare with: they wait for another
@@ -271,7 +271,7 @@ void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<s
         while (k < rest.size() && batch.size() < batchMost_) {
             const std::size_t m = rest[k];
             const FileState& state = *pass.states[m];
-            const auto known = with ? checker_.Remembered(with->State(), state) : std::nullopt;
+            const auto known = with ? memory_->Remembered(with->State(), state) : std::nullopt;
             if (known && *known) {
                 Join(pass, rep, m);
                 ++k;
@@ -283,7 +283,7 @@ void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<s
                     ++k;
                     continue;
                 }
-                if (const auto digest = checker_.RememberedWhole(state)) {
+                if (const auto digest = memory_->RememberedWhole(state)) {
                     (*byWhole)[*digest].push_back(m);
                     ++k;
                     continue;
@@ -301,7 +301,7 @@ void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<s
         if (batch.empty())
             continue;
         ReadBatch(pass, rep, with, batch, byWhole != nullptr);
-        if (checker_.StopRequested())
+        if (StopRequested())
             return;
         for (Member& member : batch)
             Settle(pass, rep, with, member, byWhole, left);
@@ -318,7 +318,7 @@ void ContentChecker::Run::ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*
     const std::uint64_t size = batch.front().copy->State().size;
     for (const Member& member : batch)
         posix_fadvise(member.copy->Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    for (std::uint64_t offset = 0; offset < size && !checker_.StopRequested();) {
+    for (std::uint64_t offset = 0; offset < size && !StopRequested();) {
         const auto alike = [&with](const Member& m) { return with && m.compare && !m.differs && !m.failed; };
         const bool comparing = std::any_of(batch.begin(), batch.end(), alike);
         if (!comparing && !(hash && std::any_of(batch.begin(), batch.end(), [](const Member& m) { return !m.failed; })))
@@ -360,14 +360,14 @@ void ContentChecker::Run::Settle(Pass& pass, std::size_t rep, const OpenCopy* wi
         return;  // unreadable, or changed while read: like no other copy
     const bool unchanged = member.copy->Unchanged();
     if (with && member.compare && unchanged && with->Unchanged()) {
-        checker_.Remember(with->State(), member.copy->State(), !member.differs);
+        memory_->Remember(with->State(), member.copy->State(), !member.differs);
         if (!member.differs)
             return Join(pass, rep, member.entry);
     }
     if (!unchanged)
         return;
     if (byWhole) {
-        checker_.RememberWhole(member.copy->State(), member.digest);
+        memory_->RememberWhole(member.copy->State(), member.digest);
         (*byWhole)[member.digest].push_back(member.entry);
     } else {
         left->push_back(member.entry);

@@ -3,13 +3,20 @@
 
 #include "review/content_check.h"
 #include "review/content_files.h"
+#include "review/content_memory.h"
 #include "scan/file_table.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -25,22 +32,58 @@ enum class Verdict { kEqual, kDiffer, kStopped, kFailed };
 
 } // namespace content
 
-// One call of Check: the groups, the threads that take them one by one, and
-// the bytes read against the bytes to read.
+// One call of Check: a copy of the rows it compares, the groups, the
+// threads that take them one by one, and the bytes read against the bytes to
+// read. Its threads hold it: a check that was stopped returns without them.
 class ContentChecker::Run final {
 public:
-    Run(ContentChecker& checker, const FileTable& table, std::vector<CopyGroup>& groups, unsigned openPerThread)
-        : checker_(checker), table_(table), groups_(groups),
+    Run(std::shared_ptr<Memory> memory, std::shared_ptr<std::atomic<bool>> stop,
+        std::function<void(std::uint64_t)> afterRead, const FileTable& table, const std::vector<CopyGroup>& groups,
+        unsigned openPerThread)
+        : memory_(std::move(memory)), stop_(std::move(stop)), afterRead_(std::move(afterRead)), groups_(groups),
           batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
     {
-        for (const CopyGroup& group : groups_) {
-            for (int row : group.rows)
-                toRead_ += table_.Size(row);
+        // Only the rows compared, renumbered in the copy.
+        std::unordered_map<std::string_view, std::uint32_t> folders;
+        for (CopyGroup& group : groups_) {
+            for (int& row : group.rows) {
+                toRead_ += table.Size(row);
+                const auto [at, added] = folders.try_emplace(table.Folder(row), 0);
+                if (added)
+                    at->second = table_.AddFolder(std::string(table.Folder(row)));
+                table_.AddFoundFile(at->second, table.Name(row),
+                                    FileFacts{table.Size(row), table.CreationTime(row), table.Identity(row)});
+                row = table_.RowCount() - 1;
+            }
         }
     }
 
     std::uint64_t ToRead() const { return toRead_; }
     std::uint64_t Counted() const { return counted_.load(); }
+    bool StopRequested() const { return stop_->load(); }
+
+    // Each group's answers, for the caller's groups in the same order.
+    void CopyAnswers(std::vector<CopyGroup>& groups) const
+    {
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            groups[i].answers = groups_[i].answers;
+            groups[i].errors = groups_[i].errors;
+        }
+    }
+
+    // Counts the worker threads in and out; true once all have ended.
+    void Started(unsigned workers) { running_ = workers; }
+    void Ended()
+    {
+        const std::lock_guard lock(endMutex_);
+        --running_;
+        ended_.notify_all();
+    }
+    bool WaitEnded(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(endMutex_);
+        return ended_.wait_for(lock, limit, [this] { return running_ == 0; });
+    }
 
     void Work()
     {
@@ -48,7 +91,7 @@ public:
         std::vector<char> a(2 * content::kEndBytes), b(2 * content::kEndBytes);
         for (;;) {
             const std::size_t i = next_.fetch_add(1);
-            if (i >= groups_.size() || checker_.StopRequested())
+            if (i >= groups_.size() || StopRequested())
                 return;
             CheckGroup(groups_[i], a, b);
         }
@@ -94,11 +137,11 @@ private:
             return true;
         if (!ReadAt(fd, into, length, offset))
             return false;
-        checker_.bytesRead_ += length;
+        memory_->bytesRead += length;
         if (shown)
             Count(pass, length);
-        if (checker_.afterRead)
-            checker_.afterRead(length);
+        if (afterRead_)
+            afterRead_(length);
         return true;
     }
 
@@ -146,10 +189,15 @@ private:
                 std::vector<std::size_t>* left);
     void Answer(Pass& pass);
 
-    ContentChecker& checker_;
-    const FileTable& table_;
-    std::vector<CopyGroup>& groups_;
+    std::shared_ptr<Memory> memory_;
+    std::shared_ptr<std::atomic<bool>> stop_;
+    std::function<void(std::uint64_t)> afterRead_;
+    FileTable table_;
+    std::vector<CopyGroup> groups_;
     const std::size_t batchMost_;  // copies held open beside the one they are compared with
+    std::mutex endMutex_;
+    std::condition_variable ended_;
+    unsigned running_ = 0;
     std::uint64_t toRead_ = 0;
     std::atomic<std::size_t> next_{0};
     std::atomic<std::uint64_t> counted_{0};

@@ -269,6 +269,7 @@ public:
         root.types = TypesOf(root.files);
         AddSubfolders(work, target_, rootDevice_, rootListing);
         rootListing = FolderListing();
+        progress_.FolderListed(1, static_cast<long long>(list_.size()) + 1);
         const int n = static_cast<int>(list_.size());
         progress_.SetRange(0, n);
         std::size_t i = 0;
@@ -285,6 +286,7 @@ public:
             const std::string path = entry.path;  // list_ grows below
             AddSubfolders(work, path, entry.id.device, *listing);
             progress_.DeltaPos(ClampToInt(list_.size()));
+            progress_.FolderListed(static_cast<long long>(i) + 2, static_cast<long long>(list_.size()) + 1);
         }
         list_.resize(i);  // folders not listed yet, once stopped, add nothing
         progress_.SetPos(0);

@@ -12,6 +12,8 @@ std::uint32_t NoFiles(std::string_view, const void*)
     return 0;
 }
 
+} // namespace
+
 std::vector<std::string> ListSubfolderNames(const std::string& path, bool followLastLink)
 {
     std::vector<std::string> names;
@@ -24,8 +26,6 @@ std::vector<std::string> ListSubfolderNames(const std::string& path, bool follow
         names.push_back(std::move(e.name));
     return names;
 }
-
-} // namespace
 
 int FolderTable::Append(const std::string& path)
 {
@@ -53,18 +53,33 @@ std::vector<int> SearchTargets::Roots() const
     return roots;
 }
 
+std::optional<std::vector<std::string>> SearchTargets::ListDesktop(const std::string& desktopFolder)
+{
+    if (desktopFolder.empty() || !OpenFolder(desktopFolder).IsOpen())
+        return std::nullopt;
+    return ListSubfolderNames(desktopFolder, true);
+}
+
 void SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder)
+{
+    BuildFolderTree(drives, desktopFolder, ListDesktop(desktopFolder));
+}
+
+void SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder,
+                                    const std::optional<std::vector<std::string>>& desktopListing)
 {
     const int current = InsertItem(TargetNode{TargetNodeKind::CurrentRoot, {}, {}, -1, -1, {}});
     folders = FolderTable();
-    for (const Drive& drive : drives)
-        InsertItem(TargetNode{TargetNodeKind::Drive, drive.mountPoint, drive.kind, folders.Append(drive.mountPoint),
-                              current, {}});
+    for (const Drive& drive : drives) {
+        const int node = InsertItem(TargetNode{TargetNodeKind::Drive, drive.mountPoint, drive.kind,
+                                               folders.Append(drive.mountPoint), current, {}});
+        nodes[node].answering = drive.answering;
+    }
     if (!desktopFolder.empty()) {
         const int desktopRow = folders.Append(desktopFolder);
-        if (OpenFolder(desktopFolder).IsOpen()) {
+        if (desktopListing) {
             const int desktop = InsertItem(TargetNode{TargetNodeKind::Desktop, {}, {}, desktopRow, -1, {}});
-            for (const std::string& name : ListSubfolderNames(desktopFolder, true))
+            for (const std::string& name : *desktopListing)
                 InsertFolder(name, desktop, JoinPath(desktopFolder, name));
         }
     }
@@ -75,18 +90,33 @@ int SearchTargets::InsertFolder(const std::string& name, int parent, const std::
     return InsertItem(TargetNode{TargetNodeKind::Folder, name, {}, folders.Append(path), parent, {}});
 }
 
-std::vector<int> SearchTargets::ExpandFolderNode(int node)
+std::optional<FolderToList> SearchTargets::FolderToExpand(int node) const
 {
-    std::vector<int> added;
     if (node < 0 || node >= static_cast<int>(nodes.size()) || nodes[node].row < 0 || !nodes[node].children.empty())
-        return added;
-    const std::string path = folders.m_folderPaths[nodes[node].row];
+        return std::nullopt;
     // Drives and the desktop may be reached through a link; folders below them
     // never are.
     const bool isRoot = nodes[node].parent < 0 || nodes[nodes[node].parent].row < 0;
-    for (const std::string& name : ListSubfolderNames(path, isRoot))
-        added.push_back(InsertFolder(name, node, JoinPath(path, name)));
+    return FolderToList{folders.m_folderPaths[nodes[node].row], isRoot};
+}
+
+std::vector<int> SearchTargets::AddListedFolders(int node, const std::vector<std::string>& names)
+{
+    std::vector<int> added;
+    const std::optional<FolderToList> folder = FolderToExpand(node);
+    if (!folder)
+        return added;
+    for (const std::string& name : names)
+        added.push_back(InsertFolder(name, node, JoinPath(folder->path, name)));
     return added;
+}
+
+std::vector<int> SearchTargets::ExpandFolderNode(int node)
+{
+    const std::optional<FolderToList> folder = FolderToExpand(node);
+    if (!folder)
+        return {};
+    return AddListedFolders(node, ListSubfolderNames(folder->path, folder->followLastLink));
 }
 
 TargetChoice SearchTargets::OnSearch(int selectedNode) const

@@ -4,6 +4,7 @@
 #include "platform/mounts.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,18 @@ struct TargetNode {
     int row = -1;
     int parent = -1;
     std::vector<int> children;
+    bool answering = true;  // false: its folder gave no answer in time when last asked
 };
+
+// A folder that a tree node lists, and how it is opened.
+struct FolderToList {
+    std::string path;
+    bool followLastLink = false;  // drives and the desktop may be reached through a link
+};
+
+// The names of the subfolders of `path`, in listing order; empty when it
+// cannot be opened. It waits for as long as the folder's disk does.
+std::vector<std::string> ListSubfolderNames(const std::string& path, bool followLastLink);
 
 // Why the search command has no folder to search.
 enum class TargetRefusal {
@@ -61,10 +73,22 @@ public:
     // Builds the roots: the current root with one node per drive, then the
     // desktop with its subfolders when the desktop folder can be listed.
     void BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder);
+    // The same with the desktop already looked at: `desktopListing` holds its
+    // subfolders' names, or nothing when it could not be listed.
+    void BuildFolderTree(const std::vector<Drive>& drives, const std::string& desktopFolder,
+                         const std::optional<std::vector<std::string>>& desktopListing);
+    // What BuildFolderTree lists of the desktop: nothing when it cannot be opened.
+    static std::optional<std::vector<std::string>> ListDesktop(const std::string& desktopFolder);
 
     // Lists the subfolders of `node`'s own folder under it, once: a node that
     // has children is not listed again. Returns the nodes added.
     std::vector<int> ExpandFolderNode(int node);
+    // ExpandFolderNode in two steps, for a caller that lists the folder
+    // elsewhere: the folder to list (none for a node that has children or
+    // stands for no folder), then the listed names added under the node,
+    // unless it has children by then.
+    std::optional<FolderToList> FolderToExpand(int node) const;
+    std::vector<int> AddListedFolders(int node, const std::vector<std::string>& names);
 
     // The search command's target for the selected node (-1 for none): the
     // node's own folder, or why there is nothing to search.

@@ -18,6 +18,7 @@ const char* const kNoDuplicatesText = "重複ファイルはありません";
 
 const char* const kCurrentRootText = "カレント";
 const char* const kDesktopText = "デスクトップ";
+const char* const kNotAnsweringText = "(応答なし)";
 
 std::string SizeText(std::uint64_t size)
 {
@@ -83,7 +84,9 @@ const char* DriveKindText(DriveKind kind)
     return "UNKNOWN";
 }
 
-std::string TargetNodeText(const TargetNode& node)
+namespace {
+
+std::string NodeOwnText(const TargetNode& node)
 {
     switch (node.kind) {
     case TargetNodeKind::CurrentRoot:
@@ -96,6 +99,13 @@ std::string TargetNodeText(const TargetNode& node)
         break;
     }
     return node.name;
+}
+
+} // namespace
+
+std::string TargetNodeText(const TargetNode& node)
+{
+    return node.answering ? NodeOwnText(node) : NodeOwnText(node) + " " + kNotAnsweringText;
 }
 
 } // namespace snapsift

@@ -49,9 +49,37 @@ void BusyWindow::TakeRequests(QWidget* quit, std::function<void(Request)> handle
     handler_ = std::move(handler);
 }
 
-bool BusyWindow::IsQuitButtonPressed(QObject* watched, QEvent* event) const
+bool BusyWindow::IsOverQuitButton(QPointF windowPos) const
 {
-    if (quit_ == nullptr || watched != quit_ || !quit_->isEnabled())
+    const QWidget* under = window_->childAt(windowPos.toPoint());
+    return under != nullptr && (under == quit_ || quit_->isAncestorOf(under));
+}
+
+bool BusyWindow::IsQuitButtonPressed(QObject* watched, QEvent* event)
+{
+    if (quit_ == nullptr || !quit_->isEnabled())
+        return false;
+    // A person's click comes from the window system to the window's own
+    // surface, before Qt hands it to the widget under the pointer; thrown
+    // away there, it would never reach the button. Such a click counts when
+    // it is pressed and released over the button.
+    const bool onSurface = window_->windowHandle() != nullptr && watched == window_->windowHandle();
+    if (onSurface && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick ||
+                      event->type() == QEvent::MouseButtonRelease)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        const bool over = IsOverQuitButton(mouse->position());
+        if (event->type() != QEvent::MouseButtonRelease) {
+            pressedOnQuit_ = over;
+            return false;
+        }
+        const bool clicked = pressedOnQuit_ && over;
+        pressedOnQuit_ = false;
+        return clicked;
+    }
+    // Keys, too, come to the surface first: the quit button takes them when it has the focus.
+    if (watched != quit_ && !(onSurface && event->type() == QEvent::KeyPress && quit_->hasFocus()))
         return false;
     if (event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointF>
 
 #include <functional>
 
@@ -34,7 +35,8 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool IsQuitButtonPressed(QObject* watched, QEvent* event) const;
+    bool IsQuitButtonPressed(QObject* watched, QEvent* event);
+    bool IsOverQuitButton(QPointF windowPos) const;
     void Quit();
 
     QWidget* window_;
@@ -42,6 +44,7 @@ private:
     QWidget* quit_ = nullptr;
     std::function<void(Request)> handler_;
     bool quitting_ = false;
+    bool pressedOnQuit_ = false;  // the left button went down over the quit button
 };
 
 } // namespace snapsift

@@ -100,6 +100,32 @@ void ProgressRelay::ShowOn(QProgressBar* bar)
     bar->setValue(static_cast<int>(position));
 }
 
+void WalkProgress::SetRange(int lower, int upper)
+{
+    if (!walking_)
+        shown_.SetRange(lower, upper);
+}
+
+void WalkProgress::DeltaPos(int step)
+{
+    if (!walking_)
+        shown_.DeltaPos(step);
+}
+
+void WalkProgress::SetPos(int position)
+{
+    walking_ = false;
+    shown_.SetPos(position);
+}
+
+void WalkProgress::FolderListed(long long listed, long long known)
+{
+    walking_ = true;
+    const auto clamp = [](long long value) { return static_cast<int>(std::clamp<long long>(value, 0, INT_MAX)); };
+    shown_.SetRange(0, clamp(known));
+    shown_.SetPos(clamp(listed));
+}
+
 struct BesideWindow::Shared {
     std::function<void(Progress&, std::stop_token)> work;
     ProgressRelay relay;

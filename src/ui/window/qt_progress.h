@@ -56,6 +56,23 @@ private:
     bool rangeChanged_ = false;
 };
 
+// A search's progress as the window shows it: while the walk lists folders,
+// the folders listed of those found so far, so that the bar advances as the
+// walk goes; after the walk (its last step sets the position), the search's
+// own steps as they come.
+class WalkProgress final : public Progress {
+public:
+    explicit WalkProgress(Progress& shown) : shown_(shown) {}
+    void SetRange(int lower, int upper) override;
+    void DeltaPos(int step) override;
+    void SetPos(int position) override;
+    void FolderListed(long long listed, long long known) override;
+
+private:
+    Progress& shown_;
+    bool walking_ = false;
+};
+
 // Work that runs on a thread of its own, driving a progress relay, while the
 // window's thread only paints the window and shows the progress on its bar.
 // Input reaches the window meanwhile, for a BusyWindow to throw away or to

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/window/snapsift_dlg.h"
 
-#include "platform/desktop.h"
-#include "platform/mounts.h"
 #include "platform/shell.h"
 #include "ui/app_resources.h"
 #include "ui/preview/result_previews.h"
@@ -66,11 +64,7 @@ void CSnapsiftDlg::OnInitDialog()
     UpdateData(false);
     setWindowIcon(ProgramIcon());
 
-    m_targets.BuildFolderTree(ListDrives(ReadMountTable()), DesktopFolder());
-    treeItems_.assign(m_targets.nodes.size(), nullptr);
-    AddTreeItems(m_targets.Roots());
-    for (int root : m_targets.Roots())
-        AddTreeItems(m_targets.nodes[root].children);
+    BuildTargets();
 
     m_view.buttons = ResultButtons{};
     m_options.m_bJpeg = true;
@@ -80,7 +74,7 @@ void CSnapsiftDlg::OnInitDialog()
     LoadProtection();
     ShowProtection(m_targets.Roots());
     for (int root : m_targets.Roots())
-        ShowProtection(m_targets.nodes[root].children);
+        ShowProtection(AnsweringNodes(m_targets.nodes[root].children));
     m_resultList->viewport()->installEventFilter(this);
     m_resultList->installEventFilter(this);
     m_folderTree->viewport()->installEventFilter(this);

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 #include <string>
 
 class QCheckBox;
@@ -52,6 +54,10 @@ struct WindowServices {
     // How the desktop's default program is started when openFile is null,
     // beside the window; null: the real one.
     std::function<ShellResult(const std::string& path)> launchFile;
+    // A look at a drive's mount point; null: a stat of it.
+    std::function<MountPointLook(const std::string& mountPoint)> lookAtMountPoint = nullptr;
+    // The subfolders of a tree node's folder; null: the real listing.
+    std::function<std::vector<std::string>(const std::string& path, bool followLastLink)> listSubfolders = nullptr;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -163,6 +169,13 @@ private:
     void OnInitDialog();
     void AddTreeItems(const std::vector<int>& nodes);
     void ListTreeItem(QTreeWidgetItem* item);
+    // Disks that may not answer (snapsift_dlg_targets.cpp).
+    void BuildTargets();
+    void OnDriveAnswered(const std::string& mountPoint, MountPointLook found);
+    void OnListingAnswered(int node, const std::vector<std::string>& names);
+    void AddListedItems(int node, const std::vector<std::string>& names);
+    void ShowNodeText(int node);
+    std::vector<int> AnsweringNodes(const std::vector<int>& nodes) const;
     void PullSelection();
     void PushSelection();
     void MirrorResults();
@@ -212,6 +225,7 @@ private:
     ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
     FileOpener* opener_ = nullptr;  // null when the services open files themselves
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
+    std::set<int> listingLate_;  // nodes whose listing did not answer in time and goes on
     // The window's own last deletion that moved files: the undo puts back
     // exactly these, while its block is still the last one of its log.
     struct LastDeletion {

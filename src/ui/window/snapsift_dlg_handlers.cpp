@@ -136,8 +136,9 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
     search->target = target;
     search->options = options;
     BesideWindow beside([search](Progress& progress, std::stop_token stop) {
+        WalkProgress shown(progress);
         search->outcome =
-            ScanFolder(search->target, search->options, search->found.table, progress, stop, &search->walking);
+            ScanFolder(search->target, search->options, search->found.table, shown, stop, &search->walking);
         search->found.FillResultView();
     });
     bool quit = false;
@@ -151,7 +152,14 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
             }
         });
     }
+    // Busy, until the walk has listed its first folder: a target that does
+    // not answer shows as work going on, not as an empty bar.
+    m_progress->setRange(0, 0);
     const bool ended = beside.Wait(m_progress, search->walking);
+    if (!ended) {
+        m_progress->setRange(0, 100);
+        m_progress->setValue(0);
+    }
     if (busy) {
         // 終了 or the close box pressed as the search ended still ends the program.
         busy->TakeRequests(m_quitButton, [this](BusyWindow::Request request) {
@@ -187,9 +195,19 @@ MessageAnswer CSnapsiftDlg::ShowConfirm(const std::string& text, bool withCancel
 
 void CSnapsiftDlg::OnAutoSelect()
 {
-    // Esc stops the content check; nothing is selected then.
+    // Esc stops the content check; nothing is selected then. 終了 and the
+    // close box stop it and end the program. A stopped check returns at
+    // once, leaving a read that does not return to end alone.
     contentChecker_.ResetStop();
-    const BusyWindow busy(this, [this] { contentChecker_.RequestStop(); });
+    BusyWindow busy(this);
+    bool quit = false;
+    busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
+        contentChecker_.RequestStop();
+        if (request == BusyWindow::Request::Quit && !quit) {
+            quit = true;
+            done(QDialog::Rejected);  // the program ends as soon as this command returns
+        }
+    });
     AutoSelectOutcome outcome;
     RunBesideWindow(
         m_progress,
@@ -200,7 +218,7 @@ void CSnapsiftDlg::OnAutoSelect()
         },
         true);
     m_progress->setValue(m_progress->minimum());
-    if (outcome.stopped)
+    if (quit || outcome.stopped)
         return;
     PushSelection();
     previews_->ContentChecked();
@@ -263,15 +281,6 @@ void CSnapsiftDlg::OnTreeItemExpanded(QTreeWidgetItem* item)
     ListTreeItem(item);
     if (item->childCount() == 0)
         item->setExpanded(false);
-}
-
-void CSnapsiftDlg::ListTreeItem(QTreeWidgetItem* item)
-{
-    const std::vector<int> added = m_targets.ExpandFolderNode(item->data(0, Qt::UserRole).toInt());
-    AddTreeItems(added);
-    ShowProtection(added);
-    // Listed: the arrow stays only when there are subfolders.
-    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
 void CSnapsiftDlg::OnResultDblClk()
