@@ -5,27 +5,25 @@
 set -euo pipefail
 
 packages=(
+  # building and running
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libglib2.0-dev libgl-dev
   qt6-translations-l10n qt6-wayland qt6-image-formats-plugins
   libheif-dev libraw-dev libwebp-dev libtiff-dev libjxl-dev libexiv2-dev
   fonts-noto-cjk fonts-ipafont-gothic fonts-symbola
+  # the tests, the fuzzers, the package check and the benchmark
   libgtest-dev googletest
-  xvfb xauth
+  xvfb xauth xdotool openbox x11-utils imagemagick
   fd-find bfs
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
-  xdotool imagemagick
-  e2fsprogs btrfs-progs mount
-  fusefat exfat-fuse exfatprogs dosfstools mtools btrfs-progs xfsprogs e2fsprogs fuse3
-  trash-cli libglib2.0-bin strace gvfs dbus
-  libglib2.0-bin trash-cli btrfs-progs
+  # the field set-ups: cards, btrfs, xfs, ext4, a disk that stops answering,
+  # and the other clients of the trash
+  mount e2fsprogs btrfs-progs xfsprogs fusefat exfat-fuse exfatprogs dosfstools mtools fuse3
+  trash-cli libglib2.0-bin gvfs dbus strace
+  # sample pictures of every format the previews decode
   libheif-examples webp libtiff-tools libjxl-tools libqt6svg6
-  xdotool imagemagick openbox
-  fusefat dosfstools mtools
-  xdotool imagemagick openbox x11-utils
-  fusefat dosfstools mtools fuse3
 )
 
 missing=()
