@@ -239,9 +239,10 @@ fi
 stop_program
 
 # --- 3. Esc early in a search stops it -----------------------------------
-# Sent 50 ms after the click: a quiet machine walks the whole tree in well
-# under a quarter of a second, and an Esc after the search has ended would
-# close the window instead.
+# Sent 50 ms after the click. A quiet machine may walk the whole tree sooner;
+# the Esc then comes to the idle window and closes it, as Esc does there.
+# That is said, not failed: Esc during a search that cannot end is checked
+# on the dead disk below, whatever the machine's speed.
 if start_program 3000; then
   select_node "/mnt/field/big"
   click_search
@@ -249,8 +250,10 @@ if start_program 3000; then
   xdotool key Escape
   if took=$(wait_message 3000 "情報"); then
     echo "Esc 50 ms into a search: the stopped message stood after ${took} ms"
+  elif wait_end 1000 >/dev/null; then
+    echo "NOTE: the walk had ended before the Esc came, which closed the idle window; see the dead disk's case"
   else
-    fail "Esc mid-search: no stopped message within 3 s"
+    fail "Esc mid-search: no stopped message within 3 s, and the window stayed"
   fi
 else
   fail "no window for the mid-search Esc"
