@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Sets everything up, builds Snapsift into build-start/ and starts its window.
+# Installs what building and running need (not the test tools: tools/test.sh
+# installs those), builds Snapsift into build-start/ and starts its window.
 # build-start/ is this script's own: a build/ made by tools/test.sh or by hand,
 # with whatever CMake generator, is left alone.
 # Without a display it says so at once, builds all the same, and then names the
@@ -16,8 +17,9 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   echo "start.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): building, but the window cannot open here." >&2
 fi
 
-bash tools/setup-debian.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash tools/setup-debian.sh --run
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_BUILD_TESTS=OFF \
+      -DSNAPSIFT_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target snapsift
 
 if [ "$has_display" -eq 0 ]; then
