@@ -4,8 +4,12 @@
 #include "version.h"
 
 #ifdef SNAPSIFT_WITH_WINDOW
+#include "app/display_check.h"
 #include "app/snapsift_app.h"
 #include "ui/preview/preview_helper.h"
+
+#include <QLibraryInfo>
+#include <QString>
 #endif
 
 #include <fcntl.h>
@@ -27,6 +31,67 @@ bool HasDisplay()
     }
     return false;
 }
+
+#ifdef SNAPSIFT_WITH_WINDOW
+snapsift::DisplayEnvironment g_display;
+QtMessageHandler g_qtHandler = nullptr;
+
+std::string Variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Qt ends the program with abort() when it can load no platform plugin: a
+// display that is not there or a package that is missing, said plainly.
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
+        const std::string text = snapsift::NoPlatformPluginText(g_display);
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (g_qtHandler)
+        g_qtHandler(type, context, message);
+}
+
+// Picks the platform plugin where Qt's own choice would abort: Qt tries X
+// first, also on a Wayland desktop without XWayland. False, with the reason
+// said, when no plugin can reach the desktop.
+bool PreparePlatform(int& argc, char**& argv)
+{
+    using snapsift::PlatformChoice;
+    g_display.qpaPlatform = Variable("QT_QPA_PLATFORM");
+    g_display.display = Variable("DISPLAY");
+    g_display.waylandDisplay = Variable("WAYLAND_DISPLAY");
+    for (int i = 1; i < argc; ++i)
+        g_display.platformArgument = g_display.platformArgument || std::string(argv[i]) == "-platform";
+    g_display.waylandPlugin = snapsift::HasWaylandPlugin(snapsift::PlatformPluginFolders(
+        std::getenv("QT_QPA_PLATFORM_PLUGIN_PATH"), std::getenv("QT_PLUGIN_PATH"),
+        QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString()));
+    g_qtHandler = qInstallMessageHandler(OnQtMessage);
+    const PlatformChoice choice = snapsift::ChoosePlatform(g_display);
+    if (choice == PlatformChoice::NoWaylandPlugin) {
+        std::fputs(snapsift::kNoWaylandPluginText, stderr);
+        return false;
+    }
+    if (choice == PlatformChoice::AsIs)
+        return true;
+    // As an argument, not in the environment: the programs the window opens
+    // files with choose their own.
+    static std::vector<char*> arguments;
+    static char option[] = "-platform";
+    static char wayland[] = "wayland";
+    static char xcb[] = "xcb";
+    arguments.assign(argv, argv + argc);
+    arguments.insert(arguments.begin() + 1, {option, choice == PlatformChoice::Wayland ? wayland : xcb});
+    arguments.push_back(nullptr);
+    argc += 2;
+    argv = arguments.data();
+    return true;
+}
+#endif
 
 snapsift::RecordEnd RecordEndOf(const snapsift::CommandLine& line)
 {
@@ -81,6 +146,8 @@ int main(int argc, char** argv)
         return 1;
     }
 #ifdef SNAPSIFT_WITH_WINDOW
+    if (!PreparePlatform(argc, argv))
+        return 1;
     snapsift::CSnapsiftApp app;
     return app.InitInstance(argc, argv);
 #else
