@@ -20,7 +20,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImageWriter>
+#include <QEventLoop>
 #include <QLabel>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +107,24 @@ long long HelpersRead()
     return total;
 }
 
+// Lets the event loop run for `ms` without spinning: a busy wait here would
+// take a core from the helper being timed.
+void Idle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop, sleeping between events, until the loader has answered.
+void WaitForAnswer(const PreviewLoader& loader)
+{
+    QTimer wake;  // Busy() is looked at again at least this often
+    wake.start(20);
+    while (loader.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 struct Tip {
     double seconds = 0;
     QString line;
@@ -119,16 +139,12 @@ Tip FirstTooltip(const std::string& path)
     PreviewLoader loader;
     PreviewTip tip(loader, nullptr);
     loader.Prepare();
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 1500)  // the helper has loaded its libraries, as while the pointer comes to rest
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    Idle(1500);  // the helper has loaded its libraries, as while the pointer comes to rest
     const long long before = HelpersRead();
     QElapsedTimer timer;
     timer.start();
     tip.ShowFor(path, QPoint(10, 10));
-    while (loader.Busy())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    WaitForAnswer(loader);
     Tip result;
     result.seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     result.line = tip.m_text->text();
@@ -136,10 +152,7 @@ Tip FirstTooltip(const std::string& path)
     result.fromThumbnail = preview && preview->fromThumbnail;
     result.helperRead = HelpersRead() - before;
     // The helper stores the thumbnail after answering: wait for it.
-    QElapsedTimer linger;
-    linger.start();
-    while (linger.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    Idle(1000);
     return result;
 }
 

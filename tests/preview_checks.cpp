@@ -59,8 +59,10 @@ void ExpectRedAt(const QImage& shown, RedAt where)
 {
     const int w = shown.width();
     const int h = shown.height();
-    const QRgb first = where == RedAt::Left ? shown.pixel(w / 8, h / 2) : shown.pixel(w / 2, h / 8);
-    const QRgb second = where == RedAt::Left ? shown.pixel(w * 7 / 8, h / 2) : shown.pixel(w / 2, h * 7 / 8);
+    const QPoint near = where == RedAt::Left ? QPoint(w / 8, h / 2) : QPoint(w / 2, h / 8);
+    const QPoint far = where == RedAt::Left ? QPoint(w * 7 / 8, h / 2) : QPoint(w / 2, h * 7 / 8);
+    const QRgb first = shown.pixel(where == RedAt::Bottom ? far : near);
+    const QRgb second = shown.pixel(where == RedAt::Bottom ? near : far);
     EXPECT_GT(qRed(first), 180);
     EXPECT_LT(qBlue(first), 90);
     EXPECT_GT(qBlue(second), 180);

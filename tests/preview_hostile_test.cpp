@@ -106,6 +106,13 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
              return dng;
          },
          broken},
+        // libraw drops a preview whose header it cannot read; this file has no other.
+        {"huge-preview.arw",
+         [&](const TempDir&) {
+             return testing::CameraRawBytes({testing::RawLayout::Arw, "SONY", "ILCE-7M3",
+                                             testing::ProgressiveDcOnlyJpeg(20000), {640, 480}, 1});
+         },
+         kNotPictureReasonText},
         // An SVG named .jpg that draws another file, or waits on a FIFO: no decoder sees it.
         {"drawing.jpg", [&](const TempDir&) { return svg(blue); }, kNotPictureReasonText},
         {"waiting.jpg", [&](const TempDir&) { return svg(fifo); }, kNotPictureReasonText},
@@ -121,6 +128,16 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         const std::string path = Put(*work_, c.name, c.make(*work_));
         EXPECT_EQ(ShowTip(path).line, Failed(c.reason));
     }
+    // A preview longer than the file (JPEGInterchangeFormatLength): libraw
+    // refuses the file as a RAW file, and it shows as the TIFF it also is,
+    // its first page the 160 × 120 thumbnail.
+    std::string nef =
+        testing::CameraRawBytes({testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850", preview, {64, 48}, 1});
+    const std::size_t length = nef.find(std::string("\x02\x02\x04\0\x01\0\0\0", 8));
+    ASSERT_NE(length, std::string::npos);
+    nef.replace(length + 8, 4, std::string("\0\0\0\x7f", 4));
+    EXPECT_EQ(ShowTip(Put(*work_, "long-preview.nef", nef)).line, Q("160 × 120 TIFF"));
+
     // Qt alone would have drawn the other file (where its SVG reader is installed).
     QImageReader guess(QString::fromStdString(*work_ / "drawing.jpg"));
     guess.setDecideFormatFromContent(true);

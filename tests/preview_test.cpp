@@ -113,6 +113,20 @@ std::vector<PictureCase> PictureCases()
              return testing::DngBytes(preview, {320, 240}, {640, 480}, 6);
          },
          Q("480 × 640 RAW"), {192, 256}, RedAt::Top, Q(kCameraText).arg(Q("Test Body"))},
+        // A Nikon and a Sony file, each laid out as its maker does: the
+        // embedded preview, turned as the RAW file says.
+        {"DSC_0001.NEF", "",
+         [=](const TempDir&) {
+             return testing::CameraRawBytes({testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
+                                             testing::JpegWithExif(testing::HalvesImage(320, 240), 0), {640, 480}, 8});
+         },
+         Q("480 × 640 RAW"), {192, 256}, RedAt::Bottom, Q(kCameraText).arg(Q("NIKON D850"))},
+        {"DSC00001.ARW", "",
+         [=](const TempDir&) {
+             return testing::CameraRawBytes({testing::RawLayout::Arw, "SONY", "ILCE-7M3",
+                                             testing::JpegWithExif(testing::HalvesImage(320, 240), 0), {640, 480}, 1});
+         },
+         Q("640 × 480 RAW"), {256, 192}, RedAt::Left, Q(kCameraText).arg(Q("ILCE-7M3"))},
         {"plain.png", "", [=](const TempDir&) { return png; }, Q("400 × 300 PNG"), {256, 192}, RedAt::Left, {}},
         {"turned.jpg", "", [=](const TempDir&) { return turned; }, Q("300 × 400 JPEG"), {192, 256}, RedAt::Top,
          FactsLines("2024-05-01 10:20:30", "TestCam X1")},

@@ -204,6 +204,69 @@ std::string DngBytes(const std::string& previewJpeg, QSize preview, QSize raw, i
     return file;
 }
 
+namespace {
+
+// Uncompressed 16-bit CFA samples with some signal, and the IFD that describes them at `at`.
+std::string CfaData(QSize raw)
+{
+    const auto bytes = static_cast<std::uint32_t>(raw.width() * raw.height() * 2);
+    std::string cfa(bytes, '\0');
+    for (std::uint32_t i = 1; i < bytes; i += 2)
+        cfa[i] = static_cast<char>(i % 7);
+    return cfa;
+}
+
+std::vector<TiffWriter::Entry> CfaIfd(QSize raw, std::uint32_t at)
+{
+    using W = TiffWriter;
+    return {W::Long(254, 0), W::Long(256, raw.width()), W::Long(257, raw.height()), W::Short(258, 16),
+            W::Short(259, 1), W::Short(262, 32803), W::Long(273, at), W::Short(277, 1), W::Long(278, raw.height()),
+            W::Long(279, static_cast<std::uint32_t>(raw.width() * raw.height() * 2)),
+            {33421, 3, 2, W::Le(2, 2) + W::Le(2, 2)}, {33422, 1, 4, std::string("\0\1\1\2", 4)}};
+}
+
+void Align(std::string& file)
+{
+    if (file.size() % 2)
+        file += '\0';
+}
+
+} // namespace
+
+std::string CameraRawBytes(const CameraRaw& camera)
+{
+    using W = TiffWriter;
+    std::string file = "II*" + std::string(1, '\0') + W::Le(0, 4);
+    const auto jpegAt = static_cast<std::uint32_t>(file.size());
+    file += camera.previewJpeg;
+    Align(file);
+    const auto rawAt = static_cast<std::uint32_t>(file.size());
+    file += CfaData(camera.raw);
+    const auto jpegBytes = static_cast<std::uint32_t>(camera.previewJpeg.size());
+    const auto orientation = static_cast<std::uint16_t>(camera.orientation);
+    std::vector<W::Entry> ifd0;
+    if (camera.layout == RawLayout::Nef) {
+        const auto thumbAt = static_cast<std::uint32_t>(file.size());
+        file += std::string(160 * 120 * 3, '\x40');
+        const std::uint32_t previewIfd = W::PutIfd(file, {W::Long(254, 1), W::Short(259, 6), W::Long(513, jpegAt),
+                                                          W::Long(514, jpegBytes)});
+        const std::uint32_t rawIfd = W::PutIfd(file, CfaIfd(camera.raw, rawAt));
+        ifd0 = {W::Long(254, 1), W::Long(256, 160), W::Long(257, 120),
+                {258, 3, 3, W::Le(8, 2) + W::Le(8, 2) + W::Le(8, 2)}, W::Short(259, 1), W::Short(262, 2),
+                W::Ascii(271, camera.make), W::Ascii(272, camera.model), W::Long(273, thumbAt),
+                W::Short(274, orientation), W::Short(277, 3), W::Long(278, 120), W::Long(279, 160 * 120 * 3),
+                {330, 4, 2, W::Le(previewIfd, 4) + W::Le(rawIfd, 4)}};
+    } else {
+        const std::uint32_t rawIfd = W::PutIfd(file, CfaIfd(camera.raw, rawAt));
+        ifd0 = {W::Long(254, 1), W::Short(259, 6), W::Ascii(271, camera.make), W::Ascii(272, camera.model),
+                W::Short(274, orientation), W::Long(330, rawIfd), W::Long(513, jpegAt), W::Long(514, jpegBytes)};
+    }
+    Align(file);
+    const std::uint32_t firstAt = W::PutIfd(file, ifd0);
+    file.replace(4, 4, W::Le(firstAt, 4));
+    return file;
+}
+
 std::string ProgressiveDcOnlyJpeg(int side)
 {
     auto be16 = [](int v) { return std::string{char(v >> 8), char(v & 0xff)}; };

@@ -32,6 +32,26 @@ std::string HeicWithOrientation(const QImage& image, int orientation);
 // `orientation`, and whose SubIFD holds `raw` pixels of uncompressed CFA data.
 std::string DngBytes(const std::string& previewJpeg, QSize preview, QSize raw, int orientation);
 
+// A camera's own TIFF-based RAW file (no DNGVersion), told from a TIFF by its
+// Make and Model, laid out as that maker writes it.
+enum class RawLayout {
+    // Nikon's NEF: IFD0 a 160 × 120 RGB thumbnail; its SubIFDs the JPEG
+    // preview (JPEGInterchangeFormat) and the CFA data.
+    Nef,
+    // Sony's ARW: IFD0 the JPEG preview (JPEGInterchangeFormat); its SubIFD
+    // the CFA data.
+    Arw,
+};
+struct CameraRaw {
+    RawLayout layout = RawLayout::Nef;
+    std::string make;
+    std::string model;
+    std::string previewJpeg;
+    QSize raw;
+    int orientation = 1;
+};
+std::string CameraRawBytes(const CameraRaw& camera);
+
 // A progressive JPEG of side × side pixels holding only its first scan: a
 // few megabytes that ask for a coefficient buffer of side² × 6 bytes.
 std::string ProgressiveDcOnlyJpeg(int side);
