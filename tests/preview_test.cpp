@@ -155,6 +155,38 @@ TEST_F(PreviewDecoderTest, EachTypeShowsUprightAtItsSizeThroughTheHelper)
 }
 
 
+// A RAW file with a full-size preview (red on the left) and a smaller one
+// drawn the other way round (blue on the left), to tell which one shows.
+TEST_F(PreviewDecoderTest, ARawFilesSmallerPreviewShowsWhereItFillsTheBox)
+{
+    struct Case {
+        QSize smaller;
+        QSize box;
+        bool smallerShown;
+    };
+    const Case cases[] = {
+        {{400, 300}, {256, 256}, true},
+        {{200, 150}, {256, 256}, false},    // too small for the tooltip
+        {{400, 300}, {1024, 1024}, false},  // too small for a larger view
+        {{400, 200}, {256, 256}, false},    // another picture: other proportions
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.smaller.width()) + " preview, box " + std::to_string(c.box.width()));
+        testing::CameraRaw camera{testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
+                                  testing::JpegWithExif(testing::HalvesImage(1600, 1200), 0), {1600, 1200}, 1};
+        camera.smallerJpeg = testing::JpegWithExif(
+            testing::HalvesImage(c.smaller.width(), c.smaller.height()).mirrored(true, false), 0);
+        const std::string path = Put(*work_, "DSC_0002.NEF", testing::CameraRawBytes(camera));
+        const PicturePreview preview = LoadPicturePreview(path, c.box, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(preview.Ok()) << PreviewText(preview).toStdString();
+        EXPECT_EQ(PreviewText(preview), Q("1600 × 1200 RAW"));
+        EXPECT_EQ(preview.image.size(), QSize(1600, 1200).scaled(c.box, Qt::KeepAspectRatio));
+        const QRgb left = preview.image.pixel(preview.image.width() / 8, preview.image.height() / 2);
+        EXPECT_EQ(qBlue(left) > 180 && qRed(left) < 90, c.smallerShown);
+        EXPECT_EQ(qRed(left) > 180 && qBlue(left) < 90, !c.smallerShown);
+    }
+}
+
 long long BytesReadSoFar()
 {
     std::istringstream io(testing::ReadFile("/proc/self/io"));

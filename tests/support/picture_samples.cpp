@@ -251,11 +251,21 @@ std::string CameraRawBytes(const CameraRaw& camera)
         const std::uint32_t previewIfd = W::PutIfd(file, {W::Long(254, 1), W::Short(259, 6), W::Long(513, jpegAt),
                                                           W::Long(514, jpegBytes)});
         const std::uint32_t rawIfd = W::PutIfd(file, CfaIfd(camera.raw, rawAt));
+        std::string subIfds = W::Le(previewIfd, 4) + W::Le(rawIfd, 4);
+        if (!camera.smallerJpeg.empty()) {
+            Align(file);
+            const auto smallerAt = static_cast<std::uint32_t>(file.size());
+            file += camera.smallerJpeg;
+            Align(file);
+            subIfds += W::Le(W::PutIfd(file, {W::Long(254, 1), W::Short(259, 6), W::Long(513, smallerAt),
+                                              W::Long(514, static_cast<std::uint32_t>(camera.smallerJpeg.size()))}),
+                             4);
+        }
         ifd0 = {W::Long(254, 1), W::Long(256, 160), W::Long(257, 120),
                 {258, 3, 3, W::Le(8, 2) + W::Le(8, 2) + W::Le(8, 2)}, W::Short(259, 1), W::Short(262, 2),
                 W::Ascii(271, camera.make), W::Ascii(272, camera.model), W::Long(273, thumbAt),
                 W::Short(274, orientation), W::Short(277, 3), W::Long(278, 120), W::Long(279, 160 * 120 * 3),
-                {330, 4, 2, W::Le(previewIfd, 4) + W::Le(rawIfd, 4)}};
+                {330, 4, static_cast<std::uint32_t>(subIfds.size() / 4), subIfds}};
     } else {
         const std::uint32_t rawIfd = W::PutIfd(file, CfaIfd(camera.raw, rawAt));
         ifd0 = {W::Long(254, 1), W::Short(259, 6), W::Ascii(271, camera.make), W::Ascii(272, camera.model),

@@ -49,6 +49,9 @@ struct CameraRaw {
     std::string previewJpeg;
     QSize raw;
     int orientation = 1;
+    // A second, smaller JPEG preview in a SubIFD of its own (NEF only), as
+    // some cameras add beside the full-size one; none when empty.
+    std::string smallerJpeg = {};
 };
 std::string CameraRawBytes(const CameraRaw& camera);
 

@@ -22,6 +22,9 @@ inline constexpr qint64 kMaxFullPictureBytes = static_cast<qint64>(kImageAllocat
 // The largest file read whole into memory for a decoder that needs it so.
 inline constexpr std::uint64_t kMaxWholeFileBytes = 128ULL * 1024 * 1024;
 
+// No camera embeds a preview larger than this in a RAW file.
+inline constexpr std::uint32_t kMaxRawPreviewBytes = 64U * 1024 * 1024;
+
 // The kinds of picture the helper can tell from a file's first bytes.
 enum class PictureType : std::uint8_t { Unknown, Jpeg, Png, Bmp, Gif, WebP, Tiff, Heic, Heif, Avif, JpegXl, Raw };
 
@@ -84,6 +87,11 @@ Decoded DecodeJpegXl(const DecodeRequest& request);
 // The embedded preview of a camera's RAW file, into `*decoded`; false, and
 // nothing done, when libraw does not take the file for one.
 bool DecodeRawPreview(const DecodeRequest& request, Decoded* decoded);
+
+// The smallest JPEG preview that the RAW file in `fd` embeds, smaller than
+// the `largest` one (libraw's choice), that still has the `needed` pixels
+// (both as stored); read with exiv2. Empty when there is none.
+QByteArray SmallerRawPreview(int fd, QSize largest, QSize needed);
 
 // Helpers the decoders share.
 // The JPEG in `fd` decoded and fitted, its header checked first; EXIF

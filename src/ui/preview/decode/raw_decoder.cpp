@@ -18,9 +18,6 @@ namespace snapsift {
 
 namespace {
 
-// No camera embeds a preview larger than this.
-constexpr unsigned kMaxPreviewBytes = 64U * 1024 * 1024;
-
 // libraw's turn of the picture as an EXIF orientation.
 int OrientationOf(int flip)
 {
@@ -51,13 +48,29 @@ Decoded DecodeBitmap(const libraw_thumbnail_t& thumbnail, QSize box)
 }
 
 // The embedded JPEG goes through the same checks and decoder as a JPEG file.
-Decoded DecodeEmbeddedJpeg(const libraw_thumbnail_t& thumbnail, QSize box)
+Decoded DecodeEmbeddedJpeg(const void* jpeg, std::size_t length, QSize box)
 {
     const FileDescriptor memory(::memfd_create("snapsift-preview", MFD_CLOEXEC));
-    if (memory.Get() < 0 || !WriteAll(memory.Get(), thumbnail.thumb, thumbnail.tlength))
+    if (memory.Get() < 0 || !WriteAll(memory.Get(), jpeg, length))
         return Decoded::Failure(PreviewFailure::TooLarge);
     ::lseek(memory.Get(), 0, SEEK_SET);  // the decoder reads from where the descriptor stands
-    return DecodeJpegFile(memory.Get(), thumbnail.tlength, box, false);
+    return DecodeJpegFile(memory.Get(), length, box, false);
+}
+
+// libraw's own choice of preview, the largest, read and decoded.
+Decoded DecodeLibrawPreview(LibRaw& raw, QSize box)
+{
+    const int unpacked = raw.unpack_thumb();
+    const libraw_thumbnail_t& thumbnail = raw.imgdata.thumbnail;
+    if (unpacked != LIBRAW_SUCCESS || !thumbnail.thumb)
+        return Decoded::Failure(unpacked == LIBRAW_UNSUFFICIENT_MEMORY || unpacked == LIBRAW_TOO_BIG
+                                    ? PreviewFailure::TooLarge
+                                    : PreviewFailure::Broken);
+    if (thumbnail.tformat == LIBRAW_THUMBNAIL_JPEG)
+        return DecodeEmbeddedJpeg(thumbnail.thumb, thumbnail.tlength, box);
+    if (thumbnail.tformat == LIBRAW_THUMBNAIL_BITMAP)
+        return DecodeBitmap(thumbnail, box);
+    return Decoded::Failure(PreviewFailure::NotPicture);
 }
 
 } // namespace
@@ -83,27 +96,21 @@ bool DecodeRawPreview(const DecodeRequest& request, Decoded* decoded)
         *decoded = Decoded::Failure(PreviewFailure::Broken);  // a preview longer than the file
         return true;
     }
-    if (thumbnail.tlength > kMaxPreviewBytes ||
+    if (thumbnail.tlength > kMaxRawPreviewBytes ||
         static_cast<qint64>(thumbnail.twidth) * thumbnail.theight > kMaxPreviewPixels) {
         *decoded = Decoded::Failure(PreviewFailure::TooLarge);
         return true;
     }
-    const int unpacked = raw->unpack_thumb();
-    if (unpacked != LIBRAW_SUCCESS || !thumbnail.thumb) {
-        *decoded = Decoded::Failure(unpacked == LIBRAW_UNSUFFICIENT_MEMORY || unpacked == LIBRAW_TOO_BIG
-                                        ? PreviewFailure::TooLarge
-                                        : PreviewFailure::Broken);
-        return true;
-    }
-    if (thumbnail.tformat == LIBRAW_THUMBNAIL_JPEG)
-        *decoded = DecodeEmbeddedJpeg(thumbnail, request.box);
-    else if (thumbnail.tformat == LIBRAW_THUMBNAIL_BITMAP)
-        *decoded = DecodeBitmap(thumbnail, request.box);
-    else
-        *decoded = Decoded::Failure(PreviewFailure::NotPicture);
+    const int orientation = OrientationOf(raw->imgdata.sizes.flip);
+    // A smaller preview that still fills the box, where the camera embeds one.
+    const QSize largest(static_cast<int>(thumbnail.twidth), static_cast<int>(thumbnail.theight));
+    const QByteArray smaller = SmallerRawPreview(request.fd, largest, FittedStoredSize(largest, orientation, request.box));
+    if (!smaller.isEmpty())
+        *decoded = DecodeEmbeddedJpeg(smaller.constData(), static_cast<std::size_t>(smaller.size()), request.box);
+    if (smaller.isEmpty() || decoded->failure != PreviewFailure::None)
+        *decoded = DecodeLibrawPreview(*raw, request.box);
     if (decoded->failure != PreviewFailure::None)
         return true;
-    const int orientation = OrientationOf(raw->imgdata.sizes.flip);
     decoded->image = Oriented(decoded->image, orientation);
     // The size of the picture the camera took, not of its preview.
     const QSize taken(raw->imgdata.sizes.width, raw->imgdata.sizes.height);
