@@ -5,7 +5,8 @@
 // with no thumbnail cached; then, after a restart of the loader, the tooltip
 // from the thumbnail cache, with the bytes its helper read. The RAW file's
 // preview is also timed as a JPEG file of its own, to tell the RAW path's
-// cost from the JPEG decoder's.
+// cost from the JPEG decoder's; and a 24-megapixel NEF that also embeds a
+// medium-sized preview, which the tooltip decodes instead.
 //
 //   decoder_bench --work DIR
 //
@@ -195,10 +196,22 @@ int main(int argc, char** argv)
         Write(raw, testing::DngBytes(jpeg, {6000, 4000}, {6000, 4000}, 1));
         Write(work + "/DSC_0001.JPG", jpeg);
     }
+    const std::string twoPreviews = work + "/DSC_0002.NEF";
+    if (!Exists(twoPreviews)) {
+        // The same picture as a NEF that also embeds a 1620 × 1080 preview, as
+        // many cameras add beside the full-size one: the tooltip decodes that.
+        const QImage photo = Photo(6000, 4000);
+        testing::CameraRaw camera{testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
+                                  testing::JpegWithExif(photo, 0, "2024:05:01 10:20:30", "NIKON D850"), {6000, 4000}, 1};
+        camera.smallerJpeg = testing::JpegWithExif(photo.scaled(1620, 1080, Qt::IgnoreAspectRatio,
+                                                                Qt::SmoothTransformation), 0);
+        Write(twoPreviews, testing::CameraRawBytes(camera));
+    }
     // Warm page cache: the cost measured is the decoding's, not the disk's.
     FileBytes(heic);
     std::ifstream(heic, std::ios::binary).ignore(std::numeric_limits<std::streamsize>::max());
     std::ifstream(raw, std::ios::binary).ignore(std::numeric_limits<std::streamsize>::max());
+    std::ifstream(twoPreviews, std::ios::binary).ignore(std::numeric_limits<std::streamsize>::max());
 
     Print("heic_12mp_first_tooltip", FirstTooltip(heic), FileBytes(heic));
     // The same picture with no thumbnail inside: the whole 12 megapixels decoded.
@@ -207,6 +220,7 @@ int main(int argc, char** argv)
     // libjxl decodes the whole picture, under the helper's memory limit.
     Print("jxl_12mp_first_tooltip", FirstTooltip(work + "/IMG_0003.JXL"), FileBytes(work + "/IMG_0003.JXL"));
     Print("raw_24mp_first_tooltip", FirstTooltip(raw), FileBytes(raw));
+    Print("raw_24mp_medium_preview_first_tooltip", FirstTooltip(twoPreviews), FileBytes(twoPreviews));
     Print("its_preview_as_jpeg_first_tooltip", FirstTooltip(work + "/DSC_0001.JPG"), FileBytes(work + "/DSC_0001.JPG"));
     Print("raw_24mp_thumbnail_tooltip", FirstTooltip(raw), FileBytes(raw));
     Print("heic_12mp_thumbnail_tooltip", FirstTooltip(heic), FileBytes(heic));
