@@ -202,7 +202,8 @@ int main(int argc, char** argv)
         // many cameras add beside the full-size one: the tooltip decodes that.
         const QImage photo = Photo(6000, 4000);
         testing::CameraRaw camera{testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
-                                  testing::JpegWithExif(photo, 0, "2024:05:01 10:20:30", "NIKON D850"), {6000, 4000}, 1};
+                                  testing::JpegWithExif(photo, 0, "2024:05:01 10:20:30", "NIKON D850"),
+                                  {6000, 4000}, 1};
         camera.smallerJpeg = testing::JpegWithExif(photo.scaled(1620, 1080, Qt::IgnoreAspectRatio,
                                                                 Qt::SmoothTransformation), 0);
         Write(twoPreviews, testing::CameraRawBytes(camera));

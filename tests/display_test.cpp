@@ -89,7 +89,8 @@ WindowRun RunWindow(const std::map<std::string, std::string>& set, const std::op
             ::unsetenv(name);
         for (const auto& [name, value] : set)
             ::setenv(name.c_str(), value.c_str(), 1);
-        if (platforms && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        if (platforms && (::unshare(CLONE_NEWNS) != 0 ||
+                          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                           ::mount(platforms->c_str(), builtIn.c_str(), nullptr, MS_BIND, nullptr) != 0)) {
             const std::string why = "cannot stand a folder in for " + builtIn + ": " + std::strerror(errno) + "\n";
             (void)!::write(STDERR_FILENO, why.data(), why.size());

@@ -104,7 +104,8 @@ bool DecodeRawPreview(const DecodeRequest& request, Decoded* decoded)
     const int orientation = OrientationOf(raw->imgdata.sizes.flip);
     // A smaller preview that still fills the box, where the camera embeds one.
     const QSize largest(static_cast<int>(thumbnail.twidth), static_cast<int>(thumbnail.theight));
-    const QByteArray smaller = SmallerRawPreview(request.fd, largest, FittedStoredSize(largest, orientation, request.box));
+    const QByteArray smaller =
+        SmallerRawPreview(request.fd, largest, FittedStoredSize(largest, orientation, request.box));
     if (!smaller.isEmpty())
         *decoded = DecodeEmbeddedJpeg(smaller.constData(), static_cast<std::size_t>(smaller.size()), request.box);
     if (smaller.isEmpty() || decoded->failure != PreviewFailure::None)

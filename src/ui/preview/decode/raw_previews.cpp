@@ -43,8 +43,9 @@ QByteArray SmallerRawPreview(int fd, QSize largest, QSize needed)
                 continue;
             if (qint64{preview.width_} * preview.height_ >= qint64{largest.width()} * largest.height())
                 break;  // no smaller than libraw's own choice
-            if (static_cast<int>(preview.width_) < needed.width() || static_cast<int>(preview.height_) < needed.height() ||
-                !SameProportions(preview, largest))
+            const bool fills = static_cast<int>(preview.width_) >= needed.width() &&
+                               static_cast<int>(preview.height_) >= needed.height();
+            if (!fills || !SameProportions(preview, largest))
                 continue;
             const Exiv2::PreviewImage picture = previews.getPreviewImage(preview);
             if (picture.size() == 0 || picture.size() > kMaxRawPreviewBytes)
