@@ -70,11 +70,6 @@ struct PreviewLoader::Helper {
     QByteArray inbox;
 };
 
-void PreviewLoader::SetHelperProgram(const std::string& program)
-{
-    HelperProgram() = program;
-}
-
 static int g_defaultTimeLimitMs = PreviewLoader::kDefaultTimeLimitMs;
 
 void PreviewLoader::SetDefaultTimeLimit(int milliseconds)
