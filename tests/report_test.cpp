@@ -5,7 +5,7 @@
 #include "app/report_mode.h"
 #include "delete/deletion_log.h"
 #include "platform/local_time.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "support/gio_trash.h"
 #include "scan/file_table.h"
 #include "scan/picture_types.h"
