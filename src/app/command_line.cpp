@@ -74,6 +74,148 @@ std::string AddOtherExtension(SearchOptions& options, const std::string& extensi
     return why;
 }
 
+// Which modes the arguments named, before the checks of how they go together.
+struct Seen {
+    bool report = false;
+    bool restore = false;
+    bool log = false;
+    bool history = false;
+};
+
+// Refuses the command line for `why`.
+void Refuse(CommandLine& line, std::string why)
+{
+    line.mode = CommandLine::Mode::BadUsage;
+    line.error = std::move(why);
+}
+
+// Reads the option at args[i] that takes a value, and the value (i then
+// points at it). False when it is refused.
+bool ReadOptionWithValue(const std::vector<std::string>& args, std::size_t& i, CommandLine& line, Seen& seen)
+{
+    const std::string& a = args[i];
+    const bool haveValue = i + 1 < args.size() && !args[i + 1].empty();
+    const auto bad = [&line](std::string why) {
+        Refuse(line, std::move(why));
+        return false;
+    };
+    if (a == "--restore") {
+        if (!haveValue)
+            return bad("--restore needs an ID (see --history)");
+        line.recordId = args[++i];
+    } else if (a == "--log") {
+        if (!haveValue)
+            return bad("--log needs a FILE");
+        seen.log = true;
+        line.logPath = args[++i];
+    } else if (a == "--protect") {
+        if (!haveValue)
+            return bad("--protect needs a folder");
+        line.protect.push_back(args[++i]);
+    } else {  // --other or --types, whose value may be empty
+        if (i + 1 >= args.size())
+            return bad(a == "--other" ? std::string("--other needs an extension")
+                                      : TypesRefusal("--types needs a list of picture types"));
+        const std::string refusal =
+            a == "--other" ? AddOtherExtension(line.options, args[++i]) : AddPictureTypes(line.options, args[++i]);
+        if (!refusal.empty())
+            return bad(refusal);
+    }
+    return true;
+}
+
+// Reads the option or folder at args[i], and the value after an option that
+// takes one (i then points at the value). False once the command line is
+// settled: --help or --version, or a refusal.
+bool ReadArgument(const std::vector<std::string>& args, std::size_t& i, CommandLine& line, Seen& seen)
+{
+    SearchOptions& options = line.options;
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+        line.mode = CommandLine::Mode::Help;
+        return false;
+    }
+    if (a == "--version") {
+        line.mode = CommandLine::Mode::Version;
+        return false;
+    }
+    if (a == "--restore" || a == "--log" || a == "--protect" || a == "--other" || a == "--types")
+        return ReadOptionWithValue(args, i, line, seen);
+    if (a == "--restore-last") {
+        seen.restore = true;
+    } else if (a == "--history") {
+        seen.history = true;
+    } else if (a == "--report") {
+        seen.report = true;
+    } else if (a == "--duplicates" || a == "--auto-select") {
+        const auto kind =
+            a == "--duplicates" ? CommandLine::ReportKind::Duplicates : CommandLine::ReportKind::AutoSelect;
+        if (line.report != CommandLine::ReportKind::Rows && line.report != kind) {
+            Refuse(line, "--duplicates and --auto-select exclude each other");
+            return false;
+        }
+        line.report = kind;
+        seen.report = true;
+    } else if (a == "--by-name-and-size") {
+        line.byNameAndSize = true;
+    } else if (a == "--null") {
+        line.null = true;
+    } else if (a == "--jpeg") {
+        options.m_bJpeg = true;
+    } else if (a == "--bmp") {
+        options.m_bBmp = true;
+    } else if (a == "--gif") {
+        options.m_bGif = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+        Refuse(line, "unknown option: " + a);
+        return false;
+    } else if (line.folder.empty()) {
+        line.folder = a;
+    } else {
+        Refuse(line, "only one folder can be searched: " + a);
+        return false;
+    }
+    return true;
+}
+
+// Checks how the options read go together, and settles the mode.
+void Settle(CommandLine& line, const Seen& seen)
+{
+    const SearchOptions& options = line.options;
+    const bool searching = seen.report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize ||
+                           !line.protect.empty();
+    const int undoModes = (seen.restore ? 1 : 0) + (seen.history ? 1 : 0) + (line.recordId.empty() ? 0 : 1);
+    if (undoModes > 1)
+        return Refuse(line, "--restore-last, --restore and --history exclude each other");
+    if (line.null && !seen.report && undoModes == 0)
+        return Refuse(line, "--null needs --report, --restore-last, --restore or --history");
+    if (seen.log && !seen.restore)
+        return Refuse(line, "--log needs --restore-last");
+    if (undoModes == 1) {
+        if (searching)
+            return Refuse(line, std::string(seen.restore   ? "--restore-last"
+                                            : seen.history ? "--history"
+                                                           : "--restore") +
+                                    " takes no folder and no search option");
+        line.mode = seen.restore   ? CommandLine::Mode::RestoreLast
+                    : seen.history ? CommandLine::Mode::History
+                                   : CommandLine::Mode::RestoreRecord;
+        return;
+    }
+    if (!seen.report) {
+        if (!line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty())
+            Refuse(line, "these options need --report");
+        return;
+    }
+    if (line.folder.empty())
+        return Refuse(line, "--report needs a FOLDER");
+    if (line.byNameAndSize && line.report != CommandLine::ReportKind::AutoSelect)
+        return Refuse(line, "--by-name-and-size needs --auto-select");
+    line.mode = CommandLine::Mode::Report;
+    if (!AnyTypeTicked(options))
+        line.options.m_bJpeg = true;
+}
+
 } // namespace
 
 std::string UsageText()
@@ -146,108 +288,12 @@ std::string UsageText()
 CommandLine ParseCommandLine(const std::vector<std::string>& args)
 {
     CommandLine line;
-    SearchOptions& options = line.options;
-    bool report = false;
-    bool restore = false;
-    bool log = false;
-    bool history = false;
-    auto bad = [&line](std::string why) {
-        line.mode = CommandLine::Mode::BadUsage;
-        line.error = std::move(why);
-        return line;
-    };
+    Seen seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            line.mode = CommandLine::Mode::Help;
+        if (!ReadArgument(args, i, line, seen))
             return line;
-        }
-        if (a == "--version") {
-            line.mode = CommandLine::Mode::Version;
-            return line;
-        }
-        if (a == "--restore-last") {
-            restore = true;
-        } else if (a == "--history") {
-            history = true;
-        } else if (a == "--restore") {
-            if (i + 1 >= args.size() || args[i + 1].empty())
-                return bad("--restore needs an ID (see --history)");
-            line.recordId = args[++i];
-        } else if (a == "--log") {
-            if (i + 1 >= args.size() || args[i + 1].empty())
-                return bad("--log needs a FILE");
-            log = true;
-            line.logPath = args[++i];
-        } else if (a == "--report") {
-            report = true;
-        } else if (a == "--duplicates" || a == "--auto-select") {
-            const auto kind = a == "--duplicates" ? CommandLine::ReportKind::Duplicates
-                                                  : CommandLine::ReportKind::AutoSelect;
-            if (line.report != CommandLine::ReportKind::Rows && line.report != kind)
-                return bad("--duplicates and --auto-select exclude each other");
-            line.report = kind;
-            report = true;
-        } else if (a == "--by-name-and-size") {
-            line.byNameAndSize = true;
-        } else if (a == "--protect") {
-            if (i + 1 >= args.size() || args[i + 1].empty())
-                return bad("--protect needs a folder");
-            line.protect.push_back(args[++i]);
-        } else if (a == "--null") {
-            line.null = true;
-        } else if (a == "--jpeg") {
-            options.m_bJpeg = true;
-        } else if (a == "--bmp") {
-            options.m_bBmp = true;
-        } else if (a == "--gif") {
-            options.m_bGif = true;
-        } else if (a == "--other" || a == "--types") {
-            if (i + 1 >= args.size())
-                return bad(a == "--other" ? std::string("--other needs an extension")
-                                          : TypesRefusal("--types needs a list of picture types"));
-            const std::string refusal =
-                a == "--other" ? AddOtherExtension(options, args[++i]) : AddPictureTypes(options, args[++i]);
-            if (!refusal.empty())
-                return bad(refusal);
-        } else if (a.size() > 1 && a[0] == '-') {
-            return bad("unknown option: " + a);
-        } else if (line.folder.empty()) {
-            line.folder = a;
-        } else {
-            return bad("only one folder can be searched: " + a);
-        }
     }
-    const bool searching =
-        report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty();
-    const int undoModes = (restore ? 1 : 0) + (history ? 1 : 0) + (line.recordId.empty() ? 0 : 1);
-    if (undoModes > 1)
-        return bad("--restore-last, --restore and --history exclude each other");
-    if (line.null && !report && undoModes == 0)
-        return bad("--null needs --report, --restore-last, --restore or --history");
-    if (log && !restore)
-        return bad("--log needs --restore-last");
-    if (undoModes == 1) {
-        if (searching)
-            return bad(std::string(restore ? "--restore-last" : history ? "--history" : "--restore") +
-                       " takes no folder and no search option");
-        line.mode = restore   ? CommandLine::Mode::RestoreLast
-                    : history ? CommandLine::Mode::History
-                              : CommandLine::Mode::RestoreRecord;
-        return line;
-    }
-    if (!report) {
-        if (!line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty())
-            return bad("these options need --report");
-        return line;
-    }
-    if (line.folder.empty())
-        return bad("--report needs a FOLDER");
-    if (line.byNameAndSize && line.report != CommandLine::ReportKind::AutoSelect)
-        return bad("--by-name-and-size needs --auto-select");
-    line.mode = CommandLine::Mode::Report;
-    if (!AnyTypeTicked(options))
-        options.m_bJpeg = true;
+    Settle(line, seen);
     return line;
 }
 
