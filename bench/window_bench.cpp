@@ -20,6 +20,7 @@
 // The desktop folder is made the parent of DIR, so DIR is one of the target
 // tree's first items, as a user would find it. Prints key=value lines.
 #include "freeze_watch.h"
+#include "platform/memory.h"
 #include "ui/fact_texts.h"
 #include "ui/window/messenger.h"
 #include "ui/preview/preview_helper.h"
@@ -310,6 +311,7 @@ int main(int argc, char** argv)
     const std::string logPath = work + "/DeleteLog.log";
     unlink(logPath.c_str());
 
+    snapsift::LimitMemoryPools();  // as the program does before its window starts
     QApplication app(argc, argv);
     AutoOkMessenger messenger;
     snapsift::WindowServices services;

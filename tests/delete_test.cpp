@@ -5,7 +5,7 @@
 #include "delete/deletion_log.h"
 #include "delete/deletion_record.h"
 #include "delete/restore_last.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "support/gio_trash.h"
 #include "platform/local_time.h"
 #include "platform/trash.h"

@@ -15,7 +15,7 @@
 #include "delete/restore_last.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "ui/delete_conversation.h"

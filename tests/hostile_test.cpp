@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "support/gio_trash.h"
 #include "review/result_view.h"
 #include "scan/file_table.h"

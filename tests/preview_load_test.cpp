@@ -329,7 +329,7 @@ TEST(StalledDisk, HoversKeepTheHelpersWithinTheirLimitAndLeaveNoneBehind)
             zombies += state == 'Z';
             others += pid != mount.Daemon();
         }
-        return loader.AbandonedHelpers() == 0 && zombies == 0 && others <= loader.RunningHelpers();
+        return loader.LiveHelpers() == loader.RunningHelpers() && zombies == 0 && others <= loader.RunningHelpers();
     };
     EXPECT_TRUE(QTest::qWaitFor(settled, 60000));
     for (const auto& [pid, state] : Children())

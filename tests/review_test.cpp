@@ -157,6 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
         DuplicateCase{"case variants twice each", {"IMG.JPG", "img.jpg", "IMG.JPG", "img.jpg"}, {"IMG.JPG", "img.jpg"}},
         DuplicateCase{"combo in name order", {"b.jpg", "B.jpg", "c.jpg", "a.jpg", "b.jpg", "C.jpg", "a.jpg", "c.jpg"},
                       {"a.jpg", "b.jpg", "c.jpg"}},
+        DuplicateCase{"case variants in name order",
+                      {"b.jpg", "a.jpg", "B.jpg", "\x82\xa0.jpg", "A.JPG", "A.JPG", "\x82\xa0.jpg", "B.jpg",
+                       "a.jpg", "b.jpg"},
+                      {"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}},
         DuplicateCase{"bytes above 0x7f", {"\x82\xa0.jpg", "z.jpg", "\x82\xa0.jpg", "z.jpg", "\x82\xa1.jpg"},
                       {"z.jpg", "\x82\xa0.jpg"}}),
     [](const auto& info) {
@@ -346,17 +350,17 @@ TEST(DuplicateComboTest, FindStringMatchesBeginningsIgnoringCaseAndWraps)
         EXPECT_EQ(combo.FindString(c.start, c.text), c.found) << c.start << " " << c.text;
 }
 
-TEST(DuplicateComboTest, SelectStringAndDeleteString)
+TEST(DuplicateComboTest, SetCurSelAndDeleteString)
 {
     DuplicateCombo combo;
     for (const char* text : {"p", "x.jpg", "y.jpg"})
         combo.InsertString(-1, ComboEntry::Named(text));
-    EXPECT_EQ(combo.SelectString(0, "P"), 0);  // wraps around to the first
-    EXPECT_EQ(ComboEntryText(combo.Field()), "p");
-    EXPECT_EQ(combo.SelectString(0, "none"), -1);
+    combo.SetCurSel(combo.FindString(0, "P"));  // wraps around to the first
     EXPECT_EQ(combo.GetCurSel(), 0);
+    EXPECT_EQ(ComboEntryText(combo.Field()), "p");
 
-    EXPECT_EQ(combo.SelectString(-1, "Y"), 2);
+    combo.SetCurSel(combo.FindString(-1, "Y"));
+    EXPECT_EQ(combo.GetCurSel(), 2);
     EXPECT_EQ(ComboEntryText(combo.Field()), "y.jpg");
     EXPECT_EQ(combo.DeleteString(0), 2);  // an entry above the selection
     EXPECT_EQ(combo.GetCurSel(), 1);
@@ -371,17 +375,16 @@ TEST(DuplicateComboTest, SelectStringAndDeleteString)
     EXPECT_EQ(ComboEntryText(combo.Field()), "");
 }
 
-TEST(DuplicateComboTest, AddStringSortsAndKeepsTheSelection)
+TEST(DuplicateComboTest, InsertStringKeepsTheSelection)
 {
     DuplicateCombo combo;
-    EXPECT_EQ(combo.AddString("b.jpg"), 0);
-    EXPECT_EQ(combo.AddString("a.jpg"), 0);
+    combo.SetEntries({ComboEntry::Named("a.jpg"), ComboEntry::Named("b.jpg")});
     combo.SetCurSel(1);
-    EXPECT_EQ(combo.AddString("B.jpg"), 1);
-    EXPECT_EQ(combo.AddString("\x82\xa0.jpg"), 3);
-    EXPECT_EQ(combo.AddString("A.JPG"), 0);
-    EXPECT_EQ(Texts(combo.Entries()), (Strings{"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}));
-    EXPECT_EQ(combo.GetCurSel(), 3);
+    EXPECT_EQ(combo.InsertString(0, ComboEntry::Named("A.JPG")), 0);
+    EXPECT_EQ(combo.InsertString(3, ComboEntry::Named("c.jpg")), 3);
+    EXPECT_EQ(combo.InsertString(7, ComboEntry::Of(ComboEntryKind::ShowAll)), 4);  // past the end: last
+    EXPECT_EQ(Texts(combo.Entries()), (Strings{"A.JPG", "a.jpg", "b.jpg", "c.jpg", kShowAll}));
+    EXPECT_EQ(combo.GetCurSel(), 2);
     EXPECT_EQ(ComboEntryText(combo.Field()), "b.jpg");
 }
 

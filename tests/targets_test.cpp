@@ -460,13 +460,12 @@ protected:
     void ExpectTableConsistent() const
     {
         const FolderTable& t = targets.folders;
-        EXPECT_EQ(t.m_folderCount, static_cast<int>(t.m_folderPaths.size()));
         // Every node but the current root owns exactly one row.
-        std::vector<int> owners(static_cast<std::size_t>(t.m_folderCount), 0);
+        std::vector<int> owners(static_cast<std::size_t>(t.FolderCount()), 0);
         for (const TargetNode& n : targets.nodes) {
             if (n.row < 0)
                 continue;
-            ASSERT_LT(n.row, t.m_folderCount);
+            ASSERT_LT(n.row, t.FolderCount());
             ++owners[static_cast<std::size_t>(n.row)];
         }
         for (int count : owners)
@@ -510,7 +509,7 @@ TEST_F(SearchTargetsTest, BuildsDrivesDesktopAndItsSubfoldersInNameOrder)
     const FolderTable& t = targets.folders;
     EXPECT_EQ(t.m_folderPaths, (std::vector<std::string>{"/", dir / "usb stick", desktop, desktop + "/A",
                                                          desktop + "/b", desktop + "/c"}));
-    EXPECT_EQ(t.m_folderCount, 6);
+    EXPECT_EQ(t.FolderCount(), 6);
     ExpectTableConsistent();
 }
 
@@ -562,10 +561,10 @@ TEST_F(SearchTargetsTest, ExpandListsEachNodesOwnFolderOnce)
 
     // A node with children is not listed again, even when its folder changed.
     dir.MakeFolder("Desktop/y/img/from-y3");
-    const int countBefore = targets.folders.m_folderCount;
+    const int countBefore = targets.folders.FolderCount();
     EXPECT_TRUE(targets.ExpandFolderNode(imgY).empty());
     EXPECT_EQ(ChildTexts(imgY).size(), 2u);
-    EXPECT_EQ(targets.folders.m_folderCount, countBefore);
+    EXPECT_EQ(targets.folders.FolderCount(), countBefore);
     ExpectTableConsistent();
 
     // Searching either "img" searches its own folder.
@@ -581,11 +580,11 @@ TEST_F(SearchTargetsTest, FolderWithoutSubfoldersStaysChildlessUntilOneAppears)
     ASSERT_EQ(symlink((dir / "Desktop/target").c_str(), (dir / "Desktop/empty/link-to-folder").c_str()), 0);
     const int empty = Child(Build(desktop), "empty");
 
-    const int countBefore = targets.folders.m_folderCount;
+    const int countBefore = targets.folders.FolderCount();
     EXPECT_TRUE(targets.ExpandFolderNode(empty).empty());
     EXPECT_TRUE(targets.ExpandFolderNode(empty).empty());
     EXPECT_TRUE(targets.nodes[empty].children.empty());
-    EXPECT_EQ(targets.folders.m_folderCount, countBefore);
+    EXPECT_EQ(targets.folders.FolderCount(), countBefore);
 
     dir.MakeFolder("Desktop/empty/new");
     const std::vector<int> added = targets.ExpandFolderNode(empty);

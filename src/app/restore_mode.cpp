@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "app/restore_mode.h"
 
+#include "app/record_output.h"
 #include "delete/deletion_record.h"
 #include "delete/restore_last.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
-#include "ui/window_texts.h"
+#include "ui/visible_controls.h"
 
 #include <cerrno>
 #include <cstring>
@@ -41,33 +42,11 @@ std::string Reason(const RestoreResult& r)
     return {};
 }
 
-// The mode's standard output. Remembers the first failed write.
-class RecordOutput final {
-public:
-    RecordOutput(std::FILE* out, RecordEnd end) : out_(out), end_(end) {}
-    // A name as this output shows it.
-    std::string Name(const std::string& bytes) const { return end_ == RecordEnd::Null ? bytes : VisibleControls(bytes); }
-    void Put(const std::string& text)
-    {
-        if (error_ != 0)
-            return;
-        if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() ||
-            std::fputc(end_ == RecordEnd::Null ? '\0' : '\n', out_) == EOF)
-            error_ = errno != 0 ? errno : EIO;
-    }
-    // 0 when everything reached the output, else the error number.
-    int Finish()
-    {
-        if (error_ == 0 && (std::fflush(out_) != 0 || std::ferror(out_)))
-            error_ = errno != 0 ? errno : EIO;
-        return error_;
-    }
-
-private:
-    std::FILE* out_;
-    RecordEnd end_;
-    int error_ = 0;
-};
+// A name as `end`'s records show it.
+std::string ShownName(const std::string& bytes, RecordEnd end)
+{
+    return end == RecordEnd::Null ? bytes : VisibleControls(bytes);
+}
 
 int PrintResults(const std::vector<RestoreResult>& results, std::FILE* out, std::FILE* err, RecordEnd end)
 {
@@ -76,9 +55,9 @@ int PrintResults(const std::vector<RestoreResult>& results, std::FILE* out, std:
     for (const RestoreResult& r : results) {
         if (r.status == RestoreStatus::Restored) {
             ++restored;
-            output.Put("restored: " + output.Name(r.path));
+            output.Put("restored: " + ShownName(r.path, end));
         } else {
-            output.Put("not restored: " + output.Name(r.path) + ": " + output.Name(Reason(r)));
+            output.Put("not restored: " + ShownName(r.path, end) + ": " + ShownName(Reason(r), end));
         }
     }
     output.Put(std::to_string(restored) + " of " + std::to_string(results.size()) + " files restored");
@@ -128,9 +107,9 @@ int RunHistory(std::FILE* out, std::FILE* err, RecordEnd end)
     RecordOutput output(out, end);
     for (const RecordedDeletion& deletion : LoadHistory(RecordsFolder())) {
         const DeletionRecord* record = &deletion.record;
-        std::string line = output.Name(record->id) + '\t' + FormatLocalTime(record->startTime, "%Y-%m-%d %H:%M:%S") +
+        std::string line = ShownName(record->id, end) + '\t' + FormatLocalTime(record->startTime, "%Y-%m-%d %H:%M:%S") +
                            '\t' + std::to_string(record->files.size()) + " moved\t" +
-                           std::to_string(deletion.InTrash()) + " in the trash\t" + output.Name(record->log.path);
+                           std::to_string(deletion.InTrash()) + " in the trash\t" + ShownName(record->log.path, end);
         if (!record->logged)
             line += "\tnot logged";
         if (!record->complete)

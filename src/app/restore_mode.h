@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "app/record_output.h"
+
 #include <cstdio>
 #include <string>
 
 namespace snapsift {
 
-// How the restore and history modes end their records: a line end, where
+// The restore and history modes end their records with a line end, where
 // control characters in names are shown as their symbols (␍ ␊ …) so that a
-// record stays on one line, or NUL, with the names' bytes as they are.
-enum class RecordEnd { Line, Null };
+// record stays on one line, or with NUL, the names' bytes as they are.
 
 // Puts the files of the last block of the log at `logPath` back where they
 // were (the entries its record names, where it has one) and prints one line

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/snapsift_app.h"
 
+#include "platform/memory.h"
 #include "ui/app_resources.h"
 #include "ui/window/snapsift_dlg.h"
 #include "version.h"
@@ -14,6 +15,7 @@ namespace snapsift {
 
 int CSnapsiftApp::InitInstance(int& argc, char** argv)
 {
+    LimitMemoryPools();  // before Qt's threads and the window's own start
     QApplication application(argc, argv);
     const std::string fontNote = MissingJapaneseFontNote();
     if (!fontNote.empty())

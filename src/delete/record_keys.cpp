@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "delete/record_keys.h"
 
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 
 #include <glib.h>
 

@@ -24,10 +24,6 @@ std::string FormatLocalTime(std::int64_t seconds, const char* pattern)
     return std::string(buffer, n);
 }
 
-} // namespace snapsift
-
-namespace snapsift {
-
 namespace {
 
 struct tm Parts(int year, int month, int day, int hour, int minute, int second, int isDst)

@@ -10,4 +10,9 @@ void ReturnFreeMemory()
     malloc_trim(0);
 }
 
+void LimitMemoryPools()
+{
+    mallopt(M_ARENA_MAX, 1);
+}
+
 } // namespace snapsift

@@ -10,10 +10,6 @@ namespace snapsift {
 // and names that differ only in the case of letters ordered by their bytes.
 int CompareNames(std::string_view a, std::string_view b);
 
-struct NameLess {
-    bool operator()(std::string_view a, std::string_view b) const { return CompareNames(a, b) < 0; }
-};
-
 // True when the two names differ at most in the case of ASCII letters.
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
 

@@ -3,7 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/mounts.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "platform/trash.h"
 
 #include <gio/gunixmounts.h>

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "platform/progress.h"
-#include "review/result_view.h"
+#include "review/auto_select.h"
 
+#include "platform/progress.h"
 #include "review/content_check.h"
+#include "review/result_view.h"
 
 #include <algorithm>
 #include <cstdint>

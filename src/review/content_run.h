@@ -43,7 +43,16 @@ public:
         : memory_(std::move(memory)), stop_(std::move(stop)), afterRead_(std::move(afterRead)), groups_(groups),
           batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
     {
-        // Only the rows compared, renumbered in the copy.
+        // Only the rows compared, renumbered in the copy, which is made the
+        // size it needs at once: grown step by step, it would hold up to
+        // twice that while it grows.
+        std::size_t rows = 0, nameBytes = 0;
+        for (const CopyGroup& group : groups_) {
+            rows += group.rows.size();
+            for (const int row : group.rows)
+                nameBytes += table.Name(row).size();
+        }
+        table_.Reserve(rows, nameBytes);
         std::unordered_map<std::string_view, std::uint32_t> folders;
         for (CopyGroup& group : groups_) {
             for (int& row : group.rows) {

@@ -3,8 +3,6 @@
 
 #include "platform/name_order.h"
 
-#include <algorithm>
-
 namespace snapsift {
 
 void DuplicateCombo::ResetContent()
@@ -18,20 +16,6 @@ void DuplicateCombo::SetEntries(std::vector<ComboEntry> entries)
 {
     entries_ = std::move(entries);
     cursel_ = -1;
-}
-
-int DuplicateCombo::AddString(const std::string& name)
-{
-    // Among the names; an entry of another kind stays where it stands.
-    const auto at = std::upper_bound(entries_.begin(), entries_.end(), name,
-                                     [](const std::string& n, const ComboEntry& e) {
-                                         return e.kind == ComboEntryKind::Name && NameLess()(n, e.name);
-                                     });
-    const int index = static_cast<int>(at - entries_.begin());
-    entries_.insert(at, ComboEntry::Named(name));
-    if (cursel_ >= index)
-        ++cursel_;
-    return index;
 }
 
 int DuplicateCombo::InsertString(int index, ComboEntry entry)
@@ -69,14 +53,6 @@ int DuplicateCombo::FindString(int start, std::string_view name, ComboEntryKind 
             return index;
     }
     return -1;
-}
-
-int DuplicateCombo::SelectString(int start, std::string_view name)
-{
-    const int index = FindString(start, name);
-    if (index >= 0)
-        SetCurSel(index);
-    return index;
 }
 
 void DuplicateCombo::SetCurSel(int index)

@@ -42,8 +42,6 @@ public:
     void ResetContent();
     // Replaces all entries at once; no entry is selected and the field is kept.
     void SetEntries(std::vector<ComboEntry> entries);
-    // Puts the name `name` at its place in name order. Returns its position.
-    int AddString(const std::string& name);
     // Puts `entry` at `index` (or last for -1) regardless of order.
     int InsertString(int index, ComboEntry entry);
     // Removes entry `index`. When it was selected, no entry is selected
@@ -53,8 +51,6 @@ public:
     // the given kind; for names, one that begins with `name`, ASCII case
     // ignored. -1 when there is none.
     int FindString(int start, std::string_view name, ComboEntryKind kind = ComboEntryKind::Name) const;
-    // Selects what FindString(start, name) finds and shows it in the field.
-    int SelectString(int start, std::string_view name);
     // Selects entry `index` (or none for -1), as a choice of the user does.
     void SetCurSel(int index);
     // Shows `entry` in the field without selecting anything.

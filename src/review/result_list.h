@@ -27,7 +27,6 @@ public:
     int SelectedCount() const;
 
     // The row that holds the focus, or -1.
-    int FocusedRow() const { return focused_; }
     void SetFocusedRow(int row) { focused_ = (row >= 0 && row < GetItemCount()) ? row : -1; }
 
 private:

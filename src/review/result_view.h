@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "review/auto_select.h"
 #include "review/duplicate_combo.h"
 #include "review/result_list.h"
 #include "scan/file_table.h"
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace snapsift {
-
-class Progress;
 
 // The enabled state of the three buttons that act on results.
 struct ResultButtons {
@@ -43,38 +42,5 @@ public:
     // Empties the list, the combo box and the table and disables the buttons.
     void ClearResults();
 };
-
-class ContentChecker;
-
-// How automatic selection decides.
-struct AutoSelectOptions {
-    // Compares contents: a row is picked only when its bytes equal those of a
-    // later copy. Null: name, size and creation time alone decide.
-    ContentChecker* checker = nullptr;
-    // One flag per table row: rows under a protected folder, never picked
-    // (but still later copies that keep others). Null or empty: none.
-    const std::vector<std::uint8_t>* protectedRows = nullptr;
-};
-
-// What automatic selection did.
-struct AutoSelectOutcome {
-    bool stopped = false;  // the content check was stopped: nothing changed
-    int differing = 0;     // rows left unpicked because their bytes differ from every later copy
-    int unreadable = 0;    // rows left unpicked because their file is gone, changed or unreadable
-    // Those rows' table rows, each with why: an errno, or 0 for a file that
-    // went or changed since the search.
-    struct Unread {
-        int row = 0;
-        int error = 0;
-    };
-    std::vector<Unread> unread;
-    int protectedRows = 0;  // listed rows left unpicked because they lie under a protected folder
-};
-
-// Selects, in the rows the list shows, every row for which the table holds a
-// row of the same name and size with a later creation time (by a whole
-// second) and, with a checker, the same bytes. Clears the selection first;
-// nothing but the selection changes, and nothing at all when stopped.
-AutoSelectOutcome OnAutoSelect(ResultView& view, Progress& progress, const AutoSelectOptions& options = {});
 
 } // namespace snapsift

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "scan/skipped_folders.h"
 
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 
 #include <algorithm>
 

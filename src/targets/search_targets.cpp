@@ -30,7 +30,7 @@ std::vector<std::string> ListSubfolderNames(const std::string& path, bool follow
 int FolderTable::Append(const std::string& path)
 {
     m_folderPaths.push_back(path);
-    return m_folderCount++;
+    return FolderCount() - 1;
 }
 
 int SearchTargets::InsertItem(TargetNode node)

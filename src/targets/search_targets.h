@@ -14,8 +14,9 @@ namespace snapsift {
 class FolderTable final {
 public:
     std::vector<std::string> m_folderPaths;
-    int m_folderCount = 0;
 
+    int FolderCount() const { return static_cast<int>(m_folderPaths.size()); }
+    // Appends `path`; returns its row.
     int Append(const std::string& path);
 };
 

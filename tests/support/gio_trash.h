@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 
 #include <string>
 

@@ -5,18 +5,15 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <string>
 #include <unistd.h>
 
 namespace snapsift {
 
-std::string& HelperProgram()
-{
-    // The running executable itself, even if its file was replaced since.
-    static std::string program = "/proc/self/exe";
-    return program;
-}
-
 namespace {
+
+// The running executable itself, even if its file was replaced since.
+constexpr const char* kHelperProgram = "/proc/self/exe";
 
 pid_t SpawnHelper(int socket)
 {
@@ -24,7 +21,7 @@ pid_t SpawnHelper(int socket)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, socket, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, socket, STDOUT_FILENO);
-    std::string program = HelperProgram();
+    std::string program = kHelperProgram;
     std::string option = kDecodePreviewOption;
     char* argv[] = {program.data(), option.data(), nullptr};
     pid_t pid = -1;

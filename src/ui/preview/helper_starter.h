@@ -5,16 +5,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <utility>
 
 #include <sys/types.h>
 
 namespace snapsift {
-
-// The program started as preview helper: this executable unless set otherwise.
-std::string& HelperProgram();
 
 // How the start of one helper went: its process id once known.
 struct HelperStart {

@@ -139,13 +139,9 @@ public:
     static void SetDefaultTimeLimit(int milliseconds);
     // The helpers running now, and those killed but not yet gone.
     int RunningHelpers() const { return static_cast<int>(helpers_.size()); }
-    int AbandonedHelpers() const { return static_cast<int>(abandoned_.size()); }
-    int LiveHelpers() const { return RunningHelpers() + AbandonedHelpers(); }
+    int LiveHelpers() const { return static_cast<int>(helpers_.size() + abandoned_.size()); }
     // Killed helpers that have not gone within kStuckAfterMs: the kernel holds them.
     int StuckHelpers() const;
-
-    // The program started as helper: this executable unless set otherwise.
-    static void SetHelperProgram(const std::string& program);
 
     static constexpr int kMaxHelpers = 2;  // running and killed but not gone, together
     static constexpr int kDefaultTimeLimitMs = 5000;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/window/snapsift_dlg.h"
 
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "ui/app_resources.h"
 #include "ui/preview/result_previews.h"
 #include "ui/window/about_dlg.h"

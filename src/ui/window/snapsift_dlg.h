@@ -2,7 +2,7 @@
 #pragma once
 
 #include "delete/restore_last.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "review/content_check.h"
 #include "review/protection.h"
 #include "review/result_view.h"

@@ -7,7 +7,7 @@
 #include "ui/delete_conversation.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 #include "ui/window/messenger.h"
 #include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"

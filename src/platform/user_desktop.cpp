@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "platform/shell.h"
+#include "platform/user_desktop.h"
 
 #include <gio/gio.h>
 

@@ -3,6 +3,9 @@
 
 #include <string>
 
+// What the user's desktop session provides: its trash and thumbnail folders
+// (XDG base folders) and the default program for a file (GIO).
+
 namespace snapsift {
 
 struct ShellResult {
