@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/time.h>
 
@@ -22,6 +23,12 @@ ReadsInFlight ScanReadsInFlight()
     if (*end != '\0' || value < 1 || value > 64)
         return adaptive;
     return ReadsInFlight{static_cast<unsigned>(value), static_cast<unsigned>(value)};
+}
+
+ScanIo ScanIoChosen()
+{
+    const char* text = std::getenv("SNAPSIFT_SCAN_IO");
+    return text != nullptr && std::string_view(text) == "threads" ? ScanIo::Threads : ScanIo::Uring;
 }
 
 ThreadUse CurrentThreadUse()
