@@ -5,6 +5,7 @@
 #include "scan/uring_queue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -29,15 +30,28 @@ int ClampToInt(std::size_t value)
     return static_cast<int>(std::min<std::size_t>(value, INT_MAX));
 }
 
-// The listing of an open folder, the way the walk asks the disk.
+// The listing of an open folder, the way the walk asks the disk. Left to
+// itself (Auto), a thread makes its requests one by one while its listings
+// find everything in the cache, and through io_uring for its next folders
+// once a listing has waited on the disk.
 FolderListing ListOpenFolder(const FolderHandle& handle, const WalkContext& context, const std::string& relative,
                              unsigned waiting)
 {
-    if (context.io != ScanIo::Uring)
+    if (context.io == ScanIo::Threads)
         return ListFolderFiles(handle, context.types);
+    constexpr int kRingFolders = 64;
     thread_local UringQueue queue;
+    thread_local int ringFolders = 0;
     queue.AllowWaiting(waiting);
-    return ListFolderQueued(handle, context, queue, &relative);
+    const auto start = std::chrono::steady_clock::now();
+    const ThreadUse before = CurrentThreadUse();
+    const bool ring = queue.Ready() && (context.io == ScanIo::Uring || ringFolders > 0);
+    FolderListing listing = ListFolderQueued(handle, context, queue, ring, &relative);
+    if (WaitedOnDisk(std::chrono::steady_clock::now() - start, before, CurrentThreadUse()))
+        ringFolders = kRingFolders;
+    else if (ringFolders > 0)
+        --ringFolders;
+    return listing;
 }
 
 // Runs on a worker: opens and lists one collected folder. The folder is
@@ -86,7 +100,7 @@ Collector::Collector(const std::string& target, const TypePatterns& types, Progr
     context_->types = types;
     context_->hooks = CurrentHooks();
     // Where the kernel gives no io_uring, the walk asks one call at a time.
-    context_->io = ScanIoChosen() == ScanIo::Uring && UringQueue::Available() ? ScanIo::Uring : ScanIo::Threads;
+    context_->io = ScanIoChosen() == ScanIo::Threads || !UringQueue::Available() ? ScanIo::Threads : ScanIoChosen();
     relativeOffset_ = target_ == "/" ? 1 : target_.size() + 1;
 }
 
@@ -109,12 +123,7 @@ FolderListing Collector::ListTarget(ScanEntry& root)
     bool readable = true;
     errno = 0;
     FolderListing listing;
-    if (context_->io == ScanIo::Uring) {
-        UringQueue queue;
-        listing = ListFolderQueued(rootHandle, *context_, queue, nullptr, &readable);
-    } else {
-        listing = ListFolderFiles(rootHandle, context_->types, &readable);
-    }
+    listing = ListFolderFiles(rootHandle, context_->types, &readable);
     if (!readable)
         targetError_ = errno != 0 ? errno : EIO;
     context_->target = FolderHandle(fcntl(rootHandle.Fd(), F_DUPFD_CLOEXEC, 0));

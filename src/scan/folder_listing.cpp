@@ -144,7 +144,7 @@ FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& ty
     return out;
 }
 
-FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue,
+FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue, bool ring,
                                const std::string* relative, bool* readable)
 {
     std::vector<RawEntry> entries;
@@ -155,7 +155,10 @@ FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& co
     std::vector<int> results(entries.size());
     for (std::size_t k = 0; k < entries.size(); ++k)
         queue.Stat(handle.Fd(), entries[k].name.c_str(), &facts[k], &results[k]);
-    queue.Run();
+    if (ring)
+        queue.Run();
+    else
+        queue.RunDirectly();
     // Entries the listing called files count only as files, as a listing
     // one call at a time would take them; the others become what they are.
     std::vector<std::size_t> kept;
@@ -185,7 +188,7 @@ FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& co
         out.files.tags.push_back(entries[k].tag);
         out.files.facts.push_back(FactsOf(sx));
     }
-    if (relative && !context.hooks.holdNoFolder && !out.subfolders.empty())
+    if (ring && relative && !context.hooks.holdNoFolder && !out.subfolders.empty())
         OpenAhead(handle.Fd(), context, queue, *relative, out.subfolders);
     return out;
 }

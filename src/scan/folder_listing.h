@@ -47,11 +47,12 @@ struct FolderListing {
 FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types, bool* readable = nullptr);
 
 // The same listing, with the facts of the files and of the entries whose
-// kind the listing does not give asked for all at once through `queue`.
-// With `relative` (the folder's path below the target) given, it then opens
-// the subfolders too, all at once, while the budget has room, calling the
-// hook before each: their own listings then need not wait for the opening.
-FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue,
+// kind the listing does not give asked for all at once through `queue`
+// (one by one unless `ring`). With `ring` and `relative` (the folder's path
+// below the target) given, it then opens the subfolders too, all at once,
+// while the budget has room, calling the hook before each: their own
+// listings then need not wait for the opening.
+FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue, bool ring,
                                const std::string* relative = nullptr, bool* readable = nullptr);
 
 } // namespace snapsift

@@ -28,7 +28,8 @@ ReadsInFlight ScanReadsInFlight()
 ScanIo ScanIoChosen()
 {
     const char* text = std::getenv("SNAPSIFT_SCAN_IO");
-    return text != nullptr && std::string_view(text) == "threads" ? ScanIo::Threads : ScanIo::Uring;
+    const std::string_view chosen = text != nullptr ? text : "";
+    return chosen == "threads" ? ScanIo::Threads : chosen == "uring" ? ScanIo::Uring : ScanIo::Auto;
 }
 
 ThreadUse CurrentThreadUse()

@@ -37,9 +37,11 @@ ReadsInFlight ScanReadsInFlight();
 enum class ScanIo : unsigned char {
     Threads,  // one system call at a time on each listing thread
     Uring,    // a folder's requests all at once through io_uring, where the kernel allows it
+    Auto,     // one at a time while the cache answers; through io_uring once listings wait on the disk
 };
 
-// io_uring unless the SNAPSIFT_SCAN_IO environment variable says "threads".
+// What the SNAPSIFT_SCAN_IO environment variable says ("threads" or
+// "uring"); Auto when it is not set or says something else.
 ScanIo ScanIoChosen();
 
 // What the calling thread has used so far: its processor time and how often

@@ -75,7 +75,7 @@ void UringQueue::AllowWaiting(unsigned count)
         allowedWaiting_ = count;
 }
 
-void UringQueue::RunDirectly(const Request& request)
+void UringQueue::Answer(const Request& request)
 {
     if (request.open) {
         const int fd = openat(request.dirFd, request.name, kFolderFlags);
@@ -124,8 +124,15 @@ void UringQueue::Run()
     }
     for (const Request& request : queued_) {
         if (*request.result == kUnanswered)
-            RunDirectly(request);
+            Answer(request);
     }
+    queued_.clear();
+}
+
+void UringQueue::RunDirectly()
+{
+    for (const Request& request : queued_)
+        Answer(request);
     queued_.clear();
 }
 
