@@ -417,6 +417,41 @@ TEST_P(ListingChangeTest, RowsDescribeWhatTheListingFound)
 INSTANTIATE_TEST_SUITE_P(Changes, ListingChangeTest, ::testing::ValuesIn(kListingChanges),
                          [](const ::testing::TestParamInfo<ListingChange>& info) { return info.param.name; });
 
+// --- Few files allowed open ---------------------------------------------------
+
+// Under `ulimit -n 64`, a wide tree whose folders the walk opens ahead of
+// their listings: every way of walking finds every row, as with no limit.
+TEST(HostileLimits, WideTreeUnderALowFileLimitFindsEveryRow)
+{
+    const TempDir root;
+    std::vector<std::string> rows;
+    for (int k = 0; k < 300; ++k) {
+        const std::string folder = "w" + std::to_string(k);
+        rows.push_back(folder + "/a.jpg");
+        rows.push_back(folder + "/s/b.jpg");
+    }
+    for (const std::string& row : rows)
+        root.MakeFile(row, 2);
+    const std::string binary = SNAPSIFT_BINARY;
+    for (const WalkWay& way : {WalkWay{"threads", 8}, WalkWay{"uring", 1}, WalkWay{"uring", 8}}) {
+        SCOPED_TRACE(NameOf(way));
+        const ScanIoMode io(way.io);
+        const ScanThreads threads(way.threads);
+        const ProgramRun run =
+            RunProgram({"/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" --report \"$1\"", binary, root.Path()},
+                       kReportSeconds);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> found;
+        for (std::size_t start = 0; start < run.out.size();) {
+            const std::size_t end = run.out.find('\n', start);
+            const std::string line = run.out.substr(start, end - start);
+            found.push_back(line.substr(line.rfind('\t') + 1 + root.Path().size() + 1));
+            start = end + 1;
+        }
+        EXPECT_EQ(Sorted(found), Sorted(rows));
+    }
+}
+
 // --- The tree changes while the walk runs ----------------------------------
 
 

@@ -19,7 +19,7 @@ using HeldFolder = std::shared_ptr<const FolderHandle>;
 // How many folders the walk keeps open at once: a deep tree costs one step
 // per level, not one walk from the top per folder, and a folder opened ahead
 // by its parent's listing waits open for its own. A quarter of what
-// `ulimit -n` allows, between 64 and 1024; wide levels fall back to opening
+// `ulimit -n` allows, between 16 and 1024; wide levels fall back to opening
 // from the target once the budget is spent.
 class FolderBudget final {
 public:
