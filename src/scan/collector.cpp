@@ -135,8 +135,12 @@ std::vector<ScanEntry> Collector::CollectSubfolders()
 {
     ScanEntry root;
     FolderListing rootListing = ListTarget(root);
+    // Each thread's ring lets 8 of its requests wait on the disk at once: with
+    // 32 threads, 256 in flight, which took a 1 ms share as fast as 1,024 did
+    // with half the kernel's threads.
+    constexpr unsigned kWaitingPerRing = 8;
     Work work(reads_, 4 * std::size_t{reads_.most},
-              [context = context_, waiting = reads_.most](FolderJob& job) { return ListCollected(context, job, waiting); });
+              [context = context_](FolderJob& job) { return ListCollected(context, job, kWaitingPerRing); });
     if (walking_)
         *walking_ = true;
     root.files = std::move(rootListing.files);
