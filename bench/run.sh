@@ -641,6 +641,7 @@ measure_share() {
   done
   fusermount3 -u "$mnt"
   trap - EXIT
+  kill "$daemon" 2>/dev/null || true  # unmounted, it may linger a while
   wait "$daemon" || true
   {
     echo "share_rows=$rows"
