@@ -15,17 +15,23 @@
 # own peak memory meanwhile. Where installed, fd (with a stat of every match)
 # and bfs run beside find, cold and warm; under Xvfb, the times from Esc to
 # the stopped search, from 終了 mid-search to the process's end, and from the
-# idle window's close box to the process's end, on the 200k tree.
+# idle window's close box to the process's end, on the 200k tree. Last, the
+# 50k tree on a share that answers slowly (bench/slow_share, FUSE; needs
+# root): find, fd -j32 and the report in each way of asking the disk.
 #
 #   bash bench/run.sh            the table for 50,000 and 200,000 files
 #   bash bench/run.sh --alive    one window run on 1,000,000 files under Xvfb,
 #                                with two screenshots of the advancing bar
 #   bash bench/run.sh --margins  only the rows of 100 and 400 copies with equal
 #                                ends under ulimit -n 256
+#   bash bench/run.sh --share [FILES]  only the share rows, on the 50k tree or
+#                                on a tree of FILES files (FILES/10 folders)
 #
 # SNAPSIFT_BENCH_DIR   where the trees go (default /tmp/snapsift-bench); kept
 #                      between runs and regenerated only when their recipe changes
 # SNAPSIFT_BENCH_RUNS  timed runs per command, the median is shown (default 5)
+# SNAPSIFT_BENCH_SHARE_DELAY_MS  how long the share waits before each answer (default 1)
+# SNAPSIFT_BENCH_SHARE_RUNS      timed runs on the share (default 3 at most; find takes minutes there)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -54,7 +60,11 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSNAPSIFT_BUILD_TESTS=OFF \
   -DSNAPSIFT_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j 2 >/dev/null
+if [ "$mode" = --share ]; then
+  cmake --build "$build" -j 2 --target snapsift make_tree slow_share >/dev/null
+else
+  cmake --build "$build" -j 2 >/dev/null
+fi
 
 # make_tree_once NAME FILES FOLDERS: the tree $root/NAME/tree, made anew when
 # its recipe changed or files are missing.
@@ -582,7 +592,115 @@ alive() {
   echo "screenshots: $shots/search-1.png $shots/search-2.png"
 }
 
+# The share rows: a tree seen through bench/slow_share, a read-only FUSE view
+# of it that answers every lookup, getattr, opendir and readdir after
+# $SNAPSIFT_BENCH_SHARE_DELAY_MS ms, many at once, caching nothing, as a NAS
+# on a LAN does: find, fd -j32 with a stat of every match, and `--report`
+# left to itself and with each way of asking the disk fixed
+# (SNAPSIFT_SCAN_IO). Writes $root/share/results.
+share_delay=${SNAPSIFT_BENCH_SHARE_DELAY_MS:-1}
+share_runs=${SNAPSIFT_BENCH_SHARE_RUNS:-$(( runs < 3 ? runs : 3 ))}
+share_ways=(auto threads uring)
+measure_share() {
+  local name=$1 tree=$root/$1/tree dir=$root/share
+  local mnt=$dir/mnt out=$dir/results
+  mkdir -p "$dir"
+  {
+    echo "share_tree=$name"
+    echo "share_delay_ms=$share_delay"
+  } > "$out"
+  if [ "$(id -u)" -ne 0 ] || [ ! -e /dev/fuse ] || [ ! -x "$bin/slow_share" ]; then
+    echo "share_skipped=needs root, /dev/fuse and libfuse3-dev" >> "$out"
+    return
+  fi
+  mkdir -p "$mnt"
+  fusermount3 -u "$mnt" 2>/dev/null || true
+  "$bin/slow_share" --delay-ms "$share_delay" "$tree" "$mnt" 2>/dev/null &
+  local daemon=$! i
+  for ((i = 0; i < 100; i++)); do
+    mountpoint -q "$mnt" && break
+    sleep 0.1
+  done
+  # shellcheck disable=SC2064
+  trap "fusermount3 -u '$mnt' 2>/dev/null || true" EXIT
+  local rows find_rows way
+  rows=$(SNAPSIFT_SCAN_IO=uring run_report "$mnt" | wc -l)
+  find_rows=$(run_find "$mnt" | wc -l)
+  if [ "$rows" -ne "$find_rows" ]; then
+    echo "on the share snapsift found $rows files, find $find_rows" >&2
+    exit 1
+  fi
+  local -a find_s=() fd_s=()
+  local -A report_s=()
+  for ((r = 0; r < share_runs; r++)); do
+    find_s+=("$(seconds_of run_find "$mnt")")
+    [ "$have_fd" -eq 1 ] && fd_s+=("$(seconds_of run_fd32 "$mnt")")
+    for way in "${share_ways[@]}"; do
+      report_s[$way]+="$(SNAPSIFT_SCAN_IO=$way seconds_of run_report "$mnt") "
+    done
+  done
+  fusermount3 -u "$mnt"
+  trap - EXIT
+  kill "$daemon" 2>/dev/null || true  # unmounted, it may linger a while
+  wait "$daemon" || true
+  {
+    echo "share_rows=$rows"
+    echo "share_runs=$share_runs"
+    echo "share_find=$(median "${find_s[@]}")"
+    [ "$have_fd" -eq 1 ] && echo "share_fd32=$(median "${fd_s[@]}")"
+    for way in "${share_ways[@]}"; do
+      # shellcheck disable=SC2086
+      echo "share_report_$way=$(median ${report_s[$way]})"
+    done
+  } >> "$out"
+}
+
+print_share() {
+  awk -F= '
+    { v[$1] = $2 }
+    function short(value, limit) {
+      return value <= limit ? "met" : sprintf("**missed** by %.2f (%.0f%%)", value - limit, 100 * (value / limit - 1))
+    }
+    function row(label, s, f, d, target, verdict) { printf "| %s | %s | %s | %s | %s | %s |\n", label, s, f, d, target, verdict }
+    END {
+      print ""
+      print "| share answering after " v["share_delay_ms"] " ms (FUSE), " v["share_tree"] " tree, median of " v["share_runs"] " runs | s | ÷ find | ÷ fd -j32 | target | |"
+      print "|---|---:|---:|---:|---|---|"
+      if ("share_skipped" in v) {
+        row("all rows", "skipped: " v["share_skipped"], "", "", "", "")
+        exit
+      }
+      fd = ("share_fd32" in v)
+      row("files found (rows)", v["share_rows"], "", "", "", "")
+      row("find (s)", sprintf("%.3f", v["share_find"]), "1.00", fd ? sprintf("%.2f", v["share_find"] / v["share_fd32"]) : "", "", "")
+      if (fd)
+        row("fd -j32 with a stat of each match (s)", sprintf("%.3f", v["share_fd32"]), sprintf("%.2f", v["share_fd32"] / v["share_find"]), "1.00", "", "")
+      else
+        row("fd -j32 (fd-find is not installed)", "", "", "", "", "")
+      split("auto threads uring", ways, " ")
+      for (k = 1; k <= 3; k++) {
+        w = ways[k]; t = v["share_report_" w]
+        label = w == "auto" ? "`--report`, as it runs by default (s)" : "`--report`, SNAPSIFT_SCAN_IO=" w " (s)"
+        f = t / v["share_find"]; d = fd ? t / v["share_fd32"] : 0
+        verdict = w != "auto" ? "" : (fd ? (f <= 0.1 && d <= 1.0 ? "met" : "**missed**") : short(f, 0.1))
+        row(label, sprintf("%.3f", t), sprintf("%.2f", f), fd ? sprintf("%.2f", d) : "", w == "auto" ? "÷ find ≤ 0.1, ÷ fd -j32 ≤ 1.0" : "", verdict)
+      }
+    }' "$root/share/results"
+}
+
 mkdir -p "$root"
+if [ "$mode" = --share ]; then
+  share_files=${2:-50000}
+  if [ "$share_files" = 50000 ]; then
+    make_tree_once 50k 50000 5000
+    measure_share 50k
+  else
+    make_tree_once "share$share_files" "$share_files" $(( share_files / 10 ))
+    measure_share "share$share_files"
+  fi
+  print_share
+  exit 0
+fi
 if [ "$mode" = --alive ]; then
   alive
   exit 0
@@ -604,6 +722,7 @@ measure_same_name
 measure_content
 measure_margins
 measure_previews
+measure_share 50k
 echo
 echo "Snapsift $(git -C "$source_dir" describe --always --dirty 2>/dev/null), $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), $(. /etc/os-release; echo "$PRETTY_NAME"), load before the build: $load"
 echo
@@ -611,3 +730,4 @@ print_table
 print_content_table
 echo
 print_previews
+print_share

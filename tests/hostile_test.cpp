@@ -71,6 +71,43 @@ private:
     std::optional<std::string> old_;
 };
 
+// Sets how the searches in its scope ask the disk: "threads", "uring" or
+// "auto" (left to the walk).
+class ScanIoMode final {
+public:
+    explicit ScanIoMode(const std::string& mode)
+    {
+        if (const char* old = std::getenv("SNAPSIFT_SCAN_IO"))
+            old_ = old;
+        SetEnv("SNAPSIFT_SCAN_IO", mode.c_str());
+    }
+    ~ScanIoMode()
+    {
+        if (old_)
+            SetEnv("SNAPSIFT_SCAN_IO", old_->c_str());
+        else
+            unsetenv("SNAPSIFT_SCAN_IO");
+    }
+    ScanIoMode(const ScanIoMode&) = delete;
+    ScanIoMode& operator=(const ScanIoMode&) = delete;
+
+private:
+    std::optional<std::string> old_;
+};
+
+// The ways of walking that must find the same rows, in the same order, with
+// the same progress steps, as one thread asking one call at a time.
+struct WalkWay {
+    const char* io;
+    int threads;
+};
+constexpr WalkWay kOtherWalks[] = {{"threads", 8}, {"uring", 1}, {"uring", 8}, {"auto", 8}};
+
+std::string NameOf(const WalkWay& way)
+{
+    return std::string(way.io) + ", " + std::to_string(way.threads) + " threads";
+}
+
 void Search(ResultView& view, const std::string& target, Progress& progress)
 {
     view.ClearResults();
@@ -148,24 +185,29 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
             GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
     }
 
-    // One thread and many walk the tree alike: the same rows in the same
-    // order, the same progress steps.
+    // One thread and many, one call at a time and through io_uring, walk
+    // the tree alike: the same rows in the same order, the same progress steps.
     ResultView single;
     RecordingProgress singleSteps;
     {
+        const ScanIoMode io("threads");
         const ScanThreads threads(1);
         Search(single, t.root, singleSteps);
     }
     ResultView view;
-    RecordingProgress parallelSteps;
-    {
-        const ScanThreads threads(8);
-        Search(view, t.root, parallelSteps);
+    for (const WalkWay& way : kOtherWalks) {
+        SCOPED_TRACE(NameOf(way));
+        RecordingProgress parallelSteps;
+        {
+            const ScanIoMode io(way.io);
+            const ScanThreads threads(way.threads);
+            Search(view, t.root, parallelSteps);
+        }
+        EXPECT_EQ(RelativeRows(view.table, t.root), Sorted(t.rows));
+        EXPECT_TRUE(ReportOf(view.table) == ReportOf(single.table)) << "found other rows than one thread";
+        EXPECT_EQ(testing::TableIdentities(view.table), testing::TableIdentities(single.table));
+        EXPECT_EQ(parallelSteps.ops, singleSteps.ops);
     }
-    EXPECT_EQ(RelativeRows(view.table, t.root), Sorted(t.rows));
-    EXPECT_TRUE(ReportOf(view.table) == ReportOf(single.table)) << "one thread and eight found other rows";
-    EXPECT_EQ(testing::TableIdentities(view.table), testing::TableIdentities(single.table));
-    EXPECT_EQ(parallelSteps.ops, singleSteps.ops);
     NullProgress progress;
     for (int k = 0; k < view.table.RowCount(); ++k) {
         const std::string path = view.table.Path(k);
@@ -194,17 +236,27 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     SearchOptions all = JpegOnly();
     for (const PictureType& type : PictureTypes())
         all.pictureKinds.Add(type.kind);
-    FileTable allSingle, allParallel;
-    RecordingProgress allSingleSteps, allParallelSteps;
+    FileTable allSingle;
+    RecordingProgress allSingleSteps;
     {
         const Watchdog watchdog("searching every type in " + t.root.substr(0, 200), 300);
+        const ScanIoMode io("threads");
         const ScanThreads one(1);
         ScanFolder(t.root, all, allSingle, allSingleSteps);
-        const ScanThreads eight(8);
-        ScanFolder(t.root, all, allParallel, allParallelSteps);
     }
-    EXPECT_TRUE(ReportOf(allParallel) == ReportOf(allSingle)) << "one thread and eight found other rows";
-    EXPECT_EQ(allParallelSteps.ops, allSingleSteps.ops);
+    for (const WalkWay& way : kOtherWalks) {
+        SCOPED_TRACE(NameOf(way));
+        FileTable allParallel;
+        RecordingProgress allParallelSteps;
+        {
+            const Watchdog watchdog("searching every type in " + t.root.substr(0, 200), 300);
+            const ScanIoMode io(way.io);
+            const ScanThreads threads(way.threads);
+            ScanFolder(t.root, all, allParallel, allParallelSteps);
+        }
+        EXPECT_TRUE(ReportOf(allParallel) == ReportOf(allSingle)) << "found other rows than one thread";
+        EXPECT_EQ(allParallelSteps.ops, allSingleSteps.ops);
+    }
     const ProgramRun typed = RunProgram({binary, "--report", "--jpeg", "--types", PictureKindNames(all.pictureKinds), t.root},
                                         kReportSeconds, asUserToo);
     EXPECT_EQ(typed.status, 0) << typed.err;
@@ -316,14 +368,15 @@ const ListingChange kListingChanges[] = {
 
 class ListingChangeTest : public ::testing::TestWithParam<ListingChange> {};
 
-// With one thread and with many; with each folder opened from its open
-// parent and from the target: a folder that has become a link is not
-// entered, and nothing below it is listed.
+// With one thread and with many, one call at a time and through io_uring
+// (which opens a folder's subfolders while listing it); with each folder
+// opened from its open parent and from the target: a folder that has become
+// a link is not entered, and nothing below it is listed.
 TEST_P(ListingChangeTest, RowsDescribeWhatTheListingFound)
 {
-    for (const int threadCount : {1, 8}) {
+    for (const WalkWay& way : {WalkWay{"threads", 1}, WalkWay{"threads", 8}, WalkWay{"uring", 1}, WalkWay{"uring", 8}}) {
         for (const bool holdNoFolder : {false, true}) {
-            SCOPED_TRACE(std::to_string(threadCount) + " threads" + (holdNoFolder ? ", opened from the target" : ""));
+            SCOPED_TRACE(NameOf(way) + (holdNoFolder ? ", opened from the target" : ""));
             const TempDir root;
             const TempDir outside;
             for (const char* file : {"keep.jpg", "a/gone.jpg", "a/b/x.jpg", "c/y.jpg"}) {
@@ -342,7 +395,8 @@ TEST_P(ListingChangeTest, RowsDescribeWhatTheListingFound)
             ResultView view;
             NullProgress progress;
             {
-                const ScanThreads threads(threadCount);
+                const ScanIoMode io(way.io);
+                const ScanThreads threads(way.threads);
                 const ChangeBeforeOpening change(
                     GetParam().before, [&] { GetParam().change(root.Path(), outside.Path()); }, holdNoFolder);
                 Search(view, root.Path(), progress);
@@ -362,6 +416,41 @@ TEST_P(ListingChangeTest, RowsDescribeWhatTheListingFound)
 
 INSTANTIATE_TEST_SUITE_P(Changes, ListingChangeTest, ::testing::ValuesIn(kListingChanges),
                          [](const ::testing::TestParamInfo<ListingChange>& info) { return info.param.name; });
+
+// --- Few files allowed open ---------------------------------------------------
+
+// Under `ulimit -n 64`, a wide tree whose folders the walk opens ahead of
+// their listings: every way of walking finds every row, as with no limit.
+TEST(HostileLimits, WideTreeUnderALowFileLimitFindsEveryRow)
+{
+    const TempDir root;
+    std::vector<std::string> rows;
+    for (int k = 0; k < 300; ++k) {
+        const std::string folder = "w" + std::to_string(k);
+        rows.push_back(folder + "/a.jpg");
+        rows.push_back(folder + "/s/b.jpg");
+    }
+    for (const std::string& row : rows)
+        root.MakeFile(row, 2);
+    const std::string binary = SNAPSIFT_BINARY;
+    for (const WalkWay& way : {WalkWay{"threads", 8}, WalkWay{"uring", 1}, WalkWay{"uring", 8}}) {
+        SCOPED_TRACE(NameOf(way));
+        const ScanIoMode io(way.io);
+        const ScanThreads threads(way.threads);
+        const ProgramRun run =
+            RunProgram({"/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" --report \"$1\"", binary, root.Path()},
+                       kReportSeconds);
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::vector<std::string> found;
+        for (std::size_t start = 0; start < run.out.size();) {
+            const std::size_t end = run.out.find('\n', start);
+            const std::string line = run.out.substr(start, end - start);
+            found.push_back(line.substr(line.rfind('\t') + 1 + root.Path().size() + 1));
+            start = end + 1;
+        }
+        EXPECT_EQ(Sorted(found), Sorted(rows));
+    }
+}
 
 // --- The tree changes while the walk runs ----------------------------------
 
@@ -413,6 +502,8 @@ TEST(HostileChanges, WalkWhileTheTreeChangesStaysInsideTheTarget)
         });
         const ScanThreads threads(8);
         for (int search = 0; search < 20 || rounds.load() == 0; ++search) {
+            // Every other search through io_uring, which opens subfolders ahead.
+            const ScanIoMode io(search % 2 == 0 ? "threads" : "uring");
             ResultView view;
             NullProgress progress;
             Search(view, root.Path(), progress);

@@ -40,6 +40,12 @@ if(NOT output MATCHES "^[^<>\n]+ <[^@<> ]+@[^@<> ]+\\.[a-z]+>\n$")
   message(FATAL_ERROR "the Maintainer has no contact address: ${output}")
 endif()
 
+# The walk asks the disk through io_uring: the package needs its library.
+run("${DPKG_DEB}" --field "${debs}" Depends)
+if(NOT output MATCHES "(^|[ ,])liburing2([ ,(]|\n|$)")
+  message(FATAL_ERROR "the package does not depend on liburing2: ${output}")
+endif()
+
 set(root "${WORK_DIR}/root")
 run("${DPKG_DEB}" --extract "${debs}" "${root}")
 set(doc "${root}/usr/share/doc/snapsift")

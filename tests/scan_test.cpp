@@ -4,6 +4,7 @@
 #include "scan/file_table.h"
 #include "scan/folder_scan.h"
 #include "scan/parallel_walk.h"
+#include "scan/uring_queue.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
@@ -23,6 +24,7 @@
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 #include <vector>
 
@@ -83,13 +85,16 @@ private:
     std::string error_;
 };
 
-class ScanTest : public ::testing::Test {
+// Every case one call at a time ("threads") and through io_uring ("uring").
+class ScanTest : public ::testing::TestWithParam<const char*> {
 protected:
     static void SetUpTestSuite()
     {
         testing::SetEnv("TZ", "Asia/Tokyo");
         tzset();
     }
+    void SetUp() override { testing::SetEnv("SNAPSIFT_SCAN_IO", GetParam()); }
+    void TearDown() override { unsetenv("SNAPSIFT_SCAN_IO"); }
 
     ScanOutcome Scan(const std::string& target, const SearchOptions& options)
     {
@@ -115,7 +120,7 @@ protected:
 Strings Names(const FileTable& table) { return testing::TableNames(table); }
 Strings Sizes(const FileTable& table) { return testing::TableSizeTexts(table); }
 
-TEST_F(ScanTest, RefusedOptionsSayWhyAndChangeNothing)
+TEST_P(ScanTest, RefusedOptionsSayWhyAndChangeNothing)
 {
     struct Case {
         const char* label;
@@ -151,7 +156,7 @@ TEST_F(ScanTest, RefusedOptionsSayWhyAndChangeNothing)
     }
 }
 
-TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
+TEST_P(ScanTest, TwoLevelTreeWithTwoTypes)
 {
     for (const char* folder : {"T", "T/A", "T/B", "T/A/A1", "T/B/B1"}) {
         tmp.MakeFile(std::string(folder) + "/x.jpg", 3);
@@ -181,7 +186,7 @@ TEST_F(ScanTest, TwoLevelTreeWithTwoTypes)
 
 // The walk says how far it is after every folder: one more listed each
 // time, of all the folders found so far, until every one is listed.
-TEST_F(ScanTest, WalkTellsFoldersListedOfFoldersKnown)
+TEST_P(ScanTest, WalkTellsFoldersListedOfFoldersKnown)
 {
     struct Walk final : Progress {
         void SetRange(int, int) override {}
@@ -209,7 +214,7 @@ TEST_F(ScanTest, WalkTellsFoldersListedOfFoldersKnown)
     }
 }
 
-TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
+TEST_P(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
 {
     tmp.MakeFile("T/a.jpg");
     tmp.MakeFile("T/b.bmp");
@@ -219,7 +224,7 @@ TEST_F(ScanTest, TargetWithoutSubfoldersIsSearchedAlone)
     EXPECT_EQ(RelativePaths(), (Strings{"T/a.jpg", "T/b.bmp"}));
 }
 
-TEST_F(ScanTest, TargetThatIsNoFolderGivesNoRowsAndSaysWhy)
+TEST_P(ScanTest, TargetThatIsNoFolderGivesNoRowsAndSaysWhy)
 {
     tmp.MakeFile("file.jpg", 1);
     std::vector<std::pair<std::string, int>> cases = {
@@ -243,7 +248,7 @@ TEST_F(ScanTest, TargetThatIsNoFolderGivesNoRowsAndSaysWhy)
     }
 }
 
-TEST_F(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
+TEST_P(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
 {
     tmp.MakeFile("T/s/b.jpg");
     char saved[PATH_MAX];
@@ -260,7 +265,7 @@ TEST_F(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
     }
 }
 
-TEST_F(ScanTest, JpegPassFindsCaseVariantsAndOnlyRegularFiles)
+TEST_P(ScanTest, JpegPassFindsCaseVariantsAndOnlyRegularFiles)
 {
     tmp.WriteFile("T/a.JPG", "1");
     tmp.WriteFile("T/b.Jpg", "22");
@@ -280,7 +285,7 @@ TEST_F(ScanTest, JpegPassFindsCaseVariantsAndOnlyRegularFiles)
     EXPECT_EQ(RelativePaths().back(), "T/x.jpg/inner.jpg");
 }
 
-TEST_F(ScanTest, RowsComePassByPassThenTargetFirstThenNameOrder)
+TEST_P(ScanTest, RowsComePassByPassThenTargetFirstThenNameOrder)
 {
     for (const char* name : {"w.png", "x.gif", "y.bmp", "z.jpg", "b.jpg", "A.jpg", "a.jpg", "C.jpg", "s/v.jpg", "s/u.png"})
         tmp.MakeFile(std::string("T/") + name);
@@ -289,7 +294,7 @@ TEST_F(ScanTest, RowsComePassByPassThenTargetFirstThenNameOrder)
                                         "T/x.gif", "T/w.png", "T/s/u.png"}));
 }
 
-TEST_F(ScanTest, OtherExtensionEqualToJpegListsEachFileTwice)
+TEST_P(ScanTest, OtherExtensionEqualToJpegListsEachFileTwice)
 {
     tmp.WriteFile("T/a.jpg", "aa");
     tmp.WriteFile("T/B.JPG", "bbb");
@@ -303,7 +308,7 @@ TEST_F(ScanTest, OtherExtensionEqualToJpegListsEachFileTwice)
     }
 }
 
-TEST_F(ScanTest, OtherExtensionTakesWildcards)
+TEST_P(ScanTest, OtherExtensionTakesWildcards)
 {
     for (const char* name : {"a.jpg", "b.jpeg", "c.j", "d.JPEG", "x.gif", "a.tar.gz", "noext"})
         tmp.MakeFile(std::string("T/") + name);
@@ -329,7 +334,7 @@ TEST_F(ScanTest, OtherExtensionTakesWildcards)
     }
 }
 
-TEST_F(ScanTest, SymbolicLinksAreNotFollowedHardLinksAreListedUnderEachName)
+TEST_P(ScanTest, SymbolicLinksAreNotFollowedHardLinksAreListedUnderEachName)
 {
     const std::string real = tmp.WriteFile("T/real.jpg", "12345");
     tmp.MakeFile("Other/o.jpg", 1);
@@ -344,7 +349,7 @@ TEST_F(ScanTest, SymbolicLinksAreNotFollowedHardLinksAreListedUnderEachName)
     EXPECT_EQ(progress.ops.front(), "range 0 0");  // no link counted as a subfolder
 }
 
-TEST_F(ScanTest, OddNamesAreKeptByteForByte)
+TEST_P(ScanTest, OddNamesAreKeptByteForByte)
 {
     const std::string sjisFolder = "\x83\x74\x83\x48\x83\x8b\x83\x5f";  // not UTF-8
     for (const std::string& name : Strings{"\x82\xa0.jpg", "new\nline.jpg", " lead and trail .jpg", "tab\t.jpg",
@@ -357,7 +362,7 @@ TEST_F(ScanTest, OddNamesAreKeptByteForByte)
                                         "T/" + sjisFolder + "/a b.jpg", "T/" + sjisFolder + "/\xff\xfe.jpg"}));
 }
 
-TEST_F(ScanTest, FolderDeeperThanThePathLimitIsSearched)
+TEST_P(ScanTest, FolderDeeperThanThePathLimitIsSearched)
 {
     // Built with *at calls: the whole path is too long for one system call.
     const std::string part(200, 'd');
@@ -384,7 +389,7 @@ TEST_F(ScanTest, FolderDeeperThanThePathLimitIsSearched)
     EXPECT_EQ(Sizes(table), Strings{"2byte"});
 }
 
-TEST_F(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
+TEST_P(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
 {
     const std::string path = tmp.MakeFile("T/a.jpg", 1);
     const struct timespec times[2] = {{978274800, 0}, {978274800, 0}};  // 2001-01-01 00:00:00 here
@@ -399,7 +404,7 @@ TEST_F(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
     EXPECT_NE(DateText(table.CreationTime(0)), "2001年01月01日 00:00:00");
 }
 
-TEST_F(ScanTest, FolderReachedTwiceIsListedOnce)
+TEST_P(ScanTest, FolderReachedTwiceIsListedOnce)
 {
     tmp.MakeFile("T/A/a.jpg", 1);
     tmp.MakeFolder("T/B");
@@ -413,7 +418,7 @@ TEST_F(ScanTest, FolderReachedTwiceIsListedOnce)
     EXPECT_EQ(RelativePaths(), Strings{"T/A/a.jpg"});
 }
 
-TEST_F(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
+TEST_P(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
 {
     tmp.MakeFolder("T/proc");
     tmp.MakeFolder("T/ram");
@@ -431,6 +436,9 @@ TEST_F(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
                                     Repeat("delta 1", 4),
                                     {"pos 0"}}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Io, ScanTest, ::testing::Values("threads", "uring"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 // --- How many folders are read at once ----------------------------------------
 
@@ -491,6 +499,89 @@ TEST(OrderedWorkTest, StopDoesNotWaitForAnUnfinishedItem)
     const std::lock_guard lock(held->mutex);
     held->open = true;  // lets item 0 end
     held->changed.notify_all();
+}
+
+// A slow disk from the start gets its deep queue at once: the first item
+// that waits lets every thread work, not one more.
+TEST(OrderedWorkTest, FirstItemThatWaitsOpensTheWholeQueue)
+{
+    constexpr int kItems = 24;
+    OrderedWork<int, int> work(ReadsInFlight{1, 8}, 64, [](int& item) {
+        if (item == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return item + 1;
+    });
+    for (int item = 0; item < kItems; ++item)
+        work.Add(item);
+    for (int item = 0; item < kItems; ++item)
+        EXPECT_EQ(work.Next(), std::optional<int>(item + 1));
+    EXPECT_EQ(work.MostAllowed(), 8u);
+}
+
+// --- Requests through io_uring ------------------------------------------------
+
+// What one request gave: its result, and the kind and inode it saw.
+struct Answer {
+    int result = 0;
+    mode_t type = 0;
+    ino_t inode = 0;
+    friend bool operator==(const Answer&, const Answer&) = default;
+};
+
+// Through the ring and one by one, the same answers: links are never
+// followed, neither by a stat nor by an open, names that are gone say so,
+// and more requests than the ring holds are all answered.
+TEST(UringQueueTest, RingAnswersAsTheSystemCallsDo)
+{
+    testing::TempDir tmp;
+    tmp.MakeFile("f.jpg", 3);
+    tmp.MakeFolder("dir");
+    ASSERT_EQ(symlink((tmp / "dir").c_str(), (tmp / "dirlink").c_str()), 0);
+    ASSERT_EQ(symlink((tmp / "f.jpg").c_str(), (tmp / "filelink.jpg").c_str()), 0);
+    const FolderHandle folder = OpenFolder(tmp.Path());
+    ASSERT_TRUE(folder.IsOpen());
+    std::vector<std::string> names;
+    for (int round = 0; round < 60; ++round) {  // 300 stats and 300 opens for a ring of 8
+        for (const char* name : {"f.jpg", "dir", "dirlink", "filelink.jpg", "gone"})
+            names.push_back(name);
+    }
+    const auto ask = [&](bool ring) {
+        UringQueue queue(8);
+        if (ring && !queue.Ready())
+            return std::vector<Answer>();
+        std::vector<struct statx> facts(names.size());
+        std::vector<int> stats(names.size()), opens(names.size());
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            queue.Stat(folder.Fd(), names[k].c_str(), &facts[k], &stats[k]);
+            queue.OpenFolder(folder.Fd(), names[k].c_str(), &opens[k]);
+        }
+        ring ? queue.Run() : queue.RunDirectly();
+        std::vector<Answer> answers;
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            answers.push_back({stats[k], stats[k] == 0 ? mode_t(facts[k].stx_mode & S_IFMT) : 0,
+                               stats[k] == 0 ? ino_t(facts[k].stx_ino) : 0});
+            struct stat st {};
+            const bool open = opens[k] >= 0 && fstat(opens[k], &st) == 0;
+            answers.push_back({opens[k] >= 0 ? 0 : opens[k], open ? st.st_mode & S_IFMT : 0, open ? st.st_ino : 0});
+            if (opens[k] >= 0)
+                close(opens[k]);
+        }
+        return answers;
+    };
+    const std::vector<Answer> direct = ask(false);
+    ASSERT_EQ(direct.size(), 2 * names.size());
+    const struct stat dirStat = [&] { struct stat st {}; stat((tmp / "dir").c_str(), &st); return st; }();
+    EXPECT_EQ(direct[0].type, S_IFREG);                       // f.jpg
+    EXPECT_EQ(direct[1].result, -ENOTDIR);                    // opening f.jpg
+    EXPECT_EQ(direct[3], (Answer{0, S_IFDIR, dirStat.st_ino}));  // opening dir
+    EXPECT_EQ(direct[4].type, S_IFLNK);                       // dirlink, not followed
+    EXPECT_LT(direct[5].result, 0);                           // opening dirlink is refused
+    EXPECT_EQ(direct[6].type, S_IFLNK);                       // filelink.jpg
+    EXPECT_EQ(direct[8].result, -ENOENT);                     // gone
+    if (!UringQueue::Available())
+        GTEST_SKIP() << "the kernel gives this process no io_uring (an older kernel or a sandbox); "
+                        "the walk asks one call at a time here";
+    EXPECT_EQ(ask(true), direct);
 }
 
 } // namespace

@@ -22,6 +22,7 @@ build_run=(
   qt6-base-dev libglib2.0-dev libgl-dev
   qt6-translations-l10n qt6-wayland qt6-image-formats-plugins
   libheif-dev libraw-dev libwebp-dev libtiff-dev libjxl-dev libexiv2-dev
+  liburing-dev
   fonts-noto-cjk fonts-ipafont-gothic fonts-symbola
 )
 # The tests, the fuzzers, the package check and the benchmark.
@@ -29,6 +30,7 @@ tests=(
   libgtest-dev googletest
   xvfb xauth xdotool openbox x11-utils imagemagick
   fd-find bfs
+  libfuse3-dev
   clang libclang-rt-14-dev
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db

@@ -22,7 +22,7 @@ cmake --build build-tsan -j "$jobs" --target test_hostile test_scan snapsift
 echo "== folder walk under ThreadSanitizer"
 TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 \
   build-tsan/bin/test_hostile --gtest_filter='HostileChanges.*:Trees/HostileTreeTest.*:Changes/*'
-TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 build-tsan/bin/test_scan --gtest_filter='OrderedWorkTest.*'
+TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 build-tsan/bin/test_scan --gtest_filter='OrderedWorkTest.*:UringQueueTest.*:Io/ScanTest.*'
 
 # Every libFuzzer target for a short fixed time under the sanitizers; a
 # finding ends the run.

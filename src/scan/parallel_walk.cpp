@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/time.h>
 
@@ -22,6 +23,13 @@ ReadsInFlight ScanReadsInFlight()
     if (*end != '\0' || value < 1 || value > 64)
         return adaptive;
     return ReadsInFlight{static_cast<unsigned>(value), static_cast<unsigned>(value)};
+}
+
+ScanIo ScanIoChosen()
+{
+    const char* text = std::getenv("SNAPSIFT_SCAN_IO");
+    const std::string_view chosen = text != nullptr ? text : "";
+    return chosen == "threads" ? ScanIo::Threads : chosen == "uring" ? ScanIo::Uring : ScanIo::Auto;
 }
 
 ThreadUse CurrentThreadUse()

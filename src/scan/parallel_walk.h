@@ -33,6 +33,17 @@ struct ReadsInFlight {
 // both to its value.
 ReadsInFlight ScanReadsInFlight();
 
+// How a search asks the disk for the folders' subfolders and the files' facts.
+enum class ScanIo : unsigned char {
+    Threads,  // one system call at a time on each listing thread
+    Uring,    // a folder's requests all at once through io_uring, where the kernel allows it
+    Auto,     // one at a time while the cache answers; through io_uring once listings wait on the disk
+};
+
+// What the SNAPSIFT_SCAN_IO environment variable says ("threads" or
+// "uring"); Auto when it is not set or says something else.
+ScanIo ScanIoChosen();
+
 // What the calling thread has used so far: its processor time and how often
 // it gave up the processor to wait for something (the disk, mostly).
 struct ThreadUse {
@@ -53,9 +64,12 @@ bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const 
 // bounds the memory that finished results hold. Items may be added while
 // results are taken: a breadth-first walk adds the subfolders it finds.
 //
-// The pool starts with `reads.usual` threads. Each item that waited on the
-// disk lets one more thread work, up to `reads.most`; each that did not lets
-// one fewer, down to `reads.usual` again.
+// The pool starts with `reads.usual` threads. One of the first items that
+// waited on the disk lets `reads.most` threads work at once: a disk that is
+// slow from the start gets its deep queue at once. Later, each item that
+// waited lets one more thread work, up to `reads.most`; each that did not
+// lets one fewer, down to `reads.usual` again. A wait also makes the shares
+// single items, which grow back (doubling) while items do not wait.
 //
 // `work` runs on the worker threads only and must not touch what the calling
 // thread changes meanwhile; everything it needs travels in its item or is
@@ -145,6 +159,8 @@ public:
     void Abandon() { abandoned_ = true; }
 
 private:
+    static constexpr std::size_t kMostPerShare = 16;
+
     struct State : std::enable_shared_from_this<State> {
         State(ReadsInFlight reads, std::size_t windowSize, std::function<Result(Item&)> f)
             : work(std::move(f)), window(windowSize < 1 ? 1 : windowSize), usual(std::max(reads.usual, 1u)),
@@ -155,6 +171,20 @@ private:
         // Under the lock: whether an added item may start within the window.
         bool MayStart() const { return !pending.empty() && started < taken + window; }
         bool MayWork() const { return MayStart() && working < limit; }
+        // Under the lock: an item waited on the disk.
+        void SawWait(std::size_t index)
+        {
+            constexpr std::size_t kFirstItems = 8;
+            shareCap = 1;
+            if (stopping || limit >= most)
+                return;
+            limit = index < kFirstItems ? most : limit + 1;
+            mostAllowed = std::max(mostAllowed, limit);
+            if (idleWorkers > 0)
+                workReady.notify_all();
+            for (std::size_t ready = pending.size(); threads.size() < limit && ready > idleWorkers; --ready)
+                Spawn(*this);
+        }
 
         std::function<Result(Item&)> work;
         const std::size_t window;
@@ -169,6 +199,7 @@ private:
         std::size_t taken = 0;                     // results taken so far
         unsigned limit;                            // threads that may work at once now
         unsigned mostAllowed = limit;              // the highest limit so far
+        std::size_t shareCap = kMostPerShare;      // the most items one share takes now
         unsigned working = 0;                      // threads working on a share
         unsigned idleWorkers = 0;                  // workers waiting for an item to start
         bool consumerWaiting = false;              // Next() waits for the oldest result
@@ -190,7 +221,6 @@ private:
     // reads are in flight as threads work.
     static void Serve(State& s)
     {
-        constexpr std::size_t kMostPerShare = 16;
         std::vector<std::pair<std::size_t, Item>> share;
         std::vector<Result> done;
         std::unique_lock lock(s.mutex);
@@ -204,7 +234,7 @@ private:
                 return;
             const std::size_t room = std::min(s.pending.size(), s.taken + s.window - s.started);
             const std::size_t count =
-                s.limit > s.usual ? 1 : std::clamp<std::size_t>(room / (2 * std::size_t{s.limit}), 1, kMostPerShare);
+                s.limit > s.usual ? 1 : std::clamp<std::size_t>(room / (2 * std::size_t{s.limit}), 1, s.shareCap);
             for (std::size_t k = 0; k < count; ++k) {
                 share.emplace_back(s.started++, std::move(s.pending.front()));
                 s.pending.pop_front();
@@ -222,18 +252,14 @@ private:
                 }
                 // At once, not after the share: the rest of it may wait too.
                 lock.lock();
-                if (!s.stopping && s.limit < s.most) {
-                    s.mostAllowed = std::max(s.mostAllowed, ++s.limit);
-                    if (s.idleWorkers > 0)
-                        s.workReady.notify_one();
-                    else if (s.threads.size() < s.limit && s.MayStart())
-                        Spawn(s);
-                }
+                s.SawWait(index);
                 lock.unlock();
             }
             lock.lock();
             --s.working;
             s.limit = std::max(s.usual, s.limit - std::min(s.limit, fast));
+            if (fast == share.size())
+                s.shareCap = std::min(kMostPerShare, 2 * s.shareCap);
             bool oldestReady = false;
             for (std::size_t k = 0; k < share.size(); ++k) {
                 s.results[share[k].first - s.taken] = std::move(done[k]);

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "platform/file_system.h"
+#include "scan/open_folders.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace snapsift {
+
+class UringQueue;
+
+// The files of a folder that match a ticked type, with their facts as the
+// listing found them, kept until the pass that adds them: their names one
+// after another, each ended by a NUL (no file name holds one), and what
+// MatchTypes said of each and its facts, in the same order.
+struct ListedFiles {
+    std::string names;
+    std::vector<std::uint32_t> tags;
+    std::vector<FileFacts> facts;
+};
+
+// Every tag of `files` together.
+std::uint32_t TypesOf(const ListedFiles& files);
+
+// A subfolder as its parent's listing found it.
+struct ListedSubfolder {
+    std::string name;
+    FolderId id;
+    HeldFolder opened;        // already open, when its parent's listing opened it
+    bool hookCalled = false;  // the parent's listing tried to open it, and called the hook then
+};
+
+// What listing one folder gave.
+struct FolderListing {
+    ListedFiles files;
+    std::vector<ListedSubfolder> subfolders;  // in listing order
+    HeldFolder handle;  // kept open for its subfolders, when at hand
+};
+
+// Lists an open folder and takes the facts of each file of a ticked type
+// while the folder is open, one system call each. A file gone or turned into
+// something else between the listing and its facts is left out. `readable`,
+// when given, says whether the folder could be read to its end.
+FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types, bool* readable = nullptr);
+
+// The same listing, with the facts of the files and of the entries whose
+// kind the listing does not give asked for all at once through `queue`
+// (one by one unless `ring`). With `ring` and `relative` (the folder's path
+// below the target) given, it then opens the subfolders too, all at once,
+// while the budget has room, calling the hook before each: their own
+// listings then need not wait for the opening.
+FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue, bool ring,
+                               const std::string* relative = nullptr, bool* readable = nullptr);
+
+} // namespace snapsift
