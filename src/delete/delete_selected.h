@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -81,11 +82,13 @@ std::vector<ConfirmedFile> ConfirmedFiles(const ResultView& view, const std::vec
 // and the record is finished. A deletion that moves nothing writes neither.
 // Nothing is ever deleted outright. While another process writes a log,
 // waits up to `patience` for it, calling `progress.WhileWaiting()`. `hooks`,
-// for tests, run around each file's move. The view is not touched: see
+// for tests, run around each file's move. Once `stop` is requested, no
+// further file is begun: the one in hand is finished, and the block and the
+// record name the files moved by then. The view is not touched: see
 // RemoveMovedRows.
 DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress,
                               const std::string& logPath, std::int64_t startTime, const TrashHooks& hooks = {},
-                              std::chrono::milliseconds patience = kLogLockPatience);
+                              std::chrono::milliseconds patience = kLogLockPatience, std::stop_token stop = {});
 
 // Applies a deletion to the view: for each confirmed path that was moved, the
 // lowest table row that still carries it goes; then the list is rebuilt for

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 
 namespace snapsift {
@@ -14,6 +15,20 @@ class Messenger;
 class Progress;
 class ProtectedFolders;
 class ResultView;
+
+// A step of the deletion that looks at the disks. It owns all it touches,
+// so that a step left to end alone on a disk that does not answer harms nothing.
+using DiskStep = std::function<void(Progress&, std::stop_token)>;
+
+// Where the deletion's looks at the disks run. By default right where the
+// conversation runs, with the progress it was given; the window runs them
+// beside itself. `run` returns false when the program is ending meanwhile:
+// the conversation then ends at once and shows nothing more. `moves` says
+// that the step moves files: asked to stop, it finishes the file in hand
+// and its record first.
+struct DeleteSteps {
+    std::function<bool(DiskStep step, bool moves)> run;
+};
 
 // The delete button's steps between the window and the core, without Qt: count
 // the selected rows (or say that none is), ask to confirm, delete, and tell
@@ -25,6 +40,7 @@ class ResultView;
 DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Progress& progress,
                                      const std::string& logPath, std::int64_t startTime,
                                      const TrashHooks& hooks = {}, const ProtectedFolders* protection = nullptr,
-                                     std::chrono::milliseconds patience = kLogLockPatience);
+                                     std::chrono::milliseconds patience = kLogLockPatience,
+                                     const DeleteSteps& steps = {});
 
 } // namespace snapsift

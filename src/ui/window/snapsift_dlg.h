@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "delete/deletion_log.h"
 #include "delete/restore_last.h"
 #include "platform/shell.h"
 #include "review/content_check.h"
@@ -8,11 +9,13 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
+#include "ui/delete_conversation.h"
 #include "ui/window_texts.h"
 #include "ui/window/window_geometry.h"
 
 #include <QDialog>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,6 +61,10 @@ struct WindowServices {
     std::function<MountPointLook(const std::string& mountPoint)> lookAtMountPoint = nullptr;
     // The subfolders of a tree node's folder; null: the real listing.
     std::function<std::vector<std::string>(const std::string& path, bool followLastLink)> listSubfolders = nullptr;
+    // Run around each file a deletion moves (tests hold a move with them).
+    TrashHooks deletionHooks = {};
+    // How long a deletion waits for another program's lock on the log.
+    std::chrono::milliseconds logPatience = kLogLockPatience;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -203,6 +210,13 @@ private:
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
+    // Runs a step of a deletion or an undo beside the window: see DeleteSteps.
+    // 終了 and the close box close the window, and the program ends once the
+    // step has ended, or for a step that `moves`, once it has finished the
+    // file in hand and its record (at most kFinishGrace on a disk that does
+    // not answer). False then. Esc does nothing, as during the rest of a deletion.
+    bool RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves);
+    static constexpr std::chrono::milliseconds kFinishGrace{2000};
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
     // A message box with the search's caption and icon.

@@ -216,7 +216,7 @@ void CSnapsiftDlg::OnAutoSelect()
             const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
             outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
         },
-        true);
+        true, true);  // busy until the first copy is read: a read that hangs shows as work going on
     m_progress->setValue(m_progress->minimum());
     if (quit || outcome.stopped)
         return;
@@ -228,15 +228,19 @@ void CSnapsiftDlg::OnAutoSelect()
 
 void CSnapsiftDlg::OnDeleteSelected()
 {
-    const BusyWindow busy(this);
+    BusyWindow busy(this);
     PullSelection();
     const std::int64_t startTime = CurrentTime();
     const std::vector<int> rowsBefore = ListedTableRows();
+    // The looks at the disks and the moves run beside the window; the
+    // questions and the messages are the window's.
+    DeleteSteps steps;
+    steps.run = [this, &busy](DiskStep step, bool moves) { return RunStepUntilQuit(busy, std::move(step), moves); };
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
     const DeleteOutcome outcome =
-        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime, {},
-                               &protection_);
+        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime,
+                               services_.deletionHooks, &protection_, services_.logPatience, steps);
     if (outcome.moved > 0) {
         LastDeletion last;
         last.logPath = outcome.logPath;
@@ -249,6 +253,25 @@ void CSnapsiftDlg::OnDeleteSelected()
     }
     if (outcome.moved > 0 || ListedTableRows() != rowsBefore)
         MirrorResults();
+}
+
+bool CSnapsiftDlg::RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves)
+{
+    BesideWindow beside(std::move(step));
+    bool quit = false;
+    busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
+        if (request != BusyWindow::Request::Quit || quit)
+            return;  // Esc: thrown away
+        quit = true;
+        beside.Stop();
+        done(QDialog::Rejected);  // the program ends as soon as this command returns
+    });
+    // A stopped step is waited for (the file in hand, then its record), but
+    // not beyond a disk that does not answer.
+    const std::atomic<bool> answersStop{false};
+    const bool ended = beside.Wait(m_progress, answersStop, moves ? kFinishGrace : BesideWindow::kStopGrace);
+    busy.TakeRequests(nullptr, {});
+    return ended && !quit;
 }
 
 std::vector<int> CSnapsiftDlg::ListedTableRows() const
