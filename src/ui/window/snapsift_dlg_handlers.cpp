@@ -258,6 +258,10 @@ void CSnapsiftDlg::OnDeleteSelected()
 bool CSnapsiftDlg::RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves)
 {
     BesideWindow beside(std::move(step));
+    // Until the first file is done, a busy bar: a disk that does not answer
+    // shows as work going on.
+    if (moves)
+        beside.ShowBusyUntilFirstStep();
     bool quit = false;
     busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
         if (request != BusyWindow::Request::Quit || quit)
@@ -271,6 +275,8 @@ bool CSnapsiftDlg::RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves)
     const std::atomic<bool> answersStop{false};
     const bool ended = beside.Wait(m_progress, answersStop, moves ? kFinishGrace : BesideWindow::kStopGrace);
     busy.TakeRequests(nullptr, {});
+    if (m_progress->minimum() == 0 && m_progress->maximum() == 0)
+        m_progress->setRange(0, 100);  // never stepped: no longer busy
     return ended && !quit;
 }
 
