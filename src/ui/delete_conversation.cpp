@@ -36,10 +36,7 @@ bool SplitByProtection(const ResultView& view, const std::vector<int>& rows, con
         folderOfRow.push_back(it->second);
     }
     const DiskStep step = [look](Progress&, std::stop_token) {
-        ProtectionRule rule(look->protection, ReadMountTable(), true);
-        look->covered.reserve(look->folders.size());
-        for (const std::string& folder : look->folders)
-            look->covered.push_back(rule.Covers(folder) ? 1 : 0);
+        look->covered = CoveredFolders(look->protection, look->folders);
     };
     if (steps.run) {
         if (!steps.run(step, false))
@@ -58,6 +55,16 @@ bool SplitByProtection(const ResultView& view, const std::vector<int>& rows, con
 }
 
 } // namespace
+
+std::vector<std::uint8_t> CoveredFolders(const ProtectedFolders& protection, const std::vector<std::string>& folders)
+{
+    ProtectionRule rule(protection, ReadMountTable(), true);
+    std::vector<std::uint8_t> covered;
+    covered.reserve(folders.size());
+    for (const std::string& folder : folders)
+        covered.push_back(rule.Covers(folder) ? 1 : 0);
+    return covered;
+}
 
 DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Progress& progress,
                                      const std::string& logPath, std::int64_t startTime,

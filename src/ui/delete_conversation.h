@@ -8,6 +8,7 @@
 #include <functional>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace snapsift {
 
@@ -29,6 +30,11 @@ using DiskStep = std::function<void(Progress&, std::stop_token)>;
 struct DeleteSteps {
     std::function<bool(DiskStep step, bool moves)> run;
 };
+
+// Of `folders` (canonical paths), a flag for each that lies under a folder
+// of `protection`. Resolves each protected folder kept from an earlier run
+// (a realpath), which may wait on its disk.
+std::vector<std::uint8_t> CoveredFolders(const ProtectedFolders& protection, const std::vector<std::string>& folders);
 
 // The delete button's steps between the window and the core, without Qt: count
 // the selected rows (or say that none is), ask to confirm, delete, and tell

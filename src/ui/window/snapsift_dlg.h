@@ -216,6 +216,12 @@ private:
     // file in hand and its record (at most kFinishGrace on a disk that does
     // not answer). False then. Esc does nothing, as during the rest of a deletion.
     bool RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves);
+    // The same, where Esc stops waiting too: then, and after 終了, nothing (`quit` says which).
+    enum class StepEnd { Ended, Stopped, Quit };
+    StepEnd RunStep(BusyWindow& busy, DiskStep step, bool moves, bool escapeStops);
+    // One flag per table row: its file lies under a protected folder. Decided
+    // once per folder, beside the window; nothing when Esc or 終了 came first.
+    std::optional<std::vector<std::uint8_t>> ProtectedRowsBeside(BusyWindow& busy, bool& quit);
     static constexpr std::chrono::milliseconds kFinishGrace{2000};
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();

@@ -24,6 +24,8 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
+#include <unordered_map>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -201,6 +203,11 @@ void CSnapsiftDlg::OnAutoSelect()
     contentChecker_.ResetStop();
     BusyWindow busy(this);
     bool quit = false;
+    // Protection is decided first, once per folder; a protected folder's
+    // disk that does not answer is given up on by Esc or 終了.
+    const std::optional<std::vector<std::uint8_t>> protectedRows = ProtectedRowsBeside(busy, quit);
+    if (!protectedRows)
+        return;
     busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
         contentChecker_.RequestStop();
         if (request == BusyWindow::Request::Quit && !quit) {
@@ -212,9 +219,7 @@ void CSnapsiftDlg::OnAutoSelect()
     RunBesideWindow(
         m_progress,
         [&](Progress& progress) {
-            // Protection is decided beside the window too, once per folder.
-            const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
-            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
+            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &*protectedRows});
         },
         true, true);  // busy until the first copy is read: a read that hangs shows as work going on
     m_progress->setValue(m_progress->minimum());
@@ -257,18 +262,27 @@ void CSnapsiftDlg::OnDeleteSelected()
 
 bool CSnapsiftDlg::RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves)
 {
+    return RunStep(busy, std::move(step), moves, false) == StepEnd::Ended;
+}
+
+CSnapsiftDlg::StepEnd CSnapsiftDlg::RunStep(BusyWindow& busy, DiskStep step, bool moves, bool escapeStops)
+{
     BesideWindow beside(std::move(step));
     // Until the first file is done, a busy bar: a disk that does not answer
     // shows as work going on.
     if (moves)
         beside.ShowBusyUntilFirstStep();
-    bool quit = false;
+    StepEnd end = StepEnd::Ended;
     busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
-        if (request != BusyWindow::Request::Quit || quit)
+        if (end == StepEnd::Quit || (request != BusyWindow::Request::Quit && !escapeStops))
             return;  // Esc: thrown away
-        quit = true;
         beside.Stop();
-        done(QDialog::Rejected);  // the program ends as soon as this command returns
+        if (request == BusyWindow::Request::Quit) {
+            end = StepEnd::Quit;
+            done(QDialog::Rejected);  // the program ends as soon as this command returns
+        } else {
+            end = StepEnd::Stopped;
+        }
     });
     // A stopped step is waited for (the file in hand, then its record), but
     // not beyond a disk that does not answer.
@@ -277,7 +291,50 @@ bool CSnapsiftDlg::RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves)
     busy.TakeRequests(nullptr, {});
     if (m_progress->minimum() == 0 && m_progress->maximum() == 0)
         m_progress->setRange(0, 100);  // never stepped: no longer busy
-    return ended && !quit;
+    if (end == StepEnd::Ended && !ended)
+        end = StepEnd::Stopped;
+    return end;
+}
+
+std::optional<std::vector<std::uint8_t>> CSnapsiftDlg::ProtectedRowsBeside(BusyWindow& busy, bool& quit)
+{
+    const FileTable& table = m_view.table;
+    std::vector<std::uint8_t> flags(static_cast<std::size_t>(table.RowCount()));
+    if (protection_.Empty())
+        return flags;
+    // The table keeps each folder's path once: its address stands for it.
+    struct Look {
+        ProtectedFolders protection;
+        std::vector<std::string> folders;
+        std::vector<std::uint8_t> covered;
+    };
+    const auto look = std::make_shared<Look>();
+    look->protection = protection_;
+    std::unordered_map<const std::string*, std::uint32_t> index;
+    std::vector<std::uint32_t> folderOfRow(flags.size());
+    const std::string* last = nullptr;
+    std::uint32_t lastIndex = 0;
+    for (std::size_t k = 0; k < flags.size(); ++k) {
+        const std::string* folder = &table.Folder(static_cast<int>(k));
+        if (folder != last) {
+            const auto [it, added] = index.try_emplace(folder, static_cast<std::uint32_t>(look->folders.size()));
+            if (added)
+                look->folders.push_back(*folder);
+            last = folder;
+            lastIndex = it->second;
+        }
+        folderOfRow[k] = lastIndex;
+    }
+    const StepEnd end = RunStep(
+        busy, [look](Progress&, std::stop_token) { look->covered = CoveredFolders(look->protection, look->folders); },
+        false, true);
+    if (end != StepEnd::Ended) {
+        quit = end == StepEnd::Quit;
+        return std::nullopt;
+    }
+    for (std::size_t k = 0; k < flags.size(); ++k)
+        flags[k] = look->covered[folderOfRow[k]];
+    return flags;
 }
 
 std::vector<int> CSnapsiftDlg::ListedTableRows() const
