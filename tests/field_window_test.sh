@@ -443,6 +443,42 @@ else
   fail "no window for the deletion from the card"
 fi
 
+# --- 8. A protected folder on the dead disk: the window opens all the same,
+#        protecting and unprotecting a folder of the dead drive from the
+#        tree's menu waits at most a moment, and 終了 works meanwhile and
+#        after. ---------------------------------------------------------------
+mkdir -p "$XDG_CONFIG_HOME/snapsift"
+printf '[protection]\nfolders\\1\\path=/mnt/field/dead/old\nfolders\\size=1\n' >"$XDG_CONFIG_HOME/snapsift/snapsift.conf"
+for when in during after; do
+  if start_program 3000; then
+    echo "window appeared after ${appeared} ms with a protected folder on the dead disk"
+    hover_dead_drive
+    xdotool click 3
+    sleep 0.5
+    xdotool key k  # the menu's protect entry
+    stuck=0
+    for _ in $(seq 1 10); do
+      sleep 0.05
+      [ "$(awk '{print $3}' "/proc/$app/task/$app/stat" 2>/dev/null)" = D ] && stuck=$((stuck + 1))
+    done
+    [ "$stuck" -eq 0 ] || fail "the window's thread waited on the dead disk to protect a folder of it"
+    [ "$when" = after ] && sleep 3
+    click_quit
+    took=$(wait_end 5000) || fail "終了 $when protecting a folder of the dead disk did not end the program within 5 s"
+    echo "終了 $when protecting a folder of the dead disk: ended after ${took} ms"
+    [ "$took" -le "$end_limit" ] || fail "終了 $when protecting a dead folder took ${took} ms (limit ${end_limit} ms)"
+  else
+    fail "no window within 3 s with a protected folder on the dead disk ($when)"
+  fi
+  stop_program
+done
+if [ -n "$(grep -a '/mnt/field/dead' "$XDG_CONFIG_HOME/snapsift/snapsift.conf")" ]; then
+  echo "the settings keep: $(grep -a 'path=' "$XDG_CONFIG_HOME/snapsift/snapsift.conf" | tr '\n' ' ')"
+else
+  fail "the protected folder on the dead disk was dropped from the settings"
+fi
+rm -f "$XDG_CONFIG_HOME/snapsift/snapsift.conf"
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)"
   exit 1
