@@ -384,13 +384,12 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
         how.checker = line.byNameAndSize ? nullptr : &checker;
         how.protectedRows = &protectedRows;
         // A copy that could not be compared stays unpicked, and is named.
-        for (const AutoSelectOutcome::Unread& unread : OnAutoSelect(view, progress, how).unread)
+        const AutoSelectOutcome picked = OnAutoSelect(view, progress, how);
+        for (const AutoSelectOutcome::Unread& unread : picked.unread)
             std::fprintf(err, "snapsift: left unpicked, cannot compare %s: %s\n", table.Path(unread.row).c_str(),
                          unread.error != 0 ? std::strerror(unread.error) : "changed since the search");
-        for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (view.list.IsSelected(j))
-                output.PutLine(field(table.Path(view.list.TableRow(j))));
-        }
+        for (const int j : picked.picked)
+            output.PutLine(field(table.Path(view.list.TableRow(j))));
         break;
     }
     }

@@ -17,16 +17,6 @@
 namespace snapsift {
 
 
-std::vector<int> SelectedListRows(const ResultList& list)
-{
-    std::vector<int> rows;
-    for (int j = 0; j < list.GetItemCount(); ++j) {
-        if (list.IsSelected(j))
-            rows.push_back(j);
-    }
-    return rows;
-}
-
 std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows)
 {
     std::vector<std::string> paths;

@@ -64,8 +64,6 @@ struct DeleteOutcome {
     bool BlockLost() const { return moved > 0 && logPath.empty(); }
 };
 
-// The rows selected in the result list, in list order.
-std::vector<int> SelectedListRows(const ResultList& list);
 // The paths of list rows `listRows`, in that order: what the user confirms.
 std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows);
 // The files of list rows `listRows` with the facts their table rows hold.

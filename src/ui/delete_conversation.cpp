@@ -6,6 +6,7 @@
 #include "ui/window/messenger.h"
 #include "ui/window_texts.h"
 
+#include <algorithm>
 #include <memory>
 #include <unordered_map>
 
@@ -66,7 +67,8 @@ std::vector<std::uint8_t> CoveredFolders(const ProtectedFolders& protection, con
     return covered;
 }
 
-DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Progress& progress,
+DeleteOutcome DeleteWithConfirmation(ResultView& view, const std::vector<int>& selected, Messenger& messenger,
+                                     Progress& progress,
                                      const std::string& logPath, std::int64_t startTime,
                                      const TrashHooks& hooks, const ProtectedFolders* protection,
                                      std::chrono::milliseconds patience, const DeleteSteps& steps)
@@ -74,7 +76,12 @@ DeleteOutcome DeleteWithConfirmation(ResultView& view, Messenger& messenger, Pro
     const auto tell = [&messenger](const std::string& text) {
         messenger.Show({text, kConfirmCaption, MessageButtons::Ok, MessageIcon::None});
     };
-    const std::vector<int> rows = SelectedListRows(view.list);
+    // In list order, each once.
+    std::vector<int> rows = selected;
+    const int listed = view.list.GetItemCount();
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [listed](int j) { return j < 0 || j >= listed; }), rows.end());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     if (rows.empty()) {
         tell(kNothingSelectedText);
         return {};

@@ -183,10 +183,11 @@ private:
     void AddListedItems(int node, const std::vector<std::string>& names);
     void ShowNodeText(int node);
     std::vector<int> AnsweringNodes(const std::vector<int>& nodes) const;
-    void PullSelection();
-    void PushSelection();
+    // The list rows selected in the window, in list order.
+    std::vector<int> SelectedListRows() const;
+    // Selects exactly the list rows `rows` (in list order); focus and scrolling stay.
+    void SelectListRows(const std::vector<int>& rows);
     void MirrorResults();
-    std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
     // Protected folders (snapsift_dlg_protection.cpp).
     void LoadProtection();

@@ -22,6 +22,7 @@
 
 #include <QItemSelection>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -64,34 +65,31 @@ void CSnapsiftDlg::MirrorResults()
     m_clearButton->setEnabled(m_view.buttons.clear);
 }
 
-void CSnapsiftDlg::PullSelection()
+std::vector<int> CSnapsiftDlg::SelectedListRows() const
 {
-    m_view.list.ClearSelection();
-    const int rows = m_view.list.GetItemCount();
+    std::vector<int> rows;
+    const int listed = m_view.list.GetItemCount();
     for (const QItemSelectionRange& range : m_resultList->selectionModel()->selection()) {
-        for (int row = range.top(); row <= range.bottom() && row < rows; ++row)
-            m_view.list.SetSelected(row, true);
+        for (int row = range.top(); row <= range.bottom() && row < listed; ++row)
+            rows.push_back(row);
     }
-    const QModelIndex focused = m_resultList->selectionModel()->currentIndex();
-    m_view.list.SetFocusedRow(focused.isValid() ? focused.row() : -1);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
-void CSnapsiftDlg::PushSelection()
+void CSnapsiftDlg::SelectListRows(const std::vector<int>& rows)
 {
-    // Runs of selected rows become one range each; focus and scrolling stay.
+    // Runs of selected rows become one range each.
     QItemSelection selection;
-    const int rows = m_view.list.GetItemCount();
     const int lastColumn = resultModel_->columnCount() - 1;
-    for (int row = 0; row < rows;) {
-        if (!m_view.list.IsSelected(row)) {
-            ++row;
-            continue;
-        }
-        int end = row;
-        while (end + 1 < rows && m_view.list.IsSelected(end + 1))
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t end = i;
+        while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1)
             ++end;
-        selection.append(QItemSelectionRange(resultModel_->index(row, 0), resultModel_->index(end, lastColumn)));
-        row = end + 1;
+        selection.append(
+            QItemSelectionRange(resultModel_->index(rows[i], 0), resultModel_->index(rows[end], lastColumn)));
+        i = end + 1;
     }
     m_resultList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
@@ -225,7 +223,7 @@ void CSnapsiftDlg::OnAutoSelect()
     m_progress->setValue(m_progress->minimum());
     if (quit || outcome.stopped)
         return;
-    PushSelection();
+    SelectListRows(outcome.picked);
     previews_->ContentChecked();
     if (const std::string text = LeftUnselectedText(outcome.differing, outcome.unreadable); !text.empty())
         ShowInformation(text);
@@ -234,9 +232,10 @@ void CSnapsiftDlg::OnAutoSelect()
 void CSnapsiftDlg::OnDeleteSelected()
 {
     BusyWindow busy(this);
-    PullSelection();
     const std::int64_t startTime = CurrentTime();
-    const std::vector<int> rowsBefore = ListedTableRows();
+    // With nothing moved the table is as it was, so the list shown again for
+    // the current choice is the same rows or, at the prompt, none.
+    const int listedBefore = m_view.list.GetItemCount();
     // The looks at the disks and the moves run beside the window; the
     // questions and the messages are the window's.
     DeleteSteps steps;
@@ -244,8 +243,8 @@ void CSnapsiftDlg::OnDeleteSelected()
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
     const DeleteOutcome outcome =
-        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime,
-                               services_.deletionHooks, &protection_, services_.logPatience, steps);
+        DeleteWithConfirmation(m_view, SelectedListRows(), *messenger_, *progressDriver_, services_.deletionLogPath,
+                               startTime, services_.deletionHooks, &protection_, services_.logPatience, steps);
     if (outcome.moved > 0) {
         LastDeletion last;
         last.logPath = outcome.logPath;
@@ -256,7 +255,7 @@ void CSnapsiftDlg::OnDeleteSelected()
             last.loggedPaths.push_back(file.path);
         lastDeletion_ = std::move(last);
     }
-    if (outcome.moved > 0 || ListedTableRows() != rowsBefore)
+    if (outcome.moved > 0 || m_view.list.GetItemCount() != listedBefore)
         MirrorResults();
 }
 
@@ -335,14 +334,6 @@ std::optional<std::vector<std::uint8_t>> CSnapsiftDlg::ProtectedRowsBeside(BusyW
     for (std::size_t k = 0; k < flags.size(); ++k)
         flags[k] = look->covered[folderOfRow[k]];
     return flags;
-}
-
-std::vector<int> CSnapsiftDlg::ListedTableRows() const
-{
-    std::vector<int> rows(static_cast<std::size_t>(m_view.list.GetItemCount()));
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        rows[i] = m_view.list.TableRow(static_cast<int>(i));
-    return rows;
 }
 
 void CSnapsiftDlg::OnClear()
