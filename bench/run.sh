@@ -243,7 +243,7 @@ measure() {
 # trash fills.
 measure_same_name() {
   local dir=$root/samename work count
-  local -a del_s
+  local -a del_s auto_s ask_s
   mkdir -p "$root/work" "$dir"
   chattr +T "$root/work" 2>/dev/null || true
   : > "$dir/results"
@@ -256,14 +256,18 @@ measure_same_name() {
         printf 'picture %d' "$i" > "$dir/tree$count/d$i/p.jpg"
       done
     fi
-    del_s=()
+    del_s=() auto_s=() ask_s=()
     for ((r = 0; r < runs; r++)); do
       work=$root/work/samename-$r-$$-$RANDOM
       QT_QPA_PLATFORM=offscreen "$bin/window_bench" --tree "$dir/tree$count" --work "$work" --delete "$count" \
         --other png > "$work.out" 2>/dev/null || { echo "window_bench failed on $dir/tree$count" >&2; exit 1; }
       del_s+=("$(value_of delete_s "$work.out")")
+      auto_s+=("$(value_of autoselect_s "$work.out")")
+      ask_s+=("$(value_of delete_confirm_s "$work.out")")
     done
     echo "same_name_delete_$count=$(median "${del_s[@]}")" >> "$dir/results"
+    echo "same_name_autoselect_$count=$(median "${auto_s[@]}")" >> "$dir/results"
+    echo "same_name_confirm_$count=$(median "${ask_s[@]}")" >> "$dir/results"
   done
   rm -rf "$root/work"
 }
@@ -564,6 +568,14 @@ print_table() {
       row("window delete 20,000 files of one name incl. log (s)", "", sprintf("%.3f", s20), "", "", "")
       row("… seconds per file, 20,000 ÷ 2,000", "", sprintf("%.2f", (s20 / 20000) / (s2 / 2000)), "", "≤ 1",
           met((s20 / 20000) <= (s2 / 2000)))
+      a2 = v[3, "same_name_autoselect_2000"]; a20 = v[3, "same_name_autoselect_20000"]
+      q2 = v[3, "same_name_confirm_2000"]; q20 = v[3, "same_name_confirm_20000"]
+      row("20,000 files of one name: auto-select (s)", "", sprintf("%.3f", a20), "", "", "")
+      row("… auto-select seconds per file, 20,000 ÷ 2,000", "", sprintf("%.2f", (a20 / 20000) / (a2 / 2000)), "",
+          "≤ 1.5", met((a20 / 20000) <= 1.5 * (a2 / 2000)))
+      row("20,000 files of one name: delete to its confirmation (s)", "", sprintf("%.3f", q20), "", "", "")
+      row("… confirmation seconds per file, 20,000 ÷ 2,000", "", sprintf("%.2f", (q20 / 20000) / (q2 / 2000)), "",
+          "≤ 1.5", met((q20 / 20000) <= 1.5 * (q2 / 2000)))
       row("table texts (MiB)", sprintf("%.1f", v[1, "text_bytes"] / 1048576), sprintf("%.1f", v[2, "text_bytes"] / 1048576), "", "", "")
       memory("peak memory, report mode (MiB)", "report_kib")
       memory("peak memory, window (MiB)", "window_kib")

@@ -78,13 +78,12 @@ struct Copies {
         testing::AddFoundFile(view.table, {"scan.bmp", tmp / folder, size, time, StatRegularFile(paths.back())->identity});
     }
 
-    std::set<std::string> Selected() const
+    // The paths of the list rows automatic selection picked.
+    std::set<std::string> Selected(const AutoSelectOutcome& outcome) const
     {
         std::set<std::string> out;
-        for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (view.list.IsSelected(j))
-                out.insert(view.table.Path(view.list.TableRow(j)));
-        }
+        for (const int j : outcome.picked)
+            out.insert(view.table.Path(view.list.TableRow(j)));
         return out;
     }
 };
@@ -137,7 +136,7 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     testing::RecordingProgress progress;
     const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
     EXPECT_FALSE(outcome.stopped);
-    EXPECT_EQ(copies.Selected(), expected);
+    EXPECT_EQ(copies.Selected(outcome), expected);
     EXPECT_EQ(outcome.differing, older - static_cast<int>(expected.size()));
     EXPECT_EQ(outcome.unreadable, 0);
     EXPECT_LE(checker.BytesRead(), 3 * kSize * n);
@@ -158,8 +157,9 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     }
 
     const std::uint64_t read = checker.BytesRead();
-    EXPECT_EQ(OnAutoSelect(copies.view, progress, {&checker, nullptr}).differing, outcome.differing);
-    EXPECT_EQ(copies.Selected(), expected);
+    const AutoSelectOutcome again = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    EXPECT_EQ(again.differing, outcome.differing);
+    EXPECT_EQ(copies.Selected(again), expected);
     EXPECT_EQ(checker.BytesRead(), read);
 }
 
@@ -185,7 +185,6 @@ TEST(ContentCheckTest, StopWhileReadingDigestsChangesNothing)
     for (int i = 0; i < 20; ++i)
         copies.Add(kSize, static_cast<std::uint32_t>(i / 2), Offset(At::Centre, kSize), kT0 + i);
     copies.view.FillResultView();
-    copies.view.list.SetSelected(0, true);
     ContentChecker checker;
     int reads = 0;
     checker.afterRead = [&](std::uint64_t) {
@@ -195,7 +194,7 @@ TEST(ContentCheckTest, StopWhileReadingDigestsChangesNothing)
     testing::RecordingProgress progress;
     const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
     EXPECT_TRUE(outcome.stopped);
-    EXPECT_EQ(copies.Selected(), (std::set<std::string>{copies.view.table.Path(copies.view.list.TableRow(0))}));
+    EXPECT_TRUE(copies.Selected(outcome).empty());  // stopped: nothing picked, the selection stays
     ASSERT_FALSE(progress.ops.empty());
     EXPECT_EQ(progress.ops.front(), "range 0 " + std::to_string((20 * kSize + 1023) / 1024));
 }
@@ -247,7 +246,7 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
         giveBack.join();
         for (const auto& u : outcome.unread)
             std::fprintf(stderr, "unread %d: %s\n", u.row, std::strerror(u.error));
-        _exit(outcome.unreadable != 0 ? 1 : copies.Selected().size() != kCopies / 2 ? 2 : 0);
+        _exit(outcome.unreadable != 0 ? 1 : copies.Selected(outcome).size() != kCopies / 2 ? 2 : 0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -300,10 +299,8 @@ TEST(ContentCheckTest, CopyThatFailsToReadIsUnreadableNotDifferent)
         EXPECT_EQ(outcome.unread[0].row, 0);
         EXPECT_EQ(outcome.unread[0].error, EIO);
         std::set<std::string> selected;
-        for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (view.list.IsSelected(j))
-                selected.insert(view.table.Path(view.list.TableRow(j)));
-        }
+        for (const int j : outcome.picked)
+            selected.insert(view.table.Path(view.list.TableRow(j)));
         EXPECT_EQ(selected, expected);
     }
 }

@@ -39,6 +39,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,7 @@ protected:
         NullProgress none;
         ASSERT_EQ(ScanFolder((in ? *in : tree_) / "pics", options, view_.table, none).refusal, SearchRefusal::None);
         view_.FillResultView();
+        selection_.clear();  // a list shown anew has nothing selected, as in the window
     }
 
     void ChooseName(const std::string& name)
@@ -234,6 +236,7 @@ protected:
         ASSERT_NE(it, entries.end()) << name;
         view_.combo.SetCurSel(static_cast<int>(it - entries.begin()));
         view_.ShowSelectedDuplicates();
+        selection_.clear();
     }
 
     std::vector<std::string> ListPaths() const
@@ -250,7 +253,7 @@ protected:
         for (const std::string& path : paths) {
             const auto it = std::find(shown.begin(), shown.end(), path);
             ASSERT_NE(it, shown.end()) << path;
-            view_.list.SetSelected(static_cast<int>(it - shown.begin()), true);
+            selection_.insert(static_cast<int>(it - shown.begin()));
         }
     }
 
@@ -270,22 +273,16 @@ protected:
         return paths;
     }
 
-    std::vector<int> SelectedRows() const
-    {
-        std::vector<int> rows;
-        for (int j = 0; j < view_.list.GetItemCount(); ++j) {
-            if (view_.list.IsSelected(j))
-                rows.push_back(j);
-        }
-        return rows;
-    }
+    std::vector<int> SelectedRows() const { return {selection_.begin(), selection_.end()}; }
 
     // The delete button's conversation, as the window holds it: confirm the
     // selection, delete and say what was not moved.
     void Delete(std::int64_t (*clock)() = SteppingClock, const std::string& logPath = "")
     {
-        outcome_ = DeleteWithConfirmation(view_, messenger_, progress_, logPath.empty() ? log_ : logPath, clock(),
-                                          hooks_, nullptr, patience_);
+        outcome_ = DeleteWithConfirmation(view_, SelectedRows(), messenger_, progress_,
+                                          logPath.empty() ? log_ : logPath, clock(), hooks_, nullptr, patience_);
+        if (outcome_.confirmed && outcome_.stop == DeleteStop::None)
+            selection_.clear();  // the list was shown anew
     }
 
     void ExpectMessage(std::size_t index, const std::string& text, MessageButtons buttons) const
@@ -313,6 +310,7 @@ protected:
     std::unique_ptr<TempDir> other_;  // a second tree, on another file system
     std::map<std::string, std::string> made_;
     ResultView view_;
+    std::set<int> selection_;  // the list rows selected, as the window keeps them
     RecordingMessenger messenger_;
     RecordingProgress progress_;
     DeleteOutcome outcome_;
@@ -401,7 +399,7 @@ TEST_P(ConfirmationTest, ShowsAtMostFifteenPathsAndLogsAll)
     std::vector<std::string> selected;
     const std::vector<std::string> shown = ListPaths();
     for (int j = 1; j < 2 * count; j += 2) {
-        view_.list.SetSelected(j, true);
+        selection_.insert(j);
         selected.push_back(shown[static_cast<std::size_t>(j)]);
     }
     Delete();

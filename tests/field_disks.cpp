@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
+#include <numeric>
 #include <utility>
 
 namespace snapsift::testing {
@@ -246,9 +247,9 @@ DeleteOutcome DeleteEverything(const std::string& folder, const std::string& log
     NullProgress progress;
     EXPECT_EQ(ScanFolder(folder, options, view.table, progress).refusal, SearchRefusal::None);
     view.FillResultView();  // lists every row
-    for (int j = 0; j < view.list.GetItemCount(); ++j)
-        view.list.SetSelected(j, true);
-    return DeleteWithConfirmation(view, messenger, progress, log, CurrentTime());
+    std::vector<int> every(static_cast<std::size_t>(view.list.GetItemCount()));
+    std::iota(every.begin(), every.end(), 0);
+    return DeleteWithConfirmation(view, every, messenger, progress, log, CurrentTime());
 }
 
 void WriteFileMakingFolders(const std::string& path, const std::string& content)

@@ -118,9 +118,7 @@ DeleteOutcome DeleteAsTheWindowDoes(const Card& card, const std::string& top, co
     NullProgress progress;
     const std::vector<int> rows = RowsOf(view, card.deleted);
     EXPECT_EQ(rows.size(), card.deleted.size());
-    for (const int j : rows)
-        view.list.SetSelected(j, true);
-    return DeleteWithConfirmation(view, messenger, progress, log, CurrentTime());
+    return DeleteWithConfirmation(view, rows, messenger, progress, log, CurrentTime());
 }
 
 // Each file of the card went to `trash`, with an entry naming where it was.

@@ -18,7 +18,7 @@ skip() { echo "SKIP: $*"; exit 77; }
 if [ "${SNAPSIFT_FIELD_INSIDE:-}" != 1 ]; then
   [ "$(id -u)" -eq 0 ] || skip "needs root for a private mount namespace and FUSE mounts"
   [ -c /dev/fuse ] || skip "no /dev/fuse"
-  for tool in unshare fusefat mkfs.vfat mcopy Xvfb openbox xdotool xwininfo import convert; do
+  for tool in unshare fusefat mkfs.vfat mcopy Xvfb openbox xdotool xwininfo import convert compare; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (tools/setup-debian.sh installs it)"
   done
   unshare --mount --propagation private true 2>/dev/null || skip "no private mount namespace can be made here"
@@ -30,6 +30,7 @@ work=$(mktemp -d /tmp/snapsift-field.XXXXXX)
 failures=0
 daemon=
 share_daemon=
+del_daemon=
 xpid=
 wmpid=
 app=
@@ -40,7 +41,8 @@ cleanup() {
   [ -n "$share_daemon" ] && kill -CONT "$share_daemon" 2>/dev/null
   [ -n "$app" ] && wait "$app" 2>/dev/null
   umount -l /mnt/field/busy/zz-share /mnt/field/busy/big /mnt/field/busy 2>/dev/null
-  umount -l /mnt/field/dead 2>/dev/null
+  umount -l /mnt/field/dead /mnt/field/deldisk 2>/dev/null
+  [ -n "$del_daemon" ] && { kill -CONT "$del_daemon" 2>/dev/null; kill "$del_daemon" 2>/dev/null; wait "$del_daemon" 2>/dev/null; }
   [ -n "$daemon" ] && { kill "$daemon" 2>/dev/null; wait "$daemon" 2>/dev/null; }
   [ -n "$share_daemon" ] && { kill "$share_daemon" 2>/dev/null; wait "$share_daemon" 2>/dev/null; }
   [ -n "$wmpid" ] && kill "$wmpid" 2>/dev/null
@@ -143,6 +145,7 @@ click_at() { xdotool mousemove $((cx + $1 * cw / 315)) $((cy + $2 * ch / 155)) c
 click_quit() { click_at 288 11; }
 click_search() { click_at 182 11; }
 click_auto_select() { click_at 163 118; }
+click_delete() { click_at 251 118; }
 # Selects the tree node whose text starts with `$1`, below the opened drives.
 select_node() {
   click_at 55 100  # the tree's empty lower part: it takes the focus
@@ -161,7 +164,9 @@ wait_end() {
     sleep 0.005
   done
   ms_since "$since"
-  ! kill -0 "$app" 2>/dev/null || [ "$(awk '{print $3}' "/proc/$app/stat" 2>/dev/null)" = Z ]
+  # Gone, or a zombie (which the shell may reap between the two looks).
+  local state
+  ! kill -0 "$app" 2>/dev/null || { state=$(awk '{print $3}' "/proc/$app/stat" 2>/dev/null); [ -z "$state" ] || [ "$state" = Z ]; }
 }
 # Threads of the program still wait on the dead disk: they can only go once
 # it answers, so it is let go for a moment.
@@ -351,6 +356,128 @@ for when in during after; do
   fi
   stop_program
 done
+
+# --- 7. A dead disk as the files to delete: the copy automatic selection
+#        picked, on a card whose daemon stops once it is picked. The window
+#        keeps painting (its busy bar moves), 終了 ends the program, and
+#        afterwards nothing is lost: each file is in its place or in the
+#        card's trash with a record or journal naming it, and a block in
+#        the log names only files that left their place. ----------------------
+bar_shot() {
+  import -window root -crop $((160 * cw / 315))x$((8 * ch / 155))+$((cx + 127 * cw / 315))+$((cy + 137 * ch / 155)) \
+    "$work/$1" 2>/dev/null
+}
+cp "$work/dead.img" "$work/del.img"
+mkdir -p /mnt/field/deldisk
+fusefat -f -o rw+ "$work/del.img" /mnt/field/deldisk >"$work/fusefat-del.log" 2>&1 &
+del_daemon=$!
+for _ in $(seq 100); do
+  grep -q " /mnt/field/deldisk " /proc/self/mountinfo && break
+  sleep 0.05
+done
+if ! grep -q " /mnt/field/deldisk " /proc/self/mountinfo; then
+  fail "fusefat did not mount the card to delete from read-write"
+elif start_program 3000; then
+  rm -f "$work/DeleteLog.log"
+  select_node "/mnt/field/deldisk"
+  click_search
+  ok=
+  for _ in $(seq 100); do list_has_rows && { ok=1; break; }; sleep 0.1; done
+  [ -n "$ok" ] || fail "the card to delete from showed no rows"
+  click_auto_select
+  sleep 1.5
+  kill -STOP "$del_daemon"
+  click_delete
+  if wait_message 3000 "確認" >/dev/null; then
+    xdotool key Return  # OK: the confirmation's default button
+    sleep 0.5
+    stuck=0 frames=0 moved_frames=0
+    bar_shot bar-0.png
+    for i in $(seq 1 20); do
+      sleep 0.05
+      [ "$(awk '{print $3}' "/proc/$app/task/$app/stat" 2>/dev/null)" = D ] && stuck=$((stuck + 1))
+      if [ $((i % 5)) = 0 ]; then
+        bar_shot "bar-$i.png"
+        frames=$((frames + 1))
+        [ "$(compare -metric AE "$work/bar-0.png" "$work/bar-$i.png" null: 2>&1)" != 0 ] && moved_frames=$((moved_frames + 1))
+      fi
+    done
+    shot stuck-deletion
+    echo "stuck deletion: window thread in state D in $stuck of 20 looks; busy bar moved in $moved_frames of $frames frames"
+    [ "$stuck" -eq 0 ] || fail "the window's thread waited on the dead disk during the deletion"
+    [ "$moved_frames" -gt 0 ] || fail "the bar did not move during a stuck deletion: the window does not paint"
+    clicked=$(now)
+    click_quit
+    took=$(wait_end 8000) || fail "終了 during a stuck deletion did not end the program within 8 s"
+    echo "終了 during a deletion stuck on a dead disk: ended after ${took} ms"
+    [ "$took" -le $((end_limit + 2000)) ] || fail "終了 during a stuck deletion took ${took} ms (limit $((end_limit + 2000)) ms)"
+  else
+    fail "no confirmation for the deletion from the card"
+  fi
+  # Let the card answer, then look at what is where.
+  kill -KILL "$app" 2>/dev/null
+  kill -CONT "$del_daemon"
+  wait "$app" 2>/dev/null
+  app=
+  sleep 0.5
+  records=$HOME/.local/state/snapsift/records
+  for f in old new; do
+    if [ -f "/mnt/field/deldisk/$f/IMG_0001.jpg" ]; then
+      echo "after the stuck deletion: $f/IMG_0001.jpg is in its place"
+    elif ls /mnt/field/deldisk/.Trash-0/files/ 2>/dev/null | grep -q "^IMG_0001"; then
+      echo "after the stuck deletion: $f/IMG_0001.jpg is in the card's trash"
+      ls "$records" 2>/dev/null | grep -q . || fail "$f/IMG_0001.jpg went to the trash with no record or journal naming it"
+    else
+      fail "$f/IMG_0001.jpg is neither in its place nor in the card's trash"
+    fi
+  done
+  [ -f "/mnt/field/deldisk/new/IMG_0001.jpg" ] || fail "the newer copy, never chosen, left its place"
+  if [ -f "$work/DeleteLog.log" ]; then
+    grep -q "/mnt/field/deldisk/old/IMG_0001.jpg" "$work/DeleteLog.log" && [ -f /mnt/field/deldisk/old/IMG_0001.jpg ] &&
+      fail "the log names a file that is still in its place"
+  fi
+  echo "records after the stuck deletion: $(ls "$records" 2>/dev/null | tr '\n' ' ')"
+  umount -l /mnt/field/deldisk 2>/dev/null
+  kill "$del_daemon" 2>/dev/null; wait "$del_daemon" 2>/dev/null; del_daemon=
+else
+  fail "no window for the deletion from the card"
+fi
+
+# --- 8. A protected folder on the dead disk: the window opens all the same,
+#        protecting and unprotecting a folder of the dead drive from the
+#        tree's menu waits at most a moment, and 終了 works meanwhile and
+#        after. ---------------------------------------------------------------
+mkdir -p "$XDG_CONFIG_HOME/snapsift"
+printf '[protection]\nfolders\\1\\path=/mnt/field/dead/old\nfolders\\size=1\n' >"$XDG_CONFIG_HOME/snapsift/snapsift.conf"
+for when in during after; do
+  if start_program 3000; then
+    echo "window appeared after ${appeared} ms with a protected folder on the dead disk"
+    hover_dead_drive
+    xdotool click 3
+    sleep 0.5
+    xdotool key k  # the menu's protect entry
+    stuck=0
+    for _ in $(seq 1 10); do
+      sleep 0.05
+      [ "$(awk '{print $3}' "/proc/$app/task/$app/stat" 2>/dev/null)" = D ] && stuck=$((stuck + 1))
+    done
+    [ "$stuck" -eq 0 ] || fail "the window's thread waited on the dead disk to protect a folder of it"
+    [ "$when" = after ] && sleep 3
+    click_quit
+    took=$(wait_end 5000) || fail "終了 $when protecting a folder of the dead disk did not end the program within 5 s"
+    echo "終了 $when protecting a folder of the dead disk: ended after ${took} ms"
+    [ "$took" -le "$end_limit" ] || fail "終了 $when protecting a dead folder took ${took} ms (limit ${end_limit} ms)"
+  else
+    fail "no window within 3 s with a protected folder on the dead disk ($when)"
+  fi
+  stop_program
+done
+if [ -n "$(grep -a '/mnt/field/dead' "$XDG_CONFIG_HOME/snapsift/snapsift.conf")" ]; then
+  echo "the settings keep: $(grep -a 'path=' "$XDG_CONFIG_HOME/snapsift/snapsift.conf" | tr '\n' ' ')"
+else
+  fail "the protected folder on the dead disk was dropped from the settings"
+fi
+rm -f "$XDG_CONFIG_HOME/snapsift/snapsift.conf"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)"

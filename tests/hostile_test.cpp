@@ -144,18 +144,23 @@ std::string ReportOf(const FileTable& table, bool null = false)
     return text;
 }
 
-std::vector<std::string> SelectedPaths(const ResultView& view)
+// The list rows picked automatically.
+std::vector<int> AutoPicked(const ResultView& view, Progress& progress)
 {
-    return ListedPaths(view, SelectedListRows(view.list));
+    return OnAutoSelect(view, progress).picked;
 }
 
-void SelectPaths(ResultView& view, const std::vector<std::string>& paths)
+// `rows` with the list rows of `paths` added, in list order.
+std::vector<int> SelectPaths(const ResultView& view, std::vector<int> rows, const std::vector<std::string>& paths)
 {
     for (int j = 0; j < view.list.GetItemCount(); ++j) {
         const std::string path = view.table.Path(view.list.TableRow(j));
         if (std::find(paths.begin(), paths.end(), path) != paths.end())
-            view.list.SetSelected(j, true);
+            rows.push_back(j);
     }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 // Records as the report writes them without --null.
@@ -271,21 +276,21 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
     EXPECT_EQ(names.status, 0) << names.err;
     EXPECT_EQ(names.out, Lines(duplicates));
 
-    OnAutoSelect(view, progress);
-    const std::vector<std::string> picked = SelectedPaths(view);
+    const std::vector<int> autoPicked = AutoPicked(view, progress);
+    const std::vector<std::string> picked = ListedPaths(view, autoPicked);
     EXPECT_EQ(Sorted(picked), Sorted(Absolute(t.root, t.autoSelected)));
     const ProgramRun autoSelect = RunProgram({binary, "--report", "--auto-select", t.root}, kReportSeconds, asUserToo);
     EXPECT_EQ(autoSelect.status, 0) << autoSelect.err;
     EXPECT_EQ(autoSelect.out, Lines(picked));
 
-    SelectPaths(view, Absolute(t.root, t.alsoDeleted));
+    const std::vector<int> selection = SelectPaths(view, autoPicked, Absolute(t.root, t.alsoDeleted));
     const TempDir logFolder;
     const std::string logPath = logFolder / "DeleteLog.log";
-    const DeletionCheck check(t, view.table, SelectedPaths(view), logPath, Absolute(t.root, t.mayStay));
+    const DeletionCheck check(t, view.table, ListedPaths(view, selection), logPath, Absolute(t.root, t.mayStay));
     RecordingMessenger messenger;
     {
         const Watchdog watchdog("deleting in " + t.root, 300);
-        DeleteWithConfirmation(view, messenger, progress, logPath, CurrentTime());
+        DeleteWithConfirmation(view, selection, messenger, progress, logPath, CurrentTime());
     }
     check.Verify(view.table, messenger.shown);
 }
@@ -795,8 +800,8 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
     ResultView view;
     NullProgress progress;
     Search(view, root.Path(), progress);
-    OnAutoSelect(view, progress);
-    const std::vector<std::string> selected = SelectedPaths(view);
+    const std::vector<int> selection = AutoPicked(view, progress);
+    const std::vector<std::string> selected = ListedPaths(view, selection);
     ASSERT_EQ(Sorted(selected), Sorted({root / "a.jpg", root / "dir/b.jpg"}));
     const std::vector<std::string> others = {root / "sub/a.jpg", root / "sub/b.jpg"};
 
@@ -820,7 +825,7 @@ TEST_P(DeletionFaultTest, EndsInTheStatedState)
         std::optional<WithoutPermissionOverride> asUser;
         if (fault.asUser)
             asUser.emplace();
-        DeleteWithConfirmation(view, messenger, progress, scene.logPath, CurrentTime());
+        DeleteWithConfirmation(view, selection, messenger, progress, scene.logPath, CurrentTime());
     }
     const std::string logAfter = ReadLog(scene.logFile);
     const std::string fallbackAfter = ReadLog(FallbackLog());
@@ -921,8 +926,7 @@ TEST(HostileHome, TheTrashInsideTheSearchedHomeIsNotSearched)
                 rows.push_back(path);
         }
         EXPECT_EQ(rows, (std::vector<std::string>{live}));
-        OnAutoSelect(view, progress);
-        EXPECT_TRUE(SelectedPaths(view).empty());
+        EXPECT_TRUE(AutoPicked(view, progress).empty());
 
         const ProgramRun report = RunProgram({SNAPSIFT_BINARY, "--report", "--auto-select", target}, kReportSeconds);
         EXPECT_EQ(report.status, 0) << report.err;
@@ -1040,8 +1044,7 @@ TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
     testing::AddFoundFile(view.table, {"b.jpg", "/t/old", 1, year2000});
     view.FillResultView();
     NullProgress progress;
-    OnAutoSelect(view, progress);
-    EXPECT_EQ(Sorted(SelectedPaths(view)), Sorted({"/t/old/a.jpg", "/t/old/b.jpg"}));
+    EXPECT_EQ(Sorted(ListedPaths(view, AutoPicked(view, progress))), Sorted({"/t/old/a.jpg", "/t/old/b.jpg"}));
 }
 
 } // namespace

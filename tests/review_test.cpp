@@ -85,13 +85,12 @@ Strings ListPaths(const ResultView& view)
     return texts;
 }
 
-std::set<std::string> SelectedPaths(const ResultView& view)
+// The paths of the list rows automatic selection picked.
+std::set<std::string> SelectedPaths(const ResultView& view, const AutoSelectOutcome& outcome)
 {
     std::set<std::string> paths;
-    for (int j = 0; j < view.list.GetItemCount(); ++j) {
-        if (view.list.IsSelected(j))
-            paths.insert(view.table.Path(view.list.TableRow(j)));
-    }
+    for (const int j : outcome.picked)
+        paths.insert(view.table.Path(view.list.TableRow(j)));
     return paths;
 }
 
@@ -424,15 +423,11 @@ TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
     }
     Fill(view, c.files);
     view.FillResultView();
-    // Selections made by hand are cleared first.
-    for (int j = 0; j < view.list.GetItemCount(); ++j)
-        view.list.SetSelected(j, true);
     const FileTable before = view.table;
     const Strings entries = Texts(view.combo.Entries());
 
     testing::RecordingProgress progress;
-    OnAutoSelect(view, progress);
-    EXPECT_EQ(SelectedPaths(view), PathsOf(c.selected));
+    EXPECT_EQ(SelectedPaths(view, OnAutoSelect(view, progress)), PathsOf(c.selected));
 
     ASSERT_FALSE(progress.ops.empty());
     EXPECT_EQ(progress.ops.back(), "pos 0");
@@ -448,13 +443,13 @@ TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
         view.combo.SetCurSel(e);
         view.ShowSelectedDuplicates();
         progress.ops.clear();
-        OnAutoSelect(view, progress);
+        const AutoSelectOutcome picked = OnAutoSelect(view, progress);
         std::set<int> rows;
         for (int k : c.selected) {
             if (view.table.Name(k) == name)
                 rows.insert(k);
         }
-        EXPECT_EQ(SelectedPaths(view), PathsOf(rows));
+        EXPECT_EQ(SelectedPaths(view, picked), PathsOf(rows));
         ASSERT_FALSE(progress.ops.empty());
         EXPECT_EQ(progress.ops.back(), "pos 0");
     }
@@ -595,8 +590,6 @@ TEST_P(VerifiedAutoSelect, PicksOnlyCopiesWithTheBytesOfALaterCopy)
     ContentChecker checker;
     if (c.twist == Twist::StopAtFirstRead)
         checker.afterRead = [&checker](std::uint64_t) { checker.RequestStop(); };
-    // A selection made by hand before: cleared by a run, kept by a stopped one.
-    view.list.SetSelected(0, true);
     const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(view.table, protection);
     testing::RecordingProgress progress;
     const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, &protectedRows});
@@ -606,9 +599,9 @@ TEST_P(VerifiedAutoSelect, PicksOnlyCopiesWithTheBytesOfALaterCopy)
         expected.insert(paths[static_cast<std::size_t>(i)]);
     if (c.twist == Twist::StopAtFirstRead) {
         EXPECT_TRUE(outcome.stopped);
-        expected = {view.table.Path(view.list.TableRow(0))};
+        expected = {};  // a stopped run picks nothing: the selection stays as it was
     }
-    EXPECT_EQ(SelectedPaths(view), expected);
+    EXPECT_EQ(SelectedPaths(view, outcome), expected);
     EXPECT_EQ(outcome.differing, c.differing);
     EXPECT_EQ(outcome.unreadable, c.unreadable);
     if (c.twist == Twist::SecondIsLinkToFirst) {
@@ -622,12 +615,12 @@ TEST_P(VerifiedAutoSelect, PicksOnlyCopiesWithTheBytesOfALaterCopy)
     // A second run reads nothing while the files stay as they are, and gives
     // the same answer.
     const std::uint64_t read = checker.BytesRead();
-    EXPECT_EQ(OnAutoSelect(view, progress, {&checker, &protectedRows}).differing, c.differing);
-    EXPECT_EQ(SelectedPaths(view), expected);
+    const AutoSelectOutcome again = OnAutoSelect(view, progress, {&checker, &protectedRows});
+    EXPECT_EQ(again.differing, c.differing);
+    EXPECT_EQ(SelectedPaths(view, again), expected);
     EXPECT_EQ(checker.BytesRead(), read);
     // Without comparing contents, the rule of names, sizes and dates alone.
-    OnAutoSelect(view, progress, {nullptr, &protectedRows});
-    EXPECT_GE(SelectedPaths(view).size(), expected.size());
+    EXPECT_GE(SelectedPaths(view, OnAutoSelect(view, progress, {nullptr, &protectedRows})).size(), expected.size());
 }
 
 constexpr std::size_t kBig = 300 * 1024 + 7;  // head, middle and tail all read
@@ -705,7 +698,7 @@ TEST_F(ReviewTest, SparseCopiesAreComparedByTheirDataAndHoles)
         ContentChecker checker;
         testing::RecordingProgress progress;
         const AutoSelectOutcome outcome = OnAutoSelect(sparse, progress, {&checker, nullptr});
-        EXPECT_EQ(SelectedPaths(sparse).size(), c.selected ? 1u : 0u);
+        EXPECT_EQ(SelectedPaths(sparse, outcome).size(), c.selected ? 1u : 0u);
         EXPECT_EQ(outcome.differing, c.selected ? 0 : 1);
         if (c.readLittle) {
             EXPECT_LT(checker.BytesRead(), kSize / 4);
@@ -734,7 +727,7 @@ TEST_F(ReviewTest, ManyDifferentCopiesCostOneReadOfTheirEnds)
     ContentChecker checker;
     testing::RecordingProgress progress;
     const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
-    EXPECT_EQ(SelectedPaths(view), (std::set<std::string>{paths.front()}));
+    EXPECT_EQ(SelectedPaths(view, outcome), (std::set<std::string>{paths.front()}));
     EXPECT_EQ(outcome.differing, kOthers);
     EXPECT_LT(checker.BytesRead(), 3 * kBig * paths.size());
     // The side-by-side window's answer for two copies with different ends.
@@ -758,8 +751,7 @@ TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
     view.FillResultView();
     ContentChecker checker;
     testing::RecordingProgress progress;
-    OnAutoSelect(view, progress, {&checker, nullptr});
-    EXPECT_EQ(SelectedPaths(view), (std::set<std::string>{older}));
+    EXPECT_EQ(SelectedPaths(view, OnAutoSelect(view, progress, {&checker, nullptr})), (std::set<std::string>{older}));
     EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::optional<bool>(true));
 
     // Rewritten in place with one byte changed: same file, same size, new
@@ -778,7 +770,7 @@ TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
     const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
     EXPECT_GT(checker.BytesRead(), read);
     EXPECT_EQ(outcome.differing, 1);
-    EXPECT_TRUE(SelectedPaths(view).empty());
+    EXPECT_TRUE(SelectedPaths(view, outcome).empty());
     EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::optional<bool>(false));
 }
 
@@ -822,7 +814,7 @@ TEST_F(ReviewTest, StoppedCheckReturnsWhileAReadIsHeld)
         const AutoSelectOutcome outcome = OnAutoSelect(*found, progress, {checker.get(), nullptr});
         stopper.join();
         EXPECT_TRUE(outcome.stopped);
-        EXPECT_TRUE(SelectedPaths(*found).empty());
+        EXPECT_TRUE(SelectedPaths(*found, outcome).empty());
         {
             const std::lock_guard lock(held->mutex);
             EXPECT_EQ(held->left, 0) << "the check waited for its held read";

@@ -7,6 +7,8 @@
 
 #include "delete/delete_selected.h"
 #include "delete/deletion_log.h"
+#include "delete/deletion_log_reader.h"
+#include "delete/deletion_record.h"
 #include "platform/local_time.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
@@ -333,10 +335,12 @@ protected:
         }
         services.lookAtMountPoint = lookAtMountPoint;
         services.listSubfolders = listSubfolders;
+        services.deletionHooks = deletionHooks;
         dlg = std::make_unique<CSnapsiftDlg>(std::move(services));
     }
 
     // Null: the real ones.
+    TrashHooks deletionHooks;
     std::function<MountPointLook(const std::string&)> lookAtMountPoint;
     std::function<std::vector<std::string>(const std::string&, bool)> listSubfolders;
 
@@ -2598,6 +2602,35 @@ TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
     }
 }
 
+// While the content check's first read does not return, the bar shows that
+// work goes on (Qt's busy bar), not an empty one; once stopped, it is an
+// ordinary bar again.
+TEST_F(WindowTest, ContentCheckBarIsBusyWhileItsFirstReadHangs)
+{
+    TempDir folder(g_desktop);
+    folder.WriteFile("old/same.bmp", "the same picture");
+    snapsift::testing::WaitForNewerSecond(folder.Path());
+    folder.WriteFile("new/same.bmp", "the same picture");
+    Open();
+    Show();
+    dlg->m_checkJpeg->setChecked(false);
+    dlg->m_checkBmp->setChecked(true);
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
+    const FileTable& table = dlg->Results().table;
+    if (table.CreationTime(0) == table.CreationTime(1))
+        GTEST_SKIP() << "this file system keeps no birth time";
+    bool busyWhileHeld = false;
+    // Taken on the window's thread, which has shown the bar before it takes this.
+    const HeldRead held(dlg->Checker(), [this, &busyWhileHeld] {
+        busyWhileHeld = dlg->m_progress->minimum() == 0 && dlg->m_progress->maximum() == 0;
+        PostKey(dlg.get(), Qt::Key_Escape);
+    });
+    QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
+    EXPECT_TRUE(busyWhileHeld);
+    EXPECT_LT(dlg->m_progress->minimum(), dlg->m_progress->maximum());
+}
+
 const SearchRequest kCheckRequests[] = {
     {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
     {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
@@ -2605,6 +2638,112 @@ const SearchRequest kCheckRequests[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Requests, HeldContentCheckTest, ::testing::ValuesIn(kCheckRequests),
+                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+
+// Holds the deletion's second move beside the window until the window's
+// thread has taken a request posted meanwhile: the window answers while a
+// file is in hand.
+class HeldMove final {
+public:
+    explicit HeldMove(std::function<void()> request) : state_(std::make_shared<State>())
+    {
+        hooks.beforeMove = [state = state_, request = std::move(request)](const std::string&) {
+            std::unique_lock lock(state->mutex);
+            if (++state->moves != 2)
+                return;
+            QMetaObject::invokeMethod(
+                qApp,
+                [state, request] {
+                    request();
+                    // Posted after the request: it runs once the request has been taken.
+                    QMetaObject::invokeMethod(
+                        qApp,
+                        [state] {
+                            const std::lock_guard inner(state->mutex);
+                            state->release = true;
+                            state->released.notify_all();
+                        },
+                        Qt::QueuedConnection);
+                },
+                Qt::QueuedConnection);
+            state->answered = state->released.wait_for(lock, std::chrono::seconds(60), [&] { return state->release; });
+        };
+    }
+    bool Answered() const
+    {
+        const std::lock_guard lock(state_->mutex);
+        return state_->answered;
+    }
+    TrashHooks hooks;
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        int moves = 0;
+        bool release = false;
+        bool answered = false;
+    };
+    std::shared_ptr<State> state_;
+};
+
+class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {};
+
+// The deletion runs beside the window. 終了 and the close box, taken while
+// the second of three files is in hand, let that file and the record finish:
+// two files in the trash, a block and a finished record naming just them,
+// the third file in its place, and no message after the question. Esc is
+// thrown away: the deletion goes on to its end and says nothing more.
+TEST_P(HeldDeletionTest, FinishesTheFileInHandAndItsRecord)
+{
+    TempDir folder(g_desktop);
+    std::vector<std::string> files;
+    for (const char* sub : {"a", "b", "c", "d", "e"})
+        files.push_back(folder.MakeFile(std::string(sub) + "/dup.jpg", 7));
+    unlink(g_logPath.c_str());
+    const HeldMove held([this] { GetParam().post(*dlg); });
+    deletionHooks = held.hooks;
+    Open();
+    Show();
+    Search(DesktopChild(BaseName(folder.Path())));
+    ASSERT_EQ(dlg->Results().list.GetItemCount(), 5);
+    const ResultView& view = dlg->Results();
+    std::vector<std::string> chosen;
+    for (int j = 0; j < 3; ++j)
+        chosen.push_back(view.table.Path(view.list.TableRow(j)));
+    dlg->m_resultList->selectionModel()->select(
+        QItemSelection(dlg->m_resultList->model()->index(0, 0), dlg->m_resultList->model()->index(2, 3)),
+        QItemSelectionModel::ClearAndSelect);
+    messenger.shown.clear();
+    messenger.answers = {};
+    QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
+    EXPECT_TRUE(held.Answered()) << "the window did not answer while a file was in hand";
+
+    const bool quit = GetParam().endsProgram;
+    ASSERT_EQ(messenger.shown.size(), 1u);  // the question alone
+    EXPECT_EQ(messenger.shown[0].text, DeleteConfirmationText(chosen));
+    EXPECT_EQ(dlg->isVisible(), !quit);
+    const std::size_t moved = quit ? 2 : 3;
+    for (std::size_t i = 0; i < chosen.size(); ++i)
+        EXPECT_EQ(Exists(chosen[i]), i >= moved) << chosen[i];
+    LoggedDeletion block;
+    ASSERT_EQ(ReadLastDeletion(g_logPath, block), LogReadOutcome::Read);
+    EXPECT_EQ(block.paths, std::vector<std::string>(chosen.begin(), chosen.begin() + static_cast<long>(moved)));
+    const std::optional<DeletionRecord> record = RecordOfBlock(RecordsFolder(), g_logPath, block);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_TRUE(record->complete);
+    ASSERT_EQ(record->files.size(), moved);
+    for (const TrashedFile& file : record->files)
+        EXPECT_EQ(StateOf(file), TrashedState::InTrash) << file.path;
+    EXPECT_EQ(dlg->CanRestoreLast(), !quit);
+    if (quit) {
+        EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    } else {
+        EXPECT_EQ(dlg->Results().table.RowCount(), 2);  // the rows of the two left
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, HeldDeletionTest, ::testing::ValuesIn(kCheckRequests),
                          [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
 
 // 終了 mid-search ends the process, with a listing that never finishes.

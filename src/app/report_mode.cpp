@@ -59,7 +59,7 @@ void PutDuplicateNames(const DuplicateCombo& combo, const Field& field, RecordOu
 
 // The paths automatic selection picks; a copy that could not be compared
 // stays unpicked, and is named on `err`.
-void PutAutoSelected(ResultView& view, const CommandLine& line, const ProtectedFolders& protection, const Field& field,
+void PutAutoSelected(const ResultView& view, const CommandLine& line, const ProtectedFolders& protection, const Field& field,
                      RecordOutput& output, std::FILE* err)
 {
     const FileTable& table = view.table;
@@ -69,13 +69,13 @@ void PutAutoSelected(ResultView& view, const CommandLine& line, const ProtectedF
     AutoSelectOptions how;
     how.checker = line.byNameAndSize ? nullptr : &checker;
     how.protectedRows = &protectedRows;
-    for (const AutoSelectOutcome::Unread& unread : OnAutoSelect(view, progress, how).unread)
+    // A copy that could not be compared stays unpicked, and is named.
+    const AutoSelectOutcome picked = OnAutoSelect(view, progress, how);
+    for (const AutoSelectOutcome::Unread& unread : picked.unread)
         std::fprintf(err, "snapsift: left unpicked, cannot compare %s: %s\n", table.Path(unread.row).c_str(),
                      unread.error != 0 ? std::strerror(unread.error) : "changed since the search");
-    for (int j = 0; j < view.list.GetItemCount(); ++j) {
-        if (view.list.IsSelected(j))
-            output.Put(field(table.Path(view.list.TableRow(j))));
-    }
+    for (const int j : picked.picked)
+        output.Put(field(table.Path(view.list.TableRow(j))));
 }
 
 } // namespace

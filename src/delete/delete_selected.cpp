@@ -17,16 +17,6 @@
 namespace snapsift {
 
 
-std::vector<int> SelectedListRows(const ResultList& list)
-{
-    std::vector<int> rows;
-    for (int j = 0; j < list.GetItemCount(); ++j) {
-        if (list.IsSelected(j))
-            rows.push_back(j);
-    }
-    return rows;
-}
-
 std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows)
 {
     std::vector<std::string> paths;
@@ -88,7 +78,7 @@ NotMoved WhyNotMoved(const std::string& path, const TrashOutcome& result)
 
 // Moves each confirmed file, noting each move in the record's journal.
 void MoveFiles(const std::vector<ConfirmedFile>& files, Progress& progress, const TrashHooks& hooks,
-               DeletionRecordWriter& record, DeleteOutcome& outcome)
+               const std::stop_token& stop, DeletionRecordWriter& record, DeleteOutcome& outcome)
 {
     progress.SetRange(0, static_cast<int>(files.size()));
     std::unordered_set<std::string_view> moved;
@@ -99,7 +89,7 @@ void MoveFiles(const std::vector<ConfirmedFile>& files, Progress& progress, cons
     for (const ConfirmedFile& file : files)
         paths.push_back(file.path);
     trash.Expect(std::move(paths));
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < files.size() && !stop.stop_requested(); ++i) {
         const std::string& path = files[i].path;
         if (moved.count(path) == 0) {  // the same file selected twice moves once
             const std::int64_t when = CurrentTime();
@@ -127,7 +117,7 @@ void MoveFiles(const std::vector<ConfirmedFile>& files, Progress& progress, cons
 
 DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress,
                               const std::string& logPath, std::int64_t startTime, const TrashHooks& hooks,
-                              std::chrono::milliseconds patience)
+                              std::chrono::milliseconds patience, std::stop_token stop)
 {
     DeleteOutcome outcome;
     outcome.confirmed = true;
@@ -161,7 +151,7 @@ DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress&
         return outcome;
     }
 
-    MoveFiles(files, progress, hooks, record, outcome);
+    MoveFiles(files, progress, hooks, stop, record, outcome);
     if (outcome.movedFiles.empty()) {
         record.Abandon();  // nothing moved: no block, no record
         return outcome;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,6 @@ struct DeleteOutcome {
     bool BlockLost() const { return moved > 0 && logPath.empty(); }
 };
 
-// The rows selected in the result list, in list order.
-std::vector<int> SelectedListRows(const ResultList& list);
 // The paths of list rows `listRows`, in that order: what the user confirms.
 std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows);
 // The files of list rows `listRows` with the facts their table rows hold.
@@ -81,11 +80,13 @@ std::vector<ConfirmedFile> ConfirmedFiles(const ResultView& view, const std::vec
 // and the record is finished. A deletion that moves nothing writes neither.
 // Nothing is ever deleted outright. While another process writes a log,
 // waits up to `patience` for it, calling `progress.WhileWaiting()`. `hooks`,
-// for tests, run around each file's move. The view is not touched: see
+// for tests, run around each file's move. Once `stop` is requested, no
+// further file is begun: the one in hand is finished, and the block and the
+// record name the files moved by then. The view is not touched: see
 // RemoveMovedRows.
 DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress,
                               const std::string& logPath, std::int64_t startTime, const TrashHooks& hooks = {},
-                              std::chrono::milliseconds patience = kLogLockPatience);
+                              std::chrono::milliseconds patience = kLogLockPatience, std::stop_token stop = {});
 
 // Applies a deletion to the view: for each confirmed path that was moved, the
 // lowest table row that still carries it goes; then the list is rebuilt for

@@ -100,7 +100,7 @@ bool VerifyPicks(const ResultView& view, std::size_t slotCount, const std::vecto
 
 } // namespace
 
-AutoSelectOutcome OnAutoSelect(ResultView& view, Progress& progress, const AutoSelectOptions& options)
+AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const AutoSelectOptions& options)
 {
     const FileTable& table = view.table;
     AutoSelectOutcome outcome;
@@ -179,11 +179,10 @@ AutoSelectOutcome OnAutoSelect(ResultView& view, Progress& progress, const AutoS
     if (options.checker && !VerifyPicks(view, slots.size(), slotOfRow, pick, *options.checker, progress, outcome))
         return outcome;
 
-    view.list.ClearSelection();
     progress.SetRange(0, table.RowCount());
     for (int j = 0; j < n; ++j) {
         if (pick[static_cast<std::size_t>(j)])
-            view.list.SetSelected(j, true);
+            outcome.picked.push_back(j);
         progress.SetPos(j);
     }
     progress.SetPos(0);

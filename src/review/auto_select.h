@@ -32,13 +32,14 @@ struct AutoSelectOutcome {
         int error = 0;
     };
     std::vector<Unread> unread;
-    int protectedRows = 0;  // listed rows left unpicked because they lie under a protected folder
+    int protectedRows = 0;    // listed rows left unpicked because they lie under a protected folder
+    std::vector<int> picked;  // the list rows picked, in list order; none when stopped
 };
 
-// Selects, in the rows the list shows, every row for which the table holds a
+// Picks, of the rows the list shows, every row for which the table holds a
 // row of the same name and size with a later creation time (by a whole
-// second) and, with a checker, the same bytes. Clears the selection first;
-// nothing but the selection changes, and nothing at all when stopped.
-AutoSelectOutcome OnAutoSelect(ResultView& view, Progress& progress, const AutoSelectOptions& options = {});
+// second) and, with a checker, the same bytes. The view is not changed: the
+// caller selects the rows picked, in place of what was selected.
+AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const AutoSelectOptions& options = {});
 
 } // namespace snapsift

@@ -78,8 +78,6 @@ void SortByName(const FileTable& table, const std::vector<int>& given, std::vect
 void ResultList::DeleteAllItems()
 {
     rows_.clear();
-    selected_.clear();
-    focused_ = -1;
 }
 
 void ResultList::SetRows(const FileTable& table, std::vector<int> tableRows)
@@ -93,18 +91,6 @@ void ResultList::SetRows(const FileTable& table, std::vector<int> tableRows)
     for (std::size_t i = 0; i < keyed.size(); ++i)
         tableRows[i] = static_cast<int>(keyed[i].key);
     rows_ = std::move(tableRows);
-    selected_.assign(rows_.size(), 0);
-    focused_ = -1;
-}
-
-void ResultList::ClearSelection()
-{
-    std::fill(selected_.begin(), selected_.end(), 0);
-}
-
-int ResultList::SelectedCount() const
-{
-    return static_cast<int>(std::count(selected_.begin(), selected_.end(), 1));
 }
 
 } // namespace snapsift

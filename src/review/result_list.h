@@ -10,6 +10,8 @@ class FileTable;
 
 // The rows the result list shows, in name order. A row refers to a file-table
 // row by its index; the list is rebuilt whenever the table changes shape.
+// Which rows are selected is kept where they are shown: the window's
+// selection, or a plain set of list rows.
 class ResultList final {
 public:
     int GetItemCount() const { return static_cast<int>(rows_.size()); }
@@ -21,18 +23,8 @@ public:
     // the order in which they are given.
     void SetRows(const FileTable& table, std::vector<int> tableRows);
 
-    bool IsSelected(int row) const { return selected_.at(row) != 0; }
-    void SetSelected(int row, bool selected) { selected_.at(row) = selected ? 1 : 0; }
-    void ClearSelection();
-    int SelectedCount() const;
-
-    // The row that holds the focus, or -1.
-    void SetFocusedRow(int row) { focused_ = (row >= 0 && row < GetItemCount()) ? row : -1; }
-
 private:
     std::vector<int> rows_;
-    std::vector<std::uint8_t> selected_;
-    int focused_ = -1;
 };
 
 } // namespace snapsift

@@ -83,17 +83,34 @@ void ProgressRelay::SetPos(int position)
     position_ = std::clamp<long long>(position, lower_, upper_);
 }
 
+void ProgressRelay::ShowBusyUntilFirstStep()
+{
+    const std::lock_guard lock(mutex_);
+    busyUntilStep_ = true;
+}
+
 void ProgressRelay::ShowOn(QProgressBar* bar)
 {
     long long lower, upper, position;
     bool rangeChanged;
+    bool busy = false;
     {
         const std::lock_guard lock(mutex_);
+        if (busyUntilStep_ && position_ > lower_)
+            busyUntilStep_ = false;
+        busy = busyUntilStep_;
         lower = lower_;
         upper = upper_;
         position = position_;
-        rangeChanged = rangeChanged_;
+        rangeChanged = rangeChanged_ || (shownBusy_ && !busy);
         rangeChanged_ = false;
+        shownBusy_ = busy;
+    }
+    if (busy) {
+        // Qt shows an empty range as a busy, animated bar.
+        if (bar->maximum() != 0 || bar->minimum() != 0)
+            bar->setRange(0, 0);
+        return;
     }
     if (rangeChanged)
         SetBarRange(bar, lower, upper);
@@ -168,12 +185,13 @@ void BesideWindow::Abandon()
     shared_->ended.notify_all();
 }
 
-bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop)
+void BesideWindow::ShowBusyUntilFirstStep()
 {
-    // How long a stopped work that waits on something outside (a slow disk)
-    // may take to let go before it is left to end alone; what it found by
-    // then is lost with it.
-    constexpr auto kStopGrace = std::chrono::milliseconds(60);
+    shared_->relay.ShowBusyUntilFirstStep();
+}
+
+bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop, std::chrono::milliseconds stopGrace)
+{
     std::optional<std::chrono::steady_clock::time_point> stoppedAt;
     for (;;) {
         shared_->relay.ShowOn(bar);
@@ -184,7 +202,7 @@ bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop)
         if (shared_->ended.wait_for(lock, std::chrono::milliseconds(kRepaintMilliseconds / 2),
                                     [this] { return shared_->done || shared_->abandoned; }))
             break;
-        if (stoppedAt && !answersStop.load() && std::chrono::steady_clock::now() - *stoppedAt > kStopGrace)
+        if (stoppedAt && !answersStop.load() && std::chrono::steady_clock::now() - *stoppedAt > stopGrace)
             shared_->abandoned = true;
         if (shared_->abandoned)
             break;
@@ -202,12 +220,19 @@ bool BesideWindow::Wait(QProgressBar* bar, const std::atomic<bool>& answersStop)
     return true;
 }
 
-void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput)
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput,
+                     bool busyUntilFirstStep)
 {
     // Never stopped, so never left to end alone: `work` may use what lives here.
     BesideWindow beside([&work](Progress& progress, std::stop_token) { work(progress); }, takeInput);
+    const int lower = bar->minimum();
+    const int upper = bar->maximum();
+    if (busyUntilFirstStep)
+        beside.ShowBusyUntilFirstStep();
     const std::atomic<bool> answersStop{true};
     beside.Wait(bar, answersStop);
+    if (busyUntilFirstStep && bar->minimum() == 0 && bar->maximum() == 0)
+        bar->setRange(lower, upper);  // never stepped: the bar is no longer busy
 }
 
 } // namespace snapsift

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,8 +46,10 @@ public:
     void SetRange(int lower, int upper) override;
     void DeltaPos(int step) override;
     void SetPos(int position) override;
-    // On the window's thread.
+    // On the window's thread. Until the first step past the lower bound,
+    // a relay made busy shows a busy bar rather than an empty one.
     void ShowOn(QProgressBar* bar);
+    void ShowBusyUntilFirstStep();
 
 private:
     std::mutex mutex_;
@@ -54,6 +57,8 @@ private:
     long long upper_ = 100;
     long long position_ = 0;
     bool rangeChanged_ = false;
+    bool busyUntilStep_ = false;
+    bool shownBusy_ = false;
 };
 
 // A search's progress as the window shows it: while the walk lists folders,
@@ -89,14 +94,23 @@ public:
 
     // Paints the window and shows the progress on `bar` until the work has
     // ended (true), or until it was abandoned (false): it was stopped while
-    // `answersStop` was false and that did not change within a moment, or
-    // Abandon() was called. `answersStop` says when the work answers a stop
-    // at once, waiting on nothing outside.
-    bool Wait(QProgressBar* bar, const std::atomic<bool>& answersStop);
+    // `answersStop` was false and that did not change within `stopGrace`,
+    // or Abandon() was called. `answersStop` says when the work answers a
+    // stop at once, waiting on nothing outside.
+    bool Wait(QProgressBar* bar, const std::atomic<bool>& answersStop,
+              std::chrono::milliseconds stopGrace = kStopGrace);
     // Asks the work to end soon.
     void Stop();
     // Makes Wait return at once, without the work's end.
     void Abandon();
+    // The bar is busy until the work's first step (a first read that does
+    // not return shows as work going on).
+    void ShowBusyUntilFirstStep();
+
+    // How long a stopped work that waits on something outside (a slow disk)
+    // may take to let go, by default, before it is left to end alone; what
+    // it found by then is lost with it.
+    static constexpr std::chrono::milliseconds kStopGrace{60};
 
 private:
     struct Shared;
@@ -110,7 +124,9 @@ private:
 // only paints the window and shows the progress on `bar`; user input waits
 // as it does while a command runs. Returns once `work` has ended. With
 // `takeInput`, user input is handed on meanwhile, for a BusyWindow to
-// look at (an Esc that stops the work) and throw away.
-void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput = false);
+// look at (an Esc that stops the work) and throw away. With `busyUntilFirstStep`,
+// the bar is busy until the work's first step.
+void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput = false,
+                     bool busyUntilFirstStep = false);
 
 } // namespace snapsift

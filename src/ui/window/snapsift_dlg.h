@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "delete/deletion_log.h"
 #include "delete/restore_last.h"
 #include "platform/user_desktop.h"
 #include "review/content_check.h"
@@ -8,11 +9,13 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
+#include "ui/delete_conversation.h"
 #include "ui/window_texts.h"
 #include "ui/window/window_geometry.h"
 
 #include <QDialog>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -58,6 +61,10 @@ struct WindowServices {
     std::function<MountPointLook(const std::string& mountPoint)> lookAtMountPoint = nullptr;
     // The subfolders of a tree node's folder; null: the real listing.
     std::function<std::vector<std::string>(const std::string& path, bool followLastLink)> listSubfolders = nullptr;
+    // Run around each file a deletion moves (tests hold a move with them).
+    TrashHooks deletionHooks = {};
+    // How long a deletion waits for another program's lock on the log.
+    std::chrono::milliseconds logPatience = kLogLockPatience;
 };
 
 // The main window: the target tree and type options at the left, the results
@@ -176,10 +183,11 @@ private:
     void AddListedItems(int node, const std::vector<std::string>& names);
     void ShowNodeText(int node);
     std::vector<int> AnsweringNodes(const std::vector<int>& nodes) const;
-    void PullSelection();
-    void PushSelection();
+    // The list rows selected in the window, in list order.
+    std::vector<int> SelectedListRows() const;
+    // Selects exactly the list rows `rows` (in list order); focus and scrolling stay.
+    void SelectListRows(const std::vector<int>& rows);
     void MirrorResults();
-    std::vector<int> ListedTableRows() const;
     void ShowAboutBox();
     // Protected folders (snapsift_dlg_protection.cpp).
     void LoadProtection();
@@ -203,6 +211,19 @@ private:
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
+    // Runs a step of a deletion or an undo beside the window: see DeleteSteps.
+    // 終了 and the close box close the window, and the program ends once the
+    // step has ended, or for a step that `moves`, once it has finished the
+    // file in hand and its record (at most kFinishGrace on a disk that does
+    // not answer). False then. Esc does nothing, as during the rest of a deletion.
+    bool RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves);
+    // The same, where Esc stops waiting too: then, and after 終了, nothing (`quit` says which).
+    enum class StepEnd { Ended, Stopped, Quit };
+    StepEnd RunStep(BusyWindow& busy, DiskStep step, bool moves, bool escapeStops);
+    // One flag per table row: its file lies under a protected folder. Decided
+    // once per folder, beside the window; nothing when Esc or 終了 came first.
+    std::optional<std::vector<std::uint8_t>> ProtectedRowsBeside(BusyWindow& busy, bool& quit);
+    static constexpr std::chrono::milliseconds kFinishGrace{2000};
     bool LiesBelowSearchTarget(const std::string& path) const;
     void SearchAgainKeepingChoice();
     // A message box with the search's caption and icon.

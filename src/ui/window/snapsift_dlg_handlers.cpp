@@ -22,8 +22,10 @@
 
 #include <QItemSelection>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -62,34 +64,31 @@ void CSnapsiftDlg::MirrorResults()
     m_clearButton->setEnabled(m_view.buttons.clear);
 }
 
-void CSnapsiftDlg::PullSelection()
+std::vector<int> CSnapsiftDlg::SelectedListRows() const
 {
-    m_view.list.ClearSelection();
-    const int rows = m_view.list.GetItemCount();
+    std::vector<int> rows;
+    const int listed = m_view.list.GetItemCount();
     for (const QItemSelectionRange& range : m_resultList->selectionModel()->selection()) {
-        for (int row = range.top(); row <= range.bottom() && row < rows; ++row)
-            m_view.list.SetSelected(row, true);
+        for (int row = range.top(); row <= range.bottom() && row < listed; ++row)
+            rows.push_back(row);
     }
-    const QModelIndex focused = m_resultList->selectionModel()->currentIndex();
-    m_view.list.SetFocusedRow(focused.isValid() ? focused.row() : -1);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
-void CSnapsiftDlg::PushSelection()
+void CSnapsiftDlg::SelectListRows(const std::vector<int>& rows)
 {
-    // Runs of selected rows become one range each; focus and scrolling stay.
+    // Runs of selected rows become one range each.
     QItemSelection selection;
-    const int rows = m_view.list.GetItemCount();
     const int lastColumn = resultModel_->columnCount() - 1;
-    for (int row = 0; row < rows;) {
-        if (!m_view.list.IsSelected(row)) {
-            ++row;
-            continue;
-        }
-        int end = row;
-        while (end + 1 < rows && m_view.list.IsSelected(end + 1))
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t end = i;
+        while (end + 1 < rows.size() && rows[end + 1] == rows[end] + 1)
             ++end;
-        selection.append(QItemSelectionRange(resultModel_->index(row, 0), resultModel_->index(end, lastColumn)));
-        row = end + 1;
+        selection.append(
+            QItemSelectionRange(resultModel_->index(rows[i], 0), resultModel_->index(rows[end], lastColumn)));
+        i = end + 1;
     }
     m_resultList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
@@ -201,6 +200,11 @@ void CSnapsiftDlg::OnAutoSelect()
     contentChecker_.ResetStop();
     BusyWindow busy(this);
     bool quit = false;
+    // Protection is decided first, once per folder; a protected folder's
+    // disk that does not answer is given up on by Esc or 終了.
+    const std::optional<std::vector<std::uint8_t>> protectedRows = ProtectedRowsBeside(busy, quit);
+    if (!protectedRows)
+        return;
     busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
         contentChecker_.RequestStop();
         if (request == BusyWindow::Request::Quit && !quit) {
@@ -212,15 +216,13 @@ void CSnapsiftDlg::OnAutoSelect()
     RunBesideWindow(
         m_progress,
         [&](Progress& progress) {
-            // Protection is decided beside the window too, once per folder.
-            const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(m_view.table, protection_);
-            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &protectedRows});
+            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &*protectedRows});
         },
-        true);
+        true, true);  // busy until the first copy is read: a read that hangs shows as work going on
     m_progress->setValue(m_progress->minimum());
     if (quit || outcome.stopped)
         return;
-    PushSelection();
+    SelectListRows(outcome.picked);
     previews_->ContentChecked();
     if (const std::string text = LeftUnselectedText(outcome.differing, outcome.unreadable); !text.empty())
         ShowInformation(text);
@@ -228,15 +230,20 @@ void CSnapsiftDlg::OnAutoSelect()
 
 void CSnapsiftDlg::OnDeleteSelected()
 {
-    const BusyWindow busy(this);
-    PullSelection();
+    BusyWindow busy(this);
     const std::int64_t startTime = CurrentTime();
-    const std::vector<int> rowsBefore = ListedTableRows();
+    // With nothing moved the table is as it was, so the list shown again for
+    // the current choice is the same rows or, at the prompt, none.
+    const int listedBefore = m_view.list.GetItemCount();
+    // The looks at the disks and the moves run beside the window; the
+    // questions and the messages are the window's.
+    DeleteSteps steps;
+    steps.run = [this, &busy](DiskStep step, bool moves) { return RunStepUntilQuit(busy, std::move(step), moves); };
     // Cancelled, refused or nothing moved: the list, its selection, focus and
     // scroll position stay as the user left them.
     const DeleteOutcome outcome =
-        DeleteWithConfirmation(m_view, *messenger_, *progressDriver_, services_.deletionLogPath, startTime, {},
-                               &protection_);
+        DeleteWithConfirmation(m_view, SelectedListRows(), *messenger_, *progressDriver_, services_.deletionLogPath,
+                               startTime, services_.deletionHooks, &protection_, services_.logPatience, steps);
     if (outcome.moved > 0) {
         LastDeletion last;
         last.logPath = outcome.logPath;
@@ -247,16 +254,8 @@ void CSnapsiftDlg::OnDeleteSelected()
             last.loggedPaths.push_back(file.path);
         lastDeletion_ = std::move(last);
     }
-    if (outcome.moved > 0 || ListedTableRows() != rowsBefore)
+    if (outcome.moved > 0 || m_view.list.GetItemCount() != listedBefore)
         MirrorResults();
-}
-
-std::vector<int> CSnapsiftDlg::ListedTableRows() const
-{
-    std::vector<int> rows(static_cast<std::size_t>(m_view.list.GetItemCount()));
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        rows[i] = m_view.list.TableRow(static_cast<int>(i));
-    return rows;
 }
 
 void CSnapsiftDlg::OnClear()

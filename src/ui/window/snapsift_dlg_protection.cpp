@@ -3,19 +3,24 @@
 // tree's nodes, and the list of folders kept between runs.
 #include "ui/window/snapsift_dlg.h"
 
+#include "platform/beside_call.h"
+#include "ui/window/busy_window.h"
 #include "ui/window/protection_settings.h"
 #include "ui/window/settings_file.h"
 #include "ui/window_texts.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSettings>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace snapsift {
@@ -24,6 +29,8 @@ namespace {
 const QString kProtectionGroup = QStringLiteral("protection");
 const QString kFoldersArray = QStringLiteral("folders");
 const QString kPathKey = QStringLiteral("path");
+// How long the window waits for a protected folder's disk to answer.
+constexpr std::chrono::milliseconds kProtectionLookLimit(2000);
 
 // A small padlock, drawn rather than taken from an icon theme, so that it is
 // there on every desktop.
@@ -131,11 +138,46 @@ void CSnapsiftDlg::OnToggleProtection(int node)
     if (folder.empty())
         return;
     // As the menu said: a folder protected under another name becomes known
-    // by this one too.
-    if (NodeProtected(folder))
-        protection_.Remove(folder);
-    else
-        protection_.Add(folder);
+    // by this one too. Finding the folder resolves its path and looks at it,
+    // which waits on its disk: that runs beside the window, on a copy.
+    const bool protecting = !NodeProtected(folder);
+    BesideCall<ProtectedFolders> changed([copy = protection_, folder, protecting]() mutable {
+        if (protecting)
+            copy.Add(folder);
+        else
+            copy.Remove(folder);
+        return copy;
+    });
+    bool quit = false, stopped = false;
+    {
+        // Meanwhile the window paints; 終了 and the close box end the program,
+        // Esc stops waiting, other input is thrown away.
+        BusyWindow busy(this);
+        busy.TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
+            if (request == BusyWindow::Request::Quit && !quit) {
+                quit = true;
+                done(QDialog::Rejected);  // the program ends as soon as this command returns
+            }
+            stopped = true;
+        });
+        const auto deadline = std::chrono::steady_clock::now() + kProtectionLookLimit;
+        while (!stopped && !changed.Wait(std::chrono::milliseconds(15)) && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    std::optional<ProtectedFolders> answer = changed.TakeOrGiveUp();
+    if (quit)
+        return;
+    if (answer) {
+        protection_ = std::move(*answer);
+    } else if (protecting) {
+        // Its disk does not answer: protected by its path for now; whoever
+        // decides protection later resolves it again.
+        protection_.AddKept(folder);
+    } else {
+        // Ended only once its disk answers: until then it stays protected.
+        std::fprintf(stderr, "snapsift: %s does not answer; it stays protected\n", folder.c_str());
+        return;
+    }
     SaveProtection();
     // Every node of that folder, wherever the tree shows it.
     std::vector<int> all(m_targets.nodes.size());
