@@ -4,8 +4,8 @@
 #include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "platform/trash_info.h"
 
-#include <glib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -83,19 +83,6 @@ std::string TrashEntryPlace::FilePath() const
 std::string TrashEntryPlace::InfoPath() const
 {
     return JoinPath(JoinPath(folder, "info"), name + ".trashinfo");
-}
-
-std::string TrashInfoText(std::string_view path, std::int64_t deletionTime)
-{
-    const std::string raw(path);
-    gchar* escaped = g_uri_escape_string(raw.c_str(), "/", FALSE);
-    std::string text = "[Trash Info]\nPath=";
-    text += escaped;
-    g_free(escaped);
-    text += "\nDeletionDate=";
-    text += FormatLocalTime(deletionTime, "%Y-%m-%dT%H:%M:%S");
-    text += "\n";
-    return text;
 }
 
 FolderHandle OpenFolderWithoutLinks(const std::string& path)

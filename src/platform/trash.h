@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/trash_folders.h"
+#include "platform/trash_info.h"
 
 #include <cstdint>
 #include <functional>
@@ -41,11 +42,6 @@ struct TrashOutcome {
     TrashEntryPlace entry;  // Moved and ChangedInTrash
     FileFacts moved{};      // what went to the trash (Moved)
 };
-
-// The .trashinfo text for `path`: "[Trash Info]", Path= (escaped as GIO
-// escapes it: every byte that is not printable ASCII as %XX) and
-// DeletionDate= in local time, each line ended by LF.
-std::string TrashInfoText(std::string_view path, std::int64_t deletionTime);
 
 struct TrashHooks {
     std::function<void(const std::string&)> beforeMove;
