@@ -299,34 +299,43 @@ void PreviewLoader::OnReadable(Helper& helper)
     std::optional<PicturePreview> answer;
     bool unchanged = false;
     QByteArray path = helper.job.path;
-    const preview_wire::ReadReply read =
-        helper.busy ? preview_wire::ReadReplyFrom(helper.inbox.constData(), static_cast<std::size_t>(helper.inbox.size()),
-                                                  kPreviewSide)
-                    : preview_wire::ReadReply{};
-    if (read.status == preview_wire::ReadReply::Status::Bad) {
-        ended = true;
-    } else if (read.status == preview_wire::ReadReply::Status::Complete) {
-        const Reply& reply = read.reply;
-        PicturePreview preview;
-        preview.version = reply.version;
-        preview.failure = read.failure;
-        preview.pixelSize = QSize(reply.pixelWidth, reply.pixelHeight);
-        preview.format = QByteArray(reply.format, static_cast<qsizetype>(read.formatBytes));
-        preview.fromThumbnail = reply.fromThumbnail != 0;
-        preview.facts = reply.facts;  // shown through FactsText, which bounds each field
-        if (reply.kind == ReplyKind::Picture) {
-            QImage image(reply.imageWidth, reply.imageHeight, QImage::Format_ARGB32_Premultiplied);
-            const qsizetype row = static_cast<qsizetype>(reply.imageWidth) * 4;
-            for (int y = 0; y < image.height(); ++y)
-                std::memcpy(image.scanLine(y), helper.inbox.constData() + sizeof reply + y * row,
-                            static_cast<size_t>(row));
-            preview.image = std::move(image);
+    if (helper.busy && helper.inbox.size() >= static_cast<qsizetype>(sizeof(Reply))) {
+        Reply reply;
+        std::memcpy(&reply, helper.inbox.constData(), sizeof reply);
+        const bool sane = reply.magic == preview_wire::kReplyMagic && reply.imageWidth >= 0 &&
+                          reply.imageHeight >= 0 && reply.imageWidth <= kPreviewSide &&
+                          reply.imageHeight <= kPreviewSide &&
+                          (reply.kind != ReplyKind::Picture || (reply.imageWidth > 0 && reply.imageHeight > 0));
+        const qsizetype pixels = sane && reply.kind == ReplyKind::Picture
+                                     ? static_cast<qsizetype>(reply.imageWidth) * reply.imageHeight * 4
+                                     : 0;
+        if (!sane) {
+            ended = true;
+        } else if (helper.inbox.size() >= static_cast<qsizetype>(sizeof reply) + pixels) {
+            PicturePreview preview;
+            preview.version = reply.version;
+            preview.failure = reply.kind == ReplyKind::Picture ? PreviewFailure::None : reply.failure;
+            if (preview.failure < PreviewFailure::None || preview.failure > PreviewFailure::TookTooLong ||
+                (reply.kind == ReplyKind::Failure && preview.failure == PreviewFailure::None))
+                preview.failure = PreviewFailure::Broken;
+            preview.pixelSize = QSize(reply.pixelWidth, reply.pixelHeight);
+            preview.format = QByteArray(reply.format, static_cast<qsizetype>(strnlen(reply.format, sizeof reply.format)));
+            preview.fromThumbnail = reply.fromThumbnail != 0;
+            preview.facts = reply.facts;  // shown through FactsText, which bounds each field
+            if (reply.kind == ReplyKind::Picture) {
+                QImage image(reply.imageWidth, reply.imageHeight, QImage::Format_ARGB32_Premultiplied);
+                const qsizetype row = static_cast<qsizetype>(reply.imageWidth) * 4;
+                for (int y = 0; y < image.height(); ++y)
+                    std::memcpy(image.scanLine(y), helper.inbox.constData() + sizeof reply + y * row,
+                                static_cast<size_t>(row));
+                preview.image = std::move(image);
+            }
+            answer = std::move(preview);
+            unchanged = reply.kind == ReplyKind::Unchanged;
+            helper.busy = false;
+            helper.deadline->stop();
+            helper.inbox.remove(0, static_cast<qsizetype>(sizeof reply) + pixels);
         }
-        answer = std::move(preview);
-        unchanged = reply.kind == ReplyKind::Unchanged;
-        helper.busy = false;
-        helper.deadline->stop();
-        helper.inbox.remove(0, static_cast<qsizetype>(read.bytes));
     }
     if (ended) {
         // Gone: after its answer (memory ran out and it said so), without
