@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace snapsift {
@@ -131,8 +130,9 @@ bool OpenDeletionLog::Identify(std::uint64_t& device, std::uint64_t& inode) cons
     struct stat st {};
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return false;
-    device = (std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev);  // as FileIdentity gives a device
-    inode = static_cast<std::uint64_t>(st.st_ino);
+    const FileIdentity identity = IdentityOf(st);
+    device = identity.device;
+    inode = identity.inode;
     return true;
 }
 

@@ -60,15 +60,6 @@ bool ReadSmallFile(int dirFd, const std::string& name, std::string& text, struct
     return ok;
 }
 
-// Nanoseconds since 1970, saturated far beyond any real date.
-std::int64_t Nanoseconds(const struct timespec& t)
-{
-    constexpr std::int64_t kGiga = 1000000000;
-    constexpr std::int64_t kLimit = INT64_MAX / kGiga - 1;
-    const std::int64_t seconds = std::clamp<std::int64_t>(t.tv_sec, -kLimit, kLimit);
-    return seconds * kGiga + t.tv_nsec;
-}
-
 // The original paths an entry's Path= can stand for: itself when absolute,
 // else one per top of the trash folder.
 std::vector<std::string> OriginalPaths(const std::string& path, const TrashFolder& trash)
@@ -120,7 +111,7 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
         if (!said)
             continue;
         const std::optional<LocalReadings>& deleted = said->deleted;
-        entry.infoChanged = Nanoseconds(infoStat.st_mtim);
+        entry.infoChanged = Nanoseconds(TimeOf(infoStat.st_mtim));
         if (deleted && deleted->earliest > now + kFutureGrace)
             continue;  // dated in the future: no deletion of ours
         for (const std::string& original : OriginalPaths(said->path, trash)) {

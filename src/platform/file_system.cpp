@@ -85,8 +85,7 @@ std::optional<FileFacts> StatAt(int dirFd, const char* name)
         return std::nullopt;
     if (!S_ISREG(sx.stx_mode))
         return std::nullopt;
-    const FileIdentity identity{(std::uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor, sx.stx_ino};
-    return FileFacts{sx.stx_size, PickCreationTime(sx), identity, (sx.stx_mask & STATX_BTIME) != 0};
+    return FileFacts{sx.stx_size, PickCreationTime(sx), IdentityOf(sx), (sx.stx_mask & STATX_BTIME) != 0};
 }
 
 } // namespace

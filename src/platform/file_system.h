@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/file_identity.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -42,6 +44,8 @@ FolderHandle OpenSubfolder(const FolderHandle& parent, const std::string& name);
 // a folder on the way that has become a link is not entered. Any length.
 FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relative);
 
+// A folder as the walk keys it: stat's own st_dev, not the one encoding of
+// FileIdentity. Kept for the walk until it takes FileIdentity.
 struct FolderId {
     dev_t device = 0;
     ino_t inode = 0;
@@ -78,14 +82,6 @@ using FileFilter = std::uint32_t (*)(std::string_view name, const void* context)
 // entries read before an error are kept.
 bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries,
                 FileFilter filter = nullptr, const void* filterContext = nullptr);
-
-// Which file a name led to: its device and inode. All zero when unknown.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool Known() const { return device != 0 || inode != 0; }
-    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
 
 // What a search records of a file.
 struct FileFacts {

@@ -20,12 +20,6 @@
 namespace snapsift {
 namespace {
 
-// True when `path` is a folder of this user's, reached without a link.
-bool IsOwnFolder(const std::string& path, struct stat& st)
-{
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
-}
-
 // .Trash at a top is shared by all users: a real folder with the sticky bit.
 bool IsSharedTrash(const std::string& path)
 {
@@ -199,7 +193,7 @@ std::vector<TrashFolder> ListTrashFolders()
     std::map<std::pair<dev_t, ino_t>, std::size_t> seen;  // folder -> index in `folders`
     auto add = [&](const std::string& path, const std::string* top) {
         struct stat st {};
-        if (!IsOwnFolder(path, st))
+        if (!IsOwnFolder(path, &st))
             return;
         const auto [it, fresh] = seen.try_emplace({st.st_dev, st.st_ino}, folders.size());
         if (fresh)
