@@ -7,10 +7,8 @@
 #include "delete/restore_last.h"
 #include "platform/shell.h"
 #include "support/gio_trash.h"
-#include "platform/file_identity.h"
 #include "platform/local_time.h"
 #include "platform/trash.h"
-#include "platform/trash_info.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "ui/delete_conversation.h"
@@ -1456,87 +1454,6 @@ TEST(DeletionLogReaderTest, HugeLogIsReadFromItsTail)
     ASSERT_EQ(read, LogReadOutcome::Read);
     EXPECT_EQ(deletion.startTime, kBlockStart);
     EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/last/a.jpg", "/last/b.jpg"}));
-}
-
-// A file's times far beyond what one count of nanoseconds holds keep their
-// seconds, and the count saturates instead of overflowing.
-TEST(FileStateTest, TimesBeyondTheYear2262KeepTheirSecondsAndSaturate)
-{
-    const struct {
-        std::int64_t seconds;
-        std::int64_t nanoseconds;
-        std::int64_t expected;
-    } cases[] = {
-        {0, 0, 0},
-        {1700000000, 5, 1700000000000000005},
-        {-1, 999999999, -1},
-        {10413792000, 0, INT64_MAX / 1000000000 * 1000000000 - 1000000000},   // the year 2300
-        {-10413792000, 0, -(INT64_MAX / 1000000000 * 1000000000 - 1000000000)},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Nanoseconds(FileTime{c.seconds, c.nanoseconds}), c.expected) << c.seconds;
-
-    const TempDir folder;
-    const std::string path = folder.MakeFile("far.jpg", 3);
-    const timespec times[2] = {{0, UTIME_OMIT}, {10413792000, 7}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    const std::optional<FileState> state = StateOf(fd);
-    struct stat st {};
-    ASSERT_EQ(fstat(fd, &st), 0);
-    close(fd);
-    ASSERT_TRUE(state.has_value());
-    EXPECT_EQ(state->modified, (FileTime{10413792000, 7}));
-    EXPECT_EQ(state->size, 3u);
-    EXPECT_EQ(state->identity, IdentityOf(st));  // statx and stat give one encoding
-    const std::optional<FileState> named = StateAt(AT_FDCWD, path.c_str());
-    ASSERT_TRUE(named.has_value());
-    EXPECT_EQ(named->identity, state->identity);
-    const auto facts = StatRegularFile(path);
-    ASSERT_TRUE(facts.has_value());
-    EXPECT_EQ(facts->identity, state->identity);
-}
-
-// What another program may have left as a .trashinfo is read, or refused,
-// and never taken for more than it says.
-TEST(TrashInfoTest, ReadsWhatItCanAndRefusesTheRest)
-{
-    SetEnv("TZ", "Asia/Tokyo");
-    tzset();
-    const struct {
-        const char* name;
-        const char* text;
-        bool read;
-        const char* path;
-        bool dated;
-    } cases[] = {
-        {"written here", nullptr, true, "/p/a b%.jpg", true},
-        {"zone named", "[Trash Info]\nPath=x.jpg\nDeletionDate=2024-05-01T10:20:30Z\n", true, "x.jpg", true},
-        {"no date", "[Trash Info]\nPath=x.jpg\n", true, "x.jpg", false},
-        {"date unreadable", "[Trash Info]\nPath=x.jpg\nDeletionDate=yesterday\n", true, "x.jpg", false},
-        {"date cut short", "[Trash Info]\nPath=x.jpg\nDeletionDate=2024-05-01T10:20\n", true, "x.jpg", false},
-        {"no path", "[Trash Info]\nDeletionDate=2024-05-01T10:20:30\n", false, "", false},
-        {"empty path", "[Trash Info]\nPath=\n", false, "", false},
-        {"path that cannot be unescaped", "[Trash Info]\nPath=%2\n", false, "", false},
-        {"other group", "[Other]\nPath=x.jpg\n", false, "", false},
-        {"no key file", "Path=x.jpg", false, "", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string text = c.text ? std::string(c.text) : TrashInfoText("/p/a b%.jpg", 1700000000);
-        const std::optional<TrashInfo> info = ReadTrashInfo(text);
-        ASSERT_EQ(info.has_value(), c.read);
-        if (!info)
-            continue;
-        EXPECT_EQ(info->path, c.path);
-        EXPECT_EQ(info->deleted.has_value(), c.dated);
-        if (!c.text) {
-            EXPECT_LE(info->deleted->earliest, 1700000000);
-            EXPECT_GE(info->deleted->latest, 1700000000);
-        }
-    }
-    EXPECT_EQ(DeletionDateText(1700000000), "2023-11-15T07:13:20");  // in Asia/Tokyo
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "platform/open_path.h"
 #include "platform/progress.h"
 #include "platform/trash_folders.h"
 #include "platform/trash_info.h"
@@ -136,43 +137,31 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
 // through a link, making the folders that are missing on the way.
 FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
 {
-    FolderHandle folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const std::size_t last = path.rfind('/');
-    for (std::size_t start = 1; folder.IsOpen() && start <= last;) {
-        const std::size_t end = path.find('/', start);
-        if (end > start) {
-            const std::string part = path.substr(start, end - start);
-            int fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-            if (fd < 0 && errno == ENOENT) {
-                if (mkdirat(folder.Fd(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-                    result.status = RestoreStatus::Failed;
-                    result.errorNumber = errno;
-                    result.failedAt = path.substr(0, end);
-                    result.error = result.failedAt + ": " + std::strerror(result.errorNumber);
-                    return {};
-                }
-                fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-            }
-            if (fd < 0) {
-                const int error = errno;
-                struct stat st {};
-                const bool other = (error == ELOOP || error == ENOTDIR) &&
-                                   fstatat(folder.Fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-                result.status = !other ? RestoreStatus::Failed
-                                : S_ISLNK(st.st_mode) ? RestoreStatus::LinkInPath
-                                                      : RestoreStatus::FileInPath;
-                result.error = path.substr(0, end) + (other ? std::string() : ": " + std::string(std::strerror(error)));
-                if (!other) {
-                    result.failedAt = path.substr(0, end);
-                    result.errorNumber = error;
-                }
-                return {};
-            }
-            folder = FolderHandle(fd);
-        }
-        start = end + 1;
+    PathStop stop;
+    FolderHandle folder =
+        OpenPathWithoutLinks(last == 0 ? std::string("/") : path.substr(0, last), {.makeMissing = true}, &stop);
+    if (folder.IsOpen())
+        return folder;
+    const std::string where = path.substr(0, stop.end);
+    switch (stop.kind) {
+    case PathStop::Kind::Link:
+        result.status = RestoreStatus::LinkInPath;
+        result.error = where;
+        break;
+    case PathStop::Kind::NotFolder:
+        result.status = RestoreStatus::FileInPath;
+        result.error = where;
+        break;
+    case PathStop::Kind::None:
+    case PathStop::Kind::Failed:
+        result.status = RestoreStatus::Failed;
+        result.failedAt = where;
+        result.errorNumber = stop.error;
+        result.error = where + ": " + std::strerror(stop.error);
+        break;
     }
-    return folder;
+    return {};
 }
 
 // Puts the trash entry back at `path`. With `expected`, only while the entry

@@ -4,6 +4,7 @@
 #include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "platform/open_path.h"
 #include "platform/trash_info.h"
 
 
@@ -11,18 +12,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <map>
 
 namespace snapsift {
 namespace {
-
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
 
 std::string Errno(int error)
 {
@@ -91,27 +88,7 @@ FolderHandle OpenFolderWithoutLinks(const std::string& path)
         errno = EINVAL;
         return {};
     }
-    struct open_how how {};
-    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
-    if (fd >= 0)
-        return FolderHandle(static_cast<int>(fd));
-    if (errno != ENOSYS && errno != ENAMETOOLONG && errno != EPERM)
-        return {};
-    // One step at a time, none of them through a link.
-    FolderHandle folder(open("/", kFolderFlags));
-    for (std::size_t start = 1; folder.IsOpen() && start < path.size();) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start) {
-            const std::string part = path.substr(start, end - start);
-            folder = FolderHandle(openat(folder.Fd(), part.c_str(), kFolderFlags));
-        }
-        start = end + 1;
-    }
-    return folder;
+    return OpenPathWithoutLinks(path);
 }
 
 // One trash folder, open, with the numbers already used for each name during

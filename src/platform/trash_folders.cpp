@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/mounts.h"
+#include "platform/open_path.h"
 #include "platform/shell.h"
 #include "platform/trash.h"
 
@@ -27,7 +28,7 @@ bool IsSharedTrash(const std::string& path)
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
 }
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+constexpr int kFolderFlagsNoLink = kFolderFlags | O_NOFOLLOW;
 
 // True when GIO counts the mount holding `path` as the system's own
 // (/dev/shm, /run, /boot and the like), where it keeps no trash.
@@ -74,7 +75,7 @@ TrashRefusal Refusal(TrashProblem problem, std::string where, int error = 0)
 FolderHandle OpenTrashPart(int parent, const std::string& name, const std::string& path, MadeFolders& made,
                            TrashRefusal& refusal)
 {
-    int fd = openat(parent, name.c_str(), kFolderFlags);
+    int fd = openat(parent, name.c_str(), kFolderFlagsNoLink);
     if (fd < 0 && errno == ENOENT) {
         if (mkdirat(parent, name.c_str(), 0700) == 0) {
             made.Add(parent, name);
@@ -83,7 +84,7 @@ FolderHandle OpenTrashPart(int parent, const std::string& name, const std::strin
             refusal = Refusal(TrashProblem::SystemError, path, errno);
             return {};
         }
-        fd = openat(parent, name.c_str(), kFolderFlags);
+        fd = openat(parent, name.c_str(), kFolderFlagsNoLink);
     }
     if (fd < 0) {
         const int error = errno;
@@ -176,7 +177,7 @@ WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
     struct stat shared {};
     if (fstatat(topFolder.Fd(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(shared.st_mode) &&
         (shared.st_mode & S_ISVTX) != 0) {
-        const FolderHandle sharedFolder(openat(topFolder.Fd(), ".Trash", kFolderFlags));
+        const FolderHandle sharedFolder(openat(topFolder.Fd(), ".Trash", kFolderFlagsNoLink));
         if (sharedFolder.IsOpen()) {
             WritableTrash t = OpenTrashIn(sharedFolder.Fd(), uid, JoinPath(JoinPath(top, ".Trash"), uid), top);
             if (!t.refusal.Refused())
