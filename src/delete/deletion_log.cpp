@@ -92,11 +92,6 @@ std::string FallbackDeletionLogPath()
     return folder.empty() ? std::string() : folder + "/DeleteLog.log";
 }
 
-std::string DeletionLogTimeText(std::int64_t startTime)
-{
-    return FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒");
-}
-
 bool MakeFallbackLogFolder(const std::string& logPath)
 {
     const std::size_t slash = logPath.rfind('/');

@@ -88,23 +88,6 @@ std::optional<FileFacts> StatAt(int dirFd, const char* name)
 
 } // namespace
 
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-FolderHandle::~FolderHandle()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 FolderHandle OpenFolder(const std::string& path, bool followLastLink)
 {
     if (path.empty())
@@ -299,40 +282,6 @@ bool IsPseudoFileSystem(const FolderHandle& folder)
     default:
         return false;
     }
-}
-
-bool WriteAll(int fd, const void* data, std::size_t size)
-{
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, at, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        at += wrote;
-        size -= static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset)
-{
-    auto* at = static_cast<char*>(into);
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, at, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;  // shorter than it said
-            return false;
-        }
-        at += got;
-        size -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
 }
 
 } // namespace snapsift

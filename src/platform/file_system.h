@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/file_descriptor.h"
 #include "platform/file_identity.h"
 
 #include <sys/types.h>
@@ -13,23 +14,9 @@
 
 namespace snapsift {
 
-// An open folder. Owns its descriptor; moves, never copies.
-class FolderHandle final {
-public:
-    FolderHandle() = default;
-    explicit FolderHandle(int fd) : fd_(fd) {}
-    FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-    ~FolderHandle();
-
-    bool IsOpen() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
+// An open folder: the one owner of a descriptor, by the name the walk and
+// the folders' callers know it.
+using FolderHandle = FileDescriptor;
 
 // Opens a folder by path, following a link only in the path's last part when
 // `followLastLink` is true. Paths longer than the kernel takes in one call are
@@ -114,14 +101,5 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // True when the mounted file system holding `folder` is one a search never
 // enters (proc, sysfs, devtmpfs and the like).
 bool IsPseudoFileSystem(const FolderHandle& folder);
-
-// Writes all `size` bytes to `fd`, going on after interruptions and short
-// writes; false when the system refuses or writes nothing.
-bool WriteAll(int fd, const void* data, std::size_t size);
-inline bool WriteAll(int fd, std::string_view data) { return WriteAll(fd, data.data(), data.size()); }
-
-// Reads exactly `size` bytes at `offset` of `fd`; false on an error, or on
-// a file shorter than that (errno EIO).
-bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset);
 
 } // namespace snapsift

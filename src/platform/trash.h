@@ -87,6 +87,16 @@ private:
         Target* target = nullptr;
         std::string name;  // of the entry in files/; info/ holds name + ".trashinfo"
     };
+    // What Check found: the file, in its open folder, and the trash it goes to.
+    struct Checked {
+        FolderHandle* parent = nullptr;
+        std::string base;
+        FileFacts facts{};
+        Target* target = nullptr;
+    };
+    bool Check(const std::string& path, const FileFacts& confirmed, Checked& checked, TrashOutcome& out);
+    bool ClaimFor(const std::string& path, Target& target, Claim& claim, TrashOutcome& out);
+    TrashOutcome MoveClaimed(const std::string& path, const Checked& checked, Claim claim, TrashOutcome out);
     Target& TargetFor(const std::string& parentPath, dev_t device);
     FolderHandle& ParentOf(const std::string& folder);
     void ClaimBatch(const std::vector<std::string>& paths);
@@ -101,9 +111,5 @@ private:
     std::size_t nextUpcoming_ = 0;
     std::unordered_map<std::string, std::vector<Claim>> claims_;  // by path, in claiming order
 };
-
-// Opens the folder at the absolute `path` without following a link anywhere
-// in it. Fails with ELOOP or ENOTDIR where a link stands in the way.
-FolderHandle OpenFolderWithoutLinks(const std::string& path);
 
 } // namespace snapsift

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 #include <utility>
 
@@ -167,7 +168,7 @@ WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
         none.refusal = Refusal(TrashProblem::SystemFileSystem, top);
         return none;
     }
-    const FolderHandle topFolder = OpenFolderWithoutLinks(top);
+    const FolderHandle topFolder = OpenPathWithoutLinks(top);
     if (!topFolder.IsOpen()) {
         none.refusal = Refusal(errno == ELOOP || errno == ENOTDIR ? TrashProblem::Link : TrashProblem::SystemError,
                                top, errno);
@@ -214,6 +215,28 @@ std::vector<TrashFolder> ListTrashFolders()
         add(JoinPath(mount.mountPoint, ".Trash-" + uid), &mount.mountPoint);
     }
     return folders;
+}
+
+std::string RefusalWords(const TrashRefusal& r)
+{
+    switch (r.problem) {
+    case TrashProblem::None:
+        return {};
+    case TrashProblem::SystemFileSystem:
+        return r.where + ": the system's own file system keeps no trash";
+    case TrashProblem::Link:
+        return r.where + ": a symbolic link, not a folder";
+    case TrashProblem::NotAFolder:
+        return r.where + ": not a folder";
+    case TrashProblem::NotOwned:
+        return r.where + ": belongs to another user";
+    case TrashProblem::OthersMayWrite:
+        return r.where + ": other users may write to it";
+    case TrashProblem::OtherFileSystem:
+    case TrashProblem::SystemError:
+        return r.where + ": " + std::strerror(r.error);
+    }
+    return {};
 }
 
 } // namespace snapsift

@@ -55,35 +55,28 @@ OpenCopy::OpenCopy(const ContentChecker::CopyPlace& place)
     constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     errno = 0;
     if (place.path.size() < PATH_MAX) {
-        fd_ = open(place.path.c_str(), kFlags);
+        fd_ = FileDescriptor(open(place.path.c_str(), kFlags));
     } else {
         const FolderHandle folder = OpenFolder(place.folder);
         if (folder.IsOpen())
-            fd_ = openat(folder.Fd(), place.name.c_str(), kFlags);
+            fd_ = FileDescriptor(openat(folder.Fd(), place.name.c_str(), kFlags));
     }
-    if (fd_ < 0) {
+    if (!fd_.IsOpen()) {
         error_ = errno != 0 ? errno : ENOENT;
         return;
     }
-    const auto state = StateOf(fd_);
+    const auto state = StateOf(fd_.Fd());
     if (!state || state->size != place.size || (place.identity.Known() && state->identity != place.identity)) {
-        close(fd_);
-        fd_ = -1;
+        fd_.Close();
         error_ = kChanged;
         return;
     }
     state_ = *state;
 }
 
-OpenCopy::~OpenCopy()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 bool OpenCopy::Unchanged() const
 {
-    const auto now = StateOf(fd_);
+    const auto now = StateOf(fd_.Fd());
     return now && *now == state_;
 }
 

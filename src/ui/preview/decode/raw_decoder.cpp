@@ -54,10 +54,10 @@ Decoded DecodeBitmap(const libraw_thumbnail_t& thumbnail, QSize box)
 Decoded DecodeEmbeddedJpeg(const libraw_thumbnail_t& thumbnail, QSize box)
 {
     const FileDescriptor memory(::memfd_create("snapsift-preview", MFD_CLOEXEC));
-    if (memory.Get() < 0 || !WriteAll(memory.Get(), thumbnail.thumb, thumbnail.tlength))
+    if (memory.Fd() < 0 || !WriteAll(memory.Fd(), thumbnail.thumb, thumbnail.tlength))
         return Decoded::Failure(PreviewFailure::TooLarge);
-    ::lseek(memory.Get(), 0, SEEK_SET);  // the decoder reads from where the descriptor stands
-    return DecodeJpegFile(memory.Get(), thumbnail.tlength, box, false);
+    ::lseek(memory.Fd(), 0, SEEK_SET);  // the decoder reads from where the descriptor stands
+    return DecodeJpegFile(memory.Fd(), thumbnail.tlength, box, false);
 }
 
 } // namespace
