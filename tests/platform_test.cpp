@@ -3,6 +3,7 @@
 // the walk that opens a path without links, and the .trashinfo's text.
 #include "platform/file_identity.h"
 #include "platform/file_system.h"
+#include "platform/local_time.h"
 #include "platform/open_path.h"
 #include "platform/trash_info.h"
 #include "support/temp_tree.h"
@@ -125,6 +126,27 @@ TEST(OpenPathTest, PathsLongerThanTheKernelTakesAreWalked)
     ASSERT_EQ(fstat(opened.Fd(), &b), 0);
     EXPECT_TRUE(SameFile(a, b));
     testing::RemoveTree(tmp.Path() + "/" + std::string(200, 'd'));
+}
+
+// An hour repeated when a zone moved its standard time back, with no
+// daylight flag on either side, names both of its moments (found by the
+// .trashinfo fuzzer: London left British Standard Time in October 1971).
+TEST(LocalTimeTest, AnHourRepeatedWithoutDaylightFlagNamesBothMoments)
+{
+    SetEnv("TZ", "Europe/London");
+    tzset();
+    const auto readings = LocalTimeReadings(1971, 10, 31, 2, 38, 30);
+    ASSERT_TRUE(readings.has_value());
+    EXPECT_EQ(readings->earliest, 57721110);  // 01:38:30 UTC, at +1
+    EXPECT_EQ(readings->latest, 57724710);    // 02:38:30 UTC
+    const auto autumn = LocalTimeReadings(2024, 10, 27, 1, 30, 0);  // the usual repeated hour
+    ASSERT_TRUE(autumn.has_value());
+    EXPECT_EQ(autumn->latest - autumn->earliest, 3600);
+    const auto once = LocalTimeReadings(2024, 5, 1, 12, 0, 0);
+    ASSERT_TRUE(once.has_value());
+    EXPECT_EQ(once->earliest, once->latest);
+    SetEnv("TZ", "Asia/Tokyo");
+    tzset();
 }
 
 // A file's times far beyond what one count of nanoseconds holds keep their
