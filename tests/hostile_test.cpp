@@ -27,6 +27,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
+#include <map>
+#include <memory>
 #include <sys/mount.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -174,13 +176,30 @@ std::string Lines(const std::vector<std::string>& lines)
 
 // --- Every hostile tree through the core and the report mode ---------------
 
-class HostileTreeTest : public ::testing::TestWithParam<HostileCase> {};
+// Every tree is built before the first case, so that the suite waits for a
+// newer second once.
+class HostileTreeTest : public ::testing::TestWithParam<HostileCase> {
+public:
+    static void SetUpTestSuite()
+    {
+        parent_ = std::make_unique<TempDir>();
+        trees_ = std::make_unique<BuiltTrees>(CasesToRun(), parent_->Path());
+    }
+    static void TearDownTestSuite()
+    {
+        trees_.reset();
+        parent_.reset();
+    }
+
+protected:
+    static inline std::unique_ptr<TempDir> parent_;
+    static inline std::unique_ptr<BuiltTrees> trees_;
+};
 
 TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
 {
-    const TempDir parent;
-    const BuiltTree built(GetParam(), parent.Path());
-    const HostileTree& t = built.tree;
+    const std::unique_ptr<BuiltTree> built = trees_->Take(GetParam().name);
+    const HostileTree& t = built->tree;
     if (!t.skip.empty())
         GTEST_SKIP() << t.skip;
     std::optional<WithoutPermissionOverride> asUser;
@@ -765,33 +784,71 @@ const DeletionFault kDeletionFaults[] = {
      {"a.jpg", "dir/b.jpg"}, LogState::Written, false, false, "", kRefusedReasonText},
 };
 
-// Makes `path` and its twin with one size and one date text.
-void MakeTwins(const TempDir& root, const TempDir& outside, const std::string& relative, std::uint64_t size)
+// Makes `path` and its twin with one size and one date text; false when
+// they could not be made within one second.
+bool MakeTwins(const TempDir& root, const TempDir& outside, const std::string& relative, std::uint64_t size)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         const auto a = StatRegularFile(root.MakeFile(relative, size));
         const auto b = StatRegularFile(outside.MakeFile(relative, size));
         if (a && b && DateText(a->creationTime) == DateText(b->creationTime))
-            return;
+            return true;
     }
-    FAIL() << "could not make two files within one second";
+    return false;
 }
 
-class DeletionFaultTest : public ::testing::TestWithParam<DeletionFault> {};
+// The folders of one fault's scene: twins in the root and outside it, and
+// newer copies below the root's "sub".
+struct FaultFolders {
+    explicit FaultFolders(const char* under) : root(under) {}
+    TempDir root;
+    TempDir outside;
+    TempDir logFolder;
+    bool twins = false;  // the twins could be made within one second
+};
+
+// Every scene is made before the first case: the older files of all, one
+// wait for a newer second (the file systems share the kernel's clock), then
+// the newer files of all.
+class DeletionFaultTest : public ::testing::TestWithParam<DeletionFault> {
+public:
+    static void SetUpTestSuite()
+    {
+        for (const DeletionFault& fault : kDeletionFaults) {
+            if (!SuiteRunsWith(fault.name) || (*fault.under && access(fault.under, W_OK) != 0))
+                continue;
+            auto folders = std::make_unique<FaultFolders>(fault.under);
+            folders->twins = MakeTwins(folders->root, folders->outside, "a.jpg", 10) &&
+                             MakeTwins(folders->root, folders->outside, "dir/b.jpg", 20);
+            scenes_[fault.name] = std::move(folders);
+        }
+        if (scenes_.empty())
+            return;
+        WaitForNewerSecond(scenes_.begin()->second->root.Path());
+        for (const auto& [name, folders] : scenes_) {
+            folders->root.MakeFile("sub/a.jpg", 10);
+            folders->root.MakeFile("sub/b.jpg", 20);
+        }
+    }
+    static void TearDownTestSuite() { scenes_.clear(); }
+
+protected:
+    static inline std::map<std::string, std::unique_ptr<FaultFolders>> scenes_;
+};
 
 TEST_P(DeletionFaultTest, EndsInTheStatedState)
 {
     const DeletionFault& fault = GetParam();
     if (*fault.under && access(fault.under, W_OK) != 0)
         GTEST_SKIP() << fault.under << " is not there to build in";
-    const TempDir root(fault.under);
-    const TempDir outside;
-    const TempDir logFolder;
-    MakeTwins(root, outside, "a.jpg", 10);
-    MakeTwins(root, outside, "dir/b.jpg", 20);
-    WaitForNewerSecond(root.Path());
-    root.MakeFile("sub/a.jpg", 10);
-    root.MakeFile("sub/b.jpg", 20);
+    const auto made = scenes_.find(fault.name);
+    ASSERT_NE(made, scenes_.end());
+    const std::unique_ptr<FaultFolders> folders = std::move(made->second);
+    scenes_.erase(made);
+    ASSERT_TRUE(folders->twins) << "could not make two files within one second";
+    const TempDir& root = folders->root;
+    const TempDir& outside = folders->outside;
+    const TempDir& logFolder = folders->logFolder;
     const std::string earlier = "## earlier block ##\r\n/some/where.jpg\r\n";
 
     FaultScene scene{root.Path(), outside.Path(), logFolder / "DeleteLog.log", logFolder / "DeleteLog.log", {}, {}};

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
+#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -119,7 +121,7 @@ std::string Note(const std::string& text)
 void BuildLinks(HostileTree& t)
 {
     MakeFileAt(t.root, "a.jpg", 10);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, "sub/a.jpg", 10);
     MakeFileAt(t.root, "hard/keep.txt", 0);
     Check(link((t.root + "/sub/a.jpg").c_str(), (t.root + "/hard/a.jpg").c_str()) == 0, "link");
@@ -150,7 +152,7 @@ void BuildBindMounts(HostileTree& t)
     }
     MakeFileAt(t.root, "pic.jpg", 5);
     MakeFileAt(t.root, "a/x.jpg", 3);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, "a/pic.jpg", 5);
     for (const char* name : {"b", "c"})
         Check(mkdir((t.root + "/" + name).c_str(), 0755) == 0, "mkdir");
@@ -171,7 +173,7 @@ void BuildBindMounts(HostileTree& t)
 void BuildSpecialFiles(HostileTree& t)
 {
     MakeFileAt(t.root, "pic.jpg", 4);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, "dir.jpg/pic.jpg", 4);
     Check(mkfifo((t.root + "/fifo.jpg").c_str(), 0644) == 0, "mkfifo");
     Check(mkfifo((t.root + "/dir.jpg/fifo.bmp").c_str(), 0644) == 0, "mkfifo");
@@ -205,7 +207,7 @@ void BuildOddNames(HostileTree& t)
     const std::string sjis = "\x83\x65\x83\x58\x83\x67.jpg";  // "テスト.jpg" in Shift-JIS
     const std::string sjisFolder = "\x8e\xca\x90\x5e";      // "写真"
     MakeFileAt(t.root, sjis, 6);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, sjisFolder + "/" + sjis, 6);
     const std::vector<std::string> odd = {
         "new\nline.jpg", "cr\rret.jpg", "tab\there.jpg", "100%.jpg", "lit%0Aeral.jpg", "back\\slash.jpg", "\xff\xfe.jpg",
@@ -231,7 +233,7 @@ void BuildLongPaths(HostileTree& t)
     const std::string shallow = Join(parts, 5) + "/x.jpg";
     const std::string deep = Join(parts, parts.size()) + "/x.jpg";
     MakeFileAt(t.root, shallow, 7);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, deep, 7);
     MakeFileAt(t.root, Join(parts, parts.size()) + "/" + std::string(251, 'z') + ".jpg", 8);
     t.rows = {shallow, deep, Join(parts, parts.size()) + "/" + std::string(251, 'z') + ".jpg"};
@@ -250,7 +252,7 @@ void BuildDeepNesting(HostileTree& t)
     const std::string middle = Join(parts, 5000) + "/x.jpg";
     const std::string bottom = Join(parts, parts.size()) + "/x.jpg";
     MakeFileAt(t.root, top, 1);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, bottom, 1);
     MakeFileAt(t.root, middle, 2);
     t.rows = {top, middle, bottom};
@@ -276,7 +278,7 @@ void BuildWideFolder(HostileTree& t)
         t.rows.emplace_back(name);
     }
     close(fd);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, "sub/p00000.jpg", 0);
     t.rows.emplace_back("sub/p00000.jpg");
     t.autoSelected = {"p00000.jpg"};
@@ -293,7 +295,7 @@ void BuildSparseFiles(HostileTree& t)
         t.skip = std::string("no 5 GiB sparse file here: ") + e.what();
         return;
     }
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, "copy/big.jpg", kSize);
     t.rows = {"big.jpg", "copy/big.jpg"};
     t.sizeTexts = {{"big.jpg", "5368709120byte"}, {"copy/big.jpg", "5368709120byte"}};
@@ -305,7 +307,7 @@ void BuildUnreadable(HostileTree& t)
 {
     t.unreadable = t.root + "/locked";
     MakeFileAt(t.root, "pic.jpg", 2);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, "open/pic.jpg", 2);
     const struct {
         const char* file;
@@ -391,7 +393,7 @@ void BuildTrashFolders(HostileTree& t)
     t.mounts.push_back(t.root);
     MakeFileAt(t.root, "a.jpg", 3);
     MakeFileAt(t.root, "b.jpg", 4);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     const std::string uid = std::to_string(getuid());
     for (const std::string& trash : {".Trash-" + uid + "/files", std::string(".Trash-4242/files"), ".Trash/" + uid + "/files"})
         MakeFileAt(t.root, trash + "/a.jpg", 3);
@@ -414,7 +416,7 @@ void BuildOtherHomes(HostileTree& t)
     for (const char* live : {"homes/taro/Pictures/p.jpg", "homes/taro/Pictures/v.jpg", "homes/hanako/q.jpg", "homes/jiro/share/Trash/r.jpg",
                                     "homes/jiro/.local/Trash/s.jpg", "homes/jiro/local/share/Trash/u.jpg"})
         MakeFileAt(t.root, live, 5);
-    WaitForNewerSecond(t.root);
+    t.waitForNewerSecond(t.root);
     for (const char* trashed :
          {"homes/taro/.local/share/Trash/files/p.jpg", "homes/taro/.local/share/Trash/files/v.jpg",
           "homes/taro/.local/share/Trash/files/deep/er/p.jpg",
@@ -537,8 +539,10 @@ const std::vector<HostileCase>& HostileCases()
     return cases;
 }
 
-BuiltTree::BuiltTree(const HostileCase& hostile, const std::string& parent)
+BuiltTree::BuiltTree(const HostileCase& hostile, const std::string& parent,
+                     std::function<void(const std::string& folder)> waitForNewerSecond)
 {
+    tree.waitForNewerSecond = std::move(waitForNewerSecond);
     const char* tmp = std::getenv("TMPDIR");
     outsideBase_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/snapsift-outside-XXXXXX";
     Check(mkdtemp(outsideBase_.data()) != nullptr, "mkdtemp");
@@ -556,6 +560,123 @@ BuiltTree::~BuiltTree()
         umount2(it->c_str(), MNT_DETACH);
     RemoveTree(tree.root);
     RemoveTree(outsideBase_);
+}
+
+namespace {
+
+// A wait for a newer second that many builder threads share: the last of them
+// to arrive (or to end while the others wait) waits for the clock, and all go on.
+class SharedSecond final {
+public:
+    explicit SharedSecond(int builders) : active_(builders) {}
+
+    void Wait(const std::string& folder)
+    {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        folder_ = folder;
+        const int generation = generation_;
+        if (waiting_ == active_)
+            Release();
+        else
+            moved_.wait(lock, [&] { return generation_ != generation; });
+        if (!failure_.empty())
+            throw std::runtime_error(failure_);
+    }
+    void Leave()
+    {
+        const std::lock_guard lock(mutex_);
+        --active_;
+        if (waiting_ > 0 && waiting_ == active_)
+            Release();
+    }
+
+private:
+    // With the lock held; every other builder is waiting, so `folder_` stays.
+    void Release()
+    {
+        try {
+            WaitForNewerSecond(folder_);
+        } catch (const std::exception& e) {
+            failure_ = e.what();
+        }
+        waiting_ = 0;
+        ++generation_;
+        moved_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable moved_;
+    int active_;
+    int waiting_ = 0;
+    int generation_ = 0;
+    std::string folder_;
+    std::string failure_;
+};
+
+} // namespace
+
+BuiltTrees::BuiltTrees(const std::vector<HostileCase>& cases, const std::string& parent)
+{
+    SharedSecond second(static_cast<int>(cases.size()));
+    std::vector<std::unique_ptr<BuiltTree>> built(cases.size());
+    std::vector<std::string> failures(cases.size());
+    std::vector<std::thread> builders;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        builders.emplace_back([&, i] {
+            try {
+                built[i] = std::make_unique<BuiltTree>(cases[i], parent,
+                                                       [&second](const std::string& folder) { second.Wait(folder); });
+            } catch (const std::exception& e) {
+                failures[i] = e.what();
+            }
+            second.Leave();
+        });
+    }
+    for (std::thread& builder : builders)
+        builder.join();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        if (built[i])
+            trees_[cases[i].name] = std::move(built[i]);
+        else
+            failures_[cases[i].name] = failures[i];
+    }
+}
+
+std::unique_ptr<BuiltTree> BuiltTrees::Take(const std::string& name)
+{
+    const auto failed = failures_.find(name);
+    if (failed != failures_.end())
+        throw std::runtime_error("building " + name + ": " + failed->second);
+    const auto found = trees_.find(name);
+    if (found == trees_.end() || !found->second)
+        throw std::runtime_error("the tree " + name + " was not built");
+    std::unique_ptr<BuiltTree> tree = std::move(found->second);
+    trees_.erase(found);
+    return tree;
+}
+
+bool SuiteRunsWith(const std::string& param)
+{
+    const ::testing::TestSuite* suite = ::testing::UnitTest::GetInstance()->current_test_suite();
+    if (suite == nullptr)
+        return true;
+    for (int i = 0; i < suite->total_test_count(); ++i) {
+        const ::testing::TestInfo* info = suite->GetTestInfo(i);
+        if (info->should_run() && info->value_param() != nullptr && param == info->value_param())
+            return true;
+    }
+    return false;
+}
+
+std::vector<HostileCase> CasesToRun()
+{
+    std::vector<HostileCase> cases;
+    for (const HostileCase& c : HostileCases()) {
+        if (SuiteRunsWith(c.name))
+            cases.push_back(c);
+    }
+    return cases;
 }
 
 void MakeFileAt(const std::string& base, const std::string& relative, std::uint64_t size)

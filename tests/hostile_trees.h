@@ -7,7 +7,9 @@
 #include <sys/types.h>
 
 #include <condition_variable>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -99,6 +101,9 @@ struct HostileTree {
     std::vector<std::string> mounts;   // mount points (absolute), detached before removal
     std::string unreadable;  // when set: search as a user that permissions bind; this folder must be unreadable then
     std::string skip;                        // why the tree cannot be built here
+    // Called between the older files and the newer ones; the trees built
+    // together (BuiltTrees) share one wait.
+    std::function<void(const std::string& folder)> waitForNewerSecond = WaitForNewerSecond;
 };
 
 struct HostileCase {
@@ -116,7 +121,8 @@ const std::vector<HostileCase>& HostileCases();
 // it ends.
 class BuiltTree final {
 public:
-    BuiltTree(const HostileCase& hostile, const std::string& parent);
+    BuiltTree(const HostileCase& hostile, const std::string& parent,
+              std::function<void(const std::string& folder)> waitForNewerSecond = WaitForNewerSecond);
     ~BuiltTree();
     BuiltTree(const BuiltTree&) = delete;
     BuiltTree& operator=(const BuiltTree&) = delete;
@@ -127,6 +133,28 @@ public:
 private:
     std::string outsideBase_;
 };
+
+// The trees of many cases built at once in `parent`, one thread each, so that
+// the whole set waits for a newer second once: when every builder has made its
+// older files (or has ended), the clock is waited for and all go on.
+class BuiltTrees final {
+public:
+    BuiltTrees(const std::vector<HostileCase>& cases, const std::string& parent);
+    // The tree of the case `name`, which the caller then owns; throws when
+    // it was not built or its builder failed.
+    std::unique_ptr<BuiltTree> Take(const std::string& name);
+
+private:
+    std::map<std::string, std::unique_ptr<BuiltTree>> trees_;
+    std::map<std::string, std::string> failures_;
+};
+
+// True when the running test suite will run a case whose parameter prints
+// as `param`.
+bool SuiteRunsWith(const std::string& param);
+// The cases of HostileCases() that the running test suite will run (the
+// others are not worth building under a filter).
+std::vector<HostileCase> CasesToRun();
 
 // Makes the folders of `relative` below `base` and a file of `size` bytes
 // (sparse) at its end, using *at calls so any length works.

@@ -105,12 +105,21 @@ struct Window {
 
 // --- Every hostile tree through the window --------------------------------
 
-class HostileWindowTest : public ::testing::TestWithParam<HostileCase> {};
+// Every tree is built before the first case, so that the suite waits for a
+// newer second once.
+class HostileWindowTest : public ::testing::TestWithParam<HostileCase> {
+public:
+    static void SetUpTestSuite() { trees_ = std::make_unique<BuiltTrees>(CasesToRun(), SetUpIsolatedHome().desktop); }
+    static void TearDownTestSuite() { trees_.reset(); }
+
+protected:
+    static inline std::unique_ptr<BuiltTrees> trees_;
+};
 
 TEST_P(HostileWindowTest, SearchAutoSelectAndDeleteWithTheButtons)
 {
-    const BuiltTree built(GetParam(), SetUpIsolatedHome().desktop);
-    const HostileTree& t = built.tree;
+    const std::unique_ptr<BuiltTree> built = trees_->Take(GetParam().name);
+    const HostileTree& t = built->tree;
     if (!t.skip.empty())
         GTEST_SKIP() << t.skip;
     std::optional<WithoutPermissionOverride> asUser;

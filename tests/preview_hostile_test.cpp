@@ -4,13 +4,17 @@
 #include "preview_checks.h"
 
 #include "support/picture_samples.h"
+#include "ui/preview/decode/header_checks.h"
 #include "ui/window_texts.h"
 
 #include <QBuffer>
 #include <QImageReader>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 
@@ -146,6 +150,53 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         EXPECT_EQ(guess.read().pixel(32, 32), qRgb(0, 0, 255));
     else
         std::printf("note: no SVG reader here, so Qt would not have drawn blue.bmp either\n");
+}
+
+// An uncompressed bitmap's header, its sides as the file gives them.
+std::string BmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel)
+{
+    std::string bytes(54, '\0');
+    const auto put = [&bytes](std::size_t at, std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
+            bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    put(10, 54, 4);
+    put(14, 40, 4);
+    put(18, static_cast<std::uint32_t>(width), 4);
+    put(22, static_cast<std::uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, bitsPerPixel, 2);
+    return bytes;
+}
+
+// Rows a bitmap lacks are found whatever its sides multiply to: sides whose
+// rows together pass 64 bits once wrapped round to nothing.
+TEST(BmpHeaderCheck, AFileThatLacksRowsIsNeverWhole)
+{
+    const struct {
+        const char* name;
+        std::int32_t width, height;
+        std::uint16_t bits;
+        std::size_t rowBytes;  // what the file holds after the header
+        bool whole;
+    } cases[] = {
+        {"3x2 of 24 bits, every row", 3, 2, 24, 24, true},
+        {"3x2 of 24 bits, one row short", 3, 2, 24, 12, false},
+        {"bottom-up rows count alike", 3, -2, 24, 12, false},
+        {"sides of -2^31, rows of 2^64 bytes", INT32_MIN, INT32_MIN, 32, 0, false},
+        {"the widest rows of the most bits", INT32_MAX, INT32_MAX, 65535, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes = BmpHeader(c.width, c.height, c.bits) + std::string(c.rowBytes, '\0');
+        const int fd = memfd_create("bmp", MFD_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        EXPECT_EQ(BmpIsWhole(fd, bytes.size()), c.whole);
+        close(fd);
+    }
 }
 
 } // namespace

@@ -9,7 +9,7 @@ bash tools/setup-debian.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSNAPSIFT_FUZZ=ON -DSNAPSIFT_SANITIZE=ON -DSNAPSIFT_BUILD_GUI=OFF -DSNAPSIFT_BUILD_TESTS=OFF \
   -DSNAPSIFT_BUILD_BENCH=OFF >/dev/null
-targets=(mountinfo name_pattern deletion_log)
+targets=(mountinfo name_pattern deletion_log trash_info header_checks preview_reply)
 cmake --build build-fuzz --target "${targets[@]/#/fuzz_}"
 for target in "${targets[@]}"; do
   work=$(mktemp -d)

@@ -10,7 +10,6 @@
 #include <string>
 #include <utility>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace snapsift {
 namespace {
@@ -92,7 +91,7 @@ std::optional<DeletionRecord> RecordOfBlock(const std::string& folder, const std
         // The heading alone first: most records are of other blocks.
         const auto header = LoadRecordHeading(folder, *it);
         if (!header || !header->logged || header->startText != block.startText ||
-            header->log.device != ((std::uint64_t{major(log.st_dev)} << 32) | minor(log.st_dev)) ||
+            header->log.device != DeviceNumber(log.st_dev) ||
             header->log.inode != static_cast<std::uint64_t>(log.st_ino))
             continue;
         auto record = LoadRecord(folder, *it);

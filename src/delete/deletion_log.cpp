@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace snapsift {
@@ -93,11 +92,6 @@ std::string FallbackDeletionLogPath()
     return folder.empty() ? std::string() : folder + "/DeleteLog.log";
 }
 
-std::string DeletionLogTimeText(std::int64_t startTime)
-{
-    return FormatLocalTime(startTime, "%Y年%m月%d日 %H時%M分%S秒");
-}
-
 bool MakeFallbackLogFolder(const std::string& logPath)
 {
     const std::size_t slash = logPath.rfind('/');
@@ -131,8 +125,9 @@ bool OpenDeletionLog::Identify(std::uint64_t& device, std::uint64_t& inode) cons
     struct stat st {};
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return false;
-    device = (std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev);  // as FileIdentity gives a device
-    inode = static_cast<std::uint64_t>(st.st_ino);
+    const FileIdentity identity = IdentityOf(st);
+    device = identity.device;
+    inode = identity.inode;
     return true;
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "delete/log_time.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -34,10 +36,6 @@ bool MakeFallbackLogFolder(const std::string& logPath);
 // %, CR and LF inside a path are written as %25, %0D and %0A; every other byte
 // as it is, so each line names exactly one path.
 std::string DeletionLogBlock(std::int64_t startTime, const std::vector<std::string>& paths);
-
-// The start time as the block's second line gives it (without the suffix):
-// local time, "%Y年%m月%d日 %H時%M分%S秒". Empty when it has no local form.
-std::string DeletionLogTimeText(std::int64_t startTime);
 
 // The folder of Snapsift's own state: $XDG_STATE_HOME/snapsift (by default
 // ~/.local/state/snapsift). Empty when no home is known.

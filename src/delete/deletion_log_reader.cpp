@@ -62,11 +62,7 @@ bool ParseStartLine(std::string_view line, LoggedDeletion& deletion)
     if (line.size() <= kDeletionLogStartSuffix.size() || line.substr(line.size() - kDeletionLogStartSuffix.size()) != kDeletionLogStartSuffix)
         return false;
     const std::string when(line.substr(0, line.size() - kDeletionLogStartSuffix.size()));
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = -1;
-    if (std::sscanf(when.c_str(), "%4d年%2d月%2d日 %2d時%2d分%2d秒%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
-        consumed != static_cast<int>(when.size()))
-        return false;
-    const auto t = LocalTimeReadings(y, mo, d, h, mi, s);
+    const auto t = ParseDeletionLogTime(when);
     if (!t)
         return false;
     deletion.startTime = t->earliest;

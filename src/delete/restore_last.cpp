@@ -4,10 +4,11 @@
 #include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "platform/open_path.h"
 #include "platform/progress.h"
 #include "platform/trash_folders.h"
+#include "platform/trash_info.h"
 
-#include <glib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +19,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -46,10 +46,6 @@ struct Candidates {
     std::optional<TrashEntry> malformed;  // an entry of this path whose date cannot be read
 };
 
-struct KeyFileDeleter {
-    void operator()(GKeyFile* file) const { g_key_file_free(file); }
-};
-
 bool ReadSmallFile(int dirFd, const std::string& name, std::string& text, struct stat& st)
 {
     const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -65,60 +61,10 @@ bool ReadSmallFile(int dirFd, const std::string& name, std::string& text, struct
     return ok;
 }
 
-std::optional<std::string> KeyValue(GKeyFile* file, const char* key)
-{
-    gchar* value = g_key_file_get_value(file, "Trash Info", key, nullptr);
-    if (!value)
-        return std::nullopt;
-    std::string out(value);
-    g_free(value);
-    return out;
-}
-
-// DeletionDate, "YYYY-MM-DDThh:mm:ss" in local time: both moments it names
-// in an hour that repeats. A date that names its zone ("Z", "+09:00") names
-// one moment.
-std::optional<LocalReadings> ParseDeletionDate(const std::string& text)
-{
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, consumed = -1;
-    if (text.size() < 19 ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &consumed) != 6 ||
-        consumed != 19)
-        return std::nullopt;
-    if (text.size() == 19)
-        return LocalTimeReadings(y, mo, d, h, mi, s);
-    GTimeZone* zone = g_time_zone_new_identifier(text.c_str() + 19);
-    if (!zone)
-        return std::nullopt;
-    GDateTime* when = g_date_time_new(zone, y, mo, d, h, mi, s);
-    g_time_zone_unref(zone);
-    if (!when)
-        return std::nullopt;
-    const std::int64_t t = g_date_time_to_unix(when);
-    g_date_time_unref(when);
-    return LocalReadings{t, t};
-}
-
-// Nanoseconds since 1970, saturated far beyond any real date.
-std::int64_t Nanoseconds(const struct timespec& t)
-{
-    constexpr std::int64_t kGiga = 1000000000;
-    constexpr std::int64_t kLimit = INT64_MAX / kGiga - 1;
-    const std::int64_t seconds = std::clamp<std::int64_t>(t.tv_sec, -kLimit, kLimit);
-    return seconds * kGiga + t.tv_nsec;
-}
-
 // The original paths an entry's Path= can stand for: itself when absolute,
-// else one per top of the trash folder. Empty when it cannot be unescaped.
-std::vector<std::string> OriginalPaths(const std::string& escaped, const TrashFolder& trash)
+// else one per top of the trash folder.
+std::vector<std::string> OriginalPaths(const std::string& path, const TrashFolder& trash)
 {
-    gchar* raw = g_uri_unescape_string(escaped.c_str(), nullptr);
-    if (!raw)
-        return {};
-    const std::string path(raw);
-    g_free(raw);
-    if (path.empty())
-        return {};
     if (path[0] == '/')
         return {path};
     std::vector<std::string> out;
@@ -162,20 +108,14 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
             continue;  // nothing to put back, or an info that cannot be read
         if (infoStat.st_uid != uid || fileStat.st_uid != uid)
             continue;  // planted by someone else
-        std::unique_ptr<GKeyFile, KeyFileDeleter> keys(g_key_file_new());
-        if (!g_key_file_load_from_data(keys.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
+        const std::optional<TrashInfo> said = ReadTrashInfo(text);
+        if (!said)
             continue;
-        const auto escaped = KeyValue(keys.get(), "Path");
-        if (!escaped)
-            continue;
-        const auto deleted = [&] {
-            const auto date = KeyValue(keys.get(), "DeletionDate");
-            return date ? ParseDeletionDate(*date) : std::nullopt;
-        }();
-        entry.infoChanged = Nanoseconds(infoStat.st_mtim);
+        const std::optional<LocalReadings>& deleted = said->deleted;
+        entry.infoChanged = Nanoseconds(TimeOf(infoStat.st_mtim));
         if (deleted && deleted->earliest > now + kFutureGrace)
             continue;  // dated in the future: no deletion of ours
-        for (const std::string& original : OriginalPaths(*escaped, trash)) {
+        for (const std::string& original : OriginalPaths(said->path, trash)) {
             const auto it = wanted.find(original);
             if (it == wanted.end())
                 continue;
@@ -197,43 +137,31 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
 // through a link, making the folders that are missing on the way.
 FolderHandle OpenParentMaking(const std::string& path, RestoreResult& result)
 {
-    FolderHandle folder(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     const std::size_t last = path.rfind('/');
-    for (std::size_t start = 1; folder.IsOpen() && start <= last;) {
-        const std::size_t end = path.find('/', start);
-        if (end > start) {
-            const std::string part = path.substr(start, end - start);
-            int fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-            if (fd < 0 && errno == ENOENT) {
-                if (mkdirat(folder.Fd(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-                    result.status = RestoreStatus::Failed;
-                    result.errorNumber = errno;
-                    result.failedAt = path.substr(0, end);
-                    result.error = result.failedAt + ": " + std::strerror(result.errorNumber);
-                    return {};
-                }
-                fd = openat(folder.Fd(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-            }
-            if (fd < 0) {
-                const int error = errno;
-                struct stat st {};
-                const bool other = (error == ELOOP || error == ENOTDIR) &&
-                                   fstatat(folder.Fd(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-                result.status = !other ? RestoreStatus::Failed
-                                : S_ISLNK(st.st_mode) ? RestoreStatus::LinkInPath
-                                                      : RestoreStatus::FileInPath;
-                result.error = path.substr(0, end) + (other ? std::string() : ": " + std::string(std::strerror(error)));
-                if (!other) {
-                    result.failedAt = path.substr(0, end);
-                    result.errorNumber = error;
-                }
-                return {};
-            }
-            folder = FolderHandle(fd);
-        }
-        start = end + 1;
+    PathStop stop;
+    FolderHandle folder =
+        OpenPathWithoutLinks(last == 0 ? std::string("/") : path.substr(0, last), {.makeMissing = true}, &stop);
+    if (folder.IsOpen())
+        return folder;
+    const std::string where = path.substr(0, stop.end);
+    switch (stop.kind) {
+    case PathStop::Kind::Link:
+        result.status = RestoreStatus::LinkInPath;
+        result.error = where;
+        break;
+    case PathStop::Kind::NotFolder:
+        result.status = RestoreStatus::FileInPath;
+        result.error = where;
+        break;
+    case PathStop::Kind::None:
+    case PathStop::Kind::Failed:
+        result.status = RestoreStatus::Failed;
+        result.failedAt = where;
+        result.errorNumber = stop.error;
+        result.error = where + ": " + std::strerror(stop.error);
+        break;
     }
-    return folder;
+    return {};
 }
 
 // Puts the trash entry back at `path`. With `expected`, only while the entry

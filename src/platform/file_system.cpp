@@ -3,6 +3,7 @@
 
 #include "platform/mounts.h"
 #include "platform/name_order.h"
+#include "platform/open_path.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
@@ -20,8 +20,6 @@
 
 namespace snapsift {
 namespace {
-
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Kernel struct of getdents64.
 struct LinuxDirent64 {
@@ -85,28 +83,10 @@ std::optional<FileFacts> StatAt(int dirFd, const char* name)
         return std::nullopt;
     if (!S_ISREG(sx.stx_mode))
         return std::nullopt;
-    const FileIdentity identity{(std::uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor, sx.stx_ino};
-    return FileFacts{sx.stx_size, PickCreationTime(sx), identity, (sx.stx_mask & STATX_BTIME) != 0};
+    return FileFacts{sx.stx_size, PickCreationTime(sx), IdentityOf(sx), (sx.stx_mask & STATX_BTIME) != 0};
 }
 
 } // namespace
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = other.fd_;
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-FolderHandle::~FolderHandle()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
 
 FolderHandle OpenFolder(const std::string& path, bool followLastLink)
 {
@@ -133,33 +113,7 @@ FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relat
 {
     if (!top.IsOpen() || relative.empty())
         return {};
-    open_how how{};
-    how.flags = static_cast<std::uint64_t>(kFolderFlags | O_NOFOLLOW);
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const long fd = syscall(SYS_openat2, top.Fd(), relative.c_str(), &how, sizeof how);
-        if (fd >= 0)
-            return FolderHandle(static_cast<int>(fd));
-        if (errno != EAGAIN)
-            break;  // EAGAIN: a rename raced the lookup; try again
-    }
-    if (errno != ENOSYS && errno != ENAMETOOLONG && errno != EPERM && errno != EAGAIN)
-        return {};
-    // An older kernel, a sandbox that refuses the call, or a path too long
-    // for one call: one step at a time, none of them following a link.
-    FolderHandle folder;
-    for (std::size_t start = 0; start < relative.size();) {
-        const std::size_t end = std::min(relative.find('/', start), relative.size());
-        const std::string part = relative.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
-            return {};
-        const int fd = openat(folder.IsOpen() ? folder.Fd() : top.Fd(), part.c_str(), kFolderFlags | O_NOFOLLOW);
-        if (fd < 0)
-            return {};
-        folder = FolderHandle(fd);
-        start = end + 1;
-    }
-    return folder;
+    return OpenPathWithoutLinks(relative, {.beneath = true}, nullptr, &top);
 }
 
 std::optional<FolderId> IdentifyFolder(const FolderHandle& folder)
@@ -328,40 +282,6 @@ bool IsPseudoFileSystem(const FolderHandle& folder)
     default:
         return false;
     }
-}
-
-bool WriteAll(int fd, const void* data, std::size_t size)
-{
-    const auto* at = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, at, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        at += wrote;
-        size -= static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset)
-{
-    auto* at = static_cast<char*>(into);
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, at, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;  // shorter than it said
-            return false;
-        }
-        at += got;
-        size -= static_cast<std::size_t>(got);
-        offset += static_cast<std::uint64_t>(got);
-    }
-    return true;
 }
 
 } // namespace snapsift

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/file_descriptor.h"
+#include "platform/file_identity.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -11,23 +14,9 @@
 
 namespace snapsift {
 
-// An open folder. Owns its descriptor; moves, never copies.
-class FolderHandle final {
-public:
-    FolderHandle() = default;
-    explicit FolderHandle(int fd) : fd_(fd) {}
-    FolderHandle(FolderHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
-    FolderHandle(const FolderHandle&) = delete;
-    FolderHandle& operator=(const FolderHandle&) = delete;
-    ~FolderHandle();
-
-    bool IsOpen() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
+// An open folder: the one owner of a descriptor, by the name the walk and
+// the folders' callers know it.
+using FolderHandle = FileDescriptor;
 
 // Opens a folder by path, following a link only in the path's last part when
 // `followLastLink` is true. Paths longer than the kernel takes in one call are
@@ -42,6 +31,8 @@ FolderHandle OpenSubfolder(const FolderHandle& parent, const std::string& name);
 // a folder on the way that has become a link is not entered. Any length.
 FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relative);
 
+// A folder as the walk keys it: stat's own st_dev, not the one encoding of
+// FileIdentity. Kept for the walk until it takes FileIdentity.
 struct FolderId {
     dev_t device = 0;
     ino_t inode = 0;
@@ -79,14 +70,6 @@ using FileFilter = std::uint32_t (*)(std::string_view name, const void* context)
 bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries,
                 FileFilter filter = nullptr, const void* filterContext = nullptr);
 
-// Which file a name led to: its device and inode. All zero when unknown.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool Known() const { return device != 0 || inode != 0; }
-    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
-
 // What a search records of a file.
 struct FileFacts {
     std::uint64_t size = 0;
@@ -118,14 +101,5 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // True when the mounted file system holding `folder` is one a search never
 // enters (proc, sysfs, devtmpfs and the like).
 bool IsPseudoFileSystem(const FolderHandle& folder);
-
-// Writes all `size` bytes to `fd`, going on after interruptions and short
-// writes; false when the system refuses or writes nothing.
-bool WriteAll(int fd, const void* data, std::size_t size);
-inline bool WriteAll(int fd, std::string_view data) { return WriteAll(fd, data.data(), data.size()); }
-
-// Reads exactly `size` bytes at `offset` of `fd`; false on an error, or on
-// a file shorter than that (errno EIO).
-bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset);
 
 } // namespace snapsift

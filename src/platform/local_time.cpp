@@ -58,14 +58,33 @@ std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int 
 std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int hour, int minute, int second)
 {
     std::optional<LocalReadings> out;
-    for (const int isDst : {-1, 0, 1}) {
-        const auto t = Reading(year, month, day, hour, minute, second, isDst);
-        if (!t)
-            continue;
+    const auto take = [&out](std::int64_t t) {
         if (!out)
-            out = LocalReadings{*t, *t};
-        out->earliest = std::min(out->earliest, *t);
-        out->latest = std::max(out->latest, *t);
+            out = LocalReadings{t, t};
+        out->earliest = std::min(out->earliest, t);
+        out->latest = std::max(out->latest, t);
+    };
+    for (const int isDst : {-1, 0, 1}) {
+        if (const auto t = Reading(year, month, day, hour, minute, second, isDst))
+            take(*t);
+    }
+    if (!out)
+        return out;
+    // A zone that moved its standard time back repeats an hour with no
+    // daylight flag on either side: the offsets of the day before and the
+    // day after name the other moment.
+    struct tm fields = Parts(year, month, day, hour, minute, second, 0);
+    const std::int64_t asUtc = timegm(&fields);
+    for (const std::int64_t around : {out->earliest - 86400, out->latest + 86400}) {
+        const time_t at = static_cast<time_t>(around);
+        struct tm there {};
+        if (localtime_r(&at, &there) == nullptr)
+            continue;
+        const time_t t = static_cast<time_t>(asUtc - there.tm_gmtoff);
+        struct tm back {};
+        if (localtime_r(&t, &back) != nullptr && back.tm_year == year - 1900 && back.tm_mon == month - 1 &&
+            back.tm_mday == day && back.tm_hour == hour && back.tm_min == minute && back.tm_sec == second)
+            take(static_cast<std::int64_t>(t));
     }
     return out;
 }

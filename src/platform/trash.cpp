@@ -4,25 +4,22 @@
 #include "platform/checked_move.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "platform/open_path.h"
+#include "platform/trash_info.h"
 
-#include <glib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <map>
 
 namespace snapsift {
 namespace {
-
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
 
 std::string Errno(int error)
 {
@@ -39,29 +36,6 @@ std::string NumberedName(const std::string& base, unsigned n)
     if (dot == std::string::npos)
         return base + "." + std::to_string(n);
     return base.substr(0, dot) + "." + std::to_string(n) + base.substr(dot);
-}
-
-// English words for what stands in the way, for logs and the command line.
-std::string RefusalWords(const TrashRefusal& r)
-{
-    switch (r.problem) {
-    case TrashProblem::None:
-        return {};
-    case TrashProblem::SystemFileSystem:
-        return r.where + ": the system's own file system keeps no trash";
-    case TrashProblem::Link:
-        return r.where + ": a symbolic link, not a folder";
-    case TrashProblem::NotAFolder:
-        return r.where + ": not a folder";
-    case TrashProblem::NotOwned:
-        return r.where + ": belongs to another user";
-    case TrashProblem::OthersMayWrite:
-        return r.where + ": other users may write to it";
-    case TrashProblem::OtherFileSystem:
-    case TrashProblem::SystemError:
-        return r.where + ": " + Errno(r.error);
-    }
-    return {};
 }
 
 // A .trashinfo written but not yet flushed.
@@ -83,48 +57,6 @@ std::string TrashEntryPlace::FilePath() const
 std::string TrashEntryPlace::InfoPath() const
 {
     return JoinPath(JoinPath(folder, "info"), name + ".trashinfo");
-}
-
-std::string TrashInfoText(std::string_view path, std::int64_t deletionTime)
-{
-    const std::string raw(path);
-    gchar* escaped = g_uri_escape_string(raw.c_str(), "/", FALSE);
-    std::string text = "[Trash Info]\nPath=";
-    text += escaped;
-    g_free(escaped);
-    text += "\nDeletionDate=";
-    text += FormatLocalTime(deletionTime, "%Y-%m-%dT%H:%M:%S");
-    text += "\n";
-    return text;
-}
-
-FolderHandle OpenFolderWithoutLinks(const std::string& path)
-{
-    if (path.empty() || path[0] != '/') {
-        errno = EINVAL;
-        return {};
-    }
-    struct open_how how {};
-    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
-    if (fd >= 0)
-        return FolderHandle(static_cast<int>(fd));
-    if (errno != ENOSYS && errno != ENAMETOOLONG && errno != EPERM)
-        return {};
-    // One step at a time, none of them through a link.
-    FolderHandle folder(open("/", kFolderFlags));
-    for (std::size_t start = 1; folder.IsOpen() && start < path.size();) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start) {
-            const std::string part = path.substr(start, end - start);
-            folder = FolderHandle(openat(folder.Fd(), part.c_str(), kFolderFlags));
-        }
-        start = end + 1;
-    }
-    return folder;
 }
 
 // One trash folder, open, with the numbers already used for each name during
@@ -154,7 +86,7 @@ FolderHandle& TrashWriter::ParentOf(const std::string& folder)
 {
     if (folder != cachedFolder_ || !cachedParent_.IsOpen()) {
         cachedFolder_ = folder;
-        FolderHandle opened = OpenFolderWithoutLinks(folder);
+        FolderHandle opened = OpenPathWithoutLinks(folder);
         const int error = errno;
         cachedParent_ = std::move(opened);
         errno = error;
@@ -288,7 +220,7 @@ void TrashWriter::ClaimBatch(const std::vector<std::string>& paths)
         if (folder != lastFolder) {
             lastFolder = folder;
             lastTarget = nullptr;
-            const FolderHandle parent = OpenFolderWithoutLinks(folder);
+            const FolderHandle parent = OpenPathWithoutLinks(folder);
             struct stat st {};
             if (parent.IsOpen() && fstat(parent.Fd(), &st) == 0)
                 lastTarget = &TargetFor(folder, st.st_dev);
@@ -347,67 +279,75 @@ void TrashWriter::DropClaim(const Claim& claim)
     unlinkat(claim.target->trash.info.Fd(), (claim.name + ".trashinfo").c_str(), 0);
 }
 
-TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirmed)
+// The check: still the confirmed file, in this very folder, on a disk whose
+// trash takes it. False, with `out` saying why, when it is not.
+bool TrashWriter::Check(const std::string& path, const FileFacts& confirmed, Checked& checked, TrashOutcome& out)
 {
-    TrashOutcome out;
-    std::string folderPath, base;
-    if (!SplitPath(path, folderPath, base)) {
+    std::string folderPath;
+    if (!SplitPath(path, folderPath, checked.base)) {
         out.status = TrashStatus::Gone;
-        return out;
+        return false;
     }
-    FolderHandle& parent = ParentOf(folderPath);
-    if (!parent.IsOpen()) {
+    checked.parent = &ParentOf(folderPath);
+    if (!checked.parent->IsOpen()) {
         out.status = errno == ENOENT ? TrashStatus::Gone : TrashStatus::Changed;
-        return out;
+        return false;
     }
-
-    // The check: still the confirmed file, in this very folder.
     errno = 0;
-    const auto checked = StatRegularFile(parent.Fd(), base.c_str());
-    if (!checked) {
+    const auto now = StatRegularFile(checked.parent->Fd(), checked.base.c_str());
+    if (!now) {
         out.status = errno == ENOENT ? TrashStatus::Gone : TrashStatus::Changed;
-        return out;
+        return false;
     }
-    if ((confirmed.identity.Known() && checked->identity != confirmed.identity) || checked->size != confirmed.size ||
-        checked->creationTime != confirmed.creationTime) {
+    if ((confirmed.identity.Known() && now->identity != confirmed.identity) || now->size != confirmed.size ||
+        now->creationTime != confirmed.creationTime) {
         out.status = TrashStatus::Changed;
-        return out;
+        return false;
     }
+    checked.facts = *now;
     struct stat folderStat {};
-    if (fstat(parent.Fd(), &folderStat) != 0) {
+    if (fstat(checked.parent->Fd(), &folderStat) != 0) {
         out.status = TrashStatus::Failed;
         out.refusal = TrashRefusal{TrashProblem::SystemError, folderPath, errno};
         out.error = RefusalWords(out.refusal);
-        return out;
+        return false;
     }
-    Target& target = TargetFor(folderPath, folderStat.st_dev);
-    if (target.trash.refusal.Refused()) {
+    checked.target = &TargetFor(folderPath, folderStat.st_dev);
+    if (checked.target->trash.refusal.Refused()) {
         out.status = TrashStatus::NoTrash;
-        out.refusal = target.trash.refusal;
+        out.refusal = checked.target->trash.refusal;
         out.error = RefusalWords(out.refusal);
-        return out;
+        return false;
     }
+    return true;
+}
 
-    // Its .trashinfo, claimed and flushed ahead (with the batch it came in,
-    // or now); then the move, and the proof that the confirmed file moved.
-    Claim claim;
-    if (!TakeClaim(path, target, claim)) {
-        if (nextUpcoming_ < upcoming_.size()) {
-            const std::size_t end = std::min(upcoming_.size(), nextUpcoming_ + kClaimBatch);
-            const std::vector<std::string> batch(upcoming_.begin() + static_cast<std::ptrdiff_t>(nextUpcoming_),
-                                                 upcoming_.begin() + static_cast<std::ptrdiff_t>(end));
-            nextUpcoming_ = end;
-            ClaimBatch(batch);
-        }
-        if (!TakeClaim(path, target, claim) && !ClaimOne(path, target, claim, out))
-            return out;
+// The claim: its .trashinfo, written and flushed ahead with the batch it
+// came in, or now on its own.
+bool TrashWriter::ClaimFor(const std::string& path, Target& target, Claim& claim, TrashOutcome& out)
+{
+    if (TakeClaim(path, target, claim))
+        return true;
+    if (nextUpcoming_ < upcoming_.size()) {
+        const std::size_t end = std::min(upcoming_.size(), nextUpcoming_ + kClaimBatch);
+        const std::vector<std::string> batch(upcoming_.begin() + static_cast<std::ptrdiff_t>(nextUpcoming_),
+                                             upcoming_.begin() + static_cast<std::ptrdiff_t>(end));
+        nextUpcoming_ = end;
+        ClaimBatch(batch);
     }
-    if (hooks.beforeMove)
-        hooks.beforeMove(path);
+    return TakeClaim(path, target, claim) || ClaimOne(path, target, claim, out);
+}
+
+// The move, then the proof that the confirmed file moved; a name that an
+// entry without its .trashinfo holds makes another claim.
+TrashOutcome TrashWriter::MoveClaimed(const std::string& path, const Checked& checked, Claim claim, TrashOutcome out)
+{
+    Target& target = *checked.target;
     const std::function<void()> afterRename = hooks.afterMove ? [&] { hooks.afterMove(path); } : std::function<void()>();
     for (;;) {
         const MoveResult moved =
-            MoveAndProve(parent.Fd(), base, target.trash.files.Fd(), claim.name, *checked, afterRename);
+            MoveAndProve(checked.parent->Fd(), checked.base, target.trash.files.Fd(), claim.name, checked.facts,
+                         afterRename);
         switch (moved.status) {
         case MoveStatus::Moved:
             out.status = TrashStatus::Moved;
@@ -415,7 +355,6 @@ TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirm
             out.moved = moved.moved;
             return out;
         case MoveStatus::Occupied:
-            // An entry without its .trashinfo holds the name: another one.
             DropClaim(claim);
             if (!ClaimOne(path, target, claim, out))
                 return out;
@@ -440,6 +379,18 @@ TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirm
             return out;
         }
     }
+}
+
+TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirmed)
+{
+    TrashOutcome out;
+    Checked checked;
+    Claim claim;
+    if (!Check(path, confirmed, checked, out) || !ClaimFor(path, *checked.target, claim, out))
+        return out;
+    if (hooks.beforeMove)
+        hooks.beforeMove(path);
+    return MoveClaimed(path, checked, std::move(claim), std::move(out));
 }
 
 } // namespace snapsift

@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/trash_folders.h"
+#include "platform/trash_info.h"
 
 #include <cstdint>
 #include <functional>
@@ -41,11 +42,6 @@ struct TrashOutcome {
     TrashEntryPlace entry;  // Moved and ChangedInTrash
     FileFacts moved{};      // what went to the trash (Moved)
 };
-
-// The .trashinfo text for `path`: "[Trash Info]", Path= (escaped as GIO
-// escapes it: every byte that is not printable ASCII as %XX) and
-// DeletionDate= in local time, each line ended by LF.
-std::string TrashInfoText(std::string_view path, std::int64_t deletionTime);
 
 struct TrashHooks {
     std::function<void(const std::string&)> beforeMove;
@@ -91,6 +87,16 @@ private:
         Target* target = nullptr;
         std::string name;  // of the entry in files/; info/ holds name + ".trashinfo"
     };
+    // What Check found: the file, in its open folder, and the trash it goes to.
+    struct Checked {
+        FolderHandle* parent = nullptr;
+        std::string base;
+        FileFacts facts{};
+        Target* target = nullptr;
+    };
+    bool Check(const std::string& path, const FileFacts& confirmed, Checked& checked, TrashOutcome& out);
+    bool ClaimFor(const std::string& path, Target& target, Claim& claim, TrashOutcome& out);
+    TrashOutcome MoveClaimed(const std::string& path, const Checked& checked, Claim claim, TrashOutcome out);
     Target& TargetFor(const std::string& parentPath, dev_t device);
     FolderHandle& ParentOf(const std::string& folder);
     void ClaimBatch(const std::vector<std::string>& paths);
@@ -105,9 +111,5 @@ private:
     std::size_t nextUpcoming_ = 0;
     std::unordered_map<std::string, std::vector<Claim>> claims_;  // by path, in claiming order
 };
-
-// Opens the folder at the absolute `path` without following a link anywhere
-// in it. Fails with ELOOP or ENOTDIR where a link stands in the way.
-FolderHandle OpenFolderWithoutLinks(const std::string& path);
 
 } // namespace snapsift

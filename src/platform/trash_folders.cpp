@@ -3,6 +3,7 @@
 
 #include "platform/file_system.h"
 #include "platform/mounts.h"
+#include "platform/open_path.h"
 #include "platform/user_desktop.h"
 #include "platform/trash.h"
 
@@ -14,17 +15,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <map>
 #include <utility>
 
 namespace snapsift {
 namespace {
-
-// True when `path` is a folder of this user's, reached without a link.
-bool IsOwnFolder(const std::string& path, struct stat& st)
-{
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
-}
 
 // .Trash at a top is shared by all users: a real folder with the sticky bit.
 bool IsSharedTrash(const std::string& path)
@@ -33,7 +29,7 @@ bool IsSharedTrash(const std::string& path)
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
 }
 
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+constexpr int kFolderFlagsNoLink = kFolderFlags | O_NOFOLLOW;
 
 // True when GIO counts the mount holding `path` as the system's own
 // (/dev/shm, /run, /boot and the like), where it keeps no trash.
@@ -80,7 +76,7 @@ TrashRefusal Refusal(TrashProblem problem, std::string where, int error = 0)
 FolderHandle OpenTrashPart(int parent, const std::string& name, const std::string& path, MadeFolders& made,
                            TrashRefusal& refusal)
 {
-    int fd = openat(parent, name.c_str(), kFolderFlags);
+    int fd = openat(parent, name.c_str(), kFolderFlagsNoLink);
     if (fd < 0 && errno == ENOENT) {
         if (mkdirat(parent, name.c_str(), 0700) == 0) {
             made.Add(parent, name);
@@ -89,7 +85,7 @@ FolderHandle OpenTrashPart(int parent, const std::string& name, const std::strin
             refusal = Refusal(TrashProblem::SystemError, path, errno);
             return {};
         }
-        fd = openat(parent, name.c_str(), kFolderFlags);
+        fd = openat(parent, name.c_str(), kFolderFlagsNoLink);
     }
     if (fd < 0) {
         const int error = errno;
@@ -172,7 +168,7 @@ WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
         none.refusal = Refusal(TrashProblem::SystemFileSystem, top);
         return none;
     }
-    const FolderHandle topFolder = OpenFolderWithoutLinks(top);
+    const FolderHandle topFolder = OpenPathWithoutLinks(top);
     if (!topFolder.IsOpen()) {
         none.refusal = Refusal(errno == ELOOP || errno == ENOTDIR ? TrashProblem::Link : TrashProblem::SystemError,
                                top, errno);
@@ -182,7 +178,7 @@ WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
     struct stat shared {};
     if (fstatat(topFolder.Fd(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(shared.st_mode) &&
         (shared.st_mode & S_ISVTX) != 0) {
-        const FolderHandle sharedFolder(openat(topFolder.Fd(), ".Trash", kFolderFlags));
+        const FolderHandle sharedFolder(openat(topFolder.Fd(), ".Trash", kFolderFlagsNoLink));
         if (sharedFolder.IsOpen()) {
             WritableTrash t = OpenTrashIn(sharedFolder.Fd(), uid, JoinPath(JoinPath(top, ".Trash"), uid), top);
             if (!t.refusal.Refused())
@@ -199,7 +195,7 @@ std::vector<TrashFolder> ListTrashFolders()
     std::map<std::pair<dev_t, ino_t>, std::size_t> seen;  // folder -> index in `folders`
     auto add = [&](const std::string& path, const std::string* top) {
         struct stat st {};
-        if (!IsOwnFolder(path, st))
+        if (!IsOwnFolder(path, &st))
             return;
         const auto [it, fresh] = seen.try_emplace({st.st_dev, st.st_ino}, folders.size());
         if (fresh)
@@ -219,6 +215,28 @@ std::vector<TrashFolder> ListTrashFolders()
         add(JoinPath(mount.mountPoint, ".Trash-" + uid), &mount.mountPoint);
     }
     return folders;
+}
+
+std::string RefusalWords(const TrashRefusal& r)
+{
+    switch (r.problem) {
+    case TrashProblem::None:
+        return {};
+    case TrashProblem::SystemFileSystem:
+        return r.where + ": the system's own file system keeps no trash";
+    case TrashProblem::Link:
+        return r.where + ": a symbolic link, not a folder";
+    case TrashProblem::NotAFolder:
+        return r.where + ": not a folder";
+    case TrashProblem::NotOwned:
+        return r.where + ": belongs to another user";
+    case TrashProblem::OthersMayWrite:
+        return r.where + ": other users may write to it";
+    case TrashProblem::OtherFileSystem:
+    case TrashProblem::SystemError:
+        return r.where + ": " + std::strerror(r.error);
+    }
+    return {};
 }
 
 } // namespace snapsift

@@ -46,6 +46,9 @@ struct TrashRefusal {
     bool Refused() const { return problem != TrashProblem::None; }
 };
 
+// English words for what stands in the way, for logs and the command line.
+std::string RefusalWords(const TrashRefusal& refusal);
+
 // The trash that takes the files of one file system, opened for writing.
 struct WritableTrash {
     TrashRefusal refusal;  // why none does; then nothing else is set

@@ -79,13 +79,7 @@ public:
     std::uint64_t BytesRead() const;
 
     // The state of a file as a remembered answer depends on it.
-    struct FileState {
-        FileIdentity identity;
-        std::uint64_t size = 0;
-        std::int64_t mtimeNs = 0;
-        std::int64_t ctimeNs = 0;
-        friend bool operator==(const FileState&, const FileState&) = default;
-    };
+    using FileState = ::snapsift::FileState;
 
     // Where a row's copy lies and what the search found of it, as a copy
     // that can be carried to another thread.

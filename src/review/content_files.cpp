@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,14 +22,6 @@ namespace {
 constexpr unsigned kMostPerThread = 16;
 // Assumed open already when /proc does not say.
 constexpr std::uint64_t kAssumedInUse = 64;
-
-// A time as one number, only ever compared for equality: it wraps for
-// times beyond the year 2262 rather than overflow.
-std::int64_t Nanoseconds(const struct timespec& t)
-{
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(t.tv_sec) * 1000000000u +
-                                     static_cast<std::uint64_t>(t.tv_nsec));
-}
 
 // The files this process has open now, or nothing when /proc cannot say.
 std::optional<std::uint64_t> FilesOpenNow()
@@ -51,14 +42,9 @@ std::optional<std::uint64_t> FilesOpenNow()
 
 std::optional<ContentChecker::FileState> StateOf(int fd)
 {
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    ContentChecker::FileState state;
-    state.identity = {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    state.size = static_cast<std::uint64_t>(st.st_size);
-    state.mtimeNs = Nanoseconds(st.st_mtim);
-    state.ctimeNs = Nanoseconds(st.st_ctim);
+    std::optional<FileState> state = ::snapsift::StateOf(fd);
+    if (state && !S_ISREG(state->mode))
+        state.reset();
     return state;
 }
 
@@ -69,35 +55,28 @@ OpenCopy::OpenCopy(const ContentChecker::CopyPlace& place)
     constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     errno = 0;
     if (place.path.size() < PATH_MAX) {
-        fd_ = open(place.path.c_str(), kFlags);
+        fd_ = FileDescriptor(open(place.path.c_str(), kFlags));
     } else {
         const FolderHandle folder = OpenFolder(place.folder);
         if (folder.IsOpen())
-            fd_ = openat(folder.Fd(), place.name.c_str(), kFlags);
+            fd_ = FileDescriptor(openat(folder.Fd(), place.name.c_str(), kFlags));
     }
-    if (fd_ < 0) {
+    if (!fd_.IsOpen()) {
         error_ = errno != 0 ? errno : ENOENT;
         return;
     }
-    const auto state = StateOf(fd_);
+    const auto state = StateOf(fd_.Fd());
     if (!state || state->size != place.size || (place.identity.Known() && state->identity != place.identity)) {
-        close(fd_);
-        fd_ = -1;
+        fd_.Close();
         error_ = kChanged;
         return;
     }
     state_ = *state;
 }
 
-OpenCopy::~OpenCopy()
-{
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 bool OpenCopy::Unchanged() const
 {
-    const auto now = StateOf(fd_);
+    const auto now = StateOf(fd_.Fd());
     return now && *now == state_;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/file_descriptor.h"
 #include "review/content_check.h"
 
 #include <cstdint>
@@ -25,12 +26,11 @@ class OpenCopy final {
 public:
     OpenCopy(const FileTable& table, int row);
     explicit OpenCopy(const ContentChecker::CopyPlace& place);
-    ~OpenCopy();
     OpenCopy(const OpenCopy&) = delete;
     OpenCopy& operator=(const OpenCopy&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
+    bool IsOpen() const { return fd_.IsOpen(); }
+    int Fd() const { return fd_.Fd(); }
     // 0 when open; else the errno of the open, or kChanged.
     int Error() const { return error_; }
     const ContentChecker::FileState& State() const { return state_; }
@@ -38,7 +38,7 @@ public:
     bool Unchanged() const;
 
 private:
-    int fd_ = -1;
+    FileDescriptor fd_;
     int error_ = 0;
     ContentChecker::FileState state_;
 };

@@ -27,12 +27,7 @@ struct ContentChecker::Memory {
         FileState a, b;
         bool equal = false;
     };
-    struct IdentityHash {
-        std::size_t operator()(const FileIdentity& id) const
-        {
-            return std::hash<std::uint64_t>()(id.inode * 1000003u ^ id.device);
-        }
-    };
+    using IdentityHash = FileIdentityHash;
     // Digests of a file's first and last 64 KiB and of all its bytes, while
     // the file stays as it was.
     struct Digests {

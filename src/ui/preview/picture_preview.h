@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ui/preview/preview_wire.h"
+
 #include <QByteArray>
 #include <QCache>
 #include <QHash>
@@ -27,39 +29,6 @@ class HelperStarter;
 class ThumbnailCache;
 
 inline constexpr qint64 kPreviewCacheBytes = 48LL * 1024 * 1024;
-
-// Which version of a file a preview shows.
-struct FileVersion {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t mtimeNs = 0;
-    bool operator==(const FileVersion&) const = default;
-};
-
-// Why a file has no preview.
-enum class PreviewFailure : std::int32_t {
-    None,
-    NoFile,
-    Link,
-    NotReadable,
-    CannotOpen,
-    NotRegular,
-    Empty,
-    NotPicture,
-    TooLarge,
-    Broken,
-    TookTooLong,
-    HelpersStuck,  // every helper's place is held by one that could not be killed yet
-};
-
-// What a picture says of where it came from; each text is empty when the
-// picture does not say. Both are plain ASCII and always end in a NUL.
-struct PictureFacts {
-    char captureTime[20] = {};  // EXIF DateTimeOriginal, as "2024-05-01 10:20:30"
-    char camera[44] = {};       // EXIF Model
-    bool operator==(const PictureFacts&) const = default;
-};
 
 // What a preview shows: the picture scaled to fit, or why there is none.
 struct PicturePreview {

@@ -25,22 +25,6 @@ using preview_wire::Reply;
 using preview_wire::ReplyKind;
 using preview_wire::Request;
 
-// Reads exactly `size` bytes; false at the end of the input or on an error.
-bool ReadAll(int fd, void* data, std::size_t size)
-{
-    auto* at = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, at, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        at += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // The sanitizers reserve terabytes of address space for their own books, so
 // builds made with them cannot run under an address-space limit.
 #if defined(__has_feature)

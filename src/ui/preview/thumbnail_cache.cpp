@@ -93,8 +93,7 @@ QByteArray PngWithKeys(const QImage& image, const std::vector<std::pair<QByteArr
 bool MakeFolder(const std::string& path)
 {
     if (::g_mkdir_with_parents(path.c_str(), 0700) == 0 || errno == EEXIST) {
-        struct stat st {};
-        return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+        return IsOwnFolder(path);
     }
     return false;
 }

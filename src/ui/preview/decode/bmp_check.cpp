@@ -37,8 +37,13 @@ bool BmpIsWhole(int fd, std::uint64_t fileSize)
     const std::uint32_t compression = LittleEndian(header + 30, 4);
     if (compression != 0 && compression != 3)
         return true;
+    // At most 2^31 × 65535 bits a row; the rows together can pass 64 bits.
     const std::uint64_t stride = ((static_cast<std::uint64_t>(std::abs(width)) * bitsPerPixel + 31) / 32) * 4;
-    return dataOffset + stride * static_cast<std::uint64_t>(std::abs(height)) <= fileSize;
+    std::uint64_t end = 0;
+    if (__builtin_mul_overflow(stride, static_cast<std::uint64_t>(std::abs(height)), &end) ||
+        __builtin_add_overflow(end, std::uint64_t{dataOffset}, &end))
+        return false;
+    return end <= fileSize;
 }
 
 } // namespace snapsift

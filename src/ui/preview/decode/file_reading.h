@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/file_descriptor.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -10,23 +12,6 @@
 #include <unistd.h>
 
 namespace snapsift {
-
-// Owns one open descriptor and closes it.
-class FileDescriptor final {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads a file front to back through pread, without moving the descriptor.
 class ByteReader final {

@@ -116,13 +116,13 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
 {
     *unchanged = false;
     const FileDescriptor fd(OpenPicture(path));
-    if (fd.Get() < 0) {
+    if (fd.Fd() < 0) {
         const int error = errno;
         *unchanged = known && *known == FileVersion{};
         return Failed(OpenFailure(error));
     }
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0)
+    if (::fstat(fd.Fd(), &st) != 0)
         return Failed(PreviewFailure::CannotOpen);
     const FileVersion version = VersionOf(st);
     if (known && *known == version) {
@@ -147,16 +147,16 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     };
     // Regular file reads do not honour O_NONBLOCK; clear it anyway so the
     // decoder never sees EAGAIN.
-    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(fd.Fd(), F_SETFL, ::fcntl(fd.Fd(), F_GETFL) & ~O_NONBLOCK);
     // A valid thumbnail names the file's version by its facts alone: the
     // picture is not read at all.
     if (cached) {
         KeptThumbnail kept = thumbnails->FindWhole(path, version, box);
         if (!kept.image.isNull() && FindDecoderByMimeType(kept.mimeType))
-            return FromThumbnail(std::move(kept), fd.Get(), version);
+            return FromThumbnail(std::move(kept), fd.Fd(), version);
     }
 
-    PicturePreview preview = Decode(fd.Get(), static_cast<std::uint64_t>(st.st_size), box);
+    PicturePreview preview = Decode(fd.Fd(), static_cast<std::uint64_t>(st.st_size), box);
     preview.version = version;
     if (!preview.Ok() && preview.failure != PreviewFailure::CannotOpen)
         return fail(preview.failure);
@@ -177,7 +177,7 @@ FileVersion VersionOf(const struct stat& st)
 {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+            Nanoseconds(TimeOf(st.st_mtim))};
 }
 
 static const char* FailureText(PreviewFailure failure)
@@ -252,7 +252,7 @@ void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize
         return;
     const FileDescriptor fd(OpenPicture(path));
     struct stat st {};
-    if (fd.Get() >= 0 && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && VersionOf(st) == preview.version)
+    if (fd.Fd() >= 0 && ::fstat(fd.Fd(), &st) == 0 && S_ISREG(st.st_mode) && VersionOf(st) == preview.version)
         cache.Store(path, preview.version, preview.image, preview.pixelSize, preview.format, &preview.facts);
 }
 

@@ -51,10 +51,10 @@ Decoded DecodeBitmap(const libraw_thumbnail_t& thumbnail, QSize box)
 Decoded DecodeEmbeddedJpeg(const void* jpeg, std::size_t length, QSize box)
 {
     const FileDescriptor memory(::memfd_create("snapsift-preview", MFD_CLOEXEC));
-    if (memory.Get() < 0 || !WriteAll(memory.Get(), jpeg, length))
+    if (memory.Fd() < 0 || !WriteAll(memory.Fd(), jpeg, length))
         return Decoded::Failure(PreviewFailure::TooLarge);
-    ::lseek(memory.Get(), 0, SEEK_SET);  // the decoder reads from where the descriptor stands
-    return DecodeJpegFile(memory.Get(), length, box, false);
+    ::lseek(memory.Fd(), 0, SEEK_SET);  // the decoder reads from where the descriptor stands
+    return DecodeJpegFile(memory.Fd(), length, box, false);
 }
 
 // libraw's own choice of preview, the largest, read and decoded.
