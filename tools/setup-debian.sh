@@ -31,7 +31,7 @@ tests=(
   xvfb xauth xdotool openbox x11-utils imagemagick
   fd-find bfs
   libfuse3-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   desktop-file-utils appstream-util
   dpkg-dev appstream lintian man-db
 )

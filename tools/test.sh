@@ -28,7 +28,8 @@ TZ=Asia/Tokyo LC_ALL=C.UTF-8 TSAN_OPTIONS=halt_on_error=1 build-tsan/bin/test_sc
 # finding ends the run.
 bash tools/fuzz.sh 20
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_WERROR=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_WERROR=ON \
+  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build build -j "$jobs"
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
