@@ -56,7 +56,8 @@ int Make(const std::string& dir)
             std::memcpy(&bytes[k], &x, 8);
         }
         for (const char* side : {"/old/", "/new/"})
-            std::ofstream(dir + side + FileName(i), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            std::ofstream(dir + side + FileName(i), std::ios::binary)
+                .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     return 0;
 }
@@ -169,17 +170,17 @@ int Margins(const std::string& dir, int copies)
     const auto end = Clock::now();
     const int expected = (copies + 2) / 4;  // each fourth copy but a last one
     std::printf("margins_s=%.6f\nmargins_bytes=%llu\nmargins_unread=%d\nmargins_selected=%d\n", Seconds(start, end),
-                static_cast<unsigned long long>(checker.BytesRead()), outcome.unreadable, static_cast<int>(outcome.picked.size()));
+                static_cast<unsigned long long>(checker.BytesRead()), outcome.unreadable,
+                static_cast<int>(outcome.picked.size()));
     if (outcome.unreadable != 0 || static_cast<int>(outcome.picked.size()) != expected) {
         std::fprintf(stderr, "%d copies unread, %d selected of %d\n", outcome.unreadable,
-                     static_cast<int>(outcome.picked.size()),
-                     expected);
+                     static_cast<int>(outcome.picked.size()), expected);
         return 1;
     }
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -20,13 +20,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QImageWriter>
 #include <QEventLoop>
+#include <QImageWriter>
 #include <QLabel>
 #include <QTimer>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +31,8 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,13 +46,13 @@ using namespace snapsift;
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return stat(path.c_str(), &st) == 0 && st.st_size > 0;
 }
 
 long long FileBytes(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
@@ -67,8 +66,8 @@ QImage Photo(int width, int height)
         for (int x = 0; x < width; ++x) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = static_cast<int>(seed >> 28);
-            line[x] = qRgb((x * 255 / width + noise) & 255, (y * 255 / height + noise) & 255,
-                           ((x + y) / 64 + noise) & 255);
+            line[x] =
+                qRgb((x * 255 / width + noise) & 255, (y * 255 / height + noise) & 255, ((x + y) / 64 + noise) & 255);
         }
     }
     return image;
@@ -160,11 +159,11 @@ Tip FirstTooltip(const std::string& path)
 void Print(const char* key, const Tip& tip, long long fileBytes)
 {
     std::printf("%s_s=%.3f\n%s_text=%s\n%s_from_thumbnail=%d\n%s_helper_read_bytes=%lld\n%s_file_bytes=%lld\n", key,
-                tip.seconds, key, tip.line.toStdString().c_str(), key, tip.fromThumbnail ? 1 : 0, key,
-                tip.helperRead, key, fileBytes);
+                tip.seconds, key, tip.line.toStdString().c_str(), key, tip.fromThumbnail ? 1 : 0, key, tip.helperRead,
+                key, fileBytes);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -201,11 +200,14 @@ int main(int argc, char** argv)
         // The same picture as a NEF that also embeds a 1620 × 1080 preview, as
         // many cameras add beside the full-size one: the tooltip decodes that.
         const QImage photo = Photo(6000, 4000);
-        testing::CameraRaw camera{testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
+        testing::CameraRaw camera{testing::RawLayout::Nef,
+                                  "NIKON CORPORATION",
+                                  "NIKON D850",
                                   testing::JpegWithExif(photo, 0, "2024:05:01 10:20:30", "NIKON D850"),
-                                  {6000, 4000}, 1};
-        camera.smallerJpeg = testing::JpegWithExif(photo.scaled(1620, 1080, Qt::IgnoreAspectRatio,
-                                                                Qt::SmoothTransformation), 0);
+                                  {6000, 4000},
+                                  1};
+        camera.smallerJpeg =
+            testing::JpegWithExif(photo.scaled(1620, 1080, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), 0);
         Write(twoPreviews, testing::CameraRawBytes(camera));
     }
     // Warm page cache: the cost measured is the decoding's, not the disk's.

@@ -13,18 +13,17 @@
 // size of an earlier copy therefore makes that copy the older one, whatever
 // the file system keeps as creation time; modification times are set the same
 // way for file systems without a birth time.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <unordered_set>
 #include <vector>
 
@@ -45,7 +44,7 @@ struct Options {
 // splitmix64: small, fast and the same on every machine.
 class Random {
 public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
+    explicit Random(std::uint64_t seed) : state_(seed) { }
     std::uint64_t Next()
     {
         std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
@@ -98,16 +97,26 @@ Options ParseOptions(int argc, char** argv)
         if (i + 1 >= argc)
             Usage(("missing value for " + a).c_str());
         const char* v = argv[++i];
-        if (a == "--out") o.out = v;
-        else if (a == "--files") o.files = std::atol(v);
-        else if (a == "--folders") o.folders = std::atol(v);
-        else if (a == "--depth") o.depth = std::atoi(v);
-        else if (a == "--dup-rate") o.dupRate = std::atof(v);
-        else if (a == "--same-size-rate") o.sameSizeRate = std::atof(v);
-        else if (a == "--other-rate") o.otherRate = std::atof(v);
-        else if (a == "--hardlink-rate") o.hardlinkRate = std::atof(v);
-        else if (a == "--seed") o.seed = std::strtoull(v, nullptr, 10);
-        else Usage(("unknown option " + a).c_str());
+        if (a == "--out")
+            o.out = v;
+        else if (a == "--files")
+            o.files = std::atol(v);
+        else if (a == "--folders")
+            o.folders = std::atol(v);
+        else if (a == "--depth")
+            o.depth = std::atoi(v);
+        else if (a == "--dup-rate")
+            o.dupRate = std::atof(v);
+        else if (a == "--same-size-rate")
+            o.sameSizeRate = std::atof(v);
+        else if (a == "--other-rate")
+            o.otherRate = std::atof(v);
+        else if (a == "--hardlink-rate")
+            o.hardlinkRate = std::atof(v);
+        else if (a == "--seed")
+            o.seed = std::strtoull(v, nullptr, 10);
+        else
+            Usage(("unknown option " + a).c_str());
     }
     if (o.out.empty() || o.files < 0 || o.folders < 0 || o.depth < 1)
         Usage("--out, --files and --folders are needed; --depth is at least 1");
@@ -164,8 +173,8 @@ std::vector<Folder> PlanFolders(const Options& o, Random& rng)
         const int parent = above[rng.Below(above.size())];
         Folder f;
         f.level = level;
-        f.path = folders[static_cast<std::size_t>(parent)].path + "/" +
-                 (rng.Chance(0.1) ? "アルバム " : "album-") + std::to_string(i);
+        f.path = folders[static_cast<std::size_t>(parent)].path + "/" + (rng.Chance(0.1) ? "アルバム " : "album-") +
+                 std::to_string(i);
         byLevel[static_cast<std::size_t>(level)].push_back(static_cast<int>(folders.size()));
         folders.push_back(std::move(f));
     }
@@ -185,7 +194,9 @@ std::vector<PlannedFile> PlanFiles(const Options& o, Random& rng, std::vector<Fo
             f.name = files[static_cast<std::size_t>(source)].name;
             f.repeat = true;
             if (rng.Chance(o.hardlinkRate))
-                f.linkTo = files[static_cast<std::size_t>(source)].linkTo >= 0 ? files[static_cast<std::size_t>(source)].linkTo : source;
+                f.linkTo = files[static_cast<std::size_t>(source)].linkTo >= 0
+                               ? files[static_cast<std::size_t>(source)].linkTo
+                               : source;
             if (f.linkTo >= 0 || rng.Chance(o.sameSizeRate))
                 f.size = files[static_cast<std::size_t>(source)].size;
         } else {
@@ -235,7 +246,7 @@ void CreateFile(const std::vector<Folder>& folders, const std::vector<PlannedFil
     close(fd);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -32,8 +32,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
-#include <sys/stat.h>
-
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -42,7 +41,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <atomic>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -72,7 +71,8 @@ void WritePhoto(const std::string& path, int width, int height)
         for (int x = 0; x < width; ++x) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = static_cast<int>(seed >> 28);
-            line[x] = qRgb((x * 255 / width + noise) & 255, (y * 255 / height + noise) & 255, ((x + y) / 64 + noise) & 255);
+            line[x] =
+                qRgb((x * 255 / width + noise) & 255, (y * 255 / height + noise) & 255, ((x + y) / 64 + noise) & 255);
         }
     }
     QImageWriter writer(QString::fromStdString(path), "jpeg");
@@ -148,7 +148,7 @@ Run Measure(snapsift::CSnapsiftDlg& window, Start start)
     return Measure(window, start, [&loader] { return loader.Busy(); });
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -160,10 +160,14 @@ int main(int argc, char** argv)
     std::string phase = "cold";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--work") work = argv[i + 1];
-        else if (a == "--megapixels") megapixels = std::atof(argv[i + 1]);
-        else if (a == "--phase") phase = argv[i + 1];
-        else Fail("unknown option " + a);
+        if (a == "--work")
+            work = argv[i + 1];
+        else if (a == "--megapixels")
+            megapixels = std::atof(argv[i + 1]);
+        else if (a == "--phase")
+            phase = argv[i + 1];
+        else
+            Fail("unknown option " + a);
     }
     if (work.empty() || work[0] != '/' || (phase != "cold" && phase != "warm"))
         Fail("usage: preview_bench --work /DIR [--megapixels N] [--phase cold|warm]");
@@ -185,7 +189,7 @@ int main(int argc, char** argv)
     const int height = static_cast<int>(std::sqrt(megapixels * 1e6 * 3 / 4));
     const int width = height * 4 / 3;
     const std::string big = work + "/photos/a/IMG_0001.JPG";
-    struct stat st {};
+    struct stat st { };
     if (stat(big.c_str(), &st) != 0 || st.st_size == 0) {
         WritePhoto(big, width, height);
         CopyFile(big, work + "/photos/b/IMG_0001.JPG");

@@ -7,8 +7,6 @@
 //   slow_share [--delay-ms MS] SOURCE MOUNTPOINT    (default 1 ms; stays in the foreground)
 //   fusermount3 -u MOUNTPOINT                         ends it
 #define FUSE_USE_VERSION 35
-#include <fuse.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -17,6 +15,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fuse.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,7 +97,7 @@ int ReadDir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_
     for (;;) {
         if (folder.entry == nullptr && (folder.entry = readdir(folder.dir)) == nullptr)
             break;
-        struct stat st {};
+        struct stat st { };
         st.st_ino = folder.entry->d_ino;
         st.st_mode = static_cast<mode_t>(DTTOIF(folder.entry->d_type));
         const off_t next = telldir(folder.dir);
@@ -147,7 +146,7 @@ int Usage()
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -22,10 +22,12 @@
 #include "freeze_watch.h"
 #include "platform/memory.h"
 #include "ui/fact_texts.h"
-#include "ui/window/messenger.h"
 #include "ui/preview/preview_helper.h"
+#include "ui/window/messenger.h"
 #include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
+
+#include <glib.h>
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
@@ -34,30 +36,28 @@
 #include <QItemSelection>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QLineEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
-#include <dirent.h>
-#include <spawn.h>
-#include <glib.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
 #include <optional>
+#include <spawn.h>
 #include <string>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -91,7 +91,6 @@ public:
     Clock::time_point firstShown;
     std::optional<Clock::time_point> asked;  // the first question with OK and Cancel
 };
-
 
 void Flush()
 {
@@ -244,8 +243,8 @@ std::vector<std::string> ScreenMiddle(const QWidget* widget)
     Clock::time_point pressed;
     QTimer::singleShot(afterMs, &window, [&] {
         std::vector<std::string> args = {"mousemove"};
-        const std::vector<std::string> at = ScreenMiddle(end == "escape" ? static_cast<QWidget*>(&window)
-                                                                         : window.m_quitButton);
+        const std::vector<std::string> at =
+            ScreenMiddle(end == "escape" ? static_cast<QWidget*>(&window) : window.m_quitButton);
         args.insert(args.end(), at.begin(), at.end());
         pressed = Clock::now();
         if (end == "escape") {
@@ -274,7 +273,7 @@ std::vector<std::string> ScreenMiddle(const QWidget* widget)
     snapsift::EndProgram(0);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -285,14 +284,22 @@ int main(int argc, char** argv)
     int deleteCount = 1000, afterMs = 100;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
-        if (a == "--tree") tree = argv[i + 1];
-        else if (a == "--work") work = argv[i + 1];
-        else if (a == "--delete") deleteCount = std::atoi(argv[i + 1]);
-        else if (a == "--other") other = argv[i + 1];
-        else if (a == "--mark") mark = argv[i + 1];
-        else if (a == "--end") end = argv[i + 1];
-        else if (a == "--after-ms") afterMs = std::atoi(argv[i + 1]);
-        else Fail("unknown option " + a);
+        if (a == "--tree")
+            tree = argv[i + 1];
+        else if (a == "--work")
+            work = argv[i + 1];
+        else if (a == "--delete")
+            deleteCount = std::atoi(argv[i + 1]);
+        else if (a == "--other")
+            other = argv[i + 1];
+        else if (a == "--mark")
+            mark = argv[i + 1];
+        else if (a == "--end")
+            end = argv[i + 1];
+        else if (a == "--after-ms")
+            afterMs = std::atoi(argv[i + 1]);
+        else
+            Fail("unknown option " + a);
     }
     if (tree.empty() || work.empty() || tree[0] != '/' || work[0] != '/')
         Fail("usage: window_bench --tree /DIR --work /DIR [--delete N] [--other EXT] [--mark FILE]");
@@ -371,8 +378,7 @@ int main(int argc, char** argv)
     const snapsift::FileTable& table = results.table;
     for (int k = 0; k < table.RowCount(); ++k)
         textBytes += table.Name(k).size() + snapsift::SizeText(table.Size(k)).size() +
-                     snapsift::DateText(table.CreationTime(k)).size() +
-                     table.Path(k).size();
+                     snapsift::DateText(table.CreationTime(k)).size() + table.Path(k).size();
 
     watch.Start();
     const auto autoStart = Clock::now();
@@ -420,7 +426,7 @@ int main(int argc, char** argv)
             Fail("deleted " + std::to_string(deleted) + " and put back " + std::to_string(restored) + " of " +
                  std::to_string(deleteCount));
     }
-    struct stat log {};
+    struct stat log { };
     stat(logPath.c_str(), &log);
     unlink(logPath.c_str());
 

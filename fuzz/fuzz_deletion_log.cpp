@@ -25,7 +25,7 @@ const std::string& LogPath()
     return path;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

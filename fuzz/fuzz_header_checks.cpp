@@ -38,7 +38,7 @@ bool RowsFit(const std::uint8_t* data, std::size_t size)
     return Little(data + 10, 4) + stride * side(22) <= size;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -27,7 +27,7 @@ bool Reference(std::string_view name, std::string_view pattern)
     return (pattern[0] == '?' || SameLetter(pattern[0], name[0])) && Reference(name.substr(1), pattern.substr(1));
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first NUL splits name from pattern; without one the pattern is "*." + input.
     const std::size_t split = input.find('\0');
     const std::string_view name = split == std::string_view::npos ? input : input.substr(0, split);
-    const std::string_view pattern = split == std::string_view::npos ? std::string_view("*.jpg") : input.substr(split + 1);
+    const std::string_view pattern =
+        split == std::string_view::npos ? std::string_view("*.jpg") : input.substr(split + 1);
     const bool got = snapsift::MatchesNamePattern(name, pattern);
     if (name.size() <= 12 && pattern.size() <= 12 && got != Reference(name, pattern))
         std::abort();

@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const ReadReply read = snapsift::preview_wire::ReadReplyFrom(at, left, kSide);
         if (read.status != ReadReply::Status::Complete)
             return 0;
-        if (read.bytes > left || read.bytes < sizeof read.reply ||
-            read.pixelBytes > std::size_t{4} * kSide * kSide || read.formatBytes > sizeof read.reply.format ||
-            read.failure < snapsift::PreviewFailure::None || read.failure > snapsift::PreviewFailure::TookTooLong)
+        if (read.bytes > left || read.bytes < sizeof read.reply || read.pixelBytes > std::size_t{4} * kSide * kSide ||
+            read.formatBytes > sizeof read.reply.format || read.failure < snapsift::PreviewFailure::None ||
+            read.failure > snapsift::PreviewFailure::TookTooLong)
             std::abort();
         at += read.bytes;
         left -= read.bytes;

@@ -58,8 +58,12 @@ TEST(CommandLineTest, Parsing)
         {{"--report"}, Mode::BadUsage},
         {{"--report", "F", "G"}, Mode::BadUsage},
         {{"--duplicates", "--auto-select", "F"}, Mode::BadUsage},
-        {{"--auto-select", "--by-name-and-size", "--protect", "P", "--protect", "Q", "F"}, Mode::Report,
-         Kind::AutoSelect, "j", "", "F"},
+        {{"--auto-select", "--by-name-and-size", "--protect", "P", "--protect", "Q", "F"},
+         Mode::Report,
+         Kind::AutoSelect,
+         "j",
+         "",
+         "F"},
         {{"--report", "--by-name-and-size", "F"}, Mode::BadUsage},
         {{"--report", "F", "--protect"}, Mode::BadUsage},
         {{"--protect", "P"}, Mode::BadUsage},
@@ -100,7 +104,8 @@ TEST(CommandLineTest, Parsing)
         EXPECT_EQ(line.null, std::find(c.args.begin(), c.args.end(), "--null") != c.args.end());
         std::string types;
         const SearchOptions& o = line.options;
-        for (const auto& [ticked, letter] : {std::pair{o.m_bJpeg, 'j'}, {o.m_bBmp, 'b'}, {o.m_bGif, 'g'}, {o.m_bOther, 'o'}}) {
+        for (const auto& [ticked, letter] :
+             {std::pair{o.m_bJpeg, 'j'}, {o.m_bBmp, 'b'}, {o.m_bGif, 'g'}, {o.m_bOther, 'o'}}) {
             if (ticked)
                 types += letter;
         }
@@ -118,13 +123,15 @@ TEST(CommandLineTest, MoreTypesAndExtensions)
     struct Case {
         Strings args;
         bool ok;
-        std::string other = "";      // the first --other
-        Strings more = {};           // the further ones
-        std::string kinds = "";      // the picture types, as PictureKindNames gives them
+        std::string other = "";  // the first --other
+        Strings more = {};       // the further ones
+        std::string kinds = "";  // the picture types, as PictureKindNames gives them
     };
     const std::vector<Case> cases = {
         {{"--other", "heic", "--other", "png"}, true, "heic", {"png"}},
-        {{"--other", "heic", "--other", "HEIC", "--other", "png", "--other", "heic", "--other", "Png"}, true, "heic",
+        {{"--other", "heic", "--other", "HEIC", "--other", "png", "--other", "heic", "--other", "Png"},
+         true,
+         "heic",
          {"png"}},
         {{"--other", "", "--other", "png"}, true, "", {"png"}},
         {{"--other", "png", "--other", ""}, true, "png", {""}},
@@ -171,5 +178,5 @@ TEST(CommandLineTest, MoreTypesAndExtensions)
     EXPECT_EQ(ParseCommandLine(many).mode, Mode::Report);
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -10,22 +10,21 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/prctl.h>
-#include <linux/capability.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
@@ -36,7 +35,11 @@ constexpr std::int64_t kT0 = 1000000000;
 
 // Where copies of one case differ: just past the first 64 KiB, halfway, or
 // just before the last 64 KiB. Their ends are always the same.
-enum class At { HeadSide, Centre, TailSide };
+enum class At {
+    HeadSide,
+    Centre,
+    TailSide
+};
 
 std::uint64_t Offset(At at, std::uint64_t size)
 {
@@ -75,7 +78,8 @@ struct Copies {
         } else {
             paths.push_back(tmp.WriteFile(folder + "/scan.bmp", CopyBytes(size, id, offset)));
         }
-        testing::AddFoundFile(view.table, {"scan.bmp", tmp / folder, size, time, StatRegularFile(paths.back())->identity});
+        testing::AddFoundFile(view.table,
+                              {"scan.bmp", tmp / folder, size, time, StatRegularFile(paths.back())->identity});
     }
 
     // The paths of the list rows automatic selection picked.
@@ -104,7 +108,7 @@ std::vector<std::uint32_t> Ids(int count, std::uint32_t (*id)(int))
     return out;
 }
 
-class EqualEnds : public ::testing::TestWithParam<MiddleCase> {};
+class EqualEnds : public ::testing::TestWithParam<MiddleCase> { };
 
 // A copy is picked exactly when a copy created later holds its bytes, and a
 // check reads each copy about once (twice where it has an equal copy), never
@@ -222,7 +226,9 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
             testing::RecordingProgress progress;
             OnAutoSelect(copies.view, progress, {&warm, nullptr});
         }
-        const struct rlimit limit {128, 128};
+        const struct rlimit limit {
+            128, 128
+        };
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
             _exit(10);
         std::mutex mutex;
@@ -284,8 +290,8 @@ TEST(ContentCheckTest, CopyThatFailsToReadIsUnreadableNotDifferent)
         std::set<std::string> expected;
         for (int i = 1; i < copies; ++i) {
             const std::string path = tmp.WriteFile("d" + std::to_string(i) + "/" + name, std::string(4096, 'x'));
-            testing::AddFoundFile(view.table, {name, tmp / ("d" + std::to_string(i)), 4096, kT0 + i,
-                                               StatRegularFile(path)->identity});
+            testing::AddFoundFile(
+                view.table, {name, tmp / ("d" + std::to_string(i)), 4096, kT0 + i, StatRegularFile(path)->identity});
             if (i + 1 < copies)
                 expected.insert(path);
         }
@@ -327,7 +333,9 @@ Ran Snapsift(const std::vector<std::string>& args, const std::string& io, rlim_t
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
             _exit(120);
-        const struct rlimit limit {files, files};
+        const struct rlimit limit {
+            files, files
+        };
         if (files > 0 && setrlimit(RLIMIT_NOFILE, &limit) != 0)
             _exit(121);
         if (noOverride && (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0 ||
@@ -347,7 +355,7 @@ Ran Snapsift(const std::vector<std::string>& args, const std::string& io, rlim_t
 
 bool HasBirthTime(const std::string& path)
 {
-    struct statx sx {};
+    struct statx sx { };
     return statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME) != 0;
 }
 
@@ -419,5 +427,5 @@ TEST(ContentReportTest, CopyThatCannotBeReadIsNamed)
     EXPECT_EQ(refused.err, "snapsift: left unpicked, cannot compare " + oldest + ": " + std::strerror(EACCES) + "\n");
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

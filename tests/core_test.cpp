@@ -31,8 +31,8 @@ FileTable TableOf(int count)
     FileTable table;
     for (int k = 0; k < count; ++k) {
         const std::string number = std::to_string(k);
-        testing::AddFoundFile(table, {std::string("n").append(number), std::string("/p/").append(number), 10u + k, 1000000000 + k,
-                            FileIdentity{1, 100u + k}});
+        testing::AddFoundFile(table, {std::string("n").append(number), std::string("/p/").append(number), 10u + k,
+                                      1000000000 + k, FileIdentity{1, 100u + k}});
     }
     return table;
 }
@@ -120,16 +120,11 @@ TEST_F(CoreTest, DateTextIsLocalTimeInFixedFields)
     // Increasing times; their texts increase byte by byte as well, so a list
     // of dates read as text is in time order.
     const std::vector<std::pair<std::int64_t, std::string>> cases = {
-        {-2177485200, "1901年01月01日 00:00:00"},
-        {-310190033, "1960年03月04日 05:06:07"},
-        {-1, "1970年01月01日 08:59:59"},
-        {0, "1970年01月01日 09:00:00"},
-        {932014989, "1999年07月15日 14:03:09"},
-        {946652399, "1999年12月31日 23:59:59"},
-        {946652400, "2000年01月01日 00:00:00"},
-        {2147483647, "2038年01月19日 12:14:07"},
-        {2147483648, "2038年01月19日 12:14:08"},
-        {4133948398, "2100年12月31日 23:59:58"},
+        {-2177485200, "1901年01月01日 00:00:00"}, {-310190033, "1960年03月04日 05:06:07"},
+        {-1, "1970年01月01日 08:59:59"},          {0, "1970年01月01日 09:00:00"},
+        {932014989, "1999年07月15日 14:03:09"},   {946652399, "1999年12月31日 23:59:59"},
+        {946652400, "2000年01月01日 00:00:00"},   {2147483647, "2038年01月19日 12:14:07"},
+        {2147483648, "2038年01月19日 12:14:08"},  {4133948398, "2100年12月31日 23:59:58"},
     };
     std::string previous;
     for (const auto& [seconds, text] : cases) {
@@ -150,11 +145,11 @@ TEST_F(CoreTest, NameOrderIgnoresAsciiCaseThenFallsBackToBytes)
         {"a.jpg", "a.jpg", 0},
         {"a.jpg", "B.jpg", -1},
         {"A.jpg", "b.jpg", -1},
-        {"A.jpg", "a.jpg", -1},   // equal but for case: bytes decide
+        {"A.jpg", "a.jpg", -1},  // equal but for case: bytes decide
         {"IMG.jpg", "img.JPG", -1},
-        {"ab", "abc", -1},        // a beginning comes first
+        {"ab", "abc", -1},  // a beginning comes first
         {"AB", "abc", -1},
-        {"z.jpg", "\x82\xa0.jpg", -1},  // bytes above 0x7f are unsigned
+        {"z.jpg", "\x82\xa0.jpg", -1},         // bytes above 0x7f are unsigned
         {"\xc3\x84.jpg", "\xc3\xa4.jpg", -1},  // only ASCII letters fold
         {"a1", "a10", -1},
         {"a10", "a9", -1},
@@ -220,5 +215,5 @@ TEST_F(CoreTest, NamePatternWithManyStarsGivesTheRightAnswers)
     EXPECT_TRUE(MatchesNamePattern(a, pattern + "*"));
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -5,42 +5,41 @@
 #include "delete/deletion_log.h"
 #include "delete/deletion_record.h"
 #include "delete/restore_last.h"
-#include "platform/user_desktop.h"
-#include "support/gio_trash.h"
 #include "platform/local_time.h"
 #include "platform/trash.h"
+#include "platform/user_desktop.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "ui/delete_conversation.h"
-#include "ui/window_texts.h"
+#include "support/gio_trash.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
+#include "ui/delete_conversation.h"
+#include "ui/window_texts.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <dirent.h>
-#include <glib.h>
-#include <sched.h>
 #include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sched.h>
+#include <set>
+#include <string>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <memory>
-#include <set>
-#include <string>
 #include <vector>
 
 namespace snapsift {
@@ -130,7 +129,7 @@ std::map<std::string, std::string> Trashed()
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -152,8 +151,8 @@ std::int64_t LaterClock()
 
 std::string Block(const std::string& when, const std::vector<std::string>& paths)
 {
-    std::string block = "## このファイルは不必要ならば削除しても構いません ##\r\n" + when +
-                        " に削除したファイルを列挙\r\n";
+    std::string block =
+        "## このファイルは不必要ならば削除しても構いません ##\r\n" + when + " に削除したファイルを列挙\r\n";
     for (const std::string& path : paths)
         block += path + "\r\n";
     return block;
@@ -314,7 +313,7 @@ protected:
     RecordingMessenger messenger_;
     RecordingProgress progress_;
     DeleteOutcome outcome_;
-    TrashHooks hooks_;  // what another process does around each move
+    TrashHooks hooks_;                                                     // what another process does around each move
     std::chrono::milliseconds patience_ = std::chrono::milliseconds(200);  // for a locked log
 };
 
@@ -385,7 +384,7 @@ TEST_F(DeleteTest, LineBreaksAndPercentSignsInPathsAreLoggedEscaped)
 }
 
 // Selects `count` rows with an unselected row before, between and after them.
-class ConfirmationTest : public DeleteTest, public ::testing::WithParamInterface<int> {};
+class ConfirmationTest : public DeleteTest, public ::testing::WithParamInterface<int> { };
 
 TEST_P(ConfirmationTest, ShowsAtMostFifteenPathsAndLogsAll)
 {
@@ -473,8 +472,9 @@ TEST_F(DeleteTest, LogThatCannotBeOpenedDoesNotStopTheMove)
     }
     chmod(logs.c_str(), 0755);
     ASSERT_EQ(messenger_.shown.size(), 2u);
-    ExpectMessage(1, "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + FallbackLog(),
-                  MessageButtons::Ok);
+    ExpectMessage(
+        1, "削除ログ(DeleteLog.log)を開けませんでした。\n削除の記録は次のファイルに書きました。\n" + FallbackLog(),
+        MessageButtons::Ok);
     EXPECT_EQ(Exists(log_), root);
     EXPECT_EQ(Trashed().count(a), 1u);
     EXPECT_EQ(testing::TablePaths(view_.table), (std::vector<std::string>{b}));
@@ -490,7 +490,7 @@ TEST_F(DeleteTest, LogIsNeverWrittenThroughALink)
     ASSERT_EQ(symlink(other.c_str(), log_.c_str()), 0);
     Delete();
     EXPECT_EQ(ReadFile(other), "keep me\r\n");
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(lstat(log_.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(messenger_.shown.size(), 2u);
@@ -514,7 +514,7 @@ public:
     bool ok() const { return ok_; }
 
 private:
-    struct rlimit saved_ {};
+    struct rlimit saved_ { };
     bool ok_ = false;
 };
 
@@ -573,7 +573,7 @@ TEST_F(DeleteTest, RecordThatCannotBeBegunMovesNothing)
 
 TEST_F(DeleteTest, FileTheTrashRefusesKeepsItsRow)
 {
-    struct stat st {};
+    struct stat st { };
     if (stat("/dev/shm", &st) != 0 || !S_ISDIR(st.st_mode) || access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no writable /dev/shm";
     other_ = std::make_unique<TempDir>("/dev/shm");
@@ -655,7 +655,6 @@ TEST_F(DeleteTest, LongListOfRefusedFilesIsCut)
     EXPECT_TRUE(Trashed().empty());
     EXPECT_EQ(view_.table.RowCount(), 20);
 }
-
 
 // Another process swaps each confirmed file with an unlisted one by atomic
 // renames between the check and the move (here through the writer's hook, so
@@ -755,7 +754,10 @@ struct LogFault {
     // `undo` to run afterwards.
     std::string (*arrange)(const std::string& log, std::vector<std::function<void()>>& undo, std::string& skip);
 };
-void PrintTo(const LogFault& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const LogFault& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const LogFault kLogFaults[] = {
     {"Locked", "他のプログラムが使用中でした",
@@ -800,7 +802,7 @@ const LogFault kLogFaults[] = {
      }},
 };
 
-class LogFaultTest : public DeleteTest, public ::testing::WithParamInterface<LogFault> {};
+class LogFaultTest : public DeleteTest, public ::testing::WithParamInterface<LogFault> { };
 
 TEST_P(LogFaultTest, BlockGoesToTheFallbackLogAndTheUndoTakesThisDeletionsFiles)
 {
@@ -910,11 +912,14 @@ struct RestoreScene {
     // Checks what the scene needs beyond the entries, after both undos.
     void (*after)(RestoreBench& bench) = nullptr;
 };
-void PrintTo(const RestoreScene& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RestoreScene& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class RestoreBench {
 public:
-    RestoreBench(std::string base, std::string log) : base_(std::move(base)), log_(std::move(log)) {}
+    RestoreBench(std::string base, std::string log) : base_(std::move(base)), log_(std::move(log)) { }
 
     // A file with the content "<relative> <version>", its folders made.
     std::string File(const std::string& relative, const std::string& version = "1")
@@ -928,7 +933,7 @@ public:
     // Trashes the file with GIO; returns its new .trashinfo.
     std::string Trash(const std::string& path)
     {
-        struct stat st {};
+        struct stat st { };
         EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
         const std::vector<std::string> before = InfoFiles();
         const ShellResult moved = MoveToTrash(path);
@@ -992,7 +997,7 @@ public:
 private:
     std::string base_;
     std::string log_;
-    std::map<std::string, Trashed> trashed_;  // .trashinfo -> what went in
+    std::map<std::string, Trashed> trashed_;        // .trashinfo -> what went in
     std::map<std::string, std::string> comesBack_;  // original path -> .trashinfo
 };
 
@@ -1026,7 +1031,8 @@ std::vector<RestoreStatus> PlantedEntries(RestoreBench& b)
 }
 
 const RestoreScene kRestoreScenes[] = {
-    {"LinkInAParentIsNotFollowed", false,
+    {"LinkInAParentIsNotFollowed",
+     false,
      [](RestoreBench& b) {
          const std::string a = b.File("home/pics/a.jpg"), sub = b.File("home/pics/sub/b.jpg");
          b.File("elsewhere/keep.txt");
@@ -1220,7 +1226,7 @@ TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
         const auto chosen = bench.TrashedByInfo().find(bench.EntryComingBack(r.path));
         ASSERT_NE(chosen, bench.TrashedByInfo().end()) << r.path;
         EXPECT_EQ(r.trashEntry, RestoreBench::TrashedFile(chosen->first));
-        struct stat st {};
+        struct stat st { };
         ASSERT_EQ(lstat(r.path.c_str(), &st), 0) << r.path;
         EXPECT_EQ(st.st_ino, chosen->second.inode);
         EXPECT_EQ(ReadFile(r.path), chosen->second.content);
@@ -1241,7 +1247,7 @@ TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
     const std::vector<RestoreResult> again = RestoreDeletion(deletion, progress);
     ASSERT_EQ(again.size(), results.size());
     for (std::size_t i = 0; i < again.size(); ++i) {
-        const RestoreStatus second = i < scene.again.size()                       ? scene.again[i]
+        const RestoreStatus second = i < scene.again.size()                         ? scene.again[i]
                                      : results[i].status == RestoreStatus::Restored ? RestoreStatus::NotFound
                                                                                     : results[i].status;
         EXPECT_EQ(again[i].status, second) << again[i].path;
@@ -1325,7 +1331,8 @@ TEST(RestoreWordsTest, RefusalOfTheSystemIsSaidInJapanese)
     EXPECT_EQ(results[0].status, RestoreStatus::Failed);
     EXPECT_EQ(results[0].errorNumber, EXDEV);
     const std::string text = RestoreSummaryText(results);
-    EXPECT_NE(text.find(x + " (移動できません: " + x + ": 別のファイルシステムには移せません)"), std::string::npos) << text;
+    EXPECT_NE(text.find(x + " (移動できません: " + x + ": 別のファイルシステムには移せません)"), std::string::npos)
+        << text;
     EXPECT_EQ(text.find("cross-device"), std::string::npos) << text;
     EXPECT_EQ(Trashed().count(x), 1u) << "the entry stays in the trash";
 }
@@ -1340,9 +1347,10 @@ TEST(TrashInfoTest, EntriesAreWhatGioWritesForTheSamePath)
         bases.push_back(mount->Top());
     else
         std::printf("[   NOTE   ] no mount of our own (%s): the home trash only\n", mount->Refusal().c_str());
-    const std::vector<std::string> names = {"plain.jpg", "a b%41.jpg", "n\xC3\xA9~#?.jpg", "\x82\xa0\x8a\xbf.jpg",
-                                            "line\rbreak\n.jpg", "r!$&'()*+,;=:@[]\"<>\\^`{|}.jpg", ".hidden.x.jpg",
-                                            "noext"};
+    const std::vector<std::string> names = {"plain.jpg",         "a b%41.jpg",
+                                            "n\xC3\xA9~#?.jpg",  "\x82\xa0\x8a\xbf.jpg",
+                                            "line\rbreak\n.jpg", "r!$&'()*+,;=:@[]\"<>\\^`{|}.jpg",
+                                            ".hidden.x.jpg",     "noext"};
     // The date must be a local "YYYY-MM-DDThh:mm:ss" taken during the move.
     auto withoutDate = [](std::string text, std::int64_t from, std::int64_t to) {
         const std::size_t at = text.find("\nDeletionDate=");
@@ -1439,7 +1447,7 @@ TEST(DeletionLogReaderTest, HugeLogIsReadFromItsTail)
     // Far less than the log: reading it whole would fail. The sanitizers
     // reserve terabytes of address space for themselves, so there the plain
     // build's run is the one that shows the bound.
-    struct rlimit saved {};
+    struct rlimit saved { };
     getrlimit(RLIMIT_AS, &saved);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     struct rlimit small = saved;
@@ -1454,5 +1462,5 @@ TEST(DeletionLogReaderTest, HugeLogIsReadFromItsTail)
     EXPECT_EQ(deletion.paths, (std::vector<std::string>{"/last/a.jpg", "/last/b.jpg"}));
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -9,17 +9,16 @@
 
 #include <QLibraryInfo>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <optional>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <map>
-#include <optional>
 
 namespace snapsift {
 namespace {
@@ -66,10 +65,10 @@ TEST(DisplayCheckTest, LooksWhereQtLooksForPlatformPlugins)
 }
 
 struct WindowRun {
-    int status = -1;   // exit status, or -1
-    int signal = 0;    // the signal that ended it, or 0
+    int status = -1;  // exit status, or -1
+    int signal = 0;   // the signal that ended it, or 0
     std::string err;
-    std::string why;   // a set-up the child could not make, or empty
+    std::string why;  // a set-up the child could not make, or empty
 };
 
 // Runs the program for its window with `set` in its environment and DISPLAY,
@@ -89,9 +88,9 @@ WindowRun RunWindow(const std::map<std::string, std::string>& set, const std::op
             ::unsetenv(name);
         for (const auto& [name, value] : set)
             ::setenv(name.c_str(), value.c_str(), 1);
-        if (platforms && (::unshare(CLONE_NEWNS) != 0 ||
-                          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                          ::mount(platforms->c_str(), builtIn.c_str(), nullptr, MS_BIND, nullptr) != 0)) {
+        if (platforms &&
+            (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             ::mount(platforms->c_str(), builtIn.c_str(), nullptr, MS_BIND, nullptr) != 0)) {
             const std::string why = "cannot stand a folder in for " + builtIn + ": " + std::strerror(errno) + "\n";
             (void)!::write(STDERR_FILENO, why.data(), why.size());
             ::_exit(121);
@@ -136,9 +135,10 @@ TEST(DisplayCheckTest, WaylandWithoutItsPluginIsSaidNotAborted)
     const TempDir work;
     const std::string platforms = PlatformsWithoutWayland(work);
     work.MakeFolder("plugins/platforms");  // QT_PLUGIN_PATH without the Wayland plugin
-    const WindowRun run = RunWindow({{"WAYLAND_DISPLAY", work / "no-such-socket"}, {"QT_PLUGIN_PATH", work / "plugins"},
-                               {"XDG_SESSION_TYPE", "wayland"}},
-                              platforms);
+    const WindowRun run = RunWindow({{"WAYLAND_DISPLAY", work / "no-such-socket"},
+                                     {"QT_PLUGIN_PATH", work / "plugins"},
+                                     {"XDG_SESSION_TYPE", "wayland"}},
+                                    platforms);
     if (!run.why.empty())
         GTEST_SKIP() << run.why;
     EXPECT_EQ(run.signal, 0) << run.err;
@@ -153,9 +153,9 @@ TEST(DisplayCheckTest, WaylandWithoutItsPluginFallsBackToX)
     const std::string platforms = PlatformsWithoutWayland(work);
     // No X server answers at this display either: the X plugin was tried,
     // and its failure is said too.
-    const WindowRun run = RunWindow({{"WAYLAND_DISPLAY", work / "no-such-socket"}, {"DISPLAY", ":97531"},
-                               {"XDG_SESSION_TYPE", "wayland"}},
-                              platforms);
+    const WindowRun run = RunWindow(
+        {{"WAYLAND_DISPLAY", work / "no-such-socket"}, {"DISPLAY", ":97531"}, {"XDG_SESSION_TYPE", "wayland"}},
+        platforms);
     if (!run.why.empty())
         GTEST_SKIP() << run.why;
     EXPECT_EQ(run.signal, 0) << run.err;
@@ -183,5 +183,5 @@ TEST(DisplayCheckTest, NoDisplayQtCanReachIsSaidNotAborted)
     }
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

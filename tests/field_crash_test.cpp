@@ -1,30 +1,28 @@
 // SPDX-License-Identifier: MIT
 // A crash right after a deletion: the order of flushes and moves, watched with
 // strace, and an ext4 image copied at once and checked with e2fsck.
+#include "delete/delete_selected.h"
 #include "field_disks.h"
 #include "hostile_trees.h"
-
-#include "delete/delete_selected.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/user_desktop.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "ui/delete_conversation.h"
 #include "support/temp_tree.h"
+#include "ui/delete_conversation.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdio>
+#include <fcntl.h>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
@@ -49,9 +47,9 @@ std::string Uid()
 // --- Crash safety: each entry lasts before its file moves -------------------
 
 struct TraceLine {
-    std::string call;    // "fsync", "syncfs", "create" (a .trashinfo), "mkdirat" or "renameat2"
-    std::string folder;  // fsync, syncfs: what was flushed; the others: the first folder
-    std::string name;    // create, mkdirat and renameat2: the name in it
+    std::string call;              // "fsync", "syncfs", "create" (a .trashinfo), "mkdirat" or "renameat2"
+    std::string folder;            // fsync, syncfs: what was flushed; the others: the first folder
+    std::string name;              // create, mkdirat and renameat2: the name in it
     std::string toFolder, toName;  // renameat2
 };
 
@@ -117,8 +115,8 @@ TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
     const TempDir work;
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    const ProgramRun run = RunProgram({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-qq", "-y",
-                                       "-e", "trace=openat,fsync,fdatasync,syncfs,mkdirat,renameat2", "-o", work / "trace",
+    const ProgramRun run = RunProgram({"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-qq", "-y", "-e",
+                                       "trace=openat,fsync,fdatasync,syncfs,mkdirat,renameat2", "-o", work / "trace",
                                        self, "--delete-below", disk.top + "/DCIM", work / "DeleteLog.log"},
                                       120);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
@@ -214,15 +212,15 @@ TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
     const std::vector<std::string> files = ImageFolder(copy, trash + "/files");
     ASSERT_EQ(files.size(), 2u * kFiles) << "the moves did not reach the copy: nothing was tested";
     for (const std::string& name : files) {
-        const ProgramRun info = RunProgram({"/usr/sbin/debugfs", "-R", "cat " + trash + "/info/" + name + ".trashinfo",
-                                            copy}, 60);
+        const ProgramRun info =
+            RunProgram({"/usr/sbin/debugfs", "-R", "cat " + trash + "/info/" + name + ".trashinfo", copy}, 60);
         EXPECT_EQ(info.out.rfind("[Trash Info]\nPath=", 0), 0u) << name << ": " << info.out;
         EXPECT_NE(info.out.find("\nDeletionDate="), std::string::npos) << name;
     }
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift
 
 // The deletion that the crash-safety case watches from outside: every JPEG
 // file below the folder, as the window deletes them.

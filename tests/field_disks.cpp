@@ -2,7 +2,6 @@
 #include "field_disks.h"
 
 #include "hostile_trees.h"
-
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "review/result_view.h"
@@ -11,15 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <numeric>
+#include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <stdexcept>
-#include <numeric>
 #include <utility>
 
 namespace snapsift::testing {
@@ -91,8 +89,8 @@ std::string MakeBtrfs(FieldDisk& d, bool inSnapshot)
         return "btrfs subvolume create: " + e;
     // The snapshot holds the pictures the subvolume had when it was taken.
     WriteFileMakingFolders(mnt + "/photos/DCIM/100CANON/IMG_0001.JPG", "before the snapshot");
-    if (auto e = FieldDisk::Run("btrfs -q subvolume snapshot " + Quoted(mnt + "/photos") + " " +
-                                Quoted(mnt + "/snap-rw"));
+    if (auto e =
+            FieldDisk::Run("btrfs -q subvolume snapshot " + Quoted(mnt + "/photos") + " " + Quoted(mnt + "/snap-rw"));
         !e.empty())
         return "btrfs subvolume snapshot: " + e;
     d.top = mnt + (inSnapshot ? "/snap-rw" : "/photos");
@@ -146,7 +144,7 @@ const std::vector<FieldSetUp> kSetUps = {
      }},
 };
 
-} // namespace
+}  // namespace
 
 FieldDisk::FieldDisk(const FieldSetUp& setUp, std::string mountAt) : mountAt_(std::move(mountAt))
 {
@@ -259,4 +257,4 @@ void WriteFileMakingFolders(const std::string& path, const std::string& content)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

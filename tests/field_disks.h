@@ -71,4 +71,4 @@ DeleteOutcome DeleteEverything(const std::string& folder, const std::string& log
 // Writes `content` to `path`, making its folders.
 void WriteFileMakingFolders(const std::string& path, const std::string& content);
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

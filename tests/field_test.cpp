@@ -8,28 +8,26 @@
 // must read what was written. Then trash folders that are not the user's
 // alone, and the order of flushes and moves that makes a deletion survive a
 // crash.
-#include "field_disks.h"
-#include "hostile_trees.h"
-
 #include "delete/delete_selected.h"
 #include "delete/restore_last.h"
+#include "field_disks.h"
+#include "hostile_trees.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/user_desktop.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "ui/delete_conversation.h"
 #include "support/temp_tree.h"
+#include "ui/delete_conversation.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
 #include <regex>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
@@ -48,7 +46,7 @@ constexpr int kProgramSeconds = 120;
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -204,8 +202,8 @@ TEST_P(FieldTest, OtherClientsReadTheEntries)
     for (const std::string& path : card.deleted)
         EXPECT_NE(list.out.find(" " + path + "\n"), std::string::npos) << list.out << list.err;
 
-    const ProgramRun gio = RunProgram({"/usr/bin/dbus-run-session", "--", "/usr/bin/gio", "trash", "--list"},
-                                      kProgramSeconds);
+    const ProgramRun gio =
+        RunProgram({"/usr/bin/dbus-run-session", "--", "/usr/bin/gio", "trash", "--list"}, kProgramSeconds);
     if (gio.status != 0 && gio.err.find("not supported") != std::string::npos)
         GTEST_SKIP() << "gio trash --list needs gvfs: " << gio.err;
     ASSERT_EQ(gio.status, 0) << gio.err;
@@ -216,5 +214,5 @@ TEST_P(FieldTest, OtherClientsReadTheEntries)
 INSTANTIATE_TEST_SUITE_P(Disks, FieldTest, ::testing::ValuesIn(testing::FieldSetUps()),
                          [](const ::testing::TestParamInfo<FieldSetUp>& info) { return std::string(info.param.name); });
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

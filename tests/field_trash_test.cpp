@@ -1,30 +1,28 @@
 // SPDX-License-Identifier: MIT
 // Trash folders that are not the user's alone, on a real ext4 (and an exFAT
 // card open to everyone), and a home trash that is a link.
+#include "delete/delete_selected.h"
 #include "field_disks.h"
 #include "hostile_trees.h"
-
-#include "delete/delete_selected.h"
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/user_desktop.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
-#include "ui/delete_conversation.h"
 #include "support/temp_tree.h"
+#include "ui/delete_conversation.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdio>
+#include <fcntl.h>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
@@ -43,7 +41,7 @@ constexpr int kOtherUser = 5102;
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -99,7 +97,9 @@ const UnsafeTrash kUnsafeTrashes[] = {
          const std::string e = MakeTrash(top, 0700);
          const std::string info = top + "/.Trash-" + Uid() + "/info";
          mkdir((top + "/elsewhere").c_str(), 0700);
-         return !e.empty() ? e : rmdir(info.c_str()) == 0 && symlink("../elsewhere", info.c_str()) == 0 ? "" : "no link";
+         return !e.empty()                                                               ? e
+                : rmdir(info.c_str()) == 0 && symlink("../elsewhere", info.c_str()) == 0 ? ""
+                                                                                         : "no link";
      },
      TrashProblem::Link, ".Trash-/info", "フォルダーではなくシンボリックリンクです"},
     {"files_is_a_file", "ext4_own_trash",
@@ -124,7 +124,7 @@ const UnsafeTrash kUnsafeTrashes[] = {
      TrashProblem::OthersMayWrite, ".Trash-", "他のユーザーも書き込めるフォルダーです"},
 };
 
-class UnsafeTrashTest : public ::testing::TestWithParam<UnsafeTrash> {};
+class UnsafeTrashTest : public ::testing::TestWithParam<UnsafeTrash> { };
 
 TEST_P(UnsafeTrashTest, IsRefusedWithItsReasonAndTheFileStays)
 {
@@ -165,7 +165,9 @@ TEST_P(UnsafeTrashTest, IsRefusedWithItsReasonAndTheFileStays)
 }
 
 INSTANTIATE_TEST_SUITE_P(Trashes, UnsafeTrashTest, ::testing::ValuesIn(kUnsafeTrashes),
-                         [](const ::testing::TestParamInfo<UnsafeTrash>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<UnsafeTrash>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A shared .Trash whose user folder others may write to is passed over for
 // the mount's .Trash-UID, as GIO does.
@@ -215,5 +217,5 @@ TEST(HomeTrashTest, LinkIsRefusedByItsOwnName)
         << messenger.shown[1].text;
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

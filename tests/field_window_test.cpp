@@ -5,12 +5,11 @@
 // undo.
 #include "field_disks.h"
 #include "hostile_trees.h"
-
 #include "review/result_view.h"
+#include "support/temp_tree.h"
 #include "ui/fact_texts.h"
 #include "ui/preview/preview_helper.h"
 #include "ui/window/snapsift_dlg.h"
-#include "support/temp_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +19,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace snapsift::testing {
@@ -33,7 +31,7 @@ namespace {
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -81,7 +79,7 @@ struct FieldWindow {
     }
 };
 
-class FieldWindowTest : public ::testing::TestWithParam<FieldSetUp> {};
+class FieldWindowTest : public ::testing::TestWithParam<FieldSetUp> { };
 
 TEST_P(FieldWindowTest, DeleteButtonAndUndoBringTheCardBack)
 {
@@ -128,8 +126,8 @@ TEST_P(FieldWindowTest, DeleteButtonAndUndoBringTheCardBack)
 INSTANTIATE_TEST_SUITE_P(Disks, FieldWindowTest, ::testing::ValuesIn(FieldSetUps()),
                          [](const ::testing::TestParamInfo<FieldSetUp>& info) { return std::string(info.param.name); });
 
-} // namespace
-} // namespace snapsift::testing
+}  // namespace
+}  // namespace snapsift::testing
 
 int main(int argc, char** argv)
 {

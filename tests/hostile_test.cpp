@@ -10,15 +10,15 @@
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "platform/user_desktop.h"
-#include "support/gio_trash.h"
 #include "review/result_view.h"
 #include "scan/file_table.h"
 #include "scan/folder_scan.h"
 #include "scan/picture_types.h"
-#include "ui/delete_conversation.h"
-#include "ui/window_texts.h"
+#include "support/gio_trash.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
+#include "ui/delete_conversation.h"
+#include "ui/window_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +29,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <sys/mount.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -281,8 +281,9 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
         EXPECT_TRUE(ReportOf(allParallel) == ReportOf(allSingle)) << "found other rows than one thread";
         EXPECT_EQ(allParallelSteps.ops, allSingleSteps.ops);
     }
-    const ProgramRun typed = RunProgram({binary, "--report", "--jpeg", "--types", PictureKindNames(all.pictureKinds), t.root},
-                                        kReportSeconds, asUserToo);
+    const ProgramRun typed =
+        RunProgram({binary, "--report", "--jpeg", "--types", PictureKindNames(all.pictureKinds), t.root},
+                   kReportSeconds, asUserToo);
     EXPECT_EQ(typed.status, 0) << typed.err;
     EXPECT_TRUE(typed.out == ReportOf(allSingle)) << "the report's rows differ from the search's";
 
@@ -319,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(Trees, HostileTreeTest, ::testing::ValuesIn(HostileCase
 
 FileIdentity IdentityOf(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (lstat(path.c_str(), &st) != 0)
         return {};
     return {(std::uint64_t{major(st.st_dev)} << 32) | minor(st.st_dev), st.st_ino};
@@ -354,7 +355,10 @@ struct ListingChange {
     std::vector<std::string> rows;  // what the search must find
     bool asUser = false;            // change and search as a user that permissions bind
 };
-void PrintTo(const ListingChange& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ListingChange& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 void Replace(const std::string& folder, const std::string& link)
 {
@@ -366,31 +370,41 @@ void Replace(const std::string& folder, const std::string& link)
 // a folder was listed leaves its rows alone, a change before takes effect.
 const ListingChange kListingChanges[] = {
     {"nothing", "a", [](const std::string&, const std::string&) {}, {"a/b/x.jpg", "a/gone.jpg", "c/y.jpg", "keep.jpg"}},
-    {"file_removed", "a", [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
+    {"file_removed",
+     "a",
+     [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
      {"a/b/x.jpg", "c/y.jpg", "keep.jpg"}},
-    {"file_removed_after_listing", "a/b",
+    {"file_removed_after_listing",
+     "a/b",
      [](const std::string& root, const std::string&) { unlink((root + "/a/gone.jpg").c_str()); },
      {"a/b/x.jpg", "a/gone.jpg", "c/y.jpg", "keep.jpg"}},
-    {"file_became_fifo", "c",
+    {"file_became_fifo",
+     "c",
      [](const std::string& root, const std::string&) {
          unlink((root + "/c/y.jpg").c_str());
          mkfifo((root + "/c/y.jpg").c_str(), 0644);
      },
      {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
-    {"folder_removed", "c", [](const std::string& root, const std::string&) { RemoveTree(root + "/c"); },
+    {"folder_removed",
+     "c",
+     [](const std::string& root, const std::string&) { RemoveTree(root + "/c"); },
      {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
-    {"folder_became_link", "c",
+    {"folder_became_link",
+     "c",
      [](const std::string& root, const std::string& outside) { Replace(root + "/c", outside + "/c"); },
      {"a/b/x.jpg", "a/gone.jpg", "keep.jpg"}},
-    {"parent_became_link", "a/b",
+    {"parent_became_link",
+     "a/b",
      [](const std::string& root, const std::string& outside) { Replace(root + "/a", outside + "/a"); },
      {"a/gone.jpg", "c/y.jpg", "keep.jpg"}},
-    {"folder_became_unreadable", "a/b",
+    {"folder_became_unreadable",
+     "a/b",
      [](const std::string& root, const std::string&) { chmod((root + "/a/b").c_str(), 0); },
-     {"a/gone.jpg", "c/y.jpg", "keep.jpg"}, true},
+     {"a/gone.jpg", "c/y.jpg", "keep.jpg"},
+     true},
 };
 
-class ListingChangeTest : public ::testing::TestWithParam<ListingChange> {};
+class ListingChangeTest : public ::testing::TestWithParam<ListingChange> { };
 
 // With one thread and with many, one call at a time and through io_uring
 // (which opens a folder's subfolders while listing it); with each folder
@@ -398,7 +412,8 @@ class ListingChangeTest : public ::testing::TestWithParam<ListingChange> {};
 // a link is not entered, and nothing below it is listed.
 TEST_P(ListingChangeTest, RowsDescribeWhatTheListingFound)
 {
-    for (const WalkWay& way : {WalkWay{"threads", 1}, WalkWay{"threads", 8}, WalkWay{"uring", 1}, WalkWay{"uring", 8}}) {
+    for (const WalkWay& way :
+         {WalkWay{"threads", 1}, WalkWay{"threads", 8}, WalkWay{"uring", 1}, WalkWay{"uring", 8}}) {
         for (const bool holdNoFolder : {false, true}) {
             SCOPED_TRACE(NameOf(way) + (holdNoFolder ? ", opened from the target" : ""));
             const TempDir root;
@@ -461,9 +476,8 @@ TEST(HostileLimits, WideTreeUnderALowFileLimitFindsEveryRow)
         SCOPED_TRACE(NameOf(way));
         const ScanIoMode io(way.io);
         const ScanThreads threads(way.threads);
-        const ProgramRun run =
-            RunProgram({"/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" --report \"$1\"", binary, root.Path()},
-                       kReportSeconds);
+        const ProgramRun run = RunProgram(
+            {"/bin/sh", "-c", "ulimit -n 64 && exec \"$0\" --report \"$1\"", binary, root.Path()}, kReportSeconds);
         ASSERT_EQ(run.status, 0) << run.err;
         std::vector<std::string> found;
         for (std::size_t start = 0; start < run.out.size();) {
@@ -477,7 +491,6 @@ TEST(HostileLimits, WideTreeUnderALowFileLimitFindsEveryRow)
 }
 
 // --- The tree changes while the walk runs ----------------------------------
-
 
 // Another thread moves folders away, puts links to a look-alike tree outside
 // in their place and puts them back, adds and removes files, over and over,
@@ -501,8 +514,8 @@ TEST(HostileChanges, WalkWhileTheTreeChangesStaysInsideTheTarget)
     }
     std::vector<FileIdentity> outsideFiles;
     for (const std::string& folder : folders) {
-        for (const std::string& file : {folder + "/x.jpg", folder + "/s/y.jpg", folder + "/s/t/z.jpg",
-                                        folder + "/s/planted.jpg"})
+        for (const std::string& file :
+             {folder + "/x.jpg", folder + "/s/y.jpg", folder + "/s/t/z.jpg", folder + "/s/planted.jpg"})
             outsideFiles.push_back(IdentityOf(outside / file));
     }
 
@@ -582,20 +595,26 @@ struct FaultScene {
     std::vector<std::function<void()>> checks;  // further checks after the command
 };
 
-enum class LogState { Written, Unchanged };
+enum class LogState {
+    Written,
+    Unchanged
+};
 
 struct DeletionFault {
     const char* name;
     std::string (*arrange)(FaultScene& scene);  // returns why it cannot be arranged here, or ""
     std::vector<std::string> stays;             // selected files that must stay (and be named)
     LogState log;
-    bool logFails = false;  // the user is told the log failed and nothing moves
-    bool asUser = false;     // the command runs as a user that permissions bind
-    const char* under = "";  // where the scene is built; "" for the temporary folder
+    bool logFails = false;         // the user is told the log failed and nothing moves
+    bool asUser = false;           // the command runs as a user that permissions bind
+    const char* under = "";        // where the scene is built; "" for the temporary folder
     const char* reason = nullptr;  // what the user is told after each path that stays
-    bool fallback = false;  // the block goes to the fallback log, and one message says so
+    bool fallback = false;         // the block goes to the fallback log, and one message says so
 };
-void PrintTo(const DeletionFault& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DeletionFault& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 std::string FallbackLog()
 {
@@ -654,37 +673,68 @@ void ExpectNoFileAt(FaultScene& s, const std::string& path)
 
 const DeletionFault kDeletionFaults[] = {
     {"none", [](FaultScene&) -> std::string { return std::string(); }, {}, LogState::Written},
-    {"file_deleted", [](FaultScene& s) -> std::string { return Unlink(s.root + "/a.jpg"); }, {"a.jpg"},
-     LogState::Written, false, false, "", kGoneReasonText},
+    {"file_deleted",
+     [](FaultScene& s) -> std::string { return Unlink(s.root + "/a.jpg"); },
+     {"a.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "",
+     kGoneReasonText},
     {"file_grown",
      [](FaultScene& s) -> std::string {
          WriteAppend(s.root + "/a.jpg", "+");
          return std::string();
      },
-     {"a.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
+     {"a.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "",
+     kChangedReasonText},
     {"file_replaced_by_same_size_same_date",
      [](FaultScene& s) -> std::string {
          return rename((s.outside + "/a.jpg").c_str(), (s.root + "/a.jpg").c_str()) == 0 ? "" : "rename failed";
      },
-     {"a.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
+     {"a.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "",
+     kChangedReasonText},
     {"file_became_fifo",
      [](FaultScene& s) -> std::string {
          unlink((s.root + "/a.jpg").c_str());
          return mkfifo((s.root + "/a.jpg").c_str(), 0644) == 0 ? "" : "mkfifo failed";
      },
-     {"a.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
+     {"a.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "",
+     kChangedReasonText},
     {"folder_became_link_to_a_twin",
      [](FaultScene& s) -> std::string {
          RemoveTree(s.root + "/dir");
          return symlink((s.outside + "/dir").c_str(), (s.root + "/dir").c_str()) == 0 ? "" : "symlink failed";
      },
-     {"dir/b.jpg"}, LogState::Written, false, false, "", kChangedReasonText},
+     {"dir/b.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "",
+     kChangedReasonText},
     {"folder_became_unreadable",
      [](FaultScene& s) -> std::string {
          chmod((s.root + "/dir").c_str(), 0);
          return UnlessPermissionsBind(s.root + "/dir", R_OK | X_OK);
      },
-     {"dir/b.jpg"}, LogState::Written, false, true, "", kChangedReasonText},
+     {"dir/b.jpg"},
+     LogState::Written,
+     false,
+     true,
+     "",
+     kChangedReasonText},
     {"log_over_file_size_limit",
      [](FaultScene& s) -> std::string {
          rlimit previous{};
@@ -695,7 +745,9 @@ const DeletionFault kDeletionFaults[] = {
          s.undo.push_back([previous] { setrlimit(RLIMIT_FSIZE, &previous); });
          return std::string();
      },
-     {"a.jpg", "dir/b.jpg"}, LogState::Unchanged, true},
+     {"a.jpg", "dir/b.jpg"},
+     LogState::Unchanged,
+     true},
     {"log_on_full_disk",
      [](FaultScene& s) -> std::string {
          const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
@@ -707,7 +759,13 @@ const DeletionFault kDeletionFaults[] = {
          WriteAppend(s.logFile, before + std::string(4096 - before.size() % 4096 - 2, '#') + "\r\n");
          return FillDisk(folder);
      },
-     {}, LogState::Unchanged, false, false, "", nullptr, true},
+     {},
+     LogState::Unchanged,
+     false,
+     false,
+     "",
+     nullptr,
+     true},
     {"current_directory_read_only",
      [](FaultScene& s) -> std::string {
          const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
@@ -722,7 +780,13 @@ const DeletionFault kDeletionFaults[] = {
          ExpectNoFileAt(s, s.logFile);
          return std::string();
      },
-     {}, LogState::Unchanged, false, false, "", nullptr, true},
+     {},
+     LogState::Unchanged,
+     false,
+     false,
+     "",
+     nullptr,
+     true},
     {"current_directory_without_write_permission",
      [](FaultScene& s) -> std::string {
          const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
@@ -733,7 +797,13 @@ const DeletionFault kDeletionFaults[] = {
          ExpectNoFileAt(s, s.logFile);
          return UnlessPermissionsBind(folder, W_OK);
      },
-     {}, LogState::Unchanged, false, true, "", nullptr, true},
+     {},
+     LogState::Unchanged,
+     false,
+     true,
+     "",
+     nullptr,
+     true},
     {"log_is_a_link",
      [](FaultScene& s) -> std::string {
          const std::string target = s.outside + "/elsewhere.log";
@@ -744,7 +814,13 @@ const DeletionFault kDeletionFaults[] = {
          s.checks.push_back([target, content] { EXPECT_EQ(ReadFile(target), content); });
          return std::string();
      },
-     {}, LogState::Unchanged, false, false, "", nullptr, true},
+     {},
+     LogState::Unchanged,
+     false,
+     false,
+     "",
+     nullptr,
+     true},
     {"log_is_a_dangling_link",
      [](FaultScene& s) -> std::string {
          const std::string target = s.outside + "/new.log";
@@ -753,21 +829,45 @@ const DeletionFault kDeletionFaults[] = {
          ExpectNoFileAt(s, target);
          return std::string();
      },
-     {}, LogState::Unchanged, false, false, "", nullptr, true},
+     {},
+     LogState::Unchanged,
+     false,
+     false,
+     "",
+     nullptr,
+     true},
     {"log_is_a_fifo",
      [](FaultScene& s) -> std::string {
          unlink(s.logFile.c_str());
          return mkfifo(s.logFile.c_str(), 0644) == 0 ? "" : "mkfifo failed";
      },
-     {}, LogState::Unchanged, false, false, "", nullptr, true},
+     {},
+     LogState::Unchanged,
+     false,
+     false,
+     "",
+     nullptr,
+     true},
     {"log_is_a_folder",
      [](FaultScene& s) -> std::string {
          unlink(s.logFile.c_str());
          return mkdir(s.logFile.c_str(), 0755) == 0 ? "" : "mkdir failed";
      },
-     {}, LogState::Unchanged, false, false, "", nullptr, true},
-    {"trash_refuses_a_system_mount", [](FaultScene&) -> std::string { return std::string(); }, {"a.jpg", "dir/b.jpg"},
-     LogState::Written, false, false, "/dev/shm", kRefusedReasonText},
+     {},
+     LogState::Unchanged,
+     false,
+     false,
+     "",
+     nullptr,
+     true},
+    {"trash_refuses_a_system_mount",
+     [](FaultScene&) -> std::string { return std::string(); },
+     {"a.jpg", "dir/b.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "/dev/shm",
+     kRefusedReasonText},
     {"trash_folder_is_a_file",
      [](FaultScene& s) -> std::string {
          const std::string files = SetUpIsolatedHome().trashFiles;
@@ -781,7 +881,12 @@ const DeletionFault kDeletionFaults[] = {
          });
          return std::string();
      },
-     {"a.jpg", "dir/b.jpg"}, LogState::Written, false, false, "", kRefusedReasonText},
+     {"a.jpg", "dir/b.jpg"},
+     LogState::Written,
+     false,
+     false,
+     "",
+     kRefusedReasonText},
 };
 
 // Makes `path` and its twin with one size and one date text; false when
@@ -800,7 +905,7 @@ bool MakeTwins(const TempDir& root, const TempDir& outside, const std::string& r
 // The folders of one fault's scene: twins in the root and outside it, and
 // newer copies below the root's "sub".
 struct FaultFolders {
-    explicit FaultFolders(const char* under) : root(under) {}
+    explicit FaultFolders(const char* under) : root(under) { }
     TempDir root;
     TempDir outside;
     TempDir logFolder;
@@ -1079,7 +1184,8 @@ TEST(HostileLog, DeletionsAtOnceEachLeaveTheirWholeBlock)
     const int stuck = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     ASSERT_EQ(flock(stuck, LOCK_EX), 0);
     int waits = 0;
-    EXPECT_EQ(AppendDeletionLog(1700000003, {"/late.jpg"}, log, [&] { ++waits; }, std::chrono::milliseconds(50)),
+    EXPECT_EQ(AppendDeletionLog(
+                  1700000003, {"/late.jpg"}, log, [&] { ++waits; }, std::chrono::milliseconds(50)),
               LogOutcome::Locked);
     EXPECT_GE(waits, 1);
     close(stuck);
@@ -1091,10 +1197,10 @@ TEST(HostileLog, DeletionsAtOnceEachLeaveTheirWholeBlock)
 TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
 {
     ResultView view;
-    const std::int64_t year500 = -46388678400;      // 0500-01-01 UTC
-    const std::int64_t year1999 = 932040000;        // 1999-07-15 12:00 UTC
-    const std::int64_t year2000 = 946684800;        // 2000-01-01 UTC
-    const std::int64_t year12000 = 316536883200;    // 12000-01-01 UTC
+    const std::int64_t year500 = -46388678400;    // 0500-01-01 UTC
+    const std::int64_t year1999 = 932040000;      // 1999-07-15 12:00 UTC
+    const std::int64_t year2000 = 946684800;      // 2000-01-01 UTC
+    const std::int64_t year12000 = 316536883200;  // 12000-01-01 UTC
     testing::AddFoundFile(view.table, {"a.jpg", "/t/old", 1, year500});
     testing::AddFoundFile(view.table, {"a.jpg", "/t/new", 1, year1999});
     testing::AddFoundFile(view.table, {"b.jpg", "/t/new", 1, year12000});
@@ -1104,8 +1210,8 @@ TEST(HostileTimes, AutomaticSelectionOrdersYearsOfAnyLength)
     EXPECT_EQ(Sorted(ListedPaths(view, AutoPicked(view, progress))), Sorted({"/t/old/a.jpg", "/t/old/b.jpg"}));
 }
 
-} // namespace
-} // namespace snapsift::testing
+}  // namespace
+}  // namespace snapsift::testing
 
 int main(int argc, char** argv)
 {

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "hostile_trees.h"
 
-#include "ui/window_texts.h"
 #include "platform/file_system.h"
 #include "scan/file_table.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
+#include "ui/window_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <stdexcept>
-#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdexcept>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -32,6 +31,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -99,7 +99,7 @@ void SetModificationTime(const std::string& path, std::int64_t seconds)
 
 std::int64_t Utc(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
 {
-    struct tm parts {};
+    struct tm parts { };
     parts.tm_year = year - 1900;
     parts.tm_mon = month - 1;
     parts.tm_mday = day;
@@ -191,7 +191,8 @@ void BuildSpecialFiles(HostileTree& t)
         const char* name;
         mode_t type;
         dev_t device;
-    } nodes[] = {{"null.jpg", S_IFCHR, makedev(1, 3)}, {"zero.jpg", S_IFCHR, makedev(1, 5)},
+    } nodes[] = {{"null.jpg", S_IFCHR, makedev(1, 3)},
+                 {"zero.jpg", S_IFCHR, makedev(1, 5)},
                  {"loop.jpg", S_IFBLK, makedev(7, 0)}};
     for (const auto& node : nodes) {
         if (mknod((t.root + "/" + node.name).c_str(), node.type | 0644, node.device) != 0)
@@ -205,13 +206,15 @@ void BuildSpecialFiles(HostileTree& t)
 void BuildOddNames(HostileTree& t)
 {
     const std::string sjis = "\x83\x65\x83\x58\x83\x67.jpg";  // "テスト.jpg" in Shift-JIS
-    const std::string sjisFolder = "\x8e\xca\x90\x5e";      // "写真"
+    const std::string sjisFolder = "\x8e\xca\x90\x5e";        // "写真"
     MakeFileAt(t.root, sjis, 6);
     t.waitForNewerSecond(t.root);
     MakeFileAt(t.root, sjisFolder + "/" + sjis, 6);
-    const std::vector<std::string> odd = {
-        "new\nline.jpg", "cr\rret.jpg", "tab\there.jpg", "100%.jpg", "lit%0Aeral.jpg", "back\\slash.jpg", "\xff\xfe.jpg",
-        std::string(251, 'n') + ".jpg", "nl\nfolder/in.jpg", sjisFolder + "/\x82\xa0\x82\xa2.JPG"};
+    const std::vector<std::string> odd = {"new\nline.jpg",     "cr\rret.jpg",
+                                          "tab\there.jpg",     "100%.jpg",
+                                          "lit%0Aeral.jpg",    "back\\slash.jpg",
+                                          "\xff\xfe.jpg",      std::string(251, 'n') + ".jpg",
+                                          "nl\nfolder/in.jpg", sjisFolder + "/\x82\xa0\x82\xa2.JPG"};
     // GIO keeps a "NAME.trashinfo" beside each trashed file; a name too long
     // for that cannot go to the trash and must stay, named to the user.
     t.mayStay = {std::string(251, 'n') + ".jpg"};
@@ -344,7 +347,7 @@ void BuildFarTimes(HostileTree& t)
     }
     t.mounts.push_back(ram);
     MakeFileAt(ram, "probe", 0);
-    struct statx sx {};
+    struct statx sx { };
     Check(statx(AT_FDCWD, (ram + "/probe").c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0, "statx");
     unlink((ram + "/probe").c_str());
     if (sx.stx_mask & STATX_BTIME) {
@@ -395,7 +398,8 @@ void BuildTrashFolders(HostileTree& t)
     MakeFileAt(t.root, "b.jpg", 4);
     t.waitForNewerSecond(t.root);
     const std::string uid = std::to_string(getuid());
-    for (const std::string& trash : {".Trash-" + uid + "/files", std::string(".Trash-4242/files"), ".Trash/" + uid + "/files"})
+    for (const std::string& trash :
+         {".Trash-" + uid + "/files", std::string(".Trash-4242/files"), ".Trash/" + uid + "/files"})
         MakeFileAt(t.root, trash + "/a.jpg", 3);
     Check(chmod((t.root + "/.Trash-" + uid).c_str(), 0700) == 0, "chmod");
     Check(chmod((t.root + "/.Trash").c_str(), 01777) == 0, "chmod");
@@ -413,25 +417,30 @@ void BuildTrashFolders(HostileTree& t)
 // not picked. Folders named like a trash elsewhere are plain folders.
 void BuildOtherHomes(HostileTree& t)
 {
-    for (const char* live : {"homes/taro/Pictures/p.jpg", "homes/taro/Pictures/v.jpg", "homes/hanako/q.jpg", "homes/jiro/share/Trash/r.jpg",
-                                    "homes/jiro/.local/Trash/s.jpg", "homes/jiro/local/share/Trash/u.jpg"})
+    for (const char* live :
+         {"homes/taro/Pictures/p.jpg", "homes/taro/Pictures/v.jpg", "homes/hanako/q.jpg",
+          "homes/jiro/share/Trash/r.jpg", "homes/jiro/.local/Trash/s.jpg", "homes/jiro/local/share/Trash/u.jpg"})
         MakeFileAt(t.root, live, 5);
     t.waitForNewerSecond(t.root);
     for (const char* trashed :
          {"homes/taro/.local/share/Trash/files/p.jpg", "homes/taro/.local/share/Trash/files/v.jpg",
-          "homes/taro/.local/share/Trash/files/deep/er/p.jpg",
-          "homes/hanako/.local/share/Trash/files/q.jpg", "homes/hanako/.local/share/Trash/expunged/q.jpg"})
+          "homes/taro/.local/share/Trash/files/deep/er/p.jpg", "homes/hanako/.local/share/Trash/files/q.jpg",
+          "homes/hanako/.local/share/Trash/expunged/q.jpg"})
         MakeFileAt(t.root, trashed, 5);
     MakeFileAt(t.root, "homes/jiro/.local/share/Trash-old/p.jpg", 5);
     MakeFileAt(t.root, "homes/jiro/.local/share/trash/q.jpg", 5);
-    t.rows = {"homes/taro/Pictures/p.jpg",     "homes/taro/Pictures/v.jpg", "homes/hanako/q.jpg",
-              "homes/jiro/share/Trash/r.jpg",  "homes/jiro/.local/Trash/s.jpg",
-              "homes/jiro/local/share/Trash/u.jpg", "homes/jiro/.local/share/Trash-old/p.jpg",
+    t.rows = {"homes/taro/Pictures/p.jpg",
+              "homes/taro/Pictures/v.jpg",
+              "homes/hanako/q.jpg",
+              "homes/jiro/share/Trash/r.jpg",
+              "homes/jiro/.local/Trash/s.jpg",
+              "homes/jiro/local/share/Trash/u.jpg",
+              "homes/jiro/.local/share/Trash-old/p.jpg",
               "homes/jiro/.local/share/trash/q.jpg"};
     t.autoSelected = {"homes/taro/Pictures/p.jpg", "homes/hanako/q.jpg"};
 }
 
-} // namespace
+}  // namespace
 
 // --- Process set-up -------------------------------------------------------
 
@@ -477,15 +486,14 @@ const std::string& MountRefusal()
 
 Watchdog::Watchdog(std::string what, int seconds)
     : thread_([this, what = std::move(what), seconds] {
-          std::unique_lock lock(mutex_);
-          if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
-              std::fprintf(stderr, "hung for %d s: %s\n", seconds, what.c_str());
-              std::fflush(stderr);
-              std::_Exit(3);
-          }
-      })
-{
-}
+        std::unique_lock lock(mutex_);
+        if (!done_.wait_for(lock, std::chrono::seconds(seconds), [this] { return finished_; })) {
+            std::fprintf(stderr, "hung for %d s: %s\n", seconds, what.c_str());
+            std::fflush(stderr);
+            std::_Exit(3);
+        }
+    })
+{ }
 
 Watchdog::~Watchdog()
 {
@@ -530,10 +538,17 @@ bool CanReadFolder(const std::string& path)
 const std::vector<HostileCase>& HostileCases()
 {
     static const std::vector<HostileCase> cases = {
-        {"links", &BuildLinks},         {"bind_mounts", &BuildBindMounts},   {"special_files", &BuildSpecialFiles},
-        {"odd_names", &BuildOddNames},  {"long_paths", &BuildLongPaths},     {"deep_nesting", &BuildDeepNesting},
-        {"wide_folder", &BuildWideFolder}, {"sparse_files", &BuildSparseFiles}, {"unreadable", &BuildUnreadable},
-        {"far_times", &BuildFarTimes},  {"trash_folders", &BuildTrashFolders},
+        {"links", &BuildLinks},
+        {"bind_mounts", &BuildBindMounts},
+        {"special_files", &BuildSpecialFiles},
+        {"odd_names", &BuildOddNames},
+        {"long_paths", &BuildLongPaths},
+        {"deep_nesting", &BuildDeepNesting},
+        {"wide_folder", &BuildWideFolder},
+        {"sparse_files", &BuildSparseFiles},
+        {"unreadable", &BuildUnreadable},
+        {"far_times", &BuildFarTimes},
+        {"trash_folders", &BuildTrashFolders},
         {"other_homes", &BuildOtherHomes},
     };
     return cases;
@@ -568,7 +583,7 @@ namespace {
 // to arrive (or to end while the others wait) waits for the clock, and all go on.
 class SharedSecond final {
 public:
-    explicit SharedSecond(int builders) : active_(builders) {}
+    explicit SharedSecond(int builders) : active_(builders) { }
 
     void Wait(const std::string& folder)
     {
@@ -614,7 +629,7 @@ private:
     std::string failure_;
 };
 
-} // namespace
+}  // namespace
 
 BuiltTrees::BuiltTrees(const std::vector<HostileCase>& cases, const std::string& parent)
 {
@@ -693,7 +708,7 @@ void MakeFileAt(const std::string& base, const std::string& relative, std::uint6
 
 std::string ReadLog(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     if (lstat(path.c_str(), &st) != 0)
         return "";
     if (!S_ISREG(st.st_mode))
@@ -716,7 +731,7 @@ std::optional<FileId> IdOf(const std::string& path)
     if (slash == std::string::npos)
         return std::nullopt;
     const FolderHandle folder = OpenFolder(slash == 0 ? std::string("/") : path.substr(0, slash));
-    struct stat st {};
+    struct stat st { };
     if (!folder.IsOpen() || fstatat(folder.Fd(), path.c_str() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return FileId{st.st_dev, st.st_ino};
@@ -791,7 +806,7 @@ bool InTrash(const FileId& id, const std::vector<std::string>& trashFolders)
             continue;
         bool found = false;
         while (dirent* e = readdir(dir)) {
-            struct stat st {};
+            struct stat st { };
             if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == id.device &&
                 st.st_ino == id.inode && !S_ISDIR(st.st_mode))
                 found = true;
@@ -805,8 +820,10 @@ bool InTrash(const FileId& id, const std::vector<std::string>& trashFolders)
 
 DeletionCheck::DeletionCheck(const HostileTree& tree, const FileTable& table, std::vector<std::string> selectedPaths,
                              std::string logPath, std::vector<std::string> mayStay)
-    : trashes_(tree.trashes), selected_(std::move(selectedPaths)), mayStay_(std::move(mayStay)),
-      logPath_(std::move(logPath))
+    : trashes_(tree.trashes)
+    , selected_(std::move(selectedPaths))
+    , mayStay_(std::move(mayStay))
+    , logPath_(std::move(logPath))
 {
     trashes_.push_back(SetUpIsolatedHome().trashFiles);
     for (const std::string& path : TablePaths(table)) {
@@ -943,4 +960,4 @@ void SetUpHostileProcess()
         std::printf("[   NOTE   ] mounting tests skip: %s\n", g_mountRefusal.c_str());
 }
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

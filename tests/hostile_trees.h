@@ -4,7 +4,8 @@
 // Hostile folder trees and the harness around them, shared by the core and
 // report test (hostile_test.cpp) and the window test (hostile_window_test.cpp).
 
-#include <sys/types.h>
+#include "support/temp_tree.h"
+#include "ui/window/messenger.h"
 
 #include <condition_variable>
 #include <functional>
@@ -13,11 +14,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
-
-#include "ui/window/messenger.h"
-#include "support/temp_tree.h"
 
 namespace snapsift {
 class FileTable;
@@ -89,18 +88,18 @@ bool CanReadFolder(const std::string& path);
 // What a hostile tree holds and what a search of it must give. Paths are
 // relative to `root` unless they say otherwise.
 struct HostileTree {
-    std::string root;     // the folder to search, made empty by the caller
-    std::string outside;  // an empty folder outside the root, for links to point at
-    std::vector<std::string> rows;          // every row a search finds
-    std::vector<std::string> autoSelected;  // the rows automatic selection picks
-    std::vector<std::string> alsoDeleted;   // further rows the deletion selects
-    std::vector<std::string> mayStay;       // selected rows the trash may refuse (paths too long for it)
+    std::string root;                              // the folder to search, made empty by the caller
+    std::string outside;                           // an empty folder outside the root, for links to point at
+    std::vector<std::string> rows;                 // every row a search finds
+    std::vector<std::string> autoSelected;         // the rows automatic selection picks
+    std::vector<std::string> alsoDeleted;          // further rows the deletion selects
+    std::vector<std::string> mayStay;              // selected rows the trash may refuse (paths too long for it)
     std::map<std::string, std::string> sizeTexts;  // rows whose size text is checked
     std::map<std::string, std::string> dateTexts;  // rows whose date text is checked
-    std::vector<std::string> trashes;  // further trash "files" folders (absolute)
-    std::vector<std::string> mounts;   // mount points (absolute), detached before removal
+    std::vector<std::string> trashes;              // further trash "files" folders (absolute)
+    std::vector<std::string> mounts;               // mount points (absolute), detached before removal
     std::string unreadable;  // when set: search as a user that permissions bind; this folder must be unreadable then
-    std::string skip;                        // why the tree cannot be built here
+    std::string skip;        // why the tree cannot be built here
     // Called between the older files and the newer ones; the trees built
     // together (BuiltTrees) share one wait.
     std::function<void(const std::string& folder)> waitForNewerSecond = WaitForNewerSecond;
@@ -110,7 +109,10 @@ struct HostileCase {
     const char* name;
     void (*build)(HostileTree& tree);
 };
-inline void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+inline void PrintTo(const HostileCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 // Links, bind mounts, special files, odd names, long paths, deep and wide
 // trees, a sparse file, unreadable folders and far-off times.
@@ -219,4 +221,4 @@ struct ProgramRun {
 };
 ProgramRun RunProgram(const std::vector<std::string>& argv, int seconds, bool withoutPermissionOverride = false);
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

@@ -9,9 +9,9 @@
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 #include "ui/fact_texts.h"
+#include "ui/preview/preview_helper.h"
 #include "ui/window/about_dlg.h"
 #include "ui/window/duplicate_combo_box.h"
-#include "ui/preview/preview_helper.h"
 #include "ui/window/snapsift_dlg.h"
 
 #include <gtest/gtest.h>
@@ -218,8 +218,21 @@ TEST(HostileLinkedHome, TheConfirmedFileGoesToTheTrashAndTheDecoyStays)
 
 // --- Every button in every state ------------------------------------------
 
-enum class State { Empty, NoDuplicates, Duplicates, NameChosen, AfterDeletion };
-enum class Button { Search, Clear, AutoSelect, Delete, Quit, Version };
+enum class State {
+    Empty,
+    NoDuplicates,
+    Duplicates,
+    NameChosen,
+    AfterDeletion
+};
+enum class Button {
+    Search,
+    Clear,
+    AutoSelect,
+    Delete,
+    Quit,
+    Version
+};
 
 const char* StateName(State s)
 {
@@ -384,9 +397,9 @@ TEST_P(ButtonTest, DoesWhatItShouldAndNothingElse)
 
     QPushButton* pressed = ButtonOf(*w.dlg, button);
     const bool tableNotEmpty = state != State::Empty;
-    const bool enabled = button == Button::Clear ? tableNotEmpty
+    const bool enabled = button == Button::Clear                                    ? tableNotEmpty
                          : button == Button::AutoSelect || button == Button::Delete ? HasDuplicates(state)
-                                                                                     : true;
+                                                                                    : true;
     EXPECT_EQ(pressed->isEnabled(), enabled);
     EXPECT_TRUE(pressed->isVisible());
 
@@ -482,15 +495,16 @@ TEST_P(ButtonTest, DoesWhatItShouldAndNothingElse)
     EXPECT_TRUE(IdOf(root + "/new\nline.jpg").has_value());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, ButtonTest,
-    ::testing::Combine(::testing::ValuesIn(ButtonTest::kStates), ::testing::ValuesIn(ButtonTest::kButtons)),
-    [](const ::testing::TestParamInfo<StateAndButton>& info) {
-        return std::string(StateName(std::get<0>(info.param))) + "_" + ButtonName(std::get<1>(info.param));
-    });
+INSTANTIATE_TEST_SUITE_P(States, ButtonTest,
+                         ::testing::Combine(::testing::ValuesIn(ButtonTest::kStates),
+                                            ::testing::ValuesIn(ButtonTest::kButtons)),
+                         [](const ::testing::TestParamInfo<StateAndButton>& info) {
+                             return std::string(StateName(std::get<0>(info.param))) + "_" +
+                                    ButtonName(std::get<1>(info.param));
+                         });
 
-} // namespace
-} // namespace snapsift::testing
+}  // namespace
+}  // namespace snapsift::testing
 
 int main(int argc, char** argv)
 {

@@ -39,12 +39,12 @@ TEST(PictureTypesTest, NamesAreKnownWithoutCaseAndListsCountEachTypeOnce)
     };
     const Case cases[] = {
         {"png", "png", {}},
-        {"RAW,Png", "png,raw", {}},           // pass order, not the order given
-        {"heic,heic,HEIC", "heic", {}},       // a repeated name is harmless
+        {"RAW,Png", "png,raw", {}},      // pass order, not the order given
+        {"heic,heic,HEIC", "heic", {}},  // a repeated name is harmless
         {"png,bogus,jpg", "png", {"bogus", "jpg"}},
         {"", "", {""}},
         {"png,", "png", {""}},
-        {"heif", "", {"heif"}},               // an ending is no type's name
+        {"heif", "", {"heif"}},  // an ending is no type's name
         {"jpeg,tiff,jxl,avif,webp", "webp,avif,tiff,jxl,jpeg", {}},
     };
     for (const Case& c : cases) {
@@ -115,10 +115,11 @@ protected:
 // the last collected to the first, each folder in name order.
 TEST_F(TypesScanTest, EveryChosenTypeIsFoundInPassOrderAlikeWithOneAndEightThreads)
 {
-    for (const char* name : {"a.png", "b.HEIC", "c.heif", "d.webp", "e.avif", "f.tif", "g.TIFF", "h.jxl", "i.cr2",
-                             "j.nef", "k.jpeg", "l.jpe", "m.jfif", "n.jpg", "z.dng", "png", "x.png.txt", "y.jpegx",
-                             "w.pngx", "s1/a.png", "s1/raw.ARW", "s1/deep/x.rw2", "s2/q.cr3", "s2/q.jpg", "s2/n.orf",
-                             "s2/r.NRW", "s2/t.pef", "s2/u.srw", "s2/v.raf", "s2/o.arw.bak"})
+    for (const char* name :
+         {"a.png",     "b.HEIC",   "c.heif",   "d.webp",   "e.avif",     "f.tif",         "g.TIFF",   "h.jxl",
+          "i.cr2",     "j.nef",    "k.jpeg",   "l.jpe",    "m.jfif",     "n.jpg",         "z.dng",    "png",
+          "x.png.txt", "y.jpegx",  "w.pngx",   "s1/a.png", "s1/raw.ARW", "s1/deep/x.rw2", "s2/q.cr3", "s2/q.jpg",
+          "s2/n.orf",  "s2/r.NRW", "s2/t.pef", "s2/u.srw", "s2/v.raf",   "s2/o.arw.bak"})
         tmp.MakeFile(std::string("T/") + name, 1);
     tmp.MakeFolder("T/s1/folder.png");
 
@@ -128,18 +129,18 @@ TEST_F(TypesScanTest, EveryChosenTypeIsFoundInPassOrderAlikeWithOneAndEightThrea
     options.m_strOtherExt = "png";  // a type chosen twice: its files stand in two rows
     options.moreExtensions = {"txt"};
     const Strings expected = {
-        "T/n.jpg", "T/s2/q.jpg",                                  // JPEG
-        "T/a.png", "T/s1/a.png",                                  // the typed extension
-        "T/a.png", "T/s1/a.png",                                  // PNG
-        "T/d.webp",                                               // WebP
-        "T/b.HEIC", "T/c.heif",                                   // HEIC/HEIF
-        "T/e.avif",                                               // AVIF
-        "T/f.tif", "T/g.TIFF",                                    // TIFF
-        "T/h.jxl",                                                // JPEG XL
-        "T/i.cr2", "T/j.nef", "T/z.dng", "T/s1/deep/x.rw2",       // RAW
-        "T/s2/n.orf", "T/s2/q.cr3", "T/s2/r.NRW", "T/s2/t.pef", "T/s2/u.srw", "T/s2/v.raf", "T/s1/raw.ARW",
-        "T/k.jpeg", "T/l.jpe", "T/m.jfif",                        // JPEG's other endings
-        "T/x.png.txt",                                            // the further extension
+        "T/n.jpg",     "T/s2/q.jpg",                                     // JPEG
+        "T/a.png",     "T/s1/a.png",                                     // the typed extension
+        "T/a.png",     "T/s1/a.png",                                     // PNG
+        "T/d.webp",                                                      // WebP
+        "T/b.HEIC",    "T/c.heif",                                       // HEIC/HEIF
+        "T/e.avif",                                                      // AVIF
+        "T/f.tif",     "T/g.TIFF",                                       // TIFF
+        "T/h.jxl",                                                       // JPEG XL
+        "T/i.cr2",     "T/j.nef",      "T/z.dng",    "T/s1/deep/x.rw2",  // RAW
+        "T/s2/n.orf",  "T/s2/q.cr3",   "T/s2/r.NRW", "T/s2/t.pef",      "T/s2/u.srw",
+        "T/s2/v.raf",  "T/s1/raw.ARW", "T/k.jpeg",   "T/l.jpe",         "T/m.jfif",  // JPEG's other endings
+        "T/x.png.txt",                                                               // the further extension
     };
     const Strings single = Scan("T", options, 1);
     EXPECT_EQ(single, expected);
@@ -155,8 +156,8 @@ TEST_F(TypesScanTest, EveryChosenTypeIsFoundInPassOrderAlikeWithOneAndEightThrea
     // search is that of the four.
     SearchOptions raw;
     raw.pictureKinds.Add(PictureKind::Raw);
-    EXPECT_EQ(Scan("T/s2", raw), (Strings{"T/s2/n.orf", "T/s2/q.cr3", "T/s2/r.NRW", "T/s2/t.pef", "T/s2/u.srw",
-                                          "T/s2/v.raf"}));
+    EXPECT_EQ(Scan("T/s2", raw),
+              (Strings{"T/s2/n.orf", "T/s2/q.cr3", "T/s2/r.NRW", "T/s2/t.pef", "T/s2/u.srw", "T/s2/v.raf"}));
     SearchOptions jpeg;
     jpeg.m_bJpeg = true;
     EXPECT_EQ(Scan("T", jpeg), (Strings{"T/n.jpg", "T/s2/q.jpg"}));
@@ -180,14 +181,14 @@ TEST_F(TypesScanTest, ThumbnailStoresAreLeftOutWithEverythingBelowThem)
     png.pictureKinds.Add(PictureKind::Png);
     Strings found = Scan("T", png);
     std::sort(found.begin(), found.end());
-    EXPECT_EQ(found, (Strings{"T/.Thumbnails/k5.png", "T/home/u/.cache/other/k2.png",
-                              "T/home/u/cache/thumbnails/k3.png", "T/live.png", "T/s/.sh_thumbnails.old/k6.png",
-                              "T/thumbnails/k1.png", "T/x.thumbnails/k4.png"}));
+    EXPECT_EQ(found,
+              (Strings{"T/.Thumbnails/k5.png", "T/home/u/.cache/other/k2.png", "T/home/u/cache/thumbnails/k3.png",
+                       "T/live.png", "T/s/.sh_thumbnails.old/k6.png", "T/thumbnails/k1.png", "T/x.thumbnails/k4.png"}));
     for (const char* store : {"T/.thumbnails", "T/.thumbnails/normal", "T/s/.sh_thumbnails/large"}) {
         SCOPED_TRACE(store);
         EXPECT_TRUE(Scan(store, png).empty());
     }
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -13,11 +13,10 @@
 #include <climits>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapsift {
 namespace {
@@ -33,7 +32,7 @@ TEST(OpenPathTest, OpensNoLinkAndSaysWhereItStopped)
     tmp.WriteFile("a/file", "x");
     ASSERT_EQ(symlink("b", (tmp / "a/link").c_str()), 0);
     ASSERT_EQ(symlink("/nowhere", (tmp / "a/dangling").c_str()), 0);
-    struct stat c {};
+    struct stat c { };
     ASSERT_EQ(stat((tmp / "a/b/c").c_str(), &c), 0);
     const struct {
         const char* relative;
@@ -55,7 +54,8 @@ TEST(OpenPathTest, OpensNoLinkAndSaysWhereItStopped)
         const std::string path = tmp / c.relative;
         for (const bool told : {false, true}) {
             PathStop stop;
-            const FolderHandle folder = OpenPathWithoutLinks(path, {.makeMissing = c.makeMissing}, told ? &stop : nullptr);
+            const FolderHandle folder =
+                OpenPathWithoutLinks(path, {.makeMissing = c.makeMissing}, told ? &stop : nullptr);
             EXPECT_EQ(folder.IsOpen(), c.stop == PathStop::Kind::None);
             if (!told)
                 continue;
@@ -65,7 +65,7 @@ TEST(OpenPathTest, OpensNoLinkAndSaysWhereItStopped)
             }
         }
     }
-    struct stat opened {};
+    struct stat opened { };
     const FolderHandle again = OpenPathWithoutLinks(tmp / "a/b/c");
     ASSERT_TRUE(again.IsOpen());
     ASSERT_EQ(fstat(again.Fd(), &opened), 0);
@@ -85,16 +85,16 @@ TEST(OpenPathTest, BeneathAFolderNothingLeadsOut)
     const FolderHandle top = OpenPathWithoutLinks(tmp / "top");
     ASSERT_TRUE(top.IsOpen());
     const auto same = [](const FolderHandle& folder, const std::string& path) {
-        struct stat a {}, b {};
+        struct stat a {
+        }, b{};
         return fstat(folder.Fd(), &a) == 0 && stat(path.c_str(), &b) == 0 && SameFile(a, b);
     };
     const struct {
         const char* relative;
         const char* inside;  // where it leads, below top; null: out, or through a link
         bool plain;          // only plain parts
-    } cases[] = {{"a/b", "a/b", true},  {"a", "a", true},   {"a/../a", "a", false}, {"./a", "a", false},
-                 {"a//b", "a/b", false}, {"../top", nullptr, false}, {"link/b", nullptr, true},
-                 {"/a", nullptr, false}};
+    } cases[] = {{"a/b", "a/b", true},   {"a", "a", true},           {"a/../a", "a", false},    {"./a", "a", false},
+                 {"a//b", "a/b", false}, {"../top", nullptr, false}, {"link/b", nullptr, true}, {"/a", nullptr, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.relative);
         const FolderHandle once = OpenFolderBeneath(top, c.relative);
@@ -121,7 +121,8 @@ TEST(OpenPathTest, PathsLongerThanTheKernelTakesAreWalked)
     ASSERT_TRUE(made.IsOpen());
     const FolderHandle opened = OpenPathWithoutLinks(deep);
     ASSERT_TRUE(opened.IsOpen());
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(fstat(made.Fd(), &a), 0);
     ASSERT_EQ(fstat(opened.Fd(), &b), 0);
     EXPECT_TRUE(SameFile(a, b));
@@ -137,8 +138,8 @@ TEST(LocalTimeTest, AnHourRepeatedWithoutDaylightFlagNamesBothMoments)
     tzset();
     const auto readings = LocalTimeReadings(1971, 10, 31, 2, 38, 30);
     ASSERT_TRUE(readings.has_value());
-    EXPECT_EQ(readings->earliest, 57721110);  // 01:38:30 UTC, at +1
-    EXPECT_EQ(readings->latest, 57724710);    // 02:38:30 UTC
+    EXPECT_EQ(readings->earliest, 57721110);                        // 01:38:30 UTC, at +1
+    EXPECT_EQ(readings->latest, 57724710);                          // 02:38:30 UTC
     const auto autumn = LocalTimeReadings(2024, 10, 27, 1, 30, 0);  // the usual repeated hour
     ASSERT_TRUE(autumn.has_value());
     EXPECT_EQ(autumn->latest - autumn->earliest, 3600);
@@ -161,7 +162,7 @@ TEST(FileStateTest, TimesBeyondTheYear2262KeepTheirSecondsAndSaturate)
         {0, 0, 0},
         {1700000000, 5, 1700000000000000005},
         {-1, 999999999, -1},
-        {10413792000, 0, INT64_MAX / 1000000000 * 1000000000 - 1000000000},   // the year 2300
+        {10413792000, 0, INT64_MAX / 1000000000 * 1000000000 - 1000000000},  // the year 2300
         {-10413792000, 0, -(INT64_MAX / 1000000000 * 1000000000 - 1000000000)},
     };
     for (const auto& c : cases)
@@ -174,7 +175,7 @@ TEST(FileStateTest, TimesBeyondTheYear2262KeepTheirSecondsAndSaturate)
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const std::optional<FileState> state = StateOf(fd);
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(fstat(fd, &st), 0);
     close(fd);
     ASSERT_TRUE(state.has_value());
@@ -230,5 +231,5 @@ TEST(TrashInfoTest, ReadsWhatItCanAndRefusesTheRest)
     EXPECT_EQ(DeletionDateText(1700000000), "2023-11-15T07:13:20");  // in Asia/Tokyo
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

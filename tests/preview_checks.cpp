@@ -54,7 +54,6 @@ std::string MadeBy(const TempDir& work, const std::string& input, const std::str
     return testing::ReadFile(out);
 }
 
-
 void ExpectRedAt(const QImage& shown, RedAt where)
 {
     const int w = shown.width();
@@ -86,4 +85,4 @@ Shown ShowTip(const std::string& path)
     return shown;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

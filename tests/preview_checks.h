@@ -32,7 +32,11 @@ std::string MadeBy(const testing::TempDir& work, const std::string& input, const
                    const std::string& command, const std::string& outputName);
 
 // Which way the red half of a test picture lies once shown.
-enum class RedAt { Left, Top, Bottom };
+enum class RedAt {
+    Left,
+    Top,
+    Bottom
+};
 void ExpectRedAt(const QImage& shown, RedAt where);
 
 // The tooltip of `path` as the window shows it, through a helper process.
@@ -50,4 +54,4 @@ protected:
     std::unique_ptr<testing::TempDir> work_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -2,7 +2,6 @@
 // Hostile headers of each picture type, and pictures that refer to other
 // files: each refused by the helper, within its limits.
 #include "preview_checks.h"
-
 #include "support/picture_samples.h"
 #include "ui/preview/decode/header_checks.h"
 #include "ui/window_texts.h"
@@ -10,13 +9,12 @@
 #include <QBuffer>
 #include <QImageReader>
 
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapsift {
 namespace {
@@ -88,8 +86,8 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         {"huge.tif",
          [&](const TempDir& w) {
              const std::string tif = Put(w, "huge-in.tif", MadeBy(w, png, "in.png", "convert {in} {out}", "h.tif"));
-             EXPECT_TRUE(testing::RunTool("tiffset -s 256 100000 " + Shell(tif) + " && tiffset -s 257 100000 " +
-                                          Shell(tif)));
+             EXPECT_TRUE(
+                 testing::RunTool("tiffset -s 256 100000 " + Shell(tif) + " && tiffset -s 257 100000 " + Shell(tif)));
              return testing::ReadFile(tif);
          },
          tooLarge},
@@ -113,8 +111,8 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         // libraw drops a preview whose header it cannot read; this file has no other.
         {"huge-preview.arw",
          [&](const TempDir&) {
-             return testing::CameraRawBytes({testing::RawLayout::Arw, "SONY", "ILCE-7M3",
-                                             testing::ProgressiveDcOnlyJpeg(20000), {640, 480}, 1});
+             return testing::CameraRawBytes(
+                 {testing::RawLayout::Arw, "SONY", "ILCE-7M3", testing::ProgressiveDcOnlyJpeg(20000), {640, 480}, 1});
          },
          kNotPictureReasonText},
         // An SVG named .jpg that draws another file, or waits on a FIFO: no decoder sees it.
@@ -123,7 +121,10 @@ TEST_F(PreviewDecoderTest, HostileHeadersAreRefusedWithinTheHelpersLimits)
         // Boxes that name HEIC, and nothing after them.
         {"boxes.heic",
          [](const TempDir&) {
-             return std::string("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24) + std::string(4000, 'x');
+             return std::string("\0\0\0\x18"
+                                "ftypheic\0\0\0\0mif1heic",
+                                24) +
+                    std::string(4000, 'x');
          },
          broken},
     };
@@ -199,5 +200,5 @@ TEST(BmpHeaderCheck, AFileThatLacksRowsIsNeverWhole)
     }
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -2,6 +2,7 @@
 // The previews under load, offscreen: the side-by-side window of thousands of
 // copies keeps to what is in view, and the preview helpers stay within their
 // limit on a disk that stops answering, with none left once it answers again.
+#include "freeze_watch.h"
 #include "hostile_trees.h"
 #include "support/temp_tree.h"
 #include "ui/preview/compare_window.h"
@@ -11,7 +12,6 @@
 #include "ui/preview/result_previews.h"
 #include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
-#include "freeze_watch.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +104,10 @@ TEST(ManyCopies, SideBySideWindowKeepsToTheCardsInView)
     for (int i = 0; i < dlg.m_folderTree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* root = dlg.m_folderTree->topLevelItem(i);
         for (int c = 0; c < root->childCount(); ++c)
-            target = root->child(c)->text(0) == QString::fromStdString(folder.Path().substr(folder.Path().rfind('/') + 1)) ? root->child(c) : target;
+            target =
+                root->child(c)->text(0) == QString::fromStdString(folder.Path().substr(folder.Path().rfind('/') + 1))
+                    ? root->child(c)
+                    : target;
     }
     ASSERT_NE(target, nullptr);
     dlg.m_folderTree->setCurrentItem(target);
@@ -135,11 +138,11 @@ TEST(ManyCopies, SideBySideWindowKeepsToTheCardsInView)
     int mostAsked = 0;
     const auto settle = [&] {
         return QTest::qWaitFor(
-            [&] {
-                mostAsked = std::max(mostAsked, compare->PicturesAsked());
-                return compare->PicturesAsked() == 0 && !loader.Busy() && !compare->OpeningCopies();
-            },
-            std::getenv("COPIES") ? 10000 : 300000) ||
+                   [&] {
+                       mostAsked = std::max(mostAsked, compare->PicturesAsked());
+                       return compare->PicturesAsked() == 0 && !loader.Busy() && !compare->OpeningCopies();
+                   },
+                   std::getenv("COPIES") ? 10000 : 300000) ||
                (std::printf("asked %d busy %d opening %d\n", compare->PicturesAsked(), int(loader.Busy()),
                             int(compare->OpeningCopies())),
                 false);
@@ -217,8 +220,8 @@ public:
         }
         std::string program = "fusefat", foreground = "-f", option = "-o", ro = "ro";
         std::string imageArg = image, folderArg = folder_;
-        char* argv[] = {program.data(), foreground.data(), option.data(), ro.data(), imageArg.data(),
-                        folderArg.data(), nullptr};
+        char* argv[] = {program.data(),  foreground.data(), option.data(), ro.data(),
+                        imageArg.data(), folderArg.data(),  nullptr};
         posix_spawn_file_actions_t quiet;  // it reports every request
         posix_spawn_file_actions_init(&quiet);
         posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -384,8 +387,8 @@ TEST(StalledDisk, SideBySideWindowOpensCopiesBesideTheWindow)
     }
 }
 
-} // namespace
-} // namespace snapsift::testing
+}  // namespace
+}  // namespace snapsift::testing
 
 int main(int argc, char** argv)
 {

@@ -21,13 +21,12 @@
 #include <QLabel>
 #include <QTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
+#include <fcntl.h>
 #include <functional>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapsift {
 namespace {
@@ -55,84 +54,157 @@ std::vector<PictureCase> PictureCases()
     const std::string png = testing::PngBytes(halves);
     const std::string turned = testing::JpegWithExif(halves, 6, "2024:05:01 10:20:30", "TestCam X1");
     return {
-        {"plain.heic", "heif-enc",
+        {"plain.heic",
+         "heif-enc",
          [=](const TempDir& w) { return MadeBy(w, png, "in.png", "heif-enc -q 70 {in} -o {out}", "out.heic"); },
-         Q("400 × 300 HEIC"), {256, 192}, RedAt::Left, {}},
+         Q("400 × 300 HEIC"),
+         {256, 192},
+         RedAt::Left,
+         {}},
         // irot says a quarter turn: shown upright as 300 × 400.
-        {"turned.heic", "", [=](const TempDir&) { return testing::HeicWithOrientation(halves, 6); },
-         Q("300 × 400 HEIC"), {192, 256}, RedAt::Top, {}},
+        {"turned.heic",
+         "",
+         [=](const TempDir&) { return testing::HeicWithOrientation(halves, 6); },
+         Q("300 × 400 HEIC"),
+         {192, 256},
+         RedAt::Top,
+         {}},
         // A HEIC keeps the camera's EXIF, orientation and all; only irot turns it.
-        {"exif.heic", "heif-enc",
+        {"exif.heic",
+         "heif-enc",
          [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "heif-enc -q 70 {in} -o {out}", "out.heic"); },
-         Q("400 × 300 HEIC"), {256, 192}, RedAt::Left, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
+         Q("400 × 300 HEIC"),
+         {256, 192},
+         RedAt::Left,
+         FactsLines("2024-05-01 10:20:30", "TestCam X1")},
         // Named as a JPEG: its bytes decide.
-        {"really-heic.jpg", "heif-enc",
+        {"really-heic.jpg",
+         "heif-enc",
          [=](const TempDir& w) { return MadeBy(w, png, "in.png", "heif-enc -q 70 {in} -o {out}", "out.heic"); },
-         Q("400 × 300 HEIC"), {256, 192}, RedAt::Left, {}},
-        {"plain.avif", "heif-enc",
+         Q("400 × 300 HEIC"),
+         {256, 192},
+         RedAt::Left,
+         {}},
+        {"plain.avif",
+         "heif-enc",
          [=](const TempDir& w) {
              return MadeBy(w, png, "in.png", "heif-enc -A -p chroma=420 -q 70 {in} -o {out}", "out.avif");
          },
-         Q("400 × 300 AVIF"), {256, 192}, RedAt::Left, {}},
-        {"turned.webp", "cwebp",
+         Q("400 × 300 AVIF"),
+         {256, 192},
+         RedAt::Left,
+         {}},
+        {"turned.webp",
+         "cwebp",
          [=](const TempDir& w) {
              return MadeBy(w, turned, "in.jpg", "cwebp -quiet -metadata exif {in} -o {out}", "out.webp");
          },
-         Q("300 × 400 WEBP"), {192, 256}, RedAt::Top, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
-        {"plain.webp", "cwebp",
+         Q("300 × 400 WEBP"),
+         {192, 256},
+         RedAt::Top,
+         FactsLines("2024-05-01 10:20:30", "TestCam X1")},
+        {"plain.webp",
+         "cwebp",
          [=](const TempDir& w) { return MadeBy(w, png, "in.png", "cwebp -quiet -lossless {in} -o {out}", "out.webp"); },
-         Q("400 × 300 WEBP"), {256, 192}, RedAt::Left, {}},
+         Q("400 × 300 WEBP"),
+         {256, 192},
+         RedAt::Left,
+         {}},
         // An animation (its second frame the negative) shows its first frame.
-        {"anim.webp", "img2webp",
+        {"anim.webp",
+         "img2webp",
          [=](const TempDir& w) {
              return MadeBy(w, png, "in.png",
                            "sh -c 'convert \"$0\" -negate \"$0.2.png\" && "
                            "img2webp -d 100 \"$0\" \"$0.2.png\" -o \"$1\"' {in} {out}",
                            "out.webp");
          },
-         Q("400 × 300 WEBP"), {256, 192}, RedAt::Left, {}},
-        {"turned.tif", "convert",
+         Q("400 × 300 WEBP"),
+         {256, 192},
+         RedAt::Left,
+         {}},
+        {"turned.tif",
+         "convert",
          [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "convert {in} {out}", "out.tif"); },
-         Q("300 × 400 TIFF"), {192, 256}, RedAt::Top, {}},  // ImageMagick keeps the orientation only
-        {"plain.tiff", "tiffcp",
+         Q("300 × 400 TIFF"),
+         {192, 256},
+         RedAt::Top,
+         {}},  // ImageMagick keeps the orientation only
+        {"plain.tiff",
+         "tiffcp",
          [=](const TempDir& w) {
              const std::string tiff = MadeBy(w, png, "in.png", "convert {in} -compress none {out}", "mid.tif");
              return MadeBy(w, tiff, "mid2.tif", "tiffcp -c lzw {in} {out}", "out.tif");
          },
-         Q("400 × 300 TIFF"), {256, 192}, RedAt::Left, {}},
-        {"turned.jxl", "cjxl",
+         Q("400 × 300 TIFF"),
+         {256, 192},
+         RedAt::Left,
+         {}},
+        {"turned.jxl",
+         "cjxl",
          [=](const TempDir& w) { return MadeBy(w, turned, "in.jpg", "cjxl --quiet {in} {out}", "out.jxl"); },
-         Q("300 × 400 JXL"), {192, 256}, RedAt::Top, FactsLines("2024-05-01 10:20:30", "TestCam X1")},
-        {"plain.jxl", "cjxl",
+         Q("300 × 400 JXL"),
+         {192, 256},
+         RedAt::Top,
+         FactsLines("2024-05-01 10:20:30", "TestCam X1")},
+        {"plain.jxl",
+         "cjxl",
          [=](const TempDir& w) { return MadeBy(w, png, "in.png", "cjxl --quiet -d 1 {in} {out}", "out.jxl"); },
-         Q("400 × 300 JXL"), {256, 192}, RedAt::Left, {}},
+         Q("400 × 300 JXL"),
+         {256, 192},
+         RedAt::Left,
+         {}},
         // Its embedded preview, turned as the RAW file says; the size is the RAW picture's.
-        {"IMG_0001.dng", "",
+        {"IMG_0001.dng",
+         "",
          [=](const TempDir&) {
              const std::string preview = testing::JpegWithExif(testing::HalvesImage(320, 240), 0);
              return testing::DngBytes(preview, {320, 240}, {640, 480}, 6);
          },
-         Q("480 × 640 RAW"), {192, 256}, RedAt::Top, Q(kCameraText).arg(Q("Test Body"))},
+         Q("480 × 640 RAW"),
+         {192, 256},
+         RedAt::Top,
+         Q(kCameraText).arg(Q("Test Body"))},
         // A Nikon and a Sony file, each laid out as its maker does: the
         // embedded preview, turned as the RAW file says.
-        {"DSC_0001.NEF", "",
+        {"DSC_0001.NEF",
+         "",
          [=](const TempDir&) {
-             return testing::CameraRawBytes({testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
-                                             testing::JpegWithExif(testing::HalvesImage(320, 240), 0), {640, 480}, 8});
+             return testing::CameraRawBytes({testing::RawLayout::Nef,
+                                             "NIKON CORPORATION",
+                                             "NIKON D850",
+                                             testing::JpegWithExif(testing::HalvesImage(320, 240), 0),
+                                             {640, 480},
+                                             8});
          },
-         Q("480 × 640 RAW"), {192, 256}, RedAt::Bottom, Q(kCameraText).arg(Q("NIKON D850"))},
-        {"DSC00001.ARW", "",
+         Q("480 × 640 RAW"),
+         {192, 256},
+         RedAt::Bottom,
+         Q(kCameraText).arg(Q("NIKON D850"))},
+        {"DSC00001.ARW",
+         "",
          [=](const TempDir&) {
-             return testing::CameraRawBytes({testing::RawLayout::Arw, "SONY", "ILCE-7M3",
-                                             testing::JpegWithExif(testing::HalvesImage(320, 240), 0), {640, 480}, 1});
+             return testing::CameraRawBytes({testing::RawLayout::Arw,
+                                             "SONY",
+                                             "ILCE-7M3",
+                                             testing::JpegWithExif(testing::HalvesImage(320, 240), 0),
+                                             {640, 480},
+                                             1});
          },
-         Q("640 × 480 RAW"), {256, 192}, RedAt::Left, Q(kCameraText).arg(Q("ILCE-7M3"))},
+         Q("640 × 480 RAW"),
+         {256, 192},
+         RedAt::Left,
+         Q(kCameraText).arg(Q("ILCE-7M3"))},
         {"plain.png", "", [=](const TempDir&) { return png; }, Q("400 × 300 PNG"), {256, 192}, RedAt::Left, {}},
-        {"turned.jpg", "", [=](const TempDir&) { return turned; }, Q("300 × 400 JPEG"), {192, 256}, RedAt::Top,
+        {"turned.jpg",
+         "",
+         [=](const TempDir&) { return turned; },
+         Q("300 × 400 JPEG"),
+         {192, 256},
+         RedAt::Top,
          FactsLines("2024-05-01 10:20:30", "TestCam X1")},
     };
 }
-
 
 TEST_F(PreviewDecoderTest, EachTypeShowsUprightAtItsSizeThroughTheHelper)
 {
@@ -154,7 +226,6 @@ TEST_F(PreviewDecoderTest, EachTypeShowsUprightAtItsSizeThroughTheHelper)
     }
 }
 
-
 // A RAW file with a full-size preview (red on the left) and a smaller one
 // drawn the other way round (blue on the left), to tell which one shows.
 TEST_F(PreviewDecoderTest, ARawFilesSmallerPreviewShowsWhereItFillsTheBox)
@@ -172,10 +243,14 @@ TEST_F(PreviewDecoderTest, ARawFilesSmallerPreviewShowsWhereItFillsTheBox)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.smaller.width()) + " preview, box " + std::to_string(c.box.width()));
-        testing::CameraRaw camera{testing::RawLayout::Nef, "NIKON CORPORATION", "NIKON D850",
-                                  testing::JpegWithExif(testing::HalvesImage(1600, 1200), 0), {1600, 1200}, 1};
-        camera.smallerJpeg = testing::JpegWithExif(
-            testing::HalvesImage(c.smaller.width(), c.smaller.height()).mirrored(true, false), 0);
+        testing::CameraRaw camera{testing::RawLayout::Nef,
+                                  "NIKON CORPORATION",
+                                  "NIKON D850",
+                                  testing::JpegWithExif(testing::HalvesImage(1600, 1200), 0),
+                                  {1600, 1200},
+                                  1};
+        camera.smallerJpeg =
+            testing::JpegWithExif(testing::HalvesImage(c.smaller.width(), c.smaller.height()).mirrored(true, false), 0);
         const std::string path = Put(*work_, "DSC_0002.NEF", testing::CameraRawBytes(camera));
         const PicturePreview preview = LoadPicturePreview(path, c.box, nullptr, nullptr, nullptr);
         ASSERT_TRUE(preview.Ok()) << PreviewText(preview).toStdString();
@@ -214,10 +289,9 @@ QImage Noise(int width, int height)
 }
 
 // A thumbnail as another program would have written it.
-void PutForeignThumbnail(const ThumbnailCache& cache, const std::string& path, const QImage& picture,
-                         QSize original)
+void PutForeignThumbnail(const ThumbnailCache& cache, const std::string& path, const QImage& picture, QSize original)
 {
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     QImage thumbnail = picture.scaled(original.scaled(256, 256, Qt::KeepAspectRatio));
     thumbnail.setText("Thumb::URI", QString::fromStdString(ThumbnailCache::Uri(path)));
@@ -275,10 +349,9 @@ TEST_F(PreviewDecoderTest, AValidThumbnailMeansNoReadOfThePicture)
 
 // A failure entry as the given helper would have left it: `formats` empty
 // for one that recorded none.
-void PutFailure(const ThumbnailCache& cache, const std::string& path, PreviewFailure failure,
-                const QString& formats)
+void PutFailure(const ThumbnailCache& cache, const std::string& path, PreviewFailure failure, const QString& formats)
 {
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     QImage dot(1, 1, QImage::Format_ARGB32);
     dot.fill(Qt::transparent);
@@ -305,11 +378,11 @@ TEST_F(PreviewDecoderTest, AFailureRecordedByAnOlderHelperIsTriedAgain)
         bool honoured;
     };
     const QString ours = QString::fromLatin1(DecodableFormats());
-    for (const Case& c : {Case{"", false}, Case{"BMP,GIF,JPEG,PNG", false}, Case{ours, true},
-                          Case{ours + ",ZZZ", true}}) {
+    for (const Case& c :
+         {Case{"", false}, Case{"BMP,GIF,JPEG,PNG", false}, Case{ours, true}, Case{ours + ",ZZZ", true}}) {
         SCOPED_TRACE(c.formats.toStdString());
         PutFailure(cache, heic, PreviewFailure::NotPicture, c.formats);
-        struct stat st {};
+        struct stat st { };
         ASSERT_EQ(stat(heic.c_str(), &st), 0);
         const FileVersion version{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
                                   static_cast<std::uint64_t>(st.st_size),
@@ -327,9 +400,8 @@ TEST_F(PreviewDecoderTest, AFailureRecordedByAnOlderHelperIsTriedAgain)
 
 TEST_F(PreviewDecoderTest, APathLongerThanTheKernelTakesIsOpenedPieceByPiece)
 {
-    const std::string webp =
-        MadeBy(*work_, testing::PngBytes(testing::HalvesImage(400, 300)), "in.png", "cwebp -quiet {in} -o {out}",
-               "o.webp");
+    const std::string webp = MadeBy(*work_, testing::PngBytes(testing::HalvesImage(400, 300)), "in.png",
+                                    "cwebp -quiet {in} -o {out}", "o.webp");
     ASSERT_FALSE(webp.empty());
     std::string path = work_->Path();
     int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -352,8 +424,8 @@ TEST_F(PreviewDecoderTest, APathLongerThanTheKernelTakesIsOpenedPieceByPiece)
     EXPECT_EQ(shown.picture, QSize(256, 192));
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift
 
 int main(int argc, char** argv)
 {

@@ -9,17 +9,15 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
 namespace {
 
 // id parent maj:min root mount-point: the fields the rule reads.
-std::string Line(int id, int parent, const char* device, const char* root, const char* point,
-                 const char* type = "ext4")
+std::string Line(int id, int parent, const char* device, const char* root, const char* point, const char* type = "ext4")
 {
     return std::to_string(id) + " " + std::to_string(parent) + " " + device + " " + root + " " + point +
            " rw,relatime shared:1 - " + type + " /dev/x rw\n";
@@ -35,7 +33,7 @@ struct PlaceCase {
     std::vector<std::string> free;
 };
 
-class ProtectionRuleTest : public ::testing::TestWithParam<PlaceCase> {};
+class ProtectionRuleTest : public ::testing::TestWithParam<PlaceCase> { };
 
 TEST_P(ProtectionRuleTest, CoversByPlaceAndByPathAsSeen)
 {
@@ -144,7 +142,7 @@ TEST(ProtectedFoldersNamesTest, KnownByCanonicalPathAndByTheNameItWasGiven)
     EXPECT_TRUE(folders.NamesProtected(tmp / "link/"));
     EXPECT_TRUE(folders.NamesProtected(tmp / "real"));
     EXPECT_FALSE(folders.NamesProtected(tmp / "other"));  // not asked by that name yet
-    EXPECT_TRUE(folders.IsProtected(tmp / "other"));       // though it is the same folder
+    EXPECT_TRUE(folders.IsProtected(tmp / "other"));      // though it is the same folder
     folders.Add(tmp / "other");
     EXPECT_EQ(folders.Folders().size(), 1u);
     EXPECT_TRUE(folders.NamesProtected(tmp / "other"));
@@ -166,5 +164,5 @@ TEST(ProtectedFoldersNamesTest, KnownByCanonicalPathAndByTheNameItWasGiven)
     EXPECT_EQ(ProtectedRowFlags(table, folders), (std::vector<std::uint8_t>{1, 0}));
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -17,9 +17,9 @@ namespace {
 // --- The settings' entries, decoded ----------------------------------------
 
 struct DecodeCase {
-    const char* value;      // as in the file
-    std::string path;       // the reading that protects
-    std::string written;    // kept as written: broken; empty: a sound path
+    const char* value;    // as in the file
+    std::string path;     // the reading that protects
+    std::string written;  // kept as written: broken; empty: a sound path
 };
 
 TEST(ProtectionSettingsTest, DecodesEveryFormAndKeepsWhatIsNoPathAsWritten)
@@ -27,7 +27,10 @@ TEST(ProtectionSettingsTest, DecodesEveryFormAndKeepsWhatIsNoPathAsWritten)
     const DecodeCase cases[] = {
         {"@ByteArray(/x/caf\\xc3\\xa9)", "/x/caf\xc3\xa9", ""},
         {"\"@ByteArray(/x/a,b;c)\"", "/x/a,b;c", ""},
-        {"@ByteArray(/x/a1\\x1\\x32 )", std::string("/x/a1\x01" "2 "), ""},
+        {"@ByteArray(/x/a1\\x1\\x32 )",
+         std::string("/x/a1\x01"
+                     "2 "),
+         ""},
         {"@ByteArray(/x/\\x82\\xa0)", "/x/\x82\xa0", ""},  // Shift-JIS bytes, escaped
         {"/plain/caf\xc3\xa9  ", "/plain/caf\xc3\xa9", ""},
         {"/x/a ; a comment", "/x/a", ""},
@@ -56,8 +59,15 @@ TEST(ProtectionSettingsTest, ReadsBackWhatTheSettingsWrite)
 {
     TempDir dir;
     const std::string file = dir / "t.conf";
-    const std::vector<std::string> paths = {"/x/caf\xc3\xa9", "/x/\x82\xa0\x83\x41", "/x/a,b;c\"d\\e", "/x/ lead",
-                                            "/x/trail ", "/x/new\nline", "/x/1\x01" "23", "/x/@at"};
+    const std::vector<std::string> paths = {"/x/caf\xc3\xa9",
+                                            "/x/\x82\xa0\x83\x41",
+                                            "/x/a,b;c\"d\\e",
+                                            "/x/ lead",
+                                            "/x/trail ",
+                                            "/x/new\nline",
+                                            "/x/1\x01"
+                                            "23",
+                                            "/x/@at"};
     const std::string broken = "@ByteArray(/x/caf\xc3\xa9)";
     {
         QSettings settings(QString::fromStdString(file), QSettings::IniFormat);
@@ -105,5 +115,5 @@ TEST(ProtectionSettingsTest, ReadsWithinBoundsWhateverTheFileClaims)
     EXPECT_FALSE(ReadProtectionSettings("[protection]\nfolders\\size=10000\n").cut);
 }
 
-} // namespace
-} // namespace snapsift::testing
+}  // namespace
+}  // namespace snapsift::testing

@@ -22,19 +22,18 @@
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QPushButton>
-#include <QTest>
 #include <QSettings>
+#include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapsift::testing {
 namespace {
@@ -172,7 +171,8 @@ void DeviceMountedTwice(Scene& s)
 void BtrfsSubvolumeMountedAlone(Scene& s)
 {
     const std::string image = s.outside / "btrfs.img";
-    if (std::system(("truncate -s 160M " + image + " && mkfs.btrfs -q -f " + image + " >/dev/null 2>&1").c_str()) != 0) {
+    if (std::system(("truncate -s 160M " + image + " && mkfs.btrfs -q -f " + image + " >/dev/null 2>&1").c_str()) !=
+        0) {
         s.skip = "mkfs.btrfs failed: no btrfs image can be made here";
         return;
     }
@@ -235,7 +235,7 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-class ProtectedMountTest : public ::testing::TestWithParam<SceneCase> {};
+class ProtectedMountTest : public ::testing::TestWithParam<SceneCase> { };
 
 TEST_P(ProtectedMountTest, ReportModeNeverPicksTheProtectedCopy)
 {
@@ -385,7 +385,7 @@ TEST(ProtectionSettingsWindowTest, AFifoAsSettingsIsNeitherReadNorWritten)
         EXPECT_TRUE(w.dlg->Protection().Empty());
         static_cast<QDialog*>(w.dlg.get())->done(0);
     }
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     unlink(path.c_str());
@@ -468,8 +468,8 @@ TEST(ProtectionSettingsWindowTest, RightClickOnATreeFolderKeepsTheSearchTarget)
     RemoveTree(desktop + "/right_b");
 }
 
-} // namespace
-} // namespace snapsift::testing
+}  // namespace
+}  // namespace snapsift::testing
 
 int main(int argc, char** argv)
 {

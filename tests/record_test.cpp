@@ -13,23 +13,22 @@
 #include "support/temp_tree.h"
 #include "ui/window_texts.h"
 
-#include <gtest/gtest.h>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <glib.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <memory>
+#include <spawn.h>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -73,7 +72,7 @@ std::string TrashDir()
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -261,7 +260,7 @@ struct OtherTool {
     const char* command;  // given the path, quoted
 };
 
-class OtherProgramTest : public RecordTest, public ::testing::WithParamInterface<OtherTool> {};
+class OtherProgramTest : public RecordTest, public ::testing::WithParamInterface<OtherTool> { };
 
 TEST_P(OtherProgramTest, ItsFileAtTheSamePathIsNeverRestored)
 {
@@ -375,7 +374,7 @@ struct KillPoint {
     std::size_t moved;  // files in the trash then
 };
 
-class KilledDeletionTest : public RecordTest, public ::testing::WithParamInterface<KillPoint> {};
+class KilledDeletionTest : public RecordTest, public ::testing::WithParamInterface<KillPoint> { };
 
 TEST_P(KilledDeletionTest, JournalFindsEveryMovedFile)
 {
@@ -495,8 +494,8 @@ TEST_F(RecordTest, HistoryAndRestoreOfOneWholeDeletion)
 
     ProgramRun run = Snapsift({"--history"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, line(first, "2024-12-31 23:59:58", 2, 2) + "\n" + line(second, "2025-01-01 00:00:58", 1, 1) +
-                           "\n");
+    EXPECT_EQ(run.out,
+              line(first, "2024-12-31 23:59:58", 2, 2) + "\n" + line(second, "2025-01-01 00:00:58", 1, 1) + "\n");
 
     run = Snapsift({"--restore", first.recordId});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -506,8 +505,8 @@ TEST_F(RecordTest, HistoryAndRestoreOfOneWholeDeletion)
     EXPECT_FALSE(Exists(c.path));
 
     run = Snapsift({"--history", "--null"});
-    EXPECT_EQ(run.out, line(first, "2024-12-31 23:59:58", 2, 0) + '\0' + line(second, "2025-01-01 00:00:58", 1, 1) +
-                           '\0');
+    EXPECT_EQ(run.out,
+              line(first, "2024-12-31 23:59:58", 2, 0) + '\0' + line(second, "2025-01-01 00:00:58", 1, 1) + '\0');
     run = Snapsift({"--restore", first.recordId, "--null"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.substr(0, run.out.find('\0')), "not restored: " + lf.path + ": not found in the trash");
@@ -614,5 +613,5 @@ TEST_F(RecordTest, PlantedAndAlteredRecordsAreNotTrusted)
     EXPECT_EQ(ReadFile(b.path), "b's");
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

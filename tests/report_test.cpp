@@ -6,9 +6,9 @@
 #include "delete/deletion_log.h"
 #include "platform/local_time.h"
 #include "platform/user_desktop.h"
-#include "support/gio_trash.h"
 #include "scan/file_table.h"
 #include "scan/picture_types.h"
+#include "support/gio_trash.h"
 #include "support/temp_tree.h"
 #include "ui/fact_texts.h"
 
@@ -60,7 +60,11 @@ protected:
         tzset();
     }
 
-    enum class Stdout { File, DevFull, Closed };
+    enum class Stdout {
+        File,
+        DevFull,
+        Closed
+    };
 
     // Words put before the program on its command line (for example a
     // launcher that drops privileges).
@@ -111,7 +115,7 @@ protected:
     // `escaped`, the name and path as a report without --null writes them.
     static std::string Line(const std::string& path, bool escaped = false)
     {
-        struct statx sx {};
+        struct statx sx { };
         EXPECT_EQ(statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_SIZE | STATX_BTIME | STATX_MTIME, &sx), 0);
         const std::int64_t created = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime.tv_sec : sx.stx_mtime.tv_sec;
         auto field = [escaped](const std::string& bytes) {
@@ -130,7 +134,8 @@ protected:
     // automatic selection compares.
     static bool BothHaveBirthTimes(const std::string& first, const std::string& second)
     {
-        struct statx a {}, b {};
+        struct statx a {
+        }, b{};
         EXPECT_EQ(statx(AT_FDCWD, first.c_str(), 0, STATX_BTIME, &a), 0);
         EXPECT_EQ(statx(AT_FDCWD, second.c_str(), 0, STATX_BTIME, &b), 0);
         return (a.stx_mask & b.stx_mask & STATX_BTIME) != 0;
@@ -174,8 +179,8 @@ TEST_F(ReportTest, RowsAreTheTableInOrderAndNothingElse)
     tmp.WriteFile("T/README", "r");
     run = Snapsift({"--report", "--other", "*", tmp / "T"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, Line(tmp / "T/A.JPG") + Line(tmp / "T/b.jpg") + Line(tmp / "T/README") +
-                           Line(tmp / "T/x.gif") + Line(tmp / "T/\xff dir/d e.jpg") + Line(tmp / "T/sub/c.jpg") +
+    EXPECT_EQ(run.out, Line(tmp / "T/A.JPG") + Line(tmp / "T/b.jpg") + Line(tmp / "T/README") + Line(tmp / "T/x.gif") +
+                           Line(tmp / "T/\xff dir/d e.jpg") + Line(tmp / "T/sub/c.jpg") +
                            Line(tmp / ("T/sub/" + sjis)));
 
     // A FOLDER with "." and ".." gives the canonical paths.
@@ -291,11 +296,13 @@ TEST_F(ReportTest, MoreTypesComeAfterTheFourInPassOrder)
         tmp.MakeFile(name, 1);
     Outcome run = Snapsift({"--report", "--jpeg", "--other", "heic", "--other", "png", tmp / "T"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, Line(tmp / "T/c.jpg") + Line(tmp / "T/a.heic") + Line(tmp / "T/b.png") + Line(tmp / "T/s/e.png"));
+    EXPECT_EQ(run.out,
+              Line(tmp / "T/c.jpg") + Line(tmp / "T/a.heic") + Line(tmp / "T/b.png") + Line(tmp / "T/s/e.png"));
 
     run = Snapsift({"--report", "--types", "raw,heic", "--other", "txt", "--types", "heic", tmp / "T"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, Line(tmp / "T/g.txt") + Line(tmp / "T/a.heic") + Line(tmp / "T/s/f.heif") + Line(tmp / "T/d.CR2"));
+    EXPECT_EQ(run.out,
+              Line(tmp / "T/g.txt") + Line(tmp / "T/a.heic") + Line(tmp / "T/s/f.heif") + Line(tmp / "T/d.CR2"));
 
     run = Snapsift({"--report", "--types", "png,gif", tmp / "T"});
     EXPECT_EQ(run.status, 2);
@@ -446,5 +453,5 @@ TEST_F(ReportTest, HelpAndVersion)
     EXPECT_EQ(run.out, "snapsift 1.0.0.1\n");
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

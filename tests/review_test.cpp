@@ -6,27 +6,26 @@
 #include "review/protection.h"
 #include "review/result_view.h"
 #include "support/table_rows.h"
-#include "ui/fact_texts.h"
 #include "support/temp_tree.h"
+#include "ui/fact_texts.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <optional>
-#include <tuple>
-#include <set>
-#include <chrono>
+#include <fcntl.h>
 #include <memory>
-#include <thread>
 #include <mutex>
-#include <condition_variable>
+#include <optional>
+#include <set>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
@@ -123,9 +122,12 @@ struct DuplicateCase {
     Strings names;       // in table order
     Strings duplicates;  // offered, in combo order
 };
-void PrintTo(const DuplicateCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const DuplicateCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
-class DuplicateNames : public ReviewTest, public ::testing::WithParamInterface<DuplicateCase> {};
+class DuplicateNames : public ReviewTest, public ::testing::WithParamInterface<DuplicateCase> { };
 
 TEST_P(DuplicateNames, OfferedOnceEachInNameOrder)
 {
@@ -152,15 +154,18 @@ INSTANTIATE_TEST_SUITE_P(
         DuplicateCase{"all distinct", {"c.jpg", "a.jpg", "b.jpg"}, {}},
         DuplicateCase{"differ only in case", {"A.JPG", "a.jpg"}, {}},
         DuplicateCase{"three rows, offered once", {"x.jpg", "y.jpg", "x.jpg", "x.jpg"}, {"x.jpg"}},
-        DuplicateCase{"a name that begins another", {"a.jpg.jpg", "a.jpg", "a.jpg.jpg", "a.jpg"}, {"a.jpg", "a.jpg.jpg"}},
+        DuplicateCase{
+            "a name that begins another", {"a.jpg.jpg", "a.jpg", "a.jpg.jpg", "a.jpg"}, {"a.jpg", "a.jpg.jpg"}},
         DuplicateCase{"case variants twice each", {"IMG.JPG", "img.jpg", "IMG.JPG", "img.jpg"}, {"IMG.JPG", "img.jpg"}},
-        DuplicateCase{"combo in name order", {"b.jpg", "B.jpg", "c.jpg", "a.jpg", "b.jpg", "C.jpg", "a.jpg", "c.jpg"},
+        DuplicateCase{"combo in name order",
+                      {"b.jpg", "B.jpg", "c.jpg", "a.jpg", "b.jpg", "C.jpg", "a.jpg", "c.jpg"},
                       {"a.jpg", "b.jpg", "c.jpg"}},
-        DuplicateCase{"case variants in name order",
-                      {"b.jpg", "a.jpg", "B.jpg", "\x82\xa0.jpg", "A.JPG", "A.JPG", "\x82\xa0.jpg", "B.jpg",
-                       "a.jpg", "b.jpg"},
-                      {"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}},
-        DuplicateCase{"bytes above 0x7f", {"\x82\xa0.jpg", "z.jpg", "\x82\xa0.jpg", "z.jpg", "\x82\xa1.jpg"},
+        DuplicateCase{
+            "case variants in name order",
+            {"b.jpg", "a.jpg", "B.jpg", "\x82\xa0.jpg", "A.JPG", "A.JPG", "\x82\xa0.jpg", "B.jpg", "a.jpg", "b.jpg"},
+            {"A.JPG", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}},
+        DuplicateCase{"bytes above 0x7f",
+                      {"\x82\xa0.jpg", "z.jpg", "\x82\xa0.jpg", "z.jpg", "\x82\xa1.jpg"},
                       {"z.jpg", "\x82\xa0.jpg"}}),
     [](const auto& info) {
         std::string name = info.param.label;
@@ -176,7 +181,8 @@ TEST_F(ReviewTest, ListIsInNameOrderWithEqualNamesInTableOrder)
     Fill(view, Named({"b.jpg", "A.jpg", "a.jpg", "B.jpg", "a.jpg", "\x82\xa0.jpg"}));
     view.FillResultView();
     EXPECT_EQ(ListNames(view), (Strings{"A.jpg", "a.jpg", "a.jpg", "B.jpg", "b.jpg", "\x82\xa0.jpg"}));
-    EXPECT_EQ(ListPaths(view), (Strings{"/p1/A.jpg", "/p2/a.jpg", "/p4/a.jpg", "/p3/B.jpg", "/p0/b.jpg", "/p5/\x82\xa0.jpg"}));
+    EXPECT_EQ(ListPaths(view),
+              (Strings{"/p1/A.jpg", "/p2/a.jpg", "/p4/a.jpg", "/p3/B.jpg", "/p0/b.jpg", "/p5/\x82\xa0.jpg"}));
 }
 
 TEST_F(ReviewTest, ComboStatesFollowTheUsersSteps)
@@ -343,7 +349,7 @@ TEST(DuplicateComboTest, FindStringMatchesBeginningsIgnoringCaseAndWraps)
     };
     const std::vector<Case> cases = {
         {-1, "ab", 0}, {-1, "ABD", 1}, {-1, "b.JPG", 2}, {-1, "", 0}, {-1, "abc.jpg.jpg", -1}, {-1, "c", -1},
-        {0, "ab", 1},  {1, "ab", 3},   {3, "ab", 0},     {2, "b", 2}, {0, "abc", 0},         {7, "ab", 0},
+        {0, "ab", 1},  {1, "ab", 3},   {3, "ab", 0},     {2, "b", 2}, {0, "abc", 0},           {7, "ab", 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(combo.FindString(c.start, c.text), c.found) << c.start << " " << c.text;
@@ -392,10 +398,13 @@ TEST(DuplicateComboTest, InsertStringKeepsTheSelection)
 struct AutoCase {
     const char* label;
     std::vector<File> files;
-    std::set<int> selected;  // table rows
+    std::set<int> selected;      // table rows
     const char* zone = nullptr;  // the time zone the list shows its dates in, when not the usual one
 };
-void PrintTo(const AutoCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const AutoCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 class AutoSelect : public ReviewTest, public ::testing::WithParamInterface<AutoCase> {
 protected:
@@ -476,8 +485,7 @@ INSTANTIATE_TEST_SUITE_P(
         AutoCase{"empty_table", {}, {}},
         // 05:50 and 06:10 UTC on 2023-11-05 show as 01:50 EDT and 01:10 EST:
         // the newer copy shows the earlier text, and is still the one kept.
-        AutoCase{"autumn_clock_change", {{"a.jpg", 5, 1699164600}, {"a.jpg", 5, 1699163400}}, {1},
-                 "America/New_York"}),
+        AutoCase{"autumn_clock_change", {{"a.jpg", 5, 1699164600}, {"a.jpg", 5, 1699163400}}, {1}, "America/New_York"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(ReviewTest, AutoSelectOnAnEmptyListSelectsNothing)
@@ -491,7 +499,6 @@ TEST_F(ReviewTest, AutoSelectOnAnEmptyListSelectsNothing)
     EXPECT_EQ(progress.ops, (Strings{"range 0 2", "pos 0"}));
 }
 
-
 // ---- Automatic selection that compares contents -----------------------------
 
 // One copy on disk: its folder, its bytes (the common bytes, or them with one
@@ -504,11 +511,11 @@ struct DiskCopy {
 
 enum class Twist {
     None,
-    SecondIsLinkToFirst,  // copy 1 is a hard link of copy 0: one file reached twice
-    FirstSwappedAfterSearch,  // copy 0 replaced by a new file with the same bytes
+    SecondIsLinkToFirst,        // copy 1 is a hard link of copy 0: one file reached twice
+    FirstSwappedAfterSearch,    // copy 0 replaced by a new file with the same bytes
     ProtectFirstFolderViaLink,  // copy 0's folder protected through a symbolic link
     ProtectFirstFolderViaDots,  // the same, through a path with ".."
-    StopAtFirstRead,  // the check is stopped (Esc) after its first read
+    StopAtFirstRead,            // the check is stopped (Esc) after its first read
 };
 
 struct VerifyCase {
@@ -520,7 +527,10 @@ struct VerifyCase {
     Twist twist = Twist::None;
     int unreadable = 0;
 };
-void PrintTo(const VerifyCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const VerifyCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 std::string Bytes(std::uint64_t size, char variant)
 {
@@ -563,8 +573,8 @@ protected:
         for (std::size_t i = 0; i < c.copies.size(); ++i) {
             const auto facts = StatRegularFile(paths[i]);
             ASSERT_TRUE(facts);
-            testing::AddFoundFile(view.table, {"same name.bmp", tmp / c.copies[i].folder, c.size, c.copies[i].time,
-                                               facts->identity});
+            testing::AddFoundFile(
+                view.table, {"same name.bmp", tmp / c.copies[i].folder, c.size, c.copies[i].time, facts->identity});
         }
         view.FillResultView();
     }
@@ -634,21 +644,31 @@ INSTANTIATE_TEST_SUITE_P(
         VerifyCase{"middle_byte_differs", kBig, {{"old", 'M', kT1}, {"new", 'A', kT2}}, {}, 1},
         VerifyCase{"small_last_byte_differs", 100, {{"old", 'L', kT1}, {"new", 'A', kT2}}, {}, 1},
         VerifyCase{"empty_files_are_the_same", 0, {{"old", 'A', kT1}, {"new", 'A', kT2}}, {0}},
-        VerifyCase{"three_copies_middle_differs", kBig,
-                   {{"a", 'A', kT1}, {"b", 'M', kT2}, {"c", 'A', kT3}}, {0}, 1},
-        VerifyCase{"three_copies_newest_differs", kBig,
-                   {{"a", 'A', kT1}, {"b", 'A', kT2}, {"c", 'B', kT3}}, {0}, 1},
+        VerifyCase{"three_copies_middle_differs", kBig, {{"a", 'A', kT1}, {"b", 'M', kT2}, {"c", 'A', kT3}}, {0}, 1},
+        VerifyCase{"three_copies_newest_differs", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}, {"c", 'B', kT3}}, {0}, 1},
         VerifyCase{"equal_times_keep_both", kBig, {{"a", 'A', kT2}, {"b", 'A', kT2}}, {}},
-        VerifyCase{"one_file_reached_twice", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {0}, 0,
-                   Twist::SecondIsLinkToFirst},
-        VerifyCase{"swapped_after_the_search", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {}, 0,
-                   Twist::FirstSwappedAfterSearch, 1},
-        VerifyCase{"protected_through_a_link", kBig, {{"p", 'A', kT1}, {"b", 'A', kT2}, {"c", 'A', kT3}}, {1}, 0,
+        VerifyCase{
+            "one_file_reached_twice", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {0}, 0, Twist::SecondIsLinkToFirst},
+        VerifyCase{"swapped_after_the_search",
+                   kBig,
+                   {{"a", 'A', kT1}, {"b", 'A', kT2}},
+                   {},
+                   0,
+                   Twist::FirstSwappedAfterSearch,
+                   1},
+        VerifyCase{"protected_through_a_link",
+                   kBig,
+                   {{"p", 'A', kT1}, {"b", 'A', kT2}, {"c", 'A', kT3}},
+                   {1},
+                   0,
                    Twist::ProtectFirstFolderViaLink},
-        VerifyCase{"protected_newest_still_keeps_others", kBig, {{"p", 'A', kT3}, {"b", 'A', kT2}, {"c", 'A', kT1}},
-                   {1, 2}, 0, Twist::ProtectFirstFolderViaDots},
-        VerifyCase{"stopped_changes_nothing", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {}, 0,
-                   Twist::StopAtFirstRead}),
+        VerifyCase{"protected_newest_still_keeps_others",
+                   kBig,
+                   {{"p", 'A', kT3}, {"b", 'A', kT2}, {"c", 'A', kT1}},
+                   {1, 2},
+                   0,
+                   Twist::ProtectFirstFolderViaDots},
+        VerifyCase{"stopped_changes_nothing", kBig, {{"a", 'A', kT1}, {"b", 'A', kT2}}, {}, 0, Twist::StopAtFirstRead}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Large sparse copies: where both files are holes nothing is read, yet one
@@ -691,8 +711,8 @@ TEST_F(ReviewTest, SparseCopiesAreComparedByTheirDataAndHoles)
                                static_cast<ssize_t>(copy.middle.size());
             close(fd);
             ASSERT_TRUE(ok);
-            testing::AddFoundFile(sparse.table, {"big.bmp", tmp / copy.folder, kSize, time,
-                                                 StatRegularFile(path)->identity});
+            testing::AddFoundFile(sparse.table,
+                                  {"big.bmp", tmp / copy.folder, kSize, time, StatRegularFile(path)->identity});
         }
         sparse.FillResultView();
         ContentChecker checker;
@@ -721,7 +741,8 @@ TEST_F(ReviewTest, ManyDifferentCopiesCostOneReadOfTheirEnds)
         folder += std::to_string(i);
         paths.push_back(tmp.WriteFile(folder + "/x.bmp", bytes));
         // The first is the oldest, the last the newest: both hold the common bytes.
-        testing::AddFoundFile(view.table, {"x.bmp", tmp / folder, kBig, kT1 + i, StatRegularFile(paths.back())->identity});
+        testing::AddFoundFile(view.table,
+                              {"x.bmp", tmp / folder, kBig, kT1 + i, StatRegularFile(paths.back())->identity});
     }
     view.FillResultView();
     ContentChecker checker;
@@ -849,5 +870,5 @@ TEST(ProtectedFoldersTest, CoversTheFolderAndBelowWhicheverWayItIsNamed)
     EXPECT_TRUE(folders.IsProtected(tmp / "missing"));  // by its path, for when it comes back
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

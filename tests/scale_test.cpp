@@ -26,7 +26,7 @@ namespace {
 // A small deterministic generator, so a failure can be replayed.
 class Dice {
 public:
-    explicit Dice(std::uint64_t seed) : state_(seed) {}
+    explicit Dice(std::uint64_t seed) : state_(seed) { }
     std::uint64_t Below(std::uint64_t n)
     {
         state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
@@ -72,8 +72,9 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
         ResultView view;
         for (int k = 0; k < rows; ++k) {
             const std::string name = names[dice.Below(std::size(names))] + std::to_string(dice.Below(rows / 4 + 1));
-            testing::AddFoundFile(view.table, testing::FoundFile{name, "/p/" + std::to_string(k), dice.Below(3),
-                                              1000000000 + static_cast<std::int64_t>(dice.Below(4))});
+            testing::AddFoundFile(view.table,
+                                  testing::FoundFile{name, "/p/" + std::to_string(k), dice.Below(3),
+                                                     1000000000 + static_cast<std::int64_t>(dice.Below(4))});
         }
         view.FillResultView();
         testing::RecordingProgress progress;
@@ -81,7 +82,8 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
         const std::vector<bool> expected = PlainAutoSelection(view);
         int selected = 0;
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            ASSERT_EQ(picked[static_cast<std::size_t>(j)], expected[static_cast<std::size_t>(j)]) << rows << " rows, row " << j;
+            ASSERT_EQ(picked[static_cast<std::size_t>(j)], expected[static_cast<std::size_t>(j)])
+                << rows << " rows, row " << j;
             selected += expected[static_cast<std::size_t>(j)];
         }
         if (rows >= 700) {
@@ -101,7 +103,8 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
             const std::vector<bool> pickedSome = Flags(view, OnAutoSelect(view, progress));
             const std::vector<bool> expectedSome = PlainAutoSelection(view);
             for (int j = 0; j < view.list.GetItemCount(); ++j)
-                ASSERT_EQ(pickedSome[static_cast<std::size_t>(j)], expectedSome[static_cast<std::size_t>(j)]) << "subset row " << j;
+                ASSERT_EQ(pickedSome[static_cast<std::size_t>(j)], expectedSome[static_cast<std::size_t>(j)])
+                    << "subset row " << j;
         }
     }
 }
@@ -110,8 +113,9 @@ TEST(ScaleTest, ListOrderIsTheStableNameOrder)
 {
     // Long shared beginnings, case variants, names that are beginnings of
     // others, NUL bytes (which no file name has, but the order is total).
-    const std::vector<std::string> parts = {"IMG_2023", "img_2023", "0", "a", "B", std::string("\0", 1), "\xe5\x86\x99",
-                                            "Screenshot_", "screenshot_", "_", "~"};
+    const std::vector<std::string> parts = {
+        "IMG_2023",     "img_2023",    "0",           "a", "B", std::string("\0", 1),
+        "\xe5\x86\x99", "Screenshot_", "screenshot_", "_", "~"};
     Dice dice(11);
     FileTable table;
     for (int k = 0; k < 4000; ++k) {
@@ -196,5 +200,5 @@ TEST(ScaleTest, TypePatternsMatchAsTheGlobDefinitionSays)
     }
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

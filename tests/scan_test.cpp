@@ -13,18 +13,18 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -62,8 +62,7 @@ Strings Concat(std::initializer_list<Strings> parts)
 // A file system mounted for one test and detached when the test ends.
 class Mount final {
 public:
-    Mount(const std::string& source, const std::string& at, const char* type, unsigned long flags)
-        : at_(at)
+    Mount(const std::string& source, const std::string& at, const char* type, unsigned long flags) : at_(at)
     {
         ok_ = mount(source.c_str(), at.c_str(), type, flags, nullptr) == 0;
         if (!ok_)
@@ -117,8 +116,14 @@ protected:
     testing::RecordingProgress progress;
 };
 
-Strings Names(const FileTable& table) { return testing::TableNames(table); }
-Strings Sizes(const FileTable& table) { return testing::TableSizeTexts(table); }
+Strings Names(const FileTable& table)
+{
+    return testing::TableNames(table);
+}
+Strings Sizes(const FileTable& table)
+{
+    return testing::TableSizeTexts(table);
+}
 
 TEST_P(ScanTest, RefusedOptionsSayWhyAndChangeNothing)
 {
@@ -189,9 +194,9 @@ TEST_P(ScanTest, TwoLevelTreeWithTwoTypes)
 TEST_P(ScanTest, WalkTellsFoldersListedOfFoldersKnown)
 {
     struct Walk final : Progress {
-        void SetRange(int, int) override {}
-        void DeltaPos(int) override {}
-        void SetPos(int) override {}
+        void SetRange(int, int) override { }
+        void DeltaPos(int) override { }
+        void SetPos(int) override { }
         void FolderListed(long long listed, long long known) override { calls.emplace_back(listed, known); }
         std::vector<std::pair<long long, long long>> calls;
     };
@@ -254,7 +259,8 @@ TEST_P(ScanTest, FullPathIsTheAbsoluteTargetSlashName)
     char saved[PATH_MAX];
     ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
     ASSERT_EQ(symlink("T/s/..", (tmp / "link").c_str()), 0);
-    for (const std::string& target : {tmp / "T", tmp / "T/", std::string("T"), std::string("./T/s/../"), tmp / "link"}) {
+    for (const std::string& target :
+         {tmp / "T", tmp / "T/", std::string("T"), std::string("./T/s/../"), tmp / "link"}) {
         ASSERT_EQ(chdir(tmp.Path().c_str()), 0);
         const ScanOutcome outcome = Scan(target, kJpeg);
         ASSERT_EQ(chdir(saved), 0);
@@ -287,7 +293,8 @@ TEST_P(ScanTest, JpegPassFindsCaseVariantsAndOnlyRegularFiles)
 
 TEST_P(ScanTest, RowsComePassByPassThenTargetFirstThenNameOrder)
 {
-    for (const char* name : {"w.png", "x.gif", "y.bmp", "z.jpg", "b.jpg", "A.jpg", "a.jpg", "C.jpg", "s/v.jpg", "s/u.png"})
+    for (const char* name :
+         {"w.png", "x.gif", "y.bmp", "z.jpg", "b.jpg", "A.jpg", "a.jpg", "C.jpg", "s/v.jpg", "s/u.png"})
         tmp.MakeFile(std::string("T/") + name);
     Scan(tmp / "T", Types(true, true, true, "png"));
     EXPECT_EQ(RelativePaths(), (Strings{"T/A.jpg", "T/a.jpg", "T/b.jpg", "T/C.jpg", "T/z.jpg", "T/s/v.jpg", "T/y.bmp",
@@ -353,11 +360,11 @@ TEST_P(ScanTest, OddNamesAreKeptByteForByte)
 {
     const std::string sjisFolder = "\x83\x74\x83\x48\x83\x8b\x83\x5f";  // not UTF-8
     for (const std::string& name : Strings{"\x82\xa0.jpg", "new\nline.jpg", " lead and trail .jpg", "tab\t.jpg",
-                                   sjisFolder + "/a b.jpg", sjisFolder + "/\xff\xfe.jpg"})
+                                           sjisFolder + "/a b.jpg", sjisFolder + "/\xff\xfe.jpg"})
         tmp.MakeFile("T/" + name);
     Scan(tmp / "T", kJpeg);
     EXPECT_EQ(Names(table), (Strings{" lead and trail .jpg", "new\nline.jpg", "tab\t.jpg", "\x82\xa0.jpg", "a b.jpg",
-                                      "\xff\xfe.jpg"}));
+                                     "\xff\xfe.jpg"}));
     EXPECT_EQ(RelativePaths(), (Strings{"T/ lead and trail .jpg", "T/new\nline.jpg", "T/tab\t.jpg", "T/\x82\xa0.jpg",
                                         "T/" + sjisFolder + "/a b.jpg", "T/" + sjisFolder + "/\xff\xfe.jpg"}));
 }
@@ -394,7 +401,7 @@ TEST_P(ScanTest, DateIsTheBirthTimeNotTheModificationTime)
     const std::string path = tmp.MakeFile("T/a.jpg", 1);
     const struct timespec times[2] = {{978274800, 0}, {978274800, 0}};  // 2001-01-01 00:00:00 here
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    struct statx sx {};
+    struct statx sx { };
     ASSERT_EQ(statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx), 0);
     if ((sx.stx_mask & STATX_BTIME) == 0)
         GTEST_SKIP() << "this file system keeps no birth time";
@@ -560,7 +567,7 @@ TEST(UringQueueTest, RingAnswersAsTheSystemCallsDo)
         for (std::size_t k = 0; k < names.size(); ++k) {
             answers.push_back({stats[k], stats[k] == 0 ? mode_t(facts[k].stx_mode & S_IFMT) : 0,
                                stats[k] == 0 ? ino_t(facts[k].stx_ino) : 0});
-            struct stat st {};
+            struct stat st { };
             const bool open = opens[k] >= 0 && fstat(opens[k], &st) == 0;
             answers.push_back({opens[k] >= 0 ? 0 : opens[k], open ? st.st_mode & S_IFMT : 0, open ? st.st_ino : 0});
             if (opens[k] >= 0)
@@ -570,19 +577,23 @@ TEST(UringQueueTest, RingAnswersAsTheSystemCallsDo)
     };
     const std::vector<Answer> direct = ask(false);
     ASSERT_EQ(direct.size(), 2 * names.size());
-    const struct stat dirStat = [&] { struct stat st {}; stat((tmp / "dir").c_str(), &st); return st; }();
-    EXPECT_EQ(direct[0].type, S_IFREG);                       // f.jpg
-    EXPECT_EQ(direct[1].result, -ENOTDIR);                    // opening f.jpg
+    const struct stat dirStat = [&] {
+        struct stat st { };
+        stat((tmp / "dir").c_str(), &st);
+        return st;
+    }();
+    EXPECT_EQ(direct[0].type, S_IFREG);                          // f.jpg
+    EXPECT_EQ(direct[1].result, -ENOTDIR);                       // opening f.jpg
     EXPECT_EQ(direct[3], (Answer{0, S_IFDIR, dirStat.st_ino}));  // opening dir
-    EXPECT_EQ(direct[4].type, S_IFLNK);                       // dirlink, not followed
-    EXPECT_LT(direct[5].result, 0);                           // opening dirlink is refused
-    EXPECT_EQ(direct[6].type, S_IFLNK);                       // filelink.jpg
-    EXPECT_EQ(direct[8].result, -ENOENT);                     // gone
+    EXPECT_EQ(direct[4].type, S_IFLNK);                          // dirlink, not followed
+    EXPECT_LT(direct[5].result, 0);                              // opening dirlink is refused
+    EXPECT_EQ(direct[6].type, S_IFLNK);                          // filelink.jpg
+    EXPECT_EQ(direct[8].result, -ENOENT);                        // gone
     if (!UringQueue::Available())
         GTEST_SKIP() << "the kernel gives this process no io_uring (an older kernel or a sandbox); "
                         "the walk asks one call at a time here";
     EXPECT_EQ(ask(true), direct);
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

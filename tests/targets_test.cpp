@@ -9,9 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -19,7 +16,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace snapsift {
@@ -62,9 +61,12 @@ TEST(ParseMountInfo, ReadsFieldsUndoesEscapesAndSkipsMalformedLines)
         {"one optional field",
          "36 35 98:0 /mnt1 /mnt/parent rw,noatime master:1 - ext3 /dev/root rw,errors=continue\n",
          {{98, 0, "/mnt1", "/mnt/parent", "ext3", "/dev/root"}}},
-        {"no optional field", "22 27 0:21 / /proc rw,relatime - proc proc rw\n", {{0, 21, "/", "/proc", "proc", "proc"}}},
+        {"no optional field",
+         "22 27 0:21 / /proc rw,relatime - proc proc rw\n",
+         {{0, 21, "/", "/proc", "proc", "proc"}}},
         {"several optional fields",
-         "40 1 8:17 / /data rw shared:5 master:2 propagate_from:1 unbindable - xfs /dev/sdb1 rw\n", {f2}},
+         "40 1 8:17 / /data rw shared:5 master:2 propagate_from:1 unbindable - xfs /dev/sdb1 rw\n",
+         {f2}},
         {"no super options and no final line end", "40 27 8:17 / /data rw - xfs /dev/sdb1", {f2}},
         {"octal escapes in every text field",
          "50 1 8:33 /a\\134b /media/taro/My\\040Disk\\011x\\012y rw - fuse\\040x //nas/photo\\040share rw\n",
@@ -77,15 +79,15 @@ TEST(ParseMountInfo, ReadsFieldsUndoesEscapesAndSkipsMalformedLines)
          good1 +
              "\n"
              "   \n"
-             "1 2 8:1 / /mnt - ext4 /dev/sda1 rw\n"      // options missing: too few fields before "-"
-             "1 2 8:1 / /mnt rw ext4 /dev/sda1 rw\n"     // no "-"
-             "1 2 8:1 / /mnt rw -\n"                     // nothing after "-"
-             "1 2 8:1 / /mnt rw - ext4\n"                // no source
-             "1 2 8-1 / /mnt rw - ext4 /dev/sda1 rw\n"   // device without colon
-             "1 2 :1 / /mnt rw - ext4 /dev/sda1 rw\n"    // no major
-             "1 2 8: / /mnt rw - ext4 /dev/sda1 rw\n"    // no minor
-             "1 2 a:b / /mnt rw - ext4 /dev/sda1 rw\n"   // not numbers
-             "1 2 8:1x / /mnt rw - ext4 /dev/sda1 rw\n"  // trailing junk
+             "1 2 8:1 / /mnt - ext4 /dev/sda1 rw\n"              // options missing: too few fields before "-"
+             "1 2 8:1 / /mnt rw ext4 /dev/sda1 rw\n"             // no "-"
+             "1 2 8:1 / /mnt rw -\n"                             // nothing after "-"
+             "1 2 8:1 / /mnt rw - ext4\n"                        // no source
+             "1 2 8-1 / /mnt rw - ext4 /dev/sda1 rw\n"           // device without colon
+             "1 2 :1 / /mnt rw - ext4 /dev/sda1 rw\n"            // no major
+             "1 2 8: / /mnt rw - ext4 /dev/sda1 rw\n"            // no minor
+             "1 2 a:b / /mnt rw - ext4 /dev/sda1 rw\n"           // not numbers
+             "1 2 8:1x / /mnt rw - ext4 /dev/sda1 rw\n"          // trailing junk
              "1 2 1234567890:1 / /mnt rw - ext4 /dev/sda1 rw\n"  // too many digits
              "garbage\n" +
              good2,
@@ -137,7 +139,8 @@ private:
     TempDir dir_;
 };
 
-MountEntry Mount(unsigned major, unsigned minor, std::string fsType, std::string source, std::string mountPoint = "/mnt")
+MountEntry Mount(unsigned major, unsigned minor, std::string fsType, std::string source,
+                 std::string mountPoint = "/mnt")
 {
     MountEntry m;
     m.major = major;
@@ -175,25 +178,25 @@ TEST(DriveKind, NamesEachKindFromTypeSourceAndSysfs)
     FakeSys sys;
     FillMachine(sys);
     std::vector<KindCase> cases = {
-        {Mount(8, 2, "ext4", "/dev/sda2"), "HDD"},                  // partition of a fixed disk
-        {Mount(254, 0, "ext4", "/dev/vda"), "HDD"},                 // whole disk, no partition
-        {Mount(259, 1, "ext4", "/dev/nvme0n1p1"), "HDD"},           // absolute link target
-        {Mount(8, 17, "vfat", "/dev/sdb1"), "FDDorMO"},             // disk marked removable
-        {Mount(8, 33, "exfat", "/dev/sdc1"), "FDDorMO"},            // disk on a USB bus
-        {Mount(179, 1, "vfat", "/dev/mmcblk0p1"), "FDDorMO"},       // memory card
-        {Mount(2, 0, "vfat", "/dev/fd0"), "FDDorMO"},               // floppy
+        {Mount(8, 2, "ext4", "/dev/sda2"), "HDD"},             // partition of a fixed disk
+        {Mount(254, 0, "ext4", "/dev/vda"), "HDD"},            // whole disk, no partition
+        {Mount(259, 1, "ext4", "/dev/nvme0n1p1"), "HDD"},      // absolute link target
+        {Mount(8, 17, "vfat", "/dev/sdb1"), "FDDorMO"},        // disk marked removable
+        {Mount(8, 33, "exfat", "/dev/sdc1"), "FDDorMO"},       // disk on a USB bus
+        {Mount(179, 1, "vfat", "/dev/mmcblk0p1"), "FDDorMO"},  // memory card
+        {Mount(2, 0, "vfat", "/dev/fd0"), "FDDorMO"},          // floppy
         {Mount(0, 50, "iso9660", "/dev/sr0"), "CD-ROM"},
         {Mount(0, 51, "udf", "/dev/sr1"), "CD-ROM"},
-        {Mount(11, 0, "hfsplus", "/dev/sr0"), "CD-ROM"},            // by the source alone
-        {Mount(7, 0, "iso9660", "/dev/loop0"), "CD-ROM"},           // an image is a disc first
+        {Mount(11, 0, "hfsplus", "/dev/sr0"), "CD-ROM"},   // by the source alone
+        {Mount(7, 0, "iso9660", "/dev/loop0"), "CD-ROM"},  // an image is a disc first
         {Mount(0, 52, "tmpfs", "tmpfs"), "RamD"},
         {Mount(0, 53, "ramfs", "ramfs"), "RamD"},
-        {Mount(253, 0, "ext4", "/dev/zram0"), "RamD"},              // in sysfs, still a RAM disk
-        {Mount(7, 0, "ext4", "/dev/loop0"), "UNKNOWN"},             // in sysfs, still a loop device
-        {Mount(259, 5, "ext4", "/dev/loop0p1"), "UNKNOWN"},         // partition of a loop device
+        {Mount(253, 0, "ext4", "/dev/zram0"), "RamD"},       // in sysfs, still a RAM disk
+        {Mount(7, 0, "ext4", "/dev/loop0"), "UNKNOWN"},      // in sysfs, still a loop device
+        {Mount(259, 5, "ext4", "/dev/loop0p1"), "UNKNOWN"},  // partition of a loop device
         {Mount(0, 60, "fuse.rclone", "remote:"), "UNKNOWN"},
-        {Mount(8, 99, "ext4", "/dev/sdz9"), "UNKNOWN"},             // block device sysfs does not know
-        {Mount(0, 61, "btrfs", "/dev/sda4"), "UNKNOWN"},            // anonymous device number
+        {Mount(8, 99, "ext4", "/dev/sdz9"), "UNKNOWN"},   // block device sysfs does not know
+        {Mount(0, 61, "btrfs", "/dev/sda4"), "UNKNOWN"},  // anonymous device number
     };
     for (const char* net : {"nfs", "nfs4", "cifs", "smb3", "9p", "virtiofs", "fuse.sshfs", "davfs", "ceph"})
         cases.push_back({Mount(0, 70, net, "server:/share"), "NetD"});
@@ -227,12 +230,12 @@ TEST(ListDrives, KeepsRealFileSystemsInMountPointOrder)
 
     std::string pseudo = root;
     int id = 100;
-    for (const char* type : {"proc", "sysfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "securityfs", "debugfs",
-                             "tracefs", "configfs", "mqueue", "hugetlbfs", "bpf", "pstore", "efivarfs", "autofs",
-                             "nsfs", "binfmt_misc", "fusectl"}) {
+    for (const char* type :
+         {"proc", "sysfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "securityfs", "debugfs", "tracefs", "configfs",
+          "mqueue", "hugetlbfs", "bpf", "pstore", "efivarfs", "autofs", "nsfs", "binfmt_misc", "fusectl"}) {
         // Outside the system places, so only the type can leave them out.
-        pseudo += std::to_string(id) + " 1 0:" + std::to_string(id) + " / /mnt/" + type + " rw - " + type + " " +
-                  type + " rw\n";
+        pseudo += std::to_string(id) + " 1 0:" + std::to_string(id) + " / /mnt/" + type + " rw - " + type + " " + type +
+                  " rw\n";
         ++id;
     }
 
@@ -318,8 +321,8 @@ TEST(ListDrives, KeepsRealFileSystemsInMountPointOrder)
                 "74 1 0:93 / /devices rw - tmpfs tmpfs rw\n"
                 "75 1 0:94 / /var/lib/dockerd rw - tmpfs tmpfs rw\n"
                 "76 1 0:95 / /system rw - tmpfs tmpfs rw\n",
-         {"/ (HDD)", "/bootstrap (RamD)", "/devices (RamD)", "/run/media (RamD)", "/snapshots (RamD)",
-          "/system (RamD)", "/var/lib/dockerd (RamD)"}},
+         {"/ (HDD)", "/bootstrap (RamD)", "/devices (RamD)", "/run/media (RamD)", "/snapshots (RamD)", "/system (RamD)",
+          "/var/lib/dockerd (RamD)"}},
         {"byte order of mount points",
          "80 1 0:100 / /media/a/x rw - tmpfs tmpfs rw\n"
          "81 1 0:101 / /media/a\\040b rw - tmpfs tmpfs rw\n"
@@ -352,14 +355,16 @@ TEST(ListDrives, LooksAtTheMountPointsThatPassEveryOtherRule)
     const auto look = [&asked](const std::string& point) {
         asked.push_back(point);
         return point == "/mnt/hosts" ? MountPointLook::File
-                                     : point == "/mnt/nas" ? MountPointLook::NoAnswer : MountPointLook::Folder;
+               : point == "/mnt/nas" ? MountPointLook::NoAnswer
+                                     : MountPointLook::Folder;
     };
     const std::vector<Drive> drives = ListDrives(ParseMountInfo(mountinfo), sys.Root(), look);
     EXPECT_EQ(asked, (std::vector<std::string>{"/", "/mnt/hosts", "/mnt/nas", "/mnt/tmp"}));
     EXPECT_EQ(DriveCandidates(ParseMountInfo(mountinfo)), asked);
     std::vector<std::string> names;
     for (const Drive& d : drives)
-        names.push_back(TargetNodeText(TargetNode{TargetNodeKind::Drive, d.mountPoint, d.kind, 0, -1, {}, d.answering}));
+        names.push_back(
+            TargetNodeText(TargetNode{TargetNodeKind::Drive, d.mountPoint, d.kind, 0, -1, {}, d.answering}));
     EXPECT_EQ(names, (std::vector<std::string>{"/ (HDD)", "/mnt/nas (NetD) (応答なし)", "/mnt/tmp (RamD)"}));
 }
 
@@ -688,5 +693,5 @@ TEST_F(SearchTargetsTest, SearchCommandRefusalsAndTargets)
     }
 }
 
-} // namespace
-} // namespace snapsift
+}  // namespace
+}  // namespace snapsift

@@ -3,7 +3,9 @@
 // widgets on the offscreen platform. The desktop folder, the trash and the
 // deletion log live in a temporary tree made before anything reads them.
 // Before Qt, whose "signals" GLib uses as a name.
+// clang-format off
 #include <gio/gio.h>
+// clang-format on
 
 #include "delete/delete_selected.h"
 #include "delete/deletion_log.h"
@@ -14,46 +16,49 @@
 #include "scan/folder_scan.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
-#include "ui/window/about_dlg.h"
-#include "ui/picture_type_texts.h"
-#include "ui/window/picture_types_dlg.h"
-#include "ui/window/dialog_units.h"
-#include "ui/preview/compare_window.h"
+#include "ui/app_resources.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
-#include "ui/app_resources.h"
-#include "ui/window/duplicate_combo_box.h"
-#include "ui/window/help_page.h"
-#include "ui/window/history_dlg.h"
+#include "ui/picture_type_texts.h"
+#include "ui/preview/compare_window.h"
 #include "ui/preview/picture_preview.h"
 #include "ui/preview/preview_helper.h"
 #include "ui/preview/preview_tip.h"
-#include "ui/window/qt_messenger.h"
 #include "ui/preview/result_previews.h"
 #include "ui/preview/thumbnail_cache.h"
+#include "ui/window/about_dlg.h"
+#include "ui/window/dialog_units.h"
+#include "ui/window/duplicate_combo_box.h"
+#include "ui/window/file_opener.h"
+#include "ui/window/help_page.h"
+#include "ui/window/history_dlg.h"
+#include "ui/window/picture_types_dlg.h"
+#include "ui/window/qt_messenger.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/snapsift_dlg.h"
-#include "ui/window/file_opener.h"
 #include "ui/window_texts.h"
+
+#include <gtest/gtest.h>
 
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QBuffer>
-#include <QDir>
-#include <QHelpEvent>
-#include <QCloseEvent>
-#include <QImageWriter>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QImageWriter>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSettings>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -63,39 +68,31 @@
 #include <QSettings>
 #include <QStyle>
 #include <QStyleOptionViewItem>
-#include <QTextLayout>
-#include <QFontInfo>
-#include <QGuiApplication>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWindow>
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <thread>
-#include <atomic>
-
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <semaphore>
 #include <sstream>
 #include <sys/fanotify.h>
-#include <fcntl.h>
-#include <cstring>
-#include <cstdlib>
-#include <semaphore>
-#include <condition_variable>
-#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace snapsift;
@@ -120,7 +117,7 @@ using Widgets = std::initializer_list<QWidget*>;
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0;
 }
 
@@ -229,10 +226,9 @@ void PostClick(QWidget* widget)
 {
     const QPointF at = QRectF(widget->rect()).center();
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QCoreApplication::postEvent(widget, new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
-                                                            type == QEvent::MouseButtonPress ? Qt::LeftButton
-                                                                                             : Qt::NoButton,
-                                                            Qt::NoModifier));
+        QCoreApplication::postEvent(
+            widget, new QMouseEvent(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                                    type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier));
     }
 }
 
@@ -323,12 +319,15 @@ protected:
     void Open(const QString& fontFamily = {}, Messenger* useMessenger = nullptr,
               std::function<ShellResult(const std::string&)> launch = {})
     {
-        WindowServices services{
-            useMessenger ? useMessenger : &messenger, [this](const std::string& path) { opened.push_back(path); },
-            g_logPath, fontFamily, [this](const std::string& path) {
-                opened.push_back(path);
-                return helpAnswer;
-            }, {}};
+        WindowServices services{useMessenger ? useMessenger : &messenger,
+                                [this](const std::string& path) { opened.push_back(path); },
+                                g_logPath,
+                                fontFamily,
+                                [this](const std::string& path) {
+                                    opened.push_back(path);
+                                    return helpAnswer;
+                                },
+                                {}};
         if (launch) {
             services.openFile = nullptr;
             services.launchFile = std::move(launch);
@@ -359,8 +358,8 @@ protected:
     {
         std::vector<int> path;
         for (QTreeWidgetItem* at = item; at; at = at->parent())
-            path.insert(path.begin(), at->parent() ? at->parent()->indexOfChild(at)
-                                                   : dlg->m_folderTree->indexOfTopLevelItem(at));
+            path.insert(path.begin(),
+                        at->parent() ? at->parent()->indexOfChild(at) : dlg->m_folderTree->indexOfTopLevelItem(at));
         const QAbstractItemModel* model = dlg->m_folderTree->model();
         QModelIndex index;
         for (int row : path)
@@ -419,8 +418,8 @@ protected:
     bool CellWhole(int row, int column) const
     {
         const QModelIndex index = dlg->m_resultList->model()->index(row, column);
-        const int margin = dlg->m_resultList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr,
-                                                                   dlg->m_resultList) + 1;
+        const int margin =
+            dlg->m_resultList->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, dlg->m_resultList) + 1;
         const int room = dlg->m_resultList->header()->sectionSize(column) - 2 * margin;
         return QFontMetrics(dlg->m_resultList->font()).horizontalAdvance(index.data().toString()) <= room;
     }
@@ -510,7 +509,8 @@ TEST_F(WindowTest, StartsWithJpegTickedButtonsOffAndFocusInTheTree)
     for (const QGroupBox* frame : dlg->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
         frameTitles.append(frame->title());
     frameTitles.sort();
-    EXPECT_EQ(frameTitles, (QStringList{QString(), Q("検索対象を選択"), Q("検索結果")}));  // the progress frame has none
+    EXPECT_EQ(frameTitles,
+              (QStringList{QString(), Q("検索対象を選択"), Q("検索結果")}));  // the progress frame has none
     for (QWidget* shown : Widgets{dlg->m_folderTree, dlg->m_resultList, dlg->m_duplicateCombo, dlg->m_versionButton,
                                   dlg->m_progress, dlg->m_quitButton})
         EXPECT_TRUE(shown->isVisible());
@@ -569,8 +569,8 @@ TEST_F(WindowTest, ExtensionBoxTakesFourHalfWidthsAndFollowsItsCheckBox)
     EXPECT_TRUE(dlg->m_checkOther->isChecked());
     EXPECT_TRUE(dlg->m_otherExt->isEnabled());
     // A character outside ASCII counts as two: two kanji fill the box.
-    const std::pair<const char*, const char*> typed[] = {
-        {"画像", "画像"}, {"画像a", "画像"}, {"a画像", "a画"}, {"ab画c", "ab画"}, {"éあ", "éあ"}, {"abcde", "abcd"}};
+    const std::pair<const char*, const char*> typed[] = {{"画像", "画像"},  {"画像a", "画像"}, {"a画像", "a画"},
+                                                         {"ab画c", "ab画"}, {"éあ", "éあ"},    {"abcde", "abcd"}};
     for (const auto& [keys, kept] : typed) {
         dlg->m_otherExt->clear();
         TypeText(dlg->m_otherExt, Q(keys));
@@ -755,7 +755,7 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     const std::string gone1 = view.table.Path(view.list.TableRow(1));
     std::map<std::string, ino_t> inodes;
     for (const std::string& path : files) {
-        struct stat st {};
+        struct stat st { };
         ASSERT_EQ(lstat(path.c_str(), &st), 0);
         inodes[path] = st.st_ino;
     }
@@ -773,7 +773,8 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     messenger.answers = {MessageAnswer::Cancel};
     dlg->OnRestoreLast();
     ASSERT_EQ(messenger.shown.size(), 1u);
-    EXPECT_EQ(messenger.shown[0].text, "直前の削除でごみ箱に移動した 2 個のファイルを元の場所に戻します。よろしいですか？");
+    EXPECT_EQ(messenger.shown[0].text,
+              "直前の削除でごみ箱に移動した 2 個のファイルを元の場所に戻します。よろしいですか？");
     EXPECT_EQ(messenger.shown[0].caption, "確認");
     EXPECT_EQ(messenger.shown[0].buttons, MessageButtons::OkCancel);
     EXPECT_FALSE(Exists(gone0));
@@ -785,7 +786,7 @@ TEST_F(WindowTest, UndoOfTheLastDeletionBringsFilesAndRowsBack)
     EXPECT_EQ(messenger.shown[1].text, "2 個のファイルを元の場所に戻しました。");
     EXPECT_EQ(messenger.shown[1].caption, "確認");
     for (const std::string& path : files) {
-        struct stat st {};
+        struct stat st { };
         ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
         EXPECT_EQ(st.st_ino, inodes[path]) << path;
     }
@@ -934,7 +935,8 @@ TEST_F(WindowTest, UndoAfterTheFallbackLogPutsBackThisWindowsOwnFile)
     messenger.shown.clear();
     dlg->OnRestoreLast();
     ASSERT_EQ(messenger.shown.size(), 2u);
-    EXPECT_EQ(messenger.shown[0].text, "直前の削除でごみ箱に移動した 1 個のファイルを元の場所に戻します。よろしいですか？");
+    EXPECT_EQ(messenger.shown[0].text,
+              "直前の削除でごみ箱に移動した 1 個のファイルを元の場所に戻します。よろしいですか？");
     EXPECT_EQ(messenger.shown[1].text, "1 個のファイルを元の場所に戻しました。");
     EXPECT_TRUE(Exists(b));
     EXPECT_FALSE(Exists(a));
@@ -1100,7 +1102,7 @@ struct ListingRequest {
     bool endsProgram;  // else: the window stops waiting for the listing
 };
 
-class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<ListingRequest> {};
+class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<ListingRequest> { };
 
 // Opening a folder whose listing does not return: Esc stops waiting for it
 // and the folder shows as not answering until its subfolders come; 終了 and
@@ -1112,7 +1114,8 @@ TEST_P(HeldFolderListingTest, ComesThroughAndTheSubfoldersComeLater)
     listSubfolders = [this, gate, posted](const std::string& path, bool follow) {
         if (BaseName(path) == "photos") {
             if (!posted->exchange(true))
-                QMetaObject::invokeMethod(qApp, [this] { GetParam().post(*dlg); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    qApp, [this] { GetParam().post(*dlg); }, Qt::QueuedConnection);
             gate->Wait();
         }
         return ListSubfolderNames(path, follow);
@@ -1509,7 +1512,11 @@ struct PreviewCase {
     QString line;
     // After the search, before the pointer rests on it: the path becomes a
     // FIFO or a link (a search lists neither).
-    enum { Keep, Fifo, Link } replace = Keep;
+    enum {
+        Keep,
+        Fifo,
+        Link
+    } replace = Keep;
 };
 
 TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
@@ -1520,12 +1527,25 @@ TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
         {"\x82\xa0\x82\xa2.jpg", [] { return JpegBytes(640, 480); }, {256, 192}, "640 × 480 JPEG"},
         {"small.bmp", [] { return BmpBytes(100, 50); }, {100, 50}, "100 × 50 BMP"},
         {"anim.gif", [] { return GifBytes(320, 160); }, {256, 128}, "320 × 160 GIF"},
-        {"cut.jpg", [] { std::string j = JpegBytes(400, 300); return j.substr(0, j.size() / 2); }, {},
+        {"cut.jpg",
+         [] {
+             std::string j = JpegBytes(400, 300);
+             return j.substr(0, j.size() / 2);
+         },
+         {},
          Failed("壊れているか、途中で切れています")},
-        {"cut.bmp", [] { std::string b = BmpBytes(100, 50); return b.substr(0, b.size() * 2 / 3); }, {},
+        {"cut.bmp",
+         [] {
+             std::string b = BmpBytes(100, 50);
+             return b.substr(0, b.size() * 2 / 3);
+         },
+         {},
          Failed("壊れているか、途中で切れています")},
         {"empty.jpg", [] { return std::string(); }, {}, Failed("空のファイルです")},
-        {"notes.jpg", [] { return std::string("not a picture\n"); }, {}, Failed("画像ではないか、対応していない形式です")},
+        {"notes.jpg",
+         [] { return std::string("not a picture\n"); },
+         {},
+         Failed("画像ではないか、対応していない形式です")},
         {"bomb.png", [] { return PngBombBytes(); }, {}, Failed("画像が大きすぎます")},
         {"bomb.gif", [] { return GifBytes(16000, 16000, false); }, {}, Failed("画像が大きすぎます")},
         {"dc-only.jpg", [] { return ProgressiveDcOnlyJpegBytes(20000); }, {}, Failed("画像が大きすぎます")},
@@ -1672,22 +1692,23 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
 
     // The entry stands first in the list's context menu, before the window's own.
     bool menuSeen = false;
-    WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen](QWidget* popup) {
-        auto* menu = qobject_cast<QMenu*>(popup);
-        if (!menu) {
-            popup->close();
-            return;
-        }
-        menuSeen = true;
-        const QList<QAction*> actions = menu->actions();
-        ASSERT_EQ(actions.size(), 5);
-        EXPECT_EQ(actions.value(0)->text(), Q(kCompareMenuText));
-        EXPECT_TRUE(actions.value(1)->isSeparator());
-        EXPECT_EQ(actions.value(2)->text(), Q(kAboutMenuText));
-        EXPECT_EQ(actions.value(3)->text(), Q(kRestoreLastMenuText));
-        EXPECT_EQ(actions.value(4)->text(), Q(kHistoryMenuText));
-        QTest::keyClick(menu, Qt::Key_P);
-    });
+    WhenOpen([] { return QApplication::activePopupWidget(); },
+             [&menuSeen](QWidget* popup) {
+                 auto* menu = qobject_cast<QMenu*>(popup);
+                 if (!menu) {
+                     popup->close();
+                     return;
+                 }
+                 menuSeen = true;
+                 const QList<QAction*> actions = menu->actions();
+                 ASSERT_EQ(actions.size(), 5);
+                 EXPECT_EQ(actions.value(0)->text(), Q(kCompareMenuText));
+                 EXPECT_TRUE(actions.value(1)->isSeparator());
+                 EXPECT_EQ(actions.value(2)->text(), Q(kAboutMenuText));
+                 EXPECT_EQ(actions.value(3)->text(), Q(kRestoreLastMenuText));
+                 EXPECT_EQ(actions.value(4)->text(), Q(kHistoryMenuText));
+                 QTest::keyClick(menu, Qt::Key_P);
+             });
     const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(rowB, 0)).center();
     QContextMenuEvent context(QContextMenuEvent::Mouse, pos, dlg->m_resultList->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(dlg->m_resultList->viewport(), &context);
@@ -1709,7 +1730,8 @@ TEST_F(WindowTest, SideBySideWindowShowsListedCopiesAndFollowsTheSelection)
     const std::map<std::string, QSize> pictures = {{a, {256, 192}}, {b, {256, 256}}, {c, {192, 256}}};
     for (int card = 0; card < 3; ++card) {
         const std::string& path = compare->CardPath(card);
-        const std::string size = SizeText(dlg->Results().table.Size(dlg->Results().list.TableRow(RowOfPath(*dlg, path))));
+        const std::string size =
+            SizeText(dlg->Results().table.Size(dlg->Results().list.TableRow(RowOfPath(*dlg, path))));
         const QString text = compare->CardText(card);
         EXPECT_EQ(compare->CardPicture(card)->pixmap().size(), pictures.at(path));
         EXPECT_TRUE(text.contains(QString::fromStdString(path.substr(0, path.rfind('/'))))) << text.toStdString();
@@ -1770,22 +1792,25 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
 
     // A right-click on another row keeps the selection; the menu key and
     // Shift+F10 open the menu for the current row.
-    const QPoint pos = dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0)).center();
+    const QPoint pos =
+        dlg->m_resultList->visualRect(dlg->m_resultList->model()->index(RowOfPath(*dlg, newScan), 0)).center();
     QTest::mousePress(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
     QTest::mouseRelease(dlg->m_resultList->viewport(), Qt::RightButton, {}, pos);
     EXPECT_EQ(SelectedPaths(), QStringList{QString::fromStdString(oldSame)});
     PreviewTip& tip = dlg->Previews().Tip();
-    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
         // A preview showing when the menu opens goes away: it would cover the entries.
         HoverRow(*dlg, RowOfPath(*dlg, newScan));
         EXPECT_TRUE(tip.isVisible());
         bool menuSeen = false, tipShown = true;
-        WhenOpen([] { return QApplication::activePopupWidget(); }, [&menuSeen, &tipShown, &tip](QWidget* popup) {
-            auto* menu = qobject_cast<QMenu*>(popup);
-            menuSeen = menu && menu->actions().value(0)->text() == Q(kCompareMenuText);
-            tipShown = tip.isVisible();
-            popup->close();
-        });
+        WhenOpen([] { return QApplication::activePopupWidget(); },
+                 [&menuSeen, &tipShown, &tip](QWidget* popup) {
+                     auto* menu = qobject_cast<QMenu*>(popup);
+                     menuSeen = menu && menu->actions().value(0)->text() == Q(kCompareMenuText);
+                     tipShown = tip.isVisible();
+                     popup->close();
+                 });
         dlg->m_resultList->setFocus(Qt::OtherFocusReason);
         QTest::keyClick(dlg->m_resultList, key, modifiers);
         EXPECT_TRUE(menuSeen) << key;
@@ -1845,13 +1870,14 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
     ASSERT_NE(oldItem, nullptr);
     dlg->m_folderTree->scrollToItem(oldItem);
     bool protectSeen = false;
-    WhenOpen([] { return QApplication::activePopupWidget(); }, [&protectSeen](QWidget* popup) {
-        auto* menu = qobject_cast<QMenu*>(popup);
-        protectSeen = menu && menu->actions().value(0)->text() == Q(kProtectMenuText);
-        if (protectSeen)
-            menu->actions().value(0)->trigger();
-        popup->close();
-    });
+    WhenOpen([] { return QApplication::activePopupWidget(); },
+             [&protectSeen](QWidget* popup) {
+                 auto* menu = qobject_cast<QMenu*>(popup);
+                 protectSeen = menu && menu->actions().value(0)->text() == Q(kProtectMenuText);
+                 if (protectSeen)
+                     menu->actions().value(0)->trigger();
+                 popup->close();
+             });
     const QPoint treePos = dlg->m_folderTree->visualItemRect(oldItem).center();
     QContextMenuEvent treeMenu(QContextMenuEvent::Mouse, treePos, dlg->m_folderTree->viewport()->mapToGlobal(treePos));
     QApplication::sendEvent(dlg->m_folderTree->viewport(), &treeMenu);
@@ -1874,8 +1900,7 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
     messenger.answers = {MessageAnswer::Cancel};
     QTest::mouseClick(dlg->m_deleteButton, Qt::LeftButton);
     ASSERT_EQ(messenger.shown.size(), 1u);
-    EXPECT_EQ(messenger.shown[0].text,
-              ProtectedNotMovedText({oldSame}) + "\n" + DeleteConfirmationText({newScan}));
+    EXPECT_EQ(messenger.shown[0].text, ProtectedNotMovedText({oldSame}) + "\n" + DeleteConfirmationText({newScan}));
     selection->select(dlg->m_resultList->model()->index(RowOfPath(*dlg, oldSame), 0),
                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     messenger.shown.clear();
@@ -1901,7 +1926,7 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
 
 FileVersion VersionOf(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     EXPECT_EQ(stat(path.c_str(), &st), 0);
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
             static_cast<std::uint64_t>(st.st_size),
@@ -1948,7 +1973,7 @@ TEST_F(WindowTest, PreviewsShareTheDesktopsThumbnailCache)
     EXPECT_EQ(PreviewText(*first), Q("640 × 480 JPEG"));
     // The helper stores it after answering, under a temporary name first.
     EXPECT_TRUE(QTest::qWaitFor([&] { return Exists(large); }, 60000));
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(lstat(large.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0600u);
@@ -1961,7 +1986,7 @@ TEST_F(WindowTest, PreviewsShareTheDesktopsThumbnailCache)
     g_object_unref(info);
     g_object_unref(file);
     const QImage written(QString::fromStdString(large));
-    struct stat photoStat {};
+    struct stat photoStat { };
     ASSERT_EQ(stat(photo.c_str(), &photoStat), 0);
     EXPECT_EQ(written.size(), QSize(256, 192));
     EXPECT_EQ(written.text("Thumb::URI").toStdString(), ThumbnailCache::Uri(photo));
@@ -2114,10 +2139,12 @@ TEST_F(WindowTest, OpeningAFileRunsBesideTheWindowAndSaysWhyNot)
             QTest::keyClick(dlg->m_resultList, Qt::Key_Return);
         else
             DoubleClick(dlg->m_resultList->viewport(), dlg->m_resultList->visualRect(index).center());
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            const std::lock_guard lock(mutex);
-            return !launched.empty();
-        }, 60000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const std::lock_guard lock(mutex);
+                return !launched.empty();
+            },
+            60000));
         // The report comes from a timer of the window's thread.
         if (!c.message.empty())
             EXPECT_TRUE(QTest::qWaitFor([&] { return !messenger.shown.empty(); }, 60000));
@@ -2164,10 +2191,12 @@ TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
     dlg->m_resultList->setCurrentIndex(dlg->m_resultList->model()->index(0, 0));
     for (int i = 0; i < FileOpener::kMaxOpens + 1; ++i)
         QTest::keyClick(dlg->m_resultList, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const std::lock_guard lock(mutex);
-        return started == FileOpener::kMaxOpens;
-    }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::lock_guard lock(mutex);
+            return started == FileOpener::kMaxOpens;
+        },
+        60000));
     ASSERT_EQ(messenger.shown.size(), 1u);
     EXPECT_EQ(messenger.shown.front().text, FileOpenBusyText(file));
     {
@@ -2175,10 +2204,12 @@ TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
         release = true;
     }
     released.notify_all();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const std::lock_guard lock(mutex);
-        return finished == FileOpener::kMaxOpens;
-    }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::lock_guard lock(mutex);
+            return finished == FileOpener::kMaxOpens;
+        },
+        60000));
     QTest::qWait(3 * FileOpener::kPollMs);
     EXPECT_EQ(messenger.shown.size(), 1u);  // the opens that returned said nothing
     dlg.reset();
@@ -2202,13 +2233,14 @@ TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
     QApplication::sendEvent(viewport, &move);
     PreviewTip& tip = dlg->Previews().Tip();
     bool menuSeen = false, tipShown = false;
-    WhenOpen([] { return QApplication::activePopupWidget(); }, [&](QWidget* popup) {
-        menuSeen = true;
-        // Well past the delay, with the menu open.
-        QTest::qWait(3 * ResultPreviews::kHoverDelayMs);
-        tipShown = tip.isVisible();
-        popup->close();
-    });
+    WhenOpen([] { return QApplication::activePopupWidget(); },
+             [&](QWidget* popup) {
+                 menuSeen = true;
+                 // Well past the delay, with the menu open.
+                 QTest::qWait(3 * ResultPreviews::kHoverDelayMs);
+                 tipShown = tip.isVisible();
+                 popup->close();
+             });
     QTest::mousePress(viewport, Qt::RightButton, {}, pos);
     QTest::mouseRelease(viewport, Qt::RightButton, {}, pos);
     QContextMenuEvent context(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
@@ -2462,7 +2494,10 @@ struct SearchRequest {
     void (*post)(CSnapsiftDlg& dlg);
     bool endsProgram;  // else: the search stops and the window stays
 };
-void PrintTo(const SearchRequest& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SearchRequest& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const SearchRequest kSearchRequests[] = {
     {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
@@ -2571,7 +2606,7 @@ private:
     std::shared_ptr<State> state_;
 };
 
-class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {};
+class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> { };
 
 // Esc, 終了 and the close box come through while the content check waits on
 // a read that does not return: the check is given up on, nothing is
@@ -2687,7 +2722,7 @@ private:
     std::shared_ptr<State> state_;
 };
 
-class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {};
+class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> { };
 
 // The deletion runs beside the window. 終了 and the close box, taken while
 // the second of three files is in hand, let that file and the record finish:
@@ -2785,13 +2820,13 @@ protected:
     // Each visible control with its place in the layout, in dialog units.
     std::vector<std::pair<QWidget*, QRect>> LayoutRects() const
     {
-        return {{dlg->m_versionButton, {238, 34, 65, 8}},     {dlg->m_folderTree, {10, 15, 90, 89}},
-                {dlg->m_checkJpeg, {10, 106, 63, 8}},         {dlg->m_checkBmp, {10, 115, 77, 10}},
-                {dlg->m_checkGif, {10, 126, 60, 8}},          {dlg->m_checkOther, {10, 136, 53, 8}},
-                {dlg->m_otherExt, {71, 134, 30, 12}},         {dlg->m_searchButton, {144, 5, 76, 13}},
+        return {{dlg->m_versionButton, {238, 34, 65, 8}},    {dlg->m_folderTree, {10, 15, 90, 89}},
+                {dlg->m_checkJpeg, {10, 106, 63, 8}},        {dlg->m_checkBmp, {10, 115, 77, 10}},
+                {dlg->m_checkGif, {10, 126, 60, 8}},         {dlg->m_checkOther, {10, 136, 53, 8}},
+                {dlg->m_otherExt, {71, 134, 30, 12}},        {dlg->m_searchButton, {144, 5, 76, 13}},
                 {dlg->m_duplicateCombo, {111, 30, 120, 12}}, {dlg->m_autoSelectButton, {126, 112, 74, 13}},
-                {dlg->m_resultList, {111, 45, 193, 63}},      {dlg->m_deleteButton, {214, 112, 74, 13}},
-                {dlg->m_quitButton, {267, 5, 42, 13}},        {dlg->m_clearButton, {224, 5, 35, 13}},
+                {dlg->m_resultList, {111, 45, 193, 63}},     {dlg->m_deleteButton, {214, 112, 74, 13}},
+                {dlg->m_quitButton, {267, 5, 42, 13}},       {dlg->m_clearButton, {224, 5, 35, 13}},
                 {dlg->m_progress, {127, 137, 160, 8}}};
     }
 
@@ -2890,8 +2925,8 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
         EXPECT_EQ(right->geometry(), before[right].translated(grown.x(), 0));
     for (QWidget* corner : Widgets{dlg->m_autoSelectButton, dlg->m_deleteButton})
         EXPECT_EQ(corner->geometry(), before[corner].translated(grown));
-    for (QWidget* bottom : Widgets{dlg->m_checkJpeg, dlg->m_checkBmp, dlg->m_checkGif, dlg->m_checkOther,
-                                   dlg->m_otherExt})
+    for (QWidget* bottom :
+         Widgets{dlg->m_checkJpeg, dlg->m_checkBmp, dlg->m_checkGif, dlg->m_checkOther, dlg->m_otherExt})
         EXPECT_EQ(bottom->geometry(), before[bottom].translated(0, grown.y()));
     EXPECT_EQ(dlg->m_duplicateCombo->geometry(), before[dlg->m_duplicateCombo]);
     EXPECT_EQ(Overlaps(), std::vector<std::string>{});
@@ -2911,10 +2946,9 @@ TEST_P(WindowFontTest, EveryTextIsWholeAtEverySize)
         wide += "/" + std::string(60, static_cast<char>('a' + part));
     wide += "/IMG_0001.JPG";
     QtMessenger boxes(dlg.get());
-    for (const std::string& text :
-         {DeleteConfirmationText({big, lf}), DeleteConfirmationText({wide}), RestoreQuestionText(3),
-          std::string(kNeedOtherExtensionText),
-          NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}, {}}})}) {
+    for (const std::string& text : {DeleteConfirmationText({big, lf}), DeleteConfirmationText({wide}),
+                                    RestoreQuestionText(3), std::string(kNeedOtherExtensionText),
+                                    NotMovedMessageText({NotMoved{lf, NotMovedReason::Gone, {}, {}, {}}})}) {
         QStringList lines;
         int labelWidth = 0;
         QFontMetrics metrics(dlg->font());
@@ -3004,8 +3038,8 @@ TEST_P(WindowFontTest, SizePlaceAndColumnsAreRemembered)
     dlg->reject();
 
     // A place beyond every screen: the window opens where a first start puts it.
-    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).setValue(QStringLiteral("window/position"),
-                                                                               QPoint(5000, 5000));
+    QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift"))
+        .setValue(QStringLiteral("window/position"), QPoint(5000, 5000));
     Open(family);
     Show();
     EXPECT_TRUE(dlg->screen()->availableGeometry().contains(dlg->pos()));
@@ -3108,7 +3142,7 @@ TEST_F(WindowTest, ChosenPictureTypesAreSearchedShownAndRemembered)
     Open();
     Show();
     auto typeControls = [this] {
-        return std::vector<QWidget*>{dlg->m_folderTree, dlg->m_checkJpeg, dlg->m_checkBmp,
+        return std::vector<QWidget*>{dlg->m_folderTree, dlg->m_checkJpeg,  dlg->m_checkBmp,
                                      dlg->m_checkGif,   dlg->m_checkOther, dlg->m_otherExt};
     };
     std::vector<QRect> firstPlaces;
@@ -3121,28 +3155,29 @@ TEST_F(WindowTest, ChosenPictureTypesAreSearchedShownAndRemembered)
     // dialog, where PNG and RAW are ticked.
     auto choose = [this](std::function<void(PictureTypesDlg*)> tick) {
         bool menuSeen = false, dialogSeen = false;
-        WhenOpen([] { return QApplication::activePopupWidget(); }, [&](QWidget* popup) {
-            auto* menu = qobject_cast<QMenu*>(popup);
-            menuSeen = menu && !menu->actions().isEmpty() &&
-                       menu->actions().front()->text() == Q(kChoosePictureTypesMenuText);
-            WhenModalOpens([&](QWidget* modal) {
-                auto* types = qobject_cast<PictureTypesDlg*>(modal);
-                dialogSeen = types != nullptr;
-                if (!types) {
-                    modal->close();
-                    return;
-                }
-                tick(types);
-                types->m_buttons->button(QDialogButtonBox::Ok)->click();
-            });
-            if (menuSeen)
-                menu->actions().front()->trigger();
-            popup->close();
-        });
+        WhenOpen([] { return QApplication::activePopupWidget(); },
+                 [&](QWidget* popup) {
+                     auto* menu = qobject_cast<QMenu*>(popup);
+                     menuSeen = menu && !menu->actions().isEmpty() &&
+                                menu->actions().front()->text() == Q(kChoosePictureTypesMenuText);
+                     WhenModalOpens([&](QWidget* modal) {
+                         auto* types = qobject_cast<PictureTypesDlg*>(modal);
+                         dialogSeen = types != nullptr;
+                         if (!types) {
+                             modal->close();
+                             return;
+                         }
+                         tick(types);
+                         types->m_buttons->button(QDialogButtonBox::Ok)->click();
+                     });
+                     if (menuSeen)
+                         menu->actions().front()->trigger();
+                     popup->close();
+                 });
         const QPoint at = dlg->m_checkOther->geometry().center();
         QTest::mouseClick(dlg->windowHandle(), Qt::RightButton, {}, at);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return dialogSeen || (!menuSeen && !QApplication::activePopupWidget()); },
-                                    60000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return dialogSeen || (!menuSeen && !QApplication::activePopupWidget()); }, 60000));
         EXPECT_TRUE(menuSeen);
         EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 60000));
     };
@@ -3158,13 +3193,15 @@ TEST_F(WindowTest, ChosenPictureTypesAreSearchedShownAndRemembered)
     EXPECT_TRUE(dlg->m_typesLine->isVisible());
     EXPECT_EQ(dlg->m_typesLine->text(), Q("＋ PNG, RAW"));
     for (QWidget* w : Widgets{dlg->m_checkOther, dlg->m_otherExt, dlg->m_typesLine})
-        EXPECT_EQ(w->toolTip(), Q("ほかに検索する画像の種類:\nPNG ( png )\nRAW ( cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw )"));
+        EXPECT_EQ(
+            w->toolTip(),
+            Q("ほかに検索する画像の種類:\nPNG ( png )\nRAW ( cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw )"));
     // The line stands under the box, inside the frame, and overlaps nothing.
     const QRect line = dlg->m_typesLine->geometry();
     EXPECT_GE(line.top(), dlg->m_otherExt->geometry().bottom());
     EXPECT_LT(line.bottom(), firstPlaces.back().bottom() + DialogUnits(dlg->font()).Y(3));
-    for (QWidget* w : Widgets{dlg->m_folderTree, dlg->m_checkJpeg, dlg->m_checkBmp, dlg->m_checkGif,
-                              dlg->m_checkOther, dlg->m_otherExt, dlg->m_progress})
+    for (QWidget* w : Widgets{dlg->m_folderTree, dlg->m_checkJpeg, dlg->m_checkBmp, dlg->m_checkGif, dlg->m_checkOther,
+                              dlg->m_otherExt, dlg->m_progress})
         EXPECT_FALSE(w->geometry().intersects(line)) << w->metaObject()->className();
     EXPECT_TRUE(CutTexts(dlg.get()).empty());
     EXPECT_EQ(QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).value(QStringLiteral("types/chosen")),
@@ -3203,12 +3240,14 @@ TEST_F(WindowTest, ChosenPictureTypesAreSearchedShownAndRemembered)
     for (QWidget* w : typeControls())
         places.push_back(w->geometry());
     EXPECT_EQ(places, firstPlaces);
-    EXPECT_FALSE(QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).contains(QStringLiteral("types/chosen")));
+    EXPECT_FALSE(
+        QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).contains(QStringLiteral("types/chosen")));
     dlg.reset();
 
     for (const auto& [stored, shown] : {std::pair{QString("bogus,heic,HEIC"), "＋ HEIC/HEIF"},
                                         std::pair{QString(2000, QLatin1Char('x')) + ",png", ""}}) {
-        QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift")).setValue(QStringLiteral("types/chosen"), stored);
+        QSettings(QStringLiteral("snapsift"), QStringLiteral("snapsift"))
+            .setValue(QStringLiteral("types/chosen"), stored);
         Open();
         Show();
         EXPECT_EQ(dlg->m_typesLine ? dlg->m_typesLine->text() : QString(), Q(shown));
@@ -3305,7 +3344,7 @@ TEST(QtMessengerTest, CancelAnswersCancel)
     EXPECT_EQ(text, Q("ごみ箱に移動しますか"));
 }
 
-} // namespace
+}  // namespace
 
 // GLib reads the desktop folder and the trash location once per process, so
 // the temporary ones are set up before anything else runs.

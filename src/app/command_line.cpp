@@ -182,8 +182,8 @@ bool ReadArgument(const std::vector<std::string>& args, std::size_t& i, CommandL
 void Settle(CommandLine& line, const Seen& seen)
 {
     const SearchOptions& options = line.options;
-    const bool searching = seen.report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize ||
-                           !line.protect.empty();
+    const bool searching =
+        seen.report || !line.folder.empty() || AnyTypeTicked(options) || line.byNameAndSize || !line.protect.empty();
     const int undoModes = (seen.restore ? 1 : 0) + (seen.history ? 1 : 0) + (line.recordId.empty() ? 0 : 1);
     if (undoModes > 1)
         return Refuse(line, "--restore-last, --restore and --history exclude each other");
@@ -216,7 +216,7 @@ void Settle(CommandLine& line, const Seen& seen)
         line.options.m_bJpeg = true;
 }
 
-} // namespace
+}  // namespace
 
 std::string UsageText()
 {
@@ -297,4 +297,4 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     return line;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "app/display_check.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstring>
+#include <dirent.h>
 #include <memory>
 
 namespace snapsift {
@@ -64,11 +63,13 @@ std::string NoPlatformPluginText(const DisplayEnvironment& environment)
 {
     const auto shown = [](const std::string& value) { return value.empty() ? std::string("（なし）") : value; };
     return "snapsift: ウィンドウを開けません。Qt の表示用プラグインを読み込めませんでした"
-           "（DISPLAY=" + shown(environment.display) + "、WAYLAND_DISPLAY=" + shown(environment.waylandDisplay) +
-           "、QT_QPA_PLATFORM=" + shown(environment.qpaPlatform) + "）。\n"
+           "（DISPLAY=" +
+           shown(environment.display) + "、WAYLAND_DISPLAY=" + shown(environment.waylandDisplay) +
+           "、QT_QPA_PLATFORM=" + shown(environment.qpaPlatform) +
+           "）。\n"
            "X のデスクトップでは DISPLAY を、Wayland のデスクトップでは WAYLAND_DISPLAY と"
            "パッケージ qt6-wayland を確かめてください。\n"
            "ウィンドウなしで検索するには: snapsift --report フォルダー（snapsift --help を参照）\n";
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -38,4 +38,4 @@ bool HasWaylandPlugin(const std::vector<std::string>& folders);
 extern const char kNoWaylandPluginText[];
 std::string NoPlatformPluginText(const DisplayEnvironment& environment);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -12,12 +12,11 @@
 #include <QString>
 #endif
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -67,9 +66,9 @@ bool PreparePlatform(int& argc, char**& argv)
     g_display.waylandDisplay = Variable("WAYLAND_DISPLAY");
     for (int i = 1; i < argc; ++i)
         g_display.platformArgument = g_display.platformArgument || std::string(argv[i]) == "-platform";
-    g_display.waylandPlugin = snapsift::HasWaylandPlugin(snapsift::PlatformPluginFolders(
-        std::getenv("QT_QPA_PLATFORM_PLUGIN_PATH"), std::getenv("QT_PLUGIN_PATH"),
-        QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString()));
+    g_display.waylandPlugin = snapsift::HasWaylandPlugin(
+        snapsift::PlatformPluginFolders(std::getenv("QT_QPA_PLATFORM_PLUGIN_PATH"), std::getenv("QT_PLUGIN_PATH"),
+                                        QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString()));
     g_qtHandler = qInstallMessageHandler(OnQtMessage);
     const PlatformChoice choice = snapsift::ChoosePlatform(g_display);
     if (choice == PlatformChoice::NoWaylandPlugin) {
@@ -98,7 +97,7 @@ snapsift::RecordEnd RecordEndOf(const snapsift::CommandLine& line)
     return line.null ? snapsift::RecordEnd::Null : snapsift::RecordEnd::Line;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -25,4 +25,4 @@ void RecordOutput::Fail()
     error_ = errno != 0 ? errno : EIO;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

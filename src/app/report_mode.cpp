@@ -59,8 +59,8 @@ void PutDuplicateNames(const DuplicateCombo& combo, const Field& field, RecordOu
 
 // The paths automatic selection picks; a copy that could not be compared
 // stays unpicked, and is named on `err`.
-void PutAutoSelected(const ResultView& view, const CommandLine& line, const ProtectedFolders& protection, const Field& field,
-                     RecordOutput& output, std::FILE* err)
+void PutAutoSelected(const ResultView& view, const CommandLine& line, const ProtectedFolders& protection,
+                     const Field& field, RecordOutput& output, std::FILE* err)
 {
     const FileTable& table = view.table;
     NullProgress progress;
@@ -78,7 +78,7 @@ void PutAutoSelected(const ResultView& view, const CommandLine& line, const Prot
         output.Put(field(table.Path(view.list.TableRow(j))));
 }
 
-} // namespace
+}  // namespace
 
 std::string ReportField(std::string_view bytes)
 {
@@ -152,4 +152,4 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
     return 0;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -19,4 +19,4 @@ std::string ReportField(std::string_view bytes);
 // written in full (one line on `err` says why).
 int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err);
 
-} // namespace snapsift
+}  // namespace snapsift

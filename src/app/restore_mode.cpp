@@ -68,7 +68,7 @@ int PrintResults(const std::vector<RestoreResult>& results, std::FILE* out, std:
     return restored == results.size() ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 int RunRestoreLast(const std::string& logPath, std::FILE* out, std::FILE* err, RecordEnd end)
 {
@@ -123,4 +123,4 @@ int RunHistory(std::FILE* out, std::FILE* err, RecordEnd end)
     return 0;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -29,4 +29,4 @@ int RunRestoreRecord(const std::string& id, std::FILE* out, std::FILE* err, Reco
 // its log, separated by TABs. Returns 0, or 2 when the list cannot be written.
 int RunHistory(std::FILE* out, std::FILE* err, RecordEnd end = RecordEnd::Line);
 
-} // namespace snapsift
+}  // namespace snapsift

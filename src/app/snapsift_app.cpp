@@ -30,4 +30,4 @@ int CSnapsiftApp::InitInstance(int& argc, char** argv)
     EndProgram(0);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -10,4 +10,4 @@ public:
     int InitInstance(int& argc, char** argv);
 };
 
-} // namespace snapsift
+}  // namespace snapsift

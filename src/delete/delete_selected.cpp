@@ -10,12 +10,11 @@
 #include <cerrno>
 #include <deque>
 #include <string_view>
+#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
-#include <unistd.h>
 
 namespace snapsift {
-
 
 std::vector<std::string> ListedPaths(const ResultView& view, const std::vector<int>& listRows)
 {
@@ -113,11 +112,11 @@ void MoveFiles(const std::vector<ConfirmedFile>& files, Progress& progress, cons
     outcome.moved = static_cast<int>(outcome.movedFiles.size());
 }
 
-} // namespace
+}  // namespace
 
-DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress,
-                              const std::string& logPath, std::int64_t startTime, const TrashHooks& hooks,
-                              std::chrono::milliseconds patience, std::stop_token stop)
+DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress, const std::string& logPath,
+                              std::int64_t startTime, const TrashHooks& hooks, std::chrono::milliseconds patience,
+                              std::stop_token stop)
 {
     DeleteOutcome outcome;
     outcome.confirmed = true;
@@ -205,4 +204,4 @@ void RemoveMovedRows(ResultView& view, const DeleteOutcome& outcome)
     view.ShowSelectedDuplicates();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -44,18 +44,18 @@ enum class DeleteStop {
 
 // What a deletion did.
 struct DeleteOutcome {
-    bool confirmed = false;   // the user confirmed and the command ran
+    bool confirmed = false;  // the user confirmed and the command ran
     DeleteStop stop = DeleteStop::None;
-    LogOutcome log = LogOutcome::Written;  // of the log asked for
+    LogOutcome log = LogOutcome::Written;          // of the log asked for
     LogOutcome fallbackLog = LogOutcome::Written;  // of the fallback log, where it was tried
-    std::string logPath;      // where the block went; empty when it went nowhere
+    std::string logPath;                           // where the block went; empty when it went nowhere
     std::int64_t startTime = 0;
     std::vector<std::string> confirmedPaths;  // in the order confirmed
-    int moved = 0;                  // files now in the trash
-    std::vector<TrashedFile> movedFiles;  // in the order confirmed: the block's paths
-    std::vector<NotMoved> notMoved;  // in the order confirmed
-    std::string recordId;     // the record of this deletion; empty when nothing moved
-    std::string recordError;  // why the record could not be begun or finished
+    int moved = 0;                            // files now in the trash
+    std::vector<TrashedFile> movedFiles;      // in the order confirmed: the block's paths
+    std::vector<NotMoved> notMoved;           // in the order confirmed
+    std::string recordId;                     // the record of this deletion; empty when nothing moved
+    std::string recordError;                  // why the record could not be begun or finished
     // The block is in the fallback log (the asked-for one gave `log`).
     bool LoggedElsewhere() const { return !logPath.empty() && log != LogOutcome::Written; }
     // Neither log took the block: nothing was moved.
@@ -84,8 +84,8 @@ std::vector<ConfirmedFile> ConfirmedFiles(const ResultView& view, const std::vec
 // further file is begun: the one in hand is finished, and the block and the
 // record name the files moved by then. The view is not touched: see
 // RemoveMovedRows.
-DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress,
-                              const std::string& logPath, std::int64_t startTime, const TrashHooks& hooks = {},
+DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress, const std::string& logPath,
+                              std::int64_t startTime, const TrashHooks& hooks = {},
                               std::chrono::milliseconds patience = kLogLockPatience, std::stop_token stop = {});
 
 // Applies a deletion to the view: for each confirmed path that was moved, the
@@ -93,4 +93,4 @@ DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress&
 // the current choice.
 void RemoveMovedRows(ResultView& view, const DeleteOutcome& outcome);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <sys/stat.h>
+#include <utility>
 
 namespace snapsift {
 namespace {
@@ -17,7 +17,7 @@ namespace {
 constexpr std::string_view kJournalSuffix = ".journal";
 constexpr std::string_view kRecordSuffix = ".record";
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> ListRecordIds(const std::string& folder)
 {
@@ -54,7 +54,7 @@ TrashedState StateOf(const TrashedFile& file)
     const auto same = [&file](const std::optional<FileFacts>& now) {
         return now && now->identity == file.facts.identity && now->size == file.facts.size;
     };
-    struct stat info {};
+    struct stat info { };
     if (same(StatRegularFile(file.entry.FilePath())) && lstat(file.entry.InfoPath().c_str(), &info) == 0)
         return TrashedState::InTrash;
     return same(StatRegularFile(file.path)) ? TrashedState::Restored : TrashedState::Gone;
@@ -83,7 +83,7 @@ std::vector<RecordedDeletion> LoadHistory(const std::string& folder)
 std::optional<DeletionRecord> RecordOfBlock(const std::string& folder, const std::string& logPath,
                                             const LoggedDeletion& block)
 {
-    struct stat log {};
+    struct stat log { };
     if (lstat(logPath.c_str(), &log) != 0)
         return std::nullopt;
     const std::vector<std::string> ids = ListRecordIds(folder);
@@ -106,4 +106,4 @@ std::optional<DeletionRecord> RecordOfBlock(const std::string& folder, const std
     return std::nullopt;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

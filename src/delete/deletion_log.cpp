@@ -7,8 +7,8 @@
 #include <glib.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -38,7 +38,7 @@ class IgnoreFileSizeSignal final {
 public:
     IgnoreFileSizeSignal()
     {
-        struct sigaction ignore {};
+        struct sigaction ignore { };
         ignore.sa_handler = SIG_IGN;
         sigaction(SIGXFSZ, &ignore, &previous_);
     }
@@ -47,7 +47,7 @@ public:
     IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
 
 private:
-    struct sigaction previous_ {};
+    struct sigaction previous_ { };
 };
 
 // Takes the log's lock, waiting up to `patience` while another process holds it.
@@ -69,7 +69,7 @@ bool LockWithin(int fd, const std::function<void()>& whileWaiting, std::chrono::
     }
 }
 
-} // namespace
+}  // namespace
 
 std::string StateFolder()
 {
@@ -122,7 +122,7 @@ OpenDeletionLog::~OpenDeletionLog()
 
 bool OpenDeletionLog::Identify(std::uint64_t& device, std::uint64_t& inode) const
 {
-    struct stat st {};
+    struct stat st { };
     if (fd_ < 0 || fstat(fd_, &st) != 0)
         return false;
     const FileIdentity identity = IdentityOf(st);
@@ -147,7 +147,7 @@ LogOutcome OpenDeletionLog::Open(const std::string& logPath, std::int64_t startT
     const int fd = open(logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
         return LogOutcome::NotOpened;
-    struct stat st {};
+    struct stat st { };
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return LogOutcome::NotOpened;
@@ -170,7 +170,7 @@ LogOutcome OpenDeletionLog::Open(const std::string& logPath, std::int64_t startT
 
 LogOutcome OpenDeletionLog::Append(std::int64_t startTime, const std::vector<std::string>& paths)
 {
-    struct stat st {};
+    struct stat st { };
     if (fd_ < 0 || fstat(fd_, &st) != 0)  // the length once the lock is ours: another writer may have added a block
         return LogOutcome::NotOpened;
     const IgnoreFileSizeSignal guard;
@@ -184,13 +184,12 @@ LogOutcome OpenDeletionLog::Append(std::int64_t startTime, const std::vector<std
     return LogOutcome::Written;
 }
 
-LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
-                             const std::string& logPath, const std::function<void()>& whileWaiting,
-                             std::chrono::milliseconds patience)
+LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths, const std::string& logPath,
+                             const std::function<void()>& whileWaiting, std::chrono::milliseconds patience)
 {
     OpenDeletionLog log;
     const LogOutcome opened = log.Open(logPath, startTime, paths, whileWaiting, patience);
     return opened == LogOutcome::Written ? log.Append(startTime, paths) : opened;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -18,10 +18,10 @@ inline constexpr std::string_view kDeletionLogHeading = "## このファイル�
 inline constexpr std::string_view kDeletionLogStartSuffix = " に削除したファイルを列挙";
 
 enum class LogOutcome {
-    Written,     // the whole block is on disk
-    NotOpened,   // the log could not be opened (or is not a plain file); nothing written
-    Locked,      // another process held the log's lock for too long; nothing written
-    WriteFailed, // writing failed; the log is back to its length before the block
+    Written,      // the whole block is on disk
+    NotOpened,    // the log could not be opened (or is not a plain file); nothing written
+    Locked,       // another process held the log's lock for too long; nothing written
+    WriteFailed,  // writing failed; the log is back to its length before the block
 };
 
 // The log that takes the block when "DeleteLog.log" in the current folder
@@ -78,8 +78,8 @@ private:
 
 // Opens, locks and appends the block at once (OpenDeletionLog::Open, then
 // Append).
-LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths,
-                             const std::string& logPath, const std::function<void()>& whileWaiting = {},
+LogOutcome AppendDeletionLog(std::int64_t startTime, const std::vector<std::string>& paths, const std::string& logPath,
+                             const std::function<void()>& whileWaiting = {},
                              std::chrono::milliseconds patience = kLogLockPatience);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -5,8 +5,8 @@
 #include "platform/file_system.h"
 #include "platform/local_time.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
@@ -21,7 +21,11 @@ constexpr std::uint64_t kBlockLimit = std::uint64_t{1} << 30;  // far beyond any
 
 // Where the last line that is exactly the block heading starts in the file
 // `fd` of `size` bytes, looking back one chunk at a time.
-enum class Found { Yes, No, Error };
+enum class Found {
+    Yes,
+    No,
+    Error
+};
 Found FindLastHeading(int fd, std::uint64_t size, std::uint64_t& at)
 {
     const std::size_t overlap = kDeletionLogHeading.size() + 2;
@@ -40,8 +44,8 @@ Found FindLastHeading(int fd, std::uint64_t size, std::uint64_t& at)
                 break;
             const std::size_t after = p + kDeletionLogHeading.size();
             const bool lineStart = p > 0 ? buffer[p - 1] == '\n' : start == 0;
-            const bool lineEnd = after == buffer.size() ? start + after == size
-                                                        : buffer[after] == '\n' || buffer[after] == '\r';
+            const bool lineEnd =
+                after == buffer.size() ? start + after == size : buffer[after] == '\n' || buffer[after] == '\r';
             if (lineStart && lineEnd && (p > 0 || start == 0)) {
                 at = start + p;
                 return Found::Yes;
@@ -59,7 +63,8 @@ Found FindLastHeading(int fd, std::uint64_t size, std::uint64_t& at)
 // read in the local time zone.
 bool ParseStartLine(std::string_view line, LoggedDeletion& deletion)
 {
-    if (line.size() <= kDeletionLogStartSuffix.size() || line.substr(line.size() - kDeletionLogStartSuffix.size()) != kDeletionLogStartSuffix)
+    if (line.size() <= kDeletionLogStartSuffix.size() ||
+        line.substr(line.size() - kDeletionLogStartSuffix.size()) != kDeletionLogStartSuffix)
         return false;
     const std::string when(line.substr(0, line.size() - kDeletionLogStartSuffix.size()));
     const auto t = ParseDeletionLogTime(when);
@@ -71,7 +76,7 @@ bool ParseStartLine(std::string_view line, LoggedDeletion& deletion)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string DecodeLoggedPath(std::string_view logged)
 {
@@ -95,7 +100,7 @@ LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& dele
     const int fd = open(logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return LogReadOutcome::NotReadable;
-    struct stat st {};
+    struct stat st { };
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         close(fd);
@@ -154,4 +159,4 @@ LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& dele
     return LogReadOutcome::Read;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -18,15 +18,15 @@ struct LoggedDeletion {
     // goes back it names two moments: the earliest and the latest.
     std::int64_t startTime = 0;
     std::int64_t startTimeLatest = 0;
-    std::string startText;  // line 2 as written, without its suffix
+    std::string startText;           // line 2 as written, without its suffix
     std::vector<std::string> paths;  // decoded, in the order logged
 };
 
 enum class LogReadOutcome {
     Read,
-    NotReadable,   // missing, not a plain file (errno 0), its last block too large (EFBIG) or an error while reading
-    NoBlock,       // no block heading in it
-    NoStartTime,   // the last block has no start time line that can be read
+    NotReadable,  // missing, not a plain file (errno 0), its last block too large (EFBIG) or an error while reading
+    NoBlock,      // no block heading in it
+    NoStartTime,  // the last block has no start time line that can be read
 };
 
 // Reads the last block of the log at `logPath`, looking back from its end: a
@@ -34,4 +34,4 @@ enum class LogReadOutcome {
 // opened for reading only and never changed. Lines may end with CR LF or LF.
 LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& deletion);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 #include <unordered_map>
 
 namespace snapsift {
@@ -200,7 +199,7 @@ bool ReadHeader(const KeyFile& keys, DeletionRecord& record)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string RecordsFolder()
 {
@@ -226,7 +225,7 @@ bool DeletionRecordWriter::Begin(const std::string& folder, const LogIdentity& l
     if (folder.empty() || g_mkdir_with_parents(folder.c_str(), 0700) != 0)
         return fail(folder.empty() ? std::string("~/.local/state/snapsift/records") : folder);
     folder_ = OpenFolder(folder, false);
-    struct stat st {};
+    struct stat st { };
     if (!folder_.IsOpen() || fstat(folder_.Fd(), &st) != 0)
         return fail(folder);
     if (st.st_uid != getuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
@@ -241,8 +240,8 @@ bool DeletionRecordWriter::Begin(const std::string& folder, const LogIdentity& l
         if (faccessat(folder_.Fd(), (id_ + std::string(kRecordSuffix)).c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
         const std::string name = id_ + std::string(kJournalSuffix);
-        journal_ = openat(folder_.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                          0600);
+        journal_ =
+            openat(folder_.Fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (journal_ < 0 && (errno != EEXIST || n >= 10000))
             return fail(JoinPath(folder, name));
     }
@@ -365,4 +364,4 @@ std::optional<DeletionRecord> LoadRecordHeading(const std::string& folder, const
     return std::nullopt;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -42,12 +42,12 @@ struct LogIdentity {
 };
 
 struct DeletionRecord {
-    std::string id;         // the record's name, as --history lists it and --restore takes it
-    LogIdentity log;        // where the block went (or was meant to go, when `logged` is false)
-    bool logged = true;     // the block is in that log
-    bool complete = true;   // false: read from the journal of a deletion that did not end
-    std::int64_t startTime = 0;  // the block's time, seconds since 1970 UTC
-    std::string startText;  // the block's time as its second line gives it, in the local time of the deletion
+    std::string id;                  // the record's name, as --history lists it and --restore takes it
+    LogIdentity log;                 // where the block went (or was meant to go, when `logged` is false)
+    bool logged = true;              // the block is in that log
+    bool complete = true;            // false: read from the journal of a deletion that did not end
+    std::int64_t startTime = 0;      // the block's time, seconds since 1970 UTC
+    std::string startText;           // the block's time as its second line gives it, in the local time of the deletion
     std::vector<TrashedFile> files;  // in the order moved
 };
 
@@ -130,4 +130,4 @@ struct LoggedDeletion;
 std::optional<DeletionRecord> RecordOfBlock(const std::string& folder, const std::string& logPath,
                                             const LoggedDeletion& block);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -19,4 +19,4 @@ std::optional<LocalReadings> ParseDeletionLogTime(const std::string& text)
     return LocalTimeReadings(y, mo, d, h, mi, s);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

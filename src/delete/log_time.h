@@ -19,4 +19,4 @@ std::string DeletionLogTimeText(std::int64_t startTime);
 // repeats. Empty when the whole text is not that form, or names no moment.
 std::optional<LocalReadings> ParseDeletionLogTime(const std::string& text);
 
-} // namespace snapsift
+}  // namespace snapsift

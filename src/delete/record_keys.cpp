@@ -26,9 +26,10 @@ std::string Escaped(std::string_view raw)
     return out;
 }
 
-} // namespace
+}  // namespace
 
-KeyFile::KeyFile() : keys_(g_key_file_new()) {}
+KeyFile::KeyFile() : keys_(g_key_file_new())
+{ }
 
 KeyFile::~KeyFile()
 {
@@ -114,7 +115,7 @@ bool KeyFile::LoadOwnFile(const FolderHandle& folder, const std::string& name, b
     const int fd = openat(folder.Fd(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
-    struct stat st {};
+    struct stat st { };
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == getuid() && st.st_size >= 0 &&
               static_cast<std::size_t>(st.st_size) <= kRecordLimit;
     std::string text;
@@ -147,7 +148,7 @@ bool KeyFile::LoadOwnFile(const FolderHandle& folder, const std::string& name, b
 std::string FormatUtcTime(std::int64_t seconds, const char* pattern)
 {
     const time_t t = static_cast<time_t>(seconds);
-    struct tm parts {};
+    struct tm parts { };
     if (gmtime_r(&t, &parts) == nullptr)
         return {};
     char buffer[128];
@@ -167,7 +168,7 @@ std::string UserTrashFolderPath()
 
 std::optional<FileTimes> StatTimes(const std::string& path)
 {
-    struct statx sx {};
+    struct statx sx { };
     if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BTIME | STATX_MTIME, &sx) != 0)
         return std::nullopt;
     FileTimes times;
@@ -177,4 +178,4 @@ std::optional<FileTimes> StatTimes(const std::string& path)
     return times;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -33,8 +33,8 @@ public:
     void SetUint(const char* key, std::uint64_t value, const char* group);
     std::optional<std::string> GetValue(const char* key, const char* group) const;
     std::optional<std::string> GetPath(const char* key, const char* group) const;
-    std::int64_t GetInt(const char* key, const char* group) const;   // 0 when missing
-    std::uint64_t GetUint(const char* key, const char* group) const; // 0 when missing
+    std::int64_t GetInt(const char* key, const char* group) const;    // 0 when missing
+    std::uint64_t GetUint(const char* key, const char* group) const;  // 0 when missing
     std::string Text() const;
 
     // Reads the file `name` of `folder`: a plain file of this user's, not a
@@ -63,4 +63,4 @@ struct FileTimes {
 };
 std::optional<FileTimes> StatTimes(const std::string& path);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -9,17 +9,15 @@
 #include "platform/trash_folders.h"
 #include "platform/trash_info.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <optional>
 #include <unordered_map>
 
 namespace snapsift {
@@ -29,9 +27,9 @@ constexpr std::string_view kInfoSuffix = ".trashinfo";
 constexpr std::size_t kInfoLimit = 64 * 1024;  // far more than a real .trashinfo holds
 
 struct TrashEntry {
-    std::string folder;  // the trash folder
-    std::string name;    // its name in files/ (and name + ".trashinfo" in info/)
-    std::int64_t deleted = 0;  // the latest moment its date can name
+    std::string folder;            // the trash folder
+    std::string name;              // its name in files/ (and name + ".trashinfo" in info/)
+    std::int64_t deleted = 0;      // the latest moment its date can name
     std::int64_t infoChanged = 0;  // nanoseconds, to order entries of one second
 };
 
@@ -41,8 +39,8 @@ constexpr std::int64_t kFutureGrace = 14 * 3600 + 60;
 
 // What the trash holds for one logged path.
 struct Candidates {
-    std::optional<TrashEntry> fitting;  // deleted at or after the start
-    int fits = 0;                       // how many entries do
+    std::optional<TrashEntry> fitting;    // deleted at or after the start
+    int fits = 0;                         // how many entries do
     std::optional<TrashEntry> malformed;  // an entry of this path whose date cannot be read
 };
 
@@ -100,8 +98,8 @@ void CollectEntries(const TrashFolder& trash, std::int64_t startTime, std::int64
         TrashEntry entry;
         entry.folder = trash.path;
         entry.name = e.name.substr(0, e.name.size() - kInfoSuffix.size());
-        struct stat infoStat {};
-        struct stat fileStat {};
+        struct stat infoStat { };
+        struct stat fileStat { };
         std::string text;
         if (!ReadSmallFile(info.Fd(), e.name, text, infoStat) ||
             fstatat(files.Fd(), entry.name.c_str(), &fileStat, AT_SYMLINK_NOFOLLOW) != 0)
@@ -173,13 +171,13 @@ RestoreResult RestoreEntry(const std::string& path, const TrashEntryPlace& place
     result.trashEntry = place.FilePath();
     const FolderHandle files = OpenFolder(JoinPath(place.folder, "files"), false);
     const FolderHandle info = OpenFolder(JoinPath(place.folder, "info"), false);
-    struct stat st {};
+    struct stat st { };
     if (!files.IsOpen() || !info.IsOpen() || fstatat(files.Fd(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         result.status = RestoreStatus::NotFound;
         return result;
     }
     const std::string infoName = place.name + std::string(kInfoSuffix);
-    struct stat infoStat {};
+    struct stat infoStat { };
     if (fstatat(info.Fd(), infoName.c_str(), &infoStat, AT_SYMLINK_NOFOLLOW) != 0) {
         result.status = RestoreStatus::NotFound;
         return result;
@@ -229,7 +227,7 @@ RestoreResult RestoreOne(const std::string& path, const Candidates& found)
         // program's file is never put back in this deletion's name.
         RestoreResult result;
         result.path = path;
-        result.status = found.fitting       ? RestoreStatus::Ambiguous
+        result.status = found.fitting     ? RestoreStatus::Ambiguous
                         : found.malformed ? RestoreStatus::BadTrashInfo
                                           : RestoreStatus::NotFound;
         if (!found.fitting && found.malformed)
@@ -239,7 +237,7 @@ RestoreResult RestoreOne(const std::string& path, const Candidates& found)
     return RestoreEntry(path, TrashEntryPlace{found.fitting->folder, found.fitting->name}, nullptr);
 }
 
-} // namespace
+}  // namespace
 
 std::vector<RestoreResult> RestoreDeletion(const LoggedDeletion& deletion, Progress& progress)
 {
@@ -287,4 +285,4 @@ std::vector<RestoreResult> RestoreLastLogged(const LastLoggedDeletion& last, Pro
     return last.record ? RestoreTrashed(last.record->files, progress) : RestoreDeletion(last.block, progress);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

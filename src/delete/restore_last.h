@@ -30,7 +30,7 @@ enum class RestoreStatus {
 struct RestoreResult {
     std::string path;  // the original path, as logged
     RestoreStatus status = RestoreStatus::NotFound;
-    std::string error;  // the system's words, for Failed; the link's or file's path, for LinkInPath and FileInPath
+    std::string error;       // the system's words, for Failed; the link's or file's path, for LinkInPath and FileInPath
     std::string trashEntry;  // the entry chosen, where there was one
     std::string failedAt;    // Failed: what the system refused to make or move
     int errorNumber = 0;     // Failed: its errno, for words of the reader's language
@@ -68,4 +68,4 @@ LogReadOutcome ReadLastLoggedDeletion(const std::string& logPath, LastLoggedDele
 // rule of RestoreDeletion.
 std::vector<RestoreResult> RestoreLastLogged(const LastLoggedDeletion& last, Progress& progress);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -71,4 +71,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -44,7 +44,7 @@ MoveStatus RenameWithoutReplacing(int fromDir, const std::string& fromName, int 
     }
     // No hard links (FAT, exFAT): look that the name is free, then rename.
     // The proof afterwards shows what moved.
-    struct stat st {};
+    struct stat st { };
     if (fstatat(toDir, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return MoveStatus::Occupied;
     if (errno != ENOENT) {
@@ -81,4 +81,4 @@ MoveResult MoveAndProve(int fromDir, const std::string& fromName, int toDir, con
     return result;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

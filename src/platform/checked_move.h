@@ -25,8 +25,8 @@ enum class MoveStatus {
 
 struct MoveResult {
     MoveStatus status = MoveStatus::Failed;
-    int error = 0;       // errno, for Failed and NotTheFileStuck
-    FileFacts moved{};   // what stands at the new name (Moved)
+    int error = 0;      // errno, for Failed and NotTheFileStuck
+    FileFacts moved{};  // what stands at the new name (Moved)
 };
 
 // Renames `fromName` in the folder `fromDir` to `toName` in `toDir`, never
@@ -44,4 +44,4 @@ MoveStatus RenameWithoutReplacing(int fromDir, const std::string& fromName, int 
 MoveResult MoveAndProve(int fromDir, const std::string& fromName, int toDir, const std::string& toName,
                         const FileFacts& expected, const std::function<void()>& afterRename = {});
 
-} // namespace snapsift
+}  // namespace snapsift

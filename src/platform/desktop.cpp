@@ -11,4 +11,4 @@ std::string DesktopFolder()
     return dir ? std::string(dir) : std::string();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

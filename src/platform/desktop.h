@@ -9,4 +9,4 @@ namespace snapsift {
 // else ~/Desktop). It may not exist; it is never created.
 std::string DesktopFolder();
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -32,4 +32,4 @@ std::vector<Drive> ListDrivesWithin(const std::vector<MountEntry>& mounts, std::
     return ListDrives(mounts, sysRoot, [&found](const std::string& point) { return found.at(point); });
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -22,4 +22,4 @@ std::vector<Drive> ListDrivesWithin(const std::vector<MountEntry>& mounts, std::
                                     const std::string& sysRoot = "/sys",
                                     std::function<MountPointLook(const std::string&)> look = &LookAtMountPoint);
 
-} // namespace snapsift
+}  // namespace snapsift

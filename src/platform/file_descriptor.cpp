@@ -80,4 +80,4 @@ bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset)
     return true;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

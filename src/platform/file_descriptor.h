@@ -11,7 +11,7 @@ namespace snapsift {
 class FileDescriptor final {
 public:
     FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd) : fd_(fd) { }
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     FileDescriptor& operator=(FileDescriptor&& other) noexcept;
     FileDescriptor(const FileDescriptor&) = delete;
@@ -31,7 +31,10 @@ private:
 // Writes all `size` bytes to `fd`, going on after interruptions and short
 // writes; false when the system refuses or writes nothing.
 bool WriteAll(int fd, const void* data, std::size_t size);
-inline bool WriteAll(int fd, std::string_view data) { return WriteAll(fd, data.data(), data.size()); }
+inline bool WriteAll(int fd, std::string_view data)
+{
+    return WriteAll(fd, data.data(), data.size());
+}
 
 // Reads exactly `size` bytes from where `fd` stands; false at the end of the
 // input first, or on an error.
@@ -41,4 +44,4 @@ bool ReadAll(int fd, void* data, std::size_t size);
 // a file shorter than that (errno EIO).
 bool ReadAt(int fd, void* into, std::size_t size, std::uint64_t offset);
 
-} // namespace snapsift
+}  // namespace snapsift

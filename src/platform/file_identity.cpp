@@ -1,27 +1,26 @@
 // SPDX-License-Identifier: MIT
 #include "platform/file_identity.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 namespace snapsift {
 namespace {
 
-constexpr unsigned kStateMask = STATX_TYPE | STATX_MODE | STATX_INO | STATX_SIZE | STATX_BTIME | STATX_MTIME |
-                                STATX_CTIME;
+constexpr unsigned kStateMask =
+    STATX_TYPE | STATX_MODE | STATX_INO | STATX_SIZE | STATX_BTIME | STATX_MTIME | STATX_CTIME;
 
 std::optional<FileState> StatxState(int dirFd, const char* name, int flags)
 {
-    struct statx sx {};
+    struct statx sx { };
     if (statx(dirFd, name, flags | AT_NO_AUTOMOUNT, kStateMask, &sx) != 0)
         return std::nullopt;
     return StateOf(sx);
 }
 
-} // namespace
+}  // namespace
 
 std::uint64_t DeviceNumber(dev_t device)
 {
@@ -87,9 +86,9 @@ std::optional<FileState> StateAt(int dirFd, const char* name)
 
 bool IsOwnFolder(const std::string& path, struct stat* st)
 {
-    struct stat own {};
+    struct stat own { };
     struct stat& seen = st ? *st : own;
     return lstat(path.c_str(), &seen) == 0 && S_ISDIR(seen.st_mode) && seen.st_uid == getuid();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -3,13 +3,12 @@
 
 // What makes a file that file: its identity, and its state now.
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace snapsift {
 
@@ -71,4 +70,4 @@ std::optional<FileState> StateAt(int dirFd, const char* name);
 // one; `st`, when given, gets what lstat said.
 bool IsOwnFolder(const std::string& path, struct stat* st = nullptr);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -77,7 +77,7 @@ std::int64_t PickCreationTime(const struct statx& sx)
 
 std::optional<FileFacts> StatAt(int dirFd, const char* name)
 {
-    struct statx sx {};
+    struct statx sx { };
     if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
               STATX_TYPE | STATX_SIZE | STATX_BTIME | STATX_MTIME | STATX_INO, &sx) != 0)
         return std::nullopt;
@@ -86,7 +86,7 @@ std::optional<FileFacts> StatAt(int dirFd, const char* name)
     return FileFacts{sx.stx_size, PickCreationTime(sx), IdentityOf(sx), (sx.stx_mask & STATX_BTIME) != 0};
 }
 
-} // namespace
+}  // namespace
 
 FolderHandle OpenFolder(const std::string& path, bool followLastLink)
 {
@@ -118,7 +118,7 @@ FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relat
 
 std::optional<FolderId> IdentifyFolder(const FolderHandle& folder)
 {
-    struct stat st {};
+    struct stat st { };
     if (!folder.IsOpen() || fstat(folder.Fd(), &st) != 0)
         return std::nullopt;
     return FolderId{st.st_dev, st.st_ino};
@@ -151,7 +151,7 @@ bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, F
             if (IsDots(d->d_name))
                 continue;
             unsigned char type = d->d_type;
-            struct stat st {};
+            struct stat st { };
             bool haveStat = false;
             if (type == DT_UNKNOWN || type == DT_DIR) {
                 if (fstatat(folder.Fd(), d->d_name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
@@ -237,12 +237,13 @@ bool IsMountTop(const FolderHandle& folder)
 {
     if (!folder.IsOpen())
         return false;
-    struct statx sx {};
-    if (statx(folder.Fd(), "", AT_EMPTY_PATH, STATX_INO, &sx) == 0 && (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-        (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+    struct statx sx { };
+    if (statx(folder.Fd(), "", AT_EMPTY_PATH, STATX_INO, &sx) == 0 &&
+        (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT))
         return true;
     // GIO puts a disk's trash where the device number changes on the way up.
-    struct stat self {}, parent {};
+    struct stat self {
+    }, parent{};
     if (fstat(folder.Fd(), &self) != 0 || fstatat(folder.Fd(), "..", &parent, 0) != 0)
         return false;
     return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
@@ -261,19 +262,32 @@ std::string JoinPath(std::string_view folder, std::string_view name)
 
 bool IsPseudoFileSystem(const FolderHandle& folder)
 {
-    struct statfs sf {};
+    struct statfs sf { };
     if (!folder.IsOpen() || fstatfs(folder.Fd(), &sf) != 0)
         return false;
     switch (static_cast<unsigned long>(sf.f_type)) {
-    case PROC_SUPER_MAGIC: case SYSFS_MAGIC: case DEVPTS_SUPER_MAGIC: case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC: case SECURITYFS_MAGIC: case DEBUGFS_MAGIC: case TRACEFS_MAGIC:
-    case 0x19800202 /* mqueue */: case HUGETLBFS_MAGIC: case BPF_FS_MAGIC: case PSTOREFS_MAGIC:
-    case EFIVARFS_MAGIC: case AUTOFS_SUPER_MAGIC: case NSFS_MAGIC: case BINFMTFS_MAGIC:
-    case 0x62656570 /* configfs */: case 0x65735543 /* fusectl */:
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case SECURITYFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case 0x19800202 /* mqueue */:
+    case HUGETLBFS_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case AUTOFS_SUPER_MAGIC:
+    case NSFS_MAGIC:
+    case BINFMTFS_MAGIC:
+    case 0x62656570 /* configfs */:
+    case 0x65735543 /* fusectl */:
         return true;
     case TMPFS_MAGIC: {
         // devtmpfs reports the tmpfs magic; the mount table tells them apart.
-        struct stat st {};
+        struct stat st { };
         if (fstat(folder.Fd(), &st) != 0)
             return false;
         const std::optional<std::string> type = FileSystemTypeOfDevice(st.st_dev);
@@ -284,4 +298,4 @@ bool IsPseudoFileSystem(const FolderHandle& folder)
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

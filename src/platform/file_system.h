@@ -4,12 +4,11 @@
 #include "platform/file_descriptor.h"
 #include "platform/file_identity.h"
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace snapsift {
@@ -50,13 +49,16 @@ std::optional<FolderId> IdentifyFolder(const FolderHandle& folder);
 
 // One entry of a listing. Links are never resolved: a link is neither a
 // folder nor a file.
-enum class EntryKind : std::uint8_t { Folder, RegularFile };
+enum class EntryKind : std::uint8_t {
+    Folder,
+    RegularFile
+};
 
 struct ListedEntry {
     std::string name;
     EntryKind kind = EntryKind::RegularFile;
     std::uint32_t tag = 0;  // what the file filter said of it; 0 for folders
-    FolderId id;           // folders only
+    FolderId id;            // folders only
 };
 
 // Decides which regular files a listing keeps: returns 0 to drop the name,
@@ -67,8 +69,8 @@ using FileFilter = std::uint32_t (*)(std::string_view name, const void* context)
 // files that `filter` keeps (all of them when `filter` is null), sorted in name
 // order (see name_order.h). Returns false when the folder cannot be read;
 // entries read before an error are kept.
-bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries,
-                FileFilter filter = nullptr, const void* filterContext = nullptr);
+bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, FileFilter filter = nullptr,
+                const void* filterContext = nullptr);
 
 // What a search records of a file.
 struct FileFacts {
@@ -102,4 +104,4 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // enters (proc, sysfs, devtmpfs and the like).
 bool IsPseudoFileSystem(const FolderHandle& folder);
 
-} // namespace snapsift
+}  // namespace snapsift

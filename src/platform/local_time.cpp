@@ -8,7 +8,7 @@ namespace snapsift {
 
 std::int64_t CurrentTime()
 {
-    struct timespec now {};
+    struct timespec now { };
     clock_gettime(CLOCK_REALTIME, &now);
     return now.tv_sec;
 }
@@ -16,7 +16,7 @@ std::int64_t CurrentTime()
 std::string FormatLocalTime(std::int64_t seconds, const char* pattern)
 {
     const time_t t = static_cast<time_t>(seconds);
-    struct tm parts {};
+    struct tm parts { };
     if (localtime_r(&t, &parts) == nullptr)
         return {};
     char buffer[256];
@@ -28,7 +28,7 @@ namespace {
 
 struct tm Parts(int year, int month, int day, int hour, int minute, int second, int isDst)
 {
-    struct tm parts {};
+    struct tm parts { };
     parts.tm_year = year - 1900;
     parts.tm_mon = month - 1;
     parts.tm_mday = day;
@@ -45,7 +45,7 @@ std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int 
 {
     struct tm parts = Parts(year, month, day, hour, minute, second, isDst);
     const time_t t = mktime(&parts);
-    struct tm back {};
+    struct tm back { };
     if (t == static_cast<time_t>(-1) || localtime_r(&t, &back) == nullptr || back.tm_year != year - 1900 ||
         back.tm_mon != month - 1 || back.tm_mday != day || back.tm_hour != hour || back.tm_min != minute ||
         back.tm_sec != second)
@@ -53,7 +53,7 @@ std::optional<std::int64_t> Reading(int year, int month, int day, int hour, int 
     return static_cast<std::int64_t>(t);
 }
 
-} // namespace
+}  // namespace
 
 std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int hour, int minute, int second)
 {
@@ -77,11 +77,11 @@ std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int
     const std::int64_t asUtc = timegm(&fields);
     for (const std::int64_t around : {out->earliest - 86400, out->latest + 86400}) {
         const time_t at = static_cast<time_t>(around);
-        struct tm there {};
+        struct tm there { };
         if (localtime_r(&at, &there) == nullptr)
             continue;
         const time_t t = static_cast<time_t>(asUtc - there.tm_gmtoff);
-        struct tm back {};
+        struct tm back { };
         if (localtime_r(&t, &back) != nullptr && back.tm_year == year - 1900 && back.tm_mon == month - 1 &&
             back.tm_mday == day && back.tm_hour == hour && back.tm_min == minute && back.tm_sec == second)
             take(static_cast<std::int64_t>(t));
@@ -101,4 +101,4 @@ std::optional<std::int64_t> LocalTimeFromParts(int year, int month, int day, int
     return static_cast<std::int64_t>(t);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -28,4 +28,4 @@ struct LocalReadings {
 };
 std::optional<LocalReadings> LocalTimeReadings(int year, int month, int day, int hour, int minute, int second);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -15,4 +15,4 @@ void LimitMemoryPools()
     mallopt(M_ARENA_MAX, 1);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -16,4 +16,4 @@ void ReturnFreeMemory();
 // the first thread starts.
 void LimitMemoryPools();
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "platform/mounts.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace snapsift {
 namespace {
@@ -108,8 +107,8 @@ bool InSystemPlace(std::string_view mountPoint)
 {
     if (IsAtOrUnder(mountPoint, "/run/media"))
         return false;
-    static constexpr std::array<std::string_view, 7> kSystem = {
-        "/proc", "/sys", "/dev", "/run", "/boot", "/snap", "/var/lib/docker"};
+    static constexpr std::array<std::string_view, 7> kSystem = {"/proc", "/sys",  "/dev",           "/run",
+                                                                "/boot", "/snap", "/var/lib/docker"};
     return std::any_of(kSystem.begin(), kSystem.end(),
                        [&](std::string_view dir) { return IsAtOrUnder(mountPoint, dir); });
 }
@@ -165,10 +164,9 @@ bool Shows(std::string_view mountPoint, std::string_view path)
     return mountPoint == path || IsAbove(mountPoint, path);
 }
 
-} // namespace
+}  // namespace
 
-MountLocator::MountLocator(std::vector<MountEntry> mounts)
-    : mounts_(std::move(mounts)), children_(mounts_.size())
+MountLocator::MountLocator(std::vector<MountEntry> mounts) : mounts_(std::move(mounts)), children_(mounts_.size())
 {
     std::vector<std::pair<unsigned, std::size_t>> byId;
     for (std::size_t i = 0; i < mounts_.size(); ++i)
@@ -272,10 +270,10 @@ std::vector<MountEntry> ReadMountTable()
 
 bool IsPseudoFileSystemType(std::string_view fsType)
 {
-    static const std::set<std::string_view> kPseudo = {
-        "proc", "sysfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "securityfs", "debugfs", "tracefs",
-        "configfs", "mqueue", "hugetlbfs", "bpf", "pstore", "efivarfs", "autofs", "nsfs", "binfmt_misc",
-        "fusectl"};
+    static const std::set<std::string_view> kPseudo = {"proc",    "sysfs",      "devtmpfs",    "devpts",  "cgroup",
+                                                       "cgroup2", "securityfs", "debugfs",     "tracefs", "configfs",
+                                                       "mqueue",  "hugetlbfs",  "bpf",         "pstore",  "efivarfs",
+                                                       "autofs",  "nsfs",       "binfmt_misc", "fusectl"};
     return kPseudo.count(fsType) != 0;
 }
 
@@ -290,7 +288,7 @@ std::optional<std::string> FileSystemTypeOfDevice(dev_t device)
 
 DriveKind DriveKindOf(const MountEntry& mount, const std::string& sysRoot)
 {
-    static const std::set<std::string_view> kNetwork = {"nfs", "nfs4", "cifs", "smb3", "9p",
+    static const std::set<std::string_view> kNetwork = {"nfs",      "nfs4",       "cifs",  "smb3", "9p",
                                                         "virtiofs", "fuse.sshfs", "davfs", "ceph"};
     if (kNetwork.count(mount.fsType))
         return DriveKind::Network;
@@ -329,13 +327,13 @@ std::vector<const MountEntry*> Candidates(const std::vector<MountEntry>& mounts)
     return candidates;
 }
 
-} // namespace
+}  // namespace
 
 MountPointLook LookAtMountPoint(const std::string& mountPoint)
 {
     // A single file mounted over another (containers mount /etc/hosts and
     // the like this way) is no drive.
-    struct stat st {};
+    struct stat st { };
     return stat(mountPoint.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? MountPointLook::File : MountPointLook::Folder;
 }
 
@@ -385,4 +383,4 @@ std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::
     return drives;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace snapsift {
@@ -16,7 +15,7 @@ namespace snapsift {
 struct MountEntry {
     unsigned major = 0;
     unsigned minor = 0;
-    std::string root;        // the part of the file system mounted here
+    std::string root;  // the part of the file system mounted here
     std::string mountPoint;
     std::string fsType;
     std::string source;
@@ -63,7 +62,7 @@ private:
     const MountEntry* MountOf(const std::string& path) const;
     std::vector<MountEntry> mounts_;
     std::vector<std::vector<std::size_t>> children_;  // per mount, those mounted on it
-    std::vector<std::size_t> roots_;                 // mounts whose parent is not in the table
+    std::vector<std::size_t> roots_;                  // mounts whose parent is not in the table
 };
 
 // What sort of disk a drive is on.
@@ -96,9 +95,9 @@ std::vector<Drive> ListDrives(const std::vector<MountEntry>& mounts, const std::
 
 // What a look at a mount point found.
 enum class MountPointLook : std::uint8_t {
-    Folder,     // a folder, or nothing that could be looked at: offered
-    File,       // a single mounted file: no drive
-    NoAnswer,   // the look did not end in time: offered as not answering
+    Folder,    // a folder, or nothing that could be looked at: offered
+    File,      // a single mounted file: no drive
+    NoAnswer,  // the look did not end in time: offered as not answering
 };
 
 // The same, with `look` telling what each mount point is instead of a stat
@@ -113,4 +112,4 @@ std::vector<std::string> DriveCandidates(const std::vector<MountEntry>& mounts);
 // for as long as the mounted disk does not answer.
 MountPointLook LookAtMountPoint(const std::string& mountPoint);
 
-} // namespace snapsift
+}  // namespace snapsift

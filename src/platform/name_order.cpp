@@ -11,7 +11,7 @@ unsigned char Fold(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-} // namespace
+}  // namespace
 
 int CompareNames(std::string_view a, std::string_view b)
 {
@@ -45,4 +45,4 @@ bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && EqualIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

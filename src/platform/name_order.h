@@ -16,4 +16,4 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b);
 // True when `text` begins with `prefix`, ASCII letters compared without case.
 bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "platform/open_path.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <cstdint>
 
 namespace snapsift {
 namespace {
@@ -33,7 +32,7 @@ int OpenAtOnce(int start, const std::string& path, bool beneath)
 PathStop StopAt(int parent, const std::string& part, std::size_t end, int error)
 {
     PathStop stop{PathStop::Kind::Failed, end, error};
-    struct stat st {};
+    struct stat st { };
     if ((error == ELOOP || error == ENOTDIR) && fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         stop.kind = S_ISLNK(st.st_mode) ? PathStop::Kind::Link : PathStop::Kind::NotFolder;
     return stop;
@@ -86,7 +85,7 @@ FolderHandle OpenPartByPart(const std::string& path, const OpenPathOptions& opti
     return folder;
 }
 
-} // namespace
+}  // namespace
 
 FolderHandle OpenPathWithoutLinks(const std::string& path, const OpenPathOptions& options, PathStop* stop,
                                   const FolderHandle* base)
@@ -116,4 +115,4 @@ FolderHandle OpenPathWithoutLinks(const std::string& path, const OpenPathOptions
     return folder;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -3,11 +3,10 @@
 
 #include "platform/file_system.h"
 
-#include <fcntl.h>
-#include <sys/types.h>
-
 #include <cstddef>
+#include <fcntl.h>
 #include <string>
+#include <sys/types.h>
 
 namespace snapsift {
 
@@ -41,4 +40,4 @@ struct PathStop {
 FolderHandle OpenPathWithoutLinks(const std::string& path, const OpenPathOptions& options = {},
                                   PathStop* stop = nullptr, const FolderHandle* base = nullptr);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -7,16 +7,14 @@
 #include "platform/open_path.h"
 #include "platform/trash_info.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
-
-#include <map>
 
 namespace snapsift {
 namespace {
@@ -47,7 +45,7 @@ struct PendingClaim {
 constexpr std::size_t kClaimBatch = 1000;
 constexpr unsigned long kFuseMagic = 0x65735546;
 
-} // namespace
+}  // namespace
 
 std::string TrashEntryPlace::FilePath() const
 {
@@ -177,7 +175,7 @@ void EachInfo(int info, std::vector<PendingClaim>& claims, Step step)
 // flush only through fsync.
 bool OnFuse(int fd)
 {
-    struct statfs fs {};
+    struct statfs fs { };
     return fstatfs(fd, &fs) == 0 && static_cast<unsigned long>(fs.f_type) == kFuseMagic;
 }
 
@@ -206,7 +204,7 @@ std::vector<PendingClaim> FlushClaims(int info, std::vector<PendingClaim> pendin
     return pending;
 }
 
-} // namespace
+}  // namespace
 
 void TrashWriter::ClaimBatch(const std::vector<std::string>& paths)
 {
@@ -221,7 +219,7 @@ void TrashWriter::ClaimBatch(const std::vector<std::string>& paths)
             lastFolder = folder;
             lastTarget = nullptr;
             const FolderHandle parent = OpenPathWithoutLinks(folder);
-            struct stat st {};
+            struct stat st { };
             if (parent.IsOpen() && fstat(parent.Fd(), &st) == 0)
                 lastTarget = &TargetFor(folder, st.st_dev);
         }
@@ -305,7 +303,7 @@ bool TrashWriter::Check(const std::string& path, const FileFacts& confirmed, Che
         return false;
     }
     checked.facts = *now;
-    struct stat folderStat {};
+    struct stat folderStat { };
     if (fstat(checked.parent->Fd(), &folderStat) != 0) {
         out.status = TrashStatus::Failed;
         out.refusal = TrashRefusal{TrashProblem::SystemError, folderPath, errno};
@@ -343,11 +341,11 @@ bool TrashWriter::ClaimFor(const std::string& path, Target& target, Claim& claim
 TrashOutcome TrashWriter::MoveClaimed(const std::string& path, const Checked& checked, Claim claim, TrashOutcome out)
 {
     Target& target = *checked.target;
-    const std::function<void()> afterRename = hooks.afterMove ? [&] { hooks.afterMove(path); } : std::function<void()>();
+    const std::function<void()> afterRename =
+        hooks.afterMove ? [&] { hooks.afterMove(path); } : std::function<void()>();
     for (;;) {
-        const MoveResult moved =
-            MoveAndProve(checked.parent->Fd(), checked.base, target.trash.files.Fd(), claim.name, checked.facts,
-                         afterRename);
+        const MoveResult moved = MoveAndProve(checked.parent->Fd(), checked.base, target.trash.files.Fd(), claim.name,
+                                              checked.facts, afterRename);
         switch (moved.status) {
         case MoveStatus::Moved:
             out.status = TrashStatus::Moved;
@@ -370,7 +368,7 @@ TrashOutcome TrashWriter::MoveClaimed(const std::string& path, const Checked& ch
             return out;
         case MoveStatus::Failed:
             DropClaim(claim);
-            out.status = moved.error == ENOENT ? TrashStatus::Gone
+            out.status = moved.error == ENOENT  ? TrashStatus::Gone
                          : moved.error == EXDEV ? TrashStatus::NoTrash
                                                 : TrashStatus::Failed;
             out.refusal = moved.error == EXDEV ? TrashRefusal{TrashProblem::OtherFileSystem, target.trash.folder, EXDEV}
@@ -393,4 +391,4 @@ TrashOutcome TrashWriter::Move(const std::string& path, const FileFacts& confirm
     return MoveClaimed(path, checked, std::move(claim), std::move(out));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

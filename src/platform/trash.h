@@ -27,18 +27,18 @@ struct TrashEntryPlace {
 };
 
 enum class TrashStatus {
-    Moved,            // in the trash, and proved to be the confirmed file
-    Changed,          // not the confirmed file (before the move, or after it and put back)
-    Gone,             // nothing under its path any more
-    ChangedInTrash,   // something else was moved and could not go back: it stays in `entry`
-    NoTrash,          // no trash can take it here; `refusal` says why
-    Failed,           // the system refused; `refusal` says where, `error` holds its words
+    Moved,           // in the trash, and proved to be the confirmed file
+    Changed,         // not the confirmed file (before the move, or after it and put back)
+    Gone,            // nothing under its path any more
+    ChangedInTrash,  // something else was moved and could not go back: it stays in `entry`
+    NoTrash,         // no trash can take it here; `refusal` says why
+    Failed,          // the system refused; `refusal` says where, `error` holds its words
 };
 
 struct TrashOutcome {
     TrashStatus status = TrashStatus::Failed;
-    TrashRefusal refusal;  // NoTrash and Failed: what stands in the way
-    std::string error;     // the same in English words, for logs and the command line
+    TrashRefusal refusal;   // NoTrash and Failed: what stands in the way
+    std::string error;      // the same in English words, for logs and the command line
     TrashEntryPlace entry;  // Moved and ChangedInTrash
     FileFacts moved{};      // what went to the trash (Moved)
 };
@@ -112,4 +112,4 @@ private:
     std::unordered_map<std::string, std::vector<Claim>> claims_;  // by path, in claiming order
 };
 
-} // namespace snapsift
+}  // namespace snapsift

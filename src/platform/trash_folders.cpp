@@ -4,19 +4,18 @@
 #include "platform/file_system.h"
 #include "platform/mounts.h"
 #include "platform/open_path.h"
-#include "platform/user_desktop.h"
 #include "platform/trash.h"
+#include "platform/user_desktop.h"
 
 #include <gio/gunixmounts.h>
 #include <glib.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstring>
-#include <map>
 #include <utility>
 
 namespace snapsift {
@@ -25,7 +24,7 @@ namespace {
 // .Trash at a top is shared by all users: a real folder with the sticky bit.
 bool IsSharedTrash(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
 }
 
@@ -89,7 +88,7 @@ FolderHandle OpenTrashPart(int parent, const std::string& name, const std::strin
     }
     if (fd < 0) {
         const int error = errno;
-        struct stat st {};
+        struct stat st { };
         if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
             refusal = Refusal(S_ISLNK(st.st_mode) ? TrashProblem::Link : TrashProblem::NotAFolder, path);
         else
@@ -97,7 +96,7 @@ FolderHandle OpenTrashPart(int parent, const std::string& name, const std::strin
         return {};
     }
     FolderHandle folder(fd);
-    struct stat st {};
+    struct stat st { };
     if (fstat(fd, &st) != 0)
         refusal = Refusal(TrashProblem::SystemError, path, errno);
     else if (st.st_uid != getuid())
@@ -137,7 +136,7 @@ std::string TopOnDevice(const std::string& parentPath, dev_t device)
     while (top != "/") {
         const std::size_t slash = top.rfind('/');
         const std::string up = slash == 0 ? std::string("/") : top.substr(0, slash);
-        struct stat st {};
+        struct stat st { };
         if (lstat(up.c_str(), &st) != 0 || st.st_dev != device)
             break;
         top = up;
@@ -145,7 +144,7 @@ std::string TopOnDevice(const std::string& parentPath, dev_t device)
     return top;
 }
 
-} // namespace
+}  // namespace
 
 WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
 {
@@ -156,7 +155,7 @@ WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
     const std::string dataHome = slash == 0 ? std::string("/") : home.substr(0, slash);
     if (g_mkdir_with_parents(dataHome.c_str(), 0700) == 0) {
         const FolderHandle parent(open(dataHome.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        struct stat st {};
+        struct stat st { };
         if (parent.IsOpen() && fstat(parent.Fd(), &st) == 0 && st.st_dev == device)
             return OpenTrashIn(parent.Fd(), home.substr(slash + 1), home, {});
     }
@@ -170,12 +169,12 @@ WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device)
     }
     const FolderHandle topFolder = OpenPathWithoutLinks(top);
     if (!topFolder.IsOpen()) {
-        none.refusal = Refusal(errno == ELOOP || errno == ENOTDIR ? TrashProblem::Link : TrashProblem::SystemError,
-                               top, errno);
+        none.refusal =
+            Refusal(errno == ELOOP || errno == ENOTDIR ? TrashProblem::Link : TrashProblem::SystemError, top, errno);
         return none;
     }
     const std::string uid = std::to_string(getuid());
-    struct stat shared {};
+    struct stat shared { };
     if (fstatat(topFolder.Fd(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(shared.st_mode) &&
         (shared.st_mode & S_ISVTX) != 0) {
         const FolderHandle sharedFolder(openat(topFolder.Fd(), ".Trash", kFolderFlagsNoLink));
@@ -194,7 +193,7 @@ std::vector<TrashFolder> ListTrashFolders()
     std::vector<TrashFolder> folders;
     std::map<std::pair<dev_t, ino_t>, std::size_t> seen;  // folder -> index in `folders`
     auto add = [&](const std::string& path, const std::string* top) {
-        struct stat st {};
+        struct stat st { };
         if (!IsOwnFolder(path, &st))
             return;
         const auto [it, fresh] = seen.try_emplace({st.st_dev, st.st_ino}, folders.size());
@@ -239,4 +238,4 @@ std::string RefusalWords(const TrashRefusal& r)
     return {};
 }
 
-} // namespace snapsift
+}  // namespace snapsift

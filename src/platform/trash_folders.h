@@ -67,4 +67,4 @@ struct WritableTrash {
 // group or others; what was made here and cannot be used is removed again.
 WritableTrash OpenWritableTrash(const std::string& parentPath, dev_t device);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -25,7 +25,7 @@ std::optional<std::string> KeyValue(GKeyFile* file, const char* key)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::string DeletionDateText(std::int64_t deletionTime)
 {
@@ -88,4 +88,4 @@ std::optional<TrashInfo> ReadTrashInfo(std::string_view text)
     return info;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

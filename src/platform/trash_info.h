@@ -32,4 +32,4 @@ struct TrashInfo {
 // that can be unescaped to a path.
 std::optional<TrashInfo> ReadTrashInfo(std::string_view text);
 
-} // namespace snapsift
+}  // namespace snapsift

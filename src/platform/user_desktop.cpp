@@ -18,7 +18,7 @@ ShellResult FromError(GError* error)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 std::string UserTrashFolder()
 {
@@ -41,4 +41,4 @@ ShellResult OpenWithDefaultProgram(const std::string& path)
     return FromError(error);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

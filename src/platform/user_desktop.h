@@ -10,7 +10,7 @@ namespace snapsift {
 
 struct ShellResult {
     bool ok = false;
-    std::string error;  // the system's own words when not ok
+    std::string error;       // the system's own words when not ok
     bool noProgram = false;  // not ok because no program is registered for the file
 };
 
@@ -28,4 +28,4 @@ std::string UserThumbnailFolder();
 // any thread.
 ShellResult OpenWithDefaultProgram(const std::string& path);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -98,7 +98,7 @@ bool VerifyPicks(const ResultView& view, std::size_t slotCount, const std::vecto
     return true;
 }
 
-} // namespace
+}  // namespace
 
 AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const AutoSelectOptions& options)
 {
@@ -189,4 +189,4 @@ AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const
     return outcome;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

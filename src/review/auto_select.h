@@ -42,4 +42,4 @@ struct AutoSelectOutcome {
 // caller selects the rows picked, in place of what was selected.
 AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const AutoSelectOptions& options = {});
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -23,7 +23,7 @@ int KiB(std::uint64_t bytes)
     return static_cast<int>(std::min<std::uint64_t>(bytes / 1024, INT_MAX));
 }
 
-} // namespace
+}  // namespace
 
 bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress)
 {
@@ -106,4 +106,4 @@ std::optional<bool> ContentChecker::KnownEqual(const FileState& x, const FileSta
     return memory_->Remembered(x, y);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

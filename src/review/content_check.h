@@ -23,9 +23,13 @@ class Progress;
 // by name and size alone.
 struct CopyGroup {
     std::vector<int> rows;
-    std::vector<std::uint8_t> asked;        // one flag per entry of `rows`
+    std::vector<std::uint8_t> asked;  // one flag per entry of `rows`
     // Filled by the check, one per entry of `rows`.
-    enum Answer : std::uint8_t { kDiffers, kSameAsNewer, kUnreadable };
+    enum Answer : std::uint8_t {
+        kDiffers,
+        kSameAsNewer,
+        kUnreadable
+    };
     std::vector<std::uint8_t> answers;
     // For a kUnreadable answer: the errno, or 0 when the file went or changed
     // since the search.
@@ -112,4 +116,4 @@ private:
     std::shared_ptr<std::atomic<bool>> stop_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -4,16 +4,15 @@
 #include "platform/file_system.h"
 #include "scan/file_table.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
+#include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapsift::content {
 namespace {
@@ -38,7 +37,7 @@ std::optional<std::uint64_t> FilesOpenNow()
     return count > 0 ? count - 1 : 0;  // not the listing's own
 }
 
-} // namespace
+}  // namespace
 
 std::optional<ContentChecker::FileState> StateOf(int fd)
 {
@@ -48,7 +47,8 @@ std::optional<ContentChecker::FileState> StateOf(int fd)
     return state;
 }
 
-OpenCopy::OpenCopy(const FileTable& table, int row) : OpenCopy(ContentChecker::PlaceOf(table, row)) {}
+OpenCopy::OpenCopy(const FileTable& table, int row) : OpenCopy(ContentChecker::PlaceOf(table, row))
+{ }
 
 OpenCopy::OpenCopy(const ContentChecker::CopyPlace& place)
 {
@@ -87,7 +87,7 @@ bool TooManyOpen(int error)
 
 OpenBudget BudgetFor(unsigned threads)
 {
-    struct rlimit limit {};
+    struct rlimit limit { };
     std::uint64_t soft = std::uint64_t{1} << 20;
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         soft = limit.rlim_cur;
@@ -113,4 +113,4 @@ std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t
     return std::max(next, offset);
 }
 
-} // namespace snapsift::content
+}  // namespace snapsift::content

@@ -61,5 +61,5 @@ OpenBudget BudgetFor(unsigned threads);
 // that does not say where its holes are counts as data everywhere.
 std::uint64_t NextDataInEither(int x, int y, std::uint64_t offset, std::uint64_t end);
 
-} // namespace content
-} // namespace snapsift
+}  // namespace content
+}  // namespace snapsift

@@ -6,9 +6,9 @@
 
 namespace snapsift {
 
-ContentChecker::ContentChecker() : memory_(std::make_shared<Memory>()), stop_(std::make_shared<std::atomic<bool>>(false))
-{
-}
+ContentChecker::ContentChecker()
+    : memory_(std::make_shared<Memory>()), stop_(std::make_shared<std::atomic<bool>>(false))
+{ }
 
 ContentChecker::~ContentChecker() = default;
 
@@ -98,4 +98,4 @@ void ContentChecker::Memory::Remember(const FileState& a, const FileState& b, bo
     answers[{first.identity, second.identity}] = {first, second, equal};
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -49,4 +49,4 @@ struct ContentChecker::Memory {
     std::unordered_map<FileIdentity, Digests, IdentityHash> digests;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -4,12 +4,11 @@
 #include "platform/file_system.h"
 #include "scan/file_table.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <numeric>
 #include <string_view>
 #include <thread>
@@ -35,7 +34,7 @@ std::uint64_t Mix(std::uint64_t digest, std::uint64_t chunk)
     return digest ^ (chunk + 0x9e3779b97f4a7c15ULL + (digest << 6) + (digest >> 2));
 }
 
-} // namespace
+}  // namespace
 
 ContentChecker::Run::Copy ContentChecker::Run::Open(int row, bool mayWait)
 {
@@ -343,7 +342,8 @@ void ContentChecker::Run::ReadBatch(Pass& pass, std::size_t rep, const OpenCopy*
                 continue;
             }
             if (hash)
-                member.digest = Mix(member.digest, std::hash<std::string_view>()(std::string_view(pass.b.data(), length)));
+                member.digest =
+                    Mix(member.digest, std::hash<std::string_view>()(std::string_view(pass.b.data(), length)));
             if (compare && std::memcmp(pass.a.data(), pass.b.data(), length) != 0)
                 member.differs = true;
         }
@@ -374,4 +374,4 @@ void ContentChecker::Run::Settle(Pass& pass, std::size_t rep, const OpenCopy* wi
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

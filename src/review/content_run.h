@@ -28,9 +28,14 @@ namespace content {
 constexpr std::size_t kEndBytes = 64 * 1024;          // compared first, at each end
 constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
 
-enum class Verdict { kEqual, kDiffer, kStopped, kFailed };
+enum class Verdict {
+    kEqual,
+    kDiffer,
+    kStopped,
+    kFailed
+};
 
-} // namespace content
+}  // namespace content
 
 // One call of Check: a copy of the rows it compares, the groups, the
 // threads that take them one by one, and the bytes read against the bytes to
@@ -40,8 +45,11 @@ public:
     Run(std::shared_ptr<Memory> memory, std::shared_ptr<std::atomic<bool>> stop,
         std::function<void(std::uint64_t)> afterRead, const FileTable& table, const std::vector<CopyGroup>& groups,
         unsigned openPerThread)
-        : memory_(std::move(memory)), stop_(std::move(stop)), afterRead_(std::move(afterRead)), groups_(groups),
-          batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
+        : memory_(std::move(memory))
+        , stop_(std::move(stop))
+        , afterRead_(std::move(afterRead))
+        , groups_(groups)
+        , batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
     {
         // Only the rows compared, renumbered in the copy, which is made the
         // size it needs at once: grown step by step, it would hold up to
@@ -212,4 +220,4 @@ private:
     std::atomic<std::uint64_t> counted_{0};
 };
 
-} // namespace snapsift
+}  // namespace snapsift

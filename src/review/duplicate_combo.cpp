@@ -65,4 +65,4 @@ void DuplicateCombo::SetCurSel(int index)
     field_ = entries_[index];
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -62,4 +62,4 @@ private:
     ComboEntry field_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

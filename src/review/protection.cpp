@@ -5,11 +5,9 @@
 #include "review/result_view.h"
 #include "scan/file_table.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
-
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace snapsift {
@@ -38,12 +36,12 @@ std::uint64_t DeviceKey(const FilePlace& place)
     return (static_cast<std::uint64_t>(place.major) << 32) | place.minor;
 }
 
-} // namespace
+}  // namespace
 
 bool ProtectedFolders::Add(const std::string& path)
 {
     Folder folder;
-    struct stat st {};
+    struct stat st { };
     const auto canonical = CanonicalFolderPath(path);
     folder.path = Trimmed(canonical ? *canonical : path);
     if (stat(folder.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -71,7 +69,7 @@ int ProtectedFolders::Find(const std::string& path) const
 {
     const auto canonical = CanonicalFolderPath(path);
     const std::string wanted = Trimmed(canonical ? *canonical : path);
-    struct stat st {};
+    struct stat st { };
     const bool identified = stat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     const std::string given = Trimmed(path);
     for (std::size_t i = 0; i < folders_.size(); ++i) {
@@ -204,8 +202,7 @@ std::vector<int> RowsUnderProtection(const FileTable& table, const std::vector<i
     return under;
 }
 
-ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& listRows,
-                              const ProtectedFolders& folders)
+ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& listRows, const ProtectedFolders& folders)
 {
     ProtectedSplit split;
     std::vector<int> tableRows;
@@ -237,4 +234,4 @@ std::vector<std::uint8_t> ProtectedRowFlags(const FileTable& table, const Protec
     return flags;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -3,12 +3,11 @@
 
 #include "platform/mounts.h"
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -26,7 +25,7 @@ class ResultView;
 class ProtectedFolders final {
 public:
     struct Folder {
-        std::string path;  // canonical, or as given when it cannot be resolved
+        std::string path;   // canonical, or as given when it cannot be resolved
         std::string given;  // the text Add was given, when this run added it
         bool identified = false;
         dev_t device = 0;
@@ -109,4 +108,4 @@ ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& li
 // One flag per table row: set when its file lies under a protected folder.
 std::vector<std::uint8_t> ProtectedRowFlags(const FileTable& table, const ProtectedFolders& folders);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -40,8 +40,8 @@ std::uint64_t NameChunk(std::string_view name, std::size_t offset)
 // goes. Where two chunks differ, CompareNames orders their names the same
 // way: a shorter name's missing bytes count as zero, below any byte the
 // longer one has.
-void SortByName(const FileTable& table, const std::vector<int>& given, std::vector<KeyedRow>& keyed,
-                std::size_t first, std::size_t last, std::size_t offset)
+void SortByName(const FileTable& table, const std::vector<int>& given, std::vector<KeyedRow>& keyed, std::size_t first,
+                std::size_t last, std::size_t offset)
 {
     auto nameOf = [&](const KeyedRow& k) -> std::string_view {
         return table.Name(given[static_cast<std::size_t>(k.given)]);
@@ -53,9 +53,8 @@ void SortByName(const FileTable& table, const std::vector<int>& given, std::vect
         longer = longer || name.size() > offset + 8;
     }
     const auto at = [&keyed](std::size_t i) { return keyed.begin() + static_cast<std::ptrdiff_t>(i); };
-    std::sort(at(first), at(last), [](const KeyedRow& a, const KeyedRow& b) {
-        return a.key != b.key ? a.key < b.key : a.given < b.given;
-    });
+    std::sort(at(first), at(last),
+              [](const KeyedRow& a, const KeyedRow& b) { return a.key != b.key ? a.key < b.key : a.given < b.given; });
     for (std::size_t run = first; run < last;) {
         std::size_t next = run + 1;
         while (next < last && keyed[next].key == keyed[run].key)
@@ -72,8 +71,7 @@ void SortByName(const FileTable& table, const std::vector<int>& given, std::vect
     }
 }
 
-} // namespace
-
+}  // namespace
 
 void ResultList::DeleteAllItems()
 {
@@ -93,4 +91,4 @@ void ResultList::SetRows(const FileTable& table, std::vector<int> tableRows)
     rows_ = std::move(tableRows);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

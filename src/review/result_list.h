@@ -27,4 +27,4 @@ private:
     std::vector<int> rows_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -83,4 +83,4 @@ void ResultView::ClearResults()
     table.ClearFileTable();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

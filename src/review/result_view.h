@@ -19,7 +19,13 @@ struct ResultButtons {
 
 // The result list's columns, in their order on screen. The window's model and
 // its column widths both take them from here.
-enum ResultColumn : int { kNameColumn, kSizeColumn, kDateColumn, kPathColumn, kResultColumnCount };
+enum ResultColumn : int {
+    kNameColumn,
+    kSizeColumn,
+    kDateColumn,
+    kPathColumn,
+    kResultColumnCount
+};
 
 // What the window shows of the last search: the file table, the result list,
 // the duplicate-name combo box and the enabled state of the buttons on them.
@@ -43,4 +49,4 @@ public:
     void ClearResults();
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -5,8 +5,8 @@
 #include "scan/uring_queue.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <fcntl.h>
 #include <mutex>
@@ -84,7 +84,7 @@ FolderListing ListCollected(const std::shared_ptr<WalkContext>& context, FolderJ
     return listing;
 }
 
-} // namespace
+}  // namespace
 
 void SetScanHooks(ScanHooks hooks)
 {
@@ -94,8 +94,13 @@ void SetScanHooks(ScanHooks hooks)
 
 Collector::Collector(const std::string& target, const TypePatterns& types, Progress& progress, std::stop_token stop,
                      std::atomic<bool>* walking)
-    : target_(target), progress_(progress), reads_(ScanReadsInFlight()), stop_(std::move(stop)), walking_(walking),
-      context_(std::make_shared<WalkContext>()), skipped_(SkippedFolders::ForThisUser())
+    : target_(target)
+    , progress_(progress)
+    , reads_(ScanReadsInFlight())
+    , stop_(std::move(stop))
+    , walking_(walking)
+    , context_(std::make_shared<WalkContext>())
+    , skipped_(SkippedFolders::ForThisUser())
 {
     context_->types = types;
     context_->hooks = CurrentHooks();
@@ -202,4 +207,4 @@ void Collector::AddSubfolders(Work& work, const std::string& path, dev_t device,
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -78,4 +78,4 @@ private:
     bool stopped_ = false;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -26,8 +26,8 @@ void FileTable::AddFoundFile(std::uint32_t folder, std::string_view name, const 
 {
     assert(folder < folders_.size());
     assert(name.size() <= UINT16_MAX);
-    rows_.push_back(Row{names_.size(), folder, static_cast<std::uint16_t>(name.size()), facts.size,
-                        facts.creationTime, facts.identity});
+    rows_.push_back(Row{names_.size(), folder, static_cast<std::uint16_t>(name.size()), facts.size, facts.creationTime,
+                        facts.identity});
     names_.append(name);
 }
 
@@ -58,4 +58,4 @@ void FileTable::ClearFileTable()
     std::string().swap(names_);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

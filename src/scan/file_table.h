@@ -55,4 +55,4 @@ private:
     std::string names_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

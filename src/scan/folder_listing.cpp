@@ -86,7 +86,8 @@ FileFacts FactsOf(const struct statx& sx)
 void OpenAhead(int fd, const WalkContext& context, UringQueue& queue, const std::string& relative,
                std::vector<ListedSubfolder>& subfolders)
 {
-    const std::size_t count = std::min<std::size_t>(subfolders.size(), static_cast<std::size_t>(context.budget->Room()));
+    const std::size_t count =
+        std::min<std::size_t>(subfolders.size(), static_cast<std::size_t>(context.budget->Room()));
     std::vector<int> results(count);
     for (std::size_t k = 0; k < count; ++k) {
         if (context.hooks.beforeOpening)
@@ -101,7 +102,7 @@ void OpenAhead(int fd, const WalkContext& context, UringQueue& queue, const std:
     }
 }
 
-} // namespace
+}  // namespace
 
 std::uint32_t TypesOf(const ListedFiles& files)
 {
@@ -193,4 +194,4 @@ FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& co
     return out;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

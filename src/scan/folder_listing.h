@@ -37,7 +37,7 @@ struct ListedSubfolder {
 struct FolderListing {
     ListedFiles files;
     std::vector<ListedSubfolder> subfolders;  // in listing order
-    HeldFolder handle;  // kept open for its subfolders, when at hand
+    HeldFolder handle;                        // kept open for its subfolders, when at hand
 };
 
 // Lists an open folder and takes the facts of each file of a ticked type
@@ -55,4 +55,4 @@ FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& ty
 FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue, bool ring,
                                const std::string* relative = nullptr, bool* readable = nullptr);
 
-} // namespace snapsift
+}  // namespace snapsift

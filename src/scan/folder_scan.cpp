@@ -122,4 +122,4 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     return outcome;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -80,8 +80,8 @@ struct ScanOutcome {
 // listed so far; a listing still under way is not waited for. `walking`, when
 // given, becomes true once the target itself has been read: from then on the
 // calling thread waits on no disk, and a stop is answered at once.
-ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table,
-                       Progress& progress, std::stop_token stop = {}, std::atomic<bool>* walking = nullptr);
+ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress,
+                       std::stop_token stop = {}, std::atomic<bool>* walking = nullptr);
 
 // For tests: what a search calls on the way. Set before a search starts;
 // each search takes a copy.
@@ -94,4 +94,4 @@ struct ScanHooks {
 };
 void SetScanHooks(ScanHooks hooks);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -10,7 +10,7 @@ bool SameLetter(char a, char b)
     return fold(a) == fold(b);
 }
 
-} // namespace
+}  // namespace
 
 bool MatchesNamePattern(std::string_view name, std::string_view pattern)
 {
@@ -50,4 +50,4 @@ bool MatchesNamePattern(std::string_view name, std::string_view pattern)
     return p == pattern.size();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

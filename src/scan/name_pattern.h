@@ -10,4 +10,4 @@ namespace snapsift {
 // regard to case. Every other byte must be equal.
 bool MatchesNamePattern(std::string_view name, std::string_view pattern);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -16,9 +16,10 @@ int BudgetByLimit()
     return static_cast<int>(std::clamp<rlim_t>(limit.rlim_cur / 4, 16, 1024));
 }
 
-} // namespace
+}  // namespace
 
-FolderBudget::FolderBudget() : most_(BudgetByLimit()) {}
+FolderBudget::FolderBudget() : most_(BudgetByLimit())
+{ }
 
 HeldFolder FolderBudget::Hold(const std::shared_ptr<FolderBudget>& budget, FolderHandle folder)
 {
@@ -32,4 +33,4 @@ HeldFolder FolderBudget::Hold(const std::shared_ptr<FolderBudget>& budget, Folde
     });
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -24,7 +24,7 @@ using HeldFolder = std::shared_ptr<const FolderHandle>;
 class FolderBudget final {
 public:
     FolderBudget();
-    explicit FolderBudget(int most) : most_(most) {}
+    explicit FolderBudget(int most) : most_(most) { }
 
     // Takes `folder` into the budget; empty (and `folder` closed) when it is spent.
     static HeldFolder Hold(const std::shared_ptr<FolderBudget>& budget, FolderHandle folder);
@@ -53,4 +53,4 @@ struct WalkContext {
     }
 };
 
-} // namespace snapsift
+}  // namespace snapsift

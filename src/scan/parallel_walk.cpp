@@ -37,7 +37,9 @@ ThreadUse CurrentThreadUse()
     rusage use{};
     if (getrusage(RUSAGE_THREAD, &use) != 0)
         return {};
-    const auto micros = [](const timeval& t) { return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec); };
+    const auto micros = [](const timeval& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+    };
     return ThreadUse{micros(use.ru_utime) + micros(use.ru_stime), use.ru_nvcsw};
 }
 
@@ -49,4 +51,4 @@ bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const 
     return after.waits > before.waits && off > kLeast && off > processor;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -163,8 +163,11 @@ private:
 
     struct State : std::enable_shared_from_this<State> {
         State(ReadsInFlight reads, std::size_t windowSize, std::function<Result(Item&)> f)
-            : work(std::move(f)), window(windowSize < 1 ? 1 : windowSize), usual(std::max(reads.usual, 1u)),
-              most(std::max(reads.most, std::max(reads.usual, 1u))), limit(usual)
+            : work(std::move(f))
+            , window(windowSize < 1 ? 1 : windowSize)
+            , usual(std::max(reads.usual, 1u))
+            , most(std::max(reads.most, std::max(reads.usual, 1u)))
+            , limit(usual)
         {
             threads.reserve(most);
         }
@@ -193,16 +196,16 @@ private:
         mutable std::mutex mutex;
         std::condition_variable workReady;
         std::condition_variable_any resultReady;
-        std::deque<Item> pending;                  // added, not yet started
+        std::deque<Item> pending;                   // added, not yet started
         std::deque<std::optional<Result>> results;  // one per item not yet taken, oldest first
-        std::size_t started = 0;                   // items handed to a worker so far
-        std::size_t taken = 0;                     // results taken so far
-        unsigned limit;                            // threads that may work at once now
-        unsigned mostAllowed = limit;              // the highest limit so far
-        std::size_t shareCap = kMostPerShare;      // the most items one share takes now
-        unsigned working = 0;                      // threads working on a share
-        unsigned idleWorkers = 0;                  // workers waiting for an item to start
-        bool consumerWaiting = false;              // Next() waits for the oldest result
+        std::size_t started = 0;                    // items handed to a worker so far
+        std::size_t taken = 0;                      // results taken so far
+        unsigned limit;                             // threads that may work at once now
+        unsigned mostAllowed = limit;               // the highest limit so far
+        std::size_t shareCap = kMostPerShare;       // the most items one share takes now
+        unsigned working = 0;                       // threads working on a share
+        unsigned idleWorkers = 0;                   // workers waiting for an item to start
+        bool consumerWaiting = false;               // Next() waits for the oldest result
         bool stopping = false;
         std::vector<std::thread> threads;
     };
@@ -278,4 +281,4 @@ private:
     bool abandoned_ = false;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

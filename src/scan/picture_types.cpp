@@ -19,14 +19,10 @@ constexpr std::string_view kRaw[] = {"cr2", "cr3", "nef", "nrw", "arw", "dng", "
 constexpr std::string_view kJpegOther[] = {"jpeg", "jpe", "jfif"};
 
 constexpr std::array kTypes = {
-    PictureType{PictureKind::Png, "png", kPng},
-    PictureType{PictureKind::WebP, "webp", kWebP},
-    PictureType{PictureKind::Heif, "heic", kHeif},
-    PictureType{PictureKind::Avif, "avif", kAvif},
-    PictureType{PictureKind::Tiff, "tiff", kTiff},
-    PictureType{PictureKind::JpegXl, "jxl", kJpegXl},
-    PictureType{PictureKind::Raw, "raw", kRaw},
-    PictureType{PictureKind::JpegOther, "jpeg", kJpegOther},
+    PictureType{PictureKind::Png, "png", kPng},    PictureType{PictureKind::WebP, "webp", kWebP},
+    PictureType{PictureKind::Heif, "heic", kHeif}, PictureType{PictureKind::Avif, "avif", kAvif},
+    PictureType{PictureKind::Tiff, "tiff", kTiff}, PictureType{PictureKind::JpegXl, "jxl", kJpegXl},
+    PictureType{PictureKind::Raw, "raw", kRaw},    PictureType{PictureKind::JpegOther, "jpeg", kJpegOther},
 };
 
 // PictureTypeOf finds a kind's row by its number.
@@ -52,7 +48,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::span<const PictureType> PictureTypes()
 {
@@ -110,4 +106,4 @@ PictureKinds ParsePictureKindNames(std::string_view list, std::vector<std::strin
     return kinds;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

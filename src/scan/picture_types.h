@@ -14,12 +14,21 @@ namespace snapsift {
 // Picture types a search can look for beyond JPEG, BMP, GIF and the typed
 // extension, each by its file name endings. Their passes follow the four
 // others, in this order.
-enum class PictureKind : std::uint8_t { Png, WebP, Heif, Avif, Tiff, JpegXl, Raw, JpegOther };
+enum class PictureKind : std::uint8_t {
+    Png,
+    WebP,
+    Heif,
+    Avif,
+    Tiff,
+    JpegXl,
+    Raw,
+    JpegOther
+};
 constexpr std::size_t kPictureKindCount = 8;
 
 struct PictureType {
     PictureKind kind;
-    std::string_view name;  // as the command line and the settings file spell it
+    std::string_view name;                         // as the command line and the settings file spell it
     std::span<const std::string_view> extensions;  // without the dot, lower case
 };
 
@@ -54,4 +63,4 @@ std::string PictureKindNames(PictureKinds kinds);
 // Empty items are unknown names.
 PictureKinds ParsePictureKindNames(std::string_view list, std::vector<std::string>* unknown = nullptr);
 
-} // namespace snapsift
+}  // namespace snapsift

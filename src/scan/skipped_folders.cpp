@@ -13,7 +13,7 @@ bool EndsWith(std::string_view text, std::string_view end)
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-} // namespace
+}  // namespace
 
 SkippedFolders SkippedFolders::ForThisUser()
 {
@@ -95,4 +95,4 @@ bool SkippedFolders::SkipsTarget(const std::string& canonicalPath, const FolderH
     return IsTopTrash(canonicalPath.substr(0, slash), &parent, top);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -32,8 +32,8 @@ public:
 
     // Whether the subfolder `name` (identified as `id`) of the folder at
     // `parentPath` is left out. `parent` is that folder, open, when at hand.
-    bool Skips(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop,
-               std::string_view name, const FolderId& id) const;
+    bool Skips(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop, std::string_view name,
+               const FolderId& id) const;
 
     // Whether the search target itself, at its canonical path and open as
     // `target`, is left out: a trash or a thumbnail store, or a folder inside
@@ -50,4 +50,4 @@ private:
     std::string userThumbnailsPath_;  // canonical, or empty when it is not there
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -33,7 +33,7 @@ std::string ExtensionPattern(const std::string& extension)
     return extension.find_first_not_of('*') == std::string::npos ? std::string("*") : "*." + extension;
 }
 
-} // namespace
+}  // namespace
 
 bool AnyTypeTicked(const SearchOptions& options)
 {
@@ -84,4 +84,4 @@ std::uint32_t MatchTypes(std::string_view name, const void* context)
     return mask;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

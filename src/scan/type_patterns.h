@@ -33,4 +33,4 @@ TypePatterns PassesOf(const SearchOptions& options);
 // `context` is the TypePatterns (the shape of a listing's file filter).
 std::uint32_t MatchTypes(std::string_view name, const void* context);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "scan/uring_queue.h"
 
-#include <liburing.h>
-
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <liburing.h>
 #include <sys/stat.h>
 
 namespace snapsift {
@@ -38,7 +37,7 @@ io_uring* NewRing(unsigned entries)
     return ring;
 }
 
-} // namespace
+}  // namespace
 
 void UringQueue::RingDeleter::operator()(io_uring* ring) const
 {
@@ -46,7 +45,8 @@ void UringQueue::RingDeleter::operator()(io_uring* ring) const
     delete ring;
 }
 
-UringQueue::UringQueue(unsigned entries) : ring_(NewRing(entries)), entries_(entries) {}
+UringQueue::UringQueue(unsigned entries) : ring_(NewRing(entries)), entries_(entries)
+{ }
 
 UringQueue::~UringQueue() = default;
 
@@ -136,4 +136,4 @@ void UringQueue::RunDirectly()
     queued_.clear();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -74,4 +74,4 @@ private:
     std::vector<Request> queued_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

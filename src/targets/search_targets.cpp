@@ -12,7 +12,7 @@ std::uint32_t NoFiles(std::string_view, const void*)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> ListSubfolderNames(const std::string& path, bool followLastLink)
 {
@@ -71,8 +71,8 @@ void SearchTargets::BuildFolderTree(const std::vector<Drive>& drives, const std:
     const int current = InsertItem(TargetNode{TargetNodeKind::CurrentRoot, {}, {}, -1, -1, {}});
     folders = FolderTable();
     for (const Drive& drive : drives) {
-        const int node = InsertItem(TargetNode{TargetNodeKind::Drive, drive.mountPoint, drive.kind,
-                                               folders.Append(drive.mountPoint), current, {}});
+        const int node = InsertItem(TargetNode{
+            TargetNodeKind::Drive, drive.mountPoint, drive.kind, folders.Append(drive.mountPoint), current, {}});
         nodes[node].answering = drive.answering;
     }
     if (!desktopFolder.empty()) {
@@ -129,4 +129,4 @@ TargetChoice SearchTargets::OnSearch(int selectedNode) const
     return TargetChoice{TargetRefusal::None, folders.m_folderPaths[node.row]};
 }
 
-} // namespace snapsift
+}  // namespace snapsift

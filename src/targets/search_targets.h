@@ -33,7 +33,7 @@ enum class TargetNodeKind : std::uint8_t {
 // folder-table row of its own folder.
 struct TargetNode {
     TargetNodeKind kind = TargetNodeKind::Folder;
-    std::string name;                    // for Drive and Folder
+    std::string name;                      // for Drive and Folder
     DriveKind drive = DriveKind::Unknown;  // for Drive
     int row = -1;
     int parent = -1;
@@ -103,4 +103,4 @@ private:
     int InsertFolder(const std::string& name, int parent, const std::string& path);
 };
 
-} // namespace snapsift
+}  // namespace snapsift

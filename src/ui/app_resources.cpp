@@ -46,4 +46,4 @@ std::string MissingJapaneseFontNote()
            "install fonts-noto-cjk or fonts-ipafont-gothic (apt-get install fonts-noto-cjk)\n";
 }
 
-} // namespace snapsift
+}  // namespace snapsift

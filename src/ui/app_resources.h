@@ -23,4 +23,4 @@ bool InstallQtTranslations(QCoreApplication& application);
 // QGuiApplication.
 std::string MissingJapaneseFontNote();
 
-} // namespace snapsift
+}  // namespace snapsift

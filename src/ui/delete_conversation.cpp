@@ -21,7 +21,7 @@ bool SplitByProtection(const ResultView& view, const std::vector<int>& rows, con
 {
     struct Look {
         ProtectedFolders protection;
-        std::vector<std::string> folders;  // each once
+        std::vector<std::string> folders;   // each once
         std::vector<std::uint8_t> covered;  // by folder
     };
     const auto look = std::make_shared<Look>();
@@ -55,7 +55,7 @@ bool SplitByProtection(const ResultView& view, const std::vector<int>& rows, con
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::uint8_t> CoveredFolders(const ProtectedFolders& protection, const std::vector<std::string>& folders)
 {
@@ -68,8 +68,7 @@ std::vector<std::uint8_t> CoveredFolders(const ProtectedFolders& protection, con
 }
 
 DeleteOutcome DeleteWithConfirmation(ResultView& view, const std::vector<int>& selected, Messenger& messenger,
-                                     Progress& progress,
-                                     const std::string& logPath, std::int64_t startTime,
+                                     Progress& progress, const std::string& logPath, std::int64_t startTime,
                                      const TrashHooks& hooks, const ProtectedFolders* protection,
                                      std::chrono::milliseconds patience, const DeleteSteps& steps)
 {
@@ -128,4 +127,4 @@ DeleteOutcome DeleteWithConfirmation(ResultView& view, const std::vector<int>& s
     return outcome;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

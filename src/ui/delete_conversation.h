@@ -44,10 +44,9 @@ std::vector<std::uint8_t> CoveredFolders(const ProtectedFolders& protection, con
 // question and never moved.
 // The window and the tests both run the deletion through this.
 DeleteOutcome DeleteWithConfirmation(ResultView& view, const std::vector<int>& selected, Messenger& messenger,
-                                     Progress& progress,
-                                     const std::string& logPath, std::int64_t startTime,
+                                     Progress& progress, const std::string& logPath, std::int64_t startTime,
                                      const TrashHooks& hooks = {}, const ProtectedFolders* protection = nullptr,
                                      std::chrono::milliseconds patience = kLogLockPatience,
                                      const DeleteSteps& steps = {});
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -24,4 +24,4 @@ inline QString ShownText(std::string_view bytes)
     return DisplayText(VisibleControls(bytes));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

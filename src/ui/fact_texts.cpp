@@ -101,11 +101,11 @@ std::string NodeOwnText(const TargetNode& node)
     return node.name;
 }
 
-} // namespace
+}  // namespace
 
 std::string TargetNodeText(const TargetNode& node)
 {
     return node.answering ? NodeOwnText(node) : NodeOwnText(node) + " " + kNotAnsweringText;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

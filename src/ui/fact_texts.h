@@ -32,8 +32,8 @@ extern const char* const kNoDuplicatesText;  // "重複ファイルはありま�
 std::string ComboEntryText(const ComboEntry& entry);
 
 // The target tree.
-extern const char* const kCurrentRootText;  // "カレント"
-extern const char* const kDesktopText;      // "デスクトップ"
+extern const char* const kCurrentRootText;   // "カレント"
+extern const char* const kDesktopText;       // "デスクトップ"
 extern const char* const kNotAnsweringText;  // "(応答なし)", after the text of a node whose disk did not answer
 // "HDD", "FDDorMO", "NetD", "CD-ROM", "RamD" or "UNKNOWN".
 const char* DriveKindText(DriveKind kind);
@@ -41,4 +41,4 @@ const char* DriveKindText(DriveKind kind);
 // root's words; followed by " (応答なし)" while its disk does not answer.
 std::string TargetNodeText(const TargetNode& node);
 
-} // namespace snapsift
+}  // namespace snapsift

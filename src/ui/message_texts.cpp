@@ -12,19 +12,16 @@ namespace snapsift {
 
 const char* const kChooseTargetText = "ツリービューで検索対象を選んでください";
 const char* const kNotATargetText = "カレントは検索対象ではありません";
-const char* const kNeedOtherExtensionText =
-    "その他拡張子に文字列を指定してください。\n"
-    "\u3000\u3000\u3000\u3000例\uff1a png, jpeg, txt, html 等";
+const char* const kNeedOtherExtensionText = "その他拡張子に文字列を指定してください。\n"
+                                            "\u3000\u3000\u3000\u3000例\uff1a png, jpeg, txt, html 等";
 const char* const kNeedFileTypeText = "検索したいファイル形式を選択してください";
-const char* const kSearchStoppedText =
-    "検索を中止しました。\n"
-    "一覧は中止までに見つかったファイルだけで、すべてではありません。";
+const char* const kSearchStoppedText = "検索を中止しました。\n"
+                                       "一覧は中止までに見つかったファイルだけで、すべてではありません。";
 
 const char* const kNothingSelectedText = "削除アイテムが選択されていません";
 const char* const kOverflowNoteText = "等の選択されたファイル(他は DeleteLog.log 参照)\n";
 const char* const kConfirmQuestionText = "をごみ箱に移動してよろしいですか？";
-const char* const kLogWriteFailedText =
-    "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。";
+const char* const kLogWriteFailedText = "削除ログ(DeleteLog.log)を書き込めませんでした。\nファイルは移動していません。";
 const char* const kNotMovedText = "次のファイルはごみ箱に移動できませんでした。\n";
 const char* const kChangedReasonText = "検索の後で変更されています";
 const char* const kGoneReasonText = "ファイルが見つかりません";
@@ -34,7 +31,8 @@ const char* const kChangedInTrashReasonText =
 
 const char* const kRecordNotBegunText = "削除の記録を書き込めませんでした。\nファイルは移動していません。";
 const char* const kBlockLostText =
-    "削除ログ(DeleteLog.log)を書き込めませんでした。\n移動したファイルは次の削除の記録に残っています (snapsift --history)。";
+    "削除ログ(DeleteLog.log)を書き込めませんでした。\n移動したファイルは次の削除の記録に残っています (snapsift "
+    "--history)。";
 const char* const kRecordNotFinishedText = "削除の記録を仕上げられませんでした。途中の記録が残っています。";
 const char* const kRestoreUnreadableText = "削除ログ(DeleteLog.log)から直前の削除を読めませんでした。";
 const char* const kDeletionLogName = "DeleteLog.log";
@@ -148,7 +146,7 @@ std::string RestoreReasonText(const RestoreResult& r)
     return {};
 }
 
-} // namespace
+}  // namespace
 
 std::string TargetRefusalText(TargetRefusal refusal)
 {
@@ -219,7 +217,7 @@ std::string LogFailureText(LogOutcome outcome)
     return {};
 }
 
-} // namespace
+}  // namespace
 
 std::string LogNotWrittenText(const DeleteOutcome& outcome)
 {
@@ -340,9 +338,9 @@ std::string HelpNotOpenedText(const std::string& path, bool noProgram)
 
 std::string FileNotOpenedText(const std::string& path, bool noProgram, const std::string& error)
 {
-    std::string text = std::string(noProgram ? "このファイルを開くプログラムが登録されていません。"
-                                             : "ファイルを開けませんでした。") +
-                       "\nファイル: " + VisibleControls(path);
+    std::string text =
+        std::string(noProgram ? "このファイルを開くプログラムが登録されていません。" : "ファイルを開けませんでした。") +
+        "\nファイル: " + VisibleControls(path);
     if (!noProgram && !error.empty())
         text += "\n" + VisibleControls(error);
     return text;
@@ -368,8 +366,7 @@ std::string LeftUnselectedText(int differing, int unreadable)
 
 std::string ProtectionCutText(std::size_t kept)
 {
-    return "保護するフォルダの設定が多すぎるため、最初の " + std::to_string(kept) +
-           " 件だけを読み、残りは無視しました";
+    return "保護するフォルダの設定が多すぎるため、最初の " + std::to_string(kept) + " 件だけを読み、残りは無視しました";
 }
 
 std::string BrokenProtectionText(const std::string& written)
@@ -387,4 +384,4 @@ std::string ProtectedNotMovedText(const std::vector<std::string>& paths)
     return text;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

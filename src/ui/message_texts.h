@@ -46,9 +46,9 @@ extern const char* const kRecordNotBegunText;     // no record could be begun: n
 extern const char* const kBlockLostText;          // files moved, but no log took the block
 extern const char* const kRecordNotFinishedText;  // the record stays as its journal
 // Why a file was not moved, in parentheses after its path.
-extern const char* const kChangedReasonText;  // no longer the file the search found
-extern const char* const kGoneReasonText;     // nothing under its path any more
-extern const char* const kRefusedReasonText;  // followed by the system's own words
+extern const char* const kChangedReasonText;         // no longer the file the search found
+extern const char* const kGoneReasonText;            // nothing under its path any more
+extern const char* const kRefusedReasonText;         // followed by the system's own words
 extern const char* const kChangedInTrashReasonText;  // followed by the entry in the trash
 // The question before moving `paths`: the first 15, then a note for the rest.
 std::string DeleteConfirmationText(const std::vector<std::string>& paths);
@@ -103,4 +103,4 @@ std::string ProtectionCutText(std::size_t kept);
 // is no path as written; it is kept and still protects what it names.
 std::string BrokenProtectionText(const std::string& written);
 
-} // namespace snapsift
+}  // namespace snapsift

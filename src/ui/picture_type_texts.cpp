@@ -67,4 +67,4 @@ std::string ChosenTypesTipText(PictureKinds kinds)
     return tip;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -26,4 +26,4 @@ std::string ChosenTypesLineText(PictureKinds kinds);
 // types, one a line, with their endings. Empty when none is.
 std::string ChosenTypesTipText(PictureKinds kinds);
 
-} // namespace snapsift
+}  // namespace snapsift

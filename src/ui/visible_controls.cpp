@@ -30,4 +30,4 @@ std::string VisibleControls(std::string_view bytes)
     return shown;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

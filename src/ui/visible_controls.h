@@ -12,4 +12,4 @@ namespace snapsift {
 // one line. Other bytes are kept. The log and the report keep the real bytes.
 std::string VisibleControls(std::string_view bytes);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -84,4 +84,4 @@ const char* const kCameraText = "カメラ %1";
 const char* const kProtectMenuText = "このフォルダを保護する(&K)";
 const char* const kUnprotectMenuText = "保護を解除する(&K)";
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -19,15 +19,15 @@ extern const char* const kRestoreLastMenuText;  // "直前の削除を元に戻�
 extern const char* const kHistoryMenuText;      // "削除の履歴(&H)…"
 
 // The window listing the recorded deletions.
-extern const char* const kHistoryTitleText;         // "削除の履歴"
-extern const char* const kHistoryWhenHeadingText;   // first column: the deletion's time, or a file's path
+extern const char* const kHistoryTitleText;        // "削除の履歴"
+extern const char* const kHistoryWhenHeadingText;  // first column: the deletion's time, or a file's path
 extern const char* const kHistoryStateHeadingText;
 extern const char* const kHistoryLogHeadingText;
 extern const char* const kHistoryRestoreButtonText;  // "元に戻す(&R)"
 extern const char* const kHistoryCloseButtonText;    // "閉じる"
 extern const char* const kHistoryEmptyText;          // no deletion is recorded
 extern const char* const kHistoryNothingChosenText;  // nothing chosen is in the trash
-extern const char* const kWindowTitleText;  // "Snapsift Ver1.0": the title and the version button
+extern const char* const kWindowTitleText;           // "Snapsift Ver1.0": the title and the version button
 // The result list's column headings, by ResultColumn.
 const char* ResultColumnHeading(int column);
 
@@ -71,23 +71,23 @@ extern const char* const kEmptyReasonText;
 extern const char* const kNotPictureReasonText;
 extern const char* const kTooLargeReasonText;
 extern const char* const kBrokenReasonText;
-extern const char* const kTookTooLongReasonText;  // the decoding helper ran past its time
+extern const char* const kTookTooLongReasonText;   // the decoding helper ran past its time
 extern const char* const kHelpersStuckReasonText;  // earlier helpers are stuck on a disk that does not answer
 // The window showing the files of one name side by side.
-extern const char* const kCompareMenuText;    // "同じ名前のファイルを並べて表示(&P)"
-extern const char* const kCompareMarkedText;  // "削除候補に選択中"
-extern const char* const kCompareTitleText;   // followed by the name
+extern const char* const kCompareMenuText;            // "同じ名前のファイルを並べて表示(&P)"
+extern const char* const kCompareMarkedText;          // "削除候補に選択中"
+extern const char* const kCompareTitleText;           // followed by the name
 extern const char* const kCompareCountSeparatorText;  // between the name and the count
-extern const char* const kCompareCountText;   // "%1": how many files have the name
-extern const char* const kCompareNoneText;    // no file in the list has the name
+extern const char* const kCompareCountText;           // "%1": how many files have the name
+extern const char* const kCompareNoneText;            // no file in the list has the name
 extern const char* const kCompareOpenTipText;
 extern const char* const kCompareSameText;       // "内容が同じ": the bytes equal the newest copy's
 extern const char* const kCompareDifferentText;  // "内容が異なる"
-extern const char* const kCaptureTimeText;  // "%1": when the picture was taken, as its EXIF says
-extern const char* const kCameraText;       // "%1": the camera's model, as its EXIF says
+extern const char* const kCaptureTimeText;       // "%1": when the picture was taken, as its EXIF says
+extern const char* const kCameraText;            // "%1": the camera's model, as its EXIF says
 
 // Verified automatic selection and protected folders.
 extern const char* const kProtectMenuText;    // "このフォルダを保護する(&K)"
 extern const char* const kUnprotectMenuText;  // "保護を解除する(&K)"
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -20,4 +20,4 @@ ShellResult MoveToTrash(const std::string& path)
     return result;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

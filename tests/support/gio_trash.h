@@ -12,4 +12,4 @@ namespace snapsift {
 // way to fill a trash the way a file manager does.
 ShellResult MoveToTrash(const std::string& path);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -4,10 +4,9 @@
 #include <QBuffer>
 #include <QImageWriter>
 
-#include <libheif/heif.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <libheif/heif.h>
 #include <vector>
 
 namespace snapsift::testing {
@@ -22,7 +21,7 @@ public:
         std::uint16_t tag;
         std::uint16_t type;  // 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG
         std::uint32_t count;
-        std::string value;   // the value's bytes
+        std::string value;  // the value's bytes
     };
 
     static Entry Short(std::uint16_t tag, std::uint16_t v) { return {tag, 3, 1, Le(v, 2)}; }
@@ -65,7 +64,7 @@ public:
     }
 };
 
-} // namespace
+}  // namespace
 
 QImage HalvesImage(int width, int height)
 {
@@ -94,8 +93,7 @@ std::string PngBytes(const QImage& image)
     return Encoded(image, "png");
 }
 
-std::string JpegWithExif(const QImage& image, int orientation, const std::string& captureTime,
-                         const std::string& model)
+std::string JpegWithExif(const QImage& image, int orientation, const std::string& captureTime, const std::string& model)
 {
     std::string jpeg = Encoded(image, "jpeg");
     if (orientation == 0 && captureTime.empty() && model.empty())
@@ -148,8 +146,8 @@ std::string HeicWithOrientation(const QImage& source, int orientation)
     heif_image* image = nullptr;
     std::string out;
     if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok &&
-        heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image)
-                .code == heif_error_Ok &&
+        heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image).code ==
+            heif_error_Ok &&
         heif_image_add_plane(image, heif_channel_interleaved, rgb.width(), rgb.height(), 8).code == heif_error_Ok) {
         int stride = 0;
         uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
@@ -186,19 +184,36 @@ std::string DngBytes(const std::string& previewJpeg, QSize preview, QSize raw, i
     for (std::uint32_t i = 1; i < rawBytes; i += 2)
         cfa[i] = static_cast<char>(i % 7);  // some signal, 16-bit samples
     file += cfa;
-    const std::vector<W::Entry> rawIfd = {
-        W::Long(254, 0), W::Long(256, raw.width()), W::Long(257, raw.height()), W::Short(258, 16),
-        W::Short(259, 1), W::Short(262, 32803), W::Long(273, rawAt), W::Short(277, 1),
-        W::Long(278, raw.height()), W::Long(279, rawBytes), {33421, 3, 2, W::Le(2, 2) + W::Le(2, 2)},
-        {33422, 1, 4, std::string("\0\1\1\2", 4)}, W::Short(50717, 65535)};
+    const std::vector<W::Entry> rawIfd = {W::Long(254, 0),
+                                          W::Long(256, raw.width()),
+                                          W::Long(257, raw.height()),
+                                          W::Short(258, 16),
+                                          W::Short(259, 1),
+                                          W::Short(262, 32803),
+                                          W::Long(273, rawAt),
+                                          W::Short(277, 1),
+                                          W::Long(278, raw.height()),
+                                          W::Long(279, rawBytes),
+                                          {33421, 3, 2, W::Le(2, 2) + W::Le(2, 2)},
+                                          {33422, 1, 4, std::string("\0\1\1\2", 4)},
+                                          W::Short(50717, 65535)};
     const std::uint32_t subAt = W::PutIfd(file, rawIfd);
-    const std::vector<W::Entry> ifd0 = {
-        W::Long(254, 1), W::Long(256, preview.width()), W::Long(257, preview.height()),
-        {258, 3, 3, W::Le(8, 2) + W::Le(8, 2) + W::Le(8, 2)}, W::Short(259, 7), W::Short(262, 6),
-        W::Ascii(271, "Snapsift"), W::Ascii(272, "Test Body"), W::Long(273, jpegAt),
-        W::Short(274, static_cast<std::uint16_t>(orientation)), W::Short(277, 3), W::Long(278, preview.height()),
-        W::Long(279, static_cast<std::uint32_t>(previewJpeg.size())), W::Long(330, subAt),
-        {50706, 1, 4, std::string("\1\4\0\0", 4)}, W::Ascii(50708, "Snapsift Test Body")};
+    const std::vector<W::Entry> ifd0 = {W::Long(254, 1),
+                                        W::Long(256, preview.width()),
+                                        W::Long(257, preview.height()),
+                                        {258, 3, 3, W::Le(8, 2) + W::Le(8, 2) + W::Le(8, 2)},
+                                        W::Short(259, 7),
+                                        W::Short(262, 6),
+                                        W::Ascii(271, "Snapsift"),
+                                        W::Ascii(272, "Test Body"),
+                                        W::Long(273, jpegAt),
+                                        W::Short(274, static_cast<std::uint16_t>(orientation)),
+                                        W::Short(277, 3),
+                                        W::Long(278, preview.height()),
+                                        W::Long(279, static_cast<std::uint32_t>(previewJpeg.size())),
+                                        W::Long(330, subAt),
+                                        {50706, 1, 4, std::string("\1\4\0\0", 4)},
+                                        W::Ascii(50708, "Snapsift Test Body")};
     const std::uint32_t firstAt = W::PutIfd(file, ifd0);
     file.replace(4, 4, W::Le(firstAt, 4));
     return file;
@@ -219,10 +234,18 @@ std::string CfaData(QSize raw)
 std::vector<TiffWriter::Entry> CfaIfd(QSize raw, std::uint32_t at)
 {
     using W = TiffWriter;
-    return {W::Long(254, 0), W::Long(256, raw.width()), W::Long(257, raw.height()), W::Short(258, 16),
-            W::Short(259, 1), W::Short(262, 32803), W::Long(273, at), W::Short(277, 1), W::Long(278, raw.height()),
+    return {W::Long(254, 0),
+            W::Long(256, raw.width()),
+            W::Long(257, raw.height()),
+            W::Short(258, 16),
+            W::Short(259, 1),
+            W::Short(262, 32803),
+            W::Long(273, at),
+            W::Short(277, 1),
+            W::Long(278, raw.height()),
             W::Long(279, static_cast<std::uint32_t>(raw.width() * raw.height() * 2)),
-            {33421, 3, 2, W::Le(2, 2) + W::Le(2, 2)}, {33422, 1, 4, std::string("\0\1\1\2", 4)}};
+            {33421, 3, 2, W::Le(2, 2) + W::Le(2, 2)},
+            {33422, 1, 4, std::string("\0\1\1\2", 4)}};
 }
 
 void Align(std::string& file)
@@ -231,7 +254,7 @@ void Align(std::string& file)
         file += '\0';
 }
 
-} // namespace
+}  // namespace
 
 std::string CameraRawBytes(const CameraRaw& camera)
 {
@@ -248,8 +271,8 @@ std::string CameraRawBytes(const CameraRaw& camera)
     if (camera.layout == RawLayout::Nef) {
         const auto thumbAt = static_cast<std::uint32_t>(file.size());
         file += std::string(160 * 120 * 3, '\x40');
-        const std::uint32_t previewIfd = W::PutIfd(file, {W::Long(254, 1), W::Short(259, 6), W::Long(513, jpegAt),
-                                                          W::Long(514, jpegBytes)});
+        const std::uint32_t previewIfd =
+            W::PutIfd(file, {W::Long(254, 1), W::Short(259, 6), W::Long(513, jpegAt), W::Long(514, jpegBytes)});
         const std::uint32_t rawIfd = W::PutIfd(file, CfaIfd(camera.raw, rawAt));
         std::string subIfds = W::Le(previewIfd, 4) + W::Le(rawIfd, 4);
         if (!camera.smallerJpeg.empty()) {
@@ -261,15 +284,30 @@ std::string CameraRawBytes(const CameraRaw& camera)
                                               W::Long(514, static_cast<std::uint32_t>(camera.smallerJpeg.size()))}),
                              4);
         }
-        ifd0 = {W::Long(254, 1), W::Long(256, 160), W::Long(257, 120),
-                {258, 3, 3, W::Le(8, 2) + W::Le(8, 2) + W::Le(8, 2)}, W::Short(259, 1), W::Short(262, 2),
-                W::Ascii(271, camera.make), W::Ascii(272, camera.model), W::Long(273, thumbAt),
-                W::Short(274, orientation), W::Short(277, 3), W::Long(278, 120), W::Long(279, 160 * 120 * 3),
+        ifd0 = {W::Long(254, 1),
+                W::Long(256, 160),
+                W::Long(257, 120),
+                {258, 3, 3, W::Le(8, 2) + W::Le(8, 2) + W::Le(8, 2)},
+                W::Short(259, 1),
+                W::Short(262, 2),
+                W::Ascii(271, camera.make),
+                W::Ascii(272, camera.model),
+                W::Long(273, thumbAt),
+                W::Short(274, orientation),
+                W::Short(277, 3),
+                W::Long(278, 120),
+                W::Long(279, 160 * 120 * 3),
                 {330, 4, static_cast<std::uint32_t>(subIfds.size() / 4), subIfds}};
     } else {
         const std::uint32_t rawIfd = W::PutIfd(file, CfaIfd(camera.raw, rawAt));
-        ifd0 = {W::Long(254, 1), W::Short(259, 6), W::Ascii(271, camera.make), W::Ascii(272, camera.model),
-                W::Short(274, orientation), W::Long(330, rawIfd), W::Long(513, jpegAt), W::Long(514, jpegBytes)};
+        ifd0 = {W::Long(254, 1),
+                W::Short(259, 6),
+                W::Ascii(271, camera.make),
+                W::Ascii(272, camera.model),
+                W::Short(274, orientation),
+                W::Long(330, rawIfd),
+                W::Long(513, jpegAt),
+                W::Long(514, jpegBytes)};
     }
     Align(file);
     const std::uint32_t firstAt = W::PutIfd(file, ifd0);
@@ -295,4 +333,4 @@ std::string ProgressiveDcOnlyJpeg(int side)
     return jpeg + std::string("\xff\xd9", 2);
 }
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

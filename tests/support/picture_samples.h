@@ -59,4 +59,4 @@ std::string CameraRawBytes(const CameraRaw& camera);
 // few megabytes that ask for a coefficient buffer of side² × 6 bytes.
 std::string ProgressiveDcOnlyJpeg(int side);
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

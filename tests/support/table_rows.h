@@ -74,4 +74,4 @@ inline std::string RowLine(const FileTable& table, int k)
            table.Path(k);
 }
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

@@ -9,9 +9,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <sched.h>
 #include <sstream>
 #include <stdexcept>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +38,7 @@ std::vector<std::string> RemoveFilesIn(int dirFd)
     closedir(dir);
     std::vector<std::string> folders;
     for (std::string& name : names) {
-        struct stat st {};
+        struct stat st { };
         if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
@@ -62,7 +62,7 @@ void RemoveInside(int dirFd)
         std::vector<std::string> folders;  // still to remove
     };
     std::vector<Level> levels;
-    struct stat st {};
+    struct stat st { };
     if (fstat(dirFd, &st) != 0) {
         close(dirFd);
         return;
@@ -119,7 +119,7 @@ void MakeParents(const std::string& path)
         mkdir(path.substr(0, slash).c_str(), 0755);
 }
 
-} // namespace
+}  // namespace
 
 TempDir::TempDir(const std::string& under)
 {
@@ -249,4 +249,4 @@ std::string EnterPrivateMountNamespace()
     return {};
 }
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/progress.h"
+#include "ui/window/messenger.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "ui/window/messenger.h"
-#include "platform/progress.h"
 
 namespace snapsift::testing {
 
@@ -72,4 +72,4 @@ public:
     std::vector<std::string> ops;
 };
 
-} // namespace snapsift::testing
+}  // namespace snapsift::testing

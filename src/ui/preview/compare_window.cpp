@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "ui/preview/compare_window.h"
 
-#include "ui/preview/content_probe.h"
-
 #include "review/result_view.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
+#include "ui/preview/content_probe.h"
 #include "ui/preview/picture_preview.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/window_texts.h"
@@ -37,7 +36,7 @@ QLabel* WrappingLabel(QWidget* parent)
     return label;
 }
 
-} // namespace
+}  // namespace
 
 CompareWindow::CompareWindow(const ResultView& view, QItemSelectionModel& selection, PreviewLoader& loader,
                              OpenFile openFile, QWidget* parent)
@@ -89,8 +88,8 @@ void CompareWindow::FitOnScreen(bool centre)
     const QMargins margins = layout()->contentsMargins();
     const int frame = 2 * scroll_->frameWidth();
     int width = margins.left() + cards.width() + frame + margins.right();
-    int height = margins.top() + title_->sizeHint().height() + layout()->spacing() + cards.height() + frame +
-                 margins.bottom();
+    int height =
+        margins.top() + title_->sizeHint().height() + layout()->spacing() + cards.height() + frame + margins.bottom();
     if (!centre && width <= this->width() && height <= this->height())
         return;
     QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
@@ -292,4 +291,4 @@ bool CompareWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -129,4 +129,4 @@ private:
     QTimer probePoll_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

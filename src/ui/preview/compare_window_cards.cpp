@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // What each card of the side-by-side window shows: its picture, asked for
 // while the card is in view, its file's facts and its selection mark.
-#include "ui/preview/compare_window.h"
-
 #include "review/result_view.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
+#include "ui/preview/compare_window.h"
 #include "ui/preview/picture_preview.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/window_texts.h"
@@ -25,7 +24,7 @@ QString PictureLine(const PicturePreview* preview)
     return preview ? PreviewText(*preview) : QString::fromUtf8(kPreviewLoadingText);
 }
 
-} // namespace
+}  // namespace
 
 void CompareWindow::ShowPicture(Card& card)
 {
@@ -144,9 +143,9 @@ void CompareWindow::ShowMark(Card& card)
     card.widgets->mark->setText(marked ? QString::fromUtf8(kCompareMarkedText) : QString());
     // The frame alone is drawn in the selection colour; its texts keep theirs.
     // Both frames take the same room, so marking a card moves nothing.
-    card.widgets->frame->setStyleSheet(
-        marked ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
-               : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
+    card.widgets->frame->setStyleSheet(marked
+                                           ? QStringLiteral("#card { border: 3px solid palette(highlight); }")
+                                           : QStringLiteral("#card { border: 1px solid palette(mid); margin: 2px; }"));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

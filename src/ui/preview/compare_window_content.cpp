@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The side-by-side window's content marks: the copies are opened beside the
 // window, and each card says what a content check found once they have answered.
-#include "ui/preview/compare_window.h"
-
 #include "review/content_check.h"
 #include "review/result_view.h"
+#include "ui/preview/compare_window.h"
 #include "ui/preview/content_probe.h"
 #include "ui/window_texts.h"
 
@@ -102,4 +101,4 @@ void CompareWindow::ApplyProbe()
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

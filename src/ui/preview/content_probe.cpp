@@ -64,4 +64,4 @@ bool ContentProbe::Ended() const
     return shared_->ended.load();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -40,4 +40,4 @@ private:
     std::shared_ptr<Shared> shared_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -30,9 +30,10 @@ pid_t SpawnHelper(int socket)
     return spawned == 0 ? pid : 0;
 }
 
-} // namespace
+}  // namespace
 
-HelperStarter::HelperStarter() : thread_([this] { Run(); }) {}
+HelperStarter::HelperStarter() : thread_([this] { Run(); })
+{ }
 
 HelperStarter::~HelperStarter()
 {
@@ -87,4 +88,4 @@ void HelperStarter::Run()
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -5,10 +5,9 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 #include <thread>
 #include <utility>
-
-#include <sys/types.h>
 
 namespace snapsift {
 
@@ -43,4 +42,4 @@ private:
     std::thread thread_;  // last: starts when the rest is ready
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -12,18 +12,17 @@
 #include <QSize>
 #include <QString>
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 class QTimer;
 
 namespace snapsift {
 
-inline constexpr int kPreviewSide = 256;             // a preview fits a square of this side
+inline constexpr int kPreviewSide = 256;              // a preview fits a square of this side
 inline constexpr int kImageAllocationLimitMiB = 256;  // the largest image Qt may allocate
 class HelperStarter;
 class ThumbnailCache;
@@ -32,11 +31,11 @@ inline constexpr qint64 kPreviewCacheBytes = 48LL * 1024 * 1024;
 
 // What a preview shows: the picture scaled to fit, or why there is none.
 struct PicturePreview {
-    QImage image;         // null when the file cannot be previewed
-    QSize pixelSize;      // the picture's own size, with its orientation applied
-    QByteArray format;    // "JPEG", "BMP", "GIF", ...
+    QImage image;       // null when the file cannot be previewed
+    QSize pixelSize;    // the picture's own size, with its orientation applied
+    QByteArray format;  // "JPEG", "BMP", "GIF", ...
     PreviewFailure failure = PreviewFailure::None;
-    FileVersion version;  // what was read; zero when the file could not be opened
+    FileVersion version;         // what was read; zero when the file could not be opened
     bool fromThumbnail = false;  // the picture came from the desktop's thumbnail cache
     PictureFacts facts;
 
@@ -146,7 +145,7 @@ private:
     std::vector<std::unique_ptr<Helper>> helpers_;
     std::vector<std::unique_ptr<Abandoned>> abandoned_;  // killed helpers, reaped when gone
     QTimer* reapPoll_ = nullptr;
-    QTimer* grace_ = nullptr;  // when a killed helper that has not gone counts as stuck
+    QTimer* grace_ = nullptr;                   // when a killed helper that has not gone counts as stuck
     std::vector<Job> queue_;                    // the newest last
     QCache<QByteArray, PicturePreview> cache_;  // keyed by path, version
     QHash<QByteArray, QByteArray> latestKey_;   // path -> key of its newest preview
@@ -156,4 +155,4 @@ private:
     int timeLimitMs_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

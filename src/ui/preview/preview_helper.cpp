@@ -12,7 +12,6 @@
 #include <cstring>
 #include <new>
 #include <string>
-
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -87,7 +86,7 @@ void WarmUp()
     }
 }
 
-} // namespace
+}  // namespace
 
 bool IsPreviewHelperCall(int argc, char** argv)
 {
@@ -142,4 +141,4 @@ int RunPreviewHelper()
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -26,4 +26,4 @@ int RunPreviewHelper();
 
 // The requests and replies: preview_wire.h.
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -2,16 +2,15 @@
 // The helper processes that decode previews: starting them, handing them
 // work, reading their answers, and letting go of them without waiting.
 #include "ui/preview/picture_preview.h"
-
 #include "ui/preview/preview_helper.h"
 #include "ui/preview/preview_loader_parts.h"
 #include "ui/preview/preview_reply.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <mutex>
 #include <optional>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -34,7 +33,7 @@ void SetNonBlocking(int fd)
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-} // namespace
+}  // namespace
 
 PreviewLoader::Helper* PreviewLoader::StartHelper()
 {
@@ -74,7 +73,8 @@ void PreviewLoader::Send(Helper& helper, Job job)
     helper.deadline->start(timeLimitMs_);
     // An idle helper's pipe is empty and holds far more than one request.
     const bool fits = helper.job.path.size() <= static_cast<qsizetype>(preview_wire::kMaxPathBytes);
-    const ssize_t wrote = fits ? ::send(helper.socket, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL) : -1;
+    const ssize_t wrote =
+        fits ? ::send(helper.socket, bytes.constData(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL) : -1;
     if (wrote != bytes.size()) {
         const QByteArray path = helper.job.path;
         Retire(helper, true);
@@ -230,4 +230,4 @@ void PreviewLoader::Reap()
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

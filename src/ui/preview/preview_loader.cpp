@@ -2,15 +2,14 @@
 // The previews the window asks for: the requests, the order they are served
 // in, and the cache of the helpers' answers.
 #include "ui/preview/picture_preview.h"
-
 #include "ui/preview/preview_loader_parts.h"
 
 #include <QMetaObject>
 
 #include <algorithm>
 #include <mutex>
-#include <thread>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace snapsift {
@@ -32,7 +31,7 @@ PicturePreview Failed(PreviewFailure failure)
     return preview;
 }
 
-} // namespace
+}  // namespace
 
 static int g_defaultTimeLimitMs = PreviewLoader::kDefaultTimeLimitMs;
 
@@ -88,9 +87,8 @@ PreviewLoader::~PreviewLoader()
 
 int PreviewLoader::StuckHelpers() const
 {
-    return static_cast<int>(std::count_if(abandoned_.begin(), abandoned_.end(), [](const auto& a) {
-        return a->since.elapsed() >= kStuckAfterMs;
-    }));
+    return static_cast<int>(std::count_if(abandoned_.begin(), abandoned_.end(),
+                                          [](const auto& a) { return a->since.elapsed() >= kStuckAfterMs; }));
 }
 
 const PicturePreview* PreviewLoader::Find(const std::string& path) const
@@ -195,4 +193,4 @@ void PreviewLoader::Deliver(const QByteArray& path, const PicturePreview& previe
     emit Ready(path);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

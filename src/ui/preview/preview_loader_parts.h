@@ -13,7 +13,6 @@
 #include <QTimer>
 
 #include <memory>
-
 #include <sys/types.h>
 
 namespace snapsift {
@@ -21,7 +20,7 @@ namespace snapsift {
 // One helper process and the connection to it.
 struct PreviewLoader::Helper {
     std::shared_ptr<HelperStart> start;
-    int socket = -1;                     // both ways; a socket, so a gone helper raises no SIGPIPE
+    int socket = -1;                      // both ways; a socket, so a gone helper raises no SIGPIPE
     QSocketNotifier* notifier = nullptr;  // deleted later: it may be what calls Retire
     QTimer* deadline = nullptr;           // the same
     QElapsedTimer sent;                   // since the request went
@@ -40,4 +39,4 @@ struct PreviewLoader::Abandoned {
     QElapsedTimer since;                  // since it was killed
 };
 
-} // namespace snapsift
+}  // namespace snapsift

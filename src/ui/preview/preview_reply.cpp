@@ -17,8 +17,8 @@ ReplyRead ReadReply(const QByteArray& inbox)
     using preview_wire::ReadReply;
     using preview_wire::ReplyKind;
     ReplyRead read;
-    const ReadReply wire = preview_wire::ReadReplyFrom(inbox.constData(), static_cast<std::size_t>(inbox.size()),
-                                                       kPreviewSide);
+    const ReadReply wire =
+        preview_wire::ReadReplyFrom(inbox.constData(), static_cast<std::size_t>(inbox.size()), kPreviewSide);
     if (wire.status == ReadReply::Status::Incomplete)
         return read;
     if (wire.status == ReadReply::Status::Bad) {
@@ -46,4 +46,4 @@ ReplyRead ReadReply(const QByteArray& inbox)
     return read;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -28,4 +28,4 @@ struct ReplyRead {
 
 ReplyRead ReadReply(const QByteArray& inbox);
 
-} // namespace snapsift
+}  // namespace snapsift

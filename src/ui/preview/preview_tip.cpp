@@ -102,4 +102,4 @@ void PreviewTip::Place()
     move(pos);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

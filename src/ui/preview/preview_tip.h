@@ -44,4 +44,4 @@ private:
 // `withFacts` adds the capture time and camera under it, where known.
 void ShowPreviewIn(QLabel* picture, QLabel* text, const PicturePreview* preview, bool withFacts = false);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -34,4 +34,4 @@ ReadReply ReadReplyFrom(const char* data, std::size_t size, int maxSide)
     return read;
 }
 
-} // namespace snapsift::preview_wire
+}  // namespace snapsift::preview_wire

@@ -65,7 +65,11 @@ struct Request {
     FileVersion known;
 };
 
-enum class ReplyKind : std::int32_t { Picture, Failure, Unchanged };
+enum class ReplyKind : std::int32_t {
+    Picture,
+    Failure,
+    Unchanged
+};
 
 struct Reply {
     std::uint32_t magic = kReplyMagic;
@@ -85,19 +89,23 @@ static_assert(std::is_trivially_copyable_v<Request> && std::is_trivially_copyabl
 
 // One reply read from the front of what a helper has sent.
 struct ReadReply {
-    enum class Status { Incomplete, Bad, Complete };
-    Status status = Status::Incomplete;  // Bad: the helper cannot be trusted any more
-    Reply reply;                         // Complete: the header as sent
+    enum class Status {
+        Incomplete,
+        Bad,
+        Complete
+    };
+    Status status = Status::Incomplete;             // Bad: the helper cannot be trusted any more
+    Reply reply;                                    // Complete: the header as sent
     PreviewFailure failure = PreviewFailure::None;  // Complete: the reason, Broken when it names none it may
-    std::size_t formatBytes = 0;         // Complete: how much of reply.format comes before a NUL
-    std::size_t pixelBytes = 0;          // Complete: the pixels, right after the header
-    std::size_t bytes = 0;               // Complete: header and pixels together
+    std::size_t formatBytes = 0;                    // Complete: how much of reply.format comes before a NUL
+    std::size_t pixelBytes = 0;                     // Complete: the pixels, right after the header
+    std::size_t bytes = 0;                          // Complete: header and pixels together
 };
 
 // Reads the reply at the front of `data`. A picture is at most `maxSide`
 // pixels either way; a reply that claims more, or is not one, is Bad.
 ReadReply ReadReplyFrom(const char* data, std::size_t size, int maxSide);
 
-} // namespace preview_wire
+}  // namespace preview_wire
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -140,4 +140,4 @@ void ResultPreviews::OpenCompareWindow(int row)
     compare_->activateWindow();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

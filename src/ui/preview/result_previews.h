@@ -65,11 +65,11 @@ private:
     QWidget& window_;
     PreviewLoader* loader_ = nullptr;
     PreviewTip* tip_ = nullptr;
-    QWidget* viewport_ = nullptr;  // the list's, as it was when watching began
+    QWidget* viewport_ = nullptr;      // the list's, as it was when watching began
     QPointer<CompareWindow> compare_;  // a child window of `window`
     const ContentChecker* checker_ = nullptr;
     QTimer hover_;
     QPoint hoverPos_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

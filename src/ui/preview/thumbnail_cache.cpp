@@ -5,22 +5,21 @@
 #include "platform/trash_folders.h"
 #include "ui/preview/decode/decoders.h"
 
+#include <glib.h>
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 
-#include <glib.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace snapsift {
 
@@ -109,7 +108,8 @@ bool WriteAtomically(const std::string& folder, const std::string& name, const Q
     if (fd >= 0) {
         const std::string temp = folder + "/." + name + '.' + std::to_string(::getpid());
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        const bool linked = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, 0600) == 0 &&
+        const bool linked = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) &&
+                            ::fchmod(fd, 0600) == 0 &&
                             ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
         ::close(fd);
         if (linked) {
@@ -123,7 +123,8 @@ bool WriteAtomically(const std::string& folder, const std::string& name, const Q
     fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
     if (fd < 0)
         return false;
-    const bool written = WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, 0600) == 0;
+    const bool written =
+        WriteAll(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())) && ::fchmod(fd, 0600) == 0;
     const bool closed = ::close(fd) == 0;
     if (written && closed && ::rename(temp.c_str(), target.c_str()) == 0)
         return true;
@@ -139,7 +140,7 @@ QImage ReadThumbnail(const std::string& path)
     if (fd < 0)
         return {};
     QFile file;
-    struct stat st {};
+    struct stat st { };
     QImage image;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxThumbnailBytes &&
         file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
@@ -202,7 +203,7 @@ std::string Canonical(const std::string& path)
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
-} // namespace
+}  // namespace
 
 ThumbnailCache::ThumbnailCache() : root_(std::string(g_get_user_cache_dir()) + "/thumbnails")
 {
@@ -291,8 +292,8 @@ PreviewFailure ThumbnailCache::FindFailure(const std::string& path, const FileVe
     return PreviewFailure::Broken;
 }
 
-bool ThumbnailCache::Store(const std::string& path, const FileVersion& version, const QImage& thumbnail,
-                           QSize original, const QByteArray& format, const PictureFacts* facts) const
+bool ThumbnailCache::Store(const std::string& path, const FileVersion& version, const QImage& thumbnail, QSize original,
+                           const QByteArray& format, const PictureFacts* facts) const
 {
     const std::string name = FileName(path);
     if (name.empty() || !MakeFolder(root_) || !MakeFolder(root_ + "/large"))
@@ -306,11 +307,12 @@ bool ThumbnailCache::Store(const std::string& path, const FileVersion& version, 
         {"Thumb::Image::Height", QByteArray::number(original.height())},
         {"Software", kSoftware}};
     if (facts && facts->captureTime[0])
-        keys.emplace_back(kCaptureTimeKey, QByteArray(facts->captureTime, static_cast<qsizetype>(
-                                                          strnlen(facts->captureTime, sizeof facts->captureTime))));
+        keys.emplace_back(kCaptureTimeKey,
+                          QByteArray(facts->captureTime,
+                                     static_cast<qsizetype>(strnlen(facts->captureTime, sizeof facts->captureTime))));
     if (facts && facts->camera[0])
-        keys.emplace_back(kCameraKey, QByteArray(facts->camera, static_cast<qsizetype>(
-                                                             strnlen(facts->camera, sizeof facts->camera))));
+        keys.emplace_back(kCameraKey, QByteArray(facts->camera,
+                                                 static_cast<qsizetype>(strnlen(facts->camera, sizeof facts->camera))));
     const QByteArray png = PngWithKeys(thumbnail, keys);
     return !png.isEmpty() && WriteAtomically(root_ + "/large", name, png);
 }
@@ -332,4 +334,4 @@ bool ThumbnailCache::StoreFailure(const std::string& path, const FileVersion& ve
     return !png.isEmpty() && WriteAtomically(root_ + '/' + kFailFolder, name, png);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

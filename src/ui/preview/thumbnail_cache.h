@@ -14,9 +14,9 @@ namespace snapsift {
 
 // A thumbnail that stands for the picture, with what it says of it.
 struct KeptThumbnail {
-    QImage image;          // null when there is none
-    QSize original;        // the picture's own size (Thumb::Image::Width, Height)
-    QByteArray mimeType;   // Thumb::Mimetype
+    QImage image;         // null when there is none
+    QSize original;       // the picture's own size (Thumb::Image::Width, Height)
+    QByteArray mimeType;  // Thumb::Mimetype
     PictureFacts facts;
     bool factsKnown = false;  // made by this program, which records the facts
 };
@@ -61,4 +61,4 @@ private:
     std::vector<std::string> excluded_;  // folders whose files get no thumbnails
 };
 
-} // namespace snapsift
+}  // namespace snapsift

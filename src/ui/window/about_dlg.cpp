@@ -10,8 +10,7 @@
 
 namespace snapsift {
 
-CAboutDlg::CAboutDlg(std::function<void()> openHelp, QWidget* parent)
-    : QDialog(parent), openHelp_(std::move(openHelp))
+CAboutDlg::CAboutDlg(std::function<void()> openHelp, QWidget* parent) : QDialog(parent), openHelp_(std::move(openHelp))
 {
     setFont(parent ? parent->font() : DialogFont());
     const DialogUnits du(font());
@@ -60,4 +59,4 @@ void CAboutDlg::OnSupportLink()
     openHelp_();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

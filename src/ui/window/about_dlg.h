@@ -27,4 +27,4 @@ private:
     std::function<void()> openHelp_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -35,7 +35,7 @@ bool IsUserInput(QEvent::Type type)
     }
 }
 
-} // namespace
+}  // namespace
 
 BusyWindow::BusyWindow(QWidget* window, std::function<void()> onEscape)
     : window_(window), onEscape_(std::move(onEscape))
@@ -144,4 +144,4 @@ bool BusyWindow::eventFilter(QObject* watched, QEvent* event)
     return true;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -20,7 +20,10 @@ namespace snapsift {
 // search, and the quit button or the close box ask to end the program.
 class BusyWindow final : public QObject {
 public:
-    enum class Request { StopSearch, Quit };
+    enum class Request {
+        StopSearch,
+        Quit
+    };
 
     // `onEscape`, when given, is called for an Esc pressed meanwhile (and
     // the key is thrown away all the same).
@@ -47,4 +50,4 @@ private:
     bool pressedOnQuit_ = false;  // the left button went down over the quit button
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -13,7 +13,8 @@ namespace snapsift {
 DialogUnits::DialogUnits(const QFont& font)
 {
     const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     // The labels are mostly full-width characters, one em each: the layout's
     // widths hold them when a horizontal unit is at least a sixth of an em.
     // A vertical unit is at least a sixth of an em too, so a one-line control
@@ -56,4 +57,4 @@ QFont DialogFont(const QString& family)
     return font;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

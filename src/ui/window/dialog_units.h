@@ -29,4 +29,4 @@ private:
 // when one is given.
 QFont DialogFont(const QString& family = {});
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -19,7 +19,7 @@ namespace {
 // reading of a combo box names it by the chosen entry on this platform.
 class DuplicateComboAccessible final : public QAccessibleWidget {
 public:
-    explicit DuplicateComboAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    explicit DuplicateComboAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) { }
     QString text(QAccessible::Text t) const override
     {
         const auto* box = static_cast<const QComboBox*>(widget());
@@ -49,7 +49,7 @@ QAccessibleInterface* DuplicateComboAccessibleFactory(const QString& className, 
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 int DuplicateEntryModel::rowCount(const QModelIndex& parent) const
 {
@@ -104,4 +104,4 @@ void DuplicateComboBox::showPopup()
     QComboBox::showPopup();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -13,7 +13,8 @@ class DuplicateEntryModel final : public QAbstractListModel {
     Q_OBJECT
 public:
     explicit DuplicateEntryModel(const DuplicateCombo& combo, QObject* parent = nullptr)
-        : QAbstractListModel(parent), combo_(combo) {}
+        : QAbstractListModel(parent), combo_(combo)
+    { }
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     void Rebuilt();
@@ -41,4 +42,4 @@ private:
     DuplicateEntryModel* model_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -57,4 +57,4 @@ void FileOpener::Poll()
         report_(call->path, call->result, false);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -45,4 +45,4 @@ private:
     QTimer poll_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

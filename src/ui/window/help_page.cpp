@@ -14,4 +14,4 @@ std::string HelpPagePath()
     return QFile::encodeName(path).toStdString();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -9,4 +9,4 @@ namespace snapsift {
 // beside the bin/ folder that holds the program (installed or built).
 std::string HelpPagePath();
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -26,7 +26,7 @@ QString Shown(const std::string& bytes)
     return QString::fromUtf8(VisibleControls(bytes));
 }
 
-} // namespace
+}  // namespace
 
 HistoryDlg::HistoryDlg(Messenger& messenger, RunBeside runBeside, QWidget* parent)
     : QDialog(parent), messenger_(messenger), runBeside_(std::move(runBeside))
@@ -134,4 +134,4 @@ void HistoryDlg::OnRestore()
     Reload();
 }
 
-} // namespace snapsift
+}  // namespace snapsift

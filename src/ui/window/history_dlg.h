@@ -48,4 +48,4 @@ private:
     std::vector<RestoreResult> results_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

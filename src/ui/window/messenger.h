@@ -7,9 +7,19 @@ namespace snapsift {
 
 // What a message box offers and shows. Texts are UTF-8 bytes; a path inside a
 // text may carry bytes that are not UTF-8 and is shown as well as it can be.
-enum class MessageButtons { Ok, OkCancel };
-enum class MessageIcon { None, Information, Exclamation };
-enum class MessageAnswer { Ok, Cancel };
+enum class MessageButtons {
+    Ok,
+    OkCancel
+};
+enum class MessageIcon {
+    None,
+    Information,
+    Exclamation
+};
+enum class MessageAnswer {
+    Ok,
+    Cancel
+};
 
 struct MessageRequest {
     std::string text;
@@ -28,4 +38,4 @@ public:
     virtual MessageAnswer Show(const MessageRequest& request) = 0;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

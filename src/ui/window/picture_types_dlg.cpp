@@ -22,7 +22,7 @@ const QString kChosenKey = QStringLiteral("chosen");
 // written by this program and is not read.
 constexpr qsizetype kMostChosenBytes = 1024;
 
-} // namespace
+}  // namespace
 
 PictureTypesDlg::PictureTypesDlg(PictureKinds chosen, QWidget* parent) : QDialog(parent)
 {
@@ -85,4 +85,4 @@ void WriteChosenPictureTypes(PictureKinds kinds)
         settings->setValue(kChosenKey, QString::fromStdString(PictureKindNames(kinds)));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -34,4 +34,4 @@ private:
 PictureKinds ReadChosenPictureTypes();
 void WriteChosenPictureTypes(PictureKinds kinds);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -43,14 +43,22 @@ std::uint32_t EscapeNumber(std::string_view v, std::size_t& i, bool hex)
 std::uint32_t SimpleEscape(char c)
 {
     switch (c) {
-    case 'a': return 7;
-    case 'b': return 8;
-    case 'f': return 12;
-    case 'n': return 10;
-    case 'r': return 13;
-    case 't': return 9;
-    case 'v': return 11;
-    default: return static_cast<unsigned char>(c);
+    case 'a':
+        return 7;
+    case 'b':
+        return 8;
+    case 'f':
+        return 12;
+    case 'n':
+        return 10;
+    case 'r':
+        return 13;
+    case 't':
+        return 9;
+    case 'v':
+        return 11;
+    default:
+        return static_cast<unsigned char>(c);
     }
 }
 
@@ -151,7 +159,7 @@ bool EntryNumber(std::string_view key, std::size_t& number)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 KeptFolder DecodeProtectedPath(std::string_view value)
 {
@@ -248,4 +256,4 @@ ProtectionSettings ReadProtectionSettings(std::string_view text)
     return settings;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -39,4 +39,4 @@ ProtectionSettings ReadProtectionSettings(std::string_view text);
 // names if it can.
 KeptFolder DecodeProtectedPath(std::string_view value);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -69,7 +69,7 @@ QString BreakLongLines(const QString& text, const QFontMetrics& metrics, int wid
     return lines.join(QLatin1Char('\n'));
 }
 
-} // namespace
+}  // namespace
 
 MessageAnswer QtMessenger::Show(const MessageRequest& request)
 {
@@ -89,9 +89,15 @@ MessageAnswer QtMessenger::Show(const MessageRequest& request)
     if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
         label->setMinimumWidth(std::min(longest + 2, widest));
     switch (request.icon) {
-    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case MessageIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MessageIcon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
     }
     if (request.buttons == MessageButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
@@ -106,4 +112,4 @@ MessageAnswer QtMessenger::Show(const MessageRequest& request)
     return box.clickedButton() == box.button(QMessageBox::Ok) ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

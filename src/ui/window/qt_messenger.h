@@ -10,11 +10,11 @@ namespace snapsift {
 // Message boxes as Qt shows them, owned by `owner`.
 class QtMessenger final : public Messenger {
 public:
-    explicit QtMessenger(QWidget* owner) : owner_(owner) {}
+    explicit QtMessenger(QWidget* owner) : owner_(owner) { }
     MessageAnswer Show(const MessageRequest& request) override;
 
 private:
     QWidget* owner_;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

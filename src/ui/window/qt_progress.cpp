@@ -20,7 +20,7 @@ void SetBarRange(QProgressBar* bar, long long lower, long long upper)
 {
     bar->setRange(static_cast<int>(lower), static_cast<int>(std::min<long long>(std::max(upper, lower + 1), INT_MAX)));
 }
-} // namespace
+}  // namespace
 
 QtProgress::QtProgress(QProgressBar* bar) : bar_(bar)
 {
@@ -235,4 +235,4 @@ void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& wo
         bar->setRange(lower, upper);  // never stepped: the bar is no longer busy
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -67,7 +67,7 @@ private:
 // own steps as they come.
 class WalkProgress final : public Progress {
 public:
-    explicit WalkProgress(Progress& shown) : shown_(shown) {}
+    explicit WalkProgress(Progress& shown) : shown_(shown) { }
     void SetRange(int lower, int upper) override;
     void DeltaPos(int step) override;
     void SetPos(int position) override;
@@ -129,4 +129,4 @@ private:
 void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& work, bool takeInput = false,
                      bool busyUntilFirstStep = false);
 
-} // namespace snapsift
+}  // namespace snapsift

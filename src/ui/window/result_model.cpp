@@ -13,7 +13,8 @@
 
 namespace snapsift {
 
-ResultModel::ResultModel(const ResultView& view, QObject* parent) : QAbstractTableModel(parent), view_(view) {}
+ResultModel::ResultModel(const ResultView& view, QObject* parent) : QAbstractTableModel(parent), view_(view)
+{ }
 
 int ResultModel::rowCount(const QModelIndex& parent) const
 {
@@ -79,4 +80,4 @@ void ResultListView::paintEvent(QPaintEvent* event)
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

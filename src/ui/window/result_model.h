@@ -40,4 +40,4 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-} // namespace snapsift
+}  // namespace snapsift

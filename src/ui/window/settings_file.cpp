@@ -5,12 +5,11 @@
 
 #include <QSettings>
 
+#include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 
 namespace snapsift {
 namespace {
@@ -23,7 +22,7 @@ bool Acceptable(const struct stat& st)
 // The file opened for reading, or -1 (with errno ENOENT when there is none).
 int OpenChecked(const std::string& path)
 {
-    struct stat before {};
+    struct stat before { };
     // Its kind first, so that no FIFO or device is ever opened.
     if (stat(path.c_str(), &before) != 0)
         return -1;
@@ -34,7 +33,7 @@ int OpenChecked(const std::string& path)
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat after {};
+    struct stat after { };
     if (fstat(fd, &after) != 0 || !Acceptable(after) || after.st_dev != before.st_dev ||
         after.st_ino != before.st_ino) {
         close(fd);
@@ -44,7 +43,7 @@ int OpenChecked(const std::string& path)
     return fd;
 }
 
-} // namespace
+}  // namespace
 
 std::string SettingsFilePath()
 {
@@ -97,4 +96,4 @@ std::unique_ptr<QSettings> OpenSettings()
     return std::make_unique<QSettings>(QStringLiteral("snapsift"), QStringLiteral("snapsift"));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

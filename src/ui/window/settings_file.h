@@ -33,4 +33,4 @@ std::optional<std::string> ReadSettingsFile();
 // is read or kept.
 std::unique_ptr<QSettings> OpenSettings();
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -12,20 +12,19 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTreeView>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace snapsift {
-
 
 CSnapsiftDlg::CSnapsiftDlg(WindowServices services, QWidget* parent) : QDialog(parent), services_(std::move(services))
 {
@@ -97,7 +96,8 @@ bool CSnapsiftDlg::UpdateData(bool save)
     m_options.m_bOther = m_checkOther->isChecked();
     const QByteArray ext = m_otherExt->text().toUtf8();
     if (ExtensionWidth(ext.toStdString()) > kOtherExtLimit) {
-        messenger_->Show({ExtensionTooLongText(kOtherExtLimit), "Snapsift", MessageButtons::Ok, MessageIcon::Exclamation});
+        messenger_->Show(
+            {ExtensionTooLongText(kOtherExtLimit), "Snapsift", MessageButtons::Ok, MessageIcon::Exclamation});
         m_otherExt->setFocus(Qt::OtherFocusReason);
         m_otherExt->selectAll();
         return false;
@@ -222,10 +222,10 @@ bool CSnapsiftDlg::eventFilter(QObject* watched, QEvent* event)
         }
     }
     // The menu key and Shift+F10 open it for the current row.
-    const bool menuKey = event->type() == QEvent::KeyPress &&
-                         (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||
-                          (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
-                           static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier));
+    const bool menuKey =
+        event->type() == QEvent::KeyPress && (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Menu ||
+                                              (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F10 &&
+                                               static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier));
     const bool keyboardMenu = event->type() == QEvent::ContextMenu &&
                               static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
     if ((watched == m_resultList || watched == m_resultList->viewport()) && (menuKey || keyboardMenu)) {
@@ -270,4 +270,4 @@ void EndProgram(int status)
     std::_Exit(status);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -10,8 +10,8 @@
 #include "scan/folder_scan.h"
 #include "targets/search_targets.h"
 #include "ui/delete_conversation.h"
-#include "ui/window_texts.h"
 #include "ui/window/window_geometry.h"
+#include "ui/window_texts.h"
 
 #include <QDialog>
 
@@ -20,8 +20,8 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <vector>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -48,7 +48,7 @@ class ResultPreviews;
 // Where the window reaches beyond itself. The defaults are the real ones;
 // tests replace what cannot run in them.
 struct WindowServices {
-    Messenger* messenger = nullptr;  // null: Qt message boxes owned by the window
+    Messenger* messenger = nullptr;                         // null: Qt message boxes owned by the window
     std::function<void(const std::string& path)> openFile;  // null: the desktop's default program
     std::string deletionLogPath = "DeleteLog.log";
     QString fontFamily;  // empty: the usual Japanese Gothic face
@@ -128,7 +128,7 @@ public:
     QSize BaseSize() const { return baseSize_; }
 
 protected:
-    void accept() override;  // Enter does nothing
+    void accept() override;          // Enter does nothing
     void done(int result) override;  // remembers the window's size and columns
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -154,7 +154,7 @@ private:
     int SizeColumnNeed() const;
     int DateColumnNeed() const;
     int NameColumnNeed() const;
-    static constexpr int kNameColumnWidth = 100;  // as made, and the least the fitting gives it
+    static constexpr int kNameColumnWidth = 100;      // as made, and the least the fitting gives it
     static constexpr int kMostNameColumnUnits = 160;  // the most it gives it, in dialog units
     // While set, a column resized is the window's doing, not the user's.
     class ColumnsFitting final {
@@ -169,7 +169,7 @@ private:
         bool old_;
     };
     bool fittingColumns_ = false;
-    bool ownNameWidth_ = false;  // the user set the name column's width (now or in an earlier run)
+    bool ownNameWidth_ = false;              // the user set the name column's width (now or in an earlier run)
     int nameColumnNeed_ = kNameColumnWidth;  // what the names shown need
     void RestoreWindow();
     void FitFrameOnScreen();
@@ -218,7 +218,11 @@ private:
     // not answer). False then. Esc does nothing, as during the rest of a deletion.
     bool RunStepUntilQuit(BusyWindow& busy, DiskStep step, bool moves);
     // The same, where Esc stops waiting too: then, and after 終了, nothing (`quit` says which).
-    enum class StepEnd { Ended, Stopped, Quit };
+    enum class StepEnd {
+        Ended,
+        Stopped,
+        Quit
+    };
     StepEnd RunStep(BusyWindow& busy, DiskStep step, bool moves, bool escapeStops);
     // One flag per table row: its file lies under a protected folder. Decided
     // once per folder, beside the window; nothing when Esc or 終了 came first.
@@ -243,10 +247,10 @@ private:
     Messenger* messenger_ = nullptr;
     std::unique_ptr<QtProgress> progressDriver_;
     ResultModel* resultModel_ = nullptr;
-    ResultPreviews* previews_ = nullptr;  // picture tooltip and side-by-side window
-    FileOpener* opener_ = nullptr;  // null when the services open files themselves
+    ResultPreviews* previews_ = nullptr;       // picture tooltip and side-by-side window
+    FileOpener* opener_ = nullptr;             // null when the services open files themselves
     std::vector<QTreeWidgetItem*> treeItems_;  // by node index
-    std::set<int> listingLate_;  // nodes whose listing did not answer in time and goes on
+    std::set<int> listingLate_;                // nodes whose listing did not answer in time and goes on
     // The window's own last deletion that moved files: the undo puts back
     // exactly these, while its block is still the last one of its log.
     struct LastDeletion {
@@ -293,4 +297,4 @@ public:
 // process at once, neither freed piece by piece nor waited for.
 [[noreturn]] void EndProgram(int status);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -2,11 +2,10 @@
 // The window's steps that may wait on a disk, run beside it: the deletion's
 // and the undo's, and the look at the protected folders before automatic
 // selection. The window paints meanwhile and hears 終了 and the close box.
-#include "ui/window/snapsift_dlg.h"
-
 #include "ui/delete_conversation.h"
 #include "ui/window/busy_window.h"
 #include "ui/window/qt_progress.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <QProgressBar>
 #include <QPushButton>
@@ -95,4 +94,4 @@ std::optional<std::vector<std::uint8_t>> CSnapsiftDlg::ProtectedRowsBeside(BusyW
     return flags;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

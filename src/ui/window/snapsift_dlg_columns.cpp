@@ -2,12 +2,11 @@
 // The result list's columns: their widths as made or remembered, the size and
 // date columns wide enough for their texts, the name column fitted to the
 // names shown, and the path column taking what the window grows by.
-#include "ui/window/snapsift_dlg.h"
-
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
 #include "ui/window/dialog_units.h"
 #include "ui/window/result_model.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <QHeaderView>
 #include <QStyle>
@@ -48,7 +47,7 @@ QStringList EveryDigit(const std::function<QString(const QString& digit)>& shape
     return texts;
 }
 
-} // namespace
+}  // namespace
 
 int CSnapsiftDlg::SizeColumnNeed() const
 {
@@ -154,4 +153,4 @@ void CSnapsiftDlg::ConnectColumns()
     });
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,31 +1,25 @@
 // SPDX-License-Identifier: MIT
 // The window's command handlers: each hands its work to the core and then
 // mirrors what changed into the controls.
-#include "ui/window/snapsift_dlg.h"
-
 #include "delete/delete_selected.h"
-#include "ui/delete_conversation.h"
 #include "platform/local_time.h"
 #include "platform/memory.h"
 #include "platform/user_desktop.h"
-#include "ui/window/messenger.h"
-#include "ui/preview/result_previews.h"
 #include "scan/folder_scan.h"
-#include "ui/window/busy_window.h"
+#include "ui/delete_conversation.h"
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
+#include "ui/preview/result_previews.h"
+#include "ui/window/busy_window.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/help_page.h"
+#include "ui/window/messenger.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/result_model.h"
+#include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
 
 #include <QItemSelection>
-
-#include <algorithm>
-#include <atomic>
-#include <memory>
-#include <optional>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -33,6 +27,10 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace snapsift {
@@ -323,9 +321,9 @@ void CSnapsiftDlg::OnHelp()
     const ShellResult opened = services_.openHelp(path);
     if (opened.ok)
         return;
-    struct stat st {};
+    struct stat st { };
     const bool present = stat(path.c_str(), &st) == 0;
     ShowInformation(HelpNotOpenedText(path, present));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The main window's construction: its controls, where they stand, and which
 // handler each one runs. The handlers themselves are in snapsift_dlg_handlers.cpp.
-#include "ui/window/snapsift_dlg.h"
-
+#include "ui/preview/result_previews.h"
 #include "ui/window/dialog_units.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/qt_progress.h"
 #include "ui/window/result_model.h"
+#include "ui/window/snapsift_dlg.h"
 #include "ui/window/window_geometry.h"
-#include "ui/preview/result_previews.h"
 #include "ui/window_texts.h"
 
 #include <QApplication>
@@ -38,7 +37,7 @@ namespace {
 // as two, so typing and pasting stop there.
 class WidthLimitValidator final : public QValidator {
 public:
-    WidthLimitValidator(int limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+    WidthLimitValidator(int limit, QObject* parent) : QValidator(parent), limit_(limit) { }
     State validate(QString& input, int&) const override
     {
         return ExtensionWidth(input.toStdString()) <= limit_ ? Acceptable : Invalid;
@@ -93,7 +92,7 @@ QGroupBox* MakeFrame(QWidget* parent, const char* title)
     return frame;
 }
 
-} // namespace
+}  // namespace
 
 void CSnapsiftDlg::CreateControls()
 {
@@ -221,9 +220,9 @@ void CSnapsiftDlg::CreateFrames(const DialogUnits& du)
 
 void CSnapsiftDlg::SetTabOrder()
 {
-    QWidget* tabOrder[] = {m_folderTree, m_checkJpeg,  m_checkBmp,    m_checkGif,     m_checkOther,
-                           m_otherExt,   m_searchButton, m_duplicateCombo, m_autoSelectButton, m_resultList,
-                           m_deleteButton, m_quitButton, m_clearButton};
+    QWidget* tabOrder[] = {m_folderTree,   m_checkJpeg,    m_checkBmp,       m_checkGif,         m_checkOther,
+                           m_otherExt,     m_searchButton, m_duplicateCombo, m_autoSelectButton, m_resultList,
+                           m_deleteButton, m_quitButton,   m_clearButton};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
@@ -250,4 +249,4 @@ void CSnapsiftDlg::ConnectControls()
     connect(help, &QShortcut::activated, this, &CSnapsiftDlg::OnHelp);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

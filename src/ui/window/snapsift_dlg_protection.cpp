@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Protected folders in the window: the tree's menu entry, the lock on the
 // tree's nodes, and the list of folders kept between runs.
-#include "ui/window/snapsift_dlg.h"
-
 #include "platform/beside_call.h"
 #include "ui/window/busy_window.h"
 #include "ui/window/protection_settings.h"
 #include "ui/window/settings_file.h"
+#include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
 
 #include <QAction>
@@ -56,7 +55,7 @@ QIcon LockIcon()
     return icon;
 }
 
-} // namespace
+}  // namespace
 
 std::string CSnapsiftDlg::NodeFolder(int node) const
 {
@@ -222,4 +221,4 @@ void CSnapsiftDlg::AddBrokenProtectionEntries(QMenu& menu) const
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Undoing the last deletion from the window: confirm, put the files back,
 // show what is below the search target again and say what stayed in the trash.
-#include "ui/window/snapsift_dlg.h"
-
 #include "delete/delete_selected.h"
 #include "delete/restore_last.h"
 #include "platform/file_system.h"
@@ -11,6 +9,7 @@
 #include "ui/window/history_dlg.h"
 #include "ui/window/messenger.h"
 #include "ui/window/qt_progress.h"
+#include "ui/window/snapsift_dlg.h"
 #include "ui/window_texts.h"
 
 #include <climits>
@@ -70,7 +69,7 @@ void PutBack(Undo& undo, Progress& shown, const std::stop_token& stop)
     shown.SetPos(0);
 }
 
-} // namespace
+}  // namespace
 
 void CSnapsiftDlg::OnRestoreLast()
 {
@@ -107,7 +106,7 @@ void CSnapsiftDlg::OnRestoreLast()
 
     const DiskStep putBack = [undo](Progress& shown, std::stop_token stop) { PutBack(*undo, shown, stop); };
     if (!RunStepUntilQuit(busy, putBack, true))
-        return;  // the program ends; the message is left out
+        return;             // the program ends; the message is left out
     lastDeletion_.reset();  // done: the entry is disabled until the next deletion
     if (undo->restoredBelowTarget)
         SearchAgainKeepingChoice();
@@ -159,4 +158,4 @@ void CSnapsiftDlg::SearchAgainKeepingChoice()
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -3,8 +3,6 @@
 // at start-up and a folder's listing are asked for beside the window, each
 // within a limit, and a disk that gives no answer in time shows as not
 // answering until it answers.
-#include "ui/window/snapsift_dlg.h"
-
 #include "platform/beside_call.h"
 #include "platform/desktop.h"
 #include "platform/drive_probe.h"
@@ -12,6 +10,7 @@
 #include "ui/display_text.h"
 #include "ui/fact_texts.h"
 #include "ui/window/busy_window.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -49,7 +48,7 @@ struct DesktopLook {
     std::optional<std::vector<std::string>> listing;
 };
 
-} // namespace
+}  // namespace
 
 void CSnapsiftDlg::BuildTargets()
 {
@@ -189,4 +188,4 @@ void CSnapsiftDlg::AddListedItems(int node, const std::vector<std::string>& name
         item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The further picture types in the window: the menu entry that chooses them,
 // the line and tooltips that say which are chosen, and their memory.
-#include "ui/window/snapsift_dlg.h"
-
 #include "ui/picture_type_texts.h"
 #include "ui/window/dialog_units.h"
 #include "ui/window/picture_types_dlg.h"
+#include "ui/window/snapsift_dlg.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -54,8 +53,8 @@ void CSnapsiftDlg::ShowChosenTypes()
         m_typesLine->setAccessibleName(QString::fromUtf8(kPictureTypesTitleText));
     }
     const QString tip = QString::fromStdString(ChosenTypesTipText(kinds));
-    for (QWidget* w : {static_cast<QWidget*>(m_checkOther), static_cast<QWidget*>(m_otherExt),
-                       static_cast<QWidget*>(m_typesLine)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_checkOther), static_cast<QWidget*>(m_otherExt), static_cast<QWidget*>(m_typesLine)})
         w->setToolTip(tip);
     PlaceTypeControls(!kinds.Empty());
     edges_.Apply(baseSize_, size());
@@ -129,4 +128,4 @@ void CSnapsiftDlg::ConnectTypeControls()
     m_otherExt->installEventFilter(this);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -46,7 +46,7 @@ int FloorTo(int value, int q)
     return (value >= 0 ? value : value - q + 1) / q * q;
 }
 
-} // namespace
+}  // namespace
 
 QRect AlignInsideToPixels(const QRect& area, int frame, double scale)
 {
@@ -182,4 +182,4 @@ QRect FitOnAScreen(const QRect& area)
     return fitted;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

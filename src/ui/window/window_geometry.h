@@ -56,7 +56,7 @@ struct WindowMemory {
     QPoint position;
     QSize size;
     bool maximized = false;
-    std::vector<int> columns;  // the result list's column widths, left to right
+    std::vector<int> columns;   // the result list's column widths, left to right
     bool ownNameWidth = false;  // the name column's width is the user's, not fitted to the names
 };
 
@@ -75,4 +75,4 @@ bool TopEdgeOnAScreen(const QRect& area);
 // remembered at another scale factor or on a larger screen fit again.
 QRect FitOnAScreen(const QRect& area);
 
-} // namespace snapsift
+}  // namespace snapsift

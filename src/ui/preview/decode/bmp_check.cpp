@@ -2,7 +2,6 @@
 #include "ui/preview/decode/header_checks.h"
 
 #include <cstdlib>
-
 #include <unistd.h>
 
 namespace snapsift {
@@ -17,7 +16,7 @@ std::uint32_t LittleEndian(const unsigned char* bytes, int count)
     return value;
 }
 
-} // namespace
+}  // namespace
 
 // The BMP decoder leaves the rows that a short file lacks empty. An
 // uncompressed bitmap is whole when the file holds every row its header
@@ -46,4 +45,4 @@ bool BmpIsWhole(int fd, std::uint64_t fileSize)
     return end <= fileSize;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the decoders share: orientation, size bounds, whole-file reads.
-#include "ui/preview/decode/decoders.h"
-
 #include "platform/file_system.h"
+#include "ui/preview/decode/decoders.h"
 
 #include <QTransform>
 
@@ -67,4 +66,4 @@ QByteArray DescriptorPath(int fd)
     return QByteArray::fromStdString("/proc/self/fd/" + std::to_string(fd));
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -26,7 +26,20 @@ inline constexpr std::uint64_t kMaxWholeFileBytes = 128ULL * 1024 * 1024;
 inline constexpr std::uint32_t kMaxRawPreviewBytes = 64U * 1024 * 1024;
 
 // The kinds of picture the helper can tell from a file's first bytes.
-enum class PictureType : std::uint8_t { Unknown, Jpeg, Png, Bmp, Gif, WebP, Tiff, Heic, Heif, Avif, JpegXl, Raw };
+enum class PictureType : std::uint8_t {
+    Unknown,
+    Jpeg,
+    Png,
+    Bmp,
+    Gif,
+    WebP,
+    Tiff,
+    Heic,
+    Heif,
+    Avif,
+    JpegXl,
+    Raw
+};
 
 // An open regular file to decode, and the box its preview must fit.
 struct DecodeRequest {
@@ -43,7 +56,7 @@ struct Decoded {
     QSize pixelSize;
     PreviewFailure failure = PreviewFailure::None;
     PictureFacts facts;
-    bool haveFacts = false;  // the decoder read the facts itself
+    bool haveFacts = false;                   // the decoder read the facts itself
     PictureType type = PictureType::Unknown;  // set when the file proved to be another type than sniffed
 
     static Decoded Failure(PreviewFailure failure)
@@ -81,7 +94,7 @@ Decoded DecodeWithQt(const DecodeRequest& request);  // JPEG, PNG, BMP, GIF
 Decoded DecodeHeif(const DecodeRequest& request);    // HEIC, HEIF, AVIF
 Decoded DecodeRaw(const DecodeRequest& request);     // a camera's RAW file: its embedded preview
 Decoded DecodeWebP(const DecodeRequest& request);
-Decoded DecodeTiff(const DecodeRequest& request);    // or a RAW file in a TIFF container
+Decoded DecodeTiff(const DecodeRequest& request);  // or a RAW file in a TIFF container
 Decoded DecodeJpegXl(const DecodeRequest& request);
 
 // The embedded preview of a camera's RAW file, into `*decoded`; false, and
@@ -115,4 +128,4 @@ QByteArray DescriptorPath(int fd);
 PictureFacts ReadFileFacts(int fd, int* orientation = nullptr);
 PictureFacts ReadExifFacts(const unsigned char* exif, std::size_t size);
 
-} // namespace snapsift
+}  // namespace snapsift

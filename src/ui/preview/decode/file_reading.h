@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -16,7 +15,7 @@ namespace snapsift {
 // Reads a file front to back through pread, without moving the descriptor.
 class ByteReader final {
 public:
-    explicit ByteReader(int fd) : fd_(fd) {}
+    explicit ByteReader(int fd) : fd_(fd) { }
     // The next byte, or -1 at the end of the file or on a read error.
     int Next()
     {
@@ -71,4 +70,4 @@ private:
     unsigned char buffer_[64 * 1024];
 };
 
-} // namespace snapsift
+}  // namespace snapsift

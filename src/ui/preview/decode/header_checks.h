@@ -17,4 +17,4 @@ bool JpegIsWhole(int fd);
 // (compressed ones are left to the decoder).
 bool BmpIsWhole(int fd, std::uint64_t fileSize);
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -2,12 +2,10 @@
 // HEIC, HEIF and AVIF through libheif. The library turns and mirrors the
 // picture as its irot and imir properties say; the EXIF orientation that
 // such files also carry describes the stored picture and is not applied again.
+#include "platform/file_system.h"
 #include "ui/preview/decode/decoders.h"
 
-#include "platform/file_system.h"
-
 #include <libheif/heif.h>
-
 #include <memory>
 #include <vector>
 
@@ -51,7 +49,7 @@ int Seek(std::int64_t position, void* source)
 heif_reader_grow_status WaitForFileSize(std::int64_t target, void* source)
 {
     return target <= static_cast<FileSource*>(source)->size ? heif_reader_grow_status_size_reached
-                                                             : heif_reader_grow_status_size_beyond_eof;
+                                                            : heif_reader_grow_status_size_beyond_eof;
 }
 
 struct ContextFree {
@@ -114,12 +112,12 @@ PictureFacts FactsOf(heif_image_handle* handle)
     if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok)
         return {};
     // The block begins with the offset of the TIFF header after these 4 bytes.
-    const std::size_t skip = 4 + ((std::size_t{block[0]} << 24) | (std::size_t{block[1]} << 16) |
-                                  (std::size_t{block[2]} << 8) | block[3]);
+    const std::size_t skip =
+        4 + ((std::size_t{block[0]} << 24) | (std::size_t{block[1]} << 16) | (std::size_t{block[2]} << 8) | block[3]);
     return skip < size ? ReadExifFacts(block.data() + skip, size - skip) : PictureFacts{};
 }
 
-} // namespace
+}  // namespace
 
 Decoded DecodeHeif(const DecodeRequest& request)
 {
@@ -144,8 +142,7 @@ Decoded DecodeHeif(const DecodeRequest& request)
     const Handle primary(primaryRaw);
     // The size as shown: libheif gives it with the turns applied.
     const QSize shown(heif_image_handle_get_width(primary.get()), heif_image_handle_get_height(primary.get()));
-    if (!shown.isValid() || shown.isEmpty() ||
-        static_cast<qint64>(shown.width()) * shown.height() > kMaxPreviewPixels)
+    if (!shown.isValid() || shown.isEmpty() || static_cast<qint64>(shown.width()) * shown.height() > kMaxPreviewPixels)
         return Decoded::Failure(PreviewFailure::TooLarge);
     const QSize fitted = FittedStoredSize(shown, 1, request.box);
     Handle thumbnail = ThumbnailFor(primary.get(), fitted);
@@ -169,12 +166,12 @@ Decoded DecodeHeif(const DecodeRequest& request)
     const QImage whole(pixels, width, height, stride, QImage::Format_RGBA8888);
     Decoded decoded;
     // A copy either way: the pixels go with the library's image.
-    decoded.image = whole.size() == fitted ? whole.copy()
-                                           : whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    decoded.image =
+        whole.size() == fitted ? whole.copy() : whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     decoded.pixelSize = shown;
     decoded.facts = FactsOf(primary.get());
     decoded.haveFacts = true;
     return decoded;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

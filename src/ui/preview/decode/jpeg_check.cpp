@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "ui/preview/decode/header_checks.h"
-
 #include "ui/preview/decode/file_reading.h"
+#include "ui/preview/decode/header_checks.h"
 
 #include <algorithm>
 
@@ -99,4 +98,4 @@ bool JpegIsWhole(int fd)
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -4,10 +4,9 @@
 // once: a header that asks for more than that may take is refused first.
 #include "ui/preview/decode/decoders.h"
 
+#include <algorithm>
 #include <jxl/decode_cxx.h>
 #include <jxl/thread_parallel_runner_cxx.h>
-
-#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -65,7 +64,7 @@ bool SetUp(JxlDecoder* decoder, void* runner)
            JxlDecoderSetParallelRunner(decoder, JxlThreadParallelRunner, runner) == JXL_DEC_SUCCESS;
 }
 
-} // namespace
+}  // namespace
 
 Decoded DecodeJpegXl(const DecodeRequest& request)
 {
@@ -136,4 +135,4 @@ Decoded DecodeJpegXl(const DecodeRequest& request)
     return decoded;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -15,7 +15,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,7 +38,6 @@ PreviewFailure OpenFailure(int error)
         return PreviewFailure::CannotOpen;
     }
 }
-
 
 // Opens the file at `path` for reading without following a link in its last
 // part and without waiting on a FIFO or a device; a path longer than the
@@ -121,7 +119,7 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
         *unchanged = known && *known == FileVersion{};
         return Failed(OpenFailure(error));
     }
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd.Fd(), &st) != 0)
         return Failed(PreviewFailure::CannotOpen);
     const FileVersion version = VersionOf(st);
@@ -163,7 +161,7 @@ PicturePreview Load(const std::string& path, QSize box, const FileVersion* known
     return preview;
 }
 
-} // namespace
+}  // namespace
 
 PicturePreview Failed(PreviewFailure failure, const FileVersion& version)
 {
@@ -176,8 +174,7 @@ PicturePreview Failed(PreviewFailure failure, const FileVersion& version)
 FileVersion VersionOf(const struct stat& st)
 {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            Nanoseconds(TimeOf(st.st_mtim))};
+            static_cast<std::uint64_t>(st.st_size), Nanoseconds(TimeOf(st.st_mtim))};
 }
 
 static const char* FailureText(PreviewFailure failure)
@@ -214,7 +211,8 @@ static const char* FailureText(PreviewFailure failure)
 QString PreviewText(const PicturePreview& preview)
 {
     if (!preview.Ok())
-        return QString::fromUtf8(kPreviewFailedFormatText).arg(QString::fromUtf8(kPreviewFailedText), QString::fromUtf8(FailureText(preview.failure)));
+        return QString::fromUtf8(kPreviewFailedFormatText)
+            .arg(QString::fromUtf8(kPreviewFailedText), QString::fromUtf8(FailureText(preview.failure)));
     return QStringLiteral("%1 × %2 %3")
         .arg(preview.pixelSize.width())
         .arg(preview.pixelSize.height())
@@ -251,7 +249,7 @@ void KeepThumbnail(const std::string& path, const PicturePreview& preview, QSize
         !cache.Covers(path))
         return;
     const FileDescriptor fd(OpenPicture(path));
-    struct stat st {};
+    struct stat st { };
     if (fd.Fd() >= 0 && ::fstat(fd.Fd(), &st) == 0 && S_ISREG(st.st_mode) && VersionOf(st) == preview.version)
         cache.Store(path, preview.version, preview.image, preview.pixelSize, preview.format, &preview.facts);
 }
@@ -266,4 +264,4 @@ PicturePreview LoadPicturePreview(const std::string& path, QSize box, const File
     return preview;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

@@ -13,4 +13,4 @@ PicturePreview Failed(PreviewFailure failure, const FileVersion& version = {});
 // The version of the file that `st` describes.
 FileVersion VersionOf(const struct stat& st);
 
-} // namespace snapsift
+}  // namespace snapsift

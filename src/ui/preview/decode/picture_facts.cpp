@@ -4,10 +4,9 @@
 // shown.
 #include "ui/preview/decode/decoders.h"
 
-#include <exiv2/exiv2.hpp>
-
 #include <cctype>
 #include <cstring>
+#include <exiv2/exiv2.hpp>
 #include <mutex>
 #include <string>
 
@@ -80,7 +79,7 @@ PictureFacts FactsOf(const Exiv2::ExifData& exif, int* orientation)
     return facts;
 }
 
-} // namespace
+}  // namespace
 
 PictureFacts ReadFileFacts(int fd, int* orientation)
 {
@@ -110,4 +109,4 @@ PictureFacts ReadExifFacts(const unsigned char* exif, std::size_t size)
     }
 }
 
-} // namespace snapsift
+}  // namespace snapsift

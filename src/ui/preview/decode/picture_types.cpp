@@ -35,8 +35,8 @@ bool Starts(const unsigned char* head, std::size_t size, std::size_t at, std::st
 // An ISO base media file ("ftyp" box first): HEIF and AVIF, or Canon's CR3.
 PictureType SniffBoxes(const unsigned char* head, std::size_t size)
 {
-    const std::size_t boxSize = (std::size_t{head[0]} << 24) | (std::size_t{head[1]} << 16) |
-                                (std::size_t{head[2]} << 8) | head[3];
+    const std::size_t boxSize =
+        (std::size_t{head[0]} << 24) | (std::size_t{head[1]} << 16) | (std::size_t{head[2]} << 8) | head[3];
     if (boxSize < 16 || !Starts(head, size, 4, "ftyp"))
         return PictureType::Unknown;
     const std::string_view major(reinterpret_cast<const char*>(head) + 8, 4);
@@ -50,15 +50,14 @@ PictureType SniffBoxes(const unsigned char* head, std::size_t size)
     };
     if (major == "avif" || major == "avis")
         return PictureType::Avif;
-    if (major == "heic" || major == "heix" || major == "heim" || major == "heis" || major == "hevc" ||
-        major == "hevx")
+    if (major == "heic" || major == "heix" || major == "heim" || major == "heis" || major == "hevc" || major == "hevx")
         return PictureType::Heic;
     if (major == "mif1" || major == "msf1")
         return has("avif") ? PictureType::Avif : has("heic") || has("heix") ? PictureType::Heic : PictureType::Heif;
     return PictureType::Unknown;
 }
 
-} // namespace
+}  // namespace
 
 PictureType SniffPictureType(const unsigned char* head, std::size_t size)
 {
@@ -119,4 +118,4 @@ QByteArray DecodableFormats()
     return formats.join(',');
 }
 
-} // namespace snapsift
+}  // namespace snapsift

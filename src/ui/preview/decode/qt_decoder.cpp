@@ -3,7 +3,6 @@
 // Qt never guesses a format here, so no other reader (an SVG one, which
 // would load the files a picture refers to) ever sees the bytes.
 #include "ui/preview/decode/decoders.h"
-
 #include "ui/preview/decode/header_checks.h"
 
 #include <QFile>
@@ -19,7 +18,7 @@ constexpr std::uint64_t kMaxJpegCoefficientBytes = 512ULL * 1024 * 1024;
 
 Decoded DecodeQtFile(int fd, std::uint64_t size, QSize box, PictureType type, bool applyOrientation)
 {
-    const char* format = type == PictureType::Jpeg ? "jpeg"
+    const char* format = type == PictureType::Jpeg  ? "jpeg"
                          : type == PictureType::Png ? "png"
                          : type == PictureType::Bmp ? "bmp"
                                                     : "gif";
@@ -54,7 +53,7 @@ Decoded DecodeQtFile(int fd, std::uint64_t size, QSize box, PictureType type, bo
     return decoded;
 }
 
-} // namespace
+}  // namespace
 
 Decoded DecodeWithQt(const DecodeRequest& request)
 {
@@ -66,4 +65,4 @@ Decoded DecodeJpegFile(int fd, std::uint64_t size, QSize box, bool applyOrientat
     return DecodeQtFile(fd, size, box, PictureType::Jpeg, applyOrientation);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

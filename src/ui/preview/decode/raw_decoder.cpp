@@ -2,15 +2,12 @@
 // A camera's RAW file shows the JPEG preview that the camera embedded in
 // it, found by libraw. The RAW data itself is never developed: that is slow
 // and needs no such quality for a preview.
-#include "ui/preview/decode/decoders.h"
-
 #include "platform/file_system.h"
+#include "ui/preview/decode/decoders.h"
 #include "ui/preview/decode/file_reading.h"
 
 #include <libraw/libraw.h>
-
 #include <memory>
-
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -73,7 +70,7 @@ Decoded DecodeLibrawPreview(LibRaw& raw, QSize box)
     return Decoded::Failure(PreviewFailure::NotPicture);
 }
 
-} // namespace
+}  // namespace
 
 bool DecodeRawPreview(const DecodeRequest& request, Decoded* decoded)
 {
@@ -82,9 +79,9 @@ bool DecodeRawPreview(const DecodeRequest& request, Decoded* decoded)
     if (opened == LIBRAW_FILE_UNSUPPORTED)
         return false;
     if (opened != LIBRAW_SUCCESS) {
-        *decoded = Decoded::Failure(opened == LIBRAW_UNSUFFICIENT_MEMORY || opened == LIBRAW_TOO_BIG
-                                        ? PreviewFailure::TooLarge
-                                        : PreviewFailure::Broken);
+        *decoded =
+            Decoded::Failure(opened == LIBRAW_UNSUFFICIENT_MEMORY || opened == LIBRAW_TOO_BIG ? PreviewFailure::TooLarge
+                                                                                              : PreviewFailure::Broken);
         return true;
     }
     const libraw_thumbnail_t& thumbnail = raw->imgdata.thumbnail;
@@ -125,4 +122,4 @@ Decoded DecodeRaw(const DecodeRequest& request)
     return DecodeRawPreview(request, &decoded) ? decoded : Decoded::Failure(PreviewFailure::NotPicture);
 }
 
-} // namespace snapsift
+}  // namespace snapsift

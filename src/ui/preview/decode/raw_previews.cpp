@@ -5,9 +5,8 @@
 // times quicker. exiv2 lists the previews with their sizes.
 #include "ui/preview/decode/decoders.h"
 
-#include <exiv2/exiv2.hpp>
-
 #include <cstdlib>
+#include <exiv2/exiv2.hpp>
 #include <mutex>
 
 namespace snapsift {
@@ -23,7 +22,7 @@ bool SameProportions(const Exiv2::PreviewProperties& preview, QSize largest)
     return std::llabs(across - down) * 50 <= across;
 }
 
-} // namespace
+}  // namespace
 
 QByteArray SmallerRawPreview(int fd, QSize largest, QSize needed)
 {
@@ -58,4 +57,4 @@ QByteArray SmallerRawPreview(int fd, QSize largest, QSize needed)
     return {};
 }
 
-} // namespace snapsift
+}  // namespace snapsift

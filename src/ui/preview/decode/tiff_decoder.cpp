@@ -4,11 +4,9 @@
 // file shows that file's embedded preview.
 #include "ui/preview/decode/decoders.h"
 
-#include <tiffio.h>
-
-#include <memory>
-
 #include <fcntl.h>
+#include <memory>
+#include <tiffio.h>
 #include <unistd.h>
 
 namespace snapsift {
@@ -71,14 +69,14 @@ Decoded DecodeFirstPage(const DecodeRequest& request)
         return Decoded::Failure(whole.isNull() ? PreviewFailure::TooLarge : PreviewFailure::Broken);
     Decoded decoded;
     const QSize fitted = FittedStoredSize(whole.size(), orientation, request.box);
-    decoded.image = Oriented(whole.size() == fitted ? whole : whole.scaled(fitted, Qt::KeepAspectRatio,
-                                                                           Qt::SmoothTransformation),
-                             orientation);
+    decoded.image =
+        Oriented(whole.size() == fitted ? whole : whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation),
+                 orientation);
     decoded.pixelSize = OrientedSize(whole.size(), orientation);
     return decoded;
 }
 
-} // namespace
+}  // namespace
 
 Decoded DecodeTiff(const DecodeRequest& request)
 {
@@ -94,4 +92,4 @@ Decoded DecodeTiff(const DecodeRequest& request)
     return page;
 }
 
-} // namespace snapsift
+}  // namespace snapsift

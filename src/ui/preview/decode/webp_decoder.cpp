@@ -10,8 +10,7 @@ namespace snapsift {
 
 namespace {
 
-Decoded DecodeStill(const uint8_t* data, size_t size, const WebPBitstreamFeatures& features, QSize box,
-                    int orientation)
+Decoded DecodeStill(const uint8_t* data, size_t size, const WebPBitstreamFeatures& features, QSize box, int orientation)
 {
     const QSize stored(features.width, features.height);
     const QSize fitted = FittedStoredSize(stored, orientation, box);
@@ -34,8 +33,7 @@ Decoded DecodeStill(const uint8_t* data, size_t size, const WebPBitstreamFeature
     const VP8StatusCode status = WebPDecode(data, size, &config);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK)
-        return Decoded::Failure(status == VP8_STATUS_OUT_OF_MEMORY ? PreviewFailure::TooLarge
-                                                                    : PreviewFailure::Broken);
+        return Decoded::Failure(status == VP8_STATUS_OUT_OF_MEMORY ? PreviewFailure::TooLarge : PreviewFailure::Broken);
     Decoded decoded;
     decoded.image = Oriented(image, orientation);
     decoded.pixelSize = OrientedSize(stored, orientation);
@@ -63,7 +61,7 @@ Decoded DecodeFrame(const WebPData& data, const DecodeRequest& request, int orie
     return decoded;
 }
 
-} // namespace
+}  // namespace
 
 Decoded DecodeWebP(const DecodeRequest& request)
 {
@@ -89,4 +87,4 @@ Decoded DecodeWebP(const DecodeRequest& request)
     return decoded;
 }
 
-} // namespace snapsift
+}  // namespace snapsift
