@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/file_system.h"
 
+#include "platform/folder_entries.h"
 #include "platform/mounts.h"
 #include "platform/name_order.h"
 #include "platform/open_path.h"
@@ -20,20 +21,6 @@
 
 namespace snapsift {
 namespace {
-
-// Kernel struct of getdents64.
-struct LinuxDirent64 {
-    ino64_t d_ino;
-    off64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[];
-};
-
-bool IsDots(const char* name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
 
 // Opens a path too long for one call by walking it in pieces that each fit.
 FolderHandle OpenLongPath(const std::string& path, bool followLastLink)
@@ -131,52 +118,32 @@ bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, F
     if (!folder.IsOpen())
         return false;
     // A listing always starts at the beginning, even on a reused handle.
-    if (lseek(folder.Fd(), 0, SEEK_SET) != 0)
-        return false;
-    alignas(LinuxDirent64) char buffer[64 * 1024];
-    bool ok = true;
-    for (;;) {
-        const long got = syscall(SYS_getdents64, folder.Fd(), buffer, sizeof buffer);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
+    const bool ok = EachFolderEntry(folder.Fd(), [&](const char* name, unsigned char type) {
+        struct stat st { };
+        bool haveStat = false;
+        if (type == DT_UNKNOWN || type == DT_DIR) {
+            if (fstatat(folder.Fd(), name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
+                return;  // gone since the listing
+            haveStat = true;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : (S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN);
         }
-        for (long offset = 0; offset < got;) {
-            const auto* d = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
-            offset += d->d_reclen;
-            if (IsDots(d->d_name))
-                continue;
-            unsigned char type = d->d_type;
-            struct stat st { };
-            bool haveStat = false;
-            if (type == DT_UNKNOWN || type == DT_DIR) {
-                if (fstatat(folder.Fd(), d->d_name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
-                    continue;  // gone since the listing
-                haveStat = true;
-                type = S_ISDIR(st.st_mode) ? DT_DIR : (S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN);
-            }
-            if (type == DT_DIR) {
-                ListedEntry e;
-                e.name = d->d_name;
-                e.kind = EntryKind::Folder;
-                e.id = haveStat ? FolderId{st.st_dev, st.st_ino} : FolderId{};
-                entries.push_back(std::move(e));
-            } else if (type == DT_REG) {
-                const std::uint32_t tag = filter ? filter(d->d_name, filterContext) : 1;
-                if (tag == 0)
-                    continue;
-                ListedEntry e;
-                e.name = d->d_name;
-                e.kind = EntryKind::RegularFile;
-                e.tag = tag;
-                entries.push_back(std::move(e));
-            }
+        if (type == DT_DIR) {
+            ListedEntry e;
+            e.name = name;
+            e.kind = EntryKind::Folder;
+            e.id = haveStat ? FolderId{st.st_dev, st.st_ino} : FolderId{};
+            entries.push_back(std::move(e));
+        } else if (type == DT_REG) {
+            const std::uint32_t tag = filter ? filter(name, filterContext) : 1;
+            if (tag == 0)
+                return;
+            ListedEntry e;
+            e.name = name;
+            e.kind = EntryKind::RegularFile;
+            e.tag = tag;
+            entries.push_back(std::move(e));
         }
-    }
+    });
     std::sort(entries.begin(), entries.end(),
               [](const ListedEntry& a, const ListedEntry& b) { return CompareNames(a.name, b.name) < 0; });
     return ok;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "scan/folder_listing.h"
 
+#include "platform/folder_entries.h"
 #include "platform/name_order.h"
 #include "scan/uring_queue.h"
 
@@ -25,48 +26,19 @@ struct RawEntry {
     std::uint32_t tag = 0;
 };
 
-// The kernel's record of getdents64.
-struct LinuxDirent64 {
-    ino64_t d_ino;
-    off64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[];
-};
-
-bool IsDots(const char* name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 // Reads every entry of the open folder, 64 KiB of them per call, keeping the
 // folders, the entries of unknown kind and the regular files of a ticked
 // type. False when the folder cannot be read to its end.
 bool ReadEntries(int fd, const TypePatterns& types, std::vector<RawEntry>& out)
 {
-    if (lseek(fd, 0, SEEK_SET) != 0)
-        return false;
-    alignas(LinuxDirent64) char buffer[64 * 1024];
-    for (;;) {
-        const long got = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        for (long offset = 0; offset < got;) {
-            const auto* d = reinterpret_cast<const LinuxDirent64*>(buffer + offset);
-            offset += d->d_reclen;
-            if (IsDots(d->d_name) || (d->d_type != DT_DIR && d->d_type != DT_REG && d->d_type != DT_UNKNOWN))
-                continue;
-            const std::uint32_t tag = d->d_type == DT_DIR ? 0 : MatchTypes(d->d_name, &types);
-            if (d->d_type == DT_REG && tag == 0)
-                continue;
-            out.push_back(RawEntry{d->d_name, d->d_type, tag});
-        }
-    }
+    return EachFolderEntry(fd, [&](const char* name, unsigned char type) {
+        if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN)
+            return;
+        const std::uint32_t tag = type == DT_DIR ? 0 : MatchTypes(name, &types);
+        if (type == DT_REG && tag == 0)
+            return;
+        out.push_back(RawEntry{name, type, tag});
+    });
 }
 
 std::int64_t CreationTimeOf(const struct statx& sx)
