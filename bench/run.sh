@@ -104,9 +104,13 @@ run_bfs() {
   bfs "$1" -type f \( -iname '*.jpg' -o -iname '*.bmp' -o -iname '*.gif' -o -iname '*.png' \) \
     -printf '%f\t%s\t%T@\t%p\n'
 }
+# The plainest walk through io_uring (bench/uring_walk): one thread, every
+# open and stat in flight at once, no rows kept; a yardstick for the report.
+run_uring() { "$bin/uring_walk" "$1" jpg bmp gif png; }
 walkers=()
 [ "$have_fd" -eq 1 ] && walkers+=(fd fd32)
 [ "$have_bfs" -eq 1 ] && walkers+=(bfs)
+[ -x "$bin/uring_walk" ] && walkers+=(uring)
 run_report()     { "$bin/snapsift" --report "${types[@]}" "$1"; }
 run_duplicates() { "$bin/snapsift" --report --duplicates "${types[@]}" "$1"; }
 # The same search with every further picture type chosen as well.
@@ -126,6 +130,28 @@ seconds_of() {
 
 # Drops the page cache, dentries and inodes, so the next command reads the disk.
 drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
+
+# The disk under the trees, whose own counters show how deep its queue was
+# and how long each read took during a cold run.
+disk=$(basename "$(findmnt -no SOURCE -T "$(dirname "$root")" 2>/dev/null | head -1)" 2>/dev/null || true)
+[ -n "$disk" ] && [ -r "/sys/class/block/$disk/stat" ] || disk=
+# cold_seconds FILE COMMAND TREE: one run with a cold cache; prints its
+# seconds and appends to FILE the disk's mean queue depth (time in queue ÷
+# elapsed), its mean read time in ms and how busy it was (0 to 1).
+cold_seconds() {
+  local file=$1 before after t
+  shift
+  drop_caches
+  [ -n "$disk" ] && before=$(cat "/sys/class/block/$disk/stat")
+  t=$(seconds_of "$@")
+  if [ -n "$disk" ]; then
+    after=$(cat "/sys/class/block/$disk/stat")
+    echo "$before $after $t" | awk '{ n = NF / 2 - 0.5; ms = $NF * 1000
+      reads = $(n + 1) - $1; queue = $(n + 11) - $11; busy = $(n + 10) - $10; rms = $(n + 4) - $4
+      printf "%.2f %.3f %.2f\n", queue / ms, reads ? rms / reads : 0, busy / ms }' >> "$file"
+  fi
+  echo "$t"
+}
 cold=0
 [ "$(id -u)" -eq 0 ] && [ -w /proc/sys/vm/drop_caches ] && cold=1
 
@@ -152,15 +178,14 @@ measure() {
   text_bytes=$(( $(wc -c < "$root/$name/report.txt") - 4 * rows ))
   rm -f "$root/$name/report.txt"
 
+  local disks=$root/$name/disk
+  rm -f "$disks".*
   if [ "$cold" -eq 1 ]; then
     for ((r = 0; r < runs; r++)); do
-      drop_caches
-      coldfind_s+=("$(seconds_of run_find "$tree")")
-      drop_caches
-      coldreport_s+=("$(seconds_of run_report "$tree")")
+      coldfind_s+=("$(cold_seconds "$disks.find" run_find "$tree")")
+      coldreport_s+=("$(cold_seconds "$disks.report" run_report "$tree")")
       for w in "${walkers[@]}"; do
-        drop_caches
-        coldwalker_s[$w]+="$(seconds_of "run_$w" "$tree") "
+        coldwalker_s[$w]+="$(cold_seconds "$disks.$w" "run_$w" "$tree") "
       done
     done
     run_report "$tree" > /dev/null  # warm again
@@ -214,6 +239,11 @@ measure() {
     if [ "$cold" -eq 1 ]; then
       echo "cold_find=$(median "${coldfind_s[@]}")"
       echo "cold_report=$(median "${coldreport_s[@]}")"
+      for f in "$disks".*; do
+        [ -f "$f" ] || continue
+        # shellcheck disable=SC2046
+        echo "disk_${f##*.}=$(median $(cut -d' ' -f1 "$f")) $(median $(cut -d' ' -f2 "$f")) $(median $(cut -d' ' -f3 "$f"))"
+      done
     fi
     for w in "${walkers[@]}"; do
       # shellcheck disable=SC2086
@@ -514,9 +544,20 @@ print_table() {
       walker(label "fd with a stat of each match ÷ find", key "fd", key "find")
       walker(label "fd -j32 with a stat of each match ÷ find", key "fd32", key "find")
       walker(label "bfs ÷ find", key "bfs", key "find")
+      walker(label "a plain io_uring walk (bench/uring_walk) ÷ find", key "uring", key "find")
+      walker(label "`--report` ÷ the plain io_uring walk", key "report", key "uring")
       walker(label "`--report` ÷ fd", key "report", key "fd")
       walker(label "`--report` ÷ fd -j32", key "report", key "fd32")
       walker(label "`--report` ÷ bfs", key "report", key "bfs")
+    }
+    # The disk during the cold runs of one walker: mean queue depth, mean
+    # read time and how busy it was, from its own counters.
+    function disks(w,   x, y) {
+      if (!((1, "disk_" w) in v))
+        return
+      split(v[1, "disk_" w], x, " "); split(v[2, "disk_" w], y, " ")
+      row("cold cache, the disk during " (w == "report" ? "`--report`" : w == "uring" ? "the plain io_uring walk" : w == "fd32" ? "fd -j32" : w) \
+          ": queue depth / ms per read / busy", x[1] " / " x[2] " / " x[3], y[1] " / " y[2] " / " y[3], "", "", "")
     }
     function ended(label, key, limit) {
       if (!((2, key) in v))
@@ -539,12 +580,16 @@ print_table() {
         timed("cold cache: `--report` (s)", "cold_report", "growth ≤ 4.5", 1)
         ratio("cold cache: `--report` ÷ find", "cold_report", "cold_find", 0.45)
         walkers("cold cache: ", "cold_")
+        disks("find")
+        disks("report")
+        disks("uring")
+        disks("fd32")
       } else {
         row("cold cache (needs root to drop the page cache)", "skipped", "skipped", "", "", "")
       }
       row("find (s)", sprintf("%.3f", v[1, "find"]), sprintf("%.3f", v[2, "find"]), sprintf("%.2f", v[2, "find"] / v[1, "find"]), "", "")
       timed("`--report` (s)", "report", "growth ≤ 4.5", 1)
-      ratio("`--report` ÷ find", "report", "find", 0.6)
+      ratio("`--report` ÷ find", "report", "find", 0.55)
       walkers("", "")
       ratio("`--report` with every picture type chosen ÷ `--report`", "alltypes", "report", 1.1)
       timed("`--duplicates` (s)", "duplicates", "growth ≤ 4.5", 1)
