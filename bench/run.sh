@@ -61,7 +61,7 @@ fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSNAPSIFT_BUILD_TESTS=OFF \
   -DSNAPSIFT_BUILD_BENCH=ON >/dev/null
 if [ "$mode" = --share ]; then
-  cmake --build "$build" -j 2 --target snapsift make_tree slow_share >/dev/null
+  cmake --build "$build" -j 2 --target snapsift make_tree slow_share uring_walk >/dev/null
 else
   cmake --build "$build" -j 2 >/dev/null
 fi
@@ -687,11 +687,12 @@ measure_share() {
     echo "on the share snapsift found $rows files, find $find_rows" >&2
     exit 1
   fi
-  local -a find_s=() fd_s=()
+  local -a find_s=() fd_s=() uring_s=()
   local -A report_s=()
   for ((r = 0; r < share_runs; r++)); do
     find_s+=("$(seconds_of run_find "$mnt")")
     [ "$have_fd" -eq 1 ] && fd_s+=("$(seconds_of run_fd32 "$mnt")")
+    [ -x "$bin/uring_walk" ] && uring_s+=("$(seconds_of run_uring "$mnt")")
     for way in "${share_ways[@]}"; do
       report_s[$way]+="$(SNAPSIFT_SCAN_IO=$way seconds_of run_report "$mnt") "
     done
@@ -705,6 +706,7 @@ measure_share() {
     echo "share_runs=$share_runs"
     echo "share_find=$(median "${find_s[@]}")"
     [ "$have_fd" -eq 1 ] && echo "share_fd32=$(median "${fd_s[@]}")"
+    [ ${#uring_s[@]} -gt 0 ] && echo "share_uring=$(median "${uring_s[@]}")"
     for way in "${share_ways[@]}"; do
       # shellcheck disable=SC2086
       echo "share_report_$way=$(median ${report_s[$way]})"
@@ -734,6 +736,9 @@ print_share() {
         row("fd -j32 with a stat of each match (s)", sprintf("%.3f", v["share_fd32"]), sprintf("%.2f", v["share_fd32"] / v["share_find"]), "1.00", "", "")
       else
         row("fd -j32 (fd-find is not installed)", "", "", "", "", "")
+      if ("share_uring" in v)
+        row("a plain io_uring walk, one thread, 64 in flight (bench/uring_walk) (s)", sprintf("%.3f", v["share_uring"]),
+            sprintf("%.2f", v["share_uring"] / v["share_find"]), fd ? sprintf("%.2f", v["share_uring"] / v["share_fd32"]) : "", "", "")
       split("auto threads uring", ways, " ")
       for (k = 1; k <= 3; k++) {
         w = ways[k]; t = v["share_report_" w]
