@@ -101,7 +101,7 @@ private:
     }
 
     void List(Folder& folder) {
-        std::vector<char> buffer(64 * 1024);
+        std::vector<char> buffer(std::size_t{64} * 1024);
         for (;;) {
             const long got = syscall(SYS_getdents64, folder.fd, buffer.data(), buffer.size());
             if (got <= 0)
