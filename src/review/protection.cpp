@@ -206,6 +206,7 @@ ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& li
 {
     ProtectedSplit split;
     std::vector<int> tableRows;
+    tableRows.reserve(listRows.size());
     for (int row : listRows)
         tableRows.push_back(view.list.TableRow(row));
     const std::vector<int> under = RowsUnderProtection(view.table, tableRows, folders);
