@@ -384,9 +384,8 @@ TEST_F(PreviewDecoderTest, AFailureRecordedByAnOlderHelperIsTriedAgain)
         PutFailure(cache, heic, PreviewFailure::NotPicture, c.formats);
         struct stat st { };
         ASSERT_EQ(stat(heic.c_str(), &st), 0);
-        const FileVersion version{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                                  static_cast<std::uint64_t>(st.st_size),
-                                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+        const FileVersion version{IdentityOf(st), static_cast<std::uint64_t>(st.st_size),
+                                  Nanoseconds(TimeOf(st.st_mtim))};
         EXPECT_EQ(cache.FindFailure(heic, version), c.honoured ? PreviewFailure::NotPicture : PreviewFailure::None);
         EXPECT_EQ(ShowTip(heic).line, c.honoured ? Failed(kNotPictureReasonText) : Q("400 × 300 HEIC"));
     }

@@ -1928,9 +1928,7 @@ FileVersion VersionOf(const std::string& path)
 {
     struct stat st { };
     EXPECT_EQ(stat(path.c_str(), &st), 0);
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+    return {IdentityOf(st), static_cast<std::uint64_t>(st.st_size), Nanoseconds(TimeOf(st.st_mtim))};
 }
 
 QImage Filled(QSize size, Qt::GlobalColor color)

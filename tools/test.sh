@@ -4,7 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer and once in the normal
 # build, which comes last so that ctest's count closes the output. Between
 # them a build without the window runs the tests of the threaded folder walk
-# under ThreadSanitizer (a few minutes), and every fuzz target runs for 20 s.
+# under ThreadSanitizer (a few minutes), and every fuzz target runs for 20 s;
+# before the normal build's tests, clang-tidy checks the program's sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup-debian.sh
@@ -31,5 +32,8 @@ bash tools/fuzz.sh 20
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSNAPSIFT_WERROR=ON \
   -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build build -j "$jobs"
+# clang-tidy over src/ with the checks in .clang-tidy; a finding ends the run.
+echo "== clang-tidy"
+bash tools/tidy.sh build
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs"

@@ -4,6 +4,7 @@
 #include "scan/picture_types.h"
 
 #include <algorithm>
+#include <string_view>
 
 namespace snapsift {
 namespace {
@@ -216,73 +217,83 @@ void Settle(CommandLine& line, const Seen& seen)
         line.options.m_bJpeg = true;
 }
 
+// One entry per line of the help text, without its line end.
+constexpr std::string_view kUsageLines[] = {
+    "Usage: snapsift                 open the window",
+    "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]... [--types LIST]",
+    "                [--duplicates | --auto-select [--by-name-and-size]]",
+    "                [--protect DIR]... [--null] FOLDER",
+    "       snapsift --restore-last [--log FILE] [--null]",
+    "       snapsift --history [--null]",
+    "       snapsift --restore ID [--null]",
+    "",
+    "Report mode searches FOLDER and every folder below it without a window.",
+    "With no type option it looks for JPEG files only.",
+    "  --report        print one line per found file: name, size, date, path (TAB-separated)",
+    "  --duplicates    print the names that occur more than once instead",
+    "  --auto-select   print the paths automatic selection picks instead: older",
+    "                  copies of the same name and size whose bytes equal a newer copy;",
+    "                  a copy that cannot be read is not picked and is named on",
+    "                  standard error",
+    "  --by-name-and-size  with --auto-select: pick by name, size and date alone,",
+    "                  without comparing contents",
+    "  --protect DIR   never pick a file in DIR or below it (repeatable)",
+    "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif",
+    "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file);",
+    "                  repeatable, up to 17 extensions, each searched once",
+    "  --types LIST    also search for these picture types (comma-separated, repeatable):",
+    "                  png (png), webp (webp), heic (heic, heif), avif (avif),",
+    "                  tiff (tif, tiff), jxl (jxl),",
+    "                  raw (cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw),",
+    "                  jpeg (jpeg, jpe, jfif); an unknown name is refused",
+    "  --null          end each record with a NUL character instead of a line end,",
+    "                  so that a name holding a line end stays one record; the",
+    "                  fields are then written whole, as they are, TAB-separated",
+    "",
+    "Rows come type by type: JPEG, BMP, GIF, the first --other, the --types in",
+    "the order above, then the further --other extensions. Without --null, a TAB,",
+    "CR, LF or % inside a name or path is written as %09, %0D, %0A or %25, as the",
+    "deletion log writes them, so that each record is one line and TABs separate",
+    "its fields alone.",
+    "",
+    "  --restore-last  put the files of the last deletion back where they were:",
+    "                  reads the last block of DeleteLog.log in the current folder",
+    "                  (--log FILE names another log), takes the entries that the",
+    "                  deletion's record names (without a record: the one entry of",
+    "                  each path dated in the block's time; two make it ambiguous)",
+    "                  and moves each back when nothing is at its path;",
+    "                  prints one line per file and a count",
+    "  --history       list every recorded deletion, oldest first: its ID, time,",
+    "                  files moved, files still in the trash and log (TAB-separated)",
+    "  --restore ID    put back every file of the recorded deletion ID",
+    "                  Records are kept in $XDG_STATE_HOME/snapsift/records",
+    "                  (~/.local/state/snapsift/records). Their output shows control",
+    "                  characters in names as symbols (CR as \u240d, LF as \u240a);",
+    "                  with --null names keep their bytes and records end with NUL",
+    "  --help          show this text",
+    "  --version       show the name and the full version",
+    "Trash folders and thumbnail stores are never searched.",
+    "",
+    "Exit status:",
+    "  0  the report was written in full; with --restore-last or --restore,",
+    "     every file was restored",
+    "  1  the window cannot be opened (no display, or a build without it);",
+    "     with --restore-last or --restore, some files were not restored",
+    "  2  bad usage, a refused option, a folder that cannot be searched,",
+    "     a report that cannot be written (full disk, closed output),",
+    "     a log that cannot be read or holds no deletion, or no such record",
+};
+
 }  // namespace
 
 std::string UsageText()
 {
-    return "Usage: snapsift                 open the window\n"
-           "       snapsift --report [--jpeg] [--bmp] [--gif] [--other EXT]... [--types LIST]\n"
-           "                [--duplicates | --auto-select [--by-name-and-size]]\n"
-           "                [--protect DIR]... [--null] FOLDER\n"
-           "       snapsift --restore-last [--log FILE] [--null]\n"
-           "       snapsift --history [--null]\n"
-           "       snapsift --restore ID [--null]\n"
-           "\n"
-           "Report mode searches FOLDER and every folder below it without a window.\n"
-           "With no type option it looks for JPEG files only.\n"
-           "  --report        print one line per found file: name, size, date, path (TAB-separated)\n"
-           "  --duplicates    print the names that occur more than once instead\n"
-           "  --auto-select   print the paths automatic selection picks instead: older\n"
-           "                  copies of the same name and size whose bytes equal a newer copy;\n"
-           "                  a copy that cannot be read is not picked and is named on\n"
-           "                  standard error\n"
-           "  --by-name-and-size  with --auto-select: pick by name, size and date alone,\n"
-           "                  without comparing contents\n"
-           "  --protect DIR   never pick a file in DIR or below it (repeatable)\n"
-           "  --jpeg --bmp --gif   search for *.jpg, *.bmp, *.gif\n"
-           "  --other EXT     also search for *.EXT (* and ? are wildcards; '*' matches every file);\n"
-           "                  repeatable, up to 17 extensions, each searched once\n"
-           "  --types LIST    also search for these picture types (comma-separated, repeatable):\n"
-           "                  png (png), webp (webp), heic (heic, heif), avif (avif),\n"
-           "                  tiff (tif, tiff), jxl (jxl),\n"
-           "                  raw (cr2, cr3, nef, nrw, arw, dng, orf, rw2, raf, pef, srw),\n"
-           "                  jpeg (jpeg, jpe, jfif); an unknown name is refused\n"
-           "  --null          end each record with a NUL character instead of a line end,\n"
-           "                  so that a name holding a line end stays one record; the\n"
-           "                  fields are then written whole, as they are, TAB-separated\n"
-           "\n"
-           "Rows come type by type: JPEG, BMP, GIF, the first --other, the --types in\n"
-           "the order above, then the further --other extensions. Without --null, a TAB,\n"
-           "CR, LF or % inside a name or path is written as %09, %0D, %0A or %25, as the\n"
-           "deletion log writes them, so that each record is one line and TABs separate\n"
-           "its fields alone.\n"
-           "\n"
-           "  --restore-last  put the files of the last deletion back where they were:\n"
-           "                  reads the last block of DeleteLog.log in the current folder\n"
-           "                  (--log FILE names another log), takes the entries that the\n"
-           "                  deletion's record names (without a record: the one entry of\n"
-           "                  each path dated in the block's time; two make it ambiguous)\n"
-           "                  and moves each back when nothing is at its path;\n"
-           "                  prints one line per file and a count\n"
-           "  --history       list every recorded deletion, oldest first: its ID, time,\n"
-           "                  files moved, files still in the trash and log (TAB-separated)\n"
-           "  --restore ID    put back every file of the recorded deletion ID\n"
-           "                  Records are kept in $XDG_STATE_HOME/snapsift/records\n"
-           "                  (~/.local/state/snapsift/records). Their output shows control\n"
-           "                  characters in names as symbols (CR as \u240d, LF as \u240a);\n"
-           "                  with --null names keep their bytes and records end with NUL\n"
-           "  --help          show this text\n"
-           "  --version       show the name and the full version\n"
-           "Trash folders and thumbnail stores are never searched.\n"
-           "\n"
-           "Exit status:\n"
-           "  0  the report was written in full; with --restore-last or --restore,\n"
-           "     every file was restored\n"
-           "  1  the window cannot be opened (no display, or a build without it);\n"
-           "     with --restore-last or --restore, some files were not restored\n"
-           "  2  bad usage, a refused option, a folder that cannot be searched,\n"
-           "     a report that cannot be written (full disk, closed output),\n"
-           "     a log that cannot be read or holds no deletion, or no such record\n";
+    std::string text;
+    for (const std::string_view line : kUsageLines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args)

@@ -116,7 +116,7 @@ void MoveFiles(const std::vector<ConfirmedFile>& files, Progress& progress, cons
 
 DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress, const std::string& logPath,
                               std::int64_t startTime, const TrashHooks& hooks, std::chrono::milliseconds patience,
-                              std::stop_token stop)
+                              const std::stop_token& stop)
 {
     DeleteOutcome outcome;
     outcome.confirmed = true;

@@ -86,7 +86,7 @@ std::vector<ConfirmedFile> ConfirmedFiles(const ResultView& view, const std::vec
 // RemoveMovedRows.
 DeleteOutcome DeleteConfirmed(const std::vector<ConfirmedFile>& files, Progress& progress, const std::string& logPath,
                               std::int64_t startTime, const TrashHooks& hooks = {},
-                              std::chrono::milliseconds patience = kLogLockPatience, std::stop_token stop = {});
+                              std::chrono::milliseconds patience = kLogLockPatience, const std::stop_token& stop = {});
 
 // Applies a deletion to the view: for each confirmed path that was moved, the
 // lowest table row that still carries it goes; then the list is rebuilt for

@@ -76,6 +76,82 @@ bool ParseStartLine(std::string_view line, LoggedDeletion& deletion)
     return true;
 }
 
+// The bytes of `logPath` from its last block heading to its end. Leaves errno
+// as the failed call set it (0 for a log that is not a plain file).
+LogReadOutcome ReadLastBlockText(const std::string& logPath, std::string& text)
+{
+    // O_NONBLOCK: a FIFO under the log's name must not hang the read.
+    const int fd = open(logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return LogReadOutcome::NotReadable;
+    struct stat st { };
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = errno;
+        close(fd);
+        errno = S_ISREG(st.st_mode) ? error : 0;  // no system error: just not a plain file
+        return LogReadOutcome::NotReadable;
+    }
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    std::uint64_t headingAt = 0;
+    const Found found = FindLastHeading(fd, size, headingAt);
+    bool ok = found == Found::Yes;
+    if (ok && size - headingAt > kBlockLimit) {
+        ok = false;
+        errno = EFBIG;
+    }
+    if (ok) {
+        text.resize(static_cast<std::size_t>(size - headingAt));
+        ok = ReadAt(fd, text.data(), text.size(), headingAt);
+    }
+    const int error = errno;
+    close(fd);
+    errno = error;
+    if (found == Found::No)
+        return LogReadOutcome::NoBlock;
+    return ok ? LogReadOutcome::Read : LogReadOutcome::NotReadable;
+}
+
+// The lines of `text`, without their line ends (LF or CR LF).
+std::vector<std::string_view> SplitLines(const std::string& text)
+{
+    std::vector<std::string_view> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+        at = next;
+    }
+    return lines;
+}
+
+// The deletion of the last heading among `lines`: its start line, then one
+// path a line (empty lines skipped).
+LogReadOutcome ParseBlock(const std::vector<std::string_view>& lines, LoggedDeletion& deletion)
+{
+    std::size_t heading = lines.size();
+    for (std::size_t i = lines.size(); i-- > 0;) {
+        if (lines[i] == kDeletionLogHeading) {
+            heading = i;
+            break;
+        }
+    }
+    if (heading == lines.size())
+        return LogReadOutcome::NoBlock;
+    if (heading + 1 >= lines.size() || !ParseStartLine(lines[heading + 1], deletion))
+        return LogReadOutcome::NoStartTime;
+    deletion.paths.clear();
+    for (std::size_t i = heading + 2; i < lines.size(); ++i) {
+        if (!lines[i].empty())
+            deletion.paths.push_back(DecodeLoggedPath(lines[i]));
+    }
+    return LogReadOutcome::Read;
+}
+
 }  // namespace
 
 std::string DecodeLoggedPath(std::string_view logged)
@@ -96,67 +172,11 @@ std::string DecodeLoggedPath(std::string_view logged)
 
 LogReadOutcome ReadLastDeletion(const std::string& logPath, LoggedDeletion& deletion)
 {
-    // O_NONBLOCK: a FIFO under the log's name must not hang the read.
-    const int fd = open(logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return LogReadOutcome::NotReadable;
-    struct stat st { };
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int error = errno;
-        close(fd);
-        errno = S_ISREG(st.st_mode) ? error : 0;  // no system error: just not a plain file
-        return LogReadOutcome::NotReadable;
-    }
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    std::uint64_t headingAt = 0;
-    const Found found = FindLastHeading(fd, size, headingAt);
     std::string text;
-    bool ok = found == Found::Yes;
-    if (ok && size - headingAt > kBlockLimit) {
-        ok = false;
-        errno = EFBIG;
-    }
-    if (ok) {
-        text.resize(static_cast<std::size_t>(size - headingAt));
-        ok = ReadAt(fd, text.data(), text.size(), headingAt);
-    }
-    const int error = errno;
-    close(fd);
-    errno = error;
-    if (found == Found::No)
-        return LogReadOutcome::NoBlock;
-    if (!ok)
-        return LogReadOutcome::NotReadable;
-
-    std::vector<std::string_view> lines;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = text.find('\n', at);
-        const std::size_t next = end == std::string::npos ? text.size() : end + 1;
-        if (end == std::string::npos)
-            end = text.size();
-        std::string_view line(text.data() + at, end - at);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-        at = next;
-    }
-    std::size_t heading = lines.size();
-    for (std::size_t i = lines.size(); i-- > 0;) {
-        if (lines[i] == kDeletionLogHeading) {
-            heading = i;
-            break;
-        }
-    }
-    if (heading == lines.size())
-        return LogReadOutcome::NoBlock;
-    if (heading + 1 >= lines.size() || !ParseStartLine(lines[heading + 1], deletion))
-        return LogReadOutcome::NoStartTime;
-    deletion.paths.clear();
-    for (std::size_t i = heading + 2; i < lines.size(); ++i) {
-        if (!lines[i].empty())
-            deletion.paths.push_back(DecodeLoggedPath(lines[i]));
-    }
-    return LogReadOutcome::Read;
+    const LogReadOutcome read = ReadLastBlockText(logPath, text);
+    if (read != LogReadOutcome::Read)
+        return read;
+    return ParseBlock(SplitLines(text), deletion);
 }
 
 }  // namespace snapsift

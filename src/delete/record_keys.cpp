@@ -28,17 +28,22 @@ std::string Escaped(std::string_view raw)
 
 }  // namespace
 
-KeyFile::KeyFile() : keys_(g_key_file_new())
+struct KeyFile::Keys {
+    GKeyFile* file = g_key_file_new();
+    Keys() = default;
+    ~Keys() { g_key_file_free(file); }
+    Keys(const Keys&) = delete;
+    Keys& operator=(const Keys&) = delete;
+};
+
+KeyFile::KeyFile() : keys_(std::make_unique<Keys>())
 { }
 
-KeyFile::~KeyFile()
-{
-    g_key_file_free(keys_);
-}
+KeyFile::~KeyFile() = default;
 
 void KeyFile::Set(const char* key, const std::string& value, const char* group)
 {
-    g_key_file_set_value(keys_, group, key, value.c_str());
+    g_key_file_set_value(keys_->file, group, key, value.c_str());
 }
 
 void KeyFile::SetPath(const char* key, std::string_view path, const char* group)
@@ -48,17 +53,17 @@ void KeyFile::SetPath(const char* key, std::string_view path, const char* group)
 
 void KeyFile::SetInt(const char* key, std::int64_t value, const char* group)
 {
-    g_key_file_set_int64(keys_, group, key, value);
+    g_key_file_set_int64(keys_->file, group, key, value);
 }
 
 void KeyFile::SetUint(const char* key, std::uint64_t value, const char* group)
 {
-    g_key_file_set_uint64(keys_, group, key, value);
+    g_key_file_set_uint64(keys_->file, group, key, value);
 }
 
 std::optional<std::string> KeyFile::GetValue(const char* key, const char* group) const
 {
-    gchar* value = g_key_file_get_value(keys_, group, key, nullptr);
+    gchar* value = g_key_file_get_value(keys_->file, group, key, nullptr);
     if (!value)
         return std::nullopt;
     std::string out(value);
@@ -82,7 +87,7 @@ std::optional<std::string> KeyFile::GetPath(const char* key, const char* group) 
 std::int64_t KeyFile::GetInt(const char* key, const char* group) const
 {
     GError* error = nullptr;
-    const gint64 value = g_key_file_get_int64(keys_, group, key, &error);
+    const gint64 value = g_key_file_get_int64(keys_->file, group, key, &error);
     if (error) {
         g_error_free(error);
         return 0;
@@ -93,7 +98,7 @@ std::int64_t KeyFile::GetInt(const char* key, const char* group) const
 std::uint64_t KeyFile::GetUint(const char* key, const char* group) const
 {
     GError* error = nullptr;
-    const guint64 value = g_key_file_get_uint64(keys_, group, key, &error);
+    const guint64 value = g_key_file_get_uint64(keys_->file, group, key, &error);
     if (error) {
         g_error_free(error);
         return 0;
@@ -104,7 +109,7 @@ std::uint64_t KeyFile::GetUint(const char* key, const char* group) const
 std::string KeyFile::Text() const
 {
     gsize length = 0;
-    gchar* data = g_key_file_to_data(keys_, &length, nullptr);
+    gchar* data = g_key_file_to_data(keys_->file, &length, nullptr);
     std::string out(data ? data : "", data ? length : 0);
     g_free(data);
     return out;
@@ -135,7 +140,7 @@ bool KeyFile::LoadOwnFile(const FolderHandle& folder, const std::string& name, b
     }
     // A crash may cut the last group of a journal short: it is read without it.
     for (int tries = 0; tries < 3; ++tries) {
-        if (g_key_file_load_from_data(keys_, text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
+        if (g_key_file_load_from_data(keys_->file, text.data(), text.size(), G_KEY_FILE_NONE, nullptr))
             return true;
         const std::size_t last = text.rfind("\n[");
         if (!tornTail || last == std::string::npos)

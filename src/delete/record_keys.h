@@ -7,11 +7,10 @@
 #include "platform/file_system.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-typedef struct _GKeyFile GKeyFile;
 
 namespace snapsift {
 
@@ -43,7 +42,8 @@ public:
     bool LoadOwnFile(const FolderHandle& folder, const std::string& name, bool tornTail, bool headingOnly = false);
 
 private:
-    GKeyFile* keys_;
+    struct Keys;  // GLib's key file, kept out of this header
+    std::unique_ptr<Keys> keys_;
 };
 
 // `seconds` in UTC, by default as "YYYY-MM-DDThh:mm:ssZ".

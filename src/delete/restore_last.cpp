@@ -24,7 +24,7 @@ namespace snapsift {
 namespace {
 
 constexpr std::string_view kInfoSuffix = ".trashinfo";
-constexpr std::size_t kInfoLimit = 64 * 1024;  // far more than a real .trashinfo holds
+constexpr std::size_t kInfoLimit = std::size_t{64} * 1024;  // far more than a real .trashinfo holds
 
 struct TrashEntry {
     std::string folder;            // the trash folder

@@ -11,8 +11,7 @@
 namespace snapsift {
 
 std::vector<Drive> ListDrivesWithin(const std::vector<MountEntry>& mounts, std::chrono::milliseconds limit,
-                                    std::function<void(const std::string& mountPoint, MountPointLook found)> late,
-                                    const std::string& sysRoot, std::function<MountPointLook(const std::string&)> look)
+                                    const LateLook& late, const std::string& sysRoot, const LookAt& look)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::vector<std::pair<std::string, std::unique_ptr<BesideCall<MountPointLook>>>> calls;

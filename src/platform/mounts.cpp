@@ -310,6 +310,7 @@ namespace {
 std::vector<const MountEntry*> Candidates(const std::vector<MountEntry>& mounts)
 {
     std::vector<const MountEntry*> sorted;
+    sorted.reserve(mounts.size());
     for (const MountEntry& m : mounts)
         sorted.push_back(&m);
     std::stable_sort(sorted.begin(), sorted.end(),

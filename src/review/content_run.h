@@ -25,8 +25,8 @@ namespace snapsift {
 
 namespace content {
 
-constexpr std::size_t kEndBytes = 64 * 1024;          // compared first, at each end
-constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
+constexpr std::size_t kEndBytes = std::size_t{64} * 1024;          // compared first, at each end
+constexpr std::size_t kChunkBytes = std::size_t{2} * 1024 * 1024;  // then everything, in reads this large
 
 enum class Verdict {
     kEqual,

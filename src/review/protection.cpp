@@ -45,9 +45,7 @@ bool ProtectedFolders::Add(const std::string& path)
     const auto canonical = CanonicalFolderPath(path);
     folder.path = Trimmed(canonical ? *canonical : path);
     if (stat(folder.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        folder.identified = true;
-        folder.device = st.st_dev;
-        folder.inode = st.st_ino;
+        folder.identity = IdentityOf(st);
     }
     // Also known by the text it was given by, so that a view showing that
     // text knows it protected without looking at the disk.
@@ -56,7 +54,7 @@ bool ProtectedFolders::Add(const std::string& path)
         folders_[static_cast<std::size_t>(known)].given = folder.given;
     else
         folders_.push_back(folder);
-    return folder.identified;
+    return folder.identity.Known();
 }
 
 void ProtectedFolders::Remove(const std::string& path)
@@ -70,11 +68,12 @@ int ProtectedFolders::Find(const std::string& path) const
     const auto canonical = CanonicalFolderPath(path);
     const std::string wanted = Trimmed(canonical ? *canonical : path);
     struct stat st { };
-    const bool identified = stat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const FileIdentity identity =
+        stat(wanted.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? IdentityOf(st) : FileIdentity{};
     const std::string given = Trimmed(path);
     for (std::size_t i = 0; i < folders_.size(); ++i) {
         const Folder& f = folders_[i];
-        const bool sameFolder = identified && f.identified && f.device == st.st_dev && f.inode == st.st_ino;
+        const bool sameFolder = identity.Known() && f.identity == identity;
         if (f.path == wanted || f.given == given || sameFolder)
             return static_cast<int>(i);
     }
@@ -127,7 +126,7 @@ ProtectionRule::ProtectionRule(const ProtectedFolders& folders, std::vector<Moun
         Protect(f.path);
         // A path kept from the settings may have been written with a link in
         // it: protected as written and as the kernel resolves it.
-        if (resolveKept && !f.identified && !f.path.empty()) {
+        if (resolveKept && !f.identity.Known() && !f.path.empty()) {
             if (char* resolved = realpath(f.path.c_str(), nullptr)) {
                 Protect(resolved);
                 std::free(resolved);
@@ -206,6 +205,7 @@ ProtectedSplit SplitProtected(const ResultView& view, const std::vector<int>& li
 {
     ProtectedSplit split;
     std::vector<int> tableRows;
+    tableRows.reserve(listRows.size());
     for (int row : listRows)
         tableRows.push_back(view.list.TableRow(row));
     const std::vector<int> under = RowsUnderProtection(view.table, tableRows, folders);

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "platform/file_identity.h"
 #include "platform/mounts.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -25,11 +25,9 @@ class ResultView;
 class ProtectedFolders final {
 public:
     struct Folder {
-        std::string path;   // canonical, or as given when it cannot be resolved
-        std::string given;  // the text Add was given, when this run added it
-        bool identified = false;
-        dev_t device = 0;
-        ino_t inode = 0;
+        std::string path;       // canonical, or as given when it cannot be resolved
+        std::string given;      // the text Add was given, when this run added it
+        FileIdentity identity;  // unknown when Add found no folder at the path
         // Non-empty when the folder was kept as written because its written
         // form could not be read as a path; `path` then holds the best reading.
         std::string written;

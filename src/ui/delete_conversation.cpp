@@ -36,7 +36,7 @@ bool SplitByProtection(const ResultView& view, const std::vector<int>& rows, con
             look->folders.push_back(*folder);
         folderOfRow.push_back(it->second);
     }
-    const DiskStep step = [look](Progress&, std::stop_token) {
+    const DiskStep step = [look](Progress&, const std::stop_token&) {
         look->covered = CoveredFolders(look->protection, look->folders);
     };
     if (steps.run) {
@@ -109,9 +109,9 @@ DeleteOutcome DeleteWithConfirmation(ResultView& view, const std::vector<int>& s
     deletion->files = ConfirmedFiles(view, split.movable);
     deletion->logPath = logPath;
     deletion->hooks = hooks;
-    const DiskStep step = [deletion, startTime, patience](Progress& shown, std::stop_token stop) {
-        deletion->outcome = DeleteConfirmed(deletion->files, shown, deletion->logPath, startTime, deletion->hooks,
-                                            patience, std::move(stop));
+    const DiskStep step = [deletion, startTime, patience](Progress& shown, const std::stop_token& stop) {
+        deletion->outcome =
+            DeleteConfirmed(deletion->files, shown, deletion->logPath, startTime, deletion->hooks, patience, stop);
     };
     if (steps.run) {
         if (!steps.run(step, true))

@@ -19,7 +19,7 @@ class ResultView;
 
 // A step of the deletion that looks at the disks. It owns all it touches,
 // so that a step left to end alone on a disk that does not answer harms nothing.
-using DiskStep = std::function<void(Progress&, std::stop_token)>;
+using DiskStep = std::function<void(Progress&, const std::stop_token&)>;
 
 // Where the deletion's looks at the disks run. By default right where the
 // conversation runs, with the progress it was given; the window runs them

@@ -24,9 +24,9 @@ ContentProbe::ContentProbe(std::vector<ContentChecker::CopyPlace> places) : shar
         for (const ContentChecker::CopyPlace& place : shared->places) {
             if (!shared->wanted.load())
                 break;
-            State state = ContentChecker::StateOfCopy(place);
+            const State state = ContentChecker::StateOfCopy(place);
             const std::lock_guard lock(shared->mutex);
-            shared->states.push_back(std::move(state));
+            shared->states.push_back(state);
         }
         shared->ended.store(true);
     }).detach();

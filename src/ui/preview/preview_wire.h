@@ -5,6 +5,8 @@
 // and the reading of the helper's replies. Plain C++, so that the reading can
 // be checked without a display.
 
+#include "platform/file_identity.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -13,8 +15,7 @@ namespace snapsift {
 
 // Which version of a file a preview shows.
 struct FileVersion {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
+    FileIdentity identity;
     std::uint64_t size = 0;
     std::int64_t mtimeNs = 0;
     bool operator==(const FileVersion&) const = default;

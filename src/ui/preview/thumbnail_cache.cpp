@@ -31,7 +31,7 @@ constexpr const char* kFormatsKey = "X-Snapsift::Formats";  // what the helper t
 constexpr const char* kCaptureTimeKey = "X-Snapsift::DateTimeOriginal";
 constexpr const char* kCameraKey = "X-Snapsift::Model";
 constexpr const char* kSoftware = "Snapsift 1.0";
-constexpr qint64 kMaxThumbnailBytes = 4 * 1024 * 1024;
+constexpr qint64 kMaxThumbnailBytes = qint64{4} * 1024 * 1024;
 constexpr int kMaxThumbnailSide = 1024;
 
 struct GFreer {

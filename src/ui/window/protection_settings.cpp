@@ -179,9 +179,8 @@ KeptFolder DecodeProtectedPath(std::string_view value)
     }
     std::string path;
     for (const Unit& unit : units) {
-        if (bytes && !unit.raw && unit.value <= 0xFF)
-            path.push_back(static_cast<char>(unit.value));
-        else if (unit.raw)
+        // A raw byte is itself, and so is an escape in a byte array up to 0xFF.
+        if (unit.raw || (bytes && unit.value <= 0xFF))
             path.push_back(static_cast<char>(unit.value));
         else
             AppendUtf8(path, unit.value);

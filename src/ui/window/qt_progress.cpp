@@ -144,7 +144,7 @@ void WalkProgress::FolderListed(long long listed, long long known)
 }
 
 struct BesideWindow::Shared {
-    std::function<void(Progress&, std::stop_token)> work;
+    std::function<void(Progress&, const std::stop_token&)> work;
     ProgressRelay relay;
     std::stop_source stop;
     std::mutex mutex;
@@ -153,7 +153,7 @@ struct BesideWindow::Shared {
     bool abandoned = false;
 };
 
-BesideWindow::BesideWindow(std::function<void(Progress&, std::stop_token)> work, bool takeInput)
+BesideWindow::BesideWindow(std::function<void(Progress&, const std::stop_token&)> work, bool takeInput)
     : shared_(std::make_shared<Shared>()), takeInput_(takeInput)
 {
     shared_->work = std::move(work);
@@ -224,7 +224,7 @@ void RunBesideWindow(QProgressBar* bar, const std::function<void(Progress&)>& wo
                      bool busyUntilFirstStep)
 {
     // Never stopped, so never left to end alone: `work` may use what lives here.
-    BesideWindow beside([&work](Progress& progress, std::stop_token) { work(progress); }, takeInput);
+    BesideWindow beside([&work](Progress& progress, const std::stop_token&) { work(progress); }, takeInput);
     const int lower = bar->minimum();
     const int upper = bar->maximum();
     if (busyUntilFirstStep)

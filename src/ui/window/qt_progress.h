@@ -86,7 +86,7 @@ private:
 class BesideWindow final {
 public:
     // Without `takeInput`, user input waits in the queues meanwhile.
-    explicit BesideWindow(std::function<void(Progress&, std::stop_token)> work, bool takeInput = true);
+    explicit BesideWindow(std::function<void(Progress&, const std::stop_token&)> work, bool takeInput = true);
     // Joins the thread if the work has ended, else lets it end on its own.
     ~BesideWindow();
     BesideWindow(const BesideWindow&) = delete;

@@ -15,6 +15,7 @@
 
 #include <QDialog>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -35,6 +36,7 @@ class QTreeWidgetItem;
 
 namespace snapsift {
 
+class BesideWindow;
 class BusyWindow;
 class DialogUnits;
 class DuplicateComboBox;
@@ -211,6 +213,10 @@ private:
     // `busy`, when given, takes Esc (stop the search) and the quit button and
     // close box (end the program) while the search runs.
     void RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy = nullptr);
+    // Paints the window and shows the search's progress until `beside` has
+    // ended (true) or was given up on (false); nothing when 終了 or the close
+    // box ended the program meanwhile. `walking`: the search answers a stop at once.
+    std::optional<bool> WaitForSearch(BesideWindow& beside, const std::atomic<bool>& walking, BusyWindow* busy);
     // Runs a step of a deletion or an undo beside the window: see DeleteSteps.
     // 終了 and the close box close the window, and the program ends once the
     // step has ended, or for a step that `moves`, once it has finished the

@@ -83,7 +83,8 @@ std::optional<std::vector<std::uint8_t>> CSnapsiftDlg::ProtectedRowsBeside(BusyW
         folderOfRow[k] = lastIndex;
     }
     const StepEnd end = RunStep(
-        busy, [look](Progress&, std::stop_token) { look->covered = CoveredFolders(look->protection, look->folders); },
+        busy,
+        [look](Progress&, const std::stop_token&) { look->covered = CoveredFolders(look->protection, look->folders); },
         false, true);
     if (end != StepEnd::Ended) {
         quit = end == StepEnd::Quit;

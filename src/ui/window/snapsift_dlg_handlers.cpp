@@ -109,6 +109,20 @@ void CSnapsiftDlg::OnSearch()
     RunSearch(target.path, m_options, &busy);
 }
 
+namespace {
+
+// A search beside the window, into a view of its own. A search left to end
+// alone owns all it touches.
+struct BesideSearch {
+    ResultView found;
+    std::string target;
+    SearchOptions options;
+    ScanOutcome outcome;
+    std::atomic<bool> walking{false};  // past the target: a stop is answered at once
+};
+
+}  // namespace
+
 void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& options, BusyWindow* busy)
 {
     searchTarget_.clear();
@@ -118,26 +132,37 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
         return;
     }
     // The search, including putting the rows in name order, runs beside the
-    // window into a view of its own; this thread meanwhile only paints,
-    // advances the bar and hears Esc, the quit button and the close box. The
-    // window shows nothing of the view until the search has ended and it has
-    // taken the view over. A search left to end alone owns all it touches.
-    struct Search {
-        ResultView found;
-        std::string target;
-        SearchOptions options;
-        ScanOutcome outcome;
-        std::atomic<bool> walking{false};  // past the target: a stop is answered at once
-    };
-    const auto search = std::make_shared<Search>();
+    // window; this thread meanwhile only paints, advances the bar and hears
+    // Esc, the quit button and the close box. The window shows nothing of the
+    // view until the search has ended and it has taken the view over.
+    const auto search = std::make_shared<BesideSearch>();
     search->target = target;
     search->options = options;
-    BesideWindow beside([search](Progress& progress, std::stop_token stop) {
+    BesideWindow beside([search](Progress& progress, const std::stop_token& stop) {
         WalkProgress shown(progress);
         search->outcome =
             ScanFolder(search->target, search->options, search->found.table, shown, stop, &search->walking);
         search->found.FillResultView();
     });
+    const std::optional<bool> ended = WaitForSearch(beside, search->walking, busy);
+    if (!ended)
+        return;  // nothing more is shown: the program ends
+    if (*ended)
+        m_view = std::move(search->found);
+    // else: stopped on a disk that did not let go; the list stays empty
+    ReturnFreeMemory();  // what the walk's threads held, before the window needs more
+    MirrorResults();
+    searchTarget_ = target;
+    if (*ended)
+        searchedFolder_ = std::move(search->outcome.canonicalTarget);
+    searchOptions_ = options;
+    if (!*ended || search->outcome.stopped)
+        ShowInformation(kSearchStoppedText);
+}
+
+std::optional<bool> CSnapsiftDlg::WaitForSearch(BesideWindow& beside, const std::atomic<bool>& walking,
+                                                BusyWindow* busy)
+{
     bool quit = false;
     if (busy) {
         busy->TakeRequests(m_quitButton, [&](BusyWindow::Request request) {
@@ -152,7 +177,7 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
     // Busy, until the walk has listed its first folder: a target that does
     // not answer shows as work going on, not as an empty bar.
     m_progress->setRange(0, 0);
-    const bool ended = beside.Wait(m_progress, search->walking);
+    const bool ended = beside.Wait(m_progress, walking);
     if (!ended) {
         m_progress->setRange(0, 100);
         m_progress->setValue(0);
@@ -165,18 +190,8 @@ void CSnapsiftDlg::RunSearch(const std::string& target, const SearchOptions& opt
         });
     }
     if (quit)
-        return;  // nothing more is shown: the program ends
-    if (ended)
-        m_view = std::move(search->found);
-    // else: stopped on a disk that did not let go; the list stays empty
-    ReturnFreeMemory();  // what the walk's threads held, before the window needs more
-    MirrorResults();
-    searchTarget_ = target;
-    if (ended)
-        searchedFolder_ = std::move(search->outcome.canonicalTarget);
-    searchOptions_ = options;
-    if (!ended || search->outcome.stopped)
-        ShowInformation(kSearchStoppedText);
+        return std::nullopt;
+    return ended;
 }
 
 void CSnapsiftDlg::ShowInformation(const std::string& text)

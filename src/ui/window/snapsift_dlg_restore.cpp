@@ -81,7 +81,7 @@ void CSnapsiftDlg::OnRestoreLast()
     const auto undo = std::make_shared<Undo>();
     undo->logPath = last.logPath;
     undo->searchTarget = searchTarget_;
-    const DiskStep read = [undo](Progress&, std::stop_token) {
+    const DiskStep read = [undo](Progress&, const std::stop_token&) {
         undo->read = ReadLastLoggedDeletion(undo->logPath, undo->logged);
     };
     if (!RunStepUntilQuit(busy, read, false))
@@ -104,7 +104,7 @@ void CSnapsiftDlg::OnRestoreLast()
     if (ShowConfirm(RestoreQuestionText(undo->files.size()), true) != MessageAnswer::Ok)
         return;
 
-    const DiskStep putBack = [undo](Progress& shown, std::stop_token stop) { PutBack(*undo, shown, stop); };
+    const DiskStep putBack = [undo](Progress& shown, const std::stop_token& stop) { PutBack(*undo, shown, stop); };
     if (!RunStepUntilQuit(busy, putBack, true))
         return;             // the program ends; the message is left out
     lastDeletion_.reset();  // done: the entry is disabled until the next deletion

@@ -44,7 +44,7 @@ public:
             pos_ += count;
             return;
         }
-        offset_ += count - buffered;
+        offset_ += static_cast<off_t>(count - buffered);  // a segment's length: at most 64 KiB
         pos_ = len_ = 0;
     }
 

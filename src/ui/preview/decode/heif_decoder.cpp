@@ -106,7 +106,7 @@ PictureFacts FactsOf(heif_image_handle* handle)
     if (heif_image_handle_get_list_of_metadata_block_IDs(handle, "Exif", &id, 1) != 1)
         return {};
     const std::size_t size = heif_image_handle_get_metadata_size(handle, id);
-    if (size <= 4 || size > 1024 * 1024)
+    if (size <= 4 || size > std::size_t{1024} * 1024)
         return {};
     std::vector<unsigned char> block(size);
     if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok)

@@ -57,8 +57,10 @@ std::uint64_t JpegCoefficientBytes(int fd)
             vMax = std::max(vMax, v[c]);
         }
         // Each component's blocks, its rows and columns padded to whole MCUs.
-        const std::uint64_t mcuColumns = (width + 8 * hMax - 1) / (8 * hMax);
-        const std::uint64_t mcuRows = (height + 8 * vMax - 1) / (8 * vMax);
+        const std::uint64_t mcuWidth = std::uint64_t{8} * hMax;
+        const std::uint64_t mcuHeight = std::uint64_t{8} * vMax;
+        const std::uint64_t mcuColumns = (width + mcuWidth - 1) / mcuWidth;
+        const std::uint64_t mcuRows = (height + mcuHeight - 1) / mcuHeight;
         std::uint64_t blocks = 0;
         for (int c = 0; c < count; ++c)
             blocks += mcuColumns * h[c] * mcuRows * v[c];

@@ -15,7 +15,7 @@ namespace snapsift {
 namespace {
 
 // The most of an Exif box that is kept: the capture facts sit at its front.
-constexpr std::size_t kMaxExifBytes = 256 * 1024;
+constexpr std::size_t kMaxExifBytes = std::size_t{256} * 1024;
 
 // Collects the Exif box, decompressed, as the decoder passes it.
 class ExifBox final {
@@ -64,6 +64,88 @@ bool SetUp(JxlDecoder* decoder, void* runner)
            JxlDecoderSetParallelRunner(decoder, JxlThreadParallelRunner, runner) == JXL_DEC_SUCCESS;
 }
 
+// What the decoder's events have given so far.
+struct JxlRun {
+    JxlBasicInfo info{};
+    QImage whole;
+    ExifBox exif;
+    bool done = false;  // the first frame is in `whole`
+};
+
+constexpr JxlPixelFormat kFormat{4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+
+// What one event leads to: the next event, the end of the events, or the
+// decoding's failure.
+struct EventOutcome {
+    bool last = false;
+    PreviewFailure failure = PreviewFailure::None;
+};
+constexpr EventOutcome kNextEvent{};
+constexpr EventOutcome kLastEvent{true};
+constexpr EventOutcome Failed(PreviewFailure failure)
+{
+    return {true, failure};
+}
+
+// The picture of the first frame, oriented as it is shown (the sides swap
+// for a quarter turn), as the decoder's output.
+EventOutcome SetOutBuffer(JxlDecoder* decoder, JxlRun& run)
+{
+    const QSize shown = OrientedSize(QSize(static_cast<int>(run.info.xsize), static_cast<int>(run.info.ysize)),
+                                     static_cast<int>(run.info.orientation));
+    run.whole = QImage(shown, QImage::Format_RGBA8888);
+    size_t needed = 0;
+    if (run.whole.isNull() || JxlDecoderImageOutBufferSize(decoder, &kFormat, &needed) != JXL_DEC_SUCCESS ||
+        needed != static_cast<size_t>(run.whole.sizeInBytes()))
+        return Failed(run.whole.isNull() ? PreviewFailure::TooLarge : PreviewFailure::Broken);
+    if (JxlDecoderSetImageOutBuffer(decoder, &kFormat, run.whole.bits(), needed) != JXL_DEC_SUCCESS)
+        return Failed(PreviewFailure::Broken);
+    return kNextEvent;
+}
+
+EventOutcome OnEvent(JxlDecoder* decoder, JxlDecoderStatus status, JxlRun& run)
+{
+    switch (status) {
+    case JXL_DEC_BOX:
+        run.exif.Start(decoder);
+        return kNextEvent;
+    case JXL_DEC_BOX_NEED_MORE_OUTPUT:
+        return kNextEvent;  // an Exif box longer than its facts need: the rest is left out
+    case JXL_DEC_BASIC_INFO:
+        if (JxlDecoderGetBasicInfo(decoder, &run.info) != JXL_DEC_SUCCESS)
+            return Failed(PreviewFailure::Broken);
+        return FitsWhole(run.info.xsize, run.info.ysize) ? kNextEvent : Failed(PreviewFailure::TooLarge);
+    case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
+        // After the first frame, an animation's next one: the first one shows.
+        return run.done ? kLastEvent : SetOutBuffer(decoder, run);
+    case JXL_DEC_FULL_IMAGE:
+        run.done = true;  // the first frame is enough; the boxes after it are still read
+        return kNextEvent;
+    case JXL_DEC_SUCCESS:
+        return kLastEvent;
+    case JXL_DEC_NEED_MORE_INPUT:
+        return run.done ? kLastEvent : Failed(PreviewFailure::Broken);
+    case JXL_DEC_ERROR:
+        return Failed(PreviewFailure::Broken);
+    default:
+        return kNextEvent;
+    }
+}
+
+// The decoded picture, fitted to `box`, with its facts.
+Decoded Fitted(const JxlRun& run, QSize box)
+{
+    Decoded decoded;
+    const QSize fitted = FittedStoredSize(run.whole.size(), 1, box);
+    decoded.image = run.whole.size() == fitted
+                        ? run.whole
+                        : run.whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    decoded.pixelSize = run.whole.size();
+    decoded.facts = run.exif.Facts();
+    decoded.haveFacts = true;
+    return decoded;
+}
+
 }  // namespace
 
 Decoded DecodeJpegXl(const DecodeRequest& request)
@@ -83,56 +165,19 @@ Decoded DecodeJpegXl(const DecodeRequest& request)
                        static_cast<size_t>(bytes.size()));
     JxlDecoderCloseInput(decoder.get());
 
-    const JxlPixelFormat format{4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    JxlBasicInfo info{};
-    QImage whole;
-    ExifBox exif;
-    bool done = false;
+    JxlRun run;
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
-        exif.Finish(decoder.get());
-        if (status == JXL_DEC_BOX) {
-            exif.Start(decoder.get());
-        } else if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT) {
-            continue;  // an Exif box longer than its facts need: the rest is left out
-        } else if (status == JXL_DEC_BASIC_INFO) {
-            if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
-                return Decoded::Failure(PreviewFailure::Broken);
-            if (!FitsWhole(info.xsize, info.ysize))
-                return Decoded::Failure(PreviewFailure::TooLarge);
-        } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
-            if (done)
-                break;  // an animation's next frame: the first one shows
-            // Oriented as it is shown: the sides swap for a quarter turn.
-            const QSize shown = OrientedSize(QSize(static_cast<int>(info.xsize), static_cast<int>(info.ysize)),
-                                             static_cast<int>(info.orientation));
-            whole = QImage(shown, QImage::Format_RGBA8888);
-            size_t needed = 0;
-            if (whole.isNull() || JxlDecoderImageOutBufferSize(decoder.get(), &format, &needed) != JXL_DEC_SUCCESS ||
-                needed != static_cast<size_t>(whole.sizeInBytes()))
-                return Decoded::Failure(whole.isNull() ? PreviewFailure::TooLarge : PreviewFailure::Broken);
-            if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, whole.bits(), needed) != JXL_DEC_SUCCESS)
-                return Decoded::Failure(PreviewFailure::Broken);
-        } else if (status == JXL_DEC_FULL_IMAGE) {
-            done = true;  // the first frame is enough; the boxes after it are still read
-        } else if (status == JXL_DEC_SUCCESS || (done && status == JXL_DEC_NEED_MORE_INPUT)) {
+        run.exif.Finish(decoder.get());
+        const EventOutcome outcome = OnEvent(decoder.get(), status, run);
+        if (outcome.failure != PreviewFailure::None)
+            return Decoded::Failure(outcome.failure);
+        if (outcome.last)
             break;
-        } else if (status == JXL_DEC_ERROR || status == JXL_DEC_NEED_MORE_INPUT) {
-            return Decoded::Failure(PreviewFailure::Broken);
-        }
     }
-    if (!done)
+    if (!run.done || run.whole.isNull())
         return Decoded::Failure(PreviewFailure::Broken);
-    if (whole.isNull())
-        return Decoded::Failure(PreviewFailure::Broken);
-    Decoded decoded;
-    const QSize fitted = FittedStoredSize(whole.size(), 1, request.box);
-    decoded.image =
-        whole.size() == fitted ? whole : whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    decoded.pixelSize = whole.size();
-    decoded.facts = exif.Facts();
-    decoded.haveFacts = true;
-    return decoded;
+    return Fitted(run, request.box);
 }
 
 }  // namespace snapsift

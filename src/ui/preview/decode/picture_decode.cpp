@@ -173,8 +173,7 @@ PicturePreview Failed(PreviewFailure failure, const FileVersion& version)
 
 FileVersion VersionOf(const struct stat& st)
 {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size), Nanoseconds(TimeOf(st.st_mtim))};
+    return {IdentityOf(st), static_cast<std::uint64_t>(st.st_size), Nanoseconds(TimeOf(st.st_mtim))};
 }
 
 static const char* FailureText(PreviewFailure failure)

@@ -36,7 +36,7 @@ Decoded DecodeBitmap(const libraw_thumbnail_t& thumbnail, QSize box)
     if (thumbnail.tcolors != 3 || thumbnail.twidth == 0 || thumbnail.theight == 0 || needed > thumbnail.tlength)
         return Decoded::Failure(PreviewFailure::Broken);
     const QImage whole(reinterpret_cast<const uchar*>(thumbnail.thumb), thumbnail.twidth, thumbnail.theight,
-                       thumbnail.twidth * 3, QImage::Format_RGB888);
+                       qsizetype{thumbnail.twidth} * 3, QImage::Format_RGB888);
     Decoded decoded;
     const QSize fitted = FittedStoredSize(whole.size(), 1, box);
     decoded.image = whole.scaled(fitted, Qt::KeepAspectRatio, Qt::SmoothTransformation).copy();
