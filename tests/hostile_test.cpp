@@ -15,6 +15,7 @@
 #include "scan/folder_scan.h"
 #include "scan/picture_types.h"
 #include "support/gio_trash.h"
+#include "support/scoped_env.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 #include "ui/delete_conversation.h"
@@ -49,54 +50,6 @@ SearchOptions JpegOnly()
     return options;
 }
 
-// The search as the window runs it: results cleared, table refilled, view rebuilt.
-// Sets how many threads the searches in its scope list folders with.
-class ScanThreads final {
-public:
-    explicit ScanThreads(int count)
-    {
-        if (const char* old = std::getenv("SNAPSIFT_SCAN_THREADS"))
-            old_ = old;
-        SetEnv("SNAPSIFT_SCAN_THREADS", std::to_string(count).c_str());
-    }
-    ~ScanThreads()
-    {
-        if (old_)
-            SetEnv("SNAPSIFT_SCAN_THREADS", old_->c_str());
-        else
-            unsetenv("SNAPSIFT_SCAN_THREADS");
-    }
-    ScanThreads(const ScanThreads&) = delete;
-    ScanThreads& operator=(const ScanThreads&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
-
-// Sets how the searches in its scope ask the disk: "threads", "uring" or
-// "auto" (left to the walk).
-class ScanIoMode final {
-public:
-    explicit ScanIoMode(const std::string& mode)
-    {
-        if (const char* old = std::getenv("SNAPSIFT_SCAN_IO"))
-            old_ = old;
-        SetEnv("SNAPSIFT_SCAN_IO", mode.c_str());
-    }
-    ~ScanIoMode()
-    {
-        if (old_)
-            SetEnv("SNAPSIFT_SCAN_IO", old_->c_str());
-        else
-            unsetenv("SNAPSIFT_SCAN_IO");
-    }
-    ScanIoMode(const ScanIoMode&) = delete;
-    ScanIoMode& operator=(const ScanIoMode&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
-
 // The ways of walking that must find the same rows, in the same order, with
 // the same progress steps, as one thread asking one call at a time.
 struct WalkWay {
@@ -110,6 +63,7 @@ std::string NameOf(const WalkWay& way)
     return std::string(way.io) + ", " + std::to_string(way.threads) + " threads";
 }
 
+// The search as the window runs it: results cleared, table refilled, view rebuilt.
 void Search(ResultView& view, const std::string& target, Progress& progress)
 {
     view.ClearResults();
