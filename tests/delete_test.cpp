@@ -45,6 +45,7 @@
 namespace snapsift {
 namespace {
 
+using testing::Exists;
 using testing::ReadFile;
 using testing::RecordingMessenger;
 using testing::RecordingProgress;
@@ -125,12 +126,6 @@ std::map<std::string, std::string> Trashed()
     }
     closedir(dir);
     return out;
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
 }
 
 constexpr std::int64_t kStart = 931133103;  // 1999-07-05 09:05:03 in Tokyo

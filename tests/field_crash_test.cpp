@@ -25,24 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace snapsift {
+namespace snapsift::testing {
 namespace {
-
-using testing::DeleteEverything;
-using testing::FieldDisk;
-using testing::ProgramRun;
-using testing::ReadFile;
-using testing::RecordingMessenger;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFileMakingFolders;
-
-constexpr int kOtherUser = 5102;
-
-std::string Uid()
-{
-    return std::to_string(getuid());
-}
 
 // --- Crash safety: each entry lasts before its file moves -------------------
 
@@ -104,7 +88,7 @@ TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
 {
     if (access("/usr/bin/strace", X_OK) != 0)
         GTEST_SKIP() << "strace is not installed";
-    FieldDisk disk(testing::FieldSetUpNamed("ext4_own_trash"));
+    FieldDisk disk(FieldSetUpNamed("ext4_own_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
     constexpr int kFiles = 5;
@@ -184,7 +168,7 @@ TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
 {
     if (access("/usr/sbin/debugfs", X_OK) != 0)
         GTEST_SKIP() << "debugfs (e2fsprogs) is not installed";
-    FieldDisk disk(testing::FieldSetUpNamed("ext4_own_trash"));
+    FieldDisk disk(FieldSetUpNamed("ext4_own_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
     constexpr int kFiles = 5;
@@ -220,7 +204,7 @@ TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
 }
 
 }  // namespace
-}  // namespace snapsift
+}  // namespace snapsift::testing
 
 // The deletion that the crash-safety case watches from outside: every JPEG
 // file below the folder, as the window deletes them.

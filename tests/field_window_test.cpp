@@ -29,12 +29,6 @@
 namespace snapsift::testing {
 namespace {
 
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
-
 struct FieldWindow {
     RecordingMessenger messenger;
     TempDir logFolder;

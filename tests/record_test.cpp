@@ -36,6 +36,7 @@ extern char** environ;
 namespace snapsift {
 namespace {
 
+using testing::Exists;
 using testing::ReadFile;
 using testing::RemoveTree;
 using testing::SetEnv;
@@ -68,12 +69,6 @@ private:
 std::string TrashDir()
 {
     return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
 }
 
 std::vector<std::string> FolderNames(const std::string& folder)

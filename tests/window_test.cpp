@@ -96,6 +96,7 @@
 #include <unistd.h>
 
 using namespace snapsift;
+using snapsift::testing::Exists;
 using snapsift::testing::ReadFile;
 using snapsift::testing::RecordingMessenger;
 using snapsift::testing::TempDir;
@@ -114,12 +115,6 @@ std::string g_trash;    // $XDG_DATA_HOME/Trash
 std::string g_logPath;  // the window's deletion log
 
 using Widgets = std::initializer_list<QWidget*>;
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
 
 std::string BaseName(const std::string& path)
 {
