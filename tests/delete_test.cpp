@@ -13,6 +13,7 @@
 #include "support/gio_trash.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
+#include "support/temporary_home.h"
 #include "ui/delete_conversation.h"
 #include "ui/window_texts.h"
 
@@ -56,33 +57,9 @@ using testing::TempDir;
 // Why this process cannot mount file systems of its own; empty when it can.
 std::string g_mountRefusal = "not tried";
 
-// GLib reads HOME and XDG_DATA_HOME once per process, so the trash is chosen
-// before the first test runs. HOME is set too: a file goes to the home trash
-// only when it lies on the file system of HOME, and the test trees share the
-// temporary folder's file system with it. Where it may, the process gets a
-// mount namespace of its own (before any thread starts), so that what the
-// tests mount is private to them and ends with them.
-class TrashEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        g_mountRefusal = snapsift::testing::EnterPrivateMountNamespace();
-        home_ = std::make_unique<TempDir>();
-        home_->MakeFolder("data");
-        SetEnv("HOME", home_->Path());
-        SetEnv("XDG_DATA_HOME", *home_ / "data");
-        SetEnv("XDG_STATE_HOME", *home_ / "state");
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    void TearDown() override { home_.reset(); }
-
-private:
-    std::unique_ptr<TempDir> home_;
-};
-
+// A temporary home for the whole program, with the trash in it.
 [[maybe_unused]] ::testing::Environment* const kTrashEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TrashEnvironment);
+    ::testing::AddGlobalTestEnvironment(new testing::TemporaryHomeEnvironment(g_mountRefusal));
 
 std::string FallbackLog()
 {

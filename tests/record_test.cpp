@@ -11,6 +11,7 @@
 #include "platform/progress.h"
 #include "support/gio_trash.h"
 #include "support/temp_tree.h"
+#include "support/temporary_home.h"
 #include "ui/window_texts.h"
 
 #include <glib.h>
@@ -45,26 +46,9 @@ using testing::TempDir;
 // Why this process cannot mount file systems of its own; empty when it can.
 std::string g_mountRefusal = "not tried";
 
-class RecordEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        g_mountRefusal = testing::EnterPrivateMountNamespace();
-        home_ = std::make_unique<TempDir>();
-        SetEnv("HOME", home_->Path());
-        SetEnv("XDG_DATA_HOME", home_->MakeFolder("data"));
-        SetEnv("XDG_STATE_HOME", *home_ / "state");
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    void TearDown() override { home_.reset(); }
-
-private:
-    std::unique_ptr<TempDir> home_;
-};
-
+// A temporary home for the whole program, with the trash in it.
 [[maybe_unused]] ::testing::Environment* const kRecordEnvironment =
-    ::testing::AddGlobalTestEnvironment(new RecordEnvironment);
+    ::testing::AddGlobalTestEnvironment(new testing::TemporaryHomeEnvironment(g_mountRefusal));
 
 std::string TrashDir()
 {
