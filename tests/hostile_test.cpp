@@ -154,14 +154,9 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
 {
     const std::unique_ptr<BuiltTree> built = trees_->Take(GetParam().name);
     const HostileTree& t = built->tree;
-    if (!t.skip.empty())
-        GTEST_SKIP() << t.skip;
     std::optional<WithoutPermissionOverride> asUser;
-    if (!t.unreadable.empty()) {
-        asUser.emplace();
-        if (CanReadFolder(t.unreadable))
-            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
-    }
+    if (const std::string why = WhyTreeCannotRun(t, asUser); !why.empty())
+        GTEST_SKIP() << why;
 
     // One thread and many, one call at a time and through io_uring, walk
     // the tree alike: the same rows in the same order, the same progress steps.
