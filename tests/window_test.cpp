@@ -445,6 +445,21 @@ protected:
         EXPECT_EQ(dlg->m_clearButton->isEnabled(), enabled);
     }
 
+    // Opens the window and searches `folder` for BMP files alone, where it
+    // holds two copies of one picture, the one in "old" made a second before
+    // the one in "new": automatic selection reads both.
+    void SearchOlderAndNewerCopy(const TempDir& folder)
+    {
+        folder.WriteFile("old/same.bmp", "the same picture");
+        WaitForNewerSecond(folder.Path());
+        folder.WriteFile("new/same.bmp", "the same picture");
+        Open();
+        Show();
+        dlg->m_checkJpeg->setChecked(false);
+        dlg->m_checkBmp->setChecked(true);
+        Search(DesktopChild(BaseName(folder.Path())));
+    }
+
     RecordingMessenger messenger;
     std::vector<std::string> opened;
     ShellResult helpAnswer{true, {}};
@@ -1094,13 +1109,25 @@ TEST_F(WindowTest, ADriveThatDoesNotAnswerShowsSoUntilItAnswers)
     EXPECT_EQ(root->toolTip(0), root->text(0));
 }
 
-struct ListingRequest {
+// Input that comes while the window waits on something that does not return.
+struct StopRequest {
     const char* name;
     void (*post)(CSnapsiftDlg& dlg);
-    bool endsProgram;  // else: the window stops waiting for the listing
+    bool endsProgram;  // else: the window stops waiting and stays
+};
+void PrintTo(const StopRequest& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// Esc, and the two ways of ending the program that a person uses most.
+const StopRequest kStopRequests[] = {
+    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
+    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
+    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
 };
 
-class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<ListingRequest> { };
+class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> { };
 
 // Opening a folder whose listing does not return: Esc stops waiting for it
 // and the folder shows as not answering until its subfolders come; 終了 and
@@ -1145,14 +1172,8 @@ TEST_P(HeldFolderListingTest, ComesThroughAndTheSubfoldersComeLater)
     EXPECT_TRUE(messenger.shown.empty());
 }
 
-const ListingRequest kListingRequests[] = {
-    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
-    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
-    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
-};
-
-INSTANTIATE_TEST_SUITE_P(Requests, HeldFolderListingTest, ::testing::ValuesIn(kListingRequests),
-                         [](const ::testing::TestParamInfo<ListingRequest>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, HeldFolderListingTest, ::testing::ValuesIn(kStopRequests),
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 TEST_F(WindowTest, DoubleClickOnAFolderListsItsSubfoldersUnderIt)
 {
@@ -2390,39 +2411,39 @@ TEST_F(WindowTest, InputGivenDuringASearchIsThrownAway)
     EXPECT_TRUE(dlg->m_checkBmp->isChecked());
 }
 
-// Holds the search's first listing below its target until released, after
-// posting `request` to the window: the request comes while the search is
-// under way, and the listing is still unfinished when the window answers it.
-class HeldListing final {
+// Holds every thread that comes to it until it ends. The first to come posts
+// `request` to the window's thread (as input is made there), so that the
+// request reaches the window while that thread is held.
+class HeldGate final {
 public:
-    explicit HeldListing(std::function<void()> request) : state_(std::make_shared<State>())
+    explicit HeldGate(std::function<void()> request) : state_(std::make_shared<State>())
     {
-        ScanHooks hooks;
-        hooks.beforeOpening = [state = state_, request = std::move(request)](const std::string&) {
+        state_->request = std::move(request);
+    }
+    ~HeldGate()
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->release = true;
+        state_->released.notify_all();
+    }
+    HeldGate(const HeldGate&) = delete;
+    HeldGate& operator=(const HeldGate&) = delete;
+
+    // What a held thread runs; it returns once the gate has ended.
+    std::function<void()> Hold() const
+    {
+        return [state = state_] {
             std::unique_lock lock(state->mutex);
             if (!state->posted) {
                 state->posted = true;
-                // Made on the window's thread, as input is; it reaches the
-                // window while this listing is held.
-                QMetaObject::invokeMethod(qApp, request, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(qApp, state->request, Qt::QueuedConnection);
             }
             ++state->holding;
             state->released.wait(lock, [&] { return state->release; });
             --state->holding;
         };
-        SetScanHooks(std::move(hooks));
     }
-    ~HeldListing()
-    {
-        SetScanHooks({});
-        const std::lock_guard lock(state_->mutex);
-        state_->release = true;
-        state_->released.notify_all();
-    }
-    HeldListing(const HeldListing&) = delete;
-    HeldListing& operator=(const HeldListing&) = delete;
-
-    // Listings held at this moment.
+    // Threads held at this moment.
     int Holding() const
     {
         const std::lock_guard lock(state_->mutex);
@@ -2433,6 +2454,7 @@ private:
     struct State {
         std::mutex mutex;
         std::condition_variable released;
+        std::function<void()> request;
         bool posted = false;
         bool release = false;
         int holding = 0;
@@ -2440,17 +2462,29 @@ private:
     std::shared_ptr<State> state_;
 };
 
-struct SearchRequest {
-    const char* name;
-    void (*post)(CSnapsiftDlg& dlg);
-    bool endsProgram;  // else: the search stops and the window stays
-};
-void PrintTo(const SearchRequest& c, std::ostream* out)
-{
-    *out << c.name;
-}
+// Holds the search's first listing below its target until released, after
+// posting `request` to the window: the request comes while the search is
+// under way, and the listing is still unfinished when the window answers it.
+class HeldListing final {
+public:
+    explicit HeldListing(std::function<void()> request) : gate_(std::move(request))
+    {
+        ScanHooks hooks;
+        hooks.beforeOpening = [hold = gate_.Hold()](const std::string&) { hold(); };
+        SetScanHooks(std::move(hooks));
+    }
+    ~HeldListing() { SetScanHooks({}); }
+    HeldListing(const HeldListing&) = delete;
+    HeldListing& operator=(const HeldListing&) = delete;
 
-const SearchRequest kSearchRequests[] = {
+    // Listings held at this moment.
+    int Holding() const { return gate_.Holding(); }
+
+private:
+    HeldGate gate_;
+};
+
+const StopRequest kSearchRequests[] = {
     {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
     {"quit_button", [](CSnapsiftDlg& dlg) { PostClick(dlg.m_quitButton); }, true},
     {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
@@ -2473,7 +2507,7 @@ const SearchRequest kSearchRequests[] = {
     {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
 };
 
-class SearchRequestTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {
+class SearchRequestTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> {
 protected:
     // A target with a file of its own and two subfolders with more.
     void SearchHeld(const TempDir& tree)
@@ -2514,50 +2548,22 @@ TEST_P(SearchRequestTest, ComesThroughWhileAListingIsUnfinished)
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, SearchRequestTest, ::testing::ValuesIn(kSearchRequests),
-                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 // A content check whose read does not return until the test ends.
 class HeldRead final {
 public:
-    explicit HeldRead(ContentChecker& checker, std::function<void()> request) : state_(std::make_shared<State>())
+    explicit HeldRead(ContentChecker& checker, std::function<void()> request) : gate_(std::move(request))
     {
-        checker.afterRead = [state = state_, request = std::move(request)](std::uint64_t) {
-            std::unique_lock lock(state->mutex);
-            if (!state->posted) {
-                state->posted = true;
-                QMetaObject::invokeMethod(qApp, request, Qt::QueuedConnection);
-            }
-            ++state->holding;
-            state->released.wait(lock, [&] { return state->release; });
-            --state->holding;
-        };
+        checker.afterRead = [hold = gate_.Hold()](std::uint64_t) { hold(); };
     }
-    ~HeldRead()
-    {
-        const std::lock_guard lock(state_->mutex);
-        state_->release = true;
-        state_->released.notify_all();
-    }
-    HeldRead(const HeldRead&) = delete;
-    HeldRead& operator=(const HeldRead&) = delete;
-    int Holding() const
-    {
-        const std::lock_guard lock(state_->mutex);
-        return state_->holding;
-    }
+    int Holding() const { return gate_.Holding(); }
 
 private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable released;
-        bool posted = false;
-        bool release = false;
-        int holding = 0;
-    };
-    std::shared_ptr<State> state_;
+    HeldGate gate_;
 };
 
-class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> { };
+class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> { };
 
 // Esc, 終了 and the close box come through while the content check waits on
 // a read that does not return: the check is given up on, nothing is
@@ -2565,14 +2571,7 @@ class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInter
 TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("old/same.bmp", "the same picture");
-    snapsift::testing::WaitForNewerSecond(folder.Path());
-    folder.WriteFile("new/same.bmp", "the same picture");
-    Open();
-    Show();
-    dlg->m_checkJpeg->setChecked(false);
-    dlg->m_checkBmp->setChecked(true);
-    Search(DesktopChild(BaseName(folder.Path())));
+    SearchOlderAndNewerCopy(folder);
     ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
     const FileTable& table = dlg->Results().table;
     if (table.CreationTime(0) == table.CreationTime(1))
@@ -2594,14 +2593,7 @@ TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
 TEST_F(WindowTest, ContentCheckBarIsBusyWhileItsFirstReadHangs)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("old/same.bmp", "the same picture");
-    snapsift::testing::WaitForNewerSecond(folder.Path());
-    folder.WriteFile("new/same.bmp", "the same picture");
-    Open();
-    Show();
-    dlg->m_checkJpeg->setChecked(false);
-    dlg->m_checkBmp->setChecked(true);
-    Search(DesktopChild(BaseName(folder.Path())));
+    SearchOlderAndNewerCopy(folder);
     ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
     const FileTable& table = dlg->Results().table;
     if (table.CreationTime(0) == table.CreationTime(1))
@@ -2617,14 +2609,8 @@ TEST_F(WindowTest, ContentCheckBarIsBusyWhileItsFirstReadHangs)
     EXPECT_LT(dlg->m_progress->minimum(), dlg->m_progress->maximum());
 }
 
-const SearchRequest kCheckRequests[] = {
-    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
-    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
-    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
-};
-
-INSTANTIATE_TEST_SUITE_P(Requests, HeldContentCheckTest, ::testing::ValuesIn(kCheckRequests),
-                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, HeldContentCheckTest, ::testing::ValuesIn(kStopRequests),
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 // Holds the deletion's second move beside the window until the window's
 // thread has taken a request posted meanwhile: the window answers while a
@@ -2673,7 +2659,7 @@ private:
     std::shared_ptr<State> state_;
 };
 
-class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> { };
+class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> { };
 
 // The deletion runs beside the window. 終了 and the close box, taken while
 // the second of three files is in hand, let that file and the record finish:
@@ -2729,8 +2715,8 @@ TEST_P(HeldDeletionTest, FinishesTheFileInHandAndItsRecord)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, HeldDeletionTest, ::testing::ValuesIn(kCheckRequests),
-                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, HeldDeletionTest, ::testing::ValuesIn(kStopRequests),
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 // 終了 mid-search ends the process, with a listing that never finishes.
 TEST_F(WindowTest, QuitMidSearchEndsTheProcess)
