@@ -53,22 +53,15 @@ using testing::RecordingProgress;
 using testing::RemoveTree;
 using testing::SetEnv;
 using testing::TempDir;
+using testing::TrashDir;
 
-// Why this process cannot mount file systems of its own; empty when it can.
-std::string g_mountRefusal = "not tried";
-
-// A temporary home for the whole program, with the trash in it.
-[[maybe_unused]] ::testing::Environment* const kTrashEnvironment =
-    ::testing::AddGlobalTestEnvironment(new testing::TemporaryHomeEnvironment(g_mountRefusal));
+// A temporary home with the trash, for the whole program; and why this
+// process cannot mount file systems of its own (empty when it can).
+const std::string& g_mountRefusal = testing::UseTemporaryHome();
 
 std::string FallbackLog()
 {
     return std::string(std::getenv("XDG_STATE_HOME")) + "/snapsift/DeleteLog.log";
-}
-
-std::string TrashDir()
-{
-    return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
 }
 
 // A .trashinfo Path= value unescaped, as the trash itself does it.

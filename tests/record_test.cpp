@@ -42,18 +42,11 @@ using testing::ReadFile;
 using testing::RemoveTree;
 using testing::SetEnv;
 using testing::TempDir;
+using testing::TrashDir;
 
-// Why this process cannot mount file systems of its own; empty when it can.
-std::string g_mountRefusal = "not tried";
-
-// A temporary home for the whole program, with the trash in it.
-[[maybe_unused]] ::testing::Environment* const kRecordEnvironment =
-    ::testing::AddGlobalTestEnvironment(new testing::TemporaryHomeEnvironment(g_mountRefusal));
-
-std::string TrashDir()
-{
-    return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
-}
+// A temporary home with the trash, for the whole program; and why this
+// process cannot mount file systems of its own (empty when it can).
+const std::string& g_mountRefusal = testing::UseTemporaryHome();
 
 std::vector<std::string> FolderNames(const std::string& folder)
 {
