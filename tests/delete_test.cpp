@@ -11,6 +11,7 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "support/gio_trash.h"
+#include "support/scoped_env.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 #include "support/temporary_home.h"
@@ -51,8 +52,8 @@ using testing::ReadFile;
 using testing::RecordingMessenger;
 using testing::RecordingProgress;
 using testing::RemoveTree;
-using testing::SetEnv;
 using testing::TempDir;
+using testing::TimeZone;
 using testing::TrashDir;
 
 // A temporary home with the trash, for the whole program; and why this
@@ -1225,23 +1226,6 @@ TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
 
 INSTANTIATE_TEST_SUITE_P(Scenes, RestoreTest, ::testing::ValuesIn(kRestoreScenes),
                          [](const ::testing::TestParamInfo<RestoreScene>& info) { return info.param.name; });
-
-// Sets the time zone until it ends.
-class TimeZone final {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        SetEnv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-};
 
 // The clock goes back from 02:00 summer time to 01:00 in London on
 // 2026-10-25: a block started at 01:59:59 summer time and a file trashed at

@@ -10,6 +10,7 @@
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "support/gio_trash.h"
+#include "support/scoped_env.h"
 #include "support/temp_tree.h"
 #include "support/temporary_home.h"
 #include "ui/window_texts.h"
@@ -40,8 +41,8 @@ namespace {
 using testing::Exists;
 using testing::ReadFile;
 using testing::RemoveTree;
-using testing::SetEnv;
 using testing::TempDir;
+using testing::TimeZone;
 using testing::TrashDir;
 
 // A temporary home with the trash, for the whole program; and why this
@@ -61,23 +62,6 @@ std::vector<std::string> FolderNames(const std::string& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Sets the time zone until it ends.
-class TimeZone final {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        SetEnv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-};
 
 std::vector<RestoreStatus> Statuses(const std::vector<RestoreResult>& results)
 {

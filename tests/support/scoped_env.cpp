@@ -2,6 +2,7 @@
 #include "support/scoped_env.h"
 
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 namespace snapsift::testing {
@@ -19,6 +20,17 @@ ScopedEnv::~ScopedEnv()
         setenv(name_.c_str(), old_->c_str(), 1);
     else
         unsetenv(name_.c_str());
+}
+
+TimeZone::TimeZone(const std::string& zone) : env_(std::in_place, "TZ", zone)
+{
+    tzset();
+}
+
+TimeZone::~TimeZone()
+{
+    env_.reset();
+    tzset();
 }
 
 }  // namespace snapsift::testing

@@ -39,4 +39,16 @@ private:
     ScopedEnv env_;
 };
 
+// Sets the time zone (TZ) for its scope.
+class TimeZone final {
+public:
+    explicit TimeZone(const std::string& zone);
+    ~TimeZone();
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    std::optional<ScopedEnv> env_;
+};
+
 }  // namespace snapsift::testing
