@@ -84,6 +84,17 @@ bool Flushed(const std::vector<TraceLine>& lines, const std::string& top, const 
     return data < before && Find(lines, "fsync", folder, data, before) < before;
 }
 
+constexpr int kFiles = 5;
+
+// Writes IMG_0001.JPG to IMG_0005.JPG (kFiles) into the folder `a` and again into `b`.
+void WriteEachPictureTwice(const std::string& a, const std::string& b)
+{
+    for (int i = 1; i <= kFiles; ++i) {
+        for (const std::string& folder : {a, b})
+            WriteFileMakingFolders(folder + "/IMG_000" + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
+    }
+}
+
 TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
 {
     if (access("/usr/bin/strace", X_OK) != 0)
@@ -91,11 +102,7 @@ TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
     FieldDisk disk(FieldSetUpNamed("ext4_own_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
-    constexpr int kFiles = 5;
-    for (int i = 1; i <= kFiles; ++i) {
-        for (const char* folder : {"/DCIM/100CANON/IMG_000", "/DCIM/101CANON/IMG_000"})
-            WriteFileMakingFolders(disk.top + folder + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
-    }
+    WriteEachPictureTwice(disk.top + "/DCIM/100CANON", disk.top + "/DCIM/101CANON");
     const TempDir work;
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
@@ -171,11 +178,7 @@ TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
     FieldDisk disk(FieldSetUpNamed("ext4_own_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
-    constexpr int kFiles = 5;
-    for (int i = 1; i <= kFiles; ++i) {
-        for (const char* folder : {"/a/IMG_000", "/b/IMG_000"})
-            WriteFileMakingFolders(disk.top + folder + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
-    }
+    WriteEachPictureTwice(disk.top + "/a", disk.top + "/b");
     ASSERT_EQ(FieldDisk::Run("sync -f " + disk.top), "");  // the pictures are on the disk before the deletion
     const TempDir work;
     RecordingMessenger messenger;
