@@ -458,6 +458,14 @@ protected:
         dlg->m_checkJpeg->setChecked(false);
         dlg->m_checkBmp->setChecked(true);
         Search(DesktopChild(BaseName(folder.Path())));
+        ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
+    }
+    // Whether the two rows' files were made at different times, as the
+    // file system tells: not so where it keeps no birth time.
+    bool RowsHaveTheirOwnBirthTimes() const
+    {
+        const FileTable& table = dlg->Results().table;
+        return table.CreationTime(0) != table.CreationTime(1);
     }
 
     RecordingMessenger messenger;
@@ -2187,13 +2195,19 @@ TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
     dlg.reset();
 }
 
+// Two copies of one small JPEG file, a/pic.jpg and b/pic.jpg.
+void WriteTwoCopiesOfOnePicture(const TempDir& folder)
+{
+    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
+    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+}
+
 // A right-click within the hover delay: the pending preview never comes up
 // over the menu.
 TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
-    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    WriteTwoCopiesOfOnePicture(folder);
     Open();
     Show();
     Search(DesktopChild(BaseName(folder.Path())));
@@ -2227,8 +2241,7 @@ TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
 TEST_F(WindowTest, NamesReadOutAndFacesOfTheOtherWindows)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
-    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    WriteTwoCopiesOfOnePicture(folder);
     Open();
     Show();
     Search(DesktopChild(BaseName(folder.Path())));
@@ -2571,10 +2584,8 @@ class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInter
 TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
 {
     TempDir folder(g_desktop);
-    SearchOlderAndNewerCopy(folder);
-    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
-    const FileTable& table = dlg->Results().table;
-    if (table.CreationTime(0) == table.CreationTime(1))
+    ASSERT_NO_FATAL_FAILURE(SearchOlderAndNewerCopy(folder));
+    if (!RowsHaveTheirOwnBirthTimes())
         GTEST_SKIP() << "this file system keeps no birth time";
     const HeldRead held(dlg->Checker(), [this] { GetParam().post(*dlg); });
     QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
@@ -2593,10 +2604,8 @@ TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
 TEST_F(WindowTest, ContentCheckBarIsBusyWhileItsFirstReadHangs)
 {
     TempDir folder(g_desktop);
-    SearchOlderAndNewerCopy(folder);
-    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
-    const FileTable& table = dlg->Results().table;
-    if (table.CreationTime(0) == table.CreationTime(1))
+    ASSERT_NO_FATAL_FAILURE(SearchOlderAndNewerCopy(folder));
+    if (!RowsHaveTheirOwnBirthTimes())
         GTEST_SKIP() << "this file system keeps no birth time";
     bool busyWhileHeld = false;
     // Taken on the window's thread, which has shown the bar before it takes this.
