@@ -11,8 +11,10 @@
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
 #include "support/gio_trash.h"
+#include "support/scoped_env.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
+#include "support/temporary_home.h"
 #include "ui/delete_conversation.h"
 #include "ui/window_texts.h"
 
@@ -45,52 +47,22 @@
 namespace snapsift {
 namespace {
 
+using testing::Exists;
 using testing::ReadFile;
 using testing::RecordingMessenger;
 using testing::RecordingProgress;
 using testing::RemoveTree;
-using testing::SetEnv;
 using testing::TempDir;
+using testing::TimeZone;
+using testing::TrashDir;
 
-// Why this process cannot mount file systems of its own; empty when it can.
-std::string g_mountRefusal = "not tried";
-
-// GLib reads HOME and XDG_DATA_HOME once per process, so the trash is chosen
-// before the first test runs. HOME is set too: a file goes to the home trash
-// only when it lies on the file system of HOME, and the test trees share the
-// temporary folder's file system with it. Where it may, the process gets a
-// mount namespace of its own (before any thread starts), so that what the
-// tests mount is private to them and ends with them.
-class TrashEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        g_mountRefusal = snapsift::testing::EnterPrivateMountNamespace();
-        home_ = std::make_unique<TempDir>();
-        home_->MakeFolder("data");
-        SetEnv("HOME", home_->Path());
-        SetEnv("XDG_DATA_HOME", *home_ / "data");
-        SetEnv("XDG_STATE_HOME", *home_ / "state");
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    void TearDown() override { home_.reset(); }
-
-private:
-    std::unique_ptr<TempDir> home_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kTrashEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TrashEnvironment);
+// A temporary home with the trash, for the whole program; and why this
+// process cannot mount file systems of its own (empty when it can).
+const std::string& g_mountRefusal = testing::UseTemporaryHome();
 
 std::string FallbackLog()
 {
     return std::string(std::getenv("XDG_STATE_HOME")) + "/snapsift/DeleteLog.log";
-}
-
-std::string TrashDir()
-{
-    return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
 }
 
 // A .trashinfo Path= value unescaped, as the trash itself does it.
@@ -125,12 +97,6 @@ std::map<std::string, std::string> Trashed()
     }
     closedir(dir);
     return out;
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
 }
 
 constexpr std::int64_t kStart = 931133103;  // 1999-07-05 09:05:03 in Tokyo
@@ -1260,23 +1226,6 @@ TEST_P(RestoreTest, PutsBackWhatTheLastBlockMovedAndNothingElse)
 
 INSTANTIATE_TEST_SUITE_P(Scenes, RestoreTest, ::testing::ValuesIn(kRestoreScenes),
                          [](const ::testing::TestParamInfo<RestoreScene>& info) { return info.param.name; });
-
-// Sets the time zone until it ends.
-class TimeZone final {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        SetEnv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-};
 
 // The clock goes back from 02:00 summer time to 01:00 in London on
 // 2026-10-25: a block started at 01:59:59 summer time and a file trashed at

@@ -25,24 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace snapsift {
+namespace snapsift::testing {
 namespace {
-
-using testing::DeleteEverything;
-using testing::FieldDisk;
-using testing::ProgramRun;
-using testing::ReadFile;
-using testing::RecordingMessenger;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFileMakingFolders;
-
-constexpr int kOtherUser = 5102;
-
-std::string Uid()
-{
-    return std::to_string(getuid());
-}
 
 // --- Crash safety: each entry lasts before its file moves -------------------
 
@@ -100,18 +84,25 @@ bool Flushed(const std::vector<TraceLine>& lines, const std::string& top, const 
     return data < before && Find(lines, "fsync", folder, data, before) < before;
 }
 
+constexpr int kFiles = 5;
+
+// Writes IMG_0001.JPG to IMG_0005.JPG (kFiles) into the folder `a` and again into `b`.
+void WriteEachPictureTwice(const std::string& a, const std::string& b)
+{
+    for (int i = 1; i <= kFiles; ++i) {
+        for (const std::string& folder : {a, b})
+            WriteFileMakingFolders(folder + "/IMG_000" + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
+    }
+}
+
 TEST(CrashSafetyTest, EachEntryAndFolderIsFlushedBeforeTheFileMoves)
 {
     if (access("/usr/bin/strace", X_OK) != 0)
         GTEST_SKIP() << "strace is not installed";
-    FieldDisk disk(testing::FieldSetUpNamed("ext4_own_trash"));
+    FieldDisk disk(FieldSetUpNamed("ext4_own_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
-    constexpr int kFiles = 5;
-    for (int i = 1; i <= kFiles; ++i) {
-        for (const char* folder : {"/DCIM/100CANON/IMG_000", "/DCIM/101CANON/IMG_000"})
-            WriteFileMakingFolders(disk.top + folder + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
-    }
+    WriteEachPictureTwice(disk.top + "/DCIM/100CANON", disk.top + "/DCIM/101CANON");
     const TempDir work;
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
@@ -184,14 +175,10 @@ TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
 {
     if (access("/usr/sbin/debugfs", X_OK) != 0)
         GTEST_SKIP() << "debugfs (e2fsprogs) is not installed";
-    FieldDisk disk(testing::FieldSetUpNamed("ext4_own_trash"));
+    FieldDisk disk(FieldSetUpNamed("ext4_own_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
-    constexpr int kFiles = 5;
-    for (int i = 1; i <= kFiles; ++i) {
-        for (const char* folder : {"/a/IMG_000", "/b/IMG_000"})
-            WriteFileMakingFolders(disk.top + folder + std::to_string(i) + ".JPG", "picture " + std::to_string(i));
-    }
+    WriteEachPictureTwice(disk.top + "/a", disk.top + "/b");
     ASSERT_EQ(FieldDisk::Run("sync -f " + disk.top), "");  // the pictures are on the disk before the deletion
     const TempDir work;
     RecordingMessenger messenger;
@@ -220,7 +207,7 @@ TEST(CrashSafetyTest, ImageCopiedRightAfterTheMovesHoldsEveryEntry)
 }
 
 }  // namespace
-}  // namespace snapsift
+}  // namespace snapsift::testing
 
 // The deletion that the crash-safety case watches from outside: every JPEG
 // file below the folder, as the window deletes them.

@@ -23,11 +23,6 @@
 namespace snapsift::testing {
 namespace {
 
-std::string Uid()
-{
-    return std::to_string(getuid());
-}
-
 std::string Quoted(const std::string& text)
 {
     std::string out = "'";
@@ -145,6 +140,11 @@ const std::vector<FieldSetUp> kSetUps = {
 };
 
 }  // namespace
+
+std::string Uid()
+{
+    return std::to_string(getuid());
+}
 
 FieldDisk::FieldDisk(const FieldSetUp& setUp, std::string mountAt) : mountAt_(std::move(mountAt))
 {

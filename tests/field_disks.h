@@ -68,6 +68,11 @@ const FieldSetUp& FieldSetUpNamed(const std::string& name);
 // delete button does once confirmed. `messenger` records what was said.
 DeleteOutcome DeleteEverything(const std::string& folder, const std::string& log, RecordingMessenger& messenger);
 
+// This process's user id as text.
+std::string Uid();
+// A user id that no account on the machine has: the owner of what another user could change.
+inline constexpr int kOtherUser = 5102;
+
 // Writes `content` to `path`, making its folders.
 void WriteFileMakingFolders(const std::string& path, const std::string& content);
 

@@ -30,25 +30,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace snapsift {
+namespace snapsift::testing {
 namespace {
 
-using testing::FieldDisk;
-using testing::FieldSetUp;
-using testing::ProgramRun;
-using testing::ReadFile;
-using testing::RecordingMessenger;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFileMakingFolders;
-
 constexpr int kProgramSeconds = 120;
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
 
 // Searches `top` for JPEG files and lists every row.
 void SearchAll(ResultView& view, const std::string& top)
@@ -211,8 +196,8 @@ TEST_P(FieldTest, OtherClientsReadTheEntries)
         EXPECT_NE(gio.out.find("\t" + path + "\n"), std::string::npos) << gio.out << gio.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Disks, FieldTest, ::testing::ValuesIn(testing::FieldSetUps()),
+INSTANTIATE_TEST_SUITE_P(Disks, FieldTest, ::testing::ValuesIn(FieldSetUps()),
                          [](const ::testing::TestParamInfo<FieldSetUp>& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace snapsift
+}  // namespace snapsift::testing

@@ -25,30 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace snapsift {
+namespace snapsift::testing {
 namespace {
-
-using testing::DeleteEverything;
-using testing::FieldDisk;
-using testing::ProgramRun;
-using testing::ReadFile;
-using testing::RecordingMessenger;
-using testing::RunProgram;
-using testing::TempDir;
-using testing::WriteFileMakingFolders;
-
-constexpr int kOtherUser = 5102;
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::string Uid()
-{
-    return std::to_string(getuid());
-}
 
 // --- Trash folders others could change ---------------------------------------
 
@@ -129,7 +107,7 @@ class UnsafeTrashTest : public ::testing::TestWithParam<UnsafeTrash> { };
 TEST_P(UnsafeTrashTest, IsRefusedWithItsReasonAndTheFileStays)
 {
     const UnsafeTrash& c = GetParam();
-    FieldDisk disk(testing::FieldSetUpNamed(c.setUp));
+    FieldDisk disk(FieldSetUpNamed(c.setUp));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
     if (const std::string why = c.spoil(disk.top); !why.empty())
@@ -173,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Trashes, UnsafeTrashTest, ::testing::ValuesIn(kUnsafeTr
 // the mount's .Trash-UID, as GIO does.
 TEST(SharedTrashTest, OpenUserFolderGivesWayToTheOwnTrash)
 {
-    FieldDisk disk(testing::FieldSetUpNamed("ext4_sticky_trash"));
+    FieldDisk disk(FieldSetUpNamed("ext4_sticky_trash"));
     if (!disk.skip.empty())
         GTEST_SKIP() << disk.skip;
     ASSERT_EQ(mkdir(disk.trash.c_str(), 0700), 0);
@@ -218,4 +196,4 @@ TEST(HomeTrashTest, LinkIsRefusedByItsOwnName)
 }
 
 }  // namespace
-}  // namespace snapsift
+}  // namespace snapsift::testing

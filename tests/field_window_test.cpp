@@ -7,13 +7,12 @@
 #include "hostile_trees.h"
 #include "review/result_view.h"
 #include "support/temp_tree.h"
+#include "support/window_under_test.h"
 #include "ui/fact_texts.h"
-#include "ui/preview/preview_helper.h"
 #include "ui/window/snapsift_dlg.h"
 
 #include <gtest/gtest.h>
 
-#include <QAbstractItemModel>
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QPushButton>
@@ -28,56 +27,6 @@
 
 namespace snapsift::testing {
 namespace {
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
-
-struct FieldWindow {
-    RecordingMessenger messenger;
-    TempDir logFolder;
-    std::unique_ptr<CSnapsiftDlg> dlg;
-
-    FieldWindow()
-    {
-        WindowServices services;
-        services.messenger = &messenger;
-        services.openFile = [](const std::string&) {};
-        services.deletionLogPath = logFolder / "DeleteLog.log";
-        dlg = std::make_unique<CSnapsiftDlg>(services);
-        dlg->show();
-    }
-
-    bool ChooseDesktopFolder(const std::string& name)
-    {
-        for (int i = 0; i < dlg->m_folderTree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* root = dlg->m_folderTree->topLevelItem(i);
-            if (root->text(0) != QString::fromUtf8(kDesktopText))
-                continue;
-            for (int c = 0; c < root->childCount(); ++c) {
-                if (root->child(c)->text(0) == QString::fromUtf8(name.c_str())) {
-                    dlg->m_folderTree->setCurrentItem(root->child(c));
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    void SelectPaths(const std::vector<std::string>& paths)
-    {
-        const ResultView& view = dlg->Results();
-        QAbstractItemModel* model = dlg->m_resultList->model();
-        dlg->m_resultList->selectionModel()->clearSelection();
-        for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (std::find(paths.begin(), paths.end(), view.table.Path(view.list.TableRow(j))) != paths.end())
-                dlg->m_resultList->selectionModel()->select(model->index(j, 0),
-                                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
-    }
-};
 
 class FieldWindowTest : public ::testing::TestWithParam<FieldSetUp> { };
 
@@ -99,12 +48,13 @@ TEST_P(FieldWindowTest, DeleteButtonAndUndoBringTheCardBack)
         }
     }
 
-    FieldWindow w;
+    WindowUnderTest w;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "first deletion" : "second deletion");
         ASSERT_TRUE(w.ChooseDesktopFolder(name));
         w.dlg->m_searchButton->click();
         ASSERT_TRUE(w.dlg->m_deleteButton->isEnabled());
+        w.dlg->m_resultList->selectionModel()->clearSelection();
         w.SelectPaths(deleted);
         w.messenger.shown.clear();
         w.dlg->m_deleteButton->click();
@@ -131,13 +81,5 @@ INSTANTIATE_TEST_SUITE_P(Disks, FieldWindowTest, ::testing::ValuesIn(FieldSetUps
 
 int main(int argc, char** argv)
 {
-    // The window's preview helpers are this program started again.
-    if (snapsift::IsPreviewHelperCall(argc, argv))
-        return snapsift::RunPreviewHelper();
-    snapsift::testing::SetUpHostileProcess();
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        snapsift::testing::SetEnv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return snapsift::testing::RunWindowTests(argc, argv);
 }

@@ -55,6 +55,18 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 now() { date +%s%N; }
 ms_since() { echo $(( ($(now) - $1) / 1000000 )); }
+# Serves the FAT image `$2` at `$3` through fusefat with the options `$4`, its
+# output in the file `$5`, and puts the daemon's pid in the variable named
+# `$1`; fails when the mount is not in the table within 5 s.
+serve_fat() {
+  fusefat -f -o "$4" "$2" "$3" >"$5" 2>&1 &
+  printf -v "$1" %s "$!"
+  for _ in $(seq 100); do
+    grep -q " $3 " /proc/self/mountinfo && return 0
+    sleep 0.05
+  done
+  return 1
+}
 
 # --- The disks: a big tree on a RAM disk, and a dead one beside it --------
 mount -t tmpfs tmpfs /mnt || skip "cannot mount a tmpfs"
@@ -74,13 +86,7 @@ cp "$work/card/old/IMG_0001.jpg" "$work/card/new/IMG_0001.jpg"
 touch -d "2020-01-01 10:00" "$work/card/old/IMG_0001.jpg"
 touch -d "2021-01-01 10:00" "$work/card/new/IMG_0001.jpg"
 MTOOLS_SKIP_CHECK=1 mcopy -s -m -i "$work/dead.img" "$work/card/old" "$work/card/new" ::/ || skip "mcopy failed"
-fusefat -f -o ro "$work/dead.img" /mnt/field/dead >"$work/fusefat.log" 2>&1 &
-daemon=$!
-for _ in $(seq 100); do
-  grep -q " /mnt/field/dead " /proc/self/mountinfo && break
-  sleep 0.05
-done
-grep -q " /mnt/field/dead " /proc/self/mountinfo || skip "fusefat did not mount the image"
+serve_fat daemon "$work/dead.img" /mnt/field/dead ro "$work/fusefat.log" || skip "fusefat did not mount the image"
 # A busy tree: the big one and a second dead share side by side, so that a
 # search of it is busy with real rows and still cannot end by itself. What a
 # key or a click does mid-search then does not hang on the machine's speed.
@@ -90,13 +96,8 @@ mkdir -p /mnt/field/busy && mount -t tmpfs tmpfs /mnt/field/busy
 mkdir -p /mnt/field/busy/big /mnt/field/busy/zz-share
 mount --bind /mnt/field/big /mnt/field/busy/big || skip "cannot bind the big tree into the busy one"
 cp "$work/dead.img" "$work/share.img"
-fusefat -f -o ro "$work/share.img" /mnt/field/busy/zz-share >"$work/fusefat-share.log" 2>&1 &
-share_daemon=$!
-for _ in $(seq 100); do
-  grep -q " /mnt/field/busy/zz-share " /proc/self/mountinfo && break
-  sleep 0.05
-done
-grep -q " /mnt/field/busy/zz-share " /proc/self/mountinfo || skip "fusefat did not mount the share's image"
+serve_fat share_daemon "$work/share.img" /mnt/field/busy/zz-share ro "$work/fusefat-share.log" ||
+  skip "fusefat did not mount the share's image"
 kill -STOP "$share_daemon"
 stop_daemon() { kill -STOP "$daemon"; }
 stop_daemon
@@ -168,6 +169,15 @@ wait_end() {
   local state
   ! kill -0 "$app" 2>/dev/null || { state=$(awk '{print $3}' "/proc/$app/stat" 2>/dev/null); [ -z "$state" ] || [ "$state" = Z ]; }
 }
+# Clicks 終了 and waits at most `$2` ms for the program to end; `$1` says
+# when, for the messages. With `$3`, the end must also come within that many ms.
+quit_and_wait() {
+  local what=$1 limit=$2 bound=${3:-} took
+  click_quit
+  took=$(wait_end "$limit") || fail "終了 $what did not end the program within $((limit / 1000)) s"
+  echo "終了 $what: ended after ${took} ms"
+  [ -z "$bound" ] || [ "$took" -le "$bound" ] || fail "終了 $what took ${took} ms (limit ${bound} ms)"
+}
 # Threads of the program still wait on the dead disk: they can only go once
 # it answers, so it is let go for a moment.
 stop_program() {
@@ -184,6 +194,11 @@ list_has_rows() {
   import -window root -crop $((138 * cw / 315))x$((40 * ch / 155))+$((cx + 112 * cw / 315))+$((cy + 56 * ch / 155)) \
     "$work/list.png" 2>/dev/null
   [ "$(convert "$work/list.png" -format '%[fx:standard_deviation>0.01]' info:)" = 1 ]
+}
+# Waits at most `$1` tenths of a second for the result list to show rows.
+wait_rows() {
+  for _ in $(seq "$1"); do list_has_rows && return 0; sleep 0.1; done
+  return 1
 }
 shot() { [ -n "$shots" ] && mkdir -p "$shots" && import -window root "$shots/$1.png" 2>/dev/null; }
 # Waits at most `$1` ms for a message box captioned `$2`; prints the ms it took.
@@ -226,9 +241,7 @@ if start_program 3000; then
   xdotool mousemove $((cx + 5)) $((cy + 5))
   select_node "/mnt/field/big"
   click_search
-  ok=
-  for _ in $(seq 300); do list_has_rows && { ok=1; break; }; sleep 0.1; done
-  [ -n "$ok" ] || fail "a search of /mnt/field/big beside the dead disk showed no rows"
+  wait_rows 300 || fail "a search of /mnt/field/big beside the dead disk showed no rows"
   shot search-beside-dead-disk
   # Let go, the disk answers the look left waiting since the start, and the
   # drive becomes an ordinary one (the screenshot shows it without the mark).
@@ -239,9 +252,7 @@ if start_program 3000; then
   hover_dead_drive
   shot tree-answering-again
   stop_daemon
-  click_quit
-  took=$(wait_end 3000) || fail "終了 did not end the program within 3 s"
-  echo "終了 (idle, dead disk in the table) ended the program after ${took} ms"
+  quit_and_wait "when idle, with a dead disk in the table" 3000
 else
   fail "no window within 3 s with a dead disk in the mount table"
 fi
@@ -252,13 +263,7 @@ if start_program 3000; then
   select_node "/mnt/field/busy"
   click_search
   sleep 0.25
-  clicked=$(now)
-  click_quit
-  took=$(wait_end 5000)
-  ended=$?
-  echo "終了 0.25 s into a search: process ended after $(ms_since "$clicked") ms from the click"
-  [ "$ended" -eq 0 ] || fail "終了 mid-search did not end the program within 5 s"
-  [ "$took" -le "$end_limit" ] || fail "終了 mid-search took ${took} ms (limit ${end_limit} ms)"
+  quit_and_wait "0.25 s into a search" 5000 "$end_limit"
 else
   fail "no window for the mid-search quit"
 fi
@@ -295,10 +300,7 @@ for how in esc quit; do
       took=$(wait_message 3000 "情報") || fail "Esc on a dead disk's search: no stopped message within 3 s"
       echo "Esc during a search of the dead disk: stopped message after ${took} ms"
     else
-      click_quit
-      took=$(wait_end 5000) || fail "終了 during a search of the dead disk did not end the program within 5 s"
-      echo "終了 during a search of the dead disk: ended after ${took} ms"
-      [ "$took" -le "$end_limit" ] || fail "終了 on the dead disk took ${took} ms (limit ${end_limit} ms)"
+      quit_and_wait "during a search of the dead disk" 5000 "$end_limit"
     fi
   else
     fail "no window for the dead disk's search ($how)"
@@ -313,9 +315,7 @@ for how in esc quit; do
   if start_program 3000; then
     select_node "/mnt/field/dead"
     click_search
-    ok=
-    for _ in $(seq 100); do list_has_rows && { ok=1; break; }; sleep 0.1; done
-    [ -n "$ok" ] || fail "the card's search showed no rows"
+    wait_rows 100 || fail "the card's search showed no rows"
     sleep 0.5
     stop_daemon
     click_auto_select
@@ -325,14 +325,9 @@ for how in esc quit; do
       xdotool key Escape
       sleep 0.3
       # The window answers again: 終了 ends it.
-      click_quit
-      took=$(wait_end 5000) || fail "after Esc on a stuck content check, 終了 did not end the program within 5 s"
-      echo "Esc on a stuck content check, then 終了: ended after ${took} ms"
+      quit_and_wait "after Esc on a stuck content check" 5000
     else
-      click_quit
-      took=$(wait_end 5000) || fail "終了 during a stuck content check did not end the program within 5 s"
-      echo "終了 during a stuck content check: ended after ${took} ms"
-      [ "$took" -le "$end_limit" ] || fail "終了 on a stuck content check took ${took} ms (limit ${end_limit} ms)"
+      quit_and_wait "during a stuck content check" 5000 "$end_limit"
     fi
   else
     fail "no window for the content check ($how)"
@@ -347,10 +342,7 @@ for when in during after; do
     select_node "/mnt/field/dead"
     xdotool key Right
     if [ "$when" = during ]; then sleep 0.5; else sleep 3; fi
-    click_quit
-    took=$(wait_end 5000) || fail "終了 $when the dead drive's listing did not end the program within 5 s"
-    echo "終了 $when the dead drive's listing: ended after ${took} ms"
-    [ "$took" -le "$end_limit" ] || fail "終了 $when the dead drive's listing took ${took} ms (limit ${end_limit} ms)"
+    quit_and_wait "$when the dead drive's listing" 5000 "$end_limit"
   else
     fail "no window for the dead drive's listing ($when)"
   fi
@@ -369,21 +361,13 @@ bar_shot() {
 }
 cp "$work/dead.img" "$work/del.img"
 mkdir -p /mnt/field/deldisk
-fusefat -f -o rw+ "$work/del.img" /mnt/field/deldisk >"$work/fusefat-del.log" 2>&1 &
-del_daemon=$!
-for _ in $(seq 100); do
-  grep -q " /mnt/field/deldisk " /proc/self/mountinfo && break
-  sleep 0.05
-done
-if ! grep -q " /mnt/field/deldisk " /proc/self/mountinfo; then
+if ! serve_fat del_daemon "$work/del.img" /mnt/field/deldisk rw+ "$work/fusefat-del.log"; then
   fail "fusefat did not mount the card to delete from read-write"
 elif start_program 3000; then
   rm -f "$work/DeleteLog.log"
   select_node "/mnt/field/deldisk"
   click_search
-  ok=
-  for _ in $(seq 100); do list_has_rows && { ok=1; break; }; sleep 0.1; done
-  [ -n "$ok" ] || fail "the card to delete from showed no rows"
+  wait_rows 100 || fail "the card to delete from showed no rows"
   click_auto_select
   sleep 1.5
   kill -STOP "$del_daemon"
@@ -406,11 +390,7 @@ elif start_program 3000; then
     echo "stuck deletion: window thread in state D in $stuck of 20 looks; busy bar moved in $moved_frames of $frames frames"
     [ "$stuck" -eq 0 ] || fail "the window's thread waited on the dead disk during the deletion"
     [ "$moved_frames" -gt 0 ] || fail "the bar did not move during a stuck deletion: the window does not paint"
-    clicked=$(now)
-    click_quit
-    took=$(wait_end 8000) || fail "終了 during a stuck deletion did not end the program within 8 s"
-    echo "終了 during a deletion stuck on a dead disk: ended after ${took} ms"
-    [ "$took" -le $((end_limit + 2000)) ] || fail "終了 during a stuck deletion took ${took} ms (limit $((end_limit + 2000)) ms)"
+    quit_and_wait "during a deletion stuck on a dead disk" 8000 $((end_limit + 2000))
   else
     fail "no confirmation for the deletion from the card"
   fi
@@ -463,10 +443,7 @@ for when in during after; do
     done
     [ "$stuck" -eq 0 ] || fail "the window's thread waited on the dead disk to protect a folder of it"
     [ "$when" = after ] && sleep 3
-    click_quit
-    took=$(wait_end 5000) || fail "終了 $when protecting a folder of the dead disk did not end the program within 5 s"
-    echo "終了 $when protecting a folder of the dead disk: ended after ${took} ms"
-    [ "$took" -le "$end_limit" ] || fail "終了 $when protecting a dead folder took ${took} ms (limit ${end_limit} ms)"
+    quit_and_wait "$when protecting a folder of the dead disk" 5000 "$end_limit"
   else
     fail "no window within 3 s with a protected folder on the dead disk ($when)"
   fi

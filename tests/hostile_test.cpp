@@ -15,6 +15,7 @@
 #include "scan/folder_scan.h"
 #include "scan/picture_types.h"
 #include "support/gio_trash.h"
+#include "support/scoped_env.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 #include "ui/delete_conversation.h"
@@ -49,54 +50,6 @@ SearchOptions JpegOnly()
     return options;
 }
 
-// The search as the window runs it: results cleared, table refilled, view rebuilt.
-// Sets how many threads the searches in its scope list folders with.
-class ScanThreads final {
-public:
-    explicit ScanThreads(int count)
-    {
-        if (const char* old = std::getenv("SNAPSIFT_SCAN_THREADS"))
-            old_ = old;
-        SetEnv("SNAPSIFT_SCAN_THREADS", std::to_string(count).c_str());
-    }
-    ~ScanThreads()
-    {
-        if (old_)
-            SetEnv("SNAPSIFT_SCAN_THREADS", old_->c_str());
-        else
-            unsetenv("SNAPSIFT_SCAN_THREADS");
-    }
-    ScanThreads(const ScanThreads&) = delete;
-    ScanThreads& operator=(const ScanThreads&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
-
-// Sets how the searches in its scope ask the disk: "threads", "uring" or
-// "auto" (left to the walk).
-class ScanIoMode final {
-public:
-    explicit ScanIoMode(const std::string& mode)
-    {
-        if (const char* old = std::getenv("SNAPSIFT_SCAN_IO"))
-            old_ = old;
-        SetEnv("SNAPSIFT_SCAN_IO", mode.c_str());
-    }
-    ~ScanIoMode()
-    {
-        if (old_)
-            SetEnv("SNAPSIFT_SCAN_IO", old_->c_str());
-        else
-            unsetenv("SNAPSIFT_SCAN_IO");
-    }
-    ScanIoMode(const ScanIoMode&) = delete;
-    ScanIoMode& operator=(const ScanIoMode&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
-
 // The ways of walking that must find the same rows, in the same order, with
 // the same progress steps, as one thread asking one call at a time.
 struct WalkWay {
@@ -110,6 +63,7 @@ std::string NameOf(const WalkWay& way)
     return std::string(way.io) + ", " + std::to_string(way.threads) + " threads";
 }
 
+// The search as the window runs it: results cleared, table refilled, view rebuilt.
 void Search(ResultView& view, const std::string& target, Progress& progress)
 {
     view.ClearResults();
@@ -200,14 +154,9 @@ TEST_P(HostileTreeTest, SearchReportAutoSelectAndDelete)
 {
     const std::unique_ptr<BuiltTree> built = trees_->Take(GetParam().name);
     const HostileTree& t = built->tree;
-    if (!t.skip.empty())
-        GTEST_SKIP() << t.skip;
     std::optional<WithoutPermissionOverride> asUser;
-    if (!t.unreadable.empty()) {
-        asUser.emplace();
-        if (CanReadFolder(t.unreadable))
-            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
-    }
+    if (const std::string why = WhyTreeCannotRun(t, asUser); !why.empty())
+        GTEST_SKIP() << why;
 
     // One thread and many, one call at a time and through io_uring, walk
     // the tree alike: the same rows in the same order, the same progress steps.
@@ -671,222 +620,169 @@ void ExpectNoFileAt(FaultScene& s, const std::string& path)
     s.checks.push_back([path] { EXPECT_FALSE(IdOf(path).has_value()) << path << " was created"; });
 }
 
+// The ends a fault can have. `asUser`: the command runs as a user that
+// permissions bind; `under`: where the scene is built ("" for the temporary folder).
+using ArrangeFault = std::string (*)(FaultScene& scene);
+constexpr bool kAsRoot = false;
+constexpr bool kAsUser = true;
+
+// Every selected file moves and the log takes their block.
+DeletionFault AllMove(const char* name, ArrangeFault arrange)
+{
+    return {name, arrange, {}, LogState::Written};
+}
+
+// The files `stays` stay and are named with `reason`; the others move and the log names them.
+DeletionFault SomeStay(const char* name, ArrangeFault arrange, std::vector<std::string> stays, const char* reason,
+                       bool asUser = kAsRoot, const char* under = "")
+{
+    return {name, arrange, std::move(stays), LogState::Written, false, asUser, under, reason};
+}
+
+// The log cannot take the block: nothing moves, and the user is told so.
+DeletionFault LogFails(const char* name, ArrangeFault arrange)
+{
+    return {name, arrange, {"a.jpg", "dir/b.jpg"}, LogState::Unchanged, true};
+}
+
+// The log given cannot be written: the block goes to the fallback log, and one message says so.
+DeletionFault FallsBack(const char* name, ArrangeFault arrange, bool asUser = kAsRoot)
+{
+    return {name, arrange, {}, LogState::Unchanged, false, asUser, "", nullptr, true};
+}
+
 const DeletionFault kDeletionFaults[] = {
-    {"none", [](FaultScene&) -> std::string { return std::string(); }, {}, LogState::Written},
-    {"file_deleted",
-     [](FaultScene& s) -> std::string { return Unlink(s.root + "/a.jpg"); },
-     {"a.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "",
-     kGoneReasonText},
-    {"file_grown",
-     [](FaultScene& s) -> std::string {
-         WriteAppend(s.root + "/a.jpg", "+");
-         return std::string();
-     },
-     {"a.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "",
-     kChangedReasonText},
-    {"file_replaced_by_same_size_same_date",
-     [](FaultScene& s) -> std::string {
-         return rename((s.outside + "/a.jpg").c_str(), (s.root + "/a.jpg").c_str()) == 0 ? "" : "rename failed";
-     },
-     {"a.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "",
-     kChangedReasonText},
-    {"file_became_fifo",
-     [](FaultScene& s) -> std::string {
-         unlink((s.root + "/a.jpg").c_str());
-         return mkfifo((s.root + "/a.jpg").c_str(), 0644) == 0 ? "" : "mkfifo failed";
-     },
-     {"a.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "",
-     kChangedReasonText},
-    {"folder_became_link_to_a_twin",
-     [](FaultScene& s) -> std::string {
-         RemoveTree(s.root + "/dir");
-         return symlink((s.outside + "/dir").c_str(), (s.root + "/dir").c_str()) == 0 ? "" : "symlink failed";
-     },
-     {"dir/b.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "",
-     kChangedReasonText},
-    {"folder_became_unreadable",
-     [](FaultScene& s) -> std::string {
-         chmod((s.root + "/dir").c_str(), 0);
-         return UnlessPermissionsBind(s.root + "/dir", R_OK | X_OK);
-     },
-     {"dir/b.jpg"},
-     LogState::Written,
-     false,
-     true,
-     "",
-     kChangedReasonText},
-    {"log_over_file_size_limit",
-     [](FaultScene& s) -> std::string {
-         rlimit previous{};
-         getrlimit(RLIMIT_FSIZE, &previous);
-         rlimit limited = previous;
-         limited.rlim_cur = static_cast<rlim_t>(ReadFile(s.logFile).size() + 10);
-         setrlimit(RLIMIT_FSIZE, &limited);
-         s.undo.push_back([previous] { setrlimit(RLIMIT_FSIZE, &previous); });
-         return std::string();
-     },
-     {"a.jpg", "dir/b.jpg"},
-     LogState::Unchanged,
-     true},
-    {"log_on_full_disk",
-     [](FaultScene& s) -> std::string {
-         const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
-         const std::string before = ReadFile(s.logFile);
-         if (std::string why = MountSmallTmpfs(s, folder, "size=256k"); !why.empty())
-             return why;
-         // A full disk still takes writes into a block the log already
-         // holds: end the log on a block boundary.
-         WriteAppend(s.logFile, before + std::string(4096 - before.size() % 4096 - 2, '#') + "\r\n");
-         return FillDisk(folder);
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     false,
-     "",
-     nullptr,
-     true},
-    {"current_directory_read_only",
-     [](FaultScene& s) -> std::string {
-         const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
-         unlink(s.logFile.c_str());
-         if (!MountRefusal().empty())
-             return "cannot mount: " + MountRefusal();
-         if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-             mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
-             return std::string("read-only bind mount refused: ") + std::strerror(errno);
-         s.undo.push_back([folder] { umount2(folder.c_str(), MNT_DETACH); });
-         UseCurrentDirectory(s);
-         ExpectNoFileAt(s, s.logFile);
-         return std::string();
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     false,
-     "",
-     nullptr,
-     true},
-    {"current_directory_without_write_permission",
-     [](FaultScene& s) -> std::string {
-         const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
-         unlink(s.logFile.c_str());
-         chmod(folder.c_str(), 0555);
-         s.undo.push_back([folder] { chmod(folder.c_str(), 0700); });
-         UseCurrentDirectory(s);
-         ExpectNoFileAt(s, s.logFile);
-         return UnlessPermissionsBind(folder, W_OK);
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     true,
-     "",
-     nullptr,
-     true},
-    {"log_is_a_link",
-     [](FaultScene& s) -> std::string {
-         const std::string target = s.outside + "/elsewhere.log";
-         const std::string content = ReadFile(s.logFile);
-         WriteAppend(target, content);
-         unlink(s.logFile.c_str());
-         symlink(target.c_str(), s.logFile.c_str());
-         s.checks.push_back([target, content] { EXPECT_EQ(ReadFile(target), content); });
-         return std::string();
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     false,
-     "",
-     nullptr,
-     true},
-    {"log_is_a_dangling_link",
-     [](FaultScene& s) -> std::string {
-         const std::string target = s.outside + "/new.log";
-         unlink(s.logFile.c_str());
-         symlink(target.c_str(), s.logFile.c_str());
-         ExpectNoFileAt(s, target);
-         return std::string();
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     false,
-     "",
-     nullptr,
-     true},
-    {"log_is_a_fifo",
-     [](FaultScene& s) -> std::string {
-         unlink(s.logFile.c_str());
-         return mkfifo(s.logFile.c_str(), 0644) == 0 ? "" : "mkfifo failed";
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     false,
-     "",
-     nullptr,
-     true},
-    {"log_is_a_folder",
-     [](FaultScene& s) -> std::string {
-         unlink(s.logFile.c_str());
-         return mkdir(s.logFile.c_str(), 0755) == 0 ? "" : "mkdir failed";
-     },
-     {},
-     LogState::Unchanged,
-     false,
-     false,
-     "",
-     nullptr,
-     true},
-    {"trash_refuses_a_system_mount",
-     [](FaultScene&) -> std::string { return std::string(); },
-     {"a.jpg", "dir/b.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "/dev/shm",
-     kRefusedReasonText},
-    {"trash_folder_is_a_file",
-     [](FaultScene& s) -> std::string {
-         const std::string files = SetUpIsolatedHome().trashFiles;
-         const std::string aside = files + ".aside";
-         MakeFileAt("/", files.substr(1) + "/.keep", 0);
-         rename(files.c_str(), aside.c_str());
-         WriteAppend(files, "not a folder");
-         s.undo.push_back([files, aside] {
-             unlink(files.c_str());
-             rename(aside.c_str(), files.c_str());
-         });
-         return std::string();
-     },
-     {"a.jpg", "dir/b.jpg"},
-     LogState::Written,
-     false,
-     false,
-     "",
-     kRefusedReasonText},
+    AllMove("none", [](FaultScene&) -> std::string { return std::string(); }),
+    SomeStay(
+        "file_deleted", [](FaultScene& s) -> std::string { return Unlink(s.root + "/a.jpg"); }, {"a.jpg"},
+        kGoneReasonText),
+    SomeStay(
+        "file_grown",
+        [](FaultScene& s) -> std::string {
+            WriteAppend(s.root + "/a.jpg", "+");
+            return std::string();
+        },
+        {"a.jpg"}, kChangedReasonText),
+    SomeStay(
+        "file_replaced_by_same_size_same_date",
+        [](FaultScene& s) -> std::string {
+            return rename((s.outside + "/a.jpg").c_str(), (s.root + "/a.jpg").c_str()) == 0 ? "" : "rename failed";
+        },
+        {"a.jpg"}, kChangedReasonText),
+    SomeStay(
+        "file_became_fifo",
+        [](FaultScene& s) -> std::string {
+            unlink((s.root + "/a.jpg").c_str());
+            return mkfifo((s.root + "/a.jpg").c_str(), 0644) == 0 ? "" : "mkfifo failed";
+        },
+        {"a.jpg"}, kChangedReasonText),
+    SomeStay(
+        "folder_became_link_to_a_twin",
+        [](FaultScene& s) -> std::string {
+            RemoveTree(s.root + "/dir");
+            return symlink((s.outside + "/dir").c_str(), (s.root + "/dir").c_str()) == 0 ? "" : "symlink failed";
+        },
+        {"dir/b.jpg"}, kChangedReasonText),
+    SomeStay(
+        "folder_became_unreadable",
+        [](FaultScene& s) -> std::string {
+            chmod((s.root + "/dir").c_str(), 0);
+            return UnlessPermissionsBind(s.root + "/dir", R_OK | X_OK);
+        },
+        {"dir/b.jpg"}, kChangedReasonText, kAsUser),
+    LogFails("log_over_file_size_limit",
+             [](FaultScene& s) -> std::string {
+                 rlimit previous{};
+                 getrlimit(RLIMIT_FSIZE, &previous);
+                 rlimit limited = previous;
+                 limited.rlim_cur = static_cast<rlim_t>(ReadFile(s.logFile).size() + 10);
+                 setrlimit(RLIMIT_FSIZE, &limited);
+                 s.undo.push_back([previous] { setrlimit(RLIMIT_FSIZE, &previous); });
+                 return std::string();
+             }),
+    FallsBack("log_on_full_disk",
+              [](FaultScene& s) -> std::string {
+                  const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+                  const std::string before = ReadFile(s.logFile);
+                  if (std::string why = MountSmallTmpfs(s, folder, "size=256k"); !why.empty())
+                      return why;
+                  // A full disk still takes writes into a block the log already
+                  // holds: end the log on a block boundary.
+                  WriteAppend(s.logFile, before + std::string(4096 - before.size() % 4096 - 2, '#') + "\r\n");
+                  return FillDisk(folder);
+              }),
+    FallsBack("current_directory_read_only",
+              [](FaultScene& s) -> std::string {
+                  const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+                  unlink(s.logFile.c_str());
+                  if (!MountRefusal().empty())
+                      return "cannot mount: " + MountRefusal();
+                  if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                      mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+                      return std::string("read-only bind mount refused: ") + std::strerror(errno);
+                  s.undo.push_back([folder] { umount2(folder.c_str(), MNT_DETACH); });
+                  UseCurrentDirectory(s);
+                  ExpectNoFileAt(s, s.logFile);
+                  return std::string();
+              }),
+    FallsBack(
+        "current_directory_without_write_permission",
+        [](FaultScene& s) -> std::string {
+            const std::string folder = s.logFile.substr(0, s.logFile.rfind('/'));
+            unlink(s.logFile.c_str());
+            chmod(folder.c_str(), 0555);
+            s.undo.push_back([folder] { chmod(folder.c_str(), 0700); });
+            UseCurrentDirectory(s);
+            ExpectNoFileAt(s, s.logFile);
+            return UnlessPermissionsBind(folder, W_OK);
+        },
+        kAsUser),
+    FallsBack("log_is_a_link",
+              [](FaultScene& s) -> std::string {
+                  const std::string target = s.outside + "/elsewhere.log";
+                  const std::string content = ReadFile(s.logFile);
+                  WriteAppend(target, content);
+                  unlink(s.logFile.c_str());
+                  symlink(target.c_str(), s.logFile.c_str());
+                  s.checks.push_back([target, content] { EXPECT_EQ(ReadFile(target), content); });
+                  return std::string();
+              }),
+    FallsBack("log_is_a_dangling_link",
+              [](FaultScene& s) -> std::string {
+                  const std::string target = s.outside + "/new.log";
+                  unlink(s.logFile.c_str());
+                  symlink(target.c_str(), s.logFile.c_str());
+                  ExpectNoFileAt(s, target);
+                  return std::string();
+              }),
+    FallsBack("log_is_a_fifo",
+              [](FaultScene& s) -> std::string {
+                  unlink(s.logFile.c_str());
+                  return mkfifo(s.logFile.c_str(), 0644) == 0 ? "" : "mkfifo failed";
+              }),
+    FallsBack("log_is_a_folder",
+              [](FaultScene& s) -> std::string {
+                  unlink(s.logFile.c_str());
+                  return mkdir(s.logFile.c_str(), 0755) == 0 ? "" : "mkdir failed";
+              }),
+    SomeStay(
+        "trash_refuses_a_system_mount", [](FaultScene&) -> std::string { return std::string(); },
+        {"a.jpg", "dir/b.jpg"}, kRefusedReasonText, kAsRoot, "/dev/shm"),
+    SomeStay(
+        "trash_folder_is_a_file",
+        [](FaultScene& s) -> std::string {
+            const std::string files = SetUpIsolatedHome().trashFiles;
+            const std::string aside = files + ".aside";
+            MakeFileAt("/", files.substr(1) + "/.keep", 0);
+            rename(files.c_str(), aside.c_str());
+            WriteAppend(files, "not a folder");
+            s.undo.push_back([files, aside] {
+                unlink(files.c_str());
+                rename(aside.c_str(), files.c_str());
+            });
+            return std::string();
+        },
+        {"a.jpg", "dir/b.jpg"}, kRefusedReasonText),
 };
 
 // Makes `path` and its twin with one size and one date text; false when

@@ -533,6 +533,17 @@ bool CanReadFolder(const std::string& path)
     return faccessat(AT_FDCWD, path.c_str(), R_OK | X_OK, AT_EACCESS) == 0;
 }
 
+std::string WhyTreeCannotRun(const HostileTree& tree, std::optional<WithoutPermissionOverride>& asUser)
+{
+    if (!tree.skip.empty())
+        return tree.skip;
+    if (tree.unreadable.empty())
+        return "";
+    asUser.emplace();
+    return CanReadFolder(tree.unreadable) ? "file permissions do not bind this user, even without its capabilities"
+                                          : "";
+}
+
 // --- Trees ----------------------------------------------------------------
 
 const std::vector<HostileCase>& HostileCases()

@@ -118,6 +118,11 @@ inline void PrintTo(const HostileCase& c, std::ostream* out)
 // trees, a sparse file, unreadable folders and far-off times.
 const std::vector<HostileCase>& HostileCases();
 
+// Why the case of `tree` cannot run here, or "": the tree could not be built,
+// or the search must run as a user that permissions bind (then `asUser` holds
+// the capabilities dropped) and they do not bind even so.
+std::string WhyTreeCannotRun(const HostileTree& tree, std::optional<WithoutPermissionOverride>& asUser);
+
 // A hostile tree built in `parent`/`name`, with an outside folder beside the
 // temporary ones; everything mounted is detached and everything removed when
 // it ends.

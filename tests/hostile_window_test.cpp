@@ -7,9 +7,9 @@
 #include "scan/folder_scan.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
+#include "support/window_under_test.h"
 #include "targets/search_targets.h"
 #include "ui/fact_texts.h"
-#include "ui/preview/preview_helper.h"
 #include "ui/window/about_dlg.h"
 #include "ui/window/duplicate_combo_box.h"
 #include "ui/window/snapsift_dlg.h"
@@ -18,7 +18,6 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
-#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -33,66 +32,8 @@
 namespace snapsift::testing {
 namespace {
 
-// The window with recording stand-ins for the message box and the opener.
-struct Window {
-    RecordingMessenger messenger;
-    std::vector<std::string> opened;
-    TempDir logFolder;
-    std::unique_ptr<CSnapsiftDlg> dlg;
-
-    Window()
-    {
-        WindowServices services;
-        services.messenger = &messenger;
-        services.openFile = [this](const std::string& path) { opened.push_back(path); };
-        services.deletionLogPath = LogPath();
-        dlg = std::make_unique<CSnapsiftDlg>(services);
-        dlg->show();
-    }
-    std::string LogPath() const { return logFolder / "DeleteLog.log"; }
-
-    // Picks the desktop's subfolder `name` in the tree.
-    bool ChooseDesktopFolder(const std::string& name)
-    {
-        for (int i = 0; i < dlg->m_folderTree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* root = dlg->m_folderTree->topLevelItem(i);
-            if (root->text(0) != QString::fromUtf8(kDesktopText))
-                continue;
-            for (int c = 0; c < root->childCount(); ++c) {
-                if (root->child(c)->text(0) == QString::fromUtf8(name.c_str())) {
-                    dlg->m_folderTree->setCurrentItem(root->child(c));
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-
-    // The paths of the rows selected in the list widget, in list order.
-    std::vector<std::string> SelectedPaths() const
-    {
-        std::vector<int> rows;
-        for (const QModelIndex& index : dlg->m_resultList->selectionModel()->selectedRows())
-            rows.push_back(index.row());
-        std::sort(rows.begin(), rows.end());
-        std::vector<std::string> paths;
-        const ResultView& view = dlg->Results();
-        for (int row : rows)
-            paths.push_back(view.table.Path(view.list.TableRow(row)));
-        return paths;
-    }
-
-    void SelectPaths(const std::vector<std::string>& paths)
-    {
-        const ResultView& view = dlg->Results();
-        QAbstractItemModel* model = dlg->m_resultList->model();
-        for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (std::find(paths.begin(), paths.end(), view.table.Path(view.list.TableRow(j))) != paths.end())
-                dlg->m_resultList->selectionModel()->select(model->index(j, 0),
-                                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
-    }
-
+// The window, whose duplicate names are chosen as the user chooses them.
+struct Window : WindowUnderTest {
     // Chooses entry `index` of the duplicate names as the user does: the
     // list opens, then the entry is clicked.
     void ChooseDuplicate(int index)
@@ -120,14 +61,9 @@ TEST_P(HostileWindowTest, SearchAutoSelectAndDeleteWithTheButtons)
 {
     const std::unique_ptr<BuiltTree> built = trees_->Take(GetParam().name);
     const HostileTree& t = built->tree;
-    if (!t.skip.empty())
-        GTEST_SKIP() << t.skip;
     std::optional<WithoutPermissionOverride> asUser;
-    if (!t.unreadable.empty()) {
-        asUser.emplace();
-        if (CanReadFolder(t.unreadable))
-            GTEST_SKIP() << "file permissions do not bind this user, even without its capabilities";
-    }
+    if (const std::string why = WhyTreeCannotRun(t, asUser); !why.empty())
+        GTEST_SKIP() << why;
     Window w;
     ASSERT_TRUE(w.ChooseDesktopFolder(GetParam().name));
     {
@@ -508,13 +444,5 @@ INSTANTIATE_TEST_SUITE_P(States, ButtonTest,
 
 int main(int argc, char** argv)
 {
-    // The window's preview helpers are this program started again.
-    if (snapsift::IsPreviewHelperCall(argc, argv))
-        return snapsift::RunPreviewHelper();
-    snapsift::testing::SetUpHostileProcess();
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        snapsift::testing::SetEnv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return snapsift::testing::RunWindowTests(argc, argv);
 }

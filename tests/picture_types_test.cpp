@@ -5,6 +5,7 @@
 #include "scan/file_table.h"
 #include "scan/folder_scan.h"
 #include "scan/picture_types.h"
+#include "support/scoped_env.h"
 #include "support/table_rows.h"
 #include "support/temp_tree.h"
 
@@ -20,6 +21,7 @@ namespace snapsift {
 namespace {
 
 using Strings = std::vector<std::string>;
+using testing::ScanThreads;
 
 TEST(PictureTypesTest, NamesAreKnownWithoutCaseAndListsCountEachTypeOnce)
 {
@@ -55,29 +57,6 @@ TEST(PictureTypesTest, NamesAreKnownWithoutCaseAndListsCountEachTypeOnce)
         EXPECT_EQ(unknown, c.unknown);
     }
 }
-
-// Sets how many threads the searches in its scope list folders with.
-class ScanThreads final {
-public:
-    explicit ScanThreads(int count)
-    {
-        if (const char* old = std::getenv("SNAPSIFT_SCAN_THREADS"))
-            old_ = old;
-        testing::SetEnv("SNAPSIFT_SCAN_THREADS", std::to_string(count));
-    }
-    ~ScanThreads()
-    {
-        if (old_)
-            testing::SetEnv("SNAPSIFT_SCAN_THREADS", *old_);
-        else
-            unsetenv("SNAPSIFT_SCAN_THREADS");
-    }
-    ScanThreads(const ScanThreads&) = delete;
-    ScanThreads& operator=(const ScanThreads&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
 
 class TypesScanTest : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // Hostile headers of each picture type, and pictures that refer to other
 // files: each refused by the helper, within its limits.
 #include "preview_checks.h"
+#include "support/picture_bombs.h"
 #include "support/picture_samples.h"
 #include "ui/preview/decode/header_checks.h"
 #include "ui/window_texts.h"

@@ -5,9 +5,9 @@
 #include "freeze_watch.h"
 #include "hostile_trees.h"
 #include "support/temp_tree.h"
+#include "support/window_under_test.h"
 #include "ui/preview/compare_window.h"
 #include "ui/preview/picture_preview.h"
-#include "ui/preview/preview_helper.h"
 #include "ui/preview/preview_tip.h"
 #include "ui/preview/result_previews.h"
 #include "ui/window/snapsift_dlg.h"
@@ -94,23 +94,9 @@ TEST(ManyCopies, SideBySideWindowKeepsToTheCardsInView)
     for (int i = 0; i < kCopies; ++i)
         folder.WriteFile("copy" + std::to_string(10000 + i) + "/cover.jpg", jpeg);
 
-    RecordingMessenger messenger;
-    WindowServices services;
-    services.messenger = &messenger;
-    services.openFile = [](const std::string&) {};
-    CSnapsiftDlg dlg(services);
-    dlg.show();
-    QTreeWidgetItem* target = nullptr;
-    for (int i = 0; i < dlg.m_folderTree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* root = dlg.m_folderTree->topLevelItem(i);
-        for (int c = 0; c < root->childCount(); ++c)
-            target =
-                root->child(c)->text(0) == QString::fromStdString(folder.Path().substr(folder.Path().rfind('/') + 1))
-                    ? root->child(c)
-                    : target;
-    }
-    ASSERT_NE(target, nullptr);
-    dlg.m_folderTree->setCurrentItem(target);
+    WindowUnderTest w;
+    CSnapsiftDlg& dlg = *w.dlg;
+    ASSERT_TRUE(w.ChooseDesktopFolder(folder.Path().substr(folder.Path().rfind('/') + 1)));
     QElapsedTimer searching;
     searching.start();
     QTest::mouseClick(dlg.m_searchButton, Qt::LeftButton);
@@ -352,20 +338,9 @@ TEST(StalledDisk, SideBySideWindowOpensCopiesBesideTheWindow)
     if (!mount.Refusal().empty())
         GTEST_SKIP() << mount.Refusal();
     {
-        RecordingMessenger messenger;
-        WindowServices services;
-        services.messenger = &messenger;
-        services.openFile = [](const std::string&) {};
-        CSnapsiftDlg dlg(services);
-        dlg.show();
-        QTreeWidgetItem* target = nullptr;
-        for (int i = 0; i < dlg.m_folderTree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* top = dlg.m_folderTree->topLevelItem(i);
-            for (int c = 0; c < top->childCount(); ++c)
-                target = top->child(c)->text(0) == QStringLiteral("stalled") ? top->child(c) : target;
-        }
-        ASSERT_NE(target, nullptr);
-        dlg.m_folderTree->setCurrentItem(target);
+        WindowUnderTest w;
+        CSnapsiftDlg& dlg = *w.dlg;
+        ASSERT_TRUE(w.ChooseDesktopFolder("stalled"));
         QTest::mouseClick(dlg.m_searchButton, Qt::LeftButton);
         ASSERT_EQ(dlg.Results().list.GetItemCount(), 3);
 
@@ -392,14 +367,5 @@ TEST(StalledDisk, SideBySideWindowOpensCopiesBesideTheWindow)
 
 int main(int argc, char** argv)
 {
-    // The window's preview helpers are this program started again.
-    if (snapsift::IsPreviewHelperCall(argc, argv))
-        return snapsift::RunPreviewHelper();
-    snapsift::testing::SetUpHostileProcess();
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        snapsift::testing::SetEnv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    snapsift::PreviewLoader::SetDefaultTimeLimit(600000);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return snapsift::testing::RunWindowTests(argc, argv, [] { snapsift::PreviewLoader::SetDefaultTimeLimit(600000); });
 }

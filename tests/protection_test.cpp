@@ -6,8 +6,8 @@
 // by hand.
 #include "hostile_trees.h"
 #include "support/temp_tree.h"
+#include "support/window_under_test.h"
 #include "ui/fact_texts.h"
-#include "ui/preview/preview_helper.h"
 #include "ui/window/protection_settings.h"
 #include "ui/window/settings_file.h"
 #include "ui/window/snapsift_dlg.h"
@@ -15,11 +15,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QItemSelectionModel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -255,49 +253,11 @@ TEST_P(ProtectedMountTest, ReportModeNeverPicksTheProtectedCopy)
 
 // The window with recording stand-ins; its protected folders come from the
 // settings file, as at a real start.
-struct Window {
-    RecordingMessenger messenger;
-    TempDir logFolder;
-    std::unique_ptr<CSnapsiftDlg> dlg;
-
-    Window()
-    {
-        WindowServices services;
-        services.messenger = &messenger;
-        services.openFile = [](const std::string&) {};
-        services.deletionLogPath = logFolder / "DeleteLog.log";
-        dlg = std::make_unique<CSnapsiftDlg>(services);
-        dlg->show();
-        QCoreApplication::processEvents();
-    }
-    QTreeWidgetItem* DesktopChild(const std::string& name) const
-    {
-        for (int i = 0; i < dlg->m_folderTree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* root = dlg->m_folderTree->topLevelItem(i);
-            for (int c = 0; root->text(0) == QString::fromUtf8(kDesktopText) && c < root->childCount(); ++c) {
-                if (root->child(c)->text(0) == QString::fromStdString(name))
-                    return root->child(c);
-            }
-        }
-        return nullptr;
-    }
-    std::vector<std::string> SelectedPaths() const
-    {
-        std::vector<std::string> paths;
-        const ResultView& view = dlg->Results();
-        for (const QModelIndex& index : dlg->m_resultList->selectionModel()->selectedRows())
-            paths.push_back(view.table.Path(view.list.TableRow(index.row())));
-        return Sorted(paths);
-    }
-    void Select(const std::string& path)
-    {
-        const ResultView& view = dlg->Results();
-        for (int j = 0; j < view.list.GetItemCount(); ++j) {
-            if (view.table.Path(view.list.TableRow(j)) == path)
-                dlg->m_resultList->selectionModel()->select(dlg->m_resultList->model()->index(j, 0),
-                                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        }
-    }
+struct Window : WindowUnderTest {
+    Window() { QCoreApplication::processEvents(); }
+    // The selected rows' paths, sorted.
+    std::vector<std::string> SelectedPaths() const { return Sorted(WindowUnderTest::SelectedPaths()); }
+    void Select(const std::string& path) { SelectPaths({path}); }
     // The texts of the tree's menu opened on `item`.
     QStringList TreeMenu(QTreeWidgetItem* item)
     {
@@ -473,13 +433,5 @@ TEST(ProtectionSettingsWindowTest, RightClickOnATreeFolderKeepsTheSearchTarget)
 
 int main(int argc, char** argv)
 {
-    // The window's preview helpers are this program started again.
-    if (snapsift::IsPreviewHelperCall(argc, argv))
-        return snapsift::RunPreviewHelper();
-    snapsift::testing::SetUpHostileProcess();
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        snapsift::testing::SetEnv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return snapsift::testing::RunWindowTests(argc, argv);
 }

@@ -10,7 +10,9 @@
 #include "platform/local_time.h"
 #include "platform/progress.h"
 #include "support/gio_trash.h"
+#include "support/scoped_env.h"
 #include "support/temp_tree.h"
+#include "support/temporary_home.h"
 #include "ui/window_texts.h"
 
 #include <glib.h>
@@ -36,45 +38,16 @@ extern char** environ;
 namespace snapsift {
 namespace {
 
+using testing::Exists;
 using testing::ReadFile;
 using testing::RemoveTree;
-using testing::SetEnv;
 using testing::TempDir;
+using testing::TimeZone;
+using testing::TrashDir;
 
-// Why this process cannot mount file systems of its own; empty when it can.
-std::string g_mountRefusal = "not tried";
-
-class RecordEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        g_mountRefusal = testing::EnterPrivateMountNamespace();
-        home_ = std::make_unique<TempDir>();
-        SetEnv("HOME", home_->Path());
-        SetEnv("XDG_DATA_HOME", home_->MakeFolder("data"));
-        SetEnv("XDG_STATE_HOME", *home_ / "state");
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    void TearDown() override { home_.reset(); }
-
-private:
-    std::unique_ptr<TempDir> home_;
-};
-
-[[maybe_unused]] ::testing::Environment* const kRecordEnvironment =
-    ::testing::AddGlobalTestEnvironment(new RecordEnvironment);
-
-std::string TrashDir()
-{
-    return std::string(std::getenv("XDG_DATA_HOME")) + "/Trash";
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
+// A temporary home with the trash, for the whole program; and why this
+// process cannot mount file systems of its own (empty when it can).
+const std::string& g_mountRefusal = testing::UseTemporaryHome();
 
 std::vector<std::string> FolderNames(const std::string& folder)
 {
@@ -89,23 +62,6 @@ std::vector<std::string> FolderNames(const std::string& folder)
     std::sort(names.begin(), names.end());
     return names;
 }
-
-// Sets the time zone until it ends.
-class TimeZone final {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        SetEnv("TZ", zone);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        SetEnv("TZ", "Asia/Tokyo");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-};
 
 std::vector<RestoreStatus> Statuses(const std::vector<RestoreResult>& results)
 {

@@ -14,6 +14,7 @@
 #include "platform/local_time.h"
 #include "review/result_view.h"
 #include "scan/folder_scan.h"
+#include "support/picture_bombs.h"
 #include "support/temp_tree.h"
 #include "targets/search_targets.h"
 #include "ui/app_resources.h"
@@ -96,6 +97,9 @@
 #include <unistd.h>
 
 using namespace snapsift;
+using snapsift::testing::Exists;
+using snapsift::testing::PngBombBytes;
+using snapsift::testing::ProgressiveDcOnlyJpeg;
 using snapsift::testing::ReadFile;
 using snapsift::testing::RecordingMessenger;
 using snapsift::testing::TempDir;
@@ -114,12 +118,6 @@ std::string g_trash;    // $XDG_DATA_HOME/Trash
 std::string g_logPath;  // the window's deletion log
 
 using Widgets = std::initializer_list<QWidget*>;
-
-bool Exists(const std::string& path)
-{
-    struct stat st { };
-    return lstat(path.c_str(), &st) == 0;
-}
 
 std::string BaseName(const std::string& path)
 {
@@ -445,6 +443,29 @@ protected:
         EXPECT_EQ(dlg->m_autoSelectButton->isEnabled(), enabled);
         EXPECT_EQ(dlg->m_deleteButton->isEnabled(), enabled);
         EXPECT_EQ(dlg->m_clearButton->isEnabled(), enabled);
+    }
+
+    // Opens the window and searches `folder` for BMP files alone, where it
+    // holds two copies of one picture, the one in "old" made a second before
+    // the one in "new": automatic selection reads both.
+    void SearchOlderAndNewerCopy(const TempDir& folder)
+    {
+        folder.WriteFile("old/same.bmp", "the same picture");
+        WaitForNewerSecond(folder.Path());
+        folder.WriteFile("new/same.bmp", "the same picture");
+        Open();
+        Show();
+        dlg->m_checkJpeg->setChecked(false);
+        dlg->m_checkBmp->setChecked(true);
+        Search(DesktopChild(BaseName(folder.Path())));
+        ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
+    }
+    // Whether the two rows' files were made at different times, as the
+    // file system tells: not so where it keeps no birth time.
+    bool RowsHaveTheirOwnBirthTimes() const
+    {
+        const FileTable& table = dlg->Results().table;
+        return table.CreationTime(0) != table.CreationTime(1);
     }
 
     RecordingMessenger messenger;
@@ -1096,13 +1117,25 @@ TEST_F(WindowTest, ADriveThatDoesNotAnswerShowsSoUntilItAnswers)
     EXPECT_EQ(root->toolTip(0), root->text(0));
 }
 
-struct ListingRequest {
+// Input that comes while the window waits on something that does not return.
+struct StopRequest {
     const char* name;
     void (*post)(CSnapsiftDlg& dlg);
-    bool endsProgram;  // else: the window stops waiting for the listing
+    bool endsProgram;  // else: the window stops waiting and stays
+};
+void PrintTo(const StopRequest& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+// Esc, and the two ways of ending the program that a person uses most.
+const StopRequest kStopRequests[] = {
+    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
+    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
+    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
 };
 
-class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<ListingRequest> { };
+class HeldFolderListingTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> { };
 
 // Opening a folder whose listing does not return: Esc stops waiting for it
 // and the folder shows as not answering until its subfolders come; 終了 and
@@ -1147,14 +1180,8 @@ TEST_P(HeldFolderListingTest, ComesThroughAndTheSubfoldersComeLater)
     EXPECT_TRUE(messenger.shown.empty());
 }
 
-const ListingRequest kListingRequests[] = {
-    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
-    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
-    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
-};
-
-INSTANTIATE_TEST_SUITE_P(Requests, HeldFolderListingTest, ::testing::ValuesIn(kListingRequests),
-                         [](const ::testing::TestParamInfo<ListingRequest>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, HeldFolderListingTest, ::testing::ValuesIn(kStopRequests),
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 TEST_F(WindowTest, DoubleClickOnAFolderListsItsSubfoldersUnderIt)
 {
@@ -1383,53 +1410,6 @@ std::string GifBytes(int width, int height, bool pixels = true)
     return gif;
 }
 
-std::uint32_t Crc32(const std::string& bytes)
-{
-    std::uint32_t crc = 0xffffffffu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-// A PNG of a few bytes claiming 60000 × 60000 pixels: valid checksums, one
-// tiny compressed block.
-std::string PngBombBytes()
-{
-    auto be32 = [](std::uint32_t v) {
-        return std::string{char(v >> 24), char((v >> 16) & 0xff), char((v >> 8) & 0xff), char(v & 0xff)};
-    };
-    const std::string ihdr = "IHDR" + be32(60000) + be32(60000) + std::string("\x08\x06\0\0\0", 5);
-    const std::string idat = "IDAT" + std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + ihdr + be32(Crc32(ihdr)) + be32(8) + idat +
-           be32(Crc32(idat)) + be32(0) + "IEND" + be32(Crc32("IEND"));
-}
-
-// A progressive JPEG of side × side pixels in three full-resolution
-// components, holding only the first scan (every DC difference zero, one
-// bit per block): a few megabytes that ask the decoder for a coefficient
-// buffer of side² × 6 bytes.
-std::string ProgressiveDcOnlyJpegBytes(int side)
-{
-    auto be16 = [](int v) { return std::string{char(v >> 8), char(v & 0xff)}; };
-    std::string jpeg("\xff\xd8", 2);
-    jpeg += std::string("\xff\xdb", 2) + be16(67) + std::string(1, '\0') + std::string(64, '\1');
-    jpeg += std::string("\xff\xc2", 2) + be16(17) + char(8) + be16(side) + be16(side) + char(3);
-    for (int c = 1; c <= 3; ++c)
-        jpeg += std::string{char(c), char(0x11), char(0)};
-    // One DC code, "0", for the difference category 0.
-    jpeg += std::string("\xff\xc4", 2) + be16(20) + char(0) + char(1) + std::string(15, '\0') + char(0);
-    jpeg += std::string("\xff\xda", 2) + be16(12) + char(3);
-    for (int c = 1; c <= 3; ++c)
-        jpeg += std::string{char(c), char(0)};
-    jpeg += std::string(3, '\0');  // spectral selection 0..0, no approximation
-    const long long blocks = 3LL * ((side + 7) / 8) * ((side + 7) / 8);
-    jpeg += std::string(static_cast<std::size_t>((blocks + 7) / 8), '\0');
-    return jpeg + std::string("\xff\xd9", 2);
-}
-
 // This process's resident memory and its peak since the last ResetPeakMemory, in bytes.
 long long StatusBytes(const char* key)
 {
@@ -1548,7 +1528,7 @@ TEST_F(WindowTest, PreviewTooltipShowsPictureAndLineOrWhyNot)
          Failed("画像ではないか、対応していない形式です")},
         {"bomb.png", [] { return PngBombBytes(); }, {}, Failed("画像が大きすぎます")},
         {"bomb.gif", [] { return GifBytes(16000, 16000, false); }, {}, Failed("画像が大きすぎます")},
-        {"dc-only.jpg", [] { return ProgressiveDcOnlyJpegBytes(20000); }, {}, Failed("画像が大きすぎます")},
+        {"dc-only.jpg", [] { return ProgressiveDcOnlyJpeg(20000); }, {}, Failed("画像が大きすぎます")},
         {"pipe.jpg", [] { return JpegBytes(40, 30); }, {}, Failed("通常のファイルではありません"), PreviewCase::Fifo},
         {"link.jpg", [] { return JpegBytes(40, 30); }, {}, Failed("リンクです"), PreviewCase::Link},
     };
@@ -2213,13 +2193,19 @@ TEST_F(WindowTest, OpensThatNeverReturnAreBounded)
     dlg.reset();
 }
 
+// Two copies of one small JPEG file, a/pic.jpg and b/pic.jpg.
+void WriteTwoCopiesOfOnePicture(const TempDir& folder)
+{
+    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
+    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+}
+
 // A right-click within the hover delay: the pending preview never comes up
 // over the menu.
 TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
-    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    WriteTwoCopiesOfOnePicture(folder);
     Open();
     Show();
     Search(DesktopChild(BaseName(folder.Path())));
@@ -2253,8 +2239,7 @@ TEST_F(WindowTest, ARightClickWithinTheHoverDelayKeepsThePreviewAway)
 TEST_F(WindowTest, NamesReadOutAndFacesOfTheOtherWindows)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("a/pic.jpg", JpegBytes(40, 30));
-    folder.WriteFile("b/pic.jpg", JpegBytes(40, 30));
+    WriteTwoCopiesOfOnePicture(folder);
     Open();
     Show();
     Search(DesktopChild(BaseName(folder.Path())));
@@ -2437,39 +2422,39 @@ TEST_F(WindowTest, InputGivenDuringASearchIsThrownAway)
     EXPECT_TRUE(dlg->m_checkBmp->isChecked());
 }
 
-// Holds the search's first listing below its target until released, after
-// posting `request` to the window: the request comes while the search is
-// under way, and the listing is still unfinished when the window answers it.
-class HeldListing final {
+// Holds every thread that comes to it until it ends. The first to come posts
+// `request` to the window's thread (as input is made there), so that the
+// request reaches the window while that thread is held.
+class HeldGate final {
 public:
-    explicit HeldListing(std::function<void()> request) : state_(std::make_shared<State>())
+    explicit HeldGate(std::function<void()> request) : state_(std::make_shared<State>())
     {
-        ScanHooks hooks;
-        hooks.beforeOpening = [state = state_, request = std::move(request)](const std::string&) {
+        state_->request = std::move(request);
+    }
+    ~HeldGate()
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->release = true;
+        state_->released.notify_all();
+    }
+    HeldGate(const HeldGate&) = delete;
+    HeldGate& operator=(const HeldGate&) = delete;
+
+    // What a held thread runs; it returns once the gate has ended.
+    std::function<void()> Hold() const
+    {
+        return [state = state_] {
             std::unique_lock lock(state->mutex);
             if (!state->posted) {
                 state->posted = true;
-                // Made on the window's thread, as input is; it reaches the
-                // window while this listing is held.
-                QMetaObject::invokeMethod(qApp, request, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(qApp, state->request, Qt::QueuedConnection);
             }
             ++state->holding;
             state->released.wait(lock, [&] { return state->release; });
             --state->holding;
         };
-        SetScanHooks(std::move(hooks));
     }
-    ~HeldListing()
-    {
-        SetScanHooks({});
-        const std::lock_guard lock(state_->mutex);
-        state_->release = true;
-        state_->released.notify_all();
-    }
-    HeldListing(const HeldListing&) = delete;
-    HeldListing& operator=(const HeldListing&) = delete;
-
-    // Listings held at this moment.
+    // Threads held at this moment.
     int Holding() const
     {
         const std::lock_guard lock(state_->mutex);
@@ -2480,6 +2465,7 @@ private:
     struct State {
         std::mutex mutex;
         std::condition_variable released;
+        std::function<void()> request;
         bool posted = false;
         bool release = false;
         int holding = 0;
@@ -2487,17 +2473,29 @@ private:
     std::shared_ptr<State> state_;
 };
 
-struct SearchRequest {
-    const char* name;
-    void (*post)(CSnapsiftDlg& dlg);
-    bool endsProgram;  // else: the search stops and the window stays
-};
-void PrintTo(const SearchRequest& c, std::ostream* out)
-{
-    *out << c.name;
-}
+// Holds the search's first listing below its target until released, after
+// posting `request` to the window: the request comes while the search is
+// under way, and the listing is still unfinished when the window answers it.
+class HeldListing final {
+public:
+    explicit HeldListing(std::function<void()> request) : gate_(std::move(request))
+    {
+        ScanHooks hooks;
+        hooks.beforeOpening = [hold = gate_.Hold()](const std::string&) { hold(); };
+        SetScanHooks(std::move(hooks));
+    }
+    ~HeldListing() { SetScanHooks({}); }
+    HeldListing(const HeldListing&) = delete;
+    HeldListing& operator=(const HeldListing&) = delete;
 
-const SearchRequest kSearchRequests[] = {
+    // Listings held at this moment.
+    int Holding() const { return gate_.Holding(); }
+
+private:
+    HeldGate gate_;
+};
+
+const StopRequest kSearchRequests[] = {
     {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
     {"quit_button", [](CSnapsiftDlg& dlg) { PostClick(dlg.m_quitButton); }, true},
     {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
@@ -2520,7 +2518,7 @@ const SearchRequest kSearchRequests[] = {
     {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
 };
 
-class SearchRequestTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> {
+class SearchRequestTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> {
 protected:
     // A target with a file of its own and two subfolders with more.
     void SearchHeld(const TempDir& tree)
@@ -2561,50 +2559,22 @@ TEST_P(SearchRequestTest, ComesThroughWhileAListingIsUnfinished)
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, SearchRequestTest, ::testing::ValuesIn(kSearchRequests),
-                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 // A content check whose read does not return until the test ends.
 class HeldRead final {
 public:
-    explicit HeldRead(ContentChecker& checker, std::function<void()> request) : state_(std::make_shared<State>())
+    explicit HeldRead(ContentChecker& checker, std::function<void()> request) : gate_(std::move(request))
     {
-        checker.afterRead = [state = state_, request = std::move(request)](std::uint64_t) {
-            std::unique_lock lock(state->mutex);
-            if (!state->posted) {
-                state->posted = true;
-                QMetaObject::invokeMethod(qApp, request, Qt::QueuedConnection);
-            }
-            ++state->holding;
-            state->released.wait(lock, [&] { return state->release; });
-            --state->holding;
-        };
+        checker.afterRead = [hold = gate_.Hold()](std::uint64_t) { hold(); };
     }
-    ~HeldRead()
-    {
-        const std::lock_guard lock(state_->mutex);
-        state_->release = true;
-        state_->released.notify_all();
-    }
-    HeldRead(const HeldRead&) = delete;
-    HeldRead& operator=(const HeldRead&) = delete;
-    int Holding() const
-    {
-        const std::lock_guard lock(state_->mutex);
-        return state_->holding;
-    }
+    int Holding() const { return gate_.Holding(); }
 
 private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable released;
-        bool posted = false;
-        bool release = false;
-        int holding = 0;
-    };
-    std::shared_ptr<State> state_;
+    HeldGate gate_;
 };
 
-class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> { };
+class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> { };
 
 // Esc, 終了 and the close box come through while the content check waits on
 // a read that does not return: the check is given up on, nothing is
@@ -2612,17 +2582,8 @@ class HeldContentCheckTest : public WindowTest, public ::testing::WithParamInter
 TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("old/same.bmp", "the same picture");
-    snapsift::testing::WaitForNewerSecond(folder.Path());
-    folder.WriteFile("new/same.bmp", "the same picture");
-    Open();
-    Show();
-    dlg->m_checkJpeg->setChecked(false);
-    dlg->m_checkBmp->setChecked(true);
-    Search(DesktopChild(BaseName(folder.Path())));
-    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
-    const FileTable& table = dlg->Results().table;
-    if (table.CreationTime(0) == table.CreationTime(1))
+    ASSERT_NO_FATAL_FAILURE(SearchOlderAndNewerCopy(folder));
+    if (!RowsHaveTheirOwnBirthTimes())
         GTEST_SKIP() << "this file system keeps no birth time";
     const HeldRead held(dlg->Checker(), [this] { GetParam().post(*dlg); });
     QTest::mouseClick(dlg->m_autoSelectButton, Qt::LeftButton);
@@ -2641,17 +2602,8 @@ TEST_P(HeldContentCheckTest, ComesThroughWhileAReadIsUnfinished)
 TEST_F(WindowTest, ContentCheckBarIsBusyWhileItsFirstReadHangs)
 {
     TempDir folder(g_desktop);
-    folder.WriteFile("old/same.bmp", "the same picture");
-    snapsift::testing::WaitForNewerSecond(folder.Path());
-    folder.WriteFile("new/same.bmp", "the same picture");
-    Open();
-    Show();
-    dlg->m_checkJpeg->setChecked(false);
-    dlg->m_checkBmp->setChecked(true);
-    Search(DesktopChild(BaseName(folder.Path())));
-    ASSERT_EQ(dlg->Results().list.GetItemCount(), 2);
-    const FileTable& table = dlg->Results().table;
-    if (table.CreationTime(0) == table.CreationTime(1))
+    ASSERT_NO_FATAL_FAILURE(SearchOlderAndNewerCopy(folder));
+    if (!RowsHaveTheirOwnBirthTimes())
         GTEST_SKIP() << "this file system keeps no birth time";
     bool busyWhileHeld = false;
     // Taken on the window's thread, which has shown the bar before it takes this.
@@ -2664,14 +2616,8 @@ TEST_F(WindowTest, ContentCheckBarIsBusyWhileItsFirstReadHangs)
     EXPECT_LT(dlg->m_progress->minimum(), dlg->m_progress->maximum());
 }
 
-const SearchRequest kCheckRequests[] = {
-    {"escape", [](CSnapsiftDlg& dlg) { PostKey(&dlg, Qt::Key_Escape); }, false},
-    {"quit_button_from_the_window_system", [](CSnapsiftDlg& dlg) { PostSurfaceClick(dlg.m_quitButton); }, true},
-    {"close_box", [](CSnapsiftDlg& dlg) { QCoreApplication::postEvent(&dlg, new QCloseEvent); }, true},
-};
-
-INSTANTIATE_TEST_SUITE_P(Requests, HeldContentCheckTest, ::testing::ValuesIn(kCheckRequests),
-                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, HeldContentCheckTest, ::testing::ValuesIn(kStopRequests),
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 // Holds the deletion's second move beside the window until the window's
 // thread has taken a request posted meanwhile: the window answers while a
@@ -2720,7 +2666,7 @@ private:
     std::shared_ptr<State> state_;
 };
 
-class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<SearchRequest> { };
+class HeldDeletionTest : public WindowTest, public ::testing::WithParamInterface<StopRequest> { };
 
 // The deletion runs beside the window. 終了 and the close box, taken while
 // the second of three files is in hand, let that file and the record finish:
@@ -2776,8 +2722,8 @@ TEST_P(HeldDeletionTest, FinishesTheFileInHandAndItsRecord)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, HeldDeletionTest, ::testing::ValuesIn(kCheckRequests),
-                         [](const ::testing::TestParamInfo<SearchRequest>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Requests, HeldDeletionTest, ::testing::ValuesIn(kStopRequests),
+                         [](const ::testing::TestParamInfo<StopRequest>& info) { return info.param.name; });
 
 // 終了 mid-search ends the process, with a listing that never finishes.
 TEST_F(WindowTest, QuitMidSearchEndsTheProcess)

@@ -315,22 +315,4 @@ std::string CameraRawBytes(const CameraRaw& camera)
     return file;
 }
 
-std::string ProgressiveDcOnlyJpeg(int side)
-{
-    auto be16 = [](int v) { return std::string{char(v >> 8), char(v & 0xff)}; };
-    std::string jpeg("\xff\xd8", 2);
-    jpeg += std::string("\xff\xdb", 2) + be16(67) + std::string(1, '\0') + std::string(64, '\1');
-    jpeg += std::string("\xff\xc2", 2) + be16(17) + char(8) + be16(side) + be16(side) + char(3);
-    for (int c = 1; c <= 3; ++c)
-        jpeg += std::string{char(c), char(0x11), char(0)};
-    jpeg += std::string("\xff\xc4", 2) + be16(20) + char(0) + char(1) + std::string(15, '\0') + char(0);
-    jpeg += std::string("\xff\xda", 2) + be16(12) + char(3);
-    for (int c = 1; c <= 3; ++c)
-        jpeg += std::string{char(c), char(0)};
-    jpeg += std::string(3, '\0');
-    const long long blocks = 3LL * ((side + 7) / 8) * ((side + 7) / 8);
-    jpeg += std::string(static_cast<std::size_t>((blocks + 7) / 8), '\0');
-    return jpeg + std::string("\xff\xd9", 2);
-}
-
 }  // namespace snapsift::testing

@@ -55,8 +55,4 @@ struct CameraRaw {
 };
 std::string CameraRawBytes(const CameraRaw& camera);
 
-// A progressive JPEG of side × side pixels holding only its first scan: a
-// few megabytes that ask for a coefficient buffer of side² × 6 bytes.
-std::string ProgressiveDcOnlyJpeg(int side);
-
 }  // namespace snapsift::testing

@@ -182,6 +182,12 @@ void RemoveTree(const std::string& path)
     }
 }
 
+bool Exists(const std::string& path)
+{
+    struct stat st { };
+    return lstat(path.c_str(), &st) == 0;
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

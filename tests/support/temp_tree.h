@@ -36,6 +36,9 @@ private:
 // Removes a tree without following links; works on paths of any length.
 void RemoveTree(const std::string& path);
 
+// Whether anything is at `path`; a link counts as itself, whatever it points at.
+bool Exists(const std::string& path);
+
 // Reads a whole file; empty when it cannot.
 std::string ReadFile(const std::string& path);
 
