@@ -138,7 +138,7 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     }
     ContentChecker checker;
     testing::RecordingProgress progress;
-    const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
     EXPECT_FALSE(outcome.stopped);
     EXPECT_EQ(copies.Selected(outcome), expected);
     EXPECT_EQ(outcome.differing, older - static_cast<int>(expected.size()));
@@ -161,7 +161,7 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     }
 
     const std::uint64_t read = checker.BytesRead();
-    const AutoSelectOutcome again = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    const AutoSelectOutcome again = PickOlderCopies(copies.view, progress, {&checker, nullptr});
     EXPECT_EQ(again.differing, outcome.differing);
     EXPECT_EQ(copies.Selected(again), expected);
     EXPECT_EQ(checker.BytesRead(), read);
@@ -196,7 +196,7 @@ TEST(ContentCheckTest, StopWhileReadingDigestsChangesNothing)
             checker.RequestStop();
     };
     testing::RecordingProgress progress;
-    const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
     EXPECT_TRUE(outcome.stopped);
     EXPECT_TRUE(copies.Selected(outcome).empty());  // stopped: nothing picked, the selection stays
     ASSERT_FALSE(progress.ops.empty());
@@ -224,7 +224,7 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
         {
             ContentChecker warm;
             testing::RecordingProgress progress;
-            OnAutoSelect(copies.view, progress, {&warm, nullptr});
+            PickOlderCopies(copies.view, progress, {&warm, nullptr});
         }
         const struct rlimit limit {
             128, 128
@@ -248,7 +248,7 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
         }
         ContentChecker checker;
         testing::RecordingProgress progress;
-        const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+        const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
         giveBack.join();
         for (const auto& u : outcome.unread)
             std::fprintf(stderr, "unread %d: %s\n", u.row, std::strerror(u.error));
@@ -298,7 +298,7 @@ TEST(ContentCheckTest, CopyThatFailsToReadIsUnreadableNotDifferent)
         view.FillResultView();
         ContentChecker checker;
         testing::RecordingProgress progress;
-        const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+        const AutoSelectOutcome outcome = PickOlderCopies(view, progress, {&checker, nullptr});
         EXPECT_EQ(outcome.unreadable, 1);
         EXPECT_EQ(outcome.differing, 0);
         ASSERT_EQ(outcome.unread.size(), 1u);

@@ -25,8 +25,8 @@ namespace snapsift {
 
 namespace content {
 
-constexpr std::size_t kEndBytes = 64 * 1024;          // compared first, at each end
-constexpr std::size_t kChunkBytes = 2 * 1024 * 1024;  // then everything, in reads this large
+constexpr std::size_t kEndBytes = std::size_t{64} * 1024;          // compared first, at each end
+constexpr std::size_t kChunkBytes = std::size_t{2} * 1024 * 1024;  // then everything, in reads this large
 
 enum class Verdict {
     kEqual,
@@ -42,36 +42,36 @@ enum class Verdict {
 // read. Its threads hold it: a check that was stopped returns without them.
 class ContentChecker::Run final {
 public:
+    // `order`: the groups in the order they are taken.
     Run(std::shared_ptr<Memory> memory, std::shared_ptr<std::atomic<bool>> stop,
-        std::function<void(std::uint64_t)> afterRead, const FileTable& table, const std::vector<CopyGroup>& groups,
-        unsigned openPerThread)
+        std::function<void(std::uint64_t)> afterRead, const FileTable& table, const CopyGroups& groups,
+        std::vector<std::uint32_t> order, unsigned openPerThread)
         : memory_(std::move(memory))
         , stop_(std::move(stop))
         , afterRead_(std::move(afterRead))
-        , groups_(groups)
+        , starts_(groups.starts)
+        , asked_(groups.asked)
+        , answers_(groups.rows.size(), CopyGroups::kDiffers)
+        , errors_(groups.rows.size(), 0)
+        , order_(std::move(order))
         , batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
     {
-        // Only the rows compared, renumbered in the copy, which is made the
-        // size it needs at once: grown step by step, it would hold up to
-        // twice that while it grows.
-        std::size_t rows = 0, nameBytes = 0;
-        for (const CopyGroup& group : groups_) {
-            rows += group.rows.size();
-            for (const int row : group.rows)
-                nameBytes += table.Name(row).size();
-        }
-        table_.Reserve(rows, nameBytes);
+        // Only the rows compared, entry e of the groups as row e of the
+        // copy, which is made the size it needs at once: grown step by step,
+        // it would hold up to twice that while it grows.
+        std::size_t nameBytes = 0;
+        for (const std::uint32_t row : groups.rows)
+            nameBytes += table.Name(static_cast<int>(row)).size();
+        table_.Reserve(groups.rows.size(), nameBytes);
         std::unordered_map<std::string_view, std::uint32_t> folders;
-        for (CopyGroup& group : groups_) {
-            for (int& row : group.rows) {
-                toRead_ += table.Size(row);
-                const auto [at, added] = folders.try_emplace(table.Folder(row), 0);
-                if (added)
-                    at->second = table_.AddFolder(std::string(table.Folder(row)));
-                table_.AddFoundFile(at->second, table.Name(row),
-                                    FileFacts{table.Size(row), table.CreationTime(row), table.Identity(row)});
-                row = table_.RowCount() - 1;
-            }
+        for (const std::uint32_t entry : groups.rows) {
+            const int row = static_cast<int>(entry);
+            toRead_ += table.Size(row);
+            const auto [at, added] = folders.try_emplace(table.Folder(row), 0);
+            if (added)
+                at->second = table_.AddFolder(std::string(table.Folder(row)));
+            table_.AddFoundFile(at->second, table.Name(row),
+                                FileFacts{table.Size(row), table.CreationTime(row), table.Identity(row)});
         }
     }
 
@@ -79,13 +79,11 @@ public:
     std::uint64_t Counted() const { return counted_.load(); }
     bool StopRequested() const { return stop_->load(); }
 
-    // Each group's answers, for the caller's groups in the same order.
-    void CopyAnswers(std::vector<CopyGroup>& groups) const
+    // Every entry's answer, for the caller's groups; once every worker has ended.
+    void TakeAnswers(CopyGroups& groups)
     {
-        for (std::size_t i = 0; i < groups.size(); ++i) {
-            groups[i].answers = groups_[i].answers;
-            groups[i].errors = groups_[i].errors;
-        }
+        groups.answers = std::move(answers_);
+        groups.errors = std::move(errors_);
     }
 
     // Counts the worker threads in and out; true once all have ended.
@@ -108,9 +106,9 @@ public:
         std::vector<char> a(2 * content::kEndBytes), b(2 * content::kEndBytes);
         for (;;) {
             const std::size_t i = next_.fetch_add(1);
-            if (i >= groups_.size() || StopRequested())
+            if (i >= order_.size() || StopRequested())
                 return;
-            CheckGroup(groups_[i], a, b);
+            CheckGroup(order_[i], a, b);
         }
     }
 
@@ -120,8 +118,10 @@ private:
     // One group being checked: each entry's file as first opened (nothing
     // once it proved unreadable), and which entries hold the same bytes, as
     // a forest of entries whose roots stand for one content each.
+    // Entry i of the group is row first + i of the copy.
     struct Pass {
-        CopyGroup& group;
+        std::size_t first = 0;
+        std::size_t count = 0;
         std::vector<char>& a;
         std::vector<char>& b;
         std::uint64_t bytes = 0;
@@ -129,6 +129,8 @@ private:
         std::vector<std::optional<FileState>> states;
         std::vector<std::size_t> parent;
     };
+
+    static int RowOf(const Pass& pass, std::size_t i) { return static_cast<int>(pass.first + i); }
 
     static std::size_t Root(Pass& pass, std::size_t i)
     {
@@ -167,23 +169,23 @@ private:
     // otherwise leaves it to the caller to go on with fewer.
     Copy Open(int row, bool mayWait);
 
-    static void Unreadable(Pass& pass, std::size_t i, int error)
+    void Unreadable(Pass& pass, std::size_t i, int error)
     {
-        pass.group.answers[i] = CopyGroup::kUnreadable;
-        pass.group.errors[i] = error == content::kChanged ? 0 : error;
+        answers_[pass.first + i] = CopyGroups::kUnreadable;
+        errors_[pass.first + i] = error == content::kChanged ? 0 : error;
         pass.states[i].reset();
     }
 
     // After a read of `copy` failed with `error`: a file that changed while
     // it was read is simply not the same as another; one that did not, could
     // not be read.
-    static void ReadFailed(Pass& pass, std::size_t i, const OpenCopy& copy, int error)
+    void ReadFailed(Pass& pass, std::size_t i, const OpenCopy& copy, int error)
     {
         if (copy.Unchanged())
             Unreadable(pass, i, error);
     }
 
-    void CheckGroup(CopyGroup& group, std::vector<char>& a, std::vector<char>& b);
+    void CheckGroup(std::size_t group, std::vector<char>& a, std::vector<char>& b);
     std::optional<std::size_t> EndsDigest(Pass& pass, std::size_t i, const OpenCopy& copy);
     void ComparePair(Pass& pass, std::size_t i, std::size_t j);
     content::Verdict Compare(Pass& pass, const OpenCopy& x, const OpenCopy& y, const OpenCopy*& failed, int& error);
@@ -210,7 +212,11 @@ private:
     std::shared_ptr<std::atomic<bool>> stop_;
     std::function<void(std::uint64_t)> afterRead_;
     FileTable table_;
-    std::vector<CopyGroup> groups_;
+    const std::vector<std::uint32_t> starts_;
+    const std::vector<std::uint8_t> asked_;
+    std::vector<std::uint8_t> answers_;  // each worker writes only its groups' entries
+    std::vector<int> errors_;
+    const std::vector<std::uint32_t> order_;
     const std::size_t batchMost_;  // copies held open beside the one they are compared with
     std::mutex endMutex_;
     std::condition_variable ended_;
