@@ -62,9 +62,11 @@ bool ContentChecker::Check(const FileTable& table, CopyGroups& groups, Progress&
             // Workers between reads end at once; one that is not is waiting
             // on its disk, and is let go after a moment.
             run->WaitEnded(std::chrono::milliseconds(50));
+            run->Detach();
             return false;
         }
     }
+    run->Detach();
     if (run->StopRequested())
         return false;
     run->TakeAnswers(groups);

@@ -49,6 +49,8 @@ public:
         : memory_(std::move(memory))
         , stop_(std::move(stop))
         , afterRead_(std::move(afterRead))
+        , source_(&table)
+        , rows_(groups.rows)
         , starts_(groups.starts)
         , asked_(groups.asked)
         , answers_(groups.rows.size(), CopyGroups::kDiffers)
@@ -56,28 +58,24 @@ public:
         , order_(std::move(order))
         , batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
     {
-        // Only the rows compared, entry e of the groups as row e of the
-        // copy, which is made the size it needs at once: grown step by step,
-        // it would hold up to twice that while it grows.
-        std::size_t nameBytes = 0;
+        // The rows compared are copied group by group as each is taken,
+        // under `sourceMutex_`, while the caller's table may still be read:
+        // a copy of them all at once would hold every compared row.
         for (const std::uint32_t row : groups.rows)
-            nameBytes += table.Name(static_cast<int>(row)).size();
-        table_.Reserve(groups.rows.size(), nameBytes);
-        std::unordered_map<std::string_view, std::uint32_t> folders;
-        for (const std::uint32_t entry : groups.rows) {
-            const int row = static_cast<int>(entry);
-            toRead_ += table.Size(row);
-            const auto [at, added] = folders.try_emplace(table.Folder(row), 0);
-            if (added)
-                at->second = table_.AddFolder(std::string(table.Folder(row)));
-            table_.AddFoundFile(at->second, table.Name(row),
-                                FileFacts{table.Size(row), table.CreationTime(row), table.Identity(row)});
-        }
+            toRead_ += table.Size(static_cast<int>(row));
     }
 
     std::uint64_t ToRead() const { return toRead_; }
     std::uint64_t Counted() const { return counted_.load(); }
     bool StopRequested() const { return stop_->load(); }
+
+    // After this the caller's table is never read again: a group not yet
+    // taken is not checked.
+    void Detach()
+    {
+        const std::lock_guard lock(sourceMutex_);
+        source_ = nullptr;
+    }
 
     // Every entry's answer, for the caller's groups; once every worker has ended.
     void TakeAnswers(CopyGroups& groups)
@@ -118,8 +116,9 @@ private:
     // One group being checked: each entry's file as first opened (nothing
     // once it proved unreadable), and which entries hold the same bytes, as
     // a forest of entries whose roots stand for one content each.
-    // Entry i of the group is row first + i of the copy.
+    // Entry i of the group is row i of its copy `table`.
     struct Pass {
+        FileTable table;
         std::size_t first = 0;
         std::size_t count = 0;
         std::vector<char>& a;
@@ -130,7 +129,7 @@ private:
         std::vector<std::size_t> parent;
     };
 
-    static int RowOf(const Pass& pass, std::size_t i) { return static_cast<int>(pass.first + i); }
+    static int RowOf(const Pass&, std::size_t i) { return static_cast<int>(i); }
 
     static std::size_t Root(Pass& pass, std::size_t i)
     {
@@ -167,7 +166,10 @@ private:
     // The file of `row`. While the process has too many files open, waits
     // for room when `mayWait` (the caller holds at most one other file), and
     // otherwise leaves it to the caller to go on with fewer.
-    Copy Open(int row, bool mayWait);
+    Copy Open(const FileTable& table, int row, bool mayWait);
+    // Copies the rows of entries [first, first + count) into `table`; false
+    // once detached.
+    bool CopyRows(std::size_t first, std::size_t count, FileTable& table);
 
     void Unreadable(Pass& pass, std::size_t i, int error)
     {
@@ -211,7 +213,9 @@ private:
     std::shared_ptr<Memory> memory_;
     std::shared_ptr<std::atomic<bool>> stop_;
     std::function<void(std::uint64_t)> afterRead_;
-    FileTable table_;
+    std::mutex sourceMutex_;
+    const FileTable* source_;  // null once detached
+    const std::vector<std::uint32_t> rows_;
     const std::vector<std::uint32_t> starts_;
     const std::vector<std::uint8_t> asked_;
     std::vector<std::uint8_t> answers_;  // each worker writes only its groups' entries

@@ -218,6 +218,7 @@ void CSnapsiftDlg::OnAutoSelect()
         },
         true, true);  // busy until the first copy is read: a read that hangs shows as work going on
     m_progress->setValue(m_progress->minimum());
+    ReturnFreeMemory();  // what the grouping and the check's threads held, before the selection needs room
     if (quit || outcome.stopped)
         return;
     SelectListRows(outcome.picked);
