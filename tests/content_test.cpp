@@ -203,6 +203,44 @@ TEST(ContentCheckTest, StopWhileReadingDigestsChangesNothing)
     EXPECT_EQ(progress.ops.front(), "range 0 " + std::to_string((20 * kSize + 1023) / 1024));
 }
 
+// A check stopped at its first read leaves the groups it has not taken: the
+// caller's table may go at once, and a later check of the same copies, group
+// after group in one flat list, picks the older copy of every pair.
+TEST(ContentCheckTest, StoppedCheckLetsTheTableGoAndTheNextPicksEveryPair)
+{
+    constexpr int kPairs = 12;
+    const auto build = [](Copies& copies) {
+        for (int i = 0; i < kPairs; ++i) {
+            const std::uint64_t size = 2 * kEnd + static_cast<std::uint64_t>(i);  // a group per size
+            copies.Add(size, static_cast<std::uint32_t>(i), Offset(At::Centre, size), kT0 + 2 * i);
+            copies.Add(size, static_cast<std::uint32_t>(i), Offset(At::Centre, size), kT0 + 2 * i + 1);
+        }
+        copies.view.FillResultView();
+    };
+    ContentChecker checker;
+    testing::RecordingProgress progress;
+    {
+        Copies stopped;
+        build(stopped);
+        checker.afterRead = [&checker](std::uint64_t) { checker.RequestStop(); };
+        const AutoSelectOutcome outcome = PickOlderCopies(stopped.view, progress, {&checker, nullptr});
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_TRUE(outcome.picked.empty());
+        stopped.view.table = FileTable();  // gone while a worker may still read
+    }
+    checker.afterRead = nullptr;
+    checker.ResetStop();
+    Copies copies;
+    build(copies);
+    const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
+    EXPECT_FALSE(outcome.stopped);
+    EXPECT_EQ(outcome.differing, 0);
+    std::set<std::string> older;
+    for (int i = 0; i < kPairs; ++i)
+        older.insert(copies.paths[static_cast<std::size_t>(2 * i)]);
+    EXPECT_EQ(copies.Selected(outcome), older);
+}
+
 // A process that has run out of files while it checks (another part of the
 // program holds them for a while): copies wait for room, and every copy is
 // still read. Run in a child with a low RLIMIT_NOFILE whose files are all
