@@ -83,7 +83,7 @@ int Check(const std::string& dir)
     snapsift::ContentChecker checker;
     snapsift::NullProgress progress;
     const auto start = Clock::now();
-    const int picked = static_cast<int>(snapsift::OnAutoSelect(view, progress, {&checker, nullptr}).picked.size());
+    const int picked = static_cast<int>(snapsift::PickOlderCopies(view, progress, {&checker, nullptr}).picked.size());
     const auto end = Clock::now();
     if (picked != kPairs) {
         std::fprintf(stderr, "selected %d of %d\n", picked, kPairs);
@@ -109,9 +109,9 @@ int Rows(int rows)
     std::vector<double> plain, checked;
     for (int r = 0; r < 7; ++r) {
         auto a = Clock::now();
-        snapsift::OnAutoSelect(view, progress, {});
+        snapsift::PickOlderCopies(view, progress, {});
         auto b = Clock::now();
-        snapsift::OnAutoSelect(view, progress, {&checker, nullptr});
+        snapsift::PickOlderCopies(view, progress, {&checker, nullptr});
         auto c = Clock::now();
         plain.push_back(Seconds(a, b));
         checked.push_back(Seconds(b, c));
@@ -166,7 +166,7 @@ int Margins(const std::string& dir, int copies)
     snapsift::ContentChecker checker;
     snapsift::NullProgress progress;
     const auto start = Clock::now();
-    const snapsift::AutoSelectOutcome outcome = snapsift::OnAutoSelect(view, progress, {&checker, nullptr});
+    const snapsift::AutoSelectOutcome outcome = snapsift::PickOlderCopies(view, progress, {&checker, nullptr});
     const auto end = Clock::now();
     const int expected = (copies + 2) / 4;  // each fourth copy but a last one
     std::printf("margins_s=%.6f\nmargins_bytes=%llu\nmargins_unread=%d\nmargins_selected=%d\n", Seconds(start, end),

@@ -138,7 +138,7 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     }
     ContentChecker checker;
     testing::RecordingProgress progress;
-    const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
     EXPECT_FALSE(outcome.stopped);
     EXPECT_EQ(copies.Selected(outcome), expected);
     EXPECT_EQ(outcome.differing, older - static_cast<int>(expected.size()));
@@ -161,7 +161,7 @@ TEST_P(EqualEnds, PickExactlyTheCopiesWithALaterEqualCopyAtAboutOneReadEach)
     }
 
     const std::uint64_t read = checker.BytesRead();
-    const AutoSelectOutcome again = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    const AutoSelectOutcome again = PickOlderCopies(copies.view, progress, {&checker, nullptr});
     EXPECT_EQ(again.differing, outcome.differing);
     EXPECT_EQ(copies.Selected(again), expected);
     EXPECT_EQ(checker.BytesRead(), read);
@@ -196,11 +196,49 @@ TEST(ContentCheckTest, StopWhileReadingDigestsChangesNothing)
             checker.RequestStop();
     };
     testing::RecordingProgress progress;
-    const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+    const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
     EXPECT_TRUE(outcome.stopped);
     EXPECT_TRUE(copies.Selected(outcome).empty());  // stopped: nothing picked, the selection stays
     ASSERT_FALSE(progress.ops.empty());
     EXPECT_EQ(progress.ops.front(), "range 0 " + std::to_string((20 * kSize + 1023) / 1024));
+}
+
+// A check stopped at its first read leaves the groups it has not taken: the
+// caller's table may go at once, and a later check of the same copies, group
+// after group in one flat list, picks the older copy of every pair.
+TEST(ContentCheckTest, StoppedCheckLetsTheTableGoAndTheNextPicksEveryPair)
+{
+    constexpr int kPairs = 12;
+    const auto build = [](Copies& copies) {
+        for (int i = 0; i < kPairs; ++i) {
+            const std::uint64_t size = 2 * kEnd + static_cast<std::uint64_t>(i);  // a group per size
+            copies.Add(size, static_cast<std::uint32_t>(i), Offset(At::Centre, size), kT0 + 2 * i);
+            copies.Add(size, static_cast<std::uint32_t>(i), Offset(At::Centre, size), kT0 + 2 * i + 1);
+        }
+        copies.view.FillResultView();
+    };
+    ContentChecker checker;
+    testing::RecordingProgress progress;
+    {
+        Copies stopped;
+        build(stopped);
+        checker.afterRead = [&checker](std::uint64_t) { checker.RequestStop(); };
+        const AutoSelectOutcome outcome = PickOlderCopies(stopped.view, progress, {&checker, nullptr});
+        EXPECT_TRUE(outcome.stopped);
+        EXPECT_TRUE(outcome.picked.empty());
+        stopped.view.table = FileTable();  // gone while a worker may still read
+    }
+    checker.afterRead = nullptr;
+    checker.ResetStop();
+    Copies copies;
+    build(copies);
+    const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
+    EXPECT_FALSE(outcome.stopped);
+    EXPECT_EQ(outcome.differing, 0);
+    std::set<std::string> older;
+    for (int i = 0; i < kPairs; ++i)
+        older.insert(copies.paths[static_cast<std::size_t>(2 * i)]);
+    EXPECT_EQ(copies.Selected(outcome), older);
 }
 
 // A process that has run out of files while it checks (another part of the
@@ -224,7 +262,7 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
         {
             ContentChecker warm;
             testing::RecordingProgress progress;
-            OnAutoSelect(copies.view, progress, {&warm, nullptr});
+            PickOlderCopies(copies.view, progress, {&warm, nullptr});
         }
         const struct rlimit limit {
             128, 128
@@ -248,7 +286,7 @@ TEST(ContentCheckTest, OutOfFilesMakesCopiesWaitNotCountAsUnreadable)
         }
         ContentChecker checker;
         testing::RecordingProgress progress;
-        const AutoSelectOutcome outcome = OnAutoSelect(copies.view, progress, {&checker, nullptr});
+        const AutoSelectOutcome outcome = PickOlderCopies(copies.view, progress, {&checker, nullptr});
         giveBack.join();
         for (const auto& u : outcome.unread)
             std::fprintf(stderr, "unread %d: %s\n", u.row, std::strerror(u.error));
@@ -298,7 +336,7 @@ TEST(ContentCheckTest, CopyThatFailsToReadIsUnreadableNotDifferent)
         view.FillResultView();
         ContentChecker checker;
         testing::RecordingProgress progress;
-        const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+        const AutoSelectOutcome outcome = PickOlderCopies(view, progress, {&checker, nullptr});
         EXPECT_EQ(outcome.unreadable, 1);
         EXPECT_EQ(outcome.differing, 0);
         ASSERT_EQ(outcome.unread.size(), 1u);

@@ -103,7 +103,7 @@ std::string ReportOf(const FileTable& table, bool null = false)
 // The list rows picked automatically.
 std::vector<int> AutoPicked(const ResultView& view, Progress& progress)
 {
-    return OnAutoSelect(view, progress).picked;
+    return PickOlderCopies(view, progress).picked;
 }
 
 // `rows` with the list rows of `paths` added, in list order.

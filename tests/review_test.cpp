@@ -436,7 +436,7 @@ TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
     const Strings entries = Texts(view.combo.Entries());
 
     testing::RecordingProgress progress;
-    EXPECT_EQ(SelectedPaths(view, OnAutoSelect(view, progress)), PathsOf(c.selected));
+    EXPECT_EQ(SelectedPaths(view, PickOlderCopies(view, progress)), PathsOf(c.selected));
 
     ASSERT_FALSE(progress.ops.empty());
     EXPECT_EQ(progress.ops.back(), "pos 0");
@@ -452,7 +452,7 @@ TEST_P(AutoSelect, SelectsEveryCopyOlderThanAnotherOfTheSameNameAndSize)
         view.combo.SetCurSel(e);
         view.ShowSelectedDuplicates();
         progress.ops.clear();
-        const AutoSelectOutcome picked = OnAutoSelect(view, progress);
+        const AutoSelectOutcome picked = PickOlderCopies(view, progress);
         std::set<int> rows;
         for (int k : c.selected) {
             if (view.table.Name(k) == name)
@@ -495,7 +495,7 @@ TEST_F(ReviewTest, AutoSelectOnAnEmptyListSelectsNothing)
     view.ShowSelectedDuplicates();  // the prompt: no rows
     ASSERT_EQ(view.list.GetItemCount(), 0);
     testing::RecordingProgress progress;
-    OnAutoSelect(view, progress);
+    PickOlderCopies(view, progress);
     EXPECT_EQ(progress.ops, (Strings{"range 0 2", "pos 0"}));
 }
 
@@ -602,7 +602,7 @@ TEST_P(VerifiedAutoSelect, PicksOnlyCopiesWithTheBytesOfALaterCopy)
         checker.afterRead = [&checker](std::uint64_t) { checker.RequestStop(); };
     const std::vector<std::uint8_t> protectedRows = ProtectedRowFlags(view.table, protection);
     testing::RecordingProgress progress;
-    const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, &protectedRows});
+    const AutoSelectOutcome outcome = PickOlderCopies(view, progress, {&checker, &protectedRows});
 
     std::set<std::string> expected;
     for (int i : c.selected)
@@ -625,12 +625,12 @@ TEST_P(VerifiedAutoSelect, PicksOnlyCopiesWithTheBytesOfALaterCopy)
     // A second run reads nothing while the files stay as they are, and gives
     // the same answer.
     const std::uint64_t read = checker.BytesRead();
-    const AutoSelectOutcome again = OnAutoSelect(view, progress, {&checker, &protectedRows});
+    const AutoSelectOutcome again = PickOlderCopies(view, progress, {&checker, &protectedRows});
     EXPECT_EQ(again.differing, c.differing);
     EXPECT_EQ(SelectedPaths(view, again), expected);
     EXPECT_EQ(checker.BytesRead(), read);
     // Without comparing contents, the rule of names, sizes and dates alone.
-    EXPECT_GE(SelectedPaths(view, OnAutoSelect(view, progress, {nullptr, &protectedRows})).size(), expected.size());
+    EXPECT_GE(SelectedPaths(view, PickOlderCopies(view, progress, {nullptr, &protectedRows})).size(), expected.size());
 }
 
 constexpr std::size_t kBig = 300 * 1024 + 7;  // head, middle and tail all read
@@ -717,7 +717,7 @@ TEST_F(ReviewTest, SparseCopiesAreComparedByTheirDataAndHoles)
         sparse.FillResultView();
         ContentChecker checker;
         testing::RecordingProgress progress;
-        const AutoSelectOutcome outcome = OnAutoSelect(sparse, progress, {&checker, nullptr});
+        const AutoSelectOutcome outcome = PickOlderCopies(sparse, progress, {&checker, nullptr});
         EXPECT_EQ(SelectedPaths(sparse, outcome).size(), c.selected ? 1u : 0u);
         EXPECT_EQ(outcome.differing, c.selected ? 0 : 1);
         if (c.readLittle) {
@@ -747,7 +747,7 @@ TEST_F(ReviewTest, ManyDifferentCopiesCostOneReadOfTheirEnds)
     view.FillResultView();
     ContentChecker checker;
     testing::RecordingProgress progress;
-    const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+    const AutoSelectOutcome outcome = PickOlderCopies(view, progress, {&checker, nullptr});
     EXPECT_EQ(SelectedPaths(view, outcome), (std::set<std::string>{paths.front()}));
     EXPECT_EQ(outcome.differing, kOthers);
     EXPECT_LT(checker.BytesRead(), 3 * kBig * paths.size());
@@ -772,7 +772,8 @@ TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
     view.FillResultView();
     ContentChecker checker;
     testing::RecordingProgress progress;
-    EXPECT_EQ(SelectedPaths(view, OnAutoSelect(view, progress, {&checker, nullptr})), (std::set<std::string>{older}));
+    EXPECT_EQ(SelectedPaths(view, PickOlderCopies(view, progress, {&checker, nullptr})),
+              (std::set<std::string>{older}));
     EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::optional<bool>(true));
 
     // Rewritten in place with one byte changed: same file, same size, new
@@ -788,7 +789,7 @@ TEST_F(ReviewTest, ContentAnswerIsReadAgainWhenAFileChanges)
         ASSERT_EQ(utimensat(AT_FDCWD, older.c_str(), times, 0), 0);
     }
     EXPECT_EQ(checker.KnownEqual(view.table, 0, 1), std::nullopt);
-    const AutoSelectOutcome outcome = OnAutoSelect(view, progress, {&checker, nullptr});
+    const AutoSelectOutcome outcome = PickOlderCopies(view, progress, {&checker, nullptr});
     EXPECT_GT(checker.BytesRead(), read);
     EXPECT_EQ(outcome.differing, 1);
     EXPECT_TRUE(SelectedPaths(view, outcome).empty());
@@ -832,7 +833,7 @@ TEST_F(ReviewTest, StoppedCheckReturnsWhileAReadIsHeld)
             checker->RequestStop();
         });
         testing::RecordingProgress progress;
-        const AutoSelectOutcome outcome = OnAutoSelect(*found, progress, {checker.get(), nullptr});
+        const AutoSelectOutcome outcome = PickOlderCopies(*found, progress, {checker.get(), nullptr});
         stopper.join();
         EXPECT_TRUE(outcome.stopped);
         EXPECT_TRUE(SelectedPaths(*found, outcome).empty());

@@ -78,7 +78,7 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
         }
         view.FillResultView();
         testing::RecordingProgress progress;
-        const std::vector<bool> picked = Flags(view, OnAutoSelect(view, progress));
+        const std::vector<bool> picked = Flags(view, PickOlderCopies(view, progress));
         const std::vector<bool> expected = PlainAutoSelection(view);
         int selected = 0;
         for (int j = 0; j < view.list.GetItemCount(); ++j) {
@@ -100,7 +100,7 @@ TEST(ScaleTest, AutoSelectionAgreesWithThePlainRuleOnCrowdedTables)
             for (int k = 0; k < rows; k += 3)
                 some.push_back(k);
             view.list.SetRows(view.table, some);
-            const std::vector<bool> pickedSome = Flags(view, OnAutoSelect(view, progress));
+            const std::vector<bool> pickedSome = Flags(view, PickOlderCopies(view, progress));
             const std::vector<bool> expectedSome = PlainAutoSelection(view);
             for (int j = 0; j < view.list.GetItemCount(); ++j)
                 ASSERT_EQ(pickedSome[static_cast<std::size_t>(j)], expectedSome[static_cast<std::size_t>(j)])

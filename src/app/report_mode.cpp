@@ -70,7 +70,7 @@ void PutAutoSelected(const ResultView& view, const CommandLine& line, const Prot
     how.checker = line.byNameAndSize ? nullptr : &checker;
     how.protectedRows = &protectedRows;
     // A copy that could not be compared stays unpicked, and is named.
-    const AutoSelectOutcome picked = OnAutoSelect(view, progress, how);
+    const AutoSelectOutcome picked = PickOlderCopies(view, progress, how);
     for (const AutoSelectOutcome::Unread& unread : picked.unread)
         std::fprintf(err, "snapsift: left unpicked, cannot compare %s: %s\n", table.Path(unread.row).c_str(),
                      unread.error != 0 ? std::strerror(unread.error) : "changed since the search");

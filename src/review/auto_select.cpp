@@ -26,98 +26,51 @@ std::uint64_t GroupHash(std::string_view name, std::uint64_t size)
     return h;
 }
 
-// Keeps of `pick` (one flag per list row) only the rows whose bytes equal
-// those of a later copy of their name and size. Every table row of a group
-// with a picked row is compared, the newest first, down to the oldest
-// picked one. False when the check was stopped.
-bool VerifyPicks(const ResultView& view, std::size_t slotCount, const std::vector<std::uint32_t>& slotOfRow,
-                 std::vector<std::uint8_t>& pick, ContentChecker& checker, Progress& progress,
-                 AutoSelectOutcome& outcome)
+// The (name, size) groups of the whole table: each row's group, and each
+// group's latest row.
+struct Grouping {
+    std::vector<std::uint32_t> groupOfRow;
+    std::vector<int> latest;
+};
+
+// One slot of the open-addressed table that groups the rows.
+struct Slot {
+    std::uint32_t hash = 0;  // the hash's upper half; then the group's number
+    int latest = -1;         // -1: empty
+};
+
+// Puts row `k` in its group's slot, given its hash, and returns the slot.
+std::size_t Place(const FileTable& table, std::vector<Slot>& slots, std::uint64_t h, int k)
 {
-    const FileTable& table = view.table;
-    constexpr std::uint32_t kNone = 0xffffffffu;
-    std::vector<std::uint32_t> groupOfSlot;
-    std::vector<CopyGroup> groups;
-    std::vector<std::uint8_t> asked(slotOfRow.size());
-    for (std::size_t j = 0; j < pick.size(); ++j) {
-        if (!pick[j])
-            continue;
-        const auto k = static_cast<std::size_t>(view.list.TableRow(static_cast<int>(j)));
-        asked[k] = 1;
-        if (groupOfSlot.empty())
-            groupOfSlot.assign(slotCount, kNone);
-        std::uint32_t& group = groupOfSlot[slotOfRow[k]];
-        if (group == kNone) {
-            group = static_cast<std::uint32_t>(groups.size());
-            groups.emplace_back();
+    const std::size_t mask = slots.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(h >> 32);
+    for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
+        Slot& slot = slots[i];
+        if (slot.latest < 0) {
+            slot.hash = tag;
+            slot.latest = k;
+            return i;
+        }
+        const int other = slot.latest;
+        if (slot.hash == tag && table.Size(other) == table.Size(k) && table.Name(other) == table.Name(k)) {
+            if (table.CreationTime(other) < table.CreationTime(k))
+                slot.latest = k;
+            return i;
         }
     }
-    if (groups.empty())
-        return true;
-    for (std::size_t k = 0; k < slotOfRow.size(); ++k) {
-        const std::uint32_t group = groupOfSlot[slotOfRow[k]];
-        if (group != kNone)
-            groups[group].rows.push_back(static_cast<int>(k));
-    }
-    for (CopyGroup& group : groups) {
-        std::stable_sort(group.rows.begin(), group.rows.end(),
-                         [&table](int a, int b) { return table.CreationTime(a) > table.CreationTime(b); });
-        // Rows older than the oldest asked one are never needed.
-        while (!group.rows.empty() && !asked[static_cast<std::size_t>(group.rows.back())])
-            group.rows.pop_back();
-        for (int row : group.rows)
-            group.asked.push_back(asked[static_cast<std::size_t>(row)]);
-    }
-    if (!checker.Check(table, groups, progress)) {
-        outcome.stopped = true;
-        return false;
-    }
-    std::vector<std::uint8_t> same(slotOfRow.size());
-    std::vector<int> error(slotOfRow.size());
-    for (const CopyGroup& group : groups) {
-        for (std::size_t i = 0; i < group.rows.size(); ++i) {
-            same[static_cast<std::size_t>(group.rows[i])] = group.answers[i];
-            error[static_cast<std::size_t>(group.rows[i])] = group.errors[i];
-        }
-    }
-    for (std::size_t j = 0; j < pick.size(); ++j) {
-        if (!pick[j])
-            continue;
-        const int k = view.list.TableRow(static_cast<int>(j));
-        const std::uint8_t answer = same[static_cast<std::size_t>(k)];
-        if (answer == CopyGroup::kSameAsNewer)
-            continue;
-        pick[j] = 0;
-        if (answer == CopyGroup::kUnreadable) {
-            ++outcome.unreadable;
-            outcome.unread.push_back({k, error[static_cast<std::size_t>(k)]});
-        } else {
-            ++outcome.differing;
-        }
-    }
-    return true;
 }
 
-}  // namespace
-
-AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const AutoSelectOptions& options)
+// Groups the rows in an open-addressed table of row numbers: one allocation,
+// however many rows, given back before the groups are used.
+Grouping GroupByNameAndSize(const FileTable& table)
 {
-    const FileTable& table = view.table;
-    AutoSelectOutcome outcome;
-
-    // The latest row of each (name, size) group of the whole table, in an
-    // open-addressed table of row numbers: one allocation, however many rows.
     const std::size_t rows = static_cast<std::size_t>(table.RowCount());
     std::size_t capacity = 16;
     while (capacity < rows + rows / 2)
         capacity *= 2;
-    const std::size_t mask = capacity - 1;
-    struct Slot {
-        std::uint32_t hash = 0;
-        int latest = -1;  // -1: empty
-    };
     std::vector<Slot> slots(capacity);
-    std::vector<std::uint32_t> slotOfRow(rows);
+    Grouping grouping;
+    grouping.groupOfRow.resize(rows);  // first each row's slot
     // Rows go in small batches whose slots, and the next batch's names, are
     // fetched ahead, so a table too big for the processor's caches is not
     // waited on row by row.
@@ -129,61 +82,158 @@ AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const
             __builtin_prefetch(table.Name(static_cast<int>(k)).data());
         for (std::size_t k = base; k < end; ++k) {
             hashes[k - base] = GroupHash(table.Name(static_cast<int>(k)), table.Size(static_cast<int>(k)));
-            __builtin_prefetch(&slots[static_cast<std::size_t>(hashes[k - base]) & mask]);
+            __builtin_prefetch(&slots[static_cast<std::size_t>(hashes[k - base]) & (capacity - 1)]);
         }
-        for (std::size_t k = base; k < end; ++k) {
-            const std::uint64_t h = hashes[k - base];
-            const auto tag = static_cast<std::uint32_t>(h >> 32);
-            std::size_t i = static_cast<std::size_t>(h) & mask;
-            for (;; i = (i + 1) & mask) {
-                Slot& slot = slots[i];
-                if (slot.latest < 0) {
-                    slot.hash = tag;
-                    slot.latest = static_cast<int>(k);
-                    break;
-                }
-                const int other = slot.latest;
-                const int row = static_cast<int>(k);
-                if (slot.hash == tag && table.Size(other) == table.Size(row) && table.Name(other) == table.Name(row)) {
-                    if (table.CreationTime(other) < table.CreationTime(row))
-                        slot.latest = static_cast<int>(k);
-                    break;
-                }
-            }
-            slotOfRow[k] = static_cast<std::uint32_t>(i);
-        }
+        for (std::size_t k = base; k < end; ++k)
+            grouping.groupOfRow[k] =
+                static_cast<std::uint32_t>(Place(table, slots, hashes[k - base], static_cast<int>(k)));
     }
-    // Whether each table row has a later copy, found in table order.
-    std::vector<std::uint8_t> older(rows);
-    for (std::size_t k = 0; k < rows; ++k) {
-        const int latest = slots[slotOfRow[k]].latest;
-        if (latest == static_cast<int>(k))
-            continue;  // the latest of its group, or alone in it
-        older[k] = table.CreationTime(static_cast<int>(k)) < table.CreationTime(latest);
+    for (Slot& slot : slots) {
+        if (slot.latest < 0)
+            continue;
+        slot.hash = static_cast<std::uint32_t>(grouping.latest.size());
+        grouping.latest.push_back(slot.latest);
     }
+    for (std::uint32_t& group : grouping.groupOfRow)
+        group = slots[group].hash;
+    return grouping;
+}
 
-    // What the list shows, and of it what name, size and time alone would pick.
+// Of the rows the list shows, one flag each: what name, size and time alone
+// would pick (a later copy exists, by a whole second), protected rows left out.
+std::vector<std::uint8_t> PickByTime(const ResultView& view, const Grouping& grouping, const AutoSelectOptions& options,
+                                     AutoSelectOutcome& outcome)
+{
+    const FileTable& table = view.table;
+    const std::size_t rows = grouping.groupOfRow.size();
+    const bool anyProtected = options.protectedRows && options.protectedRows->size() == rows;
     const int n = view.list.GetItemCount();
     std::vector<std::uint8_t> pick(static_cast<std::size_t>(n));
-    const bool anyProtected = options.protectedRows && options.protectedRows->size() == rows;
     for (int j = 0; j < n; ++j) {
-        const auto k = static_cast<std::size_t>(view.list.TableRow(j));
-        if (!older[k])
-            continue;
-        if (anyProtected && (*options.protectedRows)[k]) {
+        const int k = view.list.TableRow(j);
+        const int latest = grouping.latest[grouping.groupOfRow[static_cast<std::size_t>(k)]];
+        if (latest == k || table.CreationTime(k) >= table.CreationTime(latest))
+            continue;  // the latest of its group, alone in it, or as late as the latest
+        if (anyProtected && (*options.protectedRows)[static_cast<std::size_t>(k)]) {
             ++outcome.protectedRows;
             continue;
         }
         pick[static_cast<std::size_t>(j)] = 1;
     }
-    if (options.checker && !VerifyPicks(view, slots.size(), slotOfRow, pick, *options.checker, progress, outcome))
-        return outcome;
+    return pick;
+}
 
-    progress.SetRange(0, table.RowCount());
-    for (int j = 0; j < n; ++j) {
-        if (pick[static_cast<std::size_t>(j)])
-            outcome.picked.push_back(j);
-        progress.SetPos(j);
+// The groups of the picked rows, flat, in the order their first picked rows
+// are listed: each group's rows newest first (rows of one time in table
+// order), down to its oldest picked row, as older rows are never needed.
+// Takes each group's latest row, no longer needed, as room to number them.
+CopyGroups GroupsToCompare(const ResultView& view, const std::vector<std::uint32_t>& groupOfRow,
+                           std::vector<int> latest, const std::vector<std::uint8_t>& pick)
+{
+    const FileTable& table = view.table;
+    std::vector<int>& numberOf = latest;
+    std::fill(numberOf.begin(), numberOf.end(), -1);
+    std::vector<std::uint8_t> asked(groupOfRow.size());
+    CopyGroups groups;
+    for (std::size_t j = 0; j < pick.size(); ++j) {
+        if (!pick[j])
+            continue;
+        const auto k = static_cast<std::size_t>(view.list.TableRow(static_cast<int>(j)));
+        asked[k] = 1;
+        if (int& number = numberOf[groupOfRow[k]]; number < 0) {
+            number = static_cast<int>(groups.starts.size());
+            groups.starts.push_back(0);
+        }
+    }
+    if (groups.starts.empty())
+        return groups;
+    // Counted, then placed in table order, each group's rows in a stretch of its own.
+    std::vector<std::uint32_t> next(groups.starts.size() + 1);
+    for (const std::uint32_t group : groupOfRow) {
+        if (numberOf[group] >= 0)
+            ++next[static_cast<std::size_t>(numberOf[group]) + 1];
+    }
+    for (std::size_t g = 1; g < next.size(); ++g)
+        next[g] += next[g - 1];
+    groups.rows.resize(next.back());
+    for (std::size_t k = 0; k < groupOfRow.size(); ++k) {
+        if (const int number = numberOf[groupOfRow[k]]; number >= 0)
+            groups.rows[next[static_cast<std::size_t>(number)]++] = static_cast<std::uint32_t>(k);
+    }
+    // Now next[g] is where group g ends. Each is sorted, and what is kept of
+    // it moves down to where the kept rows of the groups before it end.
+    std::size_t kept = 0;
+    for (std::size_t g = 0, begin = 0; g < groups.starts.size(); begin = next[g], ++g) {
+        const auto at = [&groups](std::size_t i) { return groups.rows.begin() + static_cast<std::ptrdiff_t>(i); };
+        std::stable_sort(at(begin), at(next[g]), [&table](std::uint32_t a, std::uint32_t b) {
+            return table.CreationTime(static_cast<int>(a)) > table.CreationTime(static_cast<int>(b));
+        });
+        std::size_t end = next[g];
+        while (end > begin && !asked[groups.rows[end - 1]])
+            --end;
+        groups.starts[g] = static_cast<std::uint32_t>(kept);
+        for (std::size_t i = begin; i < end; ++i) {
+            groups.rows[kept++] = groups.rows[i];
+            groups.asked.push_back(asked[groups.rows[i]]);
+        }
+    }
+    groups.rows.resize(kept);
+    groups.rows.shrink_to_fit();
+    return groups;
+}
+
+// Keeps of `pick` (one flag per list row) only the rows whose bytes equal
+// those of a later copy of their name and size. Every table row of a group
+// with a picked row is compared, the newest first, down to the oldest
+// picked one. False when the check was stopped.
+bool VerifyPicks(const ResultView& view, Grouping grouping, std::vector<std::uint8_t>& pick, ContentChecker& checker,
+                 Progress& progress, AutoSelectOutcome& outcome)
+{
+    CopyGroups groups = GroupsToCompare(view, grouping.groupOfRow, std::move(grouping.latest), pick);
+    if (groups.GroupCount() == 0)
+        return true;
+    if (!checker.Check(view.table, groups, progress)) {
+        outcome.stopped = true;
+        return false;
+    }
+    // Each compared row's entry, in place of its group.
+    std::vector<std::uint32_t>& entryOfRow = grouping.groupOfRow;
+    for (std::size_t e = 0; e < groups.rows.size(); ++e)
+        entryOfRow[groups.rows[e]] = static_cast<std::uint32_t>(e);
+    for (std::size_t j = 0; j < pick.size(); ++j) {
+        if (!pick[j])
+            continue;
+        const int k = view.list.TableRow(static_cast<int>(j));
+        const std::uint32_t e = entryOfRow[static_cast<std::size_t>(k)];
+        if (groups.answers[e] == CopyGroups::kSameAsNewer)
+            continue;
+        pick[j] = 0;
+        if (groups.answers[e] == CopyGroups::kUnreadable) {
+            ++outcome.unreadable;
+            outcome.unread.push_back({k, groups.errors[e]});
+        } else {
+            ++outcome.differing;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+AutoSelectOutcome PickOlderCopies(const ResultView& view, Progress& progress, const AutoSelectOptions& options)
+{
+    AutoSelectOutcome outcome;
+    Grouping grouping = GroupByNameAndSize(view.table);
+    std::vector<std::uint8_t> pick = PickByTime(view, grouping, options, outcome);
+    if (options.checker && !VerifyPicks(view, std::move(grouping), pick, *options.checker, progress, outcome))
+        return outcome;
+    grouping = {};
+
+    progress.SetRange(0, view.table.RowCount());
+    for (std::size_t j = 0; j < pick.size(); ++j) {
+        if (pick[j])
+            outcome.picked.push_back(static_cast<int>(j));
+        progress.SetPos(static_cast<int>(j));
     }
     progress.SetPos(0);
     return outcome;

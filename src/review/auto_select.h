@@ -40,6 +40,6 @@ struct AutoSelectOutcome {
 // row of the same name and size with a later creation time (by a whole
 // second) and, with a checker, the same bytes. The view is not changed: the
 // caller selects the rows picked, in place of what was selected.
-AutoSelectOutcome OnAutoSelect(const ResultView& view, Progress& progress, const AutoSelectOptions& options = {});
+AutoSelectOutcome PickOlderCopies(const ResultView& view, Progress& progress, const AutoSelectOptions& options = {});
 
 }  // namespace snapsift

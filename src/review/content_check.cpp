@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <thread>
 
@@ -25,22 +26,24 @@ int KiB(std::uint64_t bytes)
 
 }  // namespace
 
-bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress)
+bool ContentChecker::Check(const FileTable& table, CopyGroups& groups, Progress& progress)
 {
-    for (CopyGroup& group : groups) {
-        group.answers.assign(group.rows.size(), CopyGroup::kDiffers);
-        group.errors.assign(group.rows.size(), 0);
-    }
-    if (groups.empty())
+    groups.answers.assign(groups.rows.size(), CopyGroups::kDiffers);
+    groups.errors.assign(groups.rows.size(), 0);
+    if (groups.GroupCount() == 0)
         return !StopRequested();
     // Biggest first, so that one large group does not start last.
-    std::sort(groups.begin(), groups.end(), [&table](const CopyGroup& x, const CopyGroup& y) {
-        return table.Size(x.rows.front()) * x.rows.size() > table.Size(y.rows.front()) * y.rows.size();
-    });
+    std::vector<std::uint32_t> order(groups.GroupCount());
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
+    const auto bytes = [&](std::uint32_t g) {
+        return table.Size(static_cast<int>(groups.rows[groups.Begin(g)])) * (groups.End(g) - groups.Begin(g));
+    };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) { return bytes(x) > bytes(y); });
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const content::OpenBudget budget = content::BudgetFor(
-        static_cast<unsigned>(std::min<std::size_t>({kMaxThreads, std::max(2u, cores), groups.size()})));
-    const auto run = std::make_shared<Run>(memory_, CurrentStop(), afterRead, table, groups, budget.perThread);
+        static_cast<unsigned>(std::min<std::size_t>({kMaxThreads, std::max(2u, cores), groups.GroupCount()})));
+    const auto run =
+        std::make_shared<Run>(memory_, CurrentStop(), afterRead, table, groups, std::move(order), budget.perThread);
     progress.SetRange(0, KiB(run->ToRead() + 1023));
 
     run->Started(budget.threads);
@@ -59,12 +62,14 @@ bool ContentChecker::Check(const FileTable& table, std::vector<CopyGroup>& group
             // Workers between reads end at once; one that is not is waiting
             // on its disk, and is let go after a moment.
             run->WaitEnded(std::chrono::milliseconds(50));
+            run->Detach();
             return false;
         }
     }
+    run->Detach();
     if (run->StopRequested())
         return false;
-    run->CopyAnswers(groups);
+    run->TakeAnswers(groups);
     progress.SetPos(KiB(run->Counted()));
     return true;
 }

@@ -18,22 +18,28 @@ namespace snapsift {
 class FileTable;
 class Progress;
 
-// Copies of one name and one size that a check compares: table rows, the
-// newest first. A row is asked about when automatic selection would pick it
-// by name and size alone.
-struct CopyGroup {
-    std::vector<int> rows;
-    std::vector<std::uint8_t> asked;  // one flag per entry of `rows`
-    // Filled by the check, one per entry of `rows`.
+// Copies of one name and one size that a check compares, group after group
+// in flat arrays (a vector per group would cost more than the rows it holds):
+// table rows, each group's newest first. A row is asked about when automatic
+// selection would pick it by name and size alone.
+struct CopyGroups {
     enum Answer : std::uint8_t {
         kDiffers,
         kSameAsNewer,
         kUnreadable
     };
+    std::vector<std::uint32_t> rows;    // every group's rows, one group after another
+    std::vector<std::uint32_t> starts;  // where each group begins in `rows`
+    std::vector<std::uint8_t> asked;    // one flag per entry of `rows`
+    // Filled by the check, one per entry of `rows`.
     std::vector<std::uint8_t> answers;
     // For a kUnreadable answer: the errno, or 0 when the file went or changed
     // since the search.
     std::vector<int> errors;
+
+    std::size_t GroupCount() const { return starts.size(); }
+    std::size_t Begin(std::size_t group) const { return starts[group]; }
+    std::size_t End(std::size_t group) const { return group + 1 < starts.size() ? starts[group + 1] : rows.size(); }
 };
 
 // Compares the contents of files a search found. Every file is opened without
@@ -55,10 +61,11 @@ public:
     ContentChecker& operator=(const ContentChecker&) = delete;
 
     // Fills `answers` of every group: whether each asked row's bytes equal
-    // those of a row created later, or its file could not be read as found. `progress` gets the KiB read of the
-    // KiB to read, on the calling thread. Returns false when a stop was
-    // requested before the end: the groups' answers are then incomplete.
-    bool Check(const FileTable& table, std::vector<CopyGroup>& groups, Progress& progress);
+    // those of a row created later, or its file could not be read as found.
+    // `progress` gets the KiB read of the KiB to read, on the calling thread.
+    // Returns false when a stop was requested before the end: the groups'
+    // answers are then incomplete.
+    bool Check(const FileTable& table, CopyGroups& groups, Progress& progress);
 
     // What an earlier check found of rows `a` and `b`, looked up without
     // reading: empty when they were not compared or either file changed since.

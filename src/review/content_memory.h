@@ -23,17 +23,24 @@ struct ContentChecker::Memory {
             return std::hash<std::uint64_t>()(k.a.inode * 1000003u ^ k.b.inode ^ (k.a.device << 7) ^ k.b.device);
         }
     };
+    // What is kept of a file's state beside an answer: a 64-bit digest of
+    // all of it but the identity (the key), well mixed, so that an answer
+    // costs a few dozen bytes and a file that changed in any way since is
+    // not taken for the same.
+    static std::uint64_t Stamp(const FileState& state);
     struct Answer {
-        FileState a, b;
+        std::uint64_t a = 0, b = 0;  // the two files' stamps
         bool equal = false;
     };
     using IdentityHash = FileIdentityHash;
     // Digests of a file's first and last 64 KiB and of all its bytes, while
     // the file stays as it was.
     struct Digests {
-        FileState state;
-        std::optional<std::size_t> ends;
-        std::optional<std::uint64_t> whole;
+        std::uint64_t stamp = 0;
+        std::uint64_t ends = 0;
+        std::uint64_t whole = 0;
+        bool hasEnds = false;
+        bool hasWhole = false;
     };
 
     std::optional<bool> Remembered(const FileState& a, const FileState& b) const;

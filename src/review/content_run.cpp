@@ -36,12 +36,33 @@ std::uint64_t Mix(std::uint64_t digest, std::uint64_t chunk)
 
 }  // namespace
 
-ContentChecker::Run::Copy ContentChecker::Run::Open(int row, bool mayWait)
+bool ContentChecker::Run::CopyRows(std::size_t first, std::size_t count, FileTable& table)
+{
+    const std::lock_guard lock(sourceMutex_);
+    if (source_ == nullptr)
+        return false;
+    std::size_t nameBytes = 0;
+    for (std::size_t e = first; e < first + count; ++e)
+        nameBytes += source_->Name(static_cast<int>(rows_[e])).size();
+    table.Reserve(count, nameBytes);
+    std::unordered_map<std::string_view, std::uint32_t> folders;
+    for (std::size_t e = first; e < first + count; ++e) {
+        const int row = static_cast<int>(rows_[e]);
+        const auto [at, added] = folders.try_emplace(source_->Folder(row), 0);
+        if (added)
+            at->second = table.AddFolder(std::string(source_->Folder(row)));
+        table.AddFoundFile(at->second, source_->Name(row),
+                           FileFacts{source_->Size(row), source_->CreationTime(row), source_->Identity(row)});
+    }
+    return true;
+}
+
+ContentChecker::Run::Copy ContentChecker::Run::Open(const FileTable& table, int row, bool mayWait)
 {
     auto pause = std::chrono::milliseconds(1);
     const auto giveUp = Clock::now() + kLongestWaitForRoom;
     for (;;) {
-        auto copy = std::make_unique<OpenCopy>(table_, row);
+        auto copy = std::make_unique<OpenCopy>(table, row);
         if (copy->IsOpen() || !content::TooManyOpen(copy->Error()) || !mayWait || StopRequested() ||
             Clock::now() >= giveUp)
             return copy;
@@ -53,24 +74,25 @@ ContentChecker::Run::Copy ContentChecker::Run::Open(int row, bool mayWait)
 // Every entry is opened once, one at a time; two entries of one file are the
 // same without reading. Of more than two copies the ends are read next, and
 // only copies of equal ends are compared further.
-void ContentChecker::Run::CheckGroup(CopyGroup& group, std::vector<char>& a, std::vector<char>& b)
+void ContentChecker::Run::CheckGroup(std::size_t group, std::vector<char>& a, std::vector<char>& b)
 {
-    const std::size_t n = group.rows.size();
-    Pass pass{group, a, b, 0, 0, {}, {}};
-    group.answers.assign(n, CopyGroup::kDiffers);
-    group.errors.assign(n, 0);
+    const std::size_t first = starts_[group];
+    const std::size_t n = (group + 1 < starts_.size() ? starts_[group + 1] : answers_.size()) - first;
+    Pass pass{{}, first, n, a, b, 0, 0, {}, {}};
+    if (!CopyRows(first, n, pass.table))
+        return;
     pass.states.resize(n);
     pass.parent.resize(n);
     std::iota(pass.parent.begin(), pass.parent.end(), std::size_t{0});
-    for (int row : group.rows)
-        pass.bytes += table_.Size(row);
+    for (std::size_t i = 0; i < n; ++i)
+        pass.bytes += pass.table.Size(RowOf(pass, i));
     const bool endsFirst = n > 2;
     std::unordered_map<FileIdentity, std::size_t, Memory::IdentityHash> byFile;
     std::unordered_map<std::size_t, std::vector<std::size_t>> byEnds;
     for (std::size_t i = 0; i < n; ++i) {
         if (StopRequested())
             return;
-        const Copy copy = Open(group.rows[i], true);
+        const Copy copy = Open(pass.table, RowOf(pass, i), true);
         if (!copy->IsOpen()) {
             Unreadable(pass, i, copy->Error());
             continue;  // gone, changed or unreadable: like no other copy
@@ -107,19 +129,18 @@ void ContentChecker::Run::CheckGroup(CopyGroup& group, std::vector<char>& a, std
 // later than it.
 void ContentChecker::Run::Answer(Pass& pass)
 {
-    CopyGroup& group = pass.group;
     std::unordered_map<std::size_t, std::int64_t> newest;
-    for (std::size_t i = 0; i < group.rows.size(); ++i) {
+    for (std::size_t i = 0; i < pass.count; ++i) {
         if (!pass.states[i])
             continue;
-        const std::int64_t time = table_.CreationTime(group.rows[i]);
+        const std::int64_t time = pass.table.CreationTime(RowOf(pass, i));
         const auto [at, fresh] = newest.try_emplace(Root(pass, i), time);
         if (!fresh)
             at->second = std::max(at->second, time);
     }
-    for (std::size_t i = 0; i < group.rows.size(); ++i) {
-        if (pass.states[i] && group.asked[i] && newest[Root(pass, i)] > table_.CreationTime(group.rows[i]))
-            group.answers[i] = CopyGroup::kSameAsNewer;
+    for (std::size_t i = 0; i < pass.count; ++i) {
+        if (pass.states[i] && asked_[pass.first + i] && newest[Root(pass, i)] > pass.table.CreationTime(RowOf(pass, i)))
+            answers_[pass.first + i] = CopyGroups::kSameAsNewer;
     }
 }
 
@@ -146,10 +167,10 @@ std::optional<std::size_t> ContentChecker::Run::EndsDigest(Pass& pass, std::size
 
 void ContentChecker::Run::ComparePair(Pass& pass, std::size_t i, std::size_t j)
 {
-    const Copy x = Open(pass.group.rows[i], true);
+    const Copy x = Open(pass.table, RowOf(pass, i), true);
     if (!x->IsOpen())
         return Unreadable(pass, i, x->Error());
-    const Copy y = Open(pass.group.rows[j], true);
+    const Copy y = Open(pass.table, RowOf(pass, j), true);
     if (!y->IsOpen())
         return Unreadable(pass, j, y->Error());
     if (x->State().identity == y->State().identity)
@@ -254,7 +275,7 @@ void ContentChecker::Run::Confirm(Pass& pass, std::vector<std::size_t> pending)
 void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<std::size_t>& rest, Digested* byWhole,
                                 std::vector<std::size_t>* left)
 {
-    const Copy r = Open(pass.group.rows[rep], true);
+    const Copy r = Open(pass.table, RowOf(pass, rep), true);
     const OpenCopy* with = nullptr;
     if (!r->IsOpen())
         Unreadable(pass, rep, r->Error());
@@ -288,7 +309,7 @@ void ContentChecker::Run::Sweep(Pass& pass, std::size_t rep, const std::vector<s
                     continue;
                 }
             }
-            Copy copy = Open(pass.group.rows[m], batch.empty());
+            Copy copy = Open(pass.table, RowOf(pass, m), batch.empty());
             if (!copy->IsOpen() && content::TooManyOpen(copy->Error()) && !batch.empty())
                 break;  // no room for more: these first, the rest with fewer open
             ++k;

@@ -42,50 +42,46 @@ enum class Verdict {
 // read. Its threads hold it: a check that was stopped returns without them.
 class ContentChecker::Run final {
 public:
+    // `order`: the groups in the order they are taken.
     Run(std::shared_ptr<Memory> memory, std::shared_ptr<std::atomic<bool>> stop,
-        std::function<void(std::uint64_t)> afterRead, const FileTable& table, const std::vector<CopyGroup>& groups,
-        unsigned openPerThread)
+        std::function<void(std::uint64_t)> afterRead, const FileTable& table, const CopyGroups& groups,
+        std::vector<std::uint32_t> order, unsigned openPerThread)
         : memory_(std::move(memory))
         , stop_(std::move(stop))
         , afterRead_(std::move(afterRead))
-        , groups_(groups)
+        , source_(&table)
+        , rows_(groups.rows)
+        , starts_(groups.starts)
+        , asked_(groups.asked)
+        , answers_(groups.rows.size(), CopyGroups::kDiffers)
+        , errors_(groups.rows.size(), 0)
+        , order_(std::move(order))
         , batchMost_(std::max(1u, openPerThread > 2 ? openPerThread - 2 : 1u))
     {
-        // Only the rows compared, renumbered in the copy, which is made the
-        // size it needs at once: grown step by step, it would hold up to
-        // twice that while it grows.
-        std::size_t rows = 0, nameBytes = 0;
-        for (const CopyGroup& group : groups_) {
-            rows += group.rows.size();
-            for (const int row : group.rows)
-                nameBytes += table.Name(row).size();
-        }
-        table_.Reserve(rows, nameBytes);
-        std::unordered_map<std::string_view, std::uint32_t> folders;
-        for (CopyGroup& group : groups_) {
-            for (int& row : group.rows) {
-                toRead_ += table.Size(row);
-                const auto [at, added] = folders.try_emplace(table.Folder(row), 0);
-                if (added)
-                    at->second = table_.AddFolder(std::string(table.Folder(row)));
-                table_.AddFoundFile(at->second, table.Name(row),
-                                    FileFacts{table.Size(row), table.CreationTime(row), table.Identity(row)});
-                row = table_.RowCount() - 1;
-            }
-        }
+        // The rows compared are copied group by group as each is taken,
+        // under `sourceMutex_`, while the caller's table may still be read:
+        // a copy of them all at once would hold every compared row.
+        for (const std::uint32_t row : groups.rows)
+            toRead_ += table.Size(static_cast<int>(row));
     }
 
     std::uint64_t ToRead() const { return toRead_; }
     std::uint64_t Counted() const { return counted_.load(); }
     bool StopRequested() const { return stop_->load(); }
 
-    // Each group's answers, for the caller's groups in the same order.
-    void CopyAnswers(std::vector<CopyGroup>& groups) const
+    // After this the caller's table is never read again: a group not yet
+    // taken is not checked.
+    void Detach()
     {
-        for (std::size_t i = 0; i < groups.size(); ++i) {
-            groups[i].answers = groups_[i].answers;
-            groups[i].errors = groups_[i].errors;
-        }
+        const std::lock_guard lock(sourceMutex_);
+        source_ = nullptr;
+    }
+
+    // Every entry's answer, for the caller's groups; once every worker has ended.
+    void TakeAnswers(CopyGroups& groups)
+    {
+        groups.answers = std::move(answers_);
+        groups.errors = std::move(errors_);
     }
 
     // Counts the worker threads in and out; true once all have ended.
@@ -108,9 +104,9 @@ public:
         std::vector<char> a(2 * content::kEndBytes), b(2 * content::kEndBytes);
         for (;;) {
             const std::size_t i = next_.fetch_add(1);
-            if (i >= groups_.size() || StopRequested())
+            if (i >= order_.size() || StopRequested())
                 return;
-            CheckGroup(groups_[i], a, b);
+            CheckGroup(order_[i], a, b);
         }
     }
 
@@ -120,8 +116,11 @@ private:
     // One group being checked: each entry's file as first opened (nothing
     // once it proved unreadable), and which entries hold the same bytes, as
     // a forest of entries whose roots stand for one content each.
+    // Entry i of the group is row i of its copy `table`.
     struct Pass {
-        CopyGroup& group;
+        FileTable table;
+        std::size_t first = 0;
+        std::size_t count = 0;
         std::vector<char>& a;
         std::vector<char>& b;
         std::uint64_t bytes = 0;
@@ -129,6 +128,8 @@ private:
         std::vector<std::optional<FileState>> states;
         std::vector<std::size_t> parent;
     };
+
+    static int RowOf(const Pass&, std::size_t i) { return static_cast<int>(i); }
 
     static std::size_t Root(Pass& pass, std::size_t i)
     {
@@ -165,25 +166,28 @@ private:
     // The file of `row`. While the process has too many files open, waits
     // for room when `mayWait` (the caller holds at most one other file), and
     // otherwise leaves it to the caller to go on with fewer.
-    Copy Open(int row, bool mayWait);
+    Copy Open(const FileTable& table, int row, bool mayWait);
+    // Copies the rows of entries [first, first + count) into `table`; false
+    // once detached.
+    bool CopyRows(std::size_t first, std::size_t count, FileTable& table);
 
-    static void Unreadable(Pass& pass, std::size_t i, int error)
+    void Unreadable(Pass& pass, std::size_t i, int error)
     {
-        pass.group.answers[i] = CopyGroup::kUnreadable;
-        pass.group.errors[i] = error == content::kChanged ? 0 : error;
+        answers_[pass.first + i] = CopyGroups::kUnreadable;
+        errors_[pass.first + i] = error == content::kChanged ? 0 : error;
         pass.states[i].reset();
     }
 
     // After a read of `copy` failed with `error`: a file that changed while
     // it was read is simply not the same as another; one that did not, could
     // not be read.
-    static void ReadFailed(Pass& pass, std::size_t i, const OpenCopy& copy, int error)
+    void ReadFailed(Pass& pass, std::size_t i, const OpenCopy& copy, int error)
     {
         if (copy.Unchanged())
             Unreadable(pass, i, error);
     }
 
-    void CheckGroup(CopyGroup& group, std::vector<char>& a, std::vector<char>& b);
+    void CheckGroup(std::size_t group, std::vector<char>& a, std::vector<char>& b);
     std::optional<std::size_t> EndsDigest(Pass& pass, std::size_t i, const OpenCopy& copy);
     void ComparePair(Pass& pass, std::size_t i, std::size_t j);
     content::Verdict Compare(Pass& pass, const OpenCopy& x, const OpenCopy& y, const OpenCopy*& failed, int& error);
@@ -209,8 +213,14 @@ private:
     std::shared_ptr<Memory> memory_;
     std::shared_ptr<std::atomic<bool>> stop_;
     std::function<void(std::uint64_t)> afterRead_;
-    FileTable table_;
-    std::vector<CopyGroup> groups_;
+    std::mutex sourceMutex_;
+    const FileTable* source_;  // null once detached
+    const std::vector<std::uint32_t> rows_;
+    const std::vector<std::uint32_t> starts_;
+    const std::vector<std::uint8_t> asked_;
+    std::vector<std::uint8_t> answers_;  // each worker writes only its groups' entries
+    std::vector<int> errors_;
+    const std::vector<std::uint32_t> order_;
     const std::size_t batchMost_;  // copies held open beside the one they are compared with
     std::mutex endMutex_;
     std::condition_variable ended_;

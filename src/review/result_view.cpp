@@ -19,17 +19,26 @@ void ResultView::FillResultView()
     // In name order, rows with exactly equal names stand next to each other
     // (names that differ only in case are ordered by their bytes), so one walk
     // finds every repeated name, already in the combo's order.
-    std::vector<ComboEntry> duplicates{ComboEntry::Of(ComboEntryKind::Prompt)};
+    // Counted first, so that the entries are allocated once at their size.
     const int count = list.GetItemCount();
-    for (int r = 0; r < count;) {
-        const std::string_view name = table.Name(list.TableRow(r));
-        int end = r + 1;
-        while (end < count && table.Name(list.TableRow(end)) == name)
-            ++end;
-        if (end - r >= 2)
-            duplicates.push_back(ComboEntry::Named(std::string(name)));
-        r = end;
-    }
+    const auto eachRepeatedName = [this, count](auto&& use) {
+        for (int r = 0; r < count;) {
+            const std::string_view name = table.Name(list.TableRow(r));
+            int end = r + 1;
+            while (end < count && table.Name(list.TableRow(end)) == name)
+                ++end;
+            if (end - r >= 2)
+                use(name);
+            r = end;
+        }
+    };
+    std::size_t repeated = 0;
+    eachRepeatedName([&repeated](std::string_view) { ++repeated; });
+    std::vector<ComboEntry> duplicates;
+    duplicates.reserve(repeated + 1);
+    duplicates.push_back(ComboEntry::Of(ComboEntryKind::Prompt));
+    eachRepeatedName(
+        [&duplicates](std::string_view name) { duplicates.push_back(ComboEntry::Named(std::string(name))); });
 
     if (duplicates.size() == 1) {
         combo.SetField(ComboEntry::Of(ComboEntryKind::NoDuplicates));

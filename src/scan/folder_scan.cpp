@@ -76,7 +76,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     // Stopped while listing, the passes still put what was listed in order;
     // stopped later, they end where they are.
     const bool stoppedWhileListing = collector.Stopped();
-    constexpr std::size_t kReturnEvery = std::size_t{16} << 20;
+    constexpr std::size_t kReturnEvery = std::size_t{2} << 20;
     std::size_t freedBytes = 0;
     bool stopped = stoppedWhileListing;
     for (int pass = 0; pass < ticked && (stoppedWhileListing || !stopped); ++pass) {
@@ -115,6 +115,7 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
         }
     }
     std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
+    ReturnFreeMemory();
     progress.SetPos(0);
     ScanOutcome outcome{SearchRefusal::None, table.RowCount(), canonicalTarget,
                         resolved ? collector.TargetError() : resolveError};

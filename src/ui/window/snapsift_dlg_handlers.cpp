@@ -229,10 +229,11 @@ void CSnapsiftDlg::OnAutoSelect()
     RunBesideWindow(
         m_progress,
         [&](Progress& progress) {
-            outcome = snapsift::OnAutoSelect(m_view, progress, {&contentChecker_, &*protectedRows});
+            outcome = snapsift::PickOlderCopies(m_view, progress, {&contentChecker_, &*protectedRows});
         },
         true, true);  // busy until the first copy is read: a read that hangs shows as work going on
     m_progress->setValue(m_progress->minimum());
+    ReturnFreeMemory();  // what the grouping and the check's threads held, before the selection needs room
     if (quit || outcome.stopped)
         return;
     SelectListRows(outcome.picked);
