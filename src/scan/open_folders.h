@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "scan/folder_scan.h"
 #include "scan/parallel_walk.h"
+#include "scan/skipped_folders.h"
 #include "scan/type_patterns.h"
 
 #include <algorithm>
@@ -41,6 +42,7 @@ private:
 // outlive the search that stopped it, and everything it reads with it.
 struct WalkContext {
     TypePatterns types;
+    SkippedFolders skipped = SkippedFolders(std::string(), std::string());
     FolderHandle target;  // open for the whole walk, for folders whose parent is not held
     ScanHooks hooks;
     ScanIo io = ScanIo::Threads;
