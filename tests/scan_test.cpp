@@ -426,6 +426,31 @@ TEST_P(ScanTest, FolderReachedTwiceIsListedOnce)
     EXPECT_EQ(RelativePaths(), Strings{"T/A/a.jpg"});
 }
 
+// A folder moved, during the walk, from where its parent's listing found it
+// into a folder not listed yet is found at its new place: which folder it
+// is, is taken from the folder opened for its own listing, not from the
+// name its old parent listed. One thread, so that the move comes before
+// the old place is opened.
+TEST_P(ScanTest, FolderMovedDuringTheWalkIsFoundAtItsNewPlace)
+{
+    tmp.MakeFile("T/a/x.jpg", 1);
+    tmp.MakeFile("T/c/y.jpg", 2);
+    testing::SetEnv("SNAPSIFT_SCAN_THREADS", "1");
+    ScanHooks hooks;
+    const std::string from = tmp / "T/c", to = tmp / "T/a/moved";
+    hooks.beforeOpening = [&from, &to, done = std::make_shared<bool>(false)](const std::string& relative) {
+        if (relative == "a" && !*done) {
+            *done = true;
+            ASSERT_EQ(rename(from.c_str(), to.c_str()), 0);
+        }
+    };
+    SetScanHooks(hooks);
+    Scan(tmp / "T", kJpeg);
+    SetScanHooks({});
+    unsetenv("SNAPSIFT_SCAN_THREADS");
+    EXPECT_EQ(RelativePaths(), (Strings{"T/a/moved/y.jpg", "T/a/x.jpg"}));
+}
+
 TEST_P(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
 {
     tmp.MakeFolder("T/proc");
