@@ -103,8 +103,7 @@ void SetScanHooks(ScanHooks hooks)
 }
 
 Collector::Collector(const std::string& target, const TypePatterns& types, Progress& progress,
-                     const std::stop_token& stop,
-                     std::atomic<bool>* walking)
+                     const std::stop_token& stop, std::atomic<bool>* walking)
     : target_(target)
     , progress_(progress)
     , reads_(ScanReadsInFlight())
@@ -132,8 +131,7 @@ FolderListing Collector::ListTarget(ScanEntry& root)
     FolderHandle rootHandle = OpenFolder(target_);
     if (!rootHandle.IsOpen())
         targetError_ = errno != 0 ? errno : ENOENT;
-    if (!rootHandle.IsOpen() || IsPseudoFileSystem(rootHandle) ||
-        context_->skipped.SkipsTarget(target_, rootHandle))
+    if (!rootHandle.IsOpen() || IsPseudoFileSystem(rootHandle) || context_->skipped.SkipsTarget(target_, rootHandle))
         return {};
     if (const auto id = IdentifyFolder(rootHandle)) {
         root.id = *id;
@@ -154,9 +152,8 @@ std::vector<ScanEntry> Collector::CollectSubfolders()
 {
     ScanEntry root;
     FolderListing rootListing = ListTarget(root);
-    Work work(reads_, 4 * std::size_t{reads_.most}, [context = context_](FolderJob& job, bool waiting) {
-        return ListCollected(context, job, waiting);
-    });
+    Work work(reads_, 4 * std::size_t{reads_.most},
+              [context = context_](FolderJob& job, bool waiting) { return ListCollected(context, job, waiting); });
     if (walking_)
         *walking_ = true;
     root.files = std::move(rootListing.files);

@@ -20,7 +20,7 @@ class Progress;
 // A folder of the scan list with the files in it that match a ticked type.
 struct ScanEntry {
     std::string path;
-    FileIdentity id;  // unknown when it could not be opened
+    FileIdentity id;          // unknown when it could not be opened
     std::uint32_t types = 0;  // every tag of `files` together; fixed once collected
     ListedFiles files;
 };
