@@ -15,6 +15,7 @@
 #include <chrono>
 #include <climits>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -425,6 +426,31 @@ TEST_P(ScanTest, FolderReachedTwiceIsListedOnce)
     EXPECT_EQ(RelativePaths(), Strings{"T/A/a.jpg"});
 }
 
+// A folder moved, during the walk, from where its parent's listing found it
+// into a folder not listed yet is found at its new place: which folder it
+// is, is taken from the folder opened for its own listing, not from the
+// name its old parent listed. One thread, so that the move comes before
+// the old place is opened.
+TEST_P(ScanTest, FolderMovedDuringTheWalkIsFoundAtItsNewPlace)
+{
+    tmp.MakeFile("T/a/x.jpg", 1);
+    tmp.MakeFile("T/c/y.jpg", 2);
+    testing::SetEnv("SNAPSIFT_SCAN_THREADS", "1");
+    ScanHooks hooks;
+    const std::string from = tmp / "T/c", to = tmp / "T/a/moved";
+    hooks.beforeOpening = [&from, &to, done = std::make_shared<bool>(false)](const std::string& relative) {
+        if (relative == "a" && !*done) {
+            *done = true;
+            ASSERT_EQ(rename(from.c_str(), to.c_str()), 0);
+        }
+    };
+    SetScanHooks(hooks);
+    Scan(tmp / "T", kJpeg);
+    SetScanHooks({});
+    unsetenv("SNAPSIFT_SCAN_THREADS");
+    EXPECT_EQ(RelativePaths(), (Strings{"T/a/moved/y.jpg", "T/a/x.jpg"}));
+}
+
 TEST_P(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
 {
     tmp.MakeFolder("T/proc");
@@ -457,7 +483,7 @@ TEST(OrderedWorkTest, ReadsInFlightGrowOnlyWhileItemsWait)
     constexpr int kItems = 40;
     for (const bool waiting : {false, true}) {
         SCOPED_TRACE(waiting ? "items that wait" : "items that keep the processor");
-        OrderedWork<int, int> work(ReadsInFlight{1, 4}, 64, [waiting](int& item) {
+        OrderedWork<int, int> work(ReadsInFlight{1, 4}, 64, [waiting](int& item, bool) {
             if (waiting)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             volatile int sum = 0;
@@ -490,7 +516,7 @@ TEST(OrderedWorkTest, StopDoesNotWaitForAnUnfinishedItem)
     auto held = std::make_shared<Gate>();
     std::stop_source stop;
     {
-        OrderedWork<int, int> work(ReadsInFlight{2, 2}, 8, [held](int& item) {
+        OrderedWork<int, int> work(ReadsInFlight{2, 2}, 8, [held](int& item, bool) {
             if (item == 0) {  // waits until let go below
                 std::unique_lock lock(held->mutex);
                 held->changed.wait(lock, [&] { return held->open; });
@@ -513,7 +539,7 @@ TEST(OrderedWorkTest, StopDoesNotWaitForAnUnfinishedItem)
 TEST(OrderedWorkTest, FirstItemThatWaitsOpensTheWholeQueue)
 {
     constexpr int kItems = 24;
-    OrderedWork<int, int> work(ReadsInFlight{1, 8}, 64, [](int& item) {
+    OrderedWork<int, int> work(ReadsInFlight{1, 8}, 64, [](int& item, bool) {
         if (item == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return item + 1;
@@ -523,6 +549,62 @@ TEST(OrderedWorkTest, FirstItemThatWaitsOpensTheWholeQueue)
     for (int item = 0; item < kItems; ++item)
         EXPECT_EQ(work.Next(), std::optional<int>(item + 1));
     EXPECT_EQ(work.MostAllowed(), 8u);
+}
+
+// An item is told whether items waited on the disk lately: not before any
+// did, yes right after one did (so that a walk may set up its deep queue),
+// and no again once enough items in a row did not wait. Items added in
+// batches come back in order, with a pool fixed at one thread too.
+TEST(OrderedWorkTest, ItemsAreToldWhetherItemsWaitedLately)
+{
+    using Work = OrderedWork<int, int>;
+    constexpr int kQuickAfter = static_cast<int>(Work::kWaitingItems) + 20;
+    for (const unsigned threads : {1u, 4u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        // Item 0 waits; the others keep the processor.
+        Work work(ReadsInFlight{threads, threads}, 4, [](int& item, bool waiting) {
+            if (item == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return waiting ? -item : item;
+        });
+        std::vector<int> batch;
+        for (int item = 0; item < 1 + kQuickAfter + 50; ++item)
+            batch.push_back(item);
+        work.Add(batch);
+        EXPECT_TRUE(batch.empty());
+        EXPECT_EQ(work.Next(), std::optional<int>(0));  // nothing had waited before it
+        std::vector<int> told;
+        for (int item = 1; item < 1 + kQuickAfter + 50; ++item) {
+            const std::optional<int> result = work.Next();
+            ASSERT_TRUE(result.has_value());
+            ASSERT_EQ(std::abs(*result), item);
+            told.push_back(*result);
+        }
+        // With a window of 4, the items right after the wait start after it.
+        EXPECT_LT(told[3], 0) << "item 4 was not told of the wait before it";
+        EXPECT_GT(told.back(), 0) << "the last items were still told to wait";
+    }
+}
+
+// The watch of a thread's waits: an item that sleeps (as a read from a cold
+// disk does) waited; one that keeps the processor for as long did not, nor
+// did a quick one.
+TEST(OrderedWorkTest, WaitWatchTellsASleepFromWork)
+{
+    WaitWatch watch;
+    watch.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    EXPECT_TRUE(watch.Waited());
+    watch.Start();
+    volatile int sum = 0;
+    for (int k = 0; k < 1000; ++k)
+        sum = sum + k;
+    EXPECT_FALSE(watch.Waited());
+    watch.Start();
+    const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(3);
+    while (std::chrono::steady_clock::now() < busyUntil)
+        sum = sum + 1;
+    EXPECT_FALSE(watch.Waited());
 }
 
 // --- Requests through io_uring ------------------------------------------------

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "app/command_line.h"
 
+#include "platform/name_order.h"
 #include "scan/picture_types.h"
 
 #include <algorithm>
@@ -9,20 +10,13 @@
 namespace snapsift {
 namespace {
 
-// Whether two extensions match the same names: equal but for the case of ASCII letters.
-bool SameExtension(std::string_view a, std::string_view b)
-{
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // A further --other: searched once, however often it is given.
 void AddExtension(SearchOptions& options, const std::string& extension)
 {
-    if (options.m_bOther && SameExtension(options.m_strOtherExt, extension))
+    if (options.m_bOther && EqualIgnoringAsciiCase(options.m_strOtherExt, extension))
         return;
     for (const std::string& earlier : options.moreExtensions) {
-        if (SameExtension(earlier, extension))
+        if (EqualIgnoringAsciiCase(earlier, extension))
             return;
     }
     options.moreExtensions.push_back(extension);

@@ -103,12 +103,12 @@ FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relat
     return OpenPathWithoutLinks(relative, {.beneath = true}, nullptr, &top);
 }
 
-std::optional<FolderId> IdentifyFolder(const FolderHandle& folder)
+std::optional<FileIdentity> IdentifyFolder(const FolderHandle& folder)
 {
     struct stat st { };
     if (!folder.IsOpen() || fstat(folder.Fd(), &st) != 0)
         return std::nullopt;
-    return FolderId{st.st_dev, st.st_ino};
+    return IdentityOf(st);
 }
 
 bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, FileFilter filter,
@@ -119,29 +119,20 @@ bool ListFolder(const FolderHandle& folder, std::vector<ListedEntry>& entries, F
         return false;
     // A listing always starts at the beginning, even on a reused handle.
     const bool ok = EachFolderEntry(folder.Fd(), [&](const char* name, unsigned char type) {
-        struct stat st { };
-        bool haveStat = false;
-        if (type == DT_UNKNOWN || type == DT_DIR) {
+        // The listing's kind is taken as it is; only where it gives none is
+        // the entry looked at.
+        if (type == DT_UNKNOWN) {
+            struct stat st { };
             if (fstatat(folder.Fd(), name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
                 return;  // gone since the listing
-            haveStat = true;
             type = S_ISDIR(st.st_mode) ? DT_DIR : (S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN);
         }
         if (type == DT_DIR) {
-            ListedEntry e;
-            e.name = name;
-            e.kind = EntryKind::Folder;
-            e.id = haveStat ? FolderId{st.st_dev, st.st_ino} : FolderId{};
-            entries.push_back(std::move(e));
+            entries.push_back(ListedEntry{name, EntryKind::Folder, 0});
         } else if (type == DT_REG) {
             const std::uint32_t tag = filter ? filter(name, filterContext) : 1;
-            if (tag == 0)
-                return;
-            ListedEntry e;
-            e.name = name;
-            e.kind = EntryKind::RegularFile;
-            e.tag = tag;
-            entries.push_back(std::move(e));
+            if (tag != 0)
+                entries.push_back(ListedEntry{name, EntryKind::RegularFile, tag});
         }
     });
     std::sort(entries.begin(), entries.end(),

@@ -30,22 +30,8 @@ FolderHandle OpenSubfolder(const FolderHandle& parent, const std::string& name);
 // a folder on the way that has become a link is not entered. Any length.
 FolderHandle OpenFolderBeneath(const FolderHandle& top, const std::string& relative);
 
-// A folder as the walk keys it: stat's own st_dev, not the one encoding of
-// FileIdentity. Kept for the walk until it takes FileIdentity.
-struct FolderId {
-    dev_t device = 0;
-    ino_t inode = 0;
-    friend bool operator==(const FolderId&, const FolderId&) = default;
-};
-
-struct FolderIdHash {
-    std::size_t operator()(const FolderId& id) const
-    {
-        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.inode) * 1000003u ^ id.device);
-    }
-};
-
-std::optional<FolderId> IdentifyFolder(const FolderHandle& folder);
+// Which folder an open handle is; empty when the system cannot say.
+std::optional<FileIdentity> IdentifyFolder(const FolderHandle& folder);
 
 // One entry of a listing. Links are never resolved: a link is neither a
 // folder nor a file.
@@ -58,7 +44,6 @@ struct ListedEntry {
     std::string name;
     EntryKind kind = EntryKind::RegularFile;
     std::uint32_t tag = 0;  // what the file filter said of it; 0 for folders
-    FolderId id;            // folders only
 };
 
 // Decides which regular files a listing keeps: returns 0 to drop the name,

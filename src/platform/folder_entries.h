@@ -18,13 +18,15 @@ struct LinuxDirent64 {
     char d_name[];
 };
 
-// Reads every entry of the open folder from its beginning, 64 KiB of them per
-// call, and gives each but "." and ".." to `each(name, d_type)`. False when the
-// folder cannot be read to its end; the entries read before that were given.
+// Reads every entry of the open folder, 64 KiB of them per call, and gives
+// each but "." and ".." to `each(name, d_type)`: from the beginning, unless
+// `rewind` is false for a folder just opened (whose reading starts there
+// anyway, one system call fewer). False when the folder cannot be read to its
+// end; the entries read before that were given.
 template <typename Each>
-bool EachFolderEntry(int fd, Each&& each)
+bool EachFolderEntry(int fd, Each&& each, bool rewind = true)
 {
-    if (lseek(fd, 0, SEEK_SET) != 0)
+    if (rewind && lseek(fd, 0, SEEK_SET) != 0)
         return false;
     alignas(LinuxDirent64) char buffer[64 * 1024];
     for (;;) {

@@ -4,21 +4,13 @@
 #include <algorithm>
 
 namespace snapsift {
-namespace {
-
-unsigned char Fold(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 int CompareNames(std::string_view a, std::string_view b)
 {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
-        const unsigned char x = Fold(static_cast<unsigned char>(a[i]));
-        const unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+        const unsigned char x = FoldAsciiCase(static_cast<unsigned char>(a[i]));
+        const unsigned char y = FoldAsciiCase(static_cast<unsigned char>(b[i]));
         if (x != y)
             return x < y ? -1 : 1;
     }
@@ -34,7 +26,7 @@ bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b)
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i])))
+        if (FoldAsciiCase(static_cast<unsigned char>(a[i])) != FoldAsciiCase(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;

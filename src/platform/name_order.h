@@ -5,6 +5,17 @@
 
 namespace snapsift {
 
+// An ASCII capital letter as its small letter; every other byte as it is.
+// The one case folding of names, patterns and extensions.
+constexpr unsigned char FoldAsciiCase(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+constexpr char FoldAsciiCase(char c)
+{
+    return static_cast<char>(FoldAsciiCase(static_cast<unsigned char>(c)));
+}
+
 // The order of names in listings, the result list and the duplicate list:
 // ASCII letters compared without case, every other byte as an unsigned byte,
 // and names that differ only in the case of letters ordered by their bytes.

@@ -26,7 +26,7 @@ std::uint64_t NameChunk(std::string_view name, std::size_t offset)
     std::uint64_t key = 0;
     for (std::size_t i = offset; i < offset + 8; ++i) {
         const unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
-        key = (key << 8) | ((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+        key = (key << 8) | FoldAsciiCase(c);
     }
     return key;
 }

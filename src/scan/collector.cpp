@@ -31,54 +31,64 @@ int ClampToInt(std::size_t value)
 }
 
 // The listing of an open folder, the way the walk asks the disk. Left to
-// itself (Auto), a thread makes its requests one by one while its listings
-// find everything in the cache, and through io_uring for its next folders
-// once a listing has waited on the disk.
+// itself (Auto), the walk makes its requests one by one while listings find
+// everything in the cache, and sets up a ring for a thread only once
+// listings wait on the disk (`waiting`).
 FolderListing ListOpenFolder(const FolderHandle& handle, const WalkContext& context, const std::string& relative,
-                             unsigned waiting)
+                             bool waiting)
 {
-    if (context.io == ScanIo::Threads)
+    if (context.io == ScanIo::Threads || (context.io == ScanIo::Auto && !waiting))
         return ListFolderFiles(handle, context.types);
-    constexpr int kRingFolders = 64;
-    thread_local UringQueue queue;
-    thread_local int ringFolders = 0;
-    queue.AllowWaiting(waiting);
-    const auto start = std::chrono::steady_clock::now();
-    const ThreadUse before = CurrentThreadUse();
-    const bool ring = queue.Ready() && (context.io == ScanIo::Uring || ringFolders > 0);
-    FolderListing listing = ListFolderQueued(handle, context, queue, ring, &relative);
-    if (WaitedOnDisk(std::chrono::steady_clock::now() - start, before, CurrentThreadUse()))
-        ringFolders = kRingFolders;
-    else if (ringFolders > 0)
-        --ringFolders;
-    return listing;
+    // Each thread's ring lets 8 of its requests wait on the disk at once: with
+    // 32 threads, 256 in flight, which took a 1 ms share as fast as 1,024 did
+    // with half the kernel's threads.
+    constexpr unsigned kWaitingPerRing = 8;
+    thread_local std::optional<UringQueue> queue;
+    if (!queue) {
+        queue.emplace();
+        queue->AllowWaiting(kWaitingPerRing);
+    }
+    if (!queue->Ready())
+        return ListFolderFiles(handle, context.types);
+    return ListFolderQueued(handle, context, *queue, true, &relative);
 }
 
-// Runs on a worker: opens and lists one collected folder. The folder is
-// opened from its parent's open descriptor, or from the target, and never
-// through a link: a folder that became a link after its parent was listed is
-// not entered, nor is one that something else has replaced. One that its
-// parent's listing opened already is taken as it is, with the same checks.
-FolderListing ListCollected(const std::shared_ptr<WalkContext>& context, FolderJob& job, unsigned waiting)
+// Opens the collected folder from its parent's open descriptor, or from the
+// target, and never through a link: a folder that became a link after its
+// parent was listed is not entered. One that its parent's listing opened
+// already is taken as it is.
+FolderHandle OpenCollected(const WalkContext& context, FolderJob& job, const std::string& relative)
+{
+    if (context.hooks.beforeOpening && !job.hookCalled)
+        context.hooks.beforeOpening(relative);
+    if (job.parent && job.parent->IsOpen())
+        return OpenSubfolder(*job.parent, job.path.substr(job.nameOffset));
+    return OpenFolderBeneath(context.target, relative);
+}
+
+// Runs on a worker: opens and lists one collected folder. Which folder it is
+// is found out once, from the descriptor that is then listed, so that what is
+// listed is what the identity says. The folders a search never enters by
+// their identity, and kernel file systems, are not listed.
+FolderListing ListCollected(const std::shared_ptr<WalkContext>& context, FolderJob& job, bool waiting)
 {
     const std::string relative = job.path.substr(job.relativeOffset);
     HeldFolder opened = std::move(job.opened);
     FolderHandle own;
-    if (!opened) {
-        if (context->hooks.beforeOpening && !job.hookCalled)
-            context->hooks.beforeOpening(relative);
-        if (job.parent && job.parent->IsOpen())
-            own = OpenSubfolder(*job.parent, job.path.substr(job.nameOffset));
-        else
-            own = OpenFolderBeneath(context->target, relative);
-    }
+    if (!opened)
+        own = OpenCollected(*context, job, relative);
     job.parent.reset();  // the parent closes once its last subfolder is open
     const FolderHandle& handle = opened ? *opened : own;
-    if (!handle.IsOpen() || IdentifyFolder(handle) != job.id)
-        return {};  // gone, or something else stands under its name since it was listed
-    if (job.crossesDevice && IsPseudoFileSystem(handle))
-        return {};
-    FolderListing listing = ListOpenFolder(handle, *context, relative, waiting);
+    const std::optional<FileIdentity> id = IdentifyFolder(handle);
+    if (!id)
+        return {};  // gone, or no longer a folder
+    FolderListing listing;
+    listing.id = *id;
+    listing.skipped = context->skipped.SkipsByIdentity(*id);
+    if (listing.skipped || (id->device != job.parentDevice && IsPseudoFileSystem(handle)))
+        return listing;
+    listing = ListOpenFolder(handle, *context, relative, waiting);
+    listing.id = *id;
     if (!listing.subfolders.empty())
         listing.handle = opened ? std::move(opened) : context->Hold(std::move(own));
     return listing;
@@ -92,20 +102,23 @@ void SetScanHooks(ScanHooks hooks)
     g_hooks = std::move(hooks);
 }
 
-Collector::Collector(const std::string& target, const TypePatterns& types, Progress& progress, std::stop_token stop,
-                     std::atomic<bool>* walking)
+Collector::Collector(const std::string& target, const TypePatterns& types, Progress& progress,
+                     const std::stop_token& stop, std::atomic<bool>* walking)
     : target_(target)
     , progress_(progress)
     , reads_(ScanReadsInFlight())
-    , stop_(std::move(stop))
+    , stop_(stop)
     , walking_(walking)
     , context_(std::make_shared<WalkContext>())
-    , skipped_(SkippedFolders::ForThisUser())
 {
     context_->types = types;
     context_->hooks = CurrentHooks();
-    // Where the kernel gives no io_uring, the walk asks one call at a time.
-    context_->io = ScanIoChosen() == ScanIo::Threads || !UringQueue::Available() ? ScanIo::Threads : ScanIoChosen();
+    context_->skipped = SkippedFolders::ForThisUser();
+    // Where the kernel gives no io_uring, the walk asks one call at a time;
+    // left to itself, it finds that out only when it first needs a ring.
+    context_->io = ScanIoChosen();
+    if (context_->io == ScanIo::Uring && !UringQueue::Available())
+        context_->io = ScanIo::Threads;
     relativeOffset_ = target_ == "/" ? 1 : target_.size() + 1;
 }
 
@@ -118,11 +131,10 @@ FolderListing Collector::ListTarget(ScanEntry& root)
     FolderHandle rootHandle = OpenFolder(target_);
     if (!rootHandle.IsOpen())
         targetError_ = errno != 0 ? errno : ENOENT;
-    if (!rootHandle.IsOpen() || IsPseudoFileSystem(rootHandle) || skipped_.SkipsTarget(target_, rootHandle))
+    if (!rootHandle.IsOpen() || IsPseudoFileSystem(rootHandle) || context_->skipped.SkipsTarget(target_, rootHandle))
         return {};
     if (const auto id = IdentifyFolder(rootHandle)) {
         root.id = *id;
-        rootDevice_ = id->device;
         visited_.insert(*id);
     }
     bool readable = true;
@@ -140,36 +152,30 @@ std::vector<ScanEntry> Collector::CollectSubfolders()
 {
     ScanEntry root;
     FolderListing rootListing = ListTarget(root);
-    // Each thread's ring lets 8 of its requests wait on the disk at once: with
-    // 32 threads, 256 in flight, which took a 1 ms share as fast as 1,024 did
-    // with half the kernel's threads.
-    constexpr unsigned kWaitingPerRing = 8;
     Work work(reads_, 4 * std::size_t{reads_.most},
-              [context = context_](FolderJob& job) { return ListCollected(context, job, kWaitingPerRing); });
+              [context = context_](FolderJob& job, bool waiting) { return ListCollected(context, job, waiting); });
     if (walking_)
         *walking_ = true;
     root.files = std::move(rootListing.files);
     root.types = TypesOf(root.files);
-    AddSubfolders(work, target_, rootDevice_, rootListing);
+    AddSubfolders(work, target_, root.id.device, rootListing);
     rootListing = FolderListing();
     progress_.FolderListed(1, static_cast<long long>(list_.size()) + 1);
     const int n = static_cast<int>(list_.size());
     progress_.SetRange(0, n);
     std::size_t i = 0;
-    for (; n > 0 && i < list_.size(); ++i) {
+    while (n > 0 && i < list_.size()) {
         std::optional<FolderListing> listing = work.Next(stop_);
         if (!listing) {
             stopped_ = true;
             work.Abandon();
             break;
         }
-        ScanEntry& entry = list_[i];
-        entry.files = std::move(listing->files);
-        entry.types = TypesOf(entry.files);
-        const std::string path = entry.path;  // list_ grows below
-        AddSubfolders(work, path, entry.id.device, *listing);
+        if (!Take(work, i, *listing))
+            continue;
         progress_.DeltaPos(ClampToInt(list_.size()));
         progress_.FolderListed(static_cast<long long>(i) + 2, static_cast<long long>(list_.size()) + 1);
+        ++i;
     }
     list_.resize(i);  // folders not listed yet, once stopped, add nothing
     progress_.SetPos(0);
@@ -177,34 +183,52 @@ std::vector<ScanEntry> Collector::CollectSubfolders()
     return std::move(list_);
 }
 
-// Appends the subfolders of a listed folder that are reached here first, in
-// listing order, and hands each to the workers.
-void Collector::AddSubfolders(Work& work, const std::string& path, dev_t device, FolderListing& listing)
+// Takes the listing of the folder list_[i]. A folder reached before by
+// another way (a bind mount, a loop), or one that its identity leaves out,
+// leaves the list with everything below it: false.
+bool Collector::Take(Work& work, std::size_t i, FolderListing& listing)
+{
+    ScanEntry& entry = list_[i];
+    if (listing.id.Known()) {
+        if (!visited_.insert(listing.id).second || listing.skipped) {
+            list_.erase(list_.begin() + static_cast<std::ptrdiff_t>(i));
+            return false;
+        }
+        entry.id = listing.id;
+    }
+    entry.files = std::move(listing.files);
+    entry.types = TypesOf(entry.files);
+    const std::string path = entry.path;  // list_ grows below
+    AddSubfolders(work, path, entry.id.device, listing);
+    return true;
+}
+
+// Appends the subfolders of a listed folder in listing order, and hands
+// them to the workers. Those that their name and place leave out are left
+// out here, in breadth-first order, with everything below them.
+void Collector::AddSubfolders(Work& work, const std::string& path, std::uint64_t device, FolderListing& listing)
 {
     SkippedFolders::ParentTop parentTop;
+    std::vector<FolderJob> jobs;
+    jobs.reserve(listing.subfolders.size());
     for (ListedSubfolder& sub : listing.subfolders) {
-        if (!visited_.insert(sub.id).second)
-            continue;  // already reached another way
-        // Decided here, in breadth-first order, for a subfolder reached for
-        // the first time; what is left out is left out with everything below it.
-        if (skipped_.Skips(path, listing.handle.get(), parentTop, sub.name, sub.id))
+        if (context_->skipped.SkipsByName(path, listing.handle.get(), parentTop, sub.name))
             continue;
         ScanEntry entry;
         entry.path = JoinPath(path, sub.name);
-        entry.id = sub.id;
         FolderJob job;
         job.path = entry.path;
         job.relativeOffset = relativeOffset_;
         job.nameOffset = entry.path.size() - sub.name.size();
-        job.id = sub.id;
-        job.crossesDevice = sub.id.device != device;
+        job.parentDevice = device;
         job.opened = std::move(sub.opened);
         if (!job.opened)
             job.parent = listing.handle;
         job.hookCalled = sub.hookCalled;
         list_.push_back(std::move(entry));
-        work.Add(std::move(job));
+        jobs.push_back(std::move(job));
     }
+    work.Add(jobs);
 }
 
 }  // namespace snapsift

@@ -20,7 +20,7 @@ class Progress;
 // A folder of the scan list with the files in it that match a ticked type.
 struct ScanEntry {
     std::string path;
-    FolderId id;
+    FileIdentity id;          // unknown when it could not be opened
     std::uint32_t types = 0;  // every tag of `files` together; fixed once collected
     ListedFiles files;
 };
@@ -30,8 +30,7 @@ struct FolderJob {
     std::string path;
     std::size_t relativeOffset = 0;  // where the path below the target starts in `path`
     std::size_t nameOffset = 0;      // where the folder's own name starts in `path`
-    FolderId id;                     // what its parent's listing said it is
-    bool crossesDevice = false;      // on another file system than its parent
+    std::uint64_t parentDevice = 0;  // the device of its parent
     HeldFolder parent;               // the parent, still open, when at hand
     HeldFolder opened;               // the folder itself, when its parent's listing opened it
     bool hookCalled = false;         // the hook was called when its parent's listing tried to open it
@@ -41,7 +40,7 @@ struct FolderJob {
 // threads, into the scan list.
 class Collector final {
 public:
-    Collector(const std::string& target, const TypePatterns& types, Progress& progress, std::stop_token stop,
+    Collector(const std::string& target, const TypePatterns& types, Progress& progress, const std::stop_token& stop,
               std::atomic<bool>* walking);
 
     // Why the target could not be opened or read, or 0.
@@ -52,7 +51,7 @@ public:
     //
     // Workers list the folders in any order, several at a time; this thread
     // takes their listings in scan-list order and alone decides which
-    // subfolders are new, so the list, the folders left out as reached twice
+    // folders are new, so the list, the folders left out as reached twice
     // and the progress steps are those of listing one folder after another.
     // Once stopped, the list ends with the last folder whose listing was taken.
     std::vector<ScanEntry> CollectSubfolders();
@@ -61,7 +60,8 @@ private:
     using Work = OrderedWork<FolderJob, FolderListing>;
 
     FolderListing ListTarget(ScanEntry& root);
-    void AddSubfolders(Work& work, const std::string& path, dev_t device, FolderListing& listing);
+    bool Take(Work& work, std::size_t i, FolderListing& listing);
+    void AddSubfolders(Work& work, const std::string& path, std::uint64_t device, FolderListing& listing);
 
     const std::string& target_;
     Progress& progress_;
@@ -71,9 +71,7 @@ private:
     std::shared_ptr<WalkContext> context_;
     std::size_t relativeOffset_ = 0;
     std::vector<ScanEntry> list_;
-    std::unordered_set<FolderId, FolderIdHash> visited_;
-    dev_t rootDevice_ = 0;
-    const SkippedFolders skipped_;
+    std::unordered_set<FileIdentity, FileIdentityHash> visited_;
     int targetError_ = 0;
     bool stopped_ = false;
 };

@@ -9,36 +9,38 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <numeric>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace snapsift {
 
 namespace {
 
-// An entry as the folder's listing gives it, before its facts are known.
+// An entry as the folder's listing gives it, and the facts of a file once known.
 struct RawEntry {
     std::string name;
     unsigned char type = DT_UNKNOWN;
     std::uint32_t tag = 0;
+    FileFacts facts;
 };
 
-// Reads every entry of the open folder, 64 KiB of them per call, keeping the
-// folders, the entries of unknown kind and the regular files of a ticked
-// type. False when the folder cannot be read to its end.
+// Reads every entry of the folder just opened, 64 KiB of them per call,
+// keeping the folders, the entries of unknown kind and the regular files of a
+// ticked type. False when the folder cannot be read to its end.
 bool ReadEntries(int fd, const TypePatterns& types, std::vector<RawEntry>& out)
 {
-    return EachFolderEntry(fd, [&](const char* name, unsigned char type) {
-        if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN)
-            return;
-        const std::uint32_t tag = type == DT_DIR ? 0 : MatchTypes(name, &types);
-        if (type == DT_REG && tag == 0)
-            return;
-        out.push_back(RawEntry{name, type, tag});
-    });
+    return EachFolderEntry(
+        fd,
+        [&](const char* name, unsigned char type) {
+            if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN)
+                return;
+            const std::uint32_t tag = type == DT_DIR ? 0 : MatchTypes(name, &types);
+            if (type == DT_REG && tag == 0)
+                return;
+            out.push_back(RawEntry{name, type, tag, {}});
+        },
+        false);
 }
 
 std::int64_t CreationTimeOf(const struct statx& sx)
@@ -49,8 +51,47 @@ std::int64_t CreationTimeOf(const struct statx& sx)
 // The facts a search records, as StatRegularFile gives them.
 FileFacts FactsOf(const struct statx& sx)
 {
-    const FileIdentity identity{(std::uint64_t{sx.stx_dev_major} << 32) | sx.stx_dev_minor, sx.stx_ino};
-    return FileFacts{sx.stx_size, CreationTimeOf(sx), identity, (sx.stx_mask & STATX_BTIME) != 0};
+    return FileFacts{sx.stx_size, CreationTimeOf(sx), IdentityOf(sx), (sx.stx_mask & STATX_BTIME) != 0};
+}
+
+// What an entry the listing gave no kind for is, as a folder listing one
+// call at a time sees it: DT_DIR, DT_REG for a regular file of a ticked
+// type, or DT_UNKNOWN for anything to leave out.
+unsigned char KindOf(mode_t mode, const RawEntry& entry)
+{
+    if (S_ISDIR(mode) && entry.type != DT_REG)
+        return DT_DIR;
+    return S_ISREG(mode) && entry.tag != 0 ? DT_REG : DT_UNKNOWN;
+}
+
+// The kept entries (folders, and files with their facts) in name order.
+FolderListing Gather(std::vector<RawEntry>& entries, std::vector<std::size_t>& kept)
+{
+    std::sort(kept.begin(), kept.end(),
+              [&](std::size_t a, std::size_t b) { return CompareNames(entries[a].name, entries[b].name) < 0; });
+    FolderListing out;
+    std::size_t nameBytes = 0, fileCount = 0;
+    for (const std::size_t k : kept) {
+        if (entries[k].type == DT_REG) {
+            nameBytes += entries[k].name.size() + 1;
+            ++fileCount;
+        }
+    }
+    out.files.names.reserve(nameBytes);
+    out.files.tags.reserve(fileCount);
+    out.files.facts.reserve(fileCount);
+    out.subfolders.reserve(kept.size() - fileCount);
+    for (const std::size_t k : kept) {
+        RawEntry& e = entries[k];
+        if (e.type == DT_DIR) {
+            out.subfolders.push_back(ListedSubfolder{std::move(e.name), nullptr});
+            continue;
+        }
+        out.files.names.append(e.name.c_str(), e.name.size() + 1);
+        out.files.tags.push_back(e.tag);
+        out.files.facts.push_back(e.facts);
+    }
+    return out;
 }
 
 // Opens the listed subfolders all at once while the budget has room, calling
@@ -86,35 +127,30 @@ std::uint32_t TypesOf(const ListedFiles& files)
 
 FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types, bool* readable)
 {
-    std::vector<ListedEntry> listed;
-    const bool ok = ListFolder(handle, listed, &MatchTypes, &types);
+    std::vector<RawEntry> entries;
+    const bool ok = handle.IsOpen() && ReadEntries(handle.Fd(), types, entries);
     if (readable)
         *readable = ok;
-    FolderListing out;
-    std::size_t nameBytes = 0, fileCount = 0;
-    for (const ListedEntry& e : listed) {
-        if (e.kind == EntryKind::RegularFile) {
-            nameBytes += e.name.size() + 1;
-            ++fileCount;
+    std::vector<std::size_t> kept;
+    kept.reserve(entries.size());
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        RawEntry& e = entries[k];
+        if (e.type == DT_UNKNOWN) {
+            struct stat st { };
+            if (fstatat(handle.Fd(), e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
+                continue;  // gone since the listing
+            e.type = KindOf(st.st_mode, e);
         }
-    }
-    out.files.names.reserve(nameBytes);
-    out.files.tags.reserve(fileCount);
-    out.files.facts.reserve(fileCount);
-    out.subfolders.reserve(listed.size() - fileCount);
-    for (ListedEntry& e : listed) {
-        if (e.kind != EntryKind::RegularFile) {
-            out.subfolders.push_back(ListedSubfolder{std::move(e.name), e.id, nullptr});
-            continue;
+        if (e.type == DT_REG) {
+            const auto facts = StatRegularFile(handle.Fd(), e.name.c_str());
+            if (!facts)
+                continue;  // gone, or no longer a regular file
+            e.facts = *facts;
         }
-        const auto facts = StatRegularFile(handle.Fd(), e.name.c_str());
-        if (!facts)
-            continue;  // gone, or no longer a regular file
-        out.files.names.append(e.name.c_str(), e.name.size() + 1);
-        out.files.tags.push_back(e.tag);
-        out.files.facts.push_back(*facts);
+        if (e.type == DT_DIR || e.type == DT_REG)
+            kept.push_back(k);
     }
-    return out;
+    return Gather(entries, kept);
 }
 
 FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& context, UringQueue& queue, bool ring,
@@ -124,10 +160,13 @@ FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& co
     const bool ok = handle.IsOpen() && ReadEntries(handle.Fd(), context.types, entries);
     if (readable)
         *readable = ok;
+    // A folder needs no facts here: its own listing opens it, and finds out then which it is.
     std::vector<struct statx> facts(entries.size());
     std::vector<int> results(entries.size());
-    for (std::size_t k = 0; k < entries.size(); ++k)
-        queue.Stat(handle.Fd(), entries[k].name.c_str(), &facts[k], &results[k]);
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+        if (entries[k].type != DT_DIR)
+            queue.Stat(handle.Fd(), entries[k].name.c_str(), &facts[k], &results[k]);
+    }
     if (ring)
         queue.Run();
     else
@@ -137,30 +176,18 @@ FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& co
     std::vector<std::size_t> kept;
     kept.reserve(entries.size());
     for (std::size_t k = 0; k < entries.size(); ++k) {
-        if (results[k] != 0)
-            continue;  // gone since the listing
-        const bool folder = S_ISDIR(facts[k].stx_mode) && entries[k].type != DT_REG;
-        if (S_ISREG(facts[k].stx_mode) && entries[k].tag != 0)
-            kept.push_back(k);
-        else if (folder) {
-            entries[k].tag = 0;
-            kept.push_back(k);
+        RawEntry& e = entries[k];
+        if (e.type != DT_DIR) {
+            if (results[k] != 0)
+                continue;  // gone since the listing
+            e.type = KindOf(facts[k].stx_mode, e);
+            if (e.type == DT_REG)
+                e.facts = FactsOf(facts[k]);
         }
+        if (e.type == DT_DIR || e.type == DT_REG)
+            kept.push_back(k);
     }
-    std::sort(kept.begin(), kept.end(),
-              [&](std::size_t a, std::size_t b) { return CompareNames(entries[a].name, entries[b].name) < 0; });
-    FolderListing out;
-    for (const std::size_t k : kept) {
-        const struct statx& sx = facts[k];
-        if (entries[k].tag == 0) {
-            const FolderId id{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
-            out.subfolders.push_back(ListedSubfolder{std::move(entries[k].name), id, nullptr});
-            continue;
-        }
-        out.files.names.append(entries[k].name.c_str(), entries[k].name.size() + 1);
-        out.files.tags.push_back(entries[k].tag);
-        out.files.facts.push_back(FactsOf(sx));
-    }
+    FolderListing out = Gather(entries, kept);
     if (ring && relative && !context.hooks.holdNoFolder && !out.subfolders.empty())
         OpenAhead(handle.Fd(), context, queue, *relative, out.subfolders);
     return out;

@@ -25,10 +25,10 @@ struct ListedFiles {
 // Every tag of `files` together.
 std::uint32_t TypesOf(const ListedFiles& files);
 
-// A subfolder as its parent's listing found it.
+// A subfolder as its parent's listing found it. Which folder it is, is
+// found out once, from the folder opened for its own listing.
 struct ListedSubfolder {
     std::string name;
-    FolderId id;
     HeldFolder opened;        // already open, when its parent's listing opened it
     bool hookCalled = false;  // the parent's listing tried to open it, and called the hook then
 };
@@ -38,12 +38,16 @@ struct FolderListing {
     ListedFiles files;
     std::vector<ListedSubfolder> subfolders;  // in listing order
     HeldFolder handle;                        // kept open for its subfolders, when at hand
+    FileIdentity id;                          // the folder listed; unknown when it could not be opened
+    bool skipped = false;                     // not listed: by its identity, a folder a search never enters
 };
 
-// Lists an open folder and takes the facts of each file of a ticked type
-// while the folder is open, one system call each. A file gone or turned into
-// something else between the listing and its facts is left out. `readable`,
-// when given, says whether the folder could be read to its end.
+// Lists a folder just opened (its reading starts at its beginning) and takes
+// the facts of each file of a ticked type while the folder is open, one
+// system call each. Subfolders are taken as the listing names them; only an
+// entry whose kind the listing does not give is looked at. A file gone or
+// turned into something else between the listing and its facts is left out.
+// `readable`, when given, says whether the folder could be read to its end.
 FolderListing ListFolderFiles(const FolderHandle& handle, const TypePatterns& types, bool* readable = nullptr);
 
 // The same listing, with the facts of the files and of the entries whose

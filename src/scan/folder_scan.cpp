@@ -33,8 +33,98 @@
 
 namespace snapsift {
 
+namespace {
+
+// Makes room in `table` for every listed file of a ticked type, once per
+// type it matches: as many rows as the passes add.
+void ReserveRows(const std::vector<ScanEntry>& scanList, FileTable& table)
+{
+    std::size_t listedRows = 0, listedNameBytes = 0;
+    for (const ScanEntry& entry : scanList) {
+        const char* next = entry.files.names.c_str();
+        for (const std::uint32_t tag : entry.files.tags) {
+            const std::size_t length = std::char_traits<char>::length(next);
+            listedRows += static_cast<std::size_t>(std::popcount(tag));
+            listedNameBytes += length * static_cast<std::size_t>(std::popcount(tag));
+            next += length + 1;
+        }
+    }
+    table.Reserve(listedRows, listedNameBytes);
+}
+
+// The passes, which only put the listed files in order: each type in turn,
+// each visiting the target first and then the other folders from the last
+// collected to the first. Each folder enters the table's folder list once,
+// with its first row. Stopped while listing, the passes still put what was
+// listed in order; stopped later, they end where they are: then true.
+class Passes final {
+public:
+    Passes(std::vector<ScanEntry>& scanList, FileTable& table, Progress& progress)
+        : scanList_(scanList), table_(table), progress_(progress), tableFolder_(scanList.size(), kNotInTable)
+    { }
+
+    bool Run(int ticked, bool stoppedWhileListing, const std::stop_token& stop)
+    {
+        const long long j = static_cast<long long>(scanList_.size()) - 1;
+        bool stopped = stoppedWhileListing;
+        for (int pass = 0; pass < ticked && (stoppedWhileListing || !stopped); ++pass) {
+            for (long long index = j; index >= 0; --index) {
+                if (!stoppedWhileListing && stop.stop_requested()) {
+                    stopped = true;
+                    break;
+                }
+                AddRows(static_cast<std::size_t>(index), pass);
+                progress_.DeltaPos(1);
+            }
+        }
+        return stopped;
+    }
+
+private:
+    static constexpr std::uint32_t kNotInTable = UINT32_MAX;
+    static constexpr std::size_t kReturnEvery = std::size_t{2} << 20;
+
+    void AddRows(std::size_t index, int pass)
+    {
+        const std::uint32_t bit = std::uint32_t{1} << pass;
+        ScanEntry& entry = scanList_[index];
+        if ((entry.types & bit) != 0) {
+            const char* next = entry.files.names.c_str();
+            for (std::size_t k = 0; k < entry.files.tags.size(); ++k) {
+                const std::string_view name(next);  // up to its NUL
+                next += name.size() + 1;
+                if ((entry.files.tags[k] & bit) == 0)
+                    continue;
+                if (tableFolder_[index] == kNotInTable)
+                    tableFolder_[index] = table_.AddFolder(entry.path);
+                table_.AddFoundFile(tableFolder_[index], name, entry.files.facts[k]);
+            }
+        }
+        // A listing no later pass needs gives its memory back now, while the
+        // table is still growing: to the system, every few MiB, as the
+        // table's room comes from elsewhere.
+        if ((std::uint64_t{entry.types} >> (pass + 1)) == 0 && entry.files.names.capacity() > 0) {
+            freedBytes_ += entry.files.names.capacity() + entry.files.tags.capacity() +
+                           entry.files.facts.capacity() * sizeof(FileFacts);
+            entry.files = ListedFiles();
+            if (freedBytes_ >= kReturnEvery) {
+                ReturnFreeMemory();
+                freedBytes_ = 0;
+            }
+        }
+    }
+
+    std::vector<ScanEntry>& scanList_;
+    FileTable& table_;
+    Progress& progress_;
+    std::vector<std::uint32_t> tableFolder_;
+    std::size_t freedBytes_ = 0;
+};
+
+}  // namespace
+
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress,
-                       std::stop_token stop, std::atomic<bool>* walking)
+                       const std::stop_token& stop, std::atomic<bool>* walking)
 {
     if (const SearchRefusal refusal = CheckSearchOptions(options); refusal != SearchRefusal::None)
         return ScanOutcome{refusal, 0, {}, 0};
@@ -53,67 +143,9 @@ ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, 
     const long long j = static_cast<long long>(scanList.size()) - 1;
 
     table.ClearFileTable();
-    // Every listed file of a ticked type, once per type it matches: as many
-    // rows as the passes add.
-    std::size_t listedRows = 0, listedNameBytes = 0;
-    for (const ScanEntry& entry : scanList) {
-        const char* next = entry.files.names.c_str();
-        for (const std::uint32_t tag : entry.files.tags) {
-            const std::size_t length = std::char_traits<char>::length(next);
-            listedRows += static_cast<std::size_t>(std::popcount(tag));
-            listedNameBytes += length * static_cast<std::size_t>(std::popcount(tag));
-            next += length + 1;
-        }
-    }
-    table.Reserve(listedRows, listedNameBytes);
+    ReserveRows(scanList, table);
     progress.SetRange(0, static_cast<int>(std::min<long long>(j * ticked, INT_MAX)));
-    // The passes only put the listed files in order: each type in turn, each
-    // visiting the target first and then the other folders from the last
-    // collected to the first. Each folder enters the table's folder list
-    // once, with its first row.
-    constexpr std::uint32_t kNotInTable = UINT32_MAX;
-    std::vector<std::uint32_t> tableFolder(scanList.size(), kNotInTable);
-    // Stopped while listing, the passes still put what was listed in order;
-    // stopped later, they end where they are.
-    const bool stoppedWhileListing = collector.Stopped();
-    constexpr std::size_t kReturnEvery = std::size_t{2} << 20;
-    std::size_t freedBytes = 0;
-    bool stopped = stoppedWhileListing;
-    for (int pass = 0; pass < ticked && (stoppedWhileListing || !stopped); ++pass) {
-        const std::uint32_t bit = std::uint32_t{1} << pass;
-        for (long long index = j; index >= 0; --index) {
-            if (!stoppedWhileListing && stop.stop_requested()) {
-                stopped = true;
-                break;
-            }
-            ScanEntry& entry = scanList[static_cast<std::size_t>(index)];
-            if ((entry.types & bit) != 0) {
-                const char* next = entry.files.names.c_str();
-                for (std::size_t k = 0; k < entry.files.tags.size(); ++k) {
-                    const std::string_view name(next);  // up to its NUL
-                    next += name.size() + 1;
-                    if ((entry.files.tags[k] & bit) == 0)
-                        continue;
-                    if (tableFolder[index] == kNotInTable)
-                        tableFolder[index] = table.AddFolder(entry.path);
-                    table.AddFoundFile(tableFolder[index], name, entry.files.facts[k]);
-                }
-            }
-            // A listing no later pass needs gives its memory back now, while
-            // the table is still growing: to the system, every few MiB, as
-            // the table's room comes from elsewhere.
-            if ((std::uint64_t{entry.types} >> (pass + 1)) == 0 && entry.files.names.capacity() > 0) {
-                freedBytes += entry.files.names.capacity() + entry.files.tags.capacity() +
-                              entry.files.facts.capacity() * sizeof(FileFacts);
-                entry.files = ListedFiles();
-                if (freedBytes >= kReturnEvery) {
-                    ReturnFreeMemory();
-                    freedBytes = 0;
-                }
-            }
-            progress.DeltaPos(1);
-        }
-    }
+    const bool stopped = Passes(scanList, table, progress).Run(ticked, collector.Stopped(), stop);
     std::vector<ScanEntry>().swap(scanList);  // the view needs the room more
     ReturnFreeMemory();
     progress.SetPos(0);

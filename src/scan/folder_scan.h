@@ -81,7 +81,7 @@ struct ScanOutcome {
 // given, becomes true once the target itself has been read: from then on the
 // calling thread waits on no disk, and a stop is answered at once.
 ScanOutcome ScanFolder(const std::string& target, const SearchOptions& options, FileTable& table, Progress& progress,
-                       std::stop_token stop = {}, std::atomic<bool>* walking = nullptr);
+                       const std::stop_token& stop = {}, std::atomic<bool>* walking = nullptr);
 
 // For tests: what a search calls on the way. Set before a search starts;
 // each search takes a copy.

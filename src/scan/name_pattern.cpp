@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "scan/name_pattern.h"
 
+#include "platform/name_order.h"
+
 namespace snapsift {
 namespace {
 
 bool SameLetter(char a, char b)
 {
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return fold(a) == fold(b);
+    return FoldAsciiCase(a) == FoldAsciiCase(b);
 }
 
 }  // namespace

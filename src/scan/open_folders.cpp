@@ -12,8 +12,8 @@ int BudgetByLimit()
 {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return 1024;
-    return static_cast<int>(std::clamp<rlim_t>(limit.rlim_cur / 4, 16, 1024));
+        return 4096;
+    return static_cast<int>(std::clamp<rlim_t>(limit.rlim_cur / 4, 16, 4096));
 }
 
 }  // namespace

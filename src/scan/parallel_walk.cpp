@@ -45,10 +45,9 @@ ThreadUse CurrentThreadUse()
 
 bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after)
 {
-    constexpr std::chrono::nanoseconds kLeast = std::chrono::microseconds(500);
     const std::chrono::nanoseconds processor = after.processor - before.processor;
     const std::chrono::nanoseconds off = wall - processor;
-    return after.waits > before.waits && off > kLeast && off > processor;
+    return after.waits > before.waits && off > kLeastWait && off > processor;
 }
 
 }  // namespace snapsift

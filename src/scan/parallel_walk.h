@@ -52,11 +52,48 @@ struct ThreadUse {
 };
 ThreadUse CurrentThreadUse();
 
+// The least time off the processor that counts as a wait on the disk. An
+// item that took less than this by the clock cannot have waited, and its
+// thread's use need not be asked for.
+inline constexpr std::chrono::nanoseconds kLeastWait = std::chrono::microseconds(500);
+
 // Whether an item waited on the disk: its thread gave up the processor to
 // wait during it, and spent more time off the processor than on it, and
-// more than half a millisecond. A thread the scheduler merely set aside on a
-// busy machine did not wait of its own accord.
+// more than kLeastWait. A thread the scheduler merely set aside on a busy
+// machine did not wait of its own accord.
 bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after);
+
+// Tells, item by item, whether items wait on the disk, asking for the
+// thread's use only after an item that took kLeastWait or longer by the
+// monotonic clock (which costs no system call): on a warm cache, no item
+// does. The span measured then starts at the last time the use was asked
+// for, so it may take in a few quick items before; those cost little
+// processor time against a wait on a disk.
+class WaitWatch final {
+public:
+    WaitWatch() : since_(std::chrono::steady_clock::now()), use_(CurrentThreadUse()) { }
+
+    // Call before each item.
+    void Start() { start_ = std::chrono::steady_clock::now(); }
+
+    // Call after it: whether it waited on the disk.
+    bool Waited()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - start_ < kLeastWait)
+            return false;
+        const ThreadUse use = CurrentThreadUse();
+        const bool waited = WaitedOnDisk(now - since_, use_, use);
+        since_ = now;
+        use_ = use;
+        return waited;
+    }
+
+private:
+    std::chrono::steady_clock::time_point since_;
+    std::chrono::steady_clock::time_point start_;
+    ThreadUse use_;
+};
 
 // Runs `work` on items handed in one by one, on a pool of threads, and hands
 // the results back on the calling thread in the order the items came in.
@@ -71,13 +108,18 @@ bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const 
 // lets one fewer, down to `reads.usual` again. A wait also makes the shares
 // single items, which grow back (doubling) while items do not wait.
 //
-// `work` runs on the worker threads only and must not touch what the calling
-// thread changes meanwhile; everything it needs travels in its item or is
-// owned by the function itself, as an abandoned pool outlives its owner.
+// `work(item, waiting)` is told whether items have waited on the disk lately
+// (within the last kWaitingItems items), so that it can ask the disk in a
+// way that suits a disk that waits. It runs on the worker threads only and
+// must not touch what the calling thread changes meanwhile; everything it
+// needs travels in its item or is owned by the function itself, as an
+// abandoned pool outlives its owner.
 template <class Item, class Result>
 class OrderedWork final {
 public:
-    OrderedWork(ReadsInFlight reads, std::size_t window, std::function<Result(Item&)> work)
+    static constexpr unsigned kWaitingItems = 64;
+
+    OrderedWork(ReadsInFlight reads, std::size_t window, std::function<Result(Item&, bool)> work)
         : state_(std::make_shared<State>(reads, window, std::move(work)))
     {
         const std::lock_guard lock(state_->mutex);
@@ -110,15 +152,32 @@ public:
     // Adds the next item.
     void Add(Item item)
     {
+        std::vector<Item> one;
+        one.push_back(std::move(item));
+        Add(one);
+    }
+
+    // Adds the next items, in their order, and wakes the idle workers once
+    // for all of them. Leaves `items` empty.
+    void Add(std::vector<Item>& items)
+    {
+        if (items.empty())
+            return;
         State& s = *state_;
-        bool wake;
+        unsigned wake = 0;
         {
             const std::lock_guard lock(s.mutex);
-            s.pending.push_back(std::move(item));
-            s.results.emplace_back();
-            wake = s.idleWorkers > 0 && s.MayStart();
+            for (Item& item : items) {
+                s.pending.push_back(std::move(item));
+                s.results.emplace_back();
+            }
+            // As many as may work, and as the added items make shares for.
+            if (s.MayWork())
+                wake = static_cast<unsigned>(std::min<std::size_t>(
+                    {s.idleWorkers, s.limit - s.working, std::max<std::size_t>(1, s.Room() / s.ShareSize())}));
         }
-        if (wake)
+        items.clear();
+        for (; wake > 0; --wake)
             s.workReady.notify_one();
     }
 
@@ -139,8 +198,10 @@ public:
         Result result = std::move(*s.results.front());
         s.results.pop_front();
         ++s.taken;
-        // The window moved on by one: an idle worker may start one more.
-        const bool wake = s.idleWorkers > 0 && s.MayStart();
+        // The window moved on: an idle worker may start more. While items do
+        // not wait, it is woken once a share's worth of room is free, not for
+        // every result taken.
+        const bool wake = s.idleWorkers > 0 && s.MayStart() && s.RoomForShare();
         lock.unlock();
         if (wake)
             s.workReady.notify_one();
@@ -162,7 +223,7 @@ private:
     static constexpr std::size_t kMostPerShare = 16;
 
     struct State : std::enable_shared_from_this<State> {
-        State(ReadsInFlight reads, std::size_t windowSize, std::function<Result(Item&)> f)
+        State(ReadsInFlight reads, std::size_t windowSize, std::function<Result(Item&, bool)> f)
             : work(std::move(f))
             , window(windowSize < 1 ? 1 : windowSize)
             , usual(std::max(reads.usual, 1u))
@@ -174,11 +235,23 @@ private:
         // Under the lock: whether an added item may start within the window.
         bool MayStart() const { return !pending.empty() && started < taken + window; }
         bool MayWork() const { return MayStart() && working < limit; }
+        std::size_t Room() const { return std::min(pending.size(), taken + window - started); }
+        // Under the lock: whether enough may start to be worth a wake-up.
+        bool RoomForShare() const
+        {
+            return limit > usual || Room() >= std::min({pending.size(), kMostPerShare, window / 4 + 1});
+        }
+        // Under the lock: how many items the next share takes.
+        std::size_t ShareSize() const
+        {
+            return limit > usual ? 1 : std::clamp<std::size_t>(Room() / (2 * std::size_t{limit}), 1, shareCap);
+        }
         // Under the lock: an item waited on the disk.
         void SawWait(std::size_t index)
         {
             constexpr std::size_t kFirstItems = 8;
             shareCap = 1;
+            waitingItems = kWaitingItems;
             if (stopping || limit >= most)
                 return;
             limit = index < kFirstItems ? most : limit + 1;
@@ -188,8 +261,17 @@ private:
             for (std::size_t ready = pending.size(); threads.size() < limit && ready > idleWorkers; --ready)
                 Spawn(*this);
         }
+        // Under the lock: a share is done, `fast` of its items without a wait.
+        void ShareDone(std::size_t items, unsigned fast)
+        {
+            --working;
+            limit = std::max(usual, limit - std::min(limit, fast));
+            waitingItems -= std::min(waitingItems, fast);
+            if (fast == items)
+                shareCap = std::min(kMostPerShare, 2 * shareCap);
+        }
 
-        std::function<Result(Item&)> work;
+        std::function<Result(Item&, bool)> work;
         const std::size_t window;
         const unsigned usual;
         const unsigned most;
@@ -203,6 +285,7 @@ private:
         unsigned limit;                             // threads that may work at once now
         unsigned mostAllowed = limit;               // the highest limit so far
         std::size_t shareCap = kMostPerShare;       // the most items one share takes now
+        unsigned waitingItems = 0;                  // items still to run as on a disk that waits
         unsigned working = 0;                       // threads working on a share
         unsigned idleWorkers = 0;                   // workers waiting for an item to start
         bool consumerWaiting = false;               // Next() waits for the oldest result
@@ -210,10 +293,35 @@ private:
         std::vector<std::thread> threads;
     };
 
+    using Share = std::vector<std::pair<std::size_t, Item>>;
+
     // Under the lock.
     static void Spawn(State& s)
     {
         s.threads.emplace_back([state = s.shared_from_this()] { Serve(*state); });
+    }
+
+    // Runs the items of a share, lock not held; says at once when one waited
+    // on the disk, as the rest of the share may wait too. Returns how many
+    // did not wait.
+    static unsigned RunShare(State& s, std::unique_lock<std::mutex>& lock, Share& share, bool waiting,
+                             std::vector<Result>& done)
+    {
+        unsigned fast = 0;
+        WaitWatch watch;
+        for (auto& [index, item] : share) {
+            watch.Start();
+            done.push_back(s.work(item, waiting));
+            if (!watch.Waited()) {
+                ++fast;
+                continue;
+            }
+            lock.lock();
+            s.SawWait(index);
+            waiting = true;
+            lock.unlock();
+        }
+        return fast;
     }
 
     // Each worker takes a share of the items that may start and hands back
@@ -224,7 +332,7 @@ private:
     // reads are in flight as threads work.
     static void Serve(State& s)
     {
-        std::vector<std::pair<std::size_t, Item>> share;
+        Share share;
         std::vector<Result> done;
         std::unique_lock lock(s.mutex);
         for (;;) {
@@ -235,34 +343,16 @@ private:
             }
             if (s.stopping)
                 return;
-            const std::size_t room = std::min(s.pending.size(), s.taken + s.window - s.started);
-            const std::size_t count =
-                s.limit > s.usual ? 1 : std::clamp<std::size_t>(room / (2 * std::size_t{s.limit}), 1, s.shareCap);
-            for (std::size_t k = 0; k < count; ++k) {
+            for (std::size_t k = s.ShareSize(); k > 0; --k) {
                 share.emplace_back(s.started++, std::move(s.pending.front()));
                 s.pending.pop_front();
             }
             ++s.working;
+            const bool waiting = s.waitingItems > 0;
             lock.unlock();
-            unsigned fast = 0;
-            for (auto& [index, item] : share) {
-                const auto wallStart = std::chrono::steady_clock::now();
-                const ThreadUse before = CurrentThreadUse();
-                done.push_back(s.work(item));
-                if (!WaitedOnDisk(std::chrono::steady_clock::now() - wallStart, before, CurrentThreadUse())) {
-                    ++fast;
-                    continue;
-                }
-                // At once, not after the share: the rest of it may wait too.
-                lock.lock();
-                s.SawWait(index);
-                lock.unlock();
-            }
+            const unsigned fast = RunShare(s, lock, share, waiting, done);
             lock.lock();
-            --s.working;
-            s.limit = std::max(s.usual, s.limit - std::min(s.limit, fast));
-            if (fast == share.size())
-                s.shareCap = std::min(kMostPerShare, 2 * s.shareCap);
+            s.ShareDone(share.size(), fast);
             bool oldestReady = false;
             for (std::size_t k = 0; k < share.size(); ++k) {
                 s.results[share[k].first - s.taken] = std::move(done[k]);

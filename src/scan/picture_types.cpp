@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "scan/picture_types.h"
 
+#include "platform/name_order.h"
+
 #include <algorithm>
 #include <array>
 
@@ -36,18 +38,6 @@ constexpr bool RowsInKindOrder()
 }
 static_assert(RowsInKindOrder() && kTypes.size() == kPictureKindCount);
 
-bool SameIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::span<const PictureType> PictureTypes()
@@ -63,7 +53,7 @@ const PictureType& PictureTypeOf(PictureKind kind)
 std::optional<PictureKind> PictureKindNamed(std::string_view name)
 {
     for (const PictureType& type : kTypes) {
-        if (SameIgnoringCase(type.name, name))
+        if (EqualIgnoringAsciiCase(type.name, name))
             return type.kind;
     }
     return std::nullopt;

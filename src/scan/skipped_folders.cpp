@@ -56,11 +56,14 @@ bool SkippedFolders::IsTopTrash(const std::string& parentPath, const FolderHandl
     return parentTop.top;
 }
 
-bool SkippedFolders::Skips(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop,
-                           std::string_view name, const FolderId& id) const
+bool SkippedFolders::SkipsByIdentity(const FileIdentity& id) const
 {
-    if ((userTrash_ && id == *userTrash_) || (userThumbnails_ && id == *userThumbnails_))
-        return true;
+    return (userTrash_ && id == *userTrash_) || (userThumbnails_ && id == *userThumbnails_);
+}
+
+bool SkippedFolders::SkipsByName(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop,
+                                 std::string_view name) const
+{
     if (IsThumbnailName(name))
         return true;
     // Another user's home in the searched tree: its trash and its thumbnails.
@@ -73,8 +76,7 @@ bool SkippedFolders::Skips(const std::string& parentPath, const FolderHandle* pa
 
 bool SkippedFolders::SkipsTarget(const std::string& canonicalPath, const FolderHandle& target) const
 {
-    const auto id = IdentifyFolder(target);
-    if (id && ((userTrash_ && *id == *userTrash_) || (userThumbnails_ && *id == *userThumbnails_)))
+    if (const auto id = IdentifyFolder(target); id && SkipsByIdentity(*id))
         return true;
     if (!userThumbnailsPath_.empty() && canonicalPath.size() > userThumbnailsPath_.size() &&
         canonicalPath.compare(0, userThumbnailsPath_.size(), userThumbnailsPath_) == 0 &&

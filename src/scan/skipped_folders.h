@@ -30,10 +30,14 @@ public:
         bool top = false;
     };
 
-    // Whether the subfolder `name` (identified as `id`) of the folder at
-    // `parentPath` is left out. `parent` is that folder, open, when at hand.
-    bool Skips(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop, std::string_view name,
-               const FolderId& id) const;
+    // Whether the subfolder `name` of the folder at `parentPath` is left out
+    // by its name and place. `parent` is that folder, open, when at hand.
+    bool SkipsByName(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop,
+                     std::string_view name) const;
+
+    // Whether the folder that is `id` is left out whatever its name: the
+    // user's own trash or thumbnail store.
+    bool SkipsByIdentity(const FileIdentity& id) const;
 
     // Whether the search target itself, at its canonical path and open as
     // `target`, is left out: a trash or a thumbnail store, or a folder inside
@@ -45,8 +49,8 @@ private:
     static bool IsThumbnailName(std::string_view name);
     bool IsTopTrash(const std::string& parentPath, const FolderHandle* parent, ParentTop& parentTop) const;
 
-    std::optional<FolderId> userTrash_;
-    std::optional<FolderId> userThumbnails_;
+    std::optional<FileIdentity> userTrash_;
+    std::optional<FileIdentity> userThumbnails_;
     std::string userThumbnailsPath_;  // canonical, or empty when it is not there
 };
 
