@@ -1791,7 +1791,11 @@ TEST_F(WindowTest, AutoSelectComparesContentsRightClickKeepsTheSelectionAndProte
                      tipShown = tip.isVisible();
                      popup->close();
                  });
+        // The last menu is gone and the list has the focus back before the key.
+        EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 30000));
+        dlg->activateWindow();
         dlg->m_resultList->setFocus(Qt::OtherFocusReason);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->m_resultList->hasFocus(); }, 30000));
         QTest::keyClick(dlg->m_resultList, key, modifiers);
         EXPECT_TRUE(menuSeen) << key;
         EXPECT_FALSE(tipShown) << key;
