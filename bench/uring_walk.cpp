@@ -7,20 +7,19 @@
 // folders it read.
 //
 //   uring_walk [--depth N] FOLDER [EXT]...     (default EXT: jpg)
-#include <dirent.h>
-#include <fcntl.h>
-#include <liburing.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <liburing.h>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,10 +44,11 @@ struct Request {
     Folder* parent = nullptr;
     bool open = false;  // an openat; else a statx
     std::string name;
-    struct statx facts {};
+    struct statx facts { };
 };
 
-bool EndsWithAny(const char* name, const std::vector<std::string>& exts) {
+bool EndsWithAny(const char* name, const std::vector<std::string>& exts)
+{
     const std::size_t n = std::strlen(name);
     for (const std::string& e : exts) {
         if (n <= e.size() || name[n - e.size() - 1] != '.')
@@ -61,7 +61,8 @@ bool EndsWithAny(const char* name, const std::vector<std::string>& exts) {
 
 class Walk {
 public:
-    Walk(unsigned depth, std::vector<std::string> exts) : depth_(depth), exts_(std::move(exts)) {
+    Walk(unsigned depth, std::vector<std::string> exts) : depth_(depth), exts_(std::move(exts))
+    {
         if (io_uring_queue_init(depth_, &ring_, 0) != 0) {
             std::fprintf(stderr, "uring_walk: no io_uring here\n");
             std::exit(2);
@@ -71,7 +72,8 @@ public:
     Walk(const Walk&) = delete;
     Walk& operator=(const Walk&) = delete;
 
-    int Run(const char* top) {
+    int Run(const char* top)
+    {
         const int fd = open(top, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             std::perror(top);
@@ -93,14 +95,16 @@ public:
     }
 
 private:
-    void Adopt(int fd) {
+    void Adopt(int fd)
+    {
         store_.push_back(std::make_unique<Folder>());
         store_.back()->fd = fd;
         ready_.push_back(store_.back().get());
         ++folders_;
     }
 
-    void List(Folder& folder) {
+    void List(Folder& folder)
+    {
         std::vector<char> buffer(std::size_t{64} * 1024);
         for (;;) {
             const long got = syscall(SYS_getdents64, folder.fd, buffer.data(), buffer.size());
@@ -121,7 +125,8 @@ private:
         CloseIfDone(folder);
     }
 
-    void Send(Folder& parent, const char* name, bool open) {
+    void Send(Folder& parent, const char* name, bool open)
+    {
         while (inFlight_ >= depth_)
             Reap(1);
         auto* request = new Request{&parent, open, name, {}};
@@ -147,13 +152,15 @@ private:
     }
 
     // Waits for at least `least` answers and takes every one that is there.
-    void Reap(unsigned least) {
+    void Reap(unsigned least)
+    {
         io_uring_submit_and_wait(&ring_, least);
         unsent_ = 0;
         io_uring_cqe* cqe = nullptr;
         unsigned head = 0;
         unsigned seen = 0;
-        io_uring_for_each_cqe(&ring_, head, cqe) {
+        io_uring_for_each_cqe(&ring_, head, cqe)
+        {
             ++seen;
             std::unique_ptr<Request> request(static_cast<Request*>(io_uring_cqe_get_data(cqe)));
             if (request->open && cqe->res >= 0)
@@ -167,7 +174,8 @@ private:
         io_uring_cq_advance(&ring_, seen);
     }
 
-    static void CloseIfDone(Folder& folder) {
+    static void CloseIfDone(Folder& folder)
+    {
         if (folder.listed && folder.inFlight == 0 && folder.fd >= 0) {
             close(folder.fd);
             folder.fd = -1;
@@ -189,7 +197,8 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     unsigned depth = 64;
     int at = 1;
     if (argc > 2 && std::strcmp(argv[1], "--depth") == 0) {
