@@ -341,8 +341,10 @@ std::string FileNotOpenedText(const std::string& path, bool noProgram, const std
     std::string text =
         std::string(noProgram ? "このファイルを開くプログラムが登録されていません。" : "ファイルを開けませんでした。") +
         "\nファイル: " + VisibleControls(path);
-    if (!noProgram && !error.empty())
-        text += "\n" + VisibleControls(error);
+    if (!noProgram && !error.empty()) {
+        text += '\n';
+        text += VisibleControls(error);
+    }
     return text;
 }
 
