@@ -451,6 +451,45 @@ TEST_P(ScanTest, FolderMovedDuringTheWalkIsFoundAtItsNewPlace)
     EXPECT_EQ(RelativePaths(), (Strings{"T/a/moved/y.jpg", "T/a/x.jpg"}));
 }
 
+// A worker that finds everything in the cache goes on into the folders
+// below the one it was given. Folders left out by their name are still never
+// opened there, however deep, and rows and progress steps stay those of a
+// walk on one thread.
+TEST_P(ScanTest, FoldersListedAheadKeepTheWalksOrderAndNeverEnterLeftOutOnes)
+{
+    for (const char* chain : {"a", "b", "c"}) {
+        std::string folder = std::string("T/") + chain;
+        for (int depth = 0; depth < 5; ++depth) {
+            tmp.MakeFile(folder + "/p" + std::to_string(depth) + ".jpg", depth + 1);
+            tmp.MakeFile(folder + "/.thumbnails/t.jpg", 1);
+            tmp.MakeFile(folder + "/.sh_thumbnails/deep/t.jpg", 1);
+            folder += "/" + std::to_string(depth);
+        }
+    }
+    std::mutex mutex;
+    Strings opened;
+    ScanHooks hooks;
+    hooks.beforeOpening = [&mutex, &opened](const std::string& relative) {
+        const std::lock_guard lock(mutex);
+        opened.push_back(relative);
+    };
+    SetScanHooks(hooks);
+    Scan(tmp / "T", kJpeg);
+    const Strings rows = RelativePaths();
+    const std::vector<std::string> ops = progress.ops;
+    testing::SetEnv("SNAPSIFT_SCAN_THREADS", "1");
+    progress.ops.clear();
+    Scan(tmp / "T", kJpeg);
+    unsetenv("SNAPSIFT_SCAN_THREADS");
+    SetScanHooks({});
+    EXPECT_EQ(rows.size(), 15u);
+    EXPECT_EQ(rows, RelativePaths());
+    EXPECT_EQ(ops, progress.ops);
+    EXPECT_EQ(opened.size(), 2u * 15u);  // every folder below T, once per search
+    for (const std::string& relative : opened)
+        EXPECT_EQ(relative.find("thumbnails"), std::string::npos) << relative;
+}
+
 TEST_P(ScanTest, MountedFileSystemsAreEnteredButKernelOnesAreNot)
 {
     tmp.MakeFolder("T/proc");

@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace snapsift {
 
@@ -94,6 +96,79 @@ FolderListing ListCollected(const std::shared_ptr<WalkContext>& context, FolderJ
     return listing;
 }
 
+// The job that lists the subfolder `sub` of the folder at `parentPath`,
+// which `parent` holds open when at hand.
+FolderJob JobFor(const std::string& parentPath, std::size_t relativeOffset, std::uint64_t parentDevice,
+                 ListedSubfolder& sub, const HeldFolder& parent)
+{
+    FolderJob job;
+    job.path = JoinPath(parentPath, sub.name);
+    job.relativeOffset = relativeOffset;
+    job.nameOffset = job.path.size() - sub.name.size();
+    job.parentDevice = parentDevice;
+    job.opened = std::move(sub.opened);
+    if (!job.opened)
+        job.parent = parent;
+    job.hookCalled = sub.hookCalled;
+    return job;
+}
+
+// While the cache answers, the worker that listed a folder goes on into its
+// subfolders, breadth-first, up to kFoldersAhead folders: on a warm cache a
+// folder takes a few system calls, fewer than handing it to another thread
+// and its listing back would cost. It stops at the first folder that took
+// long enough to have waited on the disk, so that a cold disk gets its
+// folders spread over the threads again. What it lists is taken later, in
+// the walk's own order, as if a worker had listed it then; which folders
+// are left out by name, and which were reached before, is decided there.
+void ListAhead(const std::shared_ptr<WalkContext>& context, const FolderJob& job, FolderListing& listing,
+               std::chrono::steady_clock::time_point start)
+{
+    constexpr std::size_t kFoldersAhead = 48;
+    auto now = std::chrono::steady_clock::now();
+    if (context->hooks.holdNoFolder || now - start >= kLeastWait)
+        return;
+    struct Listed {
+        std::string path;
+        FolderListing* listing;
+    };
+    std::deque<Listed> queue{{job.path, &listing}};
+    std::size_t budget = kFoldersAhead;
+    while (!queue.empty() && budget > 0) {
+        const Listed parent = queue.front();
+        queue.pop_front();
+        if (!parent.listing->handle)
+            continue;  // its subfolders open from the target, one by one, as jobs
+        SkippedFolders::ParentTop parentTop;
+        for (ListedSubfolder& sub : parent.listing->subfolders) {
+            if (budget == 0)
+                return;
+            if (context->skipped.SkipsByName(parent.path, parent.listing->handle.get(), parentTop, sub.name))
+                continue;
+            FolderJob childJob =
+                JobFor(parent.path, job.relativeOffset, parent.listing->id.device, sub, parent.listing->handle);
+            start = now;
+            sub.listed = std::make_shared<FolderListing>(ListCollected(context, childJob, false));
+            --budget;
+            now = std::chrono::steady_clock::now();
+            if (now - start >= kLeastWait)
+                return;
+            if (!sub.listed->skipped && !sub.listed->subfolders.empty())
+                queue.push_back({std::move(childJob.path), sub.listed.get()});
+        }
+    }
+}
+
+// Runs on a worker: one collected folder, and on a warm cache a few below it.
+FolderListing ListCollectedAndAhead(const std::shared_ptr<WalkContext>& context, FolderJob& job, bool waiting)
+{
+    const auto start = std::chrono::steady_clock::now();
+    FolderListing listing = ListCollected(context, job, waiting);
+    if (!waiting && context->io != ScanIo::Uring && !listing.skipped && !listing.subfolders.empty())
+        ListAhead(context, job, listing, start);
+    return listing;
+}
+
 }  // namespace
 
 void SetScanHooks(ScanHooks hooks)
@@ -112,6 +187,7 @@ Collector::Collector(const std::string& target, const TypePatterns& types, Progr
     , context_(std::make_shared<WalkContext>())
 {
     context_->types = types;
+    context_->targetPath = target;
     context_->hooks = CurrentHooks();
     context_->skipped = SkippedFolders::ForThisUser();
     // Where the kernel gives no io_uring, the walk asks one call at a time;
@@ -152,8 +228,9 @@ std::vector<ScanEntry> Collector::CollectSubfolders()
 {
     ScanEntry root;
     FolderListing rootListing = ListTarget(root);
-    Work work(reads_, 4 * std::size_t{reads_.most},
-              [context = context_](FolderJob& job, bool waiting) { return ListCollected(context, job, waiting); });
+    Work work(reads_, 4 * std::size_t{reads_.most}, [context = context_](FolderJob& job, bool waiting) {
+        return ListCollectedAndAhead(context, job, waiting);
+    });
     if (walking_)
         *walking_ = true;
     root.files = std::move(rootListing.files);
@@ -165,7 +242,11 @@ std::vector<ScanEntry> Collector::CollectSubfolders()
     progress_.SetRange(0, n);
     std::size_t i = 0;
     while (n > 0 && i < list_.size()) {
-        std::optional<FolderListing> listing = work.Next(stop_);
+        std::optional<FolderListing> listing;
+        if (!list_[i].listed)
+            listing = work.Next(stop_);
+        else if (!stop_.stop_requested())
+            listing = std::move(*std::exchange(list_[i].listed, nullptr));
         if (!listing) {
             stopped_ = true;
             work.Abandon();
@@ -215,18 +296,15 @@ void Collector::AddSubfolders(Work& work, const std::string& path, std::uint64_t
         if (context_->skipped.SkipsByName(path, listing.handle.get(), parentTop, sub.name))
             continue;
         ScanEntry entry;
-        entry.path = JoinPath(path, sub.name);
-        FolderJob job;
-        job.path = entry.path;
-        job.relativeOffset = relativeOffset_;
-        job.nameOffset = entry.path.size() - sub.name.size();
-        job.parentDevice = device;
-        job.opened = std::move(sub.opened);
-        if (!job.opened)
-            job.parent = listing.handle;
-        job.hookCalled = sub.hookCalled;
+        if (sub.listed) {
+            entry.path = JoinPath(path, sub.name);
+            entry.listed = std::move(sub.listed);
+        } else {
+            FolderJob job = JobFor(path, relativeOffset_, device, sub, listing.handle);
+            entry.path = job.path;
+            jobs.push_back(std::move(job));
+        }
         list_.push_back(std::move(entry));
-        jobs.push_back(std::move(job));
     }
     work.Add(jobs);
 }

@@ -23,6 +23,8 @@ struct ScanEntry {
     FileIdentity id;          // unknown when it could not be opened
     std::uint32_t types = 0;  // every tag of `files` together; fixed once collected
     ListedFiles files;
+    // Its listing, made ahead by the worker that listed its parent, until taken.
+    std::shared_ptr<FolderListing> listed;
 };
 
 // A folder to list, with everything a worker needs to list it.

@@ -84,7 +84,7 @@ FolderListing Gather(std::vector<RawEntry>& entries, std::vector<std::size_t>& k
     for (const std::size_t k : kept) {
         RawEntry& e = entries[k];
         if (e.type == DT_DIR) {
-            out.subfolders.push_back(ListedSubfolder{std::move(e.name), nullptr});
+            out.subfolders.push_back(ListedSubfolder{std::move(e.name), nullptr, false, nullptr});
             continue;
         }
         out.files.names.append(e.name.c_str(), e.name.size() + 1);
@@ -95,23 +95,29 @@ FolderListing Gather(std::vector<RawEntry>& entries, std::vector<std::size_t>& k
 }
 
 // Opens the listed subfolders all at once while the budget has room, calling
-// the hook before each.
-void OpenAhead(int fd, const WalkContext& context, UringQueue& queue, const std::string& relative,
+// the hook before each. Those the walk leaves out by their name are not
+// opened: the walk never enters them.
+void OpenAhead(const FolderHandle& parent, const WalkContext& context, UringQueue& queue, const std::string& relative,
                std::vector<ListedSubfolder>& subfolders)
 {
-    const std::size_t count =
-        std::min<std::size_t>(subfolders.size(), static_cast<std::size_t>(context.budget->Room()));
-    std::vector<int> results(count);
-    for (std::size_t k = 0; k < count; ++k) {
+    const std::string parentPath = relative.empty() ? context.targetPath : JoinPath(context.targetPath, relative);
+    SkippedFolders::ParentTop parentTop;
+    const std::size_t room = static_cast<std::size_t>(context.budget->Room());
+    std::vector<std::size_t> opened;
+    std::vector<int> results(std::min(room, subfolders.size()));
+    for (std::size_t k = 0; k < subfolders.size() && opened.size() < results.size(); ++k) {
+        if (context.skipped.SkipsByName(parentPath, &parent, parentTop, subfolders[k].name))
+            continue;
         if (context.hooks.beforeOpening)
             context.hooks.beforeOpening(relative.empty() ? subfolders[k].name : relative + '/' + subfolders[k].name);
         subfolders[k].hookCalled = true;
-        queue.OpenFolder(fd, subfolders[k].name.c_str(), &results[k]);
+        queue.OpenFolder(parent.Fd(), subfolders[k].name.c_str(), &results[opened.size()]);
+        opened.push_back(k);
     }
     queue.Run();
-    for (std::size_t k = 0; k < count; ++k) {
-        if (results[k] >= 0)
-            subfolders[k].opened = FolderBudget::Hold(context.budget, FolderHandle(results[k]));
+    for (std::size_t j = 0; j < opened.size(); ++j) {
+        if (results[j] >= 0)
+            subfolders[opened[j]].opened = FolderBudget::Hold(context.budget, FolderHandle(results[j]));
     }
 }
 
@@ -189,7 +195,7 @@ FolderListing ListFolderQueued(const FolderHandle& handle, const WalkContext& co
     }
     FolderListing out = Gather(entries, kept);
     if (ring && relative && !context.hooks.holdNoFolder && !out.subfolders.empty())
-        OpenAhead(handle.Fd(), context, queue, *relative, out.subfolders);
+        OpenAhead(handle, context, queue, *relative, out.subfolders);
     return out;
 }
 

@@ -5,12 +5,14 @@
 #include "scan/open_folders.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace snapsift {
 
 class UringQueue;
+struct FolderListing;
 
 // The files of a folder that match a ticked type, with their facts as the
 // listing found them, kept until the pass that adds them: their names one
@@ -31,6 +33,8 @@ struct ListedSubfolder {
     std::string name;
     HeldFolder opened;        // already open, when its parent's listing opened it
     bool hookCalled = false;  // the parent's listing tried to open it, and called the hook then
+    // Its own listing, when the worker that listed the parent went on into it.
+    std::shared_ptr<FolderListing> listed;
 };
 
 // What listing one folder gave.

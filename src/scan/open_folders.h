@@ -46,7 +46,8 @@ private:
 struct WalkContext {
     TypePatterns types;
     SkippedFolders skipped = SkippedFolders(std::string(), std::string());
-    FolderHandle target;  // open for the whole walk, for folders whose parent is not held
+    FolderHandle target;     // open for the whole walk, for folders whose parent is not held
+    std::string targetPath;  // its canonical path
     ScanHooks hooks;
     ScanIo io = ScanIo::Threads;
     std::shared_ptr<FolderBudget> budget = std::make_shared<FolderBudget>();
