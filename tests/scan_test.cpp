@@ -646,6 +646,35 @@ TEST(OrderedWorkTest, WaitWatchTellsASleepFromWork)
     EXPECT_FALSE(watch.Waited());
 }
 
+// Time a thread spent ready but without a processor (the machine busy with
+// other work) is not a wait on the disk, even when the thread gave up the
+// processor once during the item, as a lock briefly held elsewhere makes it.
+TEST(OrderedWorkTest, TimeWaitingForAProcessorIsNoWaitOnTheDisk)
+{
+    using std::chrono::microseconds;
+    const auto use = [](int processor, int queued, bool known, long waits) {
+        return ThreadUse{microseconds(processor), microseconds(queued), known, waits};
+    };
+    struct Case {
+        int wall;
+        ThreadUse after;
+        bool waited;
+    };
+    const ThreadUse start = use(0, 0, true, 0);
+    for (const Case& c : {Case{4000, use(300, 3500, true, 1), false},  // set aside, one brief lock wait
+                          Case{4000, use(300, 200, true, 1), true},    // asleep 3.5 ms
+                          Case{4000, use(300, 0, true, 0), false},     // never gave the processor up
+                          Case{1000, use(300, 0, true, 1), true},      // asleep 0.7 ms against 0.3 running
+                          Case{700, use(300, 0, true, 1), false}}) {   // asleep 0.4 ms: too short
+        EXPECT_EQ(WaitedOnDisk(microseconds(c.wall), start, c.after), c.waited)
+            << c.wall << " " << c.after.queued.count();
+    }
+    // Where the kernel does not tell the time queued, a voluntary switch and
+    // the time off the processor decide.
+    EXPECT_TRUE(WaitedOnDisk(microseconds(4000), use(0, 0, false, 0), use(300, 0, false, 1)));
+    EXPECT_FALSE(WaitedOnDisk(microseconds(4000), use(0, 0, false, 0), use(300, 0, false, 0)));
+}
+
 // --- Requests through io_uring ------------------------------------------------
 
 // What one request gave: its result, and the kind and inode it saw.

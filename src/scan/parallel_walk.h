@@ -44,10 +44,13 @@ enum class ScanIo : unsigned char {
 // "uring"); Auto when it is not set or says something else.
 ScanIo ScanIoChosen();
 
-// What the calling thread has used so far: its processor time and how often
-// it gave up the processor to wait for something (the disk, mostly).
+// What the calling thread has used so far: its processor time, how long it
+// was ready to run but waited for a processor (where the kernel says), and
+// how often it gave up the processor to wait for something (the disk, mostly).
 struct ThreadUse {
     std::chrono::nanoseconds processor{0};
+    std::chrono::nanoseconds queued{0};
+    bool queuedKnown = false;
     long waits = 0;
 };
 ThreadUse CurrentThreadUse();
@@ -57,10 +60,12 @@ ThreadUse CurrentThreadUse();
 // thread's use need not be asked for.
 inline constexpr std::chrono::nanoseconds kLeastWait = std::chrono::microseconds(500);
 
-// Whether an item waited on the disk: its thread gave up the processor to
-// wait during it, and spent more time off the processor than on it, and
-// more than kLeastWait. A thread the scheduler merely set aside on a busy
-// machine did not wait of its own accord.
+// Whether an item waited on the disk: its thread slept (was off the
+// processor and not waiting for one) longer than it ran, and more than
+// kLeastWait. A thread the scheduler merely set aside on a busy machine did
+// not wait of its own accord: the thread must have given up the processor of
+// its own accord during the item, and where the kernel tells how long it
+// waited for a processor, that time does not count as sleep.
 bool WaitedOnDisk(std::chrono::nanoseconds wall, const ThreadUse& before, const ThreadUse& after);
 
 // Tells, item by item, whether items wait on the disk, asking for the
@@ -201,7 +206,7 @@ public:
         // The window moved on: an idle worker may start more. While items do
         // not wait, it is woken once a share's worth of room is free, not for
         // every result taken.
-        const bool wake = s.idleWorkers > 0 && s.MayStart() && s.RoomForShare();
+        const bool wake = s.idleWorkers > 0 && s.MayWork() && s.RoomForShare();
         lock.unlock();
         if (wake)
             s.workReady.notify_one();
@@ -362,7 +367,9 @@ private:
             done.clear();
             if (oldestReady && s.consumerWaiting)
                 s.resultReady.notify_one();
-            if (s.idleWorkers > 0 && s.MayWork())
+            // This thread takes the next share itself; another is woken only
+            // when there is work beside it.
+            if (s.idleWorkers > 0 && s.working + 1 < s.limit && s.MayStart() && s.Room() > s.ShareSize())
                 s.workReady.notify_one();
         }
     }
