@@ -33,17 +33,59 @@ const char* RefusalLine(SearchRefusal refusal)
 // One field of a record, as the report writes it.
 using Field = std::function<std::string(std::string_view)>;
 
-// One record per table row: name, size, date and path, TAB-separated.
-void PutRows(const FileTable& table, const Field& field, RecordOutput& output)
+// Appends `bytes` to `out` as a field of the report: whole with --null,
+// else escaped as ReportField does.
+void AppendField(std::string& out, std::string_view bytes, bool whole)
 {
+    if (whole) {
+        out.append(bytes);
+        return;
+    }
+    for (const char c : bytes) {
+        switch (c) {
+        case '%':
+            out += "%25";
+            break;
+        case '\t':
+            out += "%09";
+            break;
+        case '\r':
+            out += "%0D";
+            break;
+        case '\n':
+            out += "%0A";
+            break;
+        default:
+            out.push_back(c);
+        }
+    }
+}
+
+// One record per table row: name, size, date and path, TAB-separated. The
+// record is built in one buffer, and the date text made once per second met
+// in a row, as files copied together share theirs.
+void PutRows(const FileTable& table, bool whole, RecordOutput& output)
+{
+    std::string row;
+    std::int64_t lastTime = 0;
+    std::string lastDate;
     for (int k = 0; k < table.RowCount(); ++k) {
-        std::string row = field(table.Name(k));
+        row.clear();
+        AppendField(row, table.Name(k), whole);
         row += '\t';
         row += SizeText(table.Size(k));
         row += '\t';
-        row += DateText(table.CreationTime(k));
+        if (k == 0 || table.CreationTime(k) != lastTime) {
+            lastTime = table.CreationTime(k);
+            lastDate = DateText(lastTime);
+        }
+        row += lastDate;
         row += '\t';
-        row += field(table.Path(k));
+        const std::string& folder = table.Folder(k);
+        AppendField(row, folder, whole);
+        if (folder.empty() || folder.back() != '/')
+            row += '/';
+        AppendField(row, table.Name(k), whole);
         output.Put(row);
     }
 }
@@ -84,24 +126,7 @@ std::string ReportField(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size());
-    for (const char c : bytes) {
-        switch (c) {
-        case '%':
-            out += "%25";
-            break;
-        case '\t':
-            out += "%09";
-            break;
-        case '\r':
-            out += "%0D";
-            break;
-        case '\n':
-            out += "%0A";
-            break;
-        default:
-            out.push_back(c);
-        }
-    }
+    AppendField(out, bytes, false);
     return out;
 }
 
@@ -136,7 +161,7 @@ int RunReport(const CommandLine& line, std::FILE* out, std::FILE* err)
     errno = 0;
     switch (line.report) {
     case CommandLine::ReportKind::Rows:
-        PutRows(view.table, field, output);
+        PutRows(view.table, line.null, output);
         break;
     case CommandLine::ReportKind::Duplicates:
         PutDuplicateNames(view.combo, field, output);
