@@ -100,6 +100,42 @@ TEST_F(CoreTest, ClearFileTableEmptiesEveryColumn)
     EXPECT_EQ(table.Path(0), "/p/0/b.jpg");
 }
 
+// Rows placed in any order, some with empty names, then cut back to the
+// first ones: the same table as rows appended one after another, and still
+// one whose rows can be removed.
+TEST_F(CoreTest, RowsPlacedOutOfOrderMatchRowsAppended)
+{
+    const FileTable appended = TableOf(6);
+    FileTable placed;
+    std::vector<std::size_t> nameOffsets;
+    std::size_t nameBytes = 0;
+    for (int k = 0; k < appended.RowCount(); ++k) {
+        placed.AddFolder(appended.Folder(k));
+        nameOffsets.push_back(nameBytes);
+        nameBytes += appended.Name(k).size();
+    }
+    placed.SizeRows(nameOffsets.size(), nameBytes);
+    for (const int k : {5, 0, 3, 1, 4, 2}) {
+        placed.PlaceRow(static_cast<std::size_t>(k), static_cast<std::uint32_t>(k),
+                        nameOffsets[static_cast<std::size_t>(k)], appended.Name(k),
+                        FileFacts{appended.Size(k), appended.CreationTime(k), appended.Identity(k)});
+    }
+    ASSERT_EQ(placed.RowCount(), appended.RowCount());
+    for (int k = 0; k < appended.RowCount(); ++k) {
+        EXPECT_EQ(RowOf(placed, k), RowOf(appended, k));
+        EXPECT_EQ(placed.Identity(k), appended.Identity(k));
+    }
+
+    placed.KeepFirstRows(4, nameOffsets[4], 4);
+    placed.RemoveFileRows({true, false, false, true});
+    ASSERT_EQ(placed.RowCount(), 2);
+    EXPECT_EQ(RowOf(placed, 0), RowOf(appended, 1));
+    EXPECT_EQ(RowOf(placed, 1), RowOf(appended, 2));
+    testing::AddFoundFile(placed, {"z.jpg", "/q", 1, 0});
+    EXPECT_EQ(placed.Path(2), "/q/z.jpg");
+    EXPECT_EQ(placed.Name(1), "n2");
+}
+
 TEST_F(CoreTest, SizeTextIsTheWholeLengthInDecimal)
 {
     const std::vector<std::pair<std::uint64_t, std::string>> cases = {

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sstream>
+#include <stop_token>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -300,6 +301,58 @@ TEST_P(ScanTest, RowsComePassByPassThenTargetFirstThenNameOrder)
     Scan(tmp / "T", Types(true, true, true, "png"));
     EXPECT_EQ(RelativePaths(), (Strings{"T/A.jpg", "T/a.jpg", "T/b.jpg", "T/C.jpg", "T/z.jpg", "T/s/v.jpg", "T/y.bmp",
                                         "T/x.gif", "T/w.png", "T/s/u.png"}));
+}
+
+// A stop while the listed files are put in order, after any step: the rows
+// are a prefix of the whole search's, each with its own folder, and more
+// steps never give fewer rows. Folders here match only some of the types,
+// some only later ones, so that a folder's first row can come in any pass.
+TEST_P(ScanTest, StopWhilePuttingRowsInOrderKeepsAPrefixOfTheRows)
+{
+    for (const char* name : {"T/b.gif", "T/a.jpg", "T/A/c.bmp", "T/B/d.jpg", "T/B/e.gif", "T/B/f.bmp", "T/C/g.gif",
+                             "T/C/h.gif", "T/C/D/i.jpg", "T/C/D/j.bmp", "T/E/k.png"})
+        tmp.MakeFile(name, 1);
+    const SearchOptions options = Types(true, true, true, "png");
+    Scan(tmp / "T", options);
+    const Strings whole = RelativePaths();
+    ASSERT_EQ(whole.size(), 11u);
+
+    // Asks for a stop at the given step of the passes (after the walk's
+    // steps, which end with its own range being set back).
+    struct StopAtStep final : Progress {
+        void SetRange(int, int) override { passes = walked; }
+        void DeltaPos(int) override
+        {
+            if (passes && ++steps == stopAt)
+                stop.request_stop();
+        }
+        void SetPos(int) override { walked = true; }
+        std::stop_source stop;
+        int stopAt = 0;
+        int steps = 0;
+        bool walked = false;
+        bool passes = false;
+    };
+    const int allSteps = 6 * 4;  // six folders, four types
+    std::size_t rowsBefore = 0;
+    bool somePartOfTheRows = false;
+    for (int stopAt = 1; stopAt <= allSteps; ++stopAt) {
+        SCOPED_TRACE(stopAt);
+        StopAtStep steps;
+        steps.stopAt = stopAt;
+        const ScanOutcome outcome = ScanFolder(tmp / "T", options, table, steps, steps.stop.get_token());
+        // Asked during the last folder's steps, nothing is left to stop.
+        EXPECT_EQ(outcome.stopped, stopAt <= allSteps - 4);
+        const Strings rows = RelativePaths();
+        ASSERT_LE(rows.size(), whole.size());
+        EXPECT_EQ(rows, Strings(whole.begin(), whole.begin() + static_cast<long>(rows.size())));
+        EXPECT_EQ(outcome.rowsAdded, static_cast<int>(rows.size()));
+        EXPECT_GE(rows.size(), rowsBefore);
+        rowsBefore = rows.size();
+        somePartOfTheRows = somePartOfTheRows || (!rows.empty() && rows.size() < whole.size());
+    }
+    EXPECT_EQ(rowsBefore, whole.size());
+    EXPECT_TRUE(somePartOfTheRows);
 }
 
 TEST_P(ScanTest, OtherExtensionEqualToJpegListsEachFileTwice)

@@ -22,13 +22,47 @@ std::uint32_t FileTable::AddFolder(std::string path)
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
 
+FileTable::Row FileTable::RowOf(std::size_t nameOffset, std::uint32_t folder, std::string_view name,
+                                const FileFacts& facts)
+{
+    assert(name.size() <= UINT16_MAX);
+    return Row{nameOffset,
+               folder,
+               static_cast<std::uint16_t>(name.size()),
+               facts.size,
+               facts.creationTime,
+               facts.identity.device,
+               facts.identity.inode};
+}
+
 void FileTable::AddFoundFile(std::uint32_t folder, std::string_view name, const FileFacts& facts)
 {
     assert(folder < folders_.size());
-    assert(name.size() <= UINT16_MAX);
-    rows_.push_back(Row{names_.size(), folder, static_cast<std::uint16_t>(name.size()), facts.size, facts.creationTime,
-                        facts.identity});
-    names_.append(name);
+    rows_.push_back(RowOf(names_.size(), folder, name, facts));
+    names_.insert(names_.end(), name.begin(), name.end());
+}
+
+void FileTable::SizeRows(std::size_t rows, std::size_t nameBytes)
+{
+    rows_.resize(rows);
+    names_.resize(nameBytes);
+}
+
+void FileTable::PlaceRow(std::size_t k, std::uint32_t folder, std::size_t nameOffset, std::string_view name,
+                         const FileFacts& facts)
+{
+    assert(k < rows_.size() && folder < folders_.size());
+    assert(nameOffset <= names_.size() && name.size() <= names_.size() - nameOffset);
+    rows_[k] = RowOf(nameOffset, folder, name, facts);
+    std::char_traits<char>::copy(names_.data() + nameOffset, name.data(), name.size());
+}
+
+void FileTable::KeepFirstRows(std::size_t rows, std::size_t nameBytes, std::size_t folders)
+{
+    assert(rows <= rows_.size() && nameBytes <= names_.size() && folders <= folders_.size());
+    rows_.resize(rows);
+    names_.resize(nameBytes);
+    folders_.resize(folders);
 }
 
 void FileTable::RemoveFileRows(const std::vector<bool>& remove)
@@ -53,9 +87,9 @@ void FileTable::RemoveFileRows(const std::vector<bool>& remove)
 void FileTable::ClearFileTable()
 {
     // The memory goes too: a new search may find far fewer files.
-    std::vector<Row>().swap(rows_);
+    decltype(rows_)().swap(rows_);
     std::vector<std::string>().swap(folders_);
-    std::string().swap(names_);
+    decltype(names_)().swap(names_);
 }
 
 }  // namespace snapsift

@@ -4,8 +4,11 @@
 #include "platform/file_system.h"
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace snapsift {
@@ -16,14 +19,14 @@ class FileTable final {
 public:
     int RowCount() const { return static_cast<int>(rows_.size()); }
     // Row k's facts, 0 <= k < RowCount().
-    std::string_view Name(int k) const { return std::string_view(names_).substr(At(k).nameOffset, At(k).nameLength); }
+    std::string_view Name(int k) const { return std::string_view(names_.data() + At(k).nameOffset, At(k).nameLength); }
     // The path of the folder row k's file lies in.
     const std::string& Folder(int k) const { return folders_[At(k).folder]; }
     // The file's full path: its folder and its name.
     std::string Path(int k) const;
     std::uint64_t Size(int k) const { return At(k).size; }
     std::int64_t CreationTime(int k) const { return At(k).creationTime; }  // seconds since 1970 UTC
-    const FileIdentity& Identity(int k) const { return At(k).identity; }
+    FileIdentity Identity(int k) const { return FileIdentity{At(k).device, At(k).inode}; }
 
     // Makes room for `rows` rows whose names take `nameBytes` bytes in all, so
     // that a table filled up to that size is allocated once.
@@ -32,6 +35,18 @@ public:
     std::uint32_t AddFolder(std::string path);
     // Appends one row for the file `name` in folder `folder` (an AddFolder index).
     void AddFoundFile(std::uint32_t folder, std::string_view name, const FileFacts& facts);
+
+    // Filling the table out of row order: sizes it for `rows` rows whose
+    // names take `nameBytes` bytes, all of them to be placed, in folders
+    // already added. The room is only written as rows are placed into it.
+    void SizeRows(std::size_t rows, std::size_t nameBytes);
+    // Writes row k (< the rows sized), whose name goes at `nameOffset`: the
+    // offset of row k - 1's name plus its length.
+    void PlaceRow(std::size_t k, std::uint32_t folder, std::size_t nameOffset, std::string_view name,
+                  const FileFacts& facts);
+    // Keeps only the first `rows` rows, whose names take `nameBytes` bytes,
+    // and the first `folders` folders: those of the rows placed so far.
+    void KeepFirstRows(std::size_t rows, std::size_t nameBytes, std::size_t folders);
     // Removes the rows whose flag is set in `remove` (one flag per row) in one
     // pass, keeping the order of the others.
     void RemoveFileRows(const std::vector<bool>& remove);
@@ -39,20 +54,45 @@ public:
     void ClearFileTable();
 
 private:
+    // Leaves what a resize adds unwritten: room sized ahead becomes resident
+    // only as it is filled.
+    template <typename T>
+    struct UnwrittenAllocator : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = UnwrittenAllocator<U>;
+        };
+        UnwrittenAllocator() = default;
+        template <typename U>
+        UnwrittenAllocator(const UnwrittenAllocator<U>&) noexcept
+        { }
+        template <typename U, typename... Args>
+        void construct(U* at, Args&&... args)
+        {
+            if constexpr (sizeof...(Args) == 0)
+                ::new (static_cast<void*>(at)) U;
+            else
+                ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+        }
+    };
+
     // 48 bytes: the name lies in names_, one after another in row order.
+    // No member has a default, so that sized rows stay unwritten.
     struct Row {
-        std::uint64_t nameOffset = 0;
-        std::uint32_t folder = 0;
-        std::uint16_t nameLength = 0;  // a file name has at most 255 bytes
-        std::uint64_t size = 0;
-        std::int64_t creationTime = 0;
-        FileIdentity identity{};
+        std::uint64_t nameOffset;
+        std::uint32_t folder;
+        std::uint16_t nameLength;  // a file name has at most 255 bytes
+        std::uint64_t size;
+        std::int64_t creationTime;
+        std::uint64_t device;
+        std::uint64_t inode;
     };
     const Row& At(int k) const { return rows_[static_cast<std::size_t>(k)]; }
+    static Row RowOf(std::size_t nameOffset, std::uint32_t folder, std::string_view name, const FileFacts& facts);
 
     std::vector<std::string> folders_;
-    std::vector<Row> rows_;
-    std::string names_;
+    std::vector<Row, UnwrittenAllocator<Row>> rows_;
+    std::vector<char, UnwrittenAllocator<char>> names_;
 };
 
 }  // namespace snapsift
