@@ -136,6 +136,61 @@ TEST_F(CoreTest, RowsPlacedOutOfOrderMatchRowsAppended)
     EXPECT_EQ(placed.Name(1), "n2");
 }
 
+// A row keeps the low 32 bits of its name's offset; a table of more than
+// 4 GiB of names (millions of files) knows where each 4 GiB begins. A table
+// that wraps every 16 bytes, filled, placed, cut and thinned as a search and
+// a deletion do, holds the same rows as one that never wraps.
+TEST_F(CoreTest, NameOffsetsBeyondWhat32BitsHoldStayRight)
+{
+    const auto name = [](int k) { return std::string(static_cast<std::size_t>(1 + (k * 7) % 40), 'a' + k % 26); };
+    const auto facts = [](int k) { return FileFacts{10u + k, 1000 + k, FileIdentity{1, 100u + k}}; };
+    const auto expectSame = [](const FileTable& wrapping, const FileTable& plain, const char* step) {
+        ASSERT_EQ(wrapping.RowCount(), plain.RowCount()) << step;
+        for (int k = 0; k < plain.RowCount(); ++k)
+            EXPECT_EQ(RowOf(wrapping, k), RowOf(plain, k)) << step << " row " << k;
+    };
+    constexpr int kRows = 30;
+    FileTable plain, wrapping(4), placed(4);
+    std::vector<std::size_t> offsets;
+    std::size_t nameBytes = 0;
+    for (FileTable* table : {&plain, &wrapping, &placed})
+        table->AddFolder("/f");
+    for (int k = 0; k < kRows; ++k) {
+        plain.AddFoundFile(0, name(k), facts(k));
+        wrapping.AddFoundFile(0, name(k), facts(k));
+        offsets.push_back(nameBytes);
+        nameBytes += name(k).size();
+    }
+    expectSame(wrapping, plain, "appended");
+
+    placed.SizeRows(kRows, nameBytes);
+    for (int k = kRows - 1; k >= 0; k -= 2)
+        placed.PlaceRow(static_cast<std::size_t>(k), 0, offsets[static_cast<std::size_t>(k)], name(k), facts(k));
+    for (int k = 0; k < kRows; k += 2)
+        placed.PlaceRow(static_cast<std::size_t>(k), 0, offsets[static_cast<std::size_t>(k)], name(k), facts(k));
+    expectSame(placed, plain, "placed out of order");
+
+    std::vector<bool> remove(kRows);
+    for (int k = 0; k < kRows; ++k)
+        remove[static_cast<std::size_t>(k)] = k % 3 != 1;
+    for (FileTable* table : {&plain, &wrapping, &placed})
+        table->RemoveFileRows(remove);
+    expectSame(wrapping, plain, "thinned");
+    expectSame(placed, plain, "placed and thinned");
+
+    FileTable cut(4), cutPlain;
+    for (FileTable* table : {&cut, &cutPlain}) {
+        table->AddFolder("/f");
+        table->SizeRows(kRows, nameBytes);
+        for (int k = 0; k < kRows; ++k)
+            table->PlaceRow(static_cast<std::size_t>(k), 0, offsets[static_cast<std::size_t>(k)], name(k), facts(k));
+        table->KeepFirstRows(17, offsets[17], 1);
+        table->AddFoundFile(0, "tail.jpg", facts(99));
+    }
+    expectSame(cut, cutPlain, "cut back and appended");
+    EXPECT_EQ(cut.Name(17), "tail.jpg");
+}
+
 TEST_F(CoreTest, SizeTextIsTheWholeLengthInDecimal)
 {
     const std::vector<std::pair<std::uint64_t, std::string>> cases = {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "scan/file_table.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstdint>
 
 namespace snapsift {
 
@@ -22,23 +24,31 @@ std::uint32_t FileTable::AddFolder(std::string path)
     return static_cast<std::uint32_t>(folders_.size() - 1);
 }
 
-FileTable::Row FileTable::RowOf(std::size_t nameOffset, std::uint32_t folder, std::string_view name,
-                                const FileFacts& facts)
+FileTable::Row FileTable::RowOf(std::size_t nameOffset, std::uint32_t folder, const FileFacts& facts) const
 {
-    assert(name.size() <= UINT16_MAX);
-    return Row{nameOffset,
+    const std::size_t low = nameOffset & ((std::size_t{1} << offsetBits_) - 1);
+    return Row{static_cast<std::uint32_t>(low),
                folder,
-               static_cast<std::uint16_t>(name.size()),
                facts.size,
                facts.creationTime,
                facts.identity.device,
                facts.identity.inode};
 }
 
+void FileTable::NoteWraps(std::size_t k, std::size_t nameOffset)
+{
+    const std::size_t high = nameOffset >> offsetBits_;
+    if (wraps_.size() < high)
+        wraps_.resize(high, SIZE_MAX);
+    for (std::size_t i = 0; i < high; ++i)
+        wraps_[i] = std::min(wraps_[i], k);
+}
+
 void FileTable::AddFoundFile(std::uint32_t folder, std::string_view name, const FileFacts& facts)
 {
     assert(folder < folders_.size());
-    rows_.push_back(RowOf(names_.size(), folder, name, facts));
+    NoteWraps(rows_.size(), names_.size());
+    rows_.push_back(RowOf(names_.size(), folder, facts));
     names_.insert(names_.end(), name.begin(), name.end());
 }
 
@@ -53,7 +63,8 @@ void FileTable::PlaceRow(std::size_t k, std::uint32_t folder, std::size_t nameOf
 {
     assert(k < rows_.size() && folder < folders_.size());
     assert(nameOffset <= names_.size() && name.size() <= names_.size() - nameOffset);
-    rows_[k] = RowOf(nameOffset, folder, name, facts);
+    NoteWraps(k, nameOffset);
+    rows_[k] = RowOf(nameOffset, folder, facts);
     std::char_traits<char>::copy(names_.data() + nameOffset, name.data(), name.size());
 }
 
@@ -63,6 +74,8 @@ void FileTable::KeepFirstRows(std::size_t rows, std::size_t nameBytes, std::size
     rows_.resize(rows);
     names_.resize(nameBytes);
     folders_.resize(folders);
+    while (!wraps_.empty() && wraps_.back() >= rows)
+        wraps_.pop_back();
 }
 
 void FileTable::RemoveFileRows(const std::vector<bool>& remove)
@@ -71,17 +84,23 @@ void FileTable::RemoveFileRows(const std::vector<bool>& remove)
     // Names are in row order, so the kept ones move only towards the front.
     std::size_t kept = 0;
     std::size_t nameEnd = 0;
+    std::vector<std::size_t> wraps;
     for (std::size_t k = 0; k < rows_.size(); ++k) {
         if (k < remove.size() && remove[k])
             continue;
+        const std::size_t start = NameOffset(k);
+        const std::size_t length = NameOffset(k + 1) - start;
+        std::char_traits<char>::move(names_.data() + nameEnd, names_.data() + start, length);
         Row row = rows_[k];
-        std::char_traits<char>::move(names_.data() + nameEnd, names_.data() + row.nameOffset, row.nameLength);
-        row.nameOffset = nameEnd;
-        nameEnd += row.nameLength;
+        row.nameStart = RowOf(nameEnd, row.folder, FileFacts{}).nameStart;
+        while (wraps.size() < (nameEnd >> offsetBits_))
+            wraps.push_back(kept);
+        nameEnd += length;
         rows_[kept++] = row;
     }
     rows_.resize(kept);
     names_.resize(nameEnd);
+    wraps_.swap(wraps);
 }
 
 void FileTable::ClearFileTable()
@@ -90,6 +109,7 @@ void FileTable::ClearFileTable()
     decltype(rows_)().swap(rows_);
     std::vector<std::string>().swap(folders_);
     decltype(names_)().swap(names_);
+    std::vector<std::size_t>().swap(wraps_);
 }
 
 }  // namespace snapsift

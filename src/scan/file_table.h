@@ -17,9 +17,19 @@ namespace snapsift {
 // Rows hold facts (numbers and names); their texts are made where they are shown.
 class FileTable final {
 public:
+    FileTable() = default;
+    // For tests: name offsets kept in `offsetBits` bits (at most 32), so
+    // that a small table crosses the boundaries a table of more than 4 GiB
+    // of names does.
+    explicit FileTable(unsigned offsetBits) : offsetBits_(offsetBits) { }
+
     int RowCount() const { return static_cast<int>(rows_.size()); }
     // Row k's facts, 0 <= k < RowCount().
-    std::string_view Name(int k) const { return std::string_view(names_.data() + At(k).nameOffset, At(k).nameLength); }
+    std::string_view Name(int k) const
+    {
+        const std::size_t start = NameOffset(static_cast<std::size_t>(k));
+        return std::string_view(names_.data() + start, NameOffset(static_cast<std::size_t>(k) + 1) - start);
+    }
     // The path of the folder row k's file lies in.
     const std::string& Folder(int k) const { return folders_[At(k).folder]; }
     // The file's full path: its folder and its name.
@@ -76,19 +86,37 @@ private:
         }
     };
 
-    // 48 bytes: the name lies in names_, one after another in row order.
-    // No member has a default, so that sized rows stay unwritten.
+    // 40 bytes. The names lie in names_ one after another in row order, so
+    // a row's name ends where the next row's begins, and its offset is kept
+    // in 32 bits: `wraps_` holds, for each 4 GiB of names, the first row
+    // whose name starts beyond it. No member has a default, so that sized
+    // rows stay unwritten.
     struct Row {
-        std::uint64_t nameOffset;
+        std::uint32_t nameStart;  // the name's offset, its low 32 bits
         std::uint32_t folder;
-        std::uint16_t nameLength;  // a file name has at most 255 bytes
         std::uint64_t size;
         std::int64_t creationTime;
         std::uint64_t device;
         std::uint64_t inode;
     };
+    static_assert(sizeof(Row) == 40);
     const Row& At(int k) const { return rows_[static_cast<std::size_t>(k)]; }
-    static Row RowOf(std::size_t nameOffset, std::uint32_t folder, std::string_view name, const FileFacts& facts);
+    Row RowOf(std::size_t nameOffset, std::uint32_t folder, const FileFacts& facts) const;
+    // Where row k's name starts; row RowCount()'s is the end of the names.
+    std::size_t NameOffset(std::size_t k) const
+    {
+        if (k == rows_.size())
+            return names_.size();
+        std::size_t high = 0;
+        while (high < wraps_.size() && wraps_[high] <= k)
+            ++high;
+        return (high << offsetBits_) | rows_[k].nameStart;
+    }
+    // Notes that row k's name starts at `nameOffset`.
+    void NoteWraps(std::size_t k, std::size_t nameOffset);
+
+    unsigned offsetBits_ = 32;
+    std::vector<std::size_t> wraps_;
 
     std::vector<std::string> folders_;
     std::vector<Row, UnwrittenAllocator<Row>> rows_;

@@ -89,7 +89,7 @@ FolderListing Gather(std::vector<RawEntry>& entries, std::vector<std::size_t>& k
         }
         out.files.names.append(e.name.c_str(), e.name.size() + 1);
         out.files.tags.push_back(e.tag);
-        out.files.facts.push_back(e.facts);
+        out.files.facts.push_back(ListedFiles::Facts{e.facts.size, e.facts.creationTime, e.facts.identity});
     }
     return out;
 }

@@ -148,14 +148,16 @@ private:
             next += name.size() + 1;
             for (std::uint32_t bits = entry.files.tags[k] & passMask_; bits != 0; bits &= bits - 1) {
                 Cursor& cursor = cursors_[static_cast<std::size_t>(PassOf(bits))];
-                table_.PlaceRow(cursor.row++, tableFolder_[index], cursor.nameOffset, name, entry.files.facts[k]);
+                const ListedFiles::Facts& facts = entry.files.facts[k];
+                table_.PlaceRow(cursor.row++, tableFolder_[index], cursor.nameOffset, name,
+                                FileFacts{facts.size, facts.creationTime, facts.identity});
                 cursor.nameOffset += name.size();
             }
         }
         // To the system, every few MiB, as the table's room comes from
         // elsewhere.
         freedBytes_ += entry.files.names.capacity() + entry.files.tags.capacity() * sizeof(std::uint32_t) +
-                       entry.files.facts.capacity() * sizeof(FileFacts) + entry.path.capacity();
+                       entry.files.facts.capacity() * sizeof(ListedFiles::Facts) + entry.path.capacity();
         entry.files = ListedFiles();
         std::string().swap(entry.path);
         if (freedBytes_ >= kReturnEvery) {
