@@ -109,8 +109,8 @@ private:
 // The pool starts with `reads.usual` threads. One of the first items that
 // waited on the disk lets `reads.most` threads work at once: a disk that is
 // slow from the start gets its deep queue at once. Later, each item that
-// waited lets one more thread work, up to `reads.most`; each that did not
-// lets one fewer, down to `reads.usual` again. A wait also makes the shares
+// waited lets one more thread work, up to `reads.most`; once kWaitingItems
+// items in a row did not wait, `reads.usual` work again. A wait also makes the shares
 // single items, which grow back (doubling) while items do not wait.
 //
 // `work(item, waiting)` is told whether items have waited on the disk lately
@@ -270,8 +270,12 @@ private:
         void ShareDone(std::size_t items, unsigned fast)
         {
             --working;
-            limit = std::max(usual, limit - std::min(limit, fast));
             waitingItems -= std::min(waitingItems, fast);
+            // A cold disk answers many folders from what it read for their
+            // neighbours: the queue stays deep until kWaitingItems items in a
+            // row did not wait.
+            if (waitingItems == 0)
+                limit = usual;
             if (fast == items)
                 shareCap = std::min(kMostPerShare, 2 * shareCap);
         }
