@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -195,6 +196,13 @@ void CSnapsiftDlg::CreateResultList()
     m_resultList->setSortingEnabled(false);
     m_resultList->header()->setSectionsClickable(false);
     m_resultList->header()->setSectionsMovable(false);
+    // The header asks its selection model, on every repaint, whether each
+    // column it draws is wholly selected, which walks every range of the
+    // list's selection: with thousands of separately selected rows a repaint
+    // cost milliseconds, and a deletion that repaints as it advances grew
+    // with the square of the rows. Its sections are not clickable and do not
+    // show the selection, so it gets a selection of its own, always empty.
+    m_resultList->header()->setSelectionModel(new QItemSelectionModel(resultModel_, m_resultList->header()));
     m_resultList->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The selection stays as visible without the focus as with it.
     QPalette palette = m_resultList->palette();
