@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "scan/open_folders.h"
 
+#include "platform/file_descriptor.h"
+
 #include <algorithm>
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace snapsift {
 
@@ -34,13 +35,11 @@ void GrowDescriptorTable(int most)
     rlim_t top = static_cast<rlim_t>(most) + kBesideTheBudget;
     if (limit.rlim_cur != RLIM_INFINITY)
         top = std::min(top, limit.rlim_cur - 1);
-    const int any = open("/", O_PATH | O_CLOEXEC);
-    if (any < 0)
+    const FileDescriptor any(open("/", O_PATH | O_CLOEXEC));
+    if (!any.IsOpen())
         return;
-    const int far = fcntl(any, F_DUPFD_CLOEXEC, static_cast<int>(top));
-    if (far >= 0)
-        close(far);
-    close(any);
+    // Only the table's growth is wanted: the copy closes as this returns.
+    const FileDescriptor far(fcntl(any.Fd(), F_DUPFD_CLOEXEC, static_cast<int>(top)));
 }
 
 }  // namespace

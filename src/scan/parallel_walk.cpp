@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "scan/parallel_walk.h"
 
+#include "platform/file_descriptor.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -44,19 +46,11 @@ namespace {
 // the thread's life.
 bool ReadQueuedTime(std::chrono::nanoseconds& queued)
 {
-    struct Stats {
-        int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-        ~Stats()
-        {
-            if (fd >= 0)
-                close(fd);
-        }
-    };
-    thread_local const Stats stats;
-    if (stats.fd < 0)
+    thread_local const FileDescriptor stats(open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC));
+    if (!stats.IsOpen())
         return false;
     char text[96];
-    const ssize_t n = pread(stats.fd, text, sizeof text - 1, 0);
+    const ssize_t n = pread(stats.Fd(), text, sizeof text - 1, 0);
     if (n <= 0)
         return false;
     text[n] = '\0';
