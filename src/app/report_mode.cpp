@@ -61,25 +61,18 @@ void AppendField(std::string& out, std::string_view bytes, bool whole)
     }
 }
 
-// One record per table row: name, size, date and path, TAB-separated. The
-// record is built in one buffer, and the date text made once per second met
-// in a row, as files copied together share theirs.
+// One record per table row: name, size, date and path, TAB-separated, each
+// built in one buffer.
 void PutRows(const FileTable& table, bool whole, RecordOutput& output)
 {
     std::string row;
-    std::int64_t lastTime = 0;
-    std::string lastDate;
     for (int k = 0; k < table.RowCount(); ++k) {
         row.clear();
         AppendField(row, table.Name(k), whole);
         row += '\t';
         row += SizeText(table.Size(k));
         row += '\t';
-        if (k == 0 || table.CreationTime(k) != lastTime) {
-            lastTime = table.CreationTime(k);
-            lastDate = DateText(lastTime);
-        }
-        row += lastDate;
+        row += DateText(table.CreationTime(k));
         row += '\t';
         const std::string& folder = table.Folder(k);
         AppendField(row, folder, whole);
